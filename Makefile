@@ -1,0 +1,42 @@
+# Two entry points do everything on a fresh Debian 12 machine:
+#   make run    installs what is missing, builds and starts Pixmoor
+#   make test   installs what is missing, builds and runs every test
+# Further targets: build, test-asan, test-tsan, clean.
+
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+TSAN_BUILD ?= build-tsan
+JOBS       ?= $(shell nproc)
+WERROR     ?= $(if $(CI),ON,OFF)
+CMAKE_ARGS ?=
+
+.PHONY: run test setup build test-asan test-tsan clean
+
+setup:
+	@scripts/setup.sh
+
+$(BUILD)/build.ninja:
+	cmake -S . -B $(BUILD) -G Ninja -DPIXMOOR_WERROR=$(WERROR) $(CMAKE_ARGS)
+
+build: setup $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	cd $(CURDIR) && $(BUILD)/src/app/pixmoor
+
+test: build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+test-asan: setup
+	cmake -S . -B $(ASAN_BUILD) -G Ninja -DPIXMOOR_SANITIZE=ON -DPIXMOOR_WERROR=$(WERROR) -DCMAKE_BUILD_TYPE=Debug $(CMAKE_ARGS)
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+
+test-tsan: setup
+	cmake -S . -B $(TSAN_BUILD) -G Ninja -DPIXMOOR_TSAN=ON -DPIXMOOR_GUI=OFF -DPIXMOOR_WERROR=$(WERROR) -DCMAKE_BUILD_TYPE=Debug $(CMAKE_ARGS)
+	cmake --build $(TSAN_BUILD) -j $(JOBS)
+	ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS) -L threads
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)

@@ -1,0 +1,18 @@
+// BMP reader: turns a BMP file held in memory into a raster.
+//
+// The data is hostile: every field is checked as it is read and nothing is
+// read outside the block. Pure function, callable from any thread.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+
+#include "image/decoded_picture.h"
+
+namespace pixmoor::image {
+
+// Data starts with "BM". Fails (nullopt) when the header is unusable.
+std::optional<DecodedPicture> readBmp(std::span<const std::uint8_t> data);
+
+}  // namespace pixmoor::image

@@ -1,0 +1,18 @@
+// What a picture reader hands back: the raster it filled and the depth the
+// source stored its pixels at (the default output depth when saving).
+#pragma once
+
+#include <memory>
+
+#include "image/raster.h"
+
+namespace pixmoor::image {
+
+struct DecodedPicture {
+  std::unique_ptr<Raster> raster;
+  int sourceDepth = 0;  // bits per pixel as stored by the source
+  bool isIcon = false;  // built from an icon container entry
+  bool partial = false; // the data ended or broke before every row arrived
+};
+
+}  // namespace pixmoor::image

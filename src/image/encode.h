@@ -1,0 +1,45 @@
+// Encoding: writes a raster to a file through the encoder registry.
+//
+// Every writer writes to a temporary file in the target folder and renames it
+// over the target only after success, so a failed or cancelled save leaves
+// no partial file and leaves an existing file of that name untouched.
+// The registry is filled once at start-up, before any worker runs, and is
+// only read afterwards; saveRaster is then callable from any thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "image/raster.h"
+
+namespace pixmoor::image {
+
+// Four ASCII letters packed into 32 bits, first letter in the lowest byte.
+constexpr std::uint32_t encoderId(char a, char b, char c, char d) {
+  return static_cast<std::uint32_t>(static_cast<unsigned char>(a)) |
+         static_cast<std::uint32_t>(static_cast<unsigned char>(b)) << 8 |
+         static_cast<std::uint32_t>(static_cast<unsigned char>(c)) << 16 |
+         static_cast<std::uint32_t>(static_cast<unsigned char>(d)) << 24;
+}
+inline constexpr std::uint32_t kJpegEncoder = encoderId('J', 'P', 'E', 'G');
+inline constexpr std::uint32_t kPngEncoder = encoderId('P', 'N', 'G', '\0');
+
+void registerJpegEncoder();
+void registerPngEncoder();
+
+enum class SaveStatus {
+  Saved,
+  BadRequest,    // empty path, no pixels, unsupported raster depth
+  NoEncoder,     // identifier not in the registry
+  CannotCreate,  // the temporary file could not be made (folder missing, not writable)
+  WriteFailed,   // the library or the disk failed while writing (disk full, ...)
+  Cancelled,     // `cancel` was raised part-way
+};
+
+// `depth` -1 means `sourceDepth`. `quality` is the program's 0..10 scale for
+// JPEG (clamped); PNG ignores it.
+SaveStatus saveRaster(const Raster& raster, int sourceDepth, const std::string& path,
+                      std::uint32_t encoder, int quality, int depth,
+                      const CancelFlag* cancel = nullptr);
+
+}  // namespace pixmoor::image

@@ -1,0 +1,24 @@
+// Icon container reader: picks one entry of a Windows icon file and turns it
+// into a 32-bit raster marked as an icon.
+//
+// The data is hostile; nothing is read outside the block. PNG-compressed
+// entries are handed to `decodePng`, so that this reader needs no PNG code of
+// its own. Pure function, callable from any thread.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+
+#include "image/decoded_picture.h"
+
+namespace pixmoor::image {
+
+using PngEntryDecoder = std::function<std::optional<DecodedPicture>(std::span<const std::uint8_t>)>;
+
+// Data starts with the 16-bit values 0 and 1. Fails (nullopt) when no icon
+// can be built; the caller then offers the data to the other decoders.
+std::optional<DecodedPicture> readIcon(std::span<const std::uint8_t> data, const PngEntryDecoder& decodePng);
+
+}  // namespace pixmoor::image

@@ -1,0 +1,27 @@
+// Resampling kernels: fill a target raster of a new size from a source raster.
+//
+// Every function takes a source and a target raster made by makeRaster (the
+// target already has the new size and the source's depth) and returns false
+// when it gives up (out of memory, or `cancel` was raised). They may split
+// their rows over the machine's cores; results are identical to one thread.
+// Callable from any thread for rasters that thread owns.
+#pragma once
+
+#include "image/raster.h"
+
+namespace pixmoor::image {
+
+enum class ResampleMode : int { Smooth = 0, Raw = 1 };
+
+// Opaque pictures (24-bit, or any raster without alpha): exact area averaging
+// on an axis that shrinks, smooth interpolation on an axis that grows.
+bool resampleOpaque(const Raster& source, Raster& target, const CancelFlag* cancel = nullptr);
+
+// Pictures with alpha (32-bit): the Mitchell-Netravali separable filter.
+// Turns fully transparent source pixels white in place before filtering.
+bool resampleSmooth(Raster& source, Raster& target, const CancelFlag* cancel = nullptr);
+
+// Raw stretch: every target pixel copies the source pixel nearest its centre.
+bool stretchRaw(const Raster& source, Raster& target);
+
+}  // namespace pixmoor::image
