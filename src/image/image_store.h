@@ -1,0 +1,107 @@
+// The image store: every picture the program holds, addressed by number.
+//
+// Numbers 0 and above are slots (16 at first, growing to number + 16 when a
+// higher number is used); -1 asks for a new dynamic Image whose identifier
+// the store chooses and which never lies in the slot range. An identifier the
+// store never issued answers "no Image" and is never dereferenced.
+//
+// The store has no lock: it belongs to one thread at a time (start-up loads
+// its pictures before any worker exists; during a batch only the worker
+// touches number 55; the game uses dynamic Images on the interface thread).
+// Failures are answered with 0 (or a status value), never with exceptions.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "image/encode.h"
+#include "image/raster.h"
+#include "image/resample.h"
+
+namespace pixmoor::image {
+
+using ImageId = std::intptr_t;
+inline constexpr ImageId kNewImage = -1;
+
+// Fixed numbers used by the program.
+inline constexpr ImageId kWorkingPicture = 55;
+inline constexpr ImageId kLogo = 57;
+
+// Bit of create's depth argument: start fully transparent.
+inline constexpr int kTransparentFlag = 0x100;
+
+enum class LoadStatus {
+  Loaded,
+  Unreadable,     // the file could not be opened or read whole
+  UnknownFormat,  // no reader recognised the content (or its header was rejected)
+  Unsupported,    // recognised, but too large or unusable (side above 32767, no memory)
+};
+
+struct ImageRecord {
+  std::unique_ptr<Raster> raster;  // the handle; null means no Image
+  int width = 0;                   // kept in signed 16 bits
+  int height = 0;
+  int depth = 0;        // 24 or 32
+  int sourceDepth = 0;  // bits per pixel as the source stored it
+  bool isIcon = false;  // built from an icon container: shown, never resampled or saved
+};
+
+class ImageStore {
+ public:
+  ImageStore();
+  ~ImageStore();
+  ImageStore(const ImageStore&) = delete;
+  ImageStore& operator=(const ImageStore&) = delete;
+
+  // Each creating operation answers the dynamic identifier for -1, else the
+  // raster's handle (nativeHandle); 0 on failure.
+  std::uintptr_t create(ImageId number, int width, int height, int depth);
+  // A file that cannot be read leaves the number as it was; data that cannot
+  // be decoded leaves it without Image.
+  std::uintptr_t loadFromFile(ImageId number, const std::string& path, LoadStatus* status = nullptr);
+  std::uintptr_t loadFromMemory(ImageId number, std::span<const std::uint8_t> data,
+                                LoadStatus* status = nullptr);
+
+  // Same size: answers the handle untouched. Otherwise the new raster replaces
+  // the old; on failure the number is left without Image and the requested
+  // size is recorded. Icons and missing Images answer 0 and stay as they are.
+  std::uintptr_t resample(ImageId number, int width, int height, ResampleMode mode,
+                          const CancelFlag* cancel = nullptr);
+
+  // depth -1 means the Image's sourceDepth.
+  SaveStatus save(ImageId number, const std::string& path, std::uint32_t encoder, int quality, int depth,
+                  const CancelFlag* cancel = nullptr);
+
+  void release(ImageId number);
+  void releaseAll();
+
+  int imageWidth(ImageId number) const;
+  int imageHeight(ImageId number) const;
+  std::uintptr_t nativeHandle(ImageId number) const;
+  const ImageRecord* record(ImageId number) const;  // null when there is no Image
+  Raster* raster(ImageId number);                   // null when there is no Image
+  std::size_t capacity() const { return slots_.size(); }
+
+ private:
+  ImageRecord* find(ImageId number);
+  const ImageRecord* find(ImageId number) const;
+  // Takes the slot for a new Image (releasing what it held) and fills it.
+  std::uintptr_t install(ImageId number, DecodedPicture picture);
+
+  std::vector<std::unique_ptr<ImageRecord>> slots_;
+  std::list<ImageRecord> dynamic_;  // identifiers are the records' addresses
+};
+
+// 1 when the raster carries alpha (it has 32 bits per pixel), else 0.
+int hasAlpha(const Raster* raster);
+
+// A 32-bit copy with colours multiplied by alpha for display; `grey` gives
+// the dimmed look of a disabled entry. Null when memory cannot be had.
+std::unique_ptr<Raster> premultipliedCopy(const Raster& raster, bool grey);
+
+}  // namespace pixmoor::image
