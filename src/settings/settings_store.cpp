@@ -1,0 +1,99 @@
+#include "settings/settings_store.h"
+
+#include "settings/pref_file.h"
+
+namespace pixmoor::settings {
+
+namespace {
+
+void writeAllKeys(PreferenceFile& file, const Settings& s) {
+  file.WriteText(kKeyMode, s.mode);
+  file.WriteText(kKeyFormat, s.format);
+  file.WriteNumber(kKeyQuality, s.quality);
+  file.WriteNumber(kKeyLandscapeWidth, s.landscapeWidth);
+  file.WriteNumber(kKeyPortraitHeight, s.portraitHeight);
+  file.WriteNumber(kKeyCarriedFreeL, s.carriedFreeL);
+  file.WriteNumber(kKeyCarriedFreeH, s.carriedFreeH);
+  file.WriteNumber(kKeyFreeWidth, s.freeWidth);
+  file.WriteNumber(kKeyFreeHeight, s.freeHeight);
+  file.WriteNumber(kKeyAlwaysOnTop, s.alwaysOnTop);
+  file.WriteText(kKeyPrefix, s.prefix);
+  file.WriteText(kKeyLanguage, s.language);
+}
+
+}  // namespace
+
+std::int32_t CountPreferenceGroups(const std::string& path) {
+  PreferenceFile file;
+  if (!file.Open(path)) return -1;
+  std::int32_t count = 0;
+  if (file.FirstGroup()) {
+    while (file.NextGroup()) ++count;
+  }
+  file.Close();
+  return count;
+}
+
+Settings LoadSettings(const std::string& path, int desktopWidth, int desktopHeight) {
+  const Settings defaults = defaultSettings(desktopWidth, desktopHeight);
+  const char* group = CountPreferenceGroups(path) == 1 ? kDefaultGroup : kUserGroup;
+
+  PreferenceFile file;
+  if (file.Open(path)) {
+    file.SelectGroup(group);
+    Settings s;
+    s.mode = file.ReadText(kKeyMode, defaults.mode);
+    s.format = file.ReadText(kKeyFormat, defaults.format);
+    s.quality = file.ReadNumber(kKeyQuality, defaults.quality);
+    s.freeWidth = low16(file.ReadNumber(kKeyFreeWidth, defaults.freeWidth));
+    s.freeHeight = low16(file.ReadNumber(kKeyFreeHeight, defaults.freeHeight));
+    s.landscapeWidth = file.ReadNumber(kKeyLandscapeWidth, defaults.landscapeWidth);
+    s.portraitHeight = file.ReadNumber(kKeyPortraitHeight, defaults.portraitHeight);
+    s.carriedFreeL = file.ReadNumber(kKeyCarriedFreeL, defaults.carriedFreeL);
+    s.carriedFreeH = file.ReadNumber(kKeyCarriedFreeH, defaults.carriedFreeH);
+    s.alwaysOnTop = file.ReadNumber(kKeyAlwaysOnTop, defaults.alwaysOnTop);
+    s.prefix = file.ReadText(kKeyPrefix, defaults.prefix);
+    s.language = file.ReadText(kKeyLanguage, defaults.language);
+    file.Close();
+    return s;
+  }
+
+  // First run (or the file went away): write the defaults into "DEFAUT".
+  if (file.Create(path)) {
+    file.SelectGroup(kDefaultGroup);
+    writeAllKeys(file, defaults);
+    file.Close();
+  }
+  return defaults;
+}
+
+void StoreSettingNumber(const std::string& path, const std::string& key, std::int32_t value) {
+  PreferenceFile file;
+  file.Open(path);  // a missing file is created at Close with just this key
+  file.SelectGroup(kUserGroup);
+  file.WriteNumber(key, value);
+  file.Close();
+}
+
+void StoreSettingText(const std::string& path, const std::string& key, const std::string& value) {
+  PreferenceFile file;
+  file.Open(path);
+  file.SelectGroup(kUserGroup);
+  file.WriteText(key, value);
+  file.Close();
+}
+
+void SaveAllSettings(Settings& settings, const std::string& path, SettingsStatusSink& sink) {
+  PreferenceFile file;
+  if (!file.Open(path)) {
+    sink.settingsNotSaved();
+    return;
+  }
+  if (settings.prefix.empty()) settings.prefix.push_back('0');  // "0" stands for no prefix
+  file.SelectGroup(kUserGroup);
+  writeAllKeys(file, settings);
+  sink.settingsSaved();
+  file.Close();  // a read-only file drops the change; the success text stays
+}
+
+}  // namespace pixmoor::settings

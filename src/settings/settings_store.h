@@ -1,0 +1,60 @@
+// Loading and storing the Settings record in the settings file "pref.qvl".
+//
+// The file holds group "DEFAUT" (written once, on the first run) and group
+// "USER" (every later store). Each operation opens, changes and closes the
+// file, which rewrites it whole. Interface thread only; nothing here shows
+// anything: SaveAllSettings reports through a sink that the window provides.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "settings/settings.h"
+
+namespace pixmoor::settings {
+
+// Keys, in the order in which every key is written.
+inline constexpr const char* kKeyMode = "MODE";
+inline constexpr const char* kKeyFormat = "TYPE";
+inline constexpr const char* kKeyQuality = "QUALITE";
+inline constexpr const char* kKeyLandscapeWidth = "Taille_Paysage";
+inline constexpr const char* kKeyPortraitHeight = "Taille_Portrait";
+inline constexpr const char* kKeyCarriedFreeL = "FREE_L";
+inline constexpr const char* kKeyCarriedFreeH = "FREE_H";
+inline constexpr const char* kKeyFreeWidth = "L";
+inline constexpr const char* kKeyFreeHeight = "H";
+inline constexpr const char* kKeyAlwaysOnTop = "VISIBLE";
+inline constexpr const char* kKeyPrefix = "PREFIX";
+inline constexpr const char* kKeyLanguage = "LNG";
+
+inline constexpr const char* kDefaultGroup = "DEFAUT";
+inline constexpr const char* kUserGroup = "USER";
+inline constexpr const char* kSettingsFileName = "pref.qvl";
+
+// Where SaveAllSettings tells its outcome; the window shows the texts.
+class SettingsStatusSink {
+ public:
+  virtual ~SettingsStatusSink() = default;
+  virtual void settingsSaved() = 0;      // every key was handed to the file
+  virtual void settingsNotSaved() = 0;   // the file could not be opened at all
+};
+
+// Number of group headers in the file, or -1 when it cannot be opened.
+std::int32_t CountPreferenceGroups(const std::string& path);
+
+// Reads the record once at start-up: from "DEFAUT" when it is the file's
+// only group, else from "USER"; a missing key takes its default. When the
+// file cannot be opened the defaults are used and a first-run file holding
+// them in "DEFAUT" is created (silently skipped when that fails too).
+Settings LoadSettings(const std::string& path, int desktopWidth, int desktopHeight);
+
+// Writes one key into "USER". Never reports anything; a missing file is
+// created holding only that group and key.
+void StoreSettingNumber(const std::string& path, const std::string& key, std::int32_t value);
+void StoreSettingText(const std::string& path, const std::string& key, const std::string& value);
+
+// Writes every field into "USER". An empty prefix is stored as "0", and the
+// record's prefix becomes "0" too.
+void SaveAllSettings(Settings& settings, const std::string& path, SettingsStatusSink& sink);
+
+}  // namespace pixmoor::settings

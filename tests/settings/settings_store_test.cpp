@@ -1,0 +1,180 @@
+#include "settings/settings_store.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "support/temp_folder.h"
+
+namespace pixmoor::settings {
+namespace {
+
+using pixmoor::testing::readBytes;
+using pixmoor::testing::TempFolder;
+using pixmoor::testing::writeBytes;
+
+class RecordingSink : public SettingsStatusSink {
+ public:
+  void settingsSaved() override { events += "saved;"; }
+  void settingsNotSaved() override { events += "not saved;"; }
+  std::string events;
+};
+
+const std::string kFirstRunFile =
+    "[DEFAUT]\r\nMODE = REL\r\nTYPE = JPG\r\nQUALITE = 8\r\nTaille_Paysage = 1920\r\n"
+    "Taille_Portrait = 1080\r\nFREE_L = 1920\r\nFREE_H = 1080\r\nL = 1920\r\nH = 1080\r\n"
+    "VISIBLE = 1\r\nPREFIX = prefix_\r\nLNG = FR\r\n";
+
+class SettingsStoreTest : public ::testing::Test {
+ protected:
+  TempFolder folder;
+  std::string path = folder.file("pref.qvl");
+};
+
+TEST_F(SettingsStoreTest, FirstRunWritesTheThirteenLinesAndStartsOnTheDefaults) {
+  const Settings s = LoadSettings(path, 1920, 1080);
+  EXPECT_EQ(readBytes(path), kFirstRunFile);
+  EXPECT_EQ(s.mode, "REL");
+  EXPECT_EQ(s.format, "JPG");
+  EXPECT_EQ(s.quality, 8);
+  EXPECT_EQ(s.prefix, "prefix_");
+  EXPECT_EQ(s.alwaysOnTop, 1);
+  EXPECT_EQ(s.language, "FR");
+  EXPECT_EQ(s.landscapeWidth, 1920);
+  EXPECT_EQ(s.freeHeight, 1080);
+  EXPECT_EQ(CountPreferenceGroups(path), 1);
+  // The second start reads the same record back from "DEFAUT".
+  EXPECT_EQ(LoadSettings(path, 1920, 1080), s);
+  EXPECT_EQ(readBytes(path), kFirstRunFile);
+}
+
+TEST_F(SettingsStoreTest, OneStoreAppendsUserAndLaterLoadsTakeBuiltInDefaultsForTheRest) {
+  LoadSettings(path, 1920, 1080);
+  StoreSettingNumber(path, kKeyQuality, 5);
+  EXPECT_EQ(readBytes(path), kFirstRunFile + "[USER]\r\nQUALITE = 5\r\n");
+  EXPECT_EQ(CountPreferenceGroups(path), 2);
+
+  // The desktop changed since the first run: the defaults follow it, not "DEFAUT".
+  const Settings s = LoadSettings(path, 1280, 1024);
+  EXPECT_EQ(s.quality, 5);
+  EXPECT_EQ(s.landscapeWidth, 1280);
+  EXPECT_EQ(s.portraitHeight, 1024);
+  EXPECT_EQ(s.freeWidth, 1280);
+}
+
+TEST_F(SettingsStoreTest, SaveAllWritesEveryKeyInPlaceOrInOrder) {
+  writeBytes(path, "[DEFAUT]\r\nMODE = REL\r\n[USER]\r\nLNG = UK\r\nQUALITE = 2\r\n");
+  Settings s = defaultSettings(1920, 1080);
+  s.mode = "LIB";
+  s.quality = 6;
+  s.freeWidth = -2;
+  s.language = "UK";
+  RecordingSink sink;
+  SaveAllSettings(s, path, sink);
+  EXPECT_EQ(sink.events, "saved;");
+  EXPECT_EQ(readBytes(path),
+            "[DEFAUT]\r\nMODE = REL\r\n[USER]\r\nLNG = UK\r\nQUALITE = 6\r\nMODE = LIB\r\nTYPE = JPG\r\n"
+            "Taille_Paysage = 1920\r\nTaille_Portrait = 1080\r\nFREE_L = 1920\r\nFREE_H = 1080\r\n"
+            "L = -2\r\nH = 1080\r\nVISIBLE = 1\r\nPREFIX = prefix_\r\n");
+  EXPECT_EQ(LoadSettings(path, 800, 600), s);
+}
+
+TEST_F(SettingsStoreTest, EmptyPrefixIsStoredAsZeroAndBecomesZero) {
+  LoadSettings(path, 1920, 1080);
+  Settings s = defaultSettings(1920, 1080);
+  s.prefix.clear();
+  RecordingSink sink;
+  SaveAllSettings(s, path, sink);
+  EXPECT_EQ(s.prefix, "0");
+  EXPECT_EQ(LoadSettings(path, 1920, 1080).prefix, "0");
+}
+
+struct LoadCase {
+  const char* label;
+  std::string file;
+  Settings (*expected)();
+};
+
+TEST_F(SettingsStoreTest, HandWrittenFilesLoadAsTheRulesSay) {
+  const std::vector<LoadCase> cases = {
+      {"only USER: everything default", "[USER]\r\nQUALITE = 3\r\n", +[] { return defaultSettings(1920, 1080); }},
+      {"no group at all", "QUALITE = 3\r\n", +[] { return defaultSettings(1920, 1080); }},
+      {"quality abc reads 0", "[DEFAUT]\r\n[USER]\r\nQUALITE = abc\r\n",
+       +[] { auto s = defaultSettings(1920, 1080); s.quality = 0; return s; }},
+      {"quality 12 stays 12", "[DEFAUT]\r\n[USER]\r\nQUALITE = 12\r\n",
+       +[] { auto s = defaultSettings(1920, 1080); s.quality = 12; return s; }},
+      {"L keeps its low 16 bits", "[DEFAUT]\r\n[USER]\r\nL = 70000\r\nH = 40000\r\n",
+       +[] { auto s = defaultSettings(1920, 1080); s.freeWidth = 4464; s.freeHeight = -25536; return s; }},
+      {"texts stay as read, names in any case", "[DEFAUT]\r\n[user]\r\nmode = rel\r\nlng = DE\r\ntype = gif\r\n",
+       +[] { auto s = defaultSettings(1920, 1080); s.mode = "rel"; s.language = "DE"; s.format = "gif"; return s; }},
+      {"empty value is empty text", "[DEFAUT]\r\n[USER]\r\nPREFIX =\r\n",
+       +[] { auto s = defaultSettings(1920, 1080); s.prefix = ""; return s; }},
+      {"absurd number held at the limit", "[DEFAUT]\r\n[USER]\r\nTaille_Paysage = 99999999999\r\nL = 99999999999\r\n",
+       +[] { auto s = defaultSettings(1920, 1080); s.landscapeWidth = 2147483647; s.freeWidth = -1; return s; }},
+      {"NUL bytes cut values", std::string("[DEFAUT]\r\n[USER]\r\nQUALITE = 7\0""9\r\n", 33),
+       +[] { auto s = defaultSettings(1920, 1080); s.quality = 7; return s; }},
+  };
+  for (const auto& c : cases) {
+    writeBytes(path, c.file);
+    EXPECT_EQ(LoadSettings(path, 1920, 1080), c.expected()) << c.label;
+    EXPECT_EQ(readBytes(path), c.file) << c.label << ": loading never rewrites the file";
+  }
+}
+
+TEST_F(SettingsStoreTest, RemovedFileSingleStoreRecreatesItSaveAllReportsFailure) {
+  LoadSettings(path, 1920, 1080);
+  std::filesystem::remove(path);
+  StoreSettingText(path, kKeyMode, "LIB");
+  EXPECT_EQ(readBytes(path), "[USER]\r\nMODE = LIB\r\n");
+
+  std::filesystem::remove(path);
+  Settings s = defaultSettings(1920, 1080);
+  RecordingSink sink;
+  SaveAllSettings(s, path, sink);
+  EXPECT_EQ(sink.events, "not saved;");
+  EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+TEST_F(SettingsStoreTest, ReadOnlyFileReportsSavedButKeepsItsText) {
+  LoadSettings(path, 1920, 1080);
+  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+  Settings s = defaultSettings(1920, 1080);
+  s.quality = 1;
+  RecordingSink sink;
+  SaveAllSettings(s, path, sink);
+  StoreSettingNumber(path, kKeyQuality, 2);
+  EXPECT_EQ(sink.events, "saved;");
+  EXPECT_EQ(readBytes(path), kFirstRunFile);
+}
+
+TEST_F(SettingsStoreTest, HostileSettingsFilesGiveDefaults) {
+  // A folder in place of the file: defaults, nothing created, no crash.
+  std::filesystem::create_directory(path);
+  EXPECT_EQ(CountPreferenceGroups(path), -1);
+  EXPECT_EQ(LoadSettings(path, 1920, 1080), defaultSettings(1920, 1080));
+  StoreSettingNumber(path, kKeyQuality, 3);
+  RecordingSink sink;
+  Settings s = defaultSettings(1920, 1080);
+  SaveAllSettings(s, path, sink);
+  EXPECT_EQ(sink.events, "not saved;");
+  EXPECT_TRUE(std::filesystem::is_directory(path));
+  std::filesystem::remove(path);
+
+  // Binary garbage without any header: read from a missing "USER".
+  std::string garbage;
+  for (int i = 0; i < 4096; ++i) garbage += static_cast<char>((i * 7919) & 0xFF);
+  garbage.erase(std::remove(garbage.begin(), garbage.end(), '['), garbage.end());
+  writeBytes(path, garbage);
+  EXPECT_EQ(LoadSettings(path, 1920, 1080), defaultSettings(1920, 1080));
+}
+
+TEST_F(SettingsStoreTest, UnwritableFolderRunsOnDefaultsWithoutAFile) {
+  const std::string missing = folder.file("no/such/folder/pref.qvl");
+  EXPECT_EQ(LoadSettings(missing, 1600, 900), defaultSettings(1600, 900));
+  EXPECT_FALSE(std::filesystem::exists(folder.file("no")));
+}
+
+}  // namespace
+}  // namespace pixmoor::settings
