@@ -1,0 +1,43 @@
+// AppState: the process-wide application record, filled at start-up.
+//
+// Owned by the program's start-up; read and written by the interface thread,
+// except `busy`, which the batch threads share (atomic). Holds no Qt types so
+// that the start-up spine can be tested without a window.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+namespace pixmoor::app {
+
+// The vendor's web site. Until the project has a site of its own this is a
+// host of the reserved ".example" domain.
+inline constexpr const char* kVendorSite = "http://www.pixmoor.example";
+inline constexpr const char* kVersionFilePath = "/downloads/pixmoor2.txt";
+
+struct AppState {
+  std::string titleBase;
+  std::string versionText;
+  std::string versionFileAddress;
+  std::string workingFolder;  // ends with "/" (empty when the current folder could not be read)
+  std::string settingsPath;
+  std::string lineBreak;
+  std::atomic<std::int32_t> busy{0};
+  bool quitRequested = false;
+  bool networkAvailable = false;
+  bool soundAvailable = false;
+  std::string instanceName;
+  int desktopWidth = 0;
+  int desktopHeight = 0;
+};
+
+// The folder text with one "/" at its end ("/" stays "/"; "" stays "").
+std::string withTrailingSlash(const std::string& folder);
+
+// The process's current folder, or "" when it cannot be read.
+std::string currentFolder();
+
+void RequestQuit(AppState& state);
+
+}  // namespace pixmoor::app

@@ -1,0 +1,50 @@
+#include "app/startup.h"
+
+#include "settings/settings_store.h"
+
+namespace pixmoor::app {
+
+std::string StartupSteps::currentFolder() { return app::currentFolder(); }
+
+void fillStartValues(AppState& state, const std::string& folder) {
+  state.titleBase = "Pixmoor 2011 v";
+  state.versionText = "1.4.1";
+  state.versionFileAddress = std::string(kVendorSite) + kVersionFilePath;
+  state.workingFolder = withTrailingSlash(folder);
+  state.settingsPath = state.workingFolder + settings::kSettingsFileName;
+  state.lineBreak = "\n";
+  state.busy = 0;
+  state.quitRequested = false;
+  state.instanceName = state.titleBase + state.versionText;
+}
+
+int runStartup(AppState& state, settings::Settings& settings, StartupSteps& steps) {
+  steps.initialiseRuntime();
+  fillStartValues(state, steps.currentFolder());
+  state.networkAvailable = steps.startNetwork();
+  steps.loadFonts();
+  state.soundAvailable = steps.openSound();
+  steps.loadIcons();
+
+  if (steps.checkSingleInstance(state.instanceName) == InstanceOutcome::AlreadyRunning) {
+    // Another copy of this version runs: end silently, no window, no message.
+    steps.endProgram();
+    return 0;
+  }
+
+  const DesktopSize desktop = steps.takeDesktopSize();
+  state.desktopWidth = desktop.width;
+  state.desktopHeight = desktop.height;
+  settings = settings::LoadSettings(state.settingsPath, desktop.width, desktop.height);
+  steps.buildTexts(state, settings);
+  steps.createMainWindow();
+  steps.applyModeLayout();
+  steps.showSettingsSummary();
+  steps.runEventLoop();
+
+  steps.fadeOutMainWindow();
+  steps.endProgram();
+  return 0;
+}
+
+}  // namespace pixmoor::app
