@@ -1,0 +1,173 @@
+// Assembles UiTexts from the language tables.
+
+#include "app/ui_texts.h"
+
+#include <string>
+
+#include "app/ui_texts_tables.h"
+
+namespace pixmoor::app {
+namespace {
+
+#define PIXMOOR_NAMED_TEXT(name) NamedText{#name, &UiTexts::name}
+
+constexpr NamedText kNamedTexts[] = {
+    PIXMOOR_NAMED_TEXT(menuInformation),
+    PIXMOOR_NAMED_TEXT(menuAbout),
+    PIXMOOR_NAMED_TEXT(menuUsage),
+    PIXMOOR_NAMED_TEXT(menuFormats),
+    PIXMOOR_NAMED_TEXT(menuResolution),
+    PIXMOOR_NAMED_TEXT(menuDonateHelp),
+    PIXMOOR_NAMED_TEXT(menuOnline),
+    PIXMOOR_NAMED_TEXT(menuDonate),
+    PIXMOOR_NAMED_TEXT(menuUpdate),
+    PIXMOOR_NAMED_TEXT(menuVisit),
+    PIXMOOR_NAMED_TEXT(menuQuit),
+    PIXMOOR_NAMED_TEXT(menuPreferences),
+    PIXMOOR_NAMED_TEXT(menuFrench),
+    PIXMOOR_NAMED_TEXT(menuEnglish),
+    PIXMOOR_NAMED_TEXT(menuDutch),
+    PIXMOOR_NAMED_TEXT(menuSpanish),
+    PIXMOOR_NAMED_TEXT(menuAdjustDesktop),
+    PIXMOOR_NAMED_TEXT(relativeModeCaption),
+    PIXMOOR_NAMED_TEXT(freeModeCaption),
+    PIXMOOR_NAMED_TEXT(stopCaption),
+    PIXMOOR_NAMED_TEXT(formatTitle),
+    PIXMOOR_NAMED_TEXT(sizeTitle),
+    PIXMOOR_NAMED_TEXT(landscapeWidthLabel),
+    PIXMOOR_NAMED_TEXT(portraitHeightLabel),
+    PIXMOOR_NAMED_TEXT(qualityLabel),
+    PIXMOOR_NAMED_TEXT(prefixLabel),
+    PIXMOOR_NAMED_TEXT(changePrefixCaption),
+    PIXMOOR_NAMED_TEXT(widthWord),
+    PIXMOOR_NAMED_TEXT(heightWord),
+    PIXMOOR_NAMED_TEXT(landscapeHint),
+    PIXMOOR_NAMED_TEXT(portraitHint),
+    PIXMOOR_NAMED_TEXT(alwaysOnTopCaption),
+    PIXMOOR_NAMED_TEXT(presetsCaption),
+    PIXMOOR_NAMED_TEXT(helpTitle),
+    PIXMOOR_NAMED_TEXT(dropInvite),
+    PIXMOOR_NAMED_TEXT(cancelledText),
+    PIXMOOR_NAMED_TEXT(resolutionChangedText),
+    PIXMOOR_NAMED_TEXT(prefixUnchangedText),
+    PIXMOOR_NAMED_TEXT(prefixBoxTitle),
+    PIXMOOR_NAMED_TEXT(prefixBoxPrompt),
+    PIXMOOR_NAMED_TEXT(noPrefixTitle),
+    PIXMOOR_NAMED_TEXT(noPrefixWarning),
+    PIXMOOR_NAMED_TEXT(prefixSetText),
+    PIXMOOR_NAMED_TEXT(stopCountPrefix),
+    PIXMOOR_NAMED_TEXT(savedText),
+    PIXMOOR_NAMED_TEXT(saveFailedText),
+    PIXMOOR_NAMED_TEXT(saveFailedHelp),
+    PIXMOOR_NAMED_TEXT(finishedPrefix),
+    PIXMOOR_NAMED_TEXT(finishedSuffix),
+    PIXMOOR_NAMED_TEXT(noInternetText),
+    PIXMOOR_NAMED_TEXT(updateTitle),
+    PIXMOOR_NAMED_TEXT(latestVersionText),
+    PIXMOOR_NAMED_TEXT(versionAvailablePrefix),
+    PIXMOOR_NAMED_TEXT(versionAvailableSuffix),
+    PIXMOOR_NAMED_TEXT(userCancelledText),
+    PIXMOOR_NAMED_TEXT(relativeModeHelp),
+    PIXMOOR_NAMED_TEXT(freeModeHelp),
+    PIXMOOR_NAMED_TEXT(sizesIntro),
+    PIXMOOR_NAMED_TEXT(modePrefix),
+    PIXMOOR_NAMED_TEXT(finalSizePrefix),
+    PIXMOOR_NAMED_TEXT(sizePrefix),
+    PIXMOOR_NAMED_TEXT(qualityPrefix),
+    PIXMOOR_NAMED_TEXT(freeWord),
+    PIXMOOR_NAMED_TEXT(outputFormatPrefix),
+    PIXMOOR_NAMED_TEXT(screenResolutionPrefix),
+    PIXMOOR_NAMED_TEXT(relativeWord),
+    PIXMOOR_NAMED_TEXT(widthLetter),
+    PIXMOOR_NAMED_TEXT(heightLetter),
+    PIXMOOR_NAMED_TEXT(aboutText),
+    PIXMOOR_NAMED_TEXT(helpUsage),
+    PIXMOOR_NAMED_TEXT(helpFormats),
+    PIXMOOR_NAMED_TEXT(helpResolution),
+    PIXMOOR_NAMED_TEXT(helpDonate),
+};
+
+#undef PIXMOOR_NAMED_TEXT
+
+// UiTexts holds nothing but its strings; a member added to the struct and
+// forgotten here fails the build instead of going unchecked.
+static_assert(sizeof(UiTexts) == std::size(kNamedTexts) * sizeof(std::string),
+              "every UiTexts member must be listed in kNamedTexts");
+
+struct Fill {
+  std::string_view title;  // titleBase + versionText, already joined
+  std::string_view site;
+  std::string width;
+  std::string height;
+};
+
+// Copies one table line, replacing the placeholders it holds. A "{" that
+// starts no known placeholder is copied as it stands.
+void appendLine(std::string& out, std::string_view line, const Fill& fill) {
+  while (!line.empty()) {
+    const std::size_t brace = line.find('{');
+    out.append(line.substr(0, brace));
+    if (brace == std::string_view::npos) {
+      return;
+    }
+    line.remove_prefix(brace);
+    if (line.starts_with(texts::kTitlePlaceholder)) {
+      out.append(fill.title);
+      line.remove_prefix(texts::kTitlePlaceholder.size());
+    } else if (line.starts_with(texts::kSitePlaceholder)) {
+      out.append(fill.site);
+      line.remove_prefix(texts::kSitePlaceholder.size());
+    } else if (line.starts_with(texts::kWidthPlaceholder)) {
+      out.append(fill.width);
+      line.remove_prefix(texts::kWidthPlaceholder.size());
+    } else if (line.starts_with(texts::kHeightPlaceholder)) {
+      out.append(fill.height);
+      line.remove_prefix(texts::kHeightPlaceholder.size());
+    } else {
+      out.push_back('{');
+      line.remove_prefix(1);
+    }
+  }
+}
+
+}  // namespace
+
+std::span<const NamedText> AllNamedTexts() { return kNamedTexts; }
+
+UiTexts BuildUiTexts(std::string_view language, std::string_view titleBase,
+                     std::string_view versionText, std::string_view lineBreak,
+                     int desktopWidth, int desktopHeight,
+                     std::string_view siteAddress) {
+  UiTexts result;
+  const texts::LanguageTable* table = nullptr;
+  if (language == "FR") {
+    table = &texts::FrenchTable();
+  } else if (language == "UK") {
+    table = &texts::EnglishTable();
+  } else {
+    return result;  // unknown codes keep every named text empty
+  }
+
+  for (const texts::ShortText& entry : table->shortTexts) {
+    result.*entry.member = std::string(entry.text);
+  }
+
+  std::string title(titleBase);
+  title.append(versionText);
+  const Fill fill{title, siteAddress, std::to_string(desktopWidth),
+                  std::to_string(desktopHeight)};
+  for (const texts::LongText& entry : table->longTexts) {
+    std::string& out = result.*entry.member;
+    bool first = true;
+    for (std::string_view line : entry.lines) {
+      if (!first) {
+        out.append(lineBreak);
+      }
+      first = false;
+      appendLine(out, line, fill);
+    }
+  }
+  return result;
+}
+
+}  // namespace pixmoor::app
