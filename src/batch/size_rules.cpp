@@ -1,0 +1,84 @@
+// Target size of a picture and the settings summary.
+
+#include "batch/size_rules.h"
+
+#include <algorithm>
+
+namespace pixmoor::batch {
+namespace {
+
+// Checks a computed size. Sides are 64-bit here so that a product too large
+// for 32 bits is refused instead of wrapping into a plausible number.
+TargetSize checked(std::int64_t width, std::int64_t height) {
+  if (width <= 0 || height <= 0) {
+    return {SizeOutcome::nonPositiveSide, 0, 0};
+  }
+  if (width > kMaxPictureSide || height > kMaxPictureSide) {
+    return {SizeOutcome::tooLarge, 0, 0};
+  }
+  return {SizeOutcome::resize, static_cast<std::int32_t>(width),
+          static_cast<std::int32_t>(height)};
+}
+
+}  // namespace
+
+TargetSize targetSize(std::int32_t pictureWidth, std::int32_t pictureHeight,
+                      const settings::Settings& settings) {
+  if (pictureWidth <= 0 || pictureHeight <= 0 || pictureWidth > kMaxPictureSide ||
+      pictureHeight > kMaxPictureSide) {
+    return {SizeOutcome::emptyPicture, 0, 0};
+  }
+  const std::int64_t width = pictureWidth;
+  const std::int64_t height = pictureHeight;
+
+  if (settings.mode == "REL") {
+    const std::int64_t landscapeWidth = settings.landscapeWidth;
+    const std::int64_t portraitHeight = settings.portraitHeight;
+    // Product first, then the division; C++ division truncates toward zero,
+    // so 1024 x 683 at width 640 gives height 426, not 427.
+    if (width > height) {
+      return checked(landscapeWidth, height * landscapeWidth / width);
+    }
+    if (height > width) {
+      return checked(width * portraitHeight / height, portraitHeight);
+    }
+    const std::int64_t side = std::min(landscapeWidth, portraitHeight);
+    return checked(side, side);
+  }
+  if (settings.mode == "LIB") {
+    // The free sizes are 16-bit fields; widening sign-extends them, so a
+    // stored 0xFFFF is -1 and yields no picture rather than 65535 pixels.
+    return checked(settings.freeWidth, settings.freeHeight);
+  }
+  return checked(width, height);
+}
+
+std::string settingsSummary(const settings::Settings& settings, int desktopWidth,
+                            int desktopHeight, const app::UiTexts& texts) {
+  std::string out = "\n";
+  out += texts.screenResolutionPrefix + texts.widthLetter + " " + std::to_string(desktopWidth) +
+         "    " + texts.heightLetter + " " + std::to_string(desktopHeight) + " <\n";
+
+  std::string closingHint = "\n";
+  if (settings.mode == "REL") {
+    out += texts.modePrefix + texts.relativeWord + "\n";
+    out += texts.sizesIntro + "\n";
+    out += texts.sizePrefix + std::to_string(settings.landscapeWidth) + " px  x  " +
+           std::to_string(settings.portraitHeight) + " px.\n";
+    closingHint += texts.relativeModeHelp;
+  } else {
+    out += texts.modePrefix + texts.freeWord + "\n";
+    out += texts.finalSizePrefix + std::to_string(settings.freeWidth) + " px   x " +
+           std::to_string(settings.freeHeight) + " px \n";
+    closingHint += texts.freeModeHelp;
+  }
+
+  out += texts.outputFormatPrefix + settings.format + "\n";
+  if (settings.format == "JPG") {
+    out += texts.qualityPrefix + std::to_string(settings.quality) + " / 10\n";
+  }
+  out += closingHint;
+  return out;
+}
+
+}  // namespace pixmoor::batch

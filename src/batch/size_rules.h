@@ -1,0 +1,55 @@
+// How large each output picture is, and the settings summary that tells the
+// user so.
+//
+// Both operations are pure functions of their arguments: they read the
+// Settings, change nothing and hold no state, so any thread may call them
+// (the batch worker calls targetSize on its own copy of the Settings).
+// targetSize reports a picture that must not be written as a value, never
+// by throwing.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/ui_texts.h"
+#include "settings/settings.h"
+
+namespace pixmoor::batch {
+
+// Largest side a picture may have, in pixels (signed 16-bit sides).
+inline constexpr std::int32_t kMaxPictureSide = 32767;
+
+enum class SizeOutcome {
+  resize,           // width and height hold the target size, both in 1..kMaxPictureSide
+  emptyPicture,     // the picture has a side below 1 or above kMaxPictureSide
+  nonPositiveSide,  // the settings give a target side of zero or less
+  tooLarge,         // a target side would exceed kMaxPictureSide
+};
+
+struct TargetSize {
+  SizeOutcome outcome = SizeOutcome::emptyPicture;
+  std::int32_t width = 0;   // 0 unless outcome is resize
+  std::int32_t height = 0;  // 0 unless outcome is resize
+
+  bool writesPicture() const { return outcome == SizeOutcome::resize; }
+  bool operator==(const TargetSize&) const = default;
+};
+
+// The size a picture of pictureWidth x pictureHeight is resampled to.
+//  - "REL": a landscape picture gets landscapeWidth and keeps its proportion
+//    (height * landscapeWidth / width, truncated toward zero); a portrait
+//    picture gets portraitHeight likewise; a square picture gets both sides
+//    equal to the smaller of the two settings, so that it fits either way.
+//  - "LIB": freeWidth x freeHeight whatever the picture.
+//  - any other mode: the picture's own size (it is re-encoded, not resized).
+// Products are formed in 64 bits; nothing is clamped or wrapped.
+TargetSize targetSize(std::int32_t pictureWidth, std::int32_t pictureHeight,
+                      const settings::Settings& settings);
+
+// The text of the information area describing the current choices, in the
+// language of `texts`. Every line but the closing hint ends with "\n". Any
+// mode other than "REL" is described as free mode.
+std::string settingsSummary(const settings::Settings& settings, int desktopWidth,
+                            int desktopHeight, const app::UiTexts& texts);
+
+}  // namespace pixmoor::batch

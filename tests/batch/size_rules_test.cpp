@@ -1,0 +1,369 @@
+// Target sizes in both modes, the cases that must not write a picture, and
+// the settings summary compared byte for byte.
+
+#include "batch/size_rules.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+#include <ostream>
+#include <string>
+
+namespace pixmoor::batch {
+namespace {
+
+using settings::Settings;
+
+constexpr std::int32_t kInt32Max = std::numeric_limits<std::int32_t>::max();
+constexpr std::int32_t kInt32Min = std::numeric_limits<std::int32_t>::min();
+
+const char* outcomeName(SizeOutcome outcome) {
+  switch (outcome) {
+    case SizeOutcome::resize: return "resize";
+    case SizeOutcome::emptyPicture: return "emptyPicture";
+    case SizeOutcome::nonPositiveSide: return "nonPositiveSide";
+    case SizeOutcome::tooLarge: return "tooLarge";
+  }
+  return "?";
+}
+
+struct SizeRow {
+  const char* name;
+  const char* mode;
+  std::int32_t landscapeWidth;
+  std::int32_t portraitHeight;
+  std::int16_t freeWidth;
+  std::int16_t freeHeight;
+  std::int32_t pictureWidth;
+  std::int32_t pictureHeight;
+  SizeOutcome outcome;
+  std::int32_t width;
+  std::int32_t height;
+};
+
+void PrintTo(const SizeRow& row, std::ostream* os) { *os << row.name; }
+
+Settings settingsFor(const SizeRow& row) {
+  Settings s;
+  s.mode = row.mode;
+  s.landscapeWidth = row.landscapeWidth;
+  s.portraitHeight = row.portraitHeight;
+  s.freeWidth = row.freeWidth;
+  s.freeHeight = row.freeHeight;
+  return s;
+}
+
+class TargetSizeTest : public ::testing::TestWithParam<SizeRow> {};
+
+TEST_P(TargetSizeTest, Computes) {
+  const SizeRow& row = GetParam();
+  const TargetSize got = targetSize(row.pictureWidth, row.pictureHeight, settingsFor(row));
+  EXPECT_EQ(outcomeName(got.outcome), std::string(outcomeName(row.outcome)));
+  EXPECT_EQ(got.width, row.width);
+  EXPECT_EQ(got.height, row.height);
+  EXPECT_EQ(got.writesPicture(), row.outcome == SizeOutcome::resize);
+}
+
+constexpr SizeOutcome kResize = SizeOutcome::resize;
+constexpr SizeOutcome kEmpty = SizeOutcome::emptyPicture;
+constexpr SizeOutcome kNonPositive = SizeOutcome::nonPositiveSide;
+constexpr SizeOutcome kTooLarge = SizeOutcome::tooLarge;
+
+INSTANTIATE_TEST_SUITE_P(
+    Relative, TargetSizeTest,
+    ::testing::Values(
+        SizeRow{"Landscape4000x3000At800", "REL", 800, 600, 0, 0, 4000, 3000, kResize, 800, 600},
+        SizeRow{"Portrait3000x4000At600", "REL", 800, 600, 0, 0, 3000, 4000, kResize, 450, 600},
+        SizeRow{"LandscapeTruncates426_875", "REL", 640, 480, 0, 0, 1024, 683, kResize, 640, 426},
+        SizeRow{"PortraitExact320", "REL", 640, 480, 0, 0, 683, 1024, kResize, 320, 480},
+        SizeRow{"PortraitTruncates", "REL", 100, 100, 0, 0, 2, 3, kResize, 66, 100},
+        SizeRow{"EnlargesSmallPicture", "REL", 1920, 1080, 0, 0, 640, 480, kResize, 1920, 1440},
+        SizeRow{"FlatPictureGetsZeroHeight", "REL", 800, 600, 0, 0, 5000, 3, kNonPositive, 0, 0},
+        SizeRow{"TallPictureGetsZeroWidth", "REL", 800, 600, 0, 0, 3, 5000, kNonPositive, 0, 0},
+        // Only one side is fixed: the other follows the proportion and may
+        // pass the other setting.
+        SizeRow{"LandscapeHeightPassesPortraitSetting", "REL", 1000, 100, 0, 0, 2000, 1999,
+                kResize, 1000, 999},
+        SizeRow{"PortraitWidthPassesLandscapeSetting", "REL", 10, 1000, 0, 0, 1000, 1001,
+                kResize, 999, 1000},
+        SizeRow{"OnePixelWiderIsLandscape", "REL", 300, 900, 0, 0, 101, 100, kResize, 300, 297},
+        SizeRow{"ZeroLandscapeWidth", "REL", 0, 600, 0, 0, 4000, 3000, kNonPositive, 0, 0},
+        SizeRow{"NegativeLandscapeWidth", "REL", -800, 600, 0, 0, 4000, 3000, kNonPositive, 0, 0},
+        SizeRow{"NegativePortraitHeight", "REL", 800, -1, 0, 0, 3000, 4000, kNonPositive, 0, 0},
+        SizeRow{"LargestSideAllowed", "REL", 32767, 600, 0, 0, 4000, 3000, kResize, 32767, 24575},
+        SizeRow{"SettingAboveLargestSide", "REL", 32768, 600, 0, 0, 4000, 3000, kTooLarge, 0, 0},
+        SizeRow{"HugeLandscapeWidth", "REL", 100000, 600, 0, 0, 4000, 3000, kTooLarge, 0, 0},
+        // 32766 * 2147483647 needs 46 bits; a 32-bit product would wrap.
+        SizeRow{"ProductBeyond32Bits", "REL", kInt32Max, 600, 0, 0, 32767, 32766, kTooLarge, 0,
+                0},
+        SizeRow{"PortraitProductBeyond32Bits", "REL", 600, kInt32Max, 0, 0, 32766, 32767,
+                kTooLarge, 0, 0},
+        SizeRow{"MostNegativeSetting", "REL", kInt32Min, 600, 0, 0, 32767, 32766, kNonPositive, 0,
+                0}));
+
+INSTANTIATE_TEST_SUITE_P(
+    Square, TargetSizeTest,
+    ::testing::Values(
+        SizeRow{"SquareTakesSmallerPortraitHeight", "REL", 800, 600, 0, 0, 500, 500, kResize, 600,
+                600},
+        SizeRow{"SquareTakesSmallerLandscapeWidth", "REL", 300, 600, 0, 0, 500, 500, kResize, 300,
+                300},
+        SizeRow{"SquareEqualSettings", "REL", 640, 640, 0, 0, 3000, 3000, kResize, 640, 640},
+        SizeRow{"OnePixelSquareEnlarged", "REL", 1920, 1080, 0, 0, 1, 1, kResize, 1080, 1080},
+        SizeRow{"SquareWithZeroSetting", "REL", 800, 0, 0, 0, 500, 500, kNonPositive, 0, 0},
+        SizeRow{"SquareWithNegativeSetting", "REL", -5, 600, 0, 0, 500, 500, kNonPositive, 0, 0},
+        SizeRow{"SquareIgnoresHugeOtherSetting", "REL", kInt32Max, 5000, 0, 0, 32767, 32767,
+                kResize, 5000, 5000},
+        SizeRow{"SquareBothHuge", "REL", 40000, 50000, 0, 0, 100, 100, kTooLarge, 0, 0}));
+
+INSTANTIATE_TEST_SUITE_P(
+    Free, TargetSizeTest,
+    ::testing::Values(
+        SizeRow{"FreeLandscape", "LIB", 800, 600, 320, 240, 4000, 3000, kResize, 320, 240},
+        SizeRow{"FreePortraitIsDistorted", "LIB", 800, 600, 320, 240, 3000, 4000, kResize, 320,
+                240},
+        SizeRow{"FreeSquare", "LIB", 800, 600, 320, 240, 500, 500, kResize, 320, 240},
+        SizeRow{"FreeEnlargesTinyPicture", "LIB", 800, 600, 1920, 1080, 1, 1, kResize, 1920, 1080},
+        SizeRow{"FreeLargest", "LIB", 0, 0, 32767, 32767, 10, 10, kResize, 32767, 32767},
+        SizeRow{"FreeIgnoresRelativeSettings", "LIB", -1, -1, 64, 48, 4000, 3000, kResize, 64, 48},
+        // 0xFFFF read back as a 16-bit field is -1, not 65535.
+        SizeRow{"FreeWidthAllOnesIsMinusOne", "LIB", 800, 600, static_cast<std::int16_t>(-1), 240,
+                4000, 3000, kNonPositive, 0, 0},
+        SizeRow{"FreeHeightMostNegative", "LIB", 800, 600, 320, static_cast<std::int16_t>(-32768),
+                4000, 3000, kNonPositive, 0, 0},
+        SizeRow{"FreeZeroWidth", "LIB", 800, 600, 0, 240, 4000, 3000, kNonPositive, 0, 0},
+        SizeRow{"FreeZeroHeight", "LIB", 800, 600, 320, 0, 4000, 3000, kNonPositive, 0, 0}));
+
+INSTANTIATE_TEST_SUITE_P(
+    UnknownMode, TargetSizeTest,
+    ::testing::Values(
+        SizeRow{"LowerCaseRelKeepsOwnSize", "rel", 800, 600, 320, 240, 4000, 3000, kResize, 4000,
+                3000},
+        SizeRow{"LowerCaseLibKeepsOwnSize", "lib", 800, 600, 320, 240, 683, 1024, kResize, 683,
+                1024},
+        SizeRow{"EmptyModeKeepsOwnSize", "", 800, 600, 320, 240, 500, 500, kResize, 500, 500},
+        SizeRow{"OtherTextKeepsOwnSize", "RELATIVE", 800, 600, 320, 240, 32767, 1, kResize, 32767,
+                1},
+        SizeRow{"TrailingSpaceIsUnknown", "REL ", 800, 600, 320, 240, 123, 45, kResize, 123, 45}));
+
+INSTANTIATE_TEST_SUITE_P(
+    PictureOutOfRange, TargetSizeTest,
+    ::testing::Values(
+        SizeRow{"NoPictureRelative", "REL", 800, 600, 320, 240, 0, 0, kEmpty, 0, 0},
+        SizeRow{"NoPictureFree", "LIB", 800, 600, 320, 240, 0, 0, kEmpty, 0, 0},
+        SizeRow{"NoPictureUnknownMode", "X", 800, 600, 320, 240, 0, 0, kEmpty, 0, 0},
+        SizeRow{"ZeroWidth", "REL", 800, 600, 320, 240, 0, 100, kEmpty, 0, 0},
+        SizeRow{"NegativeHeight", "REL", 800, 600, 320, 240, 100, -3, kEmpty, 0, 0},
+        SizeRow{"WiderThanAPictureCanBe", "REL", 800, 600, 320, 240, 32768, 100, kEmpty, 0, 0},
+        SizeRow{"TallerThanAPictureCanBe", "LIB", 800, 600, 320, 240, 10, kInt32Max, kEmpty, 0,
+                0}));
+
+TEST(TargetSize, LeavesTheSettingsAlone) {
+  Settings s;
+  s.mode = "REL";
+  s.landscapeWidth = 800;
+  s.portraitHeight = 600;
+  const Settings before = s;
+  EXPECT_EQ(targetSize(4000, 3000, s), (TargetSize{SizeOutcome::resize, 800, 600}));
+  EXPECT_EQ(s, before);
+}
+
+// A square picture does not depend on the picture before it.
+TEST(TargetSize, SquareDoesNotRememberThePreviousPicture) {
+  Settings s;
+  s.mode = "REL";
+  s.landscapeWidth = 800;
+  s.portraitHeight = 600;
+  EXPECT_EQ(targetSize(4000, 3000, s), (TargetSize{SizeOutcome::resize, 800, 600}));
+  EXPECT_EQ(targetSize(1000, 1000, s), (TargetSize{SizeOutcome::resize, 600, 600}));
+  EXPECT_EQ(targetSize(3000, 4000, s), (TargetSize{SizeOutcome::resize, 450, 600}));
+  EXPECT_EQ(targetSize(1000, 1000, s), (TargetSize{SizeOutcome::resize, 600, 600}));
+}
+
+// --- Settings summary -----------------------------------------------------
+
+struct SummaryRow {
+  const char* name;
+  const char* language;
+  const char* mode;
+  const char* format;
+  std::int32_t quality;
+  std::int32_t landscapeWidth;
+  std::int32_t portraitHeight;
+  std::int16_t freeWidth;
+  std::int16_t freeHeight;
+  int desktopWidth;
+  int desktopHeight;
+  const char* expected;
+};
+
+void PrintTo(const SummaryRow& row, std::ostream* os) { *os << row.name; }
+
+class SettingsSummaryTest : public ::testing::TestWithParam<SummaryRow> {};
+
+TEST_P(SettingsSummaryTest, MatchesToTheByte) {
+  const SummaryRow& row = GetParam();
+  Settings s;
+  s.mode = row.mode;
+  s.format = row.format;
+  s.quality = row.quality;
+  s.landscapeWidth = row.landscapeWidth;
+  s.portraitHeight = row.portraitHeight;
+  s.freeWidth = row.freeWidth;
+  s.freeHeight = row.freeHeight;
+  s.language = row.language;
+  const app::UiTexts texts = app::BuildUiTexts(row.language, "Pixmoor 2011 v", "1.4.1", "\n",
+                                               row.desktopWidth, row.desktopHeight,
+                                               "http://www.pixmoor.example");
+  EXPECT_EQ(settingsSummary(s, row.desktopWidth, row.desktopHeight, texts),
+            std::string(row.expected));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    French, SettingsSummaryTest,
+    ::testing::Values(
+        SummaryRow{"RelativeJpg", "FR", "REL", "JPG", 8, 1920, 1080, 1024, 768, 1920, 1080,
+                   "\n"
+                   " > R\xC3\xA9solution \xC3\xA9" "cran : L 1920    H 1080 <\n"
+                   "Mode : relatif\n"
+                   "Les 2 tailles (larg/haut) s\xC3\xA9lectionn\xC3\xA9" "es sont : \n"
+                   "Taille : 1920 px  x  1080 px.\n"
+                   "Format de sortie : JPG\n"
+                   "Qualit\xC3\xA9 d'image : 8 / 10\n"
+                   "\n"
+                   "Le mode relatif permet un redimensionnement proportionel des images."},
+        SummaryRow{"RelativePng", "FR", "REL", "PNG", 8, 800, 600, 1024, 768, 1280, 1024,
+                   "\n"
+                   " > R\xC3\xA9solution \xC3\xA9" "cran : L 1280    H 1024 <\n"
+                   "Mode : relatif\n"
+                   "Les 2 tailles (larg/haut) s\xC3\xA9lectionn\xC3\xA9" "es sont : \n"
+                   "Taille : 800 px  x  600 px.\n"
+                   "Format de sortie : PNG\n"
+                   "\n"
+                   "Le mode relatif permet un redimensionnement proportionel des images."},
+        SummaryRow{"FreeJpg", "FR", "LIB", "JPG", 10, 800, 600, 1024, 768, 1920, 1080,
+                   "\n"
+                   " > R\xC3\xA9solution \xC3\xA9" "cran : L 1920    H 1080 <\n"
+                   "Mode : libre\n"
+                   "Taille de l'image finale : 1024 px   x 768 px \n"
+                   "Format de sortie : JPG\n"
+                   "Qualit\xC3\xA9 d'image : 10 / 10\n"
+                   "\n"
+                   "Le mode libre permet un redimensionnement libre, l'image pourra \xC3\xAAtre "
+                   "d\xC3\xA9" "form\xC3\xA9" "e."},
+        SummaryRow{"FreePng", "FR", "LIB", "PNG", 0, 800, 600, 320, 240, 1024, 768,
+                   "\n"
+                   " > R\xC3\xA9solution \xC3\xA9" "cran : L 1024    H 768 <\n"
+                   "Mode : libre\n"
+                   "Taille de l'image finale : 320 px   x 240 px \n"
+                   "Format de sortie : PNG\n"
+                   "\n"
+                   "Le mode libre permet un redimensionnement libre, l'image pourra \xC3\xAAtre "
+                   "d\xC3\xA9" "form\xC3\xA9" "e."}));
+
+INSTANTIATE_TEST_SUITE_P(
+    English, SettingsSummaryTest,
+    ::testing::Values(
+        SummaryRow{"RelativeJpg", "UK", "REL", "JPG", 0, 1366, 768, 1024, 768, 1366, 768,
+                   "\n"
+                   " > Screen resolution : W 1366    H 768 <\n"
+                   "Mode : relative\n"
+                   "Scaling based on the \n"
+                   "Size : 1366 px  x  768 px.\n"
+                   "Output format : JPG\n"
+                   "Image quality: 0 / 10\n"
+                   "\n"
+                   "The relative mode allows a proportional resizing images."},
+        SummaryRow{"RelativePng", "UK", "REL", "PNG", 8, 640, 480, 1024, 768, 1366, 768,
+                   "\n"
+                   " > Screen resolution : W 1366    H 768 <\n"
+                   "Mode : relative\n"
+                   "Scaling based on the \n"
+                   "Size : 640 px  x  480 px.\n"
+                   "Output format : PNG\n"
+                   "\n"
+                   "The relative mode allows a proportional resizing images."},
+        SummaryRow{"FreeJpg", "UK", "LIB", "JPG", 7, 640, 480, 2048, 1536, 2560, 1600,
+                   "\n"
+                   " > Screen resolution : W 2560    H 1600 <\n"
+                   "Mode : free\n"
+                   "Size of the ouput picture:2048 px   x 1536 px \n"
+                   "Output format : JPG\n"
+                   "Image quality: 7 / 10\n"
+                   "\n"
+                   "Free mode allows a free resizing, the image could be distorted."},
+        SummaryRow{"FreePng", "UK", "LIB", "PNG", 7, 640, 480, 1920, 1080, 1920, 1080,
+                   "\n"
+                   " > Screen resolution : W 1920    H 1080 <\n"
+                   "Mode : free\n"
+                   "Size of the ouput picture:1920 px   x 1080 px \n"
+                   "Output format : PNG\n"
+                   "\n"
+                   "Free mode allows a free resizing, the image could be distorted."}));
+
+INSTANTIATE_TEST_SUITE_P(
+    Unusual, SettingsSummaryTest,
+    ::testing::Values(
+        // Any mode other than "REL" reads as free mode.
+        SummaryRow{"UnknownModeShowsFreeLines", "UK", "XYZ", "JPG", 8, 800, 600, 320, 240, 1920,
+                   1080,
+                   "\n"
+                   " > Screen resolution : W 1920    H 1080 <\n"
+                   "Mode : free\n"
+                   "Size of the ouput picture:320 px   x 240 px \n"
+                   "Output format : JPG\n"
+                   "Image quality: 8 / 10\n"
+                   "\n"
+                   "Free mode allows a free resizing, the image could be distorted."},
+        SummaryRow{"NegativeNumbersWithSign", "FR", "LIB", "JPG", -3, 800, 600,
+                   static_cast<std::int16_t>(-1), static_cast<std::int16_t>(-32768), 0, 0,
+                   "\n"
+                   " > R\xC3\xA9solution \xC3\xA9" "cran : L 0    H 0 <\n"
+                   "Mode : libre\n"
+                   "Taille de l'image finale : -1 px   x -32768 px \n"
+                   "Format de sortie : JPG\n"
+                   "Qualit\xC3\xA9 d'image : -3 / 10\n"
+                   "\n"
+                   "Le mode libre permet un redimensionnement libre, l'image pourra \xC3\xAAtre "
+                   "d\xC3\xA9" "form\xC3\xA9" "e."},
+        SummaryRow{"RelativeExtremes", "UK", "REL", "PNG", 8, kInt32Max, kInt32Min, 0, 0, 1, 1,
+                   "\n"
+                   " > Screen resolution : W 1    H 1 <\n"
+                   "Mode : relative\n"
+                   "Scaling based on the \n"
+                   "Size : 2147483647 px  x  -2147483648 px.\n"
+                   "Output format : PNG\n"
+                   "\n"
+                   "The relative mode allows a proportional resizing images."},
+        // A format other than "JPG" is shown as stored and has no quality line;
+        // "jpg" in lower case is not "JPG".
+        SummaryRow{"OtherFormatNoQuality", "UK", "REL", "jpg", 8, 800, 600, 0, 0, 800, 600,
+                   "\n"
+                   " > Screen resolution : W 800    H 600 <\n"
+                   "Mode : relative\n"
+                   "Scaling based on the \n"
+                   "Size : 800 px  x  600 px.\n"
+                   "Output format : jpg\n"
+                   "\n"
+                   "The relative mode allows a proportional resizing images."},
+        // No language texts: the numbers and separators remain.
+        SummaryRow{"GermanHasNoLabels", "DE", "REL", "JPG", 8, 800, 600, 0, 0, 1920, 1080,
+                   "\n"
+                   " 1920     1080 <\n"
+                   "\n"
+                   "\n"
+                   "800 px  x  600 px.\n"
+                   "JPG\n"
+                   "8 / 10\n"
+                   "\n"},
+        SummaryRow{"GermanFreePng", "DE", "LIB", "PNG", 8, 800, 600, 320, 240, 1920, 1080,
+                   "\n"
+                   " 1920     1080 <\n"
+                   "\n"
+                   "320 px   x 240 px \n"
+                   "PNG\n"
+                   "\n"}));
+
+}  // namespace
+}  // namespace pixmoor::batch
