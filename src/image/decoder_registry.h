@@ -6,6 +6,7 @@
 // thread; the data is hostile and nothing is read outside the block.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -20,6 +21,46 @@ void registerPngDecoder();
 // Offers the block to each registered decoder in turn; the first whose probe
 // accepts it decodes it. A picture whose data breaks part-way is still
 // answered, with the undelivered rows zero and `partial` set.
-std::optional<DecodedPicture> decodeRegistered(std::span<const std::uint8_t> data);
+// `refusedSize`, when given, is set when a decoder recognised the data but
+// refused the picture's size (a side above 32767, or above the pixel limit).
+std::optional<DecodedPicture> decodeRegistered(std::span<const std::uint8_t> data,
+                                               bool* refusedSize = nullptr);
+
+// Upper bound on width x height for JPEG and PNG pictures, on top of the
+// 32767 limit per side. Meant for fuzzing and tests; 0 restores "no bound".
+void setDecodePixelLimit(std::uint64_t pixels);
+
+// ---- The decoder interface shared by the registry and the readers. ----
+
+// Value of the flags argument of `decode`: write rows bottom-up.
+inline constexpr int kRowsBottomUp = 2;
+
+// One load's state, owned by the call that decodes (never shared).
+struct DecoderContext {
+  std::span<const std::uint8_t> data;  // the whole block
+  std::size_t position = 0;            // reading position (the PNG reader advances it)
+  std::uint64_t pixelLimit = 0;        // 0: only the per-side limit
+  int width = 0;
+  int height = 0;
+  int rasterDepth = 0;   // 24 or 32: the raster to make
+  int sourceDepth = 0;   // bits per pixel as stored
+  bool refusedSize = false;  // probe recognised the data but refused its size
+  bool ranShort = false;     // decode met the end of the data or a broken row
+  void* state = nullptr;     // the decoder's own library objects
+};
+
+// probe: reads the header; true when the decoder takes the data, with width,
+// height, rasterDepth and sourceDepth filled. decode: fills the raster's
+// pixels; true when every row arrived. close: frees `state` (also after a
+// failed probe). None of them throws.
+struct Decoder {
+  bool (*probe)(DecoderContext& context);
+  bool (*decode)(DecoderContext& context, std::uint8_t* pixels, int stride, int flags);
+  void (*close)(DecoderContext& context);
+};
+
+// Runs one decoder over the block: probe, raster, decode, close.
+std::optional<DecodedPicture> decodeWith(const Decoder& decoder, std::span<const std::uint8_t> data,
+                                         bool* refusedSize = nullptr);
 
 }  // namespace pixmoor::image

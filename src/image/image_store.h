@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "image/decoded_picture.h"
 #include "image/encode.h"
 #include "image/raster.h"
 #include "image/resample.h"
@@ -87,11 +88,21 @@ class ImageStore {
   Raster* raster(ImageId number);                   // null when there is no Image
   std::size_t capacity() const { return slots_.size(); }
 
+  // Numbers from this one up are refused: the slot array stays a sensible size.
+  static constexpr ImageId kSlotNumberLimit = ImageId{1} << 20;
+
  private:
   ImageRecord* find(ImageId number);
   const ImageRecord* find(ImageId number) const;
+  // The record for a new Image under `number`: a fresh dynamic record for -1,
+  // else the slot's record (grown into, and emptied of what it held). Null
+  // for a number no slot can have, or when memory cannot be had.
+  ImageRecord* takeSlot(ImageId number);
+  // Gives back a record that takeSlot handed out when making its Image failed.
+  void dropRecord(ImageId number, ImageRecord* record);
   // Takes the slot for a new Image (releasing what it held) and fills it.
   std::uintptr_t install(ImageId number, DecodedPicture picture);
+  std::uintptr_t answerFor(ImageId number, const ImageRecord& record) const;
 
   std::vector<std::unique_ptr<ImageRecord>> slots_;
   std::list<ImageRecord> dynamic_;  // identifiers are the records' addresses

@@ -1,0 +1,79 @@
+// The decoder registry: an ordered list of JPEG and PNG decoders, filled at
+// start-up and read-only afterwards. Each load runs probe, raster, decode and
+// close within one call on a context of its own.
+#include "image/decoder_registry.h"
+
+#include <array>
+#include <atomic>
+
+#include "image/jpeg_reader.h"
+#include "image/png_reader.h"
+
+namespace pixmoor::image {
+namespace {
+
+struct Registry {
+  std::array<const Decoder*, 4> entries{};
+  std::size_t count = 0;
+
+  void add(const Decoder* decoder) {
+    for (std::size_t i = 0; i < count; ++i) {
+      if (entries[i] == decoder) return;
+    }
+    if (count < entries.size()) entries[count++] = decoder;
+  }
+};
+
+Registry& registry() {
+  static Registry instance;
+  return instance;
+}
+
+std::atomic<std::uint64_t> pixelLimit{0};
+
+}  // namespace
+
+void registerJpegDecoder() { registry().add(&jpegDecoder()); }
+void registerPngDecoder() { registry().add(&pngDecoder()); }
+
+void setDecodePixelLimit(std::uint64_t pixels) { pixelLimit.store(pixels, std::memory_order_relaxed); }
+
+std::optional<DecodedPicture> decodeWith(const Decoder& decoder, std::span<const std::uint8_t> data,
+                                         bool* refusedSize) {
+  DecoderContext context;
+  context.data = data;
+  context.pixelLimit = pixelLimit.load(std::memory_order_relaxed);
+  if (!decoder.probe(context)) {
+    if (refusedSize != nullptr && context.refusedSize) *refusedSize = true;
+    decoder.close(context);
+    return std::nullopt;
+  }
+  auto raster = makeRaster(context.width, context.height, context.rasterDepth);
+  if (raster == nullptr) {
+    if (refusedSize != nullptr) *refusedSize = true;
+    decoder.close(context);
+    return std::nullopt;
+  }
+  // A decode that stops part-way keeps the rows it delivered; the rest stay
+  // zero (black, and transparent in a 32-bit raster).
+  const bool complete = decoder.decode(context, raster->data(), raster->stride, kRowsBottomUp);
+  decoder.close(context);
+  DecodedPicture picture;
+  picture.raster = std::move(raster);
+  picture.sourceDepth = context.sourceDepth;
+  picture.partial = !complete || context.ranShort;
+  return picture;
+}
+
+std::optional<DecodedPicture> decodeRegistered(std::span<const std::uint8_t> data, bool* refusedSize) {
+  const Registry& list = registry();
+  for (std::size_t i = 0; i < list.count; ++i) {
+    bool refused = false;
+    auto picture = decodeWith(*list.entries[i], data, &refused);
+    if (picture) return picture;
+    if (refused && refusedSize != nullptr) *refusedSize = true;
+  }
+  return std::nullopt;
+}
+
+}  // namespace pixmoor::image

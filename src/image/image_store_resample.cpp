@@ -1,0 +1,42 @@
+// Resampling and saving an Image of the store: the store's part is choosing
+// the kernel or writer and keeping the record right; the work is elsewhere.
+#include "image/image_store.h"
+
+namespace pixmoor::image {
+
+std::uintptr_t ImageStore::resample(ImageId number, int width, int height, ResampleMode mode,
+                                    const CancelFlag* cancel) {
+  ImageRecord* record = find(number);
+  if (record == nullptr || record->isIcon) return 0;
+  if (width == record->width && height == record->height) return reinterpret_cast<std::uintptr_t>(record->raster.get());
+
+  std::unique_ptr<Raster> old = std::move(record->raster);
+  // makeRaster refuses sides that are not positive or above 32767 before
+  // asking for any memory.
+  std::unique_ptr<Raster> result = makeRaster(width, height, old->depth);
+  if (result != nullptr) {
+    bool done = false;
+    if (hasAlpha(old.get()) == 1) {
+      done = mode == ResampleMode::Smooth ? resampleSmooth(*old, *result, cancel) : stretchRaw(*old, *result);
+    } else {
+      done = mode == ResampleMode::Smooth ? resampleOpaque(*old, *result, cancel) : stretchRaw(*old, *result);
+    }
+    if (!done) result.reset();
+  }
+  // Width and height take the requested size even after a failure; the
+  // number then holds no Image.
+  record->width = width;
+  record->height = height;
+  record->raster = std::move(result);
+  return reinterpret_cast<std::uintptr_t>(record->raster.get());
+}
+
+SaveStatus ImageStore::save(ImageId number, const std::string& path, std::uint32_t encoder, int quality, int depth,
+                            const CancelFlag* cancel) {
+  if (path.empty()) return SaveStatus::BadRequest;
+  const ImageRecord* record = find(number);
+  if (record == nullptr || record->isIcon || record->raster->data() == nullptr) return SaveStatus::BadRequest;
+  return saveRaster(*record->raster, record->sourceDepth, path, encoder, quality, depth, cancel);
+}
+
+}  // namespace pixmoor::image

@@ -1,0 +1,17 @@
+// JPEG reader over libjpeg (the 6b interface of libjpeg-turbo): a decoder of
+// the registry that reads a JPEG held in memory into a 24-bit raster.
+//
+// Grey pictures arrive as equal blue, green and red; four-component pictures
+// (CMYK, YCCK) are converted to RGB; the EXIF orientation is applied, so that
+// the raster holds the picture upright. A file that ends early still decodes
+// at full size (the library fills the missing part). Library errors end the
+// call with a failure value; warnings are ignored. Each call owns its state.
+#pragma once
+
+#include "image/decoder_registry.h"
+
+namespace pixmoor::image {
+
+const Decoder& jpegDecoder();
+
+}  // namespace pixmoor::image

@@ -1,0 +1,188 @@
+#include "image/png_reader.h"
+
+#include <csetjmp>
+#include <cstring>
+#include <new>
+
+#include <png.h>
+#include <zlib.h>
+
+#include "image/raster.h"
+
+namespace pixmoor::image {
+namespace {
+
+// Ancillary chunks that libpng keeps in memory (text, profiles) are refused
+// beyond this size; picture data is not affected.
+constexpr png_alloc_size_t kChunkMemoryLimit = png_alloc_size_t{8} << 20;
+
+constexpr std::uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+
+struct PngState {
+  png_structp png = nullptr;
+  png_infop info = nullptr;
+  DecoderContext* context = nullptr;
+  int passes = 1;
+};
+
+std::uint32_t bigEndian32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
+         static_cast<std::uint32_t>(p[2]) << 8 | static_cast<std::uint32_t>(p[3]);
+}
+
+// Walks the chunks that lie wholly inside the block and checks the CRC of the
+// critical ones, so that a damaged picture chunk is refused as a whole rather
+// than loaded as a picture with a silently broken part. A chunk that runs
+// past the end is a cut-off file: libpng reads what is there.
+bool criticalChunksIntact(std::span<const std::uint8_t> data) {
+  std::size_t at = sizeof kSignature;
+  while (data.size() - at >= 12) {
+    const std::uint32_t length = bigEndian32(&data[at]);
+    if (length > data.size() - at - 12) return true;
+    const std::uint8_t* type = &data[at + 4];
+    const bool critical = (type[0] & 0x20) == 0;
+    if (critical) {
+      const auto crc = crc32(crc32(0L, Z_NULL, 0), type, static_cast<uInt>(length) + 4);
+      if (crc != bigEndian32(&data[at + 8 + length])) return false;
+    }
+    if (std::memcmp(type, "IEND", 4) == 0) return true;
+    at += 12 + static_cast<std::size_t>(length);
+  }
+  return true;
+}
+
+// A header declaring a side beyond what a picture may have is refused before
+// libpng sees it, and reported as a size refusal rather than a broken file.
+bool sidesTooLarge(std::span<const std::uint8_t> data) {
+  if (data.size() < 24 || std::memcmp(&data[12], "IHDR", 4) != 0) return false;
+  const std::uint32_t width = bigEndian32(&data[16]);
+  const std::uint32_t height = bigEndian32(&data[20]);
+  const auto limit = static_cast<std::uint32_t>(kMaxSide);
+  return (width > limit && width <= 0x7FFFFFFFu) || (height > limit && height <= 0x7FFFFFFFu);
+}
+
+void readData(png_structp png, png_bytep out, std::size_t length) {
+  auto* s = static_cast<PngState*>(png_get_io_ptr(png));
+  DecoderContext& context = *s->context;
+  if (length > context.data.size() - context.position) {
+    context.ranShort = true;
+    png_error(png, "read past the end of the data");
+  }
+  std::memcpy(out, context.data.data() + context.position, length);
+  context.position += length;
+}
+
+[[noreturn]] void onError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+void onWarning(png_structp, png_const_charp) {}
+
+int sourceDepthOf(int colourType, int bitDepth, bool transparency) {
+  switch (colourType) {
+    case PNG_COLOR_TYPE_GRAY: return transparency && bitDepth < 8 ? 8 : bitDepth;
+    case PNG_COLOR_TYPE_RGB: return transparency ? 32 : 24;
+    case PNG_COLOR_TYPE_PALETTE: return transparency ? 32 : bitDepth;
+    case PNG_COLOR_TYPE_GRAY_ALPHA: return bitDepth;
+    default: return 32;
+  }
+}
+
+// setjmp lives here and in guardedDecode alone; their locals are plain values.
+bool guardedProbe(PngState* s) {
+  png_structp png = s->png;
+  png_infop info = s->info;
+  if (setjmp(png_jmpbuf(png)) != 0) return false;
+  png_set_read_fn(png, s, readData);
+  png_set_user_limits(png, static_cast<png_uint_32>(kMaxSide), static_cast<png_uint_32>(kMaxSide));
+  png_set_chunk_malloc_max(png, kChunkMemoryLimit);
+  png_read_info(png, info);
+
+  png_uint_32 width = 0, height = 0;
+  int bitDepth = 0, colourType = 0;
+  png_get_IHDR(png, info, &width, &height, &bitDepth, &colourType, nullptr, nullptr, nullptr);
+  const std::uint64_t limit = s->context->pixelLimit;
+  if (limit != 0 && static_cast<std::uint64_t>(width) * height > limit) {
+    s->context->refusedSize = true;
+    return false;
+  }
+  const bool transparency = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
+  s->context->sourceDepth = sourceDepthOf(colourType, bitDepth, transparency);
+
+  // Every picture arrives as 8-bit B, G, R or B, G, R, A.
+  if (transparency) png_set_tRNS_to_alpha(png);
+  if (colourType == PNG_COLOR_TYPE_GRAY || colourType == PNG_COLOR_TYPE_PALETTE ||
+      colourType == PNG_COLOR_TYPE_GRAY_ALPHA) {
+    png_set_expand(png);
+    if (colourType == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
+    if (colourType != PNG_COLOR_TYPE_PALETTE) png_set_gray_to_rgb(png);
+  }
+  // The high byte of a 16-bit sample, not a rounded one.
+  if (bitDepth == 16) png_set_strip_16(png);
+  png_set_bgr(png);
+  s->passes = png_set_interlace_handling(png);
+  png_read_update_info(png, info);
+
+  png_get_IHDR(png, info, &width, &height, &bitDepth, &colourType, nullptr, nullptr, nullptr);
+  const int depth = colourType == PNG_COLOR_TYPE_RGB ? 24 : 32;
+  if (bitDepth != 8 || png_get_rowbytes(png, info) != static_cast<std::size_t>(width) * (depth / 8)) return false;
+  s->context->width = static_cast<int>(width);
+  s->context->height = static_cast<int>(height);
+  s->context->rasterDepth = depth;
+  return true;
+}
+
+bool guardedDecode(PngState* s, std::uint8_t* pixels, int stride, int flags) {
+  png_structp png = s->png;
+  if (setjmp(png_jmpbuf(png)) != 0) return false;
+  const bool bottomUp = (flags & kRowsBottomUp) != 0;
+  const int height = s->context->height;
+  // Each pass of an interlaced picture adds its pixels to the rows already read.
+  for (int pass = 0; pass < s->passes; ++pass) {
+    for (int y = 0; y < height; ++y) {
+      const int row = bottomUp ? height - 1 - y : y;
+      png_read_row(png, pixels + static_cast<std::size_t>(stride) * static_cast<std::size_t>(row), nullptr);
+    }
+  }
+  return true;
+}
+
+bool probePng(DecoderContext& context) {
+  const auto data = context.data;
+  if (data.size() < sizeof kSignature || png_sig_cmp(data.data(), 0, sizeof kSignature) != 0) return false;
+  if (sidesTooLarge(data)) {
+    context.refusedSize = true;
+    return false;
+  }
+  if (!criticalChunksIntact(data)) return false;
+  auto* s = new (std::nothrow) PngState{};
+  if (s == nullptr) return false;
+  context.state = s;
+  s->context = &context;
+  s->png = png_create_read_struct(PNG_LIBPNG_VER_STRING, s, onError, onWarning);
+  if (s->png == nullptr) return false;
+  s->info = png_create_info_struct(s->png);
+  if (s->info == nullptr) return false;
+  return guardedProbe(s);
+}
+
+bool decodePngRows(DecoderContext& context, std::uint8_t* pixels, int stride, int flags) {
+  auto* s = static_cast<PngState*>(context.state);
+  if (s == nullptr || pixels == nullptr) return false;
+  return guardedDecode(s, pixels, stride, flags);
+}
+
+void closePng(DecoderContext& context) {
+  auto* s = static_cast<PngState*>(context.state);
+  if (s == nullptr) return;
+  if (s->png != nullptr) png_destroy_read_struct(&s->png, s->info != nullptr ? &s->info : nullptr, nullptr);
+  delete s;
+  context.state = nullptr;
+}
+
+constexpr Decoder kPngDecoder{probePng, decodePngRows, closePng};
+
+}  // namespace
+
+const Decoder& pngDecoder() { return kPngDecoder; }
+
+std::optional<DecodedPicture> decodePng(std::span<const std::uint8_t> data) { return decodeWith(kPngDecoder, data); }
+
+}  // namespace pixmoor::image

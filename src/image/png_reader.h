@@ -1,0 +1,24 @@
+// PNG reader over libpng 1.6: a decoder of the registry that reads a PNG held
+// in memory into a 24-bit (no alpha) or 32-bit raster.
+//
+// Every colour type arrives as 8-bit blue, green, red (, alpha): palettes and
+// grey are expanded, a transparency chunk becomes alpha, 16-bit samples keep
+// their high byte. No gamma, background or colour-profile processing. A file
+// that breaks while rows are read keeps the rows delivered. Library errors end
+// the call with a failure value; warnings are ignored. Each call owns its state.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+
+#include "image/decoder_registry.h"
+
+namespace pixmoor::image {
+
+const Decoder& pngDecoder();
+
+// Decodes a PNG block with this reader alone (for PNG entries of icons).
+std::optional<DecodedPicture> decodePng(std::span<const std::uint8_t> data);
+
+}  // namespace pixmoor::image
