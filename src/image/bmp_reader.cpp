@@ -1,0 +1,61 @@
+#include "image/bmp_reader.h"
+
+#include "image/byte_cursor.h"
+#include "image/dib_decoder.h"
+
+namespace pixmoor::image {
+
+namespace {
+
+constexpr std::size_t kFileHeaderSize = 14;
+
+void makeOpaque(Raster& raster) {
+  for (int y = 0; y < raster.height; ++y) {
+    std::span<std::uint8_t> row(raster.storageRow(y), static_cast<std::size_t>(raster.stride));
+    for (std::size_t x = 0; x < static_cast<std::size_t>(raster.width); ++x) row[4 * x + 3] = 255;
+  }
+}
+
+}  // namespace
+
+std::optional<DecodedPicture> readBmp(std::span<const std::uint8_t> data) {
+  ByteCursor cursor(data);
+  const std::uint8_t b = cursor.u8();
+  const std::uint8_t m = cursor.u8();
+  cursor.skip(8);  // file size and two reserved words: often wrong, never needed
+  const std::uint32_t pixelOffset = cursor.u32();
+  if (!cursor.ok() || b != 'B' || m != 'M') return std::nullopt;
+
+  const auto header = parseDibHeader(data, kFileHeaderSize, DibContainer::kBmpFile, pixelOffset);
+  if (!header || pixelOffset > data.size()) return std::nullopt;
+  const auto pixels = data.subspan(pixelOffset);
+
+  if (header->compressed()) {
+    if (pixels.size() < 2) return std::nullopt;
+  } else {
+    // A file that holds less than half of its rows is far more likely broken
+    // or hostile than a picture worth keeping; refusing it also keeps the
+    // raster within a small multiple of the file's own size.
+    const std::int64_t needed = dibPixelBytes(*header);
+    if (static_cast<std::int64_t>(pixels.size()) * 2 < needed ||
+        static_cast<std::int64_t>(pixels.size()) < dibPackedRowBytes(*header))
+      return std::nullopt;
+  }
+
+  // A 32-bit file, or a 16-bit one with an alpha mask, keeps its alpha.
+  const int depth = (header->bitsPerPixel == 32 || header->hasAlphaChannel()) ? 32 : 24;
+  auto raster = makeRaster(header->width, header->height, depth);
+  if (!raster) return std::nullopt;
+
+  const DibPixelsResult result = decodeDibPixels(*header, pixels, *raster);
+  // Alpha that is 0 everywhere was never meant as alpha: such pictures are opaque.
+  if (depth == 32 && !result.anyAlpha) makeOpaque(*raster);
+
+  DecodedPicture picture;
+  picture.raster = std::move(raster);
+  picture.sourceDepth = header->bitsPerPixel;
+  picture.partial = result.partial;
+  return picture;
+}
+
+}  // namespace pixmoor::image
