@@ -1,0 +1,129 @@
+// BatchRunner: one batch at a time, from the drop to the completion text.
+//
+// Owns the BatchJob, an ImageStore of its own for the worker (nothing of it
+// is shared with the interface thread), the worker and progress threads, the
+// batch counters, the path of the picture in progress and the stop flag.
+// `busy` belongs to the application state and is shared by reference.
+//
+// Threads: handleDrop, startBatch, stopBatch, waitUntilIdle, failures and
+// the destructor are called from one thread (the interface thread). The
+// worker and progress threads call the BatchView; the view hands those calls
+// over to its own thread. The counters are atomics; currentOutputPath is
+// replaced whole under a lock.
+//
+// Stop is cooperative: the worker starts no further picture and abandons the
+// one in progress (the stop flag reaches resample and save, whose temporary
+// file is removed; the target stays untouched). The stop text is written
+// once the worker has ended and counts exactly the pictures finished.
+// The destructor ends a running batch the same way, without any text, and
+// joins both threads.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "batch/batch_view.h"
+#include "batch/picture_outcome.h"
+#include "batch/shared_settings.h"
+#include "batch/status_texts.h"
+#include "image/image_store.h"
+#include "settings/settings.h"
+
+namespace pixmoor::batch {
+
+enum class DropResult {
+  started,             // the drop gave pictures; a batch now runs
+  nothingToDo,         // no accepted picture: nothing started, nothing shown
+  ignoredWhileRunning, // a batch was running: the drop changed nothing
+};
+
+class BatchRunner {
+ public:
+  // `view` and `settings` must outlive the runner.
+  BatchRunner(BatchView& view, SharedSettings& settings, BatchTexts texts,
+              std::atomic<std::int32_t>& busy);
+  ~BatchRunner();
+  BatchRunner(const BatchRunner&) = delete;
+  BatchRunner& operator=(const BatchRunner&) = delete;
+
+  // The drop handling: ignored while a batch runs. Otherwise busy = 0, a
+  // prefix of "0" becomes the empty prefix in `settings` (which are then
+  // published), the intake builds the BatchJob from `paths` (in drop order),
+  // and a batch starts when it holds at least one path.
+  DropResult handleDrop(const std::vector<std::string>& paths, settings::Settings& settings);
+
+  // Starts the worker and progress threads on the current BatchJob. Does
+  // nothing when a batch runs or the job is empty. Threads of a batch that
+  // already ended are joined first.
+  void startBatch();
+
+  // Ends a running batch as described above, then writes the stop text,
+  // restores the controls and plays the 600 ms cue on the calling thread.
+  // Does nothing when no batch is running (also once the worker has passed
+  // its last picture).
+  void stopBatch();
+
+  // True from startBatch until the worker has finished its last picture or
+  // the batch was stopped.
+  bool running() const;
+
+  // Blocks until the worker and progress threads of the latest batch have
+  // ended (the completion text written) and joins them.
+  void waitUntilIdle();
+
+  // The BatchJob of the latest drop.
+  const std::vector<std::string>& job() const { return job_; }
+
+  // Pictures of the latest batch that produced no file, in list order. Also
+  // lists, as stopped, the pictures a Stop left unprocessed. Valid once the
+  // batch has ended (after waitUntilIdle or stopBatch).
+  std::vector<PictureFailure> failures() const;
+
+  // Counters shown on the status line (for the window's own use and tests).
+  std::int32_t batchTotal() const { return batchTotal_.load(); }
+  std::int32_t remaining() const { return remaining_.load(); }
+  std::string currentOutputPath() const;
+
+ private:
+  void runWorker();
+  void runProgress();
+  void joinThreads();
+  void publishOutputPath(const std::string& path);
+  void recordFailure(const std::string& path, FailureReason reason);
+
+  BatchView& view_;
+  SharedSettings& settings_;
+  const BatchTexts texts_;
+  std::atomic<std::int32_t>& busy_;
+
+  std::vector<std::string> job_;  // replaced only while no worker runs
+  image::ImageStore store_;       // the worker's own; picture 55 lives here
+
+  std::atomic<std::int32_t> batchTotal_{0};
+  std::atomic<std::int32_t> shownTotal_{0};
+  std::atomic<std::int32_t> remaining_{0};
+  image::CancelFlag stop_{false};
+  std::atomic<bool> silent_{false};        // the destructor: end without texts
+  std::atomic<bool> workerRunning_{false}; // cleared when the worker passed its last picture
+
+  mutable std::mutex pathMutex_;
+  std::string currentOutputPath_;
+
+  mutable std::mutex failuresMutex_;
+  std::vector<PictureFailure> failures_;
+
+  std::mutex stateMutex_;            // orders Stop against the worker's end
+  std::condition_variable wake_;     // ends the progress loop's waits early
+  std::mutex wakeMutex_;
+
+  std::thread progressThread_;
+  std::thread workerThread_;
+};
+
+}  // namespace pixmoor::batch

@@ -1,0 +1,31 @@
+// BatchView: what a running batch asks of whoever shows it.
+//
+// The window, the command-line companion and the tests implement it. The
+// batch calls it from its worker and progress threads (and stopBatch from
+// the interface thread), so an implementation that owns widgets must hand
+// each call over to its own thread (the window queues them to the interface
+// thread) and must not block the caller for long. Calls arrive in the order
+// the batch makes them; the view outlives the BatchRunner that uses it.
+#pragma once
+
+#include <string>
+
+namespace pixmoor::batch {
+
+class BatchView {
+ public:
+  virtual ~BatchView() = default;
+
+  // The one-line status display gets `text` (UTF-8), replacing what it held.
+  virtual void showStatus(const std::string& text) = 0;
+
+  // true: a batch runs; the Stop button is shown and the information area
+  // hidden. false: the reverse.
+  virtual void showBatchControls(bool running) = 0;
+
+  // The sound cue, played for `milliseconds` (600 at the end of a batch and
+  // after Stop). A view without sound returns at once.
+  virtual void playCue(int milliseconds) = 0;
+};
+
+}  // namespace pixmoor::batch

@@ -1,0 +1,42 @@
+// What became of one picture of a batch, and why a picture produced no file.
+//
+// Plain values: the pipeline answers them, the runner collects the failures
+// of each batch, the command-line companion prints them. The window shows
+// nothing per picture.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace pixmoor::batch {
+
+enum class FailureReason {
+  none,            // the output file was written
+  unreadable,      // the source could not be opened or read whole
+  unknownFormat,   // no reader recognised the content (.tif, .jp2, anything else)
+  unsupported,     // recognised but unusable (a side above 32767, too many pixels, no memory)
+  noSize,          // the size settings give no usable target (zero, negative or too large a side)
+  resampleFailed,  // resampling gave up (no memory, or an Image that cannot be resampled)
+  noOutputFormat,  // the output format setting is neither "JPG" nor "PNG"
+  writeFailed,     // the output could not be created or written; nothing was left behind
+  stopped,         // the batch was stopped before this picture was finished
+};
+
+struct PictureOutcome {
+  FailureReason reason = FailureReason::none;
+  std::string outputPath;  // as published while the picture was in progress
+
+  bool written() const { return reason == FailureReason::none; }
+};
+
+struct PictureFailure {
+  std::string sourcePath;
+  FailureReason reason = FailureReason::none;
+
+  bool operator==(const PictureFailure&) const = default;
+};
+
+// A short English phrase for a reason ("unreadable", "unknown format", ...).
+std::string_view failureReasonText(FailureReason reason);
+
+}  // namespace pixmoor::batch

@@ -1,0 +1,34 @@
+// The status-line texts of a batch: progress, completion and stop.
+//
+// Pure functions of their arguments; any thread may call them. The language
+// comes in through BatchTexts, built from the interface texts.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/ui_texts.h"
+
+namespace pixmoor::batch {
+
+struct BatchTexts {
+  std::string finishedPrefix;   // "Terminé ! " / "Finish ! "
+  std::string finishedSuffix;   // " images traitées." / " pictures were processed.."
+  std::string stopCountPrefix;  // "Arrêt : " / "Stop : "
+  std::string stopCountSeparator{app::FixedTexts::stopCountSeparator};
+  std::string stopCountSuffix{app::FixedTexts::stopCountSuffix};
+};
+
+BatchTexts batchTextsFrom(const app::UiTexts& texts);
+
+// "12/12 - fix_IMG_0001.jpg": remaining, "/", total, " - ", then the file
+// name of outputPath (after its last "/") without its first three bytes.
+std::string progressText(std::int32_t remaining, std::int32_t total, const std::string& outputPath);
+
+// "Terminé ! 12 images traitées."
+std::string completionText(const BatchTexts& texts, std::int32_t total);
+
+// "Arrêt : 4/10 images traitées !"
+std::string stopText(const BatchTexts& texts, std::int32_t done, std::int32_t total);
+
+}  // namespace pixmoor::batch
