@@ -1,0 +1,42 @@
+// The vendor's web pages: their addresses and how the program opens them.
+//
+// Addresses are built from the vendor host (app::kVendorSite) and fixed
+// paths. Opening a page hands the address to the desktop's default browser
+// through a PageOpener that the window implements (QDesktopServices there);
+// the program does not wait for the browser and says nothing when opening
+// fails. Interface thread. Qt-free.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "app/app_state.h"
+
+namespace pixmoor::online {
+
+inline constexpr std::string_view kVersionFilePath = "/downloads/pixmoor2.txt";
+inline constexpr std::string_view kDownloadPagePath = "/telecharger_pixmoor.php";
+inline constexpr std::string_view kDonationPagePath = "/don.php";
+
+// The one-line file that holds the latest version number.
+std::string VersionFileAddress(std::string_view site = app::kVendorSite);
+// The page opened after the user accepts a newer version.
+std::string DownloadPageAddress(std::string_view site = app::kVendorSite);
+// The donation page.
+std::string DonationPageAddress(std::string_view site = app::kVendorSite);
+// The site's home page: the host alone, no path.
+std::string SiteAddress(std::string_view site = app::kVendorSite);
+
+// Hands an address to the default browser. Implemented by the window.
+class PageOpener {
+ public:
+  virtual ~PageOpener() = default;
+  // Answers whether the desktop accepted the address; the program ignores it.
+  virtual bool openUrl(const std::string& address) = 0;
+};
+
+// Opens `address` in the default browser. Its outcome is ignored: a page that
+// cannot be opened shows nothing.
+void OpenWebPage(const std::string& address, PageOpener& opener);
+
+}  // namespace pixmoor::online
