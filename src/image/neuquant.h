@@ -1,0 +1,58 @@
+// The palette quantiser: reduces a picture to 2, 4, 16 or 256 colours with
+// Dekker's NeuQuant self-organising network, in floating point, over four
+// channels (alpha, red, green, blue), on colours taken through a gamma of 1.8.
+//
+// learn() trains the network on a sample of the pixels and keeps the result
+// as a palette sorted by green; indexOf() maps a pixel to its nearest entry
+// without dithering. Results depend only on the pixels and the colour count,
+// so the same picture always gives the same palette and indices.
+//
+// The quantiser owns copies of everything it needs; the caller's pixels are
+// only read during learn(). One object belongs to one thread at a time.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "image/raster.h"
+
+namespace pixmoor::image {
+
+struct PaletteColour {
+  std::uint8_t red = 0;
+  std::uint8_t green = 0;
+  std::uint8_t blue = 0;
+  std::uint8_t alpha = 0;
+};
+
+// T[v] = floor((v / 255)^(1 / 1.8) * 255 + 0.5): linear byte to gamma space.
+const std::array<std::uint8_t, 256>& gammaTable();
+
+class PaletteQuantizer {
+ public:
+  // `bgra` holds `pixelCount` pixels of 4 bytes (blue, green, red, alpha),
+  // contiguous. `colours` is a power of two from 2 to 256. Nothing when the
+  // arguments are unusable or `cancel` was raised during learning.
+  static std::optional<PaletteQuantizer> learn(const std::uint8_t* bgra, std::size_t pixelCount, int colours,
+                                               const CancelFlag* cancel = nullptr);
+
+  // The palette, `colours` entries, sorted by ascending green of their
+  // gamma-space values.
+  const std::vector<PaletteColour>& palette() const { return palette_; }
+
+  // Index of the palette entry nearest to the pixel.
+  int indexOf(std::uint8_t blue, std::uint8_t green, std::uint8_t red, std::uint8_t alpha) const;
+
+ private:
+  struct GammaEntry {
+    int alpha, red, green, blue;
+  };
+  std::vector<PaletteColour> palette_;
+  std::vector<GammaEntry> gammaPalette_;  // T of each palette entry, alpha kept
+  std::array<int, 256> greenIndex_{};     // where the search for a green value starts
+};
+
+}  // namespace pixmoor::image

@@ -1,0 +1,196 @@
+#include "image/neuquant.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <vector>
+
+namespace pixmoor::image {
+namespace {
+
+struct Bgra {
+  std::uint8_t b, g, r, a;
+};
+
+// A picture 200 pixels wide of small tiles in the given colours (the last
+// row may be short).
+std::vector<std::uint8_t> tile(const std::vector<Bgra>& colours, std::size_t count) {
+  std::vector<std::uint8_t> out;
+  out.reserve(count * 4);
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::size_t x = i % 200;
+    const std::size_t y = i / 200;
+    const Bgra& c = colours[(x / 4 + (y / 3) * 3) % colours.size()];
+    out.insert(out.end(), {c.b, c.g, c.r, c.a});
+  }
+  return out;
+}
+
+int channelDistance(const PaletteColour& p, const Bgra& c) {
+  return std::max({std::abs(p.blue - c.b), std::abs(p.green - c.g), std::abs(p.red - c.r)});
+}
+
+TEST(GammaTable, HoldsTheRoundedPowerCurve) {
+  const auto& t = gammaTable();
+  // (v/255)^(1/1.8) * 255 rounded: worked out by hand for these entries.
+  EXPECT_EQ(t[0], 0);
+  EXPECT_EQ(t[1], 12);
+  EXPECT_EQ(t[128], 174);
+  EXPECT_EQ(t[255], 255);
+  for (int v = 1; v < 256; ++v) EXPECT_LE(t[static_cast<std::size_t>(v - 1)], t[static_cast<std::size_t>(v)]);
+}
+
+TEST(PaletteQuantizer, RefusesUnusableArguments) {
+  const auto pixels = tile({{0, 0, 0, 255}}, 16);
+  EXPECT_FALSE(PaletteQuantizer::learn(pixels.data(), 16, 3));
+  EXPECT_FALSE(PaletteQuantizer::learn(pixels.data(), 16, 512));
+  EXPECT_FALSE(PaletteQuantizer::learn(pixels.data(), 16, 1));
+  EXPECT_FALSE(PaletteQuantizer::learn(pixels.data(), 0, 16));
+  EXPECT_FALSE(PaletteQuantizer::learn(nullptr, 16, 16));
+}
+
+TEST(PaletteQuantizer, StopsWhenCancelled) {
+  const auto pixels = tile({{10, 200, 30, 255}, {250, 5, 90, 255}}, 100000);
+  CancelFlag cancel{true};
+  EXPECT_FALSE(PaletteQuantizer::learn(pixels.data(), 100000, 256, &cancel));
+}
+
+struct FewColoursCase {
+  int colours;
+  std::vector<Bgra> picture;
+  int tolerance;  // largest channel difference allowed after mapping
+};
+
+class FewColours : public ::testing::TestWithParam<FewColoursCase> {};
+
+TEST_P(FewColours, EachPixelMapsToACloseEntry) {
+  const auto& param = GetParam();
+  const std::size_t count = 40000;
+  const auto pixels = tile(param.picture, count);
+  const auto q = PaletteQuantizer::learn(pixels.data(), count, param.colours);
+  ASSERT_TRUE(q);
+  ASSERT_EQ(q->palette().size(), static_cast<std::size_t>(param.colours));
+  for (const Bgra& c : param.picture) {
+    const int index = q->indexOf(c.b, c.g, c.r, c.a);
+    ASSERT_GE(index, 0);
+    ASSERT_LT(index, param.colours);
+    EXPECT_LE(channelDistance(q->palette()[static_cast<std::size_t>(index)], c), param.tolerance)
+        << "colour " << int(c.r) << "," << int(c.g) << "," << int(c.b) << " got "
+        << int(q->palette()[static_cast<std::size_t>(index)].red) << ","
+        << int(q->palette()[static_cast<std::size_t>(index)].green) << ","
+        << int(q->palette()[static_cast<std::size_t>(index)].blue);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pictures, FewColours,
+    ::testing::Values(FewColoursCase{2, {{0, 0, 0, 255}, {255, 255, 255, 255}}, 12},
+                      FewColoursCase{4, {{0, 0, 0, 255}, {255, 255, 255, 255}, {0, 0, 255, 255}, {0, 255, 0, 255}}, 12},
+                      FewColoursCase{16,
+                                     {{0, 0, 0, 255},
+                                      {255, 255, 255, 255},
+                                      {0, 0, 255, 255},
+                                      {0, 255, 0, 255},
+                                      {255, 0, 0, 255},
+                                      {0, 255, 255, 255},
+                                      {128, 128, 128, 255},
+                                      {40, 90, 200, 255}},
+                                     12},
+                      FewColoursCase{256,
+                                     {{0, 0, 0, 255},
+                                      {255, 255, 255, 255},
+                                      {30, 60, 90, 255},
+                                      {200, 100, 50, 255},
+                                      {12, 240, 130, 255},
+                                      {128, 128, 128, 255}},
+                                     8}));
+
+TEST(PaletteQuantizer, PaletteIsSortedByGreen) {
+  std::vector<Bgra> colours;
+  for (int i = 0; i < 64; ++i) {
+    colours.push_back({static_cast<std::uint8_t>(i * 37 % 256), static_cast<std::uint8_t>(i * 91 % 256),
+                       static_cast<std::uint8_t>(i * 13 % 256), 255});
+  }
+  const auto pixels = tile(colours, 50000);
+  const auto q = PaletteQuantizer::learn(pixels.data(), 50000, 256);
+  ASSERT_TRUE(q);
+  const auto& t = gammaTable();
+  for (std::size_t i = 1; i < q->palette().size(); ++i) {
+    EXPECT_LE(t[q->palette()[i - 1].green], t[q->palette()[i].green]) << "entry " << i;
+  }
+}
+
+TEST(PaletteQuantizer, EveryEntryFindsItself) {
+  std::vector<Bgra> colours;
+  for (int i = 0; i < 300; ++i) {
+    colours.push_back({static_cast<std::uint8_t>(i * 53 % 256), static_cast<std::uint8_t>(i * 29 % 256),
+                       static_cast<std::uint8_t>(i * 101 % 256), 255});
+  }
+  const auto pixels = tile(colours, 60000);
+  const auto q = PaletteQuantizer::learn(pixels.data(), 60000, 256);
+  ASSERT_TRUE(q);
+  for (const auto& p : q->palette()) {
+    if (p.alpha != 255) continue;  // the distance counts alpha too
+    // Entries are compared in gamma space, where neighbouring bright values
+    // can fall together.
+    const auto& t = gammaTable();
+    const auto& found = q->palette()[static_cast<std::size_t>(q->indexOf(p.blue, p.green, p.red, 255))];
+    EXPECT_EQ(t[found.red], t[p.red]);
+    EXPECT_EQ(t[found.green], t[p.green]);
+    EXPECT_EQ(t[found.blue], t[p.blue]);
+  }
+}
+
+TEST(PaletteQuantizer, SameInputSameOutput) {
+  std::vector<std::uint8_t> pixels(4 * 70000);
+  unsigned seed = 12345;
+  for (auto& b : pixels) {
+    seed = seed * 1103515245u + 12345u;
+    b = static_cast<std::uint8_t>(seed >> 16);
+  }
+  const auto first = PaletteQuantizer::learn(pixels.data(), 70000, 16);
+  const auto second = PaletteQuantizer::learn(pixels.data(), 70000, 16);
+  ASSERT_TRUE(first && second);
+  for (std::size_t i = 0; i < 16; ++i) {
+    EXPECT_EQ(first->palette()[i].red, second->palette()[i].red);
+    EXPECT_EQ(first->palette()[i].green, second->palette()[i].green);
+    EXPECT_EQ(first->palette()[i].blue, second->palette()[i].blue);
+    EXPECT_EQ(first->palette()[i].alpha, second->palette()[i].alpha);
+  }
+  for (std::size_t i = 0; i < 70000; i += 97) {
+    const std::uint8_t* p = &pixels[i * 4];
+    EXPECT_EQ(first->indexOf(p[0], p[1], p[2], p[3]), second->indexOf(p[0], p[1], p[2], p[3]));
+  }
+}
+
+TEST(PaletteQuantizer, TransparentPixelsLearnAsTransparentBlack) {
+  // Whatever colour a fully transparent pixel carries, it teaches the same
+  // thing; the mapping puts it on a transparent entry.
+  const auto a = tile({{0, 0, 255, 255}, {10, 200, 30, 0}}, 30000);
+  const auto b = tile({{0, 0, 255, 255}, {0, 0, 0, 0}}, 30000);
+  const auto qa = PaletteQuantizer::learn(a.data(), 30000, 4);
+  const auto qb = PaletteQuantizer::learn(b.data(), 30000, 4);
+  ASSERT_TRUE(qa && qb);
+  for (std::size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(qa->palette()[i].red, qb->palette()[i].red);
+    EXPECT_EQ(qa->palette()[i].alpha, qb->palette()[i].alpha);
+  }
+  const auto& clear = qa->palette()[static_cast<std::size_t>(qa->indexOf(10, 200, 30, 0))];
+  EXPECT_LE(clear.alpha, 12);
+  const auto& red = qa->palette()[static_cast<std::size_t>(qa->indexOf(0, 0, 255, 255))];
+  EXPECT_GE(red.alpha, 243);
+  EXPECT_GE(red.red, 243);
+}
+
+TEST(PaletteQuantizer, TinyPicturesWork) {
+  for (std::size_t count : {1u, 2u, 3u, 498u, 499u, 500u}) {
+    const auto pixels = tile({{20, 140, 220, 255}}, count);
+    const auto q = PaletteQuantizer::learn(pixels.data(), count, 256);
+    ASSERT_TRUE(q) << count;
+    const auto& p = q->palette()[static_cast<std::size_t>(q->indexOf(20, 140, 220, 255))];
+    EXPECT_LE(channelDistance(p, {20, 140, 220, 255}), 40) << count;
+  }
+}
+
+}  // namespace
+}  // namespace pixmoor::image
