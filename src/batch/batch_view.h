@@ -4,8 +4,11 @@
 // batch calls it from its worker and progress threads (and stopBatch from
 // the interface thread), so an implementation that owns widgets must hand
 // each call over to its own thread (the window queues them to the interface
-// thread) and must not block the caller for long. Calls arrive in the order
-// the batch makes them; the view outlives the BatchRunner that uses it.
+// thread) and must not block the caller for long. A call from a batch
+// thread must never wait for the interface thread: that thread may itself
+// be waiting for the batch threads to end (Stop, a new drop, shutdown).
+// Calls arrive in the order the batch makes them; the view outlives the
+// BatchRunner that uses it.
 #pragma once
 
 #include <string>

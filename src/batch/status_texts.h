@@ -22,7 +22,9 @@ struct BatchTexts {
 BatchTexts batchTextsFrom(const app::UiTexts& texts);
 
 // "12/12 - fix_IMG_0001.jpg": remaining, "/", total, " - ", then the file
-// name of outputPath (after its last "/") without its first three bytes.
+// name of outputPath (after its last "/") without its first three
+// characters (UTF-8 sequences are kept whole); a name of three characters or
+// fewer shows nothing.
 std::string progressText(std::int32_t remaining, std::int32_t total, const std::string& outputPath);
 
 // "Terminé ! 12 images traitées."

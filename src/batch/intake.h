@@ -1,0 +1,35 @@
+// Drop intake: turns the paths of one drop into the BatchJob.
+//
+// A drop of exactly one existing folder takes that folder's pictures (not
+// those of its subfolders); any other drop takes each dropped path whose
+// extension is accepted, unchanged and without an existence test. The drop
+// stays a list of paths: a Linux file name may hold a line feed, so nothing
+// is ever joined into or split from one text. Reports nothing; a folder that
+// cannot be listed gives no path. Reads the file system only; any thread.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pixmoor::batch {
+
+using BatchJob = std::vector<std::string>;
+
+// The pictures of a drop, in drop order (files) or in the file system's
+// listing order (one folder).
+BatchJob intakeDrop(const std::vector<std::string>& paths);
+
+// The extension of a name as the intake compares it: "." and the text after
+// the last "." when no "/" follows that dot, ASCII lower-cased; "." when
+// there is no such dot.
+std::string intakeExtension(std::string_view name);
+
+// True for ".jpg", ".jpeg", ".jp2", ".bmp", ".png" and ".tif".
+bool acceptedExtension(std::string_view extension);
+
+// True when `path` names an existing folder (links followed). An empty text
+// is not a folder; trailing "/" are ignored, so "/" itself is a folder.
+bool isFolder(const std::string& path);
+
+}  // namespace pixmoor::batch
