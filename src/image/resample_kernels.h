@@ -32,11 +32,18 @@ inline constexpr std::uint32_t kAreaOne = 1u << kAreaShift;
 
 // One axis of the opaque path. Target position i reads `count[i]` source
 // positions starting at `first[i]`, with weights[offset[i] .. offset[i] + count[i]).
+// The same taps are also laid out with one length for every position: `span`
+// weights from padFirst[i], at padWeights[i * span], zeros where a position
+// needs fewer. The horizontal pass walks these, so its inner loop always has
+// the same trip count.
 struct AxisTaps {
   std::vector<std::int32_t> first;
   std::vector<std::int32_t> count;
   std::vector<std::int32_t> offset;
   std::vector<std::uint16_t> weights;
+  int span = 0;
+  std::vector<std::int32_t> padFirst;
+  std::vector<std::uint16_t> padWeights;
 };
 
 // Shrinking or equal (newLength <= oldLength): exact area coverage. Growing:
