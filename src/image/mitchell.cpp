@@ -48,12 +48,22 @@ struct Plane {
 };
 
 inline std::uint8_t toByte(double sum) {
-  const double v = sum + 0.5;
-  // Truncation toward zero then clamping: anything below 1 (negatives too) is 0.
-  if (!(v >= 1.0)) return 0;
-  if (v >= 255.0) return 255;
-  return static_cast<std::uint8_t>(v);
+  // Truncating toward zero then clamping to 0 .. 255 is the same as clamping
+  // first and truncating after; written this way it needs no branches.
+  double v = sum + 0.5;
+  v = v < 0.0 ? 0.0 : v;
+  v = v > 255.0 ? 255.0 : v;
+  return static_cast<std::uint8_t>(static_cast<int>(v));
 }
+
+// Byte values as doubles: a table read is cheaper than a conversion.
+struct ByteDoubles {
+  double value[256];
+  constexpr ByteDoubles() : value() {
+    for (int i = 0; i < 256; ++i) value[i] = i;
+  }
+};
+constexpr ByteDoubles kByteDoubles;
 
 constexpr int kRowsPerBlock = 16;
 
@@ -78,7 +88,7 @@ bool filterRows(const Plane& src, const Plane& dst, const ContributionTable& tab
     double* line = lines[static_cast<std::size_t>(slot)].get();
     for (int y = begin; y < end; ++y) {
       const std::uint8_t* in = src.row(y);
-      for (std::size_t v = 0; v < rowValues; ++v) line[v] = in[v];
+      for (std::size_t v = 0; v < rowValues; ++v) line[v] = kByteDoubles.value[in[v]];
       std::uint8_t* out = dst.row(y);
       for (int i = 0; i < dst.width; ++i) {
         const auto at = static_cast<std::size_t>(i);
