@@ -1,0 +1,151 @@
+// Helpers of the batch tests: codecs registered once, pictures written for a
+// test, a BatchView that records what it is asked, and file checks.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "batch/batch_view.h"
+#include "image/decoder_registry.h"
+#include "image/encode.h"
+#include "image/image_store.h"
+#include "support/temp_folder.h"
+
+namespace pixmoor::batch::testing {
+
+inline void registerCodecs() {
+  static const bool done = [] {
+    image::registerJpegDecoder();
+    image::registerPngDecoder();
+    image::registerJpegEncoder();
+    image::registerPngEncoder();
+    return true;
+  }();
+  (void)done;
+}
+
+// Writes a width x height picture filled with a gradient tinted by `blue`
+// (so that two pictures can be told apart after lossy coding).
+inline bool writePicture(const std::string& path, int width, int height, std::uint32_t encoder,
+                         std::uint8_t blue = 200) {
+  registerCodecs();
+  image::ImageStore store;
+  if (store.create(1, width, height, 24) == 0) return false;
+  image::Raster* raster = store.raster(1);
+  for (int y = 0; y < height; ++y) {
+    std::uint8_t* row = raster->pictureRow(y);
+    for (int x = 0; x < width; ++x) {
+      row[3 * x + 0] = blue;
+      row[3 * x + 1] = static_cast<std::uint8_t>((x * 255) / (width > 1 ? width - 1 : 1));
+      row[3 * x + 2] = static_cast<std::uint8_t>((y * 255) / (height > 1 ? height - 1 : 1));
+    }
+  }
+  return store.save(1, path, encoder, 9, -1) == image::SaveStatus::Saved;
+}
+
+struct PictureFacts {
+  int width = 0;
+  int height = 0;
+  int meanBlue = 0;  // mean of the blue bytes
+};
+
+// What a file decodes to, or nothing when it does not decode.
+inline std::optional<PictureFacts> readPicture(const std::string& path) {
+  registerCodecs();
+  image::ImageStore store;
+  if (store.loadFromFile(1, path) == 0) return std::nullopt;
+  const image::Raster* raster = store.raster(1);
+  PictureFacts facts{raster->width, raster->height, 0};
+  std::uint64_t sum = 0;
+  const int bytes = raster->bytesPerPixel();
+  for (int y = 0; y < raster->height; ++y) {
+    const std::uint8_t* row = raster->pictureRow(y);
+    for (int x = 0; x < raster->width; ++x) sum += row[bytes * x];
+  }
+  facts.meanBlue = static_cast<int>(sum / (static_cast<std::uint64_t>(raster->width) * raster->height));
+  return facts;
+}
+
+inline std::string magicOf(const std::string& path) {
+  const std::string bytes = pixmoor::testing::readBytes(path);
+  if (bytes.rfind("\xFF\xD8\xFF", 0) == 0) return "jpeg";
+  if (bytes.rfind("\x89PNG\r\n\x1A\n", 0) == 0) return "png";
+  return bytes.empty() ? "empty" : "other";
+}
+
+inline std::vector<std::string> folderNames(const std::filesystem::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Records every call; tests wait for a given call to arrive.
+class RecordingView : public BatchView {
+ public:
+  struct Event {
+    enum Kind { status, controls, cue } kind;
+    std::string text;
+    bool running = false;
+    int milliseconds = 0;
+  };
+
+  void showStatus(const std::string& text) override { add({Event::status, text, false, 0}); }
+  void showBatchControls(bool running) override { add({Event::controls, {}, running, 0}); }
+  void playCue(int milliseconds) override { add({Event::cue, {}, false, milliseconds}); }
+
+  std::vector<Event> events() const {
+    const std::lock_guard lock(mutex_);
+    return events_;
+  }
+  std::vector<std::string> statuses() const {
+    std::vector<std::string> texts;
+    for (const Event& event : events()) {
+      if (event.kind == Event::status) texts.push_back(event.text);
+    }
+    return texts;
+  }
+  std::string lastStatus() const {
+    const auto texts = statuses();
+    return texts.empty() ? std::string() : texts.back();
+  }
+  int count(Event::Kind kind) const {
+    int n = 0;
+    for (const Event& event : events()) n += event.kind == kind ? 1 : 0;
+    return n;
+  }
+  // Waits until `predicate` holds for the events, at most `limit`.
+  template <typename Predicate>
+  bool waitFor(Predicate predicate, std::chrono::milliseconds limit = std::chrono::seconds(120)) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, limit, [&] { return predicate(events_); });
+  }
+  void clear() {
+    const std::lock_guard lock(mutex_);
+    events_.clear();
+  }
+
+ private:
+  void add(Event event) {
+    {
+      const std::lock_guard lock(mutex_);
+      events_.push_back(std::move(event));
+    }
+    changed_.notify_all();
+  }
+
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<Event> events_;
+};
+
+}  // namespace pixmoor::batch::testing

@@ -1,0 +1,379 @@
+// The batch threads: progress, completion, Stop, drops during a batch and
+// ending the program while a batch runs. Runs under ThreadSanitizer too.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "app/ui_texts.h"
+#include "batch/batch_runner.h"
+#include "batch_test_support.h"
+
+namespace pixmoor::batch {
+namespace {
+
+using pixmoor::testing::readBytes;
+using pixmoor::testing::TempFolder;
+using pixmoor::testing::writeBytes;
+using testing::folderNames;
+using testing::magicOf;
+using testing::readPicture;
+using testing::RecordingView;
+using testing::writePicture;
+using Event = RecordingView::Event;
+
+const std::string kFrenchDone = "Termin\xC3\xA9 ! ";
+const std::string kFrenchDoneEnd = " images trait\xC3\xA9" "es.";
+const std::string kFrenchStop = "Arr\xC3\xAAt : ";
+const std::string kStopEnd = " images trait\xC3\xA9" "es !";
+
+BatchTexts textsFor(const char* language) {
+  return batchTextsFrom(app::BuildUiTexts(language, "Pixmoor 2011 v", "1.4.1", "\n", 1920, 1080,
+                                          "http://www.pixmoor.example"));
+}
+
+settings::Settings relative(int landscapeWidth, int portraitHeight, const char* prefix = "prefix_") {
+  settings::Settings s;
+  s.landscapeWidth = landscapeWidth;
+  s.portraitHeight = portraitHeight;
+  s.prefix = prefix;
+  s.language = "FR";
+  return s;
+}
+
+class BatchWorker : public ::testing::Test {
+ protected:
+  void SetUp() override { testing::registerCodecs(); }
+
+  std::unique_ptr<BatchRunner> makeRunner(const char* language = "FR") {
+    return std::make_unique<BatchRunner>(view_, shared_, textsFor(language), busy_);
+  }
+  std::string path(const std::string& name) const { return folder_.file(name); }
+  std::vector<std::string> writeMany(int count, int width, int height, const char* stem = "p") {
+    std::vector<std::string> paths;
+    for (int i = 0; i < count; ++i) {
+      paths.push_back(path(std::string(stem) + std::to_string(i) + ".jpg"));
+      EXPECT_TRUE(writePicture(paths.back(), width, height, image::kJpegEncoder));
+    }
+    return paths;
+  }
+  // No file of the folder is a temporary left behind by a save.
+  void expectOnlyNames(const std::vector<std::string>& allowed) {
+    for (const std::string& name : folderNames(folder_.path())) {
+      EXPECT_NE(std::find(allowed.begin(), allowed.end(), name), allowed.end()) << "unexpected file " << name;
+    }
+  }
+
+  TempFolder folder_;
+  RecordingView view_;
+  SharedSettings shared_;
+  std::atomic<std::int32_t> busy_{0};
+};
+
+TEST_F(BatchWorker, ThreePicturesCountDownThenCompleteInFrench) {
+  const auto sources = writeMany(3, 80, 60);
+  auto runner = makeRunner();
+  settings::Settings s = relative(40, 40);
+  ASSERT_EQ(runner->handleDrop(sources, s), DropResult::started);
+  runner->waitUntilIdle();
+
+  EXPECT_FALSE(runner->running());
+  EXPECT_EQ(busy_.load(), 0);
+  const auto statuses = view_.statuses();
+  ASSERT_GE(statuses.size(), 2u);
+  EXPECT_EQ(statuses.back(), kFrenchDone + "3" + kFrenchDoneEnd);
+  // Every progress text reads "<remaining>/3 - ..." with remaining never rising.
+  int last = 4;
+  for (std::size_t i = 0; i + 1 < statuses.size(); ++i) {
+    const std::string& text = statuses[i];
+    ASSERT_GE(text.size(), 6u) << text;
+    const int remaining = text[0] - '0';
+    EXPECT_EQ(text.substr(1, 5), "/3 - ") << text;
+    EXPECT_LE(remaining, last);
+    EXPECT_GE(remaining, 0);
+    last = remaining;
+    const std::string name = text.substr(6);
+    EXPECT_TRUE(name.empty() || name.rfind("fix_p", 0) == 0) << text;
+  }
+  EXPECT_EQ(statuses.front().substr(0, 5), "3/3 -");
+
+  // Controls shown first, restored at the end, one 600 ms cue.
+  const auto events = view_.events();
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(events.front().kind, Event::controls);
+  EXPECT_TRUE(events.front().running);
+  EXPECT_EQ(view_.count(Event::controls), 2);
+  EXPECT_EQ(view_.count(Event::cue), 1);
+  for (const Event& event : events) {
+    if (event.kind == Event::cue) {
+      EXPECT_EQ(event.milliseconds, 600);
+    }
+    if (event.kind == Event::controls && &event != &events.front()) {
+      EXPECT_FALSE(event.running);
+    }
+  }
+  for (int i = 0; i < 3; ++i) {
+    const auto facts = readPicture(path("prefix_p" + std::to_string(i) + ".jpg"));
+    ASSERT_TRUE(facts);
+    EXPECT_EQ(facts->width, 40);
+    EXPECT_EQ(facts->height, 30);
+  }
+  EXPECT_TRUE(runner->failures().empty());
+  EXPECT_EQ(runner->currentOutputPath(), path("prefix_p2.jpg"));
+  EXPECT_EQ(runner->remaining(), 0);
+  EXPECT_EQ(runner->batchTotal(), 0);
+}
+
+TEST_F(BatchWorker, EnglishCompletionText) {
+  const auto sources = writeMany(3, 20, 10);
+  auto runner = makeRunner("UK");
+  settings::Settings s = relative(10, 10);
+  ASSERT_EQ(runner->handleDrop(sources, s), DropResult::started);
+  runner->waitUntilIdle();
+  EXPECT_EQ(view_.lastStatus(), "Finish ! 3 pictures were processed..");
+}
+
+TEST_F(BatchWorker, EveryPictureFailingStillReportsTheFullTotal) {
+  writeBytes(path("a.tif"), "II*\0 not really a tiff");
+  writeBytes(path("b.jp2"), "jp2 stand-in");
+  std::filesystem::create_directory(path("c.jpg"));
+  auto runner = makeRunner();
+  settings::Settings s = relative(10, 10);
+  const std::vector<std::string> drop = {path("a.tif"), path("b.jp2"), path("c.jpg"), path("gone.png")};
+  ASSERT_EQ(runner->handleDrop(drop, s), DropResult::started);
+  runner->waitUntilIdle();
+  EXPECT_EQ(view_.lastStatus(), kFrenchDone + "4" + kFrenchDoneEnd);
+  EXPECT_EQ(runner->failures(), (std::vector<PictureFailure>{{path("a.tif"), FailureReason::unknownFormat},
+                                                             {path("b.jp2"), FailureReason::unknownFormat},
+                                                             {path("c.jpg"), FailureReason::unreadable},
+                                                             {path("gone.png"), FailureReason::unreadable}}));
+  expectOnlyNames({"a.tif", "b.jp2", "c.jpg"});
+}
+
+TEST_F(BatchWorker, DropWithoutPicturesStartsNothingAndShowsNothing) {
+  auto runner = makeRunner();
+  settings::Settings s = relative(10, 10);
+  EXPECT_EQ(runner->handleDrop({path("x.gif"), path("scan.tiff")}, s), DropResult::nothingToDo);
+  EXPECT_EQ(runner->handleDrop({}, s), DropResult::nothingToDo);
+  EXPECT_EQ(runner->handleDrop({folder_.path().string()}, s), DropResult::nothingToDo);
+  runner->waitUntilIdle();
+  EXPECT_TRUE(view_.events().empty());
+  EXPECT_FALSE(runner->running());
+  runner->stopBatch();  // nothing to stop: nothing shown
+  EXPECT_TRUE(view_.events().empty());
+}
+
+TEST_F(BatchWorker, PrefixZeroBecomesEmptyAndReplacesTheSources) {
+  const auto sources = writeMany(2, 60, 40);
+  auto runner = makeRunner();
+  settings::Settings s = relative(30, 30, "0");
+  ASSERT_EQ(runner->handleDrop(sources, s), DropResult::started);
+  EXPECT_EQ(s.prefix, "");
+  EXPECT_EQ(shared_.snapshot()->prefix, "");
+  runner->waitUntilIdle();
+  EXPECT_EQ(folderNames(folder_.path()), (std::vector<std::string>{"p0.jpg", "p1.jpg"}));
+  for (const auto& source : sources) {
+    const auto facts = readPicture(source);
+    ASSERT_TRUE(facts);
+    EXPECT_EQ(facts->width, 30);
+    EXPECT_EQ(facts->height, 20);
+  }
+}
+
+TEST_F(BatchWorker, FolderDropWithLineFeedName) {
+  ASSERT_TRUE(writePicture(path("two\nlines.png"), 50, 100, image::kPngEncoder));
+  auto runner = makeRunner();
+  settings::Settings s = relative(10, 20);
+  ASSERT_EQ(runner->handleDrop({folder_.path().string()}, s), DropResult::started);
+  runner->waitUntilIdle();
+  const auto facts = readPicture(path("prefix_two\nlines.jpg"));
+  ASSERT_TRUE(facts);
+  EXPECT_EQ(facts->width, 10);
+  EXPECT_EQ(facts->height, 20);
+  EXPECT_EQ(view_.lastStatus(), kFrenchDone + "1" + kFrenchDoneEnd);
+}
+
+TEST_F(BatchWorker, SecondDropAfterCompletionStartsANewBatch) {
+  const auto sources = writeMany(2, 40, 20);
+  auto runner = makeRunner();
+  settings::Settings s = relative(20, 20);
+  ASSERT_EQ(runner->handleDrop(sources, s), DropResult::started);
+  // No wait: a drop that comes once the worker is done is taken; one that
+  // comes before is ignored. Both leave exactly one batch running.
+  view_.waitFor([](const std::vector<Event>& events) {
+    return std::count_if(events.begin(), events.end(), [](const Event& e) { return e.kind == Event::cue; }) == 1;
+  });
+  ASSERT_EQ(runner->handleDrop({sources[0]}, s), DropResult::started);
+  runner->waitUntilIdle();
+  const auto statuses = view_.statuses();
+  EXPECT_EQ(std::count(statuses.begin(), statuses.end(), kFrenchDone + "2" + kFrenchDoneEnd), 1);
+  EXPECT_EQ(statuses.back(), kFrenchDone + "1" + kFrenchDoneEnd);
+}
+
+// Large pictures, so that Stop lands while the batch is under way.
+class BatchStop : public BatchWorker {
+ protected:
+  static constexpr int kCount = 8;
+  void SetUp() override {
+    BatchWorker::SetUp();
+    sources_ = writeMany(kCount, 1600, 1200, "big");
+  }
+  std::vector<std::string> allowedNames(const char* prefix) const {
+    std::vector<std::string> names;
+    for (int i = 0; i < kCount; ++i) {
+      names.push_back("big" + std::to_string(i) + ".jpg");
+      names.push_back(std::string(prefix) + "big" + std::to_string(i) + ".jpg");
+    }
+    return names;
+  }
+  // Waits until `finished` pictures are done, then a little more, then stops.
+  void stopAfter(BatchRunner& runner, int finished, std::chrono::microseconds extra) {
+    while (runner.running() && runner.remaining() > kCount - finished) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    std::this_thread::sleep_for(extra);
+    runner.stopBatch();
+  }
+  std::vector<std::string> sources_;
+};
+
+TEST_F(BatchStop, StopCountsExactlyTheFinishedPicturesAndLeavesNoPartialFile) {
+  for (const int delayMs : {0, 7, 23}) {
+    SCOPED_TRACE(delayMs);
+    view_.clear();
+    for (int i = 0; i < kCount; ++i) std::filesystem::remove(path("prefix_big" + std::to_string(i) + ".jpg"));
+    auto runner = makeRunner();
+    settings::Settings s = relative(800, 600);
+    ASSERT_EQ(runner->handleDrop(sources_, s), DropResult::started);
+    stopAfter(*runner, 2, std::chrono::milliseconds(delayMs));
+
+    EXPECT_FALSE(runner->running());
+    EXPECT_EQ(busy_.load(), 0);
+    int written = 0;
+    for (int i = 0; i < kCount; ++i) {
+      const std::string output = path("prefix_big" + std::to_string(i) + ".jpg");
+      if (!std::filesystem::exists(output)) continue;
+      ++written;
+      const auto facts = readPicture(output);
+      ASSERT_TRUE(facts) << output;
+      EXPECT_EQ(facts->width, 800);
+      EXPECT_EQ(facts->height, 600);
+    }
+    expectOnlyNames(allowedNames("prefix_"));
+    const auto statuses = view_.statuses();
+    ASSERT_FALSE(statuses.empty());
+    EXPECT_EQ(statuses.back(), kFrenchStop + std::to_string(written) + "/" + std::to_string(kCount) + kStopEnd);
+    for (const std::string& text : statuses) EXPECT_EQ(text.find(kFrenchDone), std::string::npos) << text;
+    EXPECT_EQ(view_.count(Event::cue), 1);
+    EXPECT_FALSE(view_.events().back().kind == Event::controls && view_.events().back().running);
+    EXPECT_EQ(runner->failures().size(), static_cast<std::size_t>(kCount - written));
+    for (const PictureFailure& failure : runner->failures()) EXPECT_EQ(failure.reason, FailureReason::stopped);
+    EXPECT_EQ(runner->batchTotal(), 0);
+    EXPECT_EQ(runner->remaining(), 0);
+  }
+}
+
+TEST_F(BatchStop, EnglishStopText) {
+  auto runner = makeRunner("UK");
+  settings::Settings s = relative(800, 600);
+  ASSERT_EQ(runner->handleDrop(sources_, s), DropResult::started);
+  stopAfter(*runner, 1, std::chrono::microseconds(0));
+  int written = 0;
+  for (int i = 0; i < kCount; ++i) written += std::filesystem::exists(path("prefix_big" + std::to_string(i) + ".jpg"));
+  EXPECT_EQ(view_.lastStatus(), "Stop : " + std::to_string(written) + "/8" + kStopEnd);
+}
+
+TEST_F(BatchStop, StopWithEmptyPrefixKeepsEverySourceWhole) {
+  std::vector<std::string> originals;
+  for (const auto& source : sources_) originals.push_back(readBytes(source));
+  auto runner = makeRunner();
+  settings::Settings s = relative(800, 600, "");
+  ASSERT_EQ(runner->handleDrop(sources_, s), DropResult::started);
+  stopAfter(*runner, 3, std::chrono::milliseconds(5));
+  int replaced = 0;
+  for (int i = 0; i < kCount; ++i) {
+    if (readBytes(sources_[static_cast<std::size_t>(i)]) == originals[static_cast<std::size_t>(i)]) continue;
+    ++replaced;
+    const auto facts = readPicture(sources_[static_cast<std::size_t>(i)]);
+    ASSERT_TRUE(facts);
+    EXPECT_EQ(facts->width, 800);
+  }
+  expectOnlyNames(allowedNames(""));
+  EXPECT_EQ(view_.lastStatus(), kFrenchStop + std::to_string(replaced) + "/8" + kStopEnd);
+}
+
+TEST_F(BatchStop, DropDuringABatchIsIgnored) {
+  auto runner = makeRunner();
+  settings::Settings s = relative(800, 600);
+  ASSERT_EQ(runner->handleDrop(sources_, s), DropResult::started);
+  ASSERT_TRUE(runner->running());
+  settings::Settings other = relative(10, 10, "0");
+  EXPECT_EQ(runner->handleDrop({path("big0.jpg")}, other), DropResult::ignoredWhileRunning);
+  EXPECT_EQ(other.prefix, "0");  // an ignored drop changes nothing
+  EXPECT_EQ(runner->job(), sources_);
+  runner->waitUntilIdle();
+  EXPECT_EQ(view_.lastStatus(), kFrenchDone + "8" + kFrenchDoneEnd);
+  EXPECT_EQ(view_.count(Event::cue), 1);
+  for (int i = 0; i < kCount; ++i) {
+    const auto facts = readPicture(path("prefix_big" + std::to_string(i) + ".jpg"));
+    ASSERT_TRUE(facts);
+    EXPECT_EQ(facts->width, 800);
+  }
+}
+
+TEST_F(BatchStop, EndingWhileRunningLeavesNoPartialFile) {
+  {
+    auto runner = makeRunner();
+    settings::Settings s = relative(800, 600);
+    ASSERT_EQ(runner->handleDrop(sources_, s), DropResult::started);
+    while (runner->remaining() > kCount - 1) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }  // the destructor ends the batch
+  EXPECT_EQ(busy_.load(), 0);
+  expectOnlyNames(allowedNames("prefix_"));
+  for (int i = 0; i < kCount; ++i) {
+    const std::string output = path("prefix_big" + std::to_string(i) + ".jpg");
+    if (std::filesystem::exists(output)) {
+      EXPECT_TRUE(readPicture(output)) << output;
+    }
+  }
+  for (const std::string& text : view_.statuses()) {
+    EXPECT_EQ(text.find(kFrenchDone), std::string::npos) << text;
+    EXPECT_EQ(text.find(kFrenchStop), std::string::npos) << text;
+  }
+}
+
+TEST_F(BatchWorker, SettingsChangesNeverMixWithinAPicture) {
+  const auto sources = writeMany(12, 200, 150);
+  auto runner = makeRunner();
+  settings::Settings s = relative(100, 100);
+  std::atomic<bool> flipping{true};
+  std::thread flipper([&] {
+    settings::Settings local = s;
+    bool png = false;
+    while (flipping.load()) {
+      png = !png;
+      local.format = png ? "PNG" : "JPG";
+      local.landscapeWidth = png ? 50 : 100;
+      shared_.publish(local);
+      std::this_thread::sleep_for(std::chrono::microseconds(300));
+    }
+  });
+  ASSERT_EQ(runner->handleDrop(sources, s), DropResult::started);
+  runner->waitUntilIdle();
+  flipping.store(false);
+  flipper.join();
+
+  for (int i = 0; i < 12; ++i) {
+    const std::string stem = path("prefix_p" + std::to_string(i));
+    const bool jpg = std::filesystem::exists(stem + ".jpg");
+    const bool png = std::filesystem::exists(stem + ".png");
+    ASSERT_TRUE(jpg != png) << stem;
+    const std::string output = stem + (jpg ? ".jpg" : ".png");
+    EXPECT_EQ(magicOf(output), jpg ? "jpeg" : "png");
+    const auto facts = readPicture(output);
+    ASSERT_TRUE(facts);
+    EXPECT_EQ(facts->width, jpg ? 100 : 50);
+  }
+}
+
+}  // namespace
+}  // namespace pixmoor::batch

@@ -1,0 +1,280 @@
+// The command-line companion, run as a program in a scratch folder.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <map>
+#include <sstream>
+
+#include "batch/intake.h"
+#include "batch/output_path.h"
+#include "batch/size_rules.h"
+#include "batch_test_support.h"
+#include "settings/settings.h"
+
+namespace pixmoor::batch {
+namespace {
+
+namespace fs = std::filesystem;
+using pixmoor::testing::readBytes;
+using pixmoor::testing::TempFolder;
+using pixmoor::testing::writeBytes;
+using testing::folderNames;
+using testing::magicOf;
+using testing::readPicture;
+using testing::writePicture;
+
+struct ProgramRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string quoted(const std::string& text) {
+  std::string out = "'";
+  for (const char c : text) {
+    if (c == '\'') {
+      out += "'\\''";
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out + "'";
+}
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> result;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) result.push_back(line);
+  return result;
+}
+
+class BatchProgram : public ::testing::Test {
+ protected:
+  ProgramRun run(const std::vector<std::string>& arguments) {
+    std::string command = "cd " + quoted(work_.path().string()) + " && " + quoted(PIXMOOR_BATCH_PROGRAM);
+    for (const std::string& argument : arguments) command += " " + quoted(argument);
+    command += " >" + quoted(logs_.file("out")) + " 2>" + quoted(logs_.file("err")) + " </dev/null";
+    const int raw = std::system(command.c_str());
+    ProgramRun result;
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    result.out = readBytes(logs_.file("out"));
+    result.err = readBytes(logs_.file("err"));
+    return result;
+  }
+  std::string path(const std::string& name) const { return work_.file(name); }
+
+  TempFolder work_;  // current folder of the program, and where pictures go
+  TempFolder logs_;
+};
+
+TEST_F(BatchProgram, HelpAndVersion) {
+  ProgramRun r = run({"--help"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.rfind("Usage: pixmoor-batch [options] PATH...\n", 0), 0u);
+  EXPECT_TRUE(r.err.empty());
+  r = run({"--version"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "pixmoor-batch 1.4.1\n");
+}
+
+TEST_F(BatchProgram, UsageErrorsNameTheOptionOnOneLine) {
+  ASSERT_TRUE(writePicture(path("a.jpg"), 20, 10, image::kJpegEncoder));
+  struct Row {
+    std::vector<std::string> arguments;
+    const char* mentions;
+  };
+  const Row rows[] = {
+      {{"--quality", "11", "a.jpg"}, "--quality"},
+      {{"--quality=x", "a.jpg"}, "--quality"},
+      {{"--mode", "wide", "a.jpg"}, "--mode"},
+      {{"--format", "gif", "a.jpg"}, "--format"},
+      {{"--size", "100", "a.jpg"}, "--size"},
+      {{"--size", "0x10", "a.jpg"}, "--size"},
+      {{"--landscape-width", "-3", "a.jpg"}, "--landscape-width"},
+      {{"--portrait-height", "12abc", "a.jpg"}, "--portrait-height"},
+      {{"--bogus", "a.jpg"}, "--bogus"},
+      {{"-x", "a.jpg"}, "-x"},
+      {{"a.jpg", "--prefix"}, "--prefix"},
+      {{"--settings", "missing.qvl", "a.jpg"}, "--settings"},
+      {{"--size", "10x10", "--landscape-width", "5", "a.jpg"}, "--mode"},
+      {{}, "PATH"},
+  };
+  for (const Row& row : rows) {
+    const ProgramRun r = run(row.arguments);
+    EXPECT_EQ(r.status, 2) << row.mentions;
+    EXPECT_TRUE(r.out.empty()) << row.mentions;
+    EXPECT_EQ(lines(r.err).size(), 1u) << r.err;
+    EXPECT_NE(r.err.find(row.mentions), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(folderNames(work_.path()), std::vector<std::string>{"a.jpg"});
+}
+
+TEST_F(BatchProgram, NothingToDo) {
+  writeBytes(path("x.gif"), "GIF89a");
+  const ProgramRun r = run({"x.gif", "scan.tiff"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "pixmoor-batch: no picture to process\n");
+  EXPECT_EQ(run({work_.path().string() + "/empty-but-missing"}).status, 2);
+}
+
+TEST_F(BatchProgram, DefaultsWithoutSettingsFileAndPlainLines) {
+  ASSERT_TRUE(writePicture(path("IMG_0001.JPG"), 3840, 2160, image::kJpegEncoder));
+  ASSERT_TRUE(writePicture(path("tall.png"), 1000, 3000, image::kPngEncoder));
+  const ProgramRun r = run({"IMG_0001.JPG", "tall.png"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(r.err.empty());
+  // Built-in defaults: 1920 wide landscapes, 1080 high portraits, JPEG, "prefix_".
+  auto facts = readPicture(path("prefix_IMG_0001.jpg"));
+  ASSERT_TRUE(facts);
+  EXPECT_EQ(facts->width, 1920);
+  EXPECT_EQ(facts->height, 1080);
+  facts = readPicture(path("prefix_tall.jpg"));
+  ASSERT_TRUE(facts);
+  EXPECT_EQ(facts->width, 360);
+  EXPECT_EQ(facts->height, 1080);
+  EXPECT_FALSE(fs::exists(path("pref.qvl")));  // never created
+  const auto out = lines(r.out);
+  ASSERT_GE(out.size(), 2u);
+  EXPECT_EQ(out.back(), "Termin\xC3\xA9 ! 2 images trait\xC3\xA9" "es.");
+  EXPECT_EQ(out.front().substr(0, 6), "2/2 - ");
+  for (const std::string& line : out) EXPECT_EQ(line.find('\r'), std::string::npos);
+}
+
+TEST_F(BatchProgram, ReadsPrefQvlWithoutWritingIt) {
+  const std::string prefs =
+      "[DEFAUT]\r\nPREFIX = d_\r\nTYPE = JPG\r\n[USER]\r\nPREFIX = u_\r\nTYPE = PNG\r\nTaille_Paysage = 50\r\n"
+      "LNG = UK\r\n";
+  writeBytes(path("pref.qvl"), prefs);
+  ASSERT_TRUE(writePicture(path("a.jpg"), 200, 100, image::kJpegEncoder));
+  ProgramRun r = run({"a.jpg"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(magicOf(path("u_a.png")), "png");
+  auto facts = readPicture(path("u_a.png"));
+  ASSERT_TRUE(facts);
+  EXPECT_EQ(facts->width, 50);
+  EXPECT_EQ(facts->height, 25);
+  EXPECT_EQ(lines(r.out).back(), "Finish ! 1 pictures were processed..");
+  EXPECT_EQ(readBytes(path("pref.qvl")), prefs);
+
+  // Options override the file for this run only.
+  r = run({"--format", "JPG", "--prefix", "o_", "--quality", "3", "--size", "30x20", "a.jpg"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  facts = readPicture(path("o_a.jpg"));
+  ASSERT_TRUE(facts);
+  EXPECT_EQ(facts->width, 30);
+  EXPECT_EQ(facts->height, 20);
+  EXPECT_EQ(readBytes(path("pref.qvl")), prefs);
+
+  // --settings reads another file; a single group is the defaults group.
+  writeBytes(path("other.qvl"), "[DEFAUT]\r\nPREFIX = only_\r\nMODE = LIB\r\nL = 12\r\nH = 34\r\n");
+  r = run({"--settings", "other.qvl", "--quiet", "a.jpg"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(r.out.empty());
+  facts = readPicture(path("only_a.jpg"));
+  ASSERT_TRUE(facts);
+  EXPECT_EQ(facts->width, 12);
+  EXPECT_EQ(facts->height, 34);
+}
+
+TEST_F(BatchProgram, PrefixZeroReplacesTheSources) {
+  ASSERT_TRUE(writePicture(path("a.jpg"), 200, 100, image::kJpegEncoder));
+  const ProgramRun r = run({"--prefix", "0", "--landscape-width", "40", "--quiet", "a.jpg"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(folderNames(work_.path()), std::vector<std::string>{"a.jpg"});
+  const auto facts = readPicture(path("a.jpg"));
+  ASSERT_TRUE(facts);
+  EXPECT_EQ(facts->width, 40);
+}
+
+// The corpus pictures of tests/data with synthetic ones beside them: every
+// picture that the decoders read is written with the right name and size,
+// every other one is listed with its reason, and the exit status says so.
+TEST_F(BatchProgram, CorpusFolder) {
+  const fs::path data = PIXMOOR_TEST_DATA;
+  const fs::path pictures = work_.path() / "pictures";
+  fs::create_directory(pictures);
+  int copied = 0;
+  for (const char* group : {"jpeg/good", "png/good", "bmp/g", "jpeg/bad", "png/bad", "bmp/b"}) {
+    if (!fs::is_directory(data / group)) continue;
+    for (const auto& entry : fs::directory_iterator(data / group)) {
+      if (!entry.is_regular_file() || entry.file_size() > 4 * 1024 * 1024) continue;
+      // Names are kept unique across groups; the extension decides the intake.
+      fs::copy_file(entry.path(), pictures / (std::to_string(copied++) + "_" + entry.path().filename().string()));
+    }
+  }
+  ASSERT_TRUE(writePicture((pictures / "synthetic.jpg").string(), 640, 480, image::kJpegEncoder));
+  writeBytes((pictures / "fake.tif").string(), "II*\0 plain bytes");
+  writeBytes((pictures / "notes.txt").string(), "not a picture");
+
+  settings::Settings s = settings::defaultSettings(1920, 1080);
+  s.landscapeWidth = 64;
+  s.portraitHeight = 48;
+  s.prefix = "out_";
+  const BatchJob job = intakeDrop({pictures.string()});
+  std::map<std::string, std::pair<int, int>> expectedSizes;  // output path -> size
+  std::vector<std::string> expectedFailures;
+  {
+    testing::registerCodecs();
+    image::ImageStore store;
+    for (const std::string& source : job) {
+      const bool loaded = store.loadFromFile(1, source) != 0;
+      const TargetSize target = targetSize(store.imageWidth(1), store.imageHeight(1), s);
+      const image::ImageRecord* record = store.record(1);
+      if (loaded && target.writesPicture() && record != nullptr && !record->isIcon) {
+        expectedSizes[outputPath(source, "out_", "JPG")] = {target.width, target.height};
+      } else {
+        expectedFailures.push_back(source);
+      }
+      store.release(1);
+    }
+  }
+  ASSERT_GT(expectedSizes.size(), 0u);
+  EXPECT_EQ(expectedSizes.count((pictures / "out_synthetic.jpg").string()), 1u);
+
+  const ProgramRun r = run({"--landscape-width", "64", "--portrait-height", "48", "--prefix", "out_", pictures.string()});
+  EXPECT_EQ(r.status, expectedFailures.empty() ? 0 : 1);
+  const auto out = lines(r.out);
+  ASSERT_FALSE(out.empty());
+  EXPECT_EQ(out.back(), "Termin\xC3\xA9 ! " + std::to_string(job.size()) + " images trait\xC3\xA9" "es.");
+
+  for (const auto& [output, size] : expectedSizes) {
+    const auto facts = readPicture(output);
+    ASSERT_TRUE(facts) << output;
+    EXPECT_EQ(facts->width, size.first) << output;
+    EXPECT_EQ(facts->height, size.second) << output;
+  }
+  // Nothing else appeared: the sources, the expected outputs, no temporary file.
+  std::size_t outputs = 0;
+  for (const std::string& name : folderNames(pictures)) {
+    if (name.rfind("out_", 0) == 0) {
+      ++outputs;
+      EXPECT_EQ(expectedSizes.count((pictures / name).string()), 1u) << name;
+    }
+  }
+  EXPECT_EQ(outputs, expectedSizes.size());
+  // One stderr line per picture without output, naming it and a reason.
+  const auto err = lines(r.err);
+  EXPECT_EQ(err.size(), expectedFailures.size());
+  for (const std::string& source : expectedFailures) {
+    const auto hit = std::find_if(err.begin(), err.end(), [&](const std::string& line) {
+      return line.rfind(source + ": ", 0) == 0 && line.size() > source.size() + 2;
+    });
+    EXPECT_NE(hit, err.end()) << source;
+  }
+  const auto fake = std::find(err.begin(), err.end(), (pictures / "fake.tif").string() + ": unknown format");
+  EXPECT_NE(fake, err.end());
+}
+
+TEST_F(BatchProgram, LineFeedInANameIsPrintedOnOneLine) {
+  ASSERT_TRUE(writePicture(path("ok.png"), 40, 20, image::kPngEncoder));
+  writeBytes(path("bad\nname.jpg"), "not a jpeg");
+  const ProgramRun r = run({"--quiet", "ok.png", "bad\nname.jpg"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(r.out.empty());
+  EXPECT_EQ(r.err, "bad\\nname.jpg: unknown format\n");
+  EXPECT_TRUE(readPicture(path("prefix_ok.jpg")));
+}
+
+}  // namespace
+}  // namespace pixmoor::batch

@@ -1,0 +1,210 @@
+#include "batch/process_picture.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "batch/output_path.h"
+#include "batch_test_support.h"
+
+namespace pixmoor::batch {
+namespace {
+
+using pixmoor::testing::readBytes;
+using pixmoor::testing::TempFolder;
+using pixmoor::testing::writeBytes;
+using testing::folderNames;
+using testing::magicOf;
+using testing::readPicture;
+using testing::writePicture;
+
+settings::Settings relative(int landscapeWidth, int portraitHeight, const char* format = "JPG",
+                            const char* prefix = "prefix_") {
+  settings::Settings s;
+  s.mode = "REL";
+  s.landscapeWidth = landscapeWidth;
+  s.portraitHeight = portraitHeight;
+  s.format = format;
+  s.prefix = prefix;
+  return s;
+}
+
+class ProcessPicture : public ::testing::Test {
+ protected:
+  PictureOutcome run(const std::string& source, const settings::Settings& s,
+                     const image::CancelFlag* cancel = nullptr) {
+    published_.clear();
+    PictureOutcome outcome =
+        processPicture(store_, source, s, [this](const std::string& p) { published_.push_back(p); }, cancel);
+    EXPECT_EQ(store_.record(image::kWorkingPicture), nullptr) << "picture 55 must be released";
+    return outcome;
+  }
+  std::string path(const char* name) const { return folder_.file(name); }
+
+  TempFolder folder_;
+  image::ImageStore store_;
+  std::vector<std::string> published_;
+};
+
+TEST_F(ProcessPicture, LandscapeJpegToTargetWidth) {
+  ASSERT_TRUE(writePicture(path("IMG_0001.JPEG"), 400, 300, image::kJpegEncoder));
+  const PictureOutcome outcome = run(path("IMG_0001.JPEG"), relative(200, 100));
+  EXPECT_TRUE(outcome.written());
+  EXPECT_EQ(outcome.outputPath, path("prefix_IMG_0001.jpg"));
+  EXPECT_EQ(published_, std::vector<std::string>{path("prefix_IMG_0001.jpg")});
+  EXPECT_EQ(magicOf(outcome.outputPath), "jpeg");
+  const auto facts = readPicture(outcome.outputPath);
+  ASSERT_TRUE(facts);
+  EXPECT_EQ(facts->width, 200);
+  EXPECT_EQ(facts->height, 150);
+}
+
+TEST_F(ProcessPicture, PortraitToPngWithTruncatedWidth) {
+  ASSERT_TRUE(writePicture(path("p.png"), 683, 1024, image::kPngEncoder));
+  const PictureOutcome outcome = run(path("p.png"), relative(2000, 480, "PNG"));
+  ASSERT_TRUE(outcome.written()) << failureReasonText(outcome.reason);
+  EXPECT_EQ(outcome.outputPath, path("prefix_p.png"));
+  EXPECT_EQ(magicOf(outcome.outputPath), "png");
+  const auto facts = readPicture(outcome.outputPath);
+  ASSERT_TRUE(facts);
+  EXPECT_EQ(facts->width, 320);
+  EXPECT_EQ(facts->height, 480);
+}
+
+TEST_F(ProcessPicture, FreeModeIgnoresProportions) {
+  ASSERT_TRUE(writePicture(path("a.jpg"), 300, 400, image::kJpegEncoder));
+  settings::Settings s = relative(1, 1);
+  s.mode = "LIB";
+  s.freeWidth = 64;
+  s.freeHeight = 32;
+  ASSERT_TRUE(run(path("a.jpg"), s).written());
+  const auto facts = readPicture(path("prefix_a.jpg"));
+  ASSERT_TRUE(facts);
+  EXPECT_EQ(facts->width, 64);
+  EXPECT_EQ(facts->height, 32);
+}
+
+TEST_F(ProcessPicture, SameSizeIsReencoded) {
+  ASSERT_TRUE(writePicture(path("same.png"), 120, 80, image::kPngEncoder));
+  ASSERT_TRUE(run(path("same.png"), relative(120, 999)).written());
+  EXPECT_EQ(magicOf(path("prefix_same.jpg")), "jpeg");
+  const auto facts = readPicture(path("prefix_same.jpg"));
+  ASSERT_TRUE(facts);
+  EXPECT_EQ(facts->width, 120);
+  EXPECT_EQ(facts->height, 80);
+}
+
+TEST_F(ProcessPicture, ContentDecidesNotTheExtension) {
+  ASSERT_TRUE(writePicture(path("really_png.tif"), 40, 20, image::kPngEncoder));
+  ASSERT_TRUE(run(path("really_png.tif"), relative(20, 20)).written());
+  const auto facts = readPicture(path("prefix_really_png.jpg"));
+  ASSERT_TRUE(facts);
+  EXPECT_EQ(facts->width, 20);
+  EXPECT_EQ(facts->height, 10);
+}
+
+TEST_F(ProcessPicture, FailuresWriteNothingAndSayWhy) {
+  writeBytes(path("scan.tif"), std::string("II*\0\x08\0\0\0", 8) + std::string(64, '\0'));
+  writeBytes(path("empty.jpg"), "");
+  ASSERT_TRUE(writePicture(path("flat.png"), 5000, 3, image::kPngEncoder));
+  ASSERT_TRUE(writePicture(path("ok.png"), 30, 20, image::kPngEncoder));
+  std::filesystem::create_directory(path("folder.jpg"));
+  const std::vector<std::string> before = folderNames(folder_.path());
+
+  struct Row {
+    std::string source;
+    settings::Settings settings;
+    FailureReason reason;
+  };
+  settings::Settings gif = relative(10, 10);
+  gif.format = "GIF";
+  const Row rows[] = {
+      {path("scan.tif"), relative(10, 10), FailureReason::unknownFormat},
+      {path("empty.jpg"), relative(10, 10), FailureReason::unknownFormat},
+      {path("missing.jpg"), relative(10, 10), FailureReason::unreadable},
+      {path("folder.jpg"), relative(10, 10), FailureReason::unreadable},
+      {path("flat.png"), relative(800, 10), FailureReason::noSize},  // 800 x 0
+      {path("ok.png"), relative(0, 10), FailureReason::noSize},
+      {path("ok.png"), relative(-5, 10), FailureReason::noSize},
+      {path("ok.png"), relative(40000, 10), FailureReason::noSize},
+      {path("ok.png"), gif, FailureReason::noOutputFormat},
+  };
+  for (const Row& row : rows) {
+    const PictureOutcome outcome = run(row.source, row.settings);
+    EXPECT_EQ(outcome.reason, row.reason) << row.source;
+    // The name is published even for a picture that fails.
+    EXPECT_EQ(published_, std::vector<std::string>{outputPath(row.source, "prefix_", row.settings.format)});
+  }
+  EXPECT_EQ(folderNames(folder_.path()), before);
+}
+
+TEST_F(ProcessPicture, UnwritableFolderLeavesTheOldOutputAlone) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root writes into any folder";
+  ASSERT_TRUE(writePicture(path("a.png"), 30, 20, image::kPngEncoder));
+  writeBytes(path("prefix_a.jpg"), "old bytes");
+  ::chmod(folder_.path().c_str(), 0555);
+  const PictureOutcome outcome = run(path("a.png"), relative(15, 15));
+  ::chmod(folder_.path().c_str(), 0755);
+  EXPECT_EQ(outcome.reason, FailureReason::writeFailed);
+  EXPECT_EQ(readBytes(path("prefix_a.jpg")), "old bytes");
+  EXPECT_EQ(folderNames(folder_.path()), (std::vector<std::string>{"a.png", "prefix_a.jpg"}));
+}
+
+TEST_F(ProcessPicture, RaisedCancelAbandonsWithoutOutput) {
+  ASSERT_TRUE(writePicture(path("a.jpg"), 64, 48, image::kJpegEncoder));
+  const std::string original = readBytes(path("a.jpg"));
+  const image::CancelFlag cancel{true};
+  EXPECT_EQ(run(path("a.jpg"), relative(32, 32), &cancel).reason, FailureReason::stopped);
+  EXPECT_EQ(run(path("a.jpg"), relative(32, 32, "JPG", ""), &cancel).reason, FailureReason::stopped);
+  EXPECT_EQ(readBytes(path("a.jpg")), original);
+  EXPECT_EQ(folderNames(folder_.path()), std::vector<std::string>{"a.jpg"});
+}
+
+TEST_F(ProcessPicture, EmptyPrefixReplacesTheSource) {
+  ASSERT_TRUE(writePicture(path("a.jpg"), 64, 48, image::kJpegEncoder));
+  ASSERT_TRUE(run(path("a.jpg"), relative(32, 32, "JPG", "")).written());
+  EXPECT_EQ(folderNames(folder_.path()), std::vector<std::string>{"a.jpg"});
+  const auto facts = readPicture(path("a.jpg"));
+  ASSERT_TRUE(facts);
+  EXPECT_EQ(facts->width, 32);
+  EXPECT_EQ(facts->height, 24);
+}
+
+TEST_F(ProcessPicture, PngThenJpgWithEmptyPrefixReadsTheJpgInItsNewForm) {
+  // a.png (landscape, little blue) and a.jpg (portrait, much blue) both map to a.jpg.
+  ASSERT_TRUE(writePicture(path("a.png"), 400, 300, image::kPngEncoder, 10));
+  ASSERT_TRUE(writePicture(path("a.jpg"), 300, 400, image::kJpegEncoder, 240));
+  const settings::Settings s = relative(200, 100, "JPG", "");
+  ASSERT_TRUE(run(path("a.png"), s).written());
+  auto facts = readPicture(path("a.jpg"));
+  ASSERT_TRUE(facts);
+  EXPECT_EQ(facts->width, 200);
+  EXPECT_EQ(facts->height, 150);
+  // Its own turn reads what a.png made of it: 200 x 150 stays 200 x 150,
+  // not the 75 x 100 of the original portrait.
+  ASSERT_TRUE(run(path("a.jpg"), s).written());
+  facts = readPicture(path("a.jpg"));
+  ASSERT_TRUE(facts);
+  EXPECT_EQ(facts->width, 200);
+  EXPECT_EQ(facts->height, 150);
+  EXPECT_LT(facts->meanBlue, 40);
+  EXPECT_EQ(folderNames(folder_.path()), (std::vector<std::string>{"a.jpg", "a.png"}));
+}
+
+TEST_F(ProcessPicture, PrefixIsAppliedAgainOnAPrefixedName) {
+  ASSERT_TRUE(writePicture(path("prefix_a.jpg"), 40, 30, image::kJpegEncoder));
+  EXPECT_EQ(run(path("prefix_a.jpg"), relative(20, 20)).outputPath, path("prefix_prefix_a.jpg"));
+  EXPECT_TRUE(readPicture(path("prefix_prefix_a.jpg")));
+}
+
+TEST_F(ProcessPicture, LineFeedInAFileName) {
+  ASSERT_TRUE(writePicture(path("two\nlines.jpg"), 40, 30, image::kJpegEncoder));
+  ASSERT_TRUE(run(path("two\nlines.jpg"), relative(20, 20)).written());
+  const auto facts = readPicture(path("prefix_two\nlines.jpg"));
+  ASSERT_TRUE(facts);
+  EXPECT_EQ(facts->width, 20);
+  EXPECT_EQ(facts->height, 15);
+}
+
+}  // namespace
+}  // namespace pixmoor::batch
