@@ -56,7 +56,7 @@ inline std::uint8_t toByte(double sum) {
   return static_cast<std::uint8_t>(static_cast<int>(v));
 }
 
-// Byte values as doubles: a table read is cheaper than a conversion.
+// Byte values as doubles, read from a small table instead of converted.
 struct ByteDoubles {
   double value[256];
   constexpr ByteDoubles() : value() {
@@ -68,40 +68,32 @@ constexpr ByteDoubles kByteDoubles;
 constexpr int kRowsPerBlock = 16;
 
 // Filters along each row: target pixel i of a row from source pixels first .. last.
+// Separate sums per byte (not an array) stay in registers.
 template <int C>
 bool filterRows(const Plane& src, const Plane& dst, const ContributionTable& table, int threads,
                 const CancelFlag* cancel) {
-  // Each thread converts a source row to doubles once; every pixel is read
-  // by several targets.
-  const auto rowValues = static_cast<std::size_t>(src.width) * C;
-  std::vector<std::unique_ptr<double[]>> lines;
-  threads = detail::plannedThreads(src.height, kRowsPerBlock, threads);
-  try {
-    for (int t = 0; t < threads; ++t) {
-      lines.emplace_back(new (std::nothrow) double[rowValues]);
-      if (!lines.back()) return false;
-    }
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-  return detail::forEachRowBlock(src.height, kRowsPerBlock, threads, cancel, [&](int slot, int begin, int end) {
-    double* line = lines[static_cast<std::size_t>(slot)].get();
+  return detail::forEachRowBlock(src.height, kRowsPerBlock, threads, cancel, [&](int, int begin, int end) {
     for (int y = begin; y < end; ++y) {
       const std::uint8_t* in = src.row(y);
-      for (std::size_t v = 0; v < rowValues; ++v) line[v] = kByteDoubles.value[in[v]];
       std::uint8_t* out = dst.row(y);
       for (int i = 0; i < dst.width; ++i) {
         const auto at = static_cast<std::size_t>(i);
         const std::int32_t first = table.first[at];
         const std::int32_t last = table.last[at];
-        const double* w = table.weights.data() + at * static_cast<std::size_t>(table.room);
-        double sum[C] = {};
-        for (std::int32_t k = first; k <= last; ++k) {
-          const double* p = line + static_cast<std::size_t>(k) * C;
-          const double weight = w[k - first];
-          for (int c = 0; c < C; ++c) sum[c] += weight * p[c];
+        const double* w = table.weights.data() + at * static_cast<std::size_t>(table.room) - first;
+        const std::uint8_t* p = in + static_cast<std::size_t>(first) * C;
+        double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+        for (std::int32_t k = first; k <= last; ++k, p += C) {
+          const double weight = w[k];
+          s0 += weight * kByteDoubles.value[p[0]];
+          s1 += weight * kByteDoubles.value[p[1]];
+          s2 += weight * kByteDoubles.value[p[2]];
+          if constexpr (C == 4) s3 += weight * kByteDoubles.value[p[3]];
         }
-        for (int c = 0; c < C; ++c) out[c] = toByte(sum[c]);
+        out[0] = toByte(s0);
+        out[1] = toByte(s1);
+        out[2] = toByte(s2);
+        if constexpr (C == 4) out[3] = toByte(s3);
         out += C;
       }
     }
