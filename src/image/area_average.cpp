@@ -9,9 +9,10 @@
 // Arithmetic is fixed point. Each axis has integer weights summing to exactly
 // kAreaOne (2^14). The vertical pass keeps 7 extra bits (value * 128) in a
 // 16-bit line, the horizontal pass rounds once at the end, so a uniform
-// picture comes out uniform to the last bit and the only error against exact
-// arithmetic is the weight quantisation (below half a level for any ratio
-// under 128).
+// picture comes out uniform to the last bit. Against exact arithmetic the
+// weight quantisation costs at most (taps per target pixel) / 128 of a level
+// per axis, and far less on real pictures: a few hundredths for the usual
+// reductions.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
