@@ -62,7 +62,7 @@ bool closeChecked(int fd) {
 
 }  // namespace
 
-std::unique_ptr<TempOutput> TempOutput::create(const std::string& targetPath, OpenError* error) {
+std::unique_ptr<TempOutput> TempOutput::create(const std::string& targetPath, OpenError* error, Kind kind) {
   auto fail = [error](OpenError e) -> std::unique_ptr<TempOutput> {
     if (error != nullptr) *error = e;
     return nullptr;
@@ -82,6 +82,14 @@ std::unique_ptr<TempOutput> TempOutput::create(const std::string& targetPath, Op
   }
   if (name.empty() || name == "." || name == "..") return fail(OpenError::CannotCreate);
 
+  // A write-protected file stays protected: it could not be opened for
+  // writing, so it is not replaced either.
+  struct stat existing {};
+  if (::stat(targetPath.c_str(), &existing) == 0 && !S_ISDIR(existing.st_mode) &&
+      ::access(targetPath.c_str(), W_OK) != 0) {
+    return fail(OpenError::CannotCreate);
+  }
+
   std::unique_ptr<TempOutput> out(new TempOutput());
   out->folder_ = folder;
   out->target_ = targetPath;
@@ -89,7 +97,7 @@ std::unique_ptr<TempOutput> TempOutput::create(const std::string& targetPath, Op
 
   // An unnamed file vanishes by itself if the process dies mid-write. It is
   // named at commit through /proc, so only use it where /proc is there.
-  if (::access("/proc/self/fd", X_OK) == 0) {
+  if (kind == Kind::Auto && ::access("/proc/self/fd", X_OK) == 0) {
     const int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     if (fd >= 0) {
       out->fd_ = fd;
@@ -160,6 +168,12 @@ bool TempOutput::write(const void* data, std::size_t size) {
 
 bool TempOutput::commit() {
   if (done_ || fd_ < 0) return false;
+  // Replacing a file keeps its permission bits (a private picture stays
+  // private); only a new file takes the umask's.
+  struct stat existing {};
+  if (::stat(target_.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
+    ::fchmod(fd_, existing.st_mode & 0777);
+  }
   if (failed_ || !flushBuffer() || ::fsync(fd_) != 0) {
     failed_ = true;
     discard();

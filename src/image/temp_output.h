@@ -7,7 +7,9 @@
 // cancelled or crashed write leaves an existing file of that name as it was
 // and no partial file behind (the destructor removes the temporary file).
 //
-// New files get the mode of any new file, 0666 less the process umask.
+// A new file gets the mode of any new file, 0666 less the process umask; a
+// file that replaces an existing one keeps that file's permission bits, as
+// writing over it in place would.
 // Every write, the flush, fsync and close are checked; the first failure
 // sticks and makes commit() fail. One TempOutput belongs to one thread.
 #pragma once
@@ -23,10 +25,18 @@ namespace pixmoor::image {
 class TempOutput {
  public:
   enum class OpenError { None, EmptyPath, CannotCreate };
+  // Auto takes an unnamed file where the system offers one; Named always
+  // uses the hidden named file (the fallback, selectable for tests).
+  enum class Kind { Auto, Named };
 
   // Makes the temporary file beside `targetPath`. Null on failure; `error`
-  // says why. Nothing is created when this fails.
-  static std::unique_ptr<TempOutput> create(const std::string& targetPath, OpenError* error = nullptr);
+  // says why: CannotCreate also for an existing target that this process
+  // may not write. Nothing is created when this fails.
+  static std::unique_ptr<TempOutput> create(const std::string& targetPath, OpenError* error = nullptr,
+                                            Kind kind = Kind::Auto);
+
+  // The named temporary file, empty while the file has no name.
+  const std::string& temporaryPath() const { return tempPath_; }
 
   ~TempOutput();
   TempOutput(const TempOutput&) = delete;

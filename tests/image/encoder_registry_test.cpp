@@ -351,11 +351,12 @@ TEST_F(EncoderRegistryTest, NewFilesFollowTheUmask) {
   auto raster = makeRaster(2, 2, 24);
   for (const mode_t mask : {mode_t{022}, mode_t{077}, mode_t{002}}) {
     const mode_t old = umask(mask);
-    const auto status = saveRaster(*raster, 24, folder.file("m.bin"), kRecording, 7, -1);
+    const std::string name = folder.file("m" + std::to_string(mask) + ".bin");
+    const auto status = saveRaster(*raster, 24, name, kRecording, 7, -1);
     umask(old);
     ASSERT_EQ(status, SaveStatus::Saved);
     struct stat st {};
-    ASSERT_EQ(stat(folder.file("m.bin").c_str(), &st), 0);
+    ASSERT_EQ(stat(name.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0666u & ~mask) << std::oct << mask;
   }
 }
