@@ -25,6 +25,7 @@ struct AppState {
   std::string lineBreak;
   std::atomic<std::int32_t> busy{0};
   bool quitRequested = false;
+  bool endAtOnce = false;  // the end skips the fade-out (language change)
   bool networkAvailable = false;
   bool soundAvailable = false;
   std::string instanceName;

@@ -15,6 +15,7 @@ void fillStartValues(AppState& state, const std::string& folder) {
   state.lineBreak = "\n";
   state.busy = 0;
   state.quitRequested = false;
+  state.endAtOnce = false;
   state.instanceName = state.titleBase + state.versionText;
 }
 
@@ -42,7 +43,8 @@ int runStartup(AppState& state, settings::Settings& settings, StartupSteps& step
   steps.showSettingsSummary();
   steps.runEventLoop();
 
-  steps.fadeOutMainWindow();
+  // A language change ends at once: no fade-out, the window is not closed first.
+  if (!state.endAtOnce) steps.fadeOutMainWindow();
   steps.endProgram();
   return 0;
 }

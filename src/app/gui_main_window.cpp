@@ -1,0 +1,563 @@
+#include "app/gui_main_window.h"
+
+#include <QAbstractItemView>
+#include <QAction>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QRadioButton>
+#include <QRegularExpressionValidator>
+#include <QShortcut>
+#include <QSlider>
+#include <QTextEdit>
+#include <QUrl>
+
+#include "app/gui_numbers.h"
+#include "app/gui_text.h"
+#include "batch/size_rules.h"
+#include "platform/balloon_tip.h"
+#include "platform/fonts.h"
+#include "platform/raster_image.h"
+#include "platform/skinned_button.h"
+#include "platform/topmost_suspension.h"
+
+namespace pixmoor::app {
+
+using platform::SkinnedButton;
+using platform::UiEventKind;
+
+WindowFonts loadWindowFonts() {
+  WindowFonts fonts{platform::fontByName("Arial black", 10), platform::fontByName("Microsoft Sans Serif", 7),
+                    platform::fontByName("Microsoft Sans Serif", 9)};
+  // Where the family itself is missing, its substitute should still be heavy.
+  fonts.large.setWeight(QFont::Black);
+  return fonts;
+}
+
+QColor QualityColour(int quality) {
+  if (quality < 4) return colour::qualityRed;
+  if (quality <= 7) return colour::qualityDarkGreen;
+  return colour::green;
+}
+
+MainWindow::MainWindow(WindowSetup setup) : setup_(std::move(setup)) {}
+
+MainWindow::~MainWindow() = default;
+
+template <typename T>
+T* MainWindow::add(int number, int x, int y, int width, int height) {
+  T* widget = new T(client_);
+  widget->setGeometry(x, y, width, height);
+  if (hasDefaultFont_) widget->setFont(defaultFont_);
+  // Drops anywhere on the window belong to the window, not to its fields.
+  widget->setAcceptDrops(false);
+  controls_.put(number, widget);
+  creationOrder_.push_back(number);
+  return widget;
+}
+
+void MainWindow::raise(UiEventKind kind, int number, std::vector<std::string> paths) {
+  if (!dispatch_) return;
+  platform::UiEvent event;
+  event.kind = kind;
+  event.number = number;
+  event.paths = std::move(paths);
+  dispatch_(event);
+}
+
+void MainWindow::create() {
+  const settings::Settings& settings = *setup_.settings;
+
+  // 1. Window 0: caption, system menu, minimise box; fixed size; gold.
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+  setWindowTitle(qs(setup_.state->titleBase + setup_.state->versionText));
+  client_ = new QWidget(this);
+  client_->setFixedSize(500, 300);
+  QPalette gold = client_->palette();
+  gold.setColor(QPalette::Window, colour::gold);
+  gold.setColor(QPalette::WindowText, colour::black);
+  client_->setPalette(gold);
+  client_->setAutoFillBackground(true);
+  setCentralWidget(client_);
+  move(556, 352);
+  if (settings.alwaysOnTop != 0) setWindowFlag(Qt::WindowStaysOnTopHint, true);
+
+  // 2. Shortcuts of the language.
+  addShortcuts();
+
+  // 3. The default control font follows the screen's resolution.
+  screenDpi_ = setup_.screenDpi ? setup_.screenDpi() : 96;
+  if (screenDpi_ == 96) {
+    defaultFont_ = setup_.fonts.normal;
+    hasDefaultFont_ = true;
+  } else if (screenDpi_ > 119) {
+    defaultFont_ = setup_.fonts.small;
+    hasDefaultFont_ = true;
+  }
+
+  // 4. Menu 32.
+  createMenu();
+
+  // 5.-13. Controls, contents, format rule, colours, skins.
+  createControls();
+
+  const int menuHeight = menuBar()->sizeHint().height();
+  setFixedSize(500, 300 + menuHeight);
+
+  // 14. Files and folders may be dropped anywhere on the window.
+  setAcceptDrops(true);
+  show();
+}
+
+void MainWindow::addShortcuts() {
+  const std::string& language = setup_.settings->language;
+  std::vector<std::pair<QKeySequence, int>> keys;
+  if (language == "FR" || language == "ES" || language == "DE") {
+    keys = {{QKeySequence(Qt::Key_Q), command::quitKey},       {QKeySequence(Qt::Key_L), command::aboutKey},
+            {QKeySequence(Qt::Key_D), command::donateKey},     {QKeySequence(Qt::Key_M), command::checkUpdateKey},
+            {QKeySequence(Qt::Key_V), command::visitSiteKey}};
+  } else if (language == "UK") {
+    keys = {{QKeySequence(Qt::Key_E), command::quitKey},       {QKeySequence(Qt::Key_A), command::aboutKey},
+            {QKeySequence(Qt::Key_D), command::donateKey},     {QKeySequence(Qt::Key_U), command::checkUpdateKey},
+            {QKeySequence(Qt::Key_V), command::visitSiteKey}};
+  } else {
+    return;  // an unknown language gets no shortcut at all
+  }
+  keys.emplace_back(QKeySequence(Qt::Key_Return), command::enterKey);
+  keys.emplace_back(QKeySequence(Qt::Key_Enter), command::enterKey);
+  if (language == "FR") keys.emplace_back(QKeySequence(Qt::CTRL | Qt::Key_O), command::ballGame);
+  for (const auto& [sequence, number] : keys) {
+    auto* shortcut = new QShortcut(sequence, this);
+    shortcut->setContext(Qt::WindowShortcut);
+    const int raised = number;
+    connect(shortcut, &QShortcut::activated, this, [this, raised] { raise(UiEventKind::MenuCommand, raised); });
+    shortcuts_.emplace_back(shortcut, number);
+  }
+}
+
+std::vector<std::pair<QString, int>> MainWindow::shortcutTable() const {
+  std::vector<std::pair<QString, int>> table;
+  for (const auto& [shortcut, number] : shortcuts_) table.emplace_back(shortcut->key().toString(), number);
+  return table;
+}
+
+QAction* MainWindow::menuEntry(int number) const {
+  const auto it = menuEntries_.find(number);
+  return it == menuEntries_.end() ? nullptr : it->second;
+}
+
+void MainWindow::createMenu() {
+  const UiTexts& texts = *setup_.texts;
+  QMenuBar* bar = menuBar();
+  bar->setObjectName(QStringLiteral("menu32"));
+  auto iconOf = [this](int number) -> QIcon {
+    if (setup_.pictures == nullptr) return {};
+    const QImage picture = platform::rasterToQImage(setup_.pictures->raster(number));
+    return picture.isNull() ? QIcon() : QIcon(QPixmap::fromImage(picture));
+  };
+  auto entry = [&](QMenu* menu, int number, const std::string& text, std::string_view hint, int icon) {
+    std::string label = text;
+    if (!hint.empty()) label += std::string(FixedTexts::menuHintSeparator) + std::string(hint);
+    QAction* action = menu->addAction(qs(label));
+    if (icon != 0) action->setIcon(iconOf(icon));
+    action->setIconVisibleInMenu(true);
+    connect(action, &QAction::triggered, this, [this, number] { raise(UiEventKind::MenuCommand, number); });
+    menuEntries_[number] = action;
+  };
+  QMenu* information = bar->addMenu(qs(texts.menuInformation));
+  entry(information, command::about, texts.menuAbout, texts.widthLetter, picture::informationIcon);
+  information->addSeparator();
+  entry(information, command::helpUsage, texts.menuUsage, {}, picture::informationIcon);
+  entry(information, command::helpFormats, texts.menuFormats, {}, picture::informationIcon);
+  entry(information, command::helpResolution, texts.menuResolution, {}, picture::informationIcon);
+  entry(information, command::helpDonate, texts.menuDonateHelp, {}, picture::informationIcon);
+  QMenu* online = bar->addMenu(qs(texts.menuOnline));
+  entry(online, command::donate, texts.menuDonate, FixedTexts::donateHint, picture::donateIcon);
+  entry(online, command::checkUpdate, texts.menuUpdate, FixedTexts::updateHint, picture::updateIcon);
+  entry(online, command::visitSite, texts.menuVisit, FixedTexts::visitHint, picture::visitIcon);
+  online->addSeparator();
+  entry(online, command::quit, texts.menuQuit, FixedTexts::quitHint, 0);
+  QMenu* preferences = bar->addMenu(qs(texts.menuPreferences));
+  entry(preferences, command::french, texts.menuFrench, {}, picture::frenchIcon);
+  entry(preferences, command::english, texts.menuEnglish, {}, picture::englishIcon);
+  entry(preferences, command::dutch, texts.menuDutch, {}, picture::dutchIcon);
+  entry(preferences, command::spanish, texts.menuSpanish, {}, picture::spanishIcon);
+  preferences->addSeparator();
+  entry(preferences, command::adjustToDesktop, texts.menuAdjustDesktop, {}, picture::desktopIcon);
+}
+
+namespace {
+
+void setColours(QWidget* widget, const QColor& text, const QColor& background) {
+  QPalette palette = widget->palette();
+  for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) {
+    palette.setColor(role, text);
+  }
+  for (QPalette::ColorRole role : {QPalette::Window, QPalette::Base, QPalette::Button}) {
+    palette.setColor(role, background);
+  }
+  widget->setPalette(palette);
+  widget->setAutoFillBackground(true);
+  widget->update();
+}
+
+void centreAllParagraphs(QTextEdit* box) {
+  QTextCursor cursor = box->textCursor();
+  cursor.select(QTextCursor::Document);
+  QTextBlockFormat format;
+  format.setAlignment(Qt::AlignHCenter);
+  cursor.mergeBlockFormat(format);
+  cursor.clearSelection();
+  cursor.movePosition(QTextCursor::Start);
+  box->setTextCursor(cursor);
+}
+
+QLineEdit* digitsOnly(QLineEdit* edit) {
+  edit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), edit));
+  edit->setAlignment(Qt::AlignCenter);
+  return edit;
+}
+
+}  // namespace
+
+void MainWindow::setControlColours(int number, const QColor& text, const QColor& background) {
+  if (QWidget* widget = control(number); widget != nullptr) setColours(widget, text, background);
+}
+
+void MainWindow::createControls() {
+  const settings::Settings& settings = *setup_.settings;
+  const UiTexts& texts = *setup_.texts;
+
+  // 5. Preset list, open list 100 wide and tall enough for every entry.
+  auto* presets = add<QComboBox>(control::presetList, 115, 180, 100, 21);
+  for (std::size_t i = 0; i < FixedTexts::presets.size(); ++i) {
+    presets->addItem(i == 0 ? qs(texts.presetsCaption) : qs(std::string(FixedTexts::presets[i].text)));
+  }
+  presets->setMaxVisibleItems(static_cast<int>(FixedTexts::presets.size()));
+  presets->view()->setMinimumWidth(100);
+  presets->setCurrentIndex(0);
+
+  // 6. Logo (Image 57) with its tip.
+  auto* logo = add<QLabel>(control::logo, 222, 2, 275, 82);
+  logo->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  if (setup_.pictures != nullptr) {
+    const QImage picture = platform::rasterToQImage(setup_.pictures->raster(picture::logo));
+    if (!picture.isNull()) logo->setPixmap(QPixmap::fromImage(picture));
+  }
+  platform::AddBalloonTip(logo,
+                          std::string(FixedTexts::logoTipPrefix) + setup_.state->versionText +
+                              std::string(FixedTexts::logoTipSeparator) + texts.dropInvite,
+                          {});
+
+  // 7. Mode buttons with their tips.
+  auto* relative = add<SkinnedButton>(control::relativeButton, 1, 2, 109, 34);
+  relative->setCaption(texts.relativeModeCaption);
+  auto* free = add<SkinnedButton>(control::freeButton, 111, 2, 109, 34);
+  free->setCaption(texts.freeModeCaption);
+  platform::AddBalloonTip(relative, texts.relativeModeCaption + std::string(FixedTexts::relativeTipSuffix),
+                          texts.helpTitle);
+  platform::AddBalloonTip(free, texts.freeModeCaption + std::string(FixedTexts::freeTipSuffix), texts.helpTitle);
+
+  // 8. Information area and the Stop button over it.
+  auto* info = add<QTextEdit>(control::infoArea, 223, 122, 275, 175);
+  info->setReadOnly(true);
+  info->setLineWrapMode(QTextEdit::WidgetWidth);
+  auto* stop = add<SkinnedButton>(control::stopButton, 226, 230, 269, 65);
+  stop->setCaption(texts.stopCaption);
+  stop->hide();
+  info->setPlainText(qs(std::string(FixedTexts::infoAreaInitial)));
+  centreAllParagraphs(info);
+
+  // 9. The remaining controls, in order.
+  add<QGroupBox>(control::formatFrame, 1, 30, 220, 248);
+  auto* jpeg = add<QRadioButton>(control::jpegOption, 8, 65, 70, 20);
+  jpeg->setText(qs(std::string(FixedTexts::jpgCaption)));
+  auto* png = add<QRadioButton>(control::pngOption, 145, 65, 70, 20);
+  png->setText(qs(std::string(FixedTexts::pngCaption)));
+  auto* formatTitle = add<QLabel>(control::formatTitleText, 3, 42, 214, 19);
+  formatTitle->setText(qs(texts.formatTitle));
+  formatTitle->setAlignment(Qt::AlignCenter);
+  auto* qualityLabel = add<QLabel>(control::qualityLabelText, 5, 120, 208, 20);
+  qualityLabel->setText(qs(texts.qualityLabel));
+  qualityLabel->setAlignment(Qt::AlignCenter);
+  auto* qualityValue = add<QLineEdit>(control::qualityValue, 153, 94, 50, 22);
+  qualityValue->setReadOnly(true);
+  qualityValue->setAlignment(Qt::AlignCenter);
+  qualityValue->setText(QString::number(settings.quality));
+  auto* slider = add<QSlider>(control::qualitySlider, 5, 87, 145, 29);
+  slider->setOrientation(Qt::Horizontal);
+  slider->setRange(0, 10);
+  slider->setTickPosition(QSlider::TicksBelow);
+  slider->setTickInterval(1);
+  slider->setPageStep(1);
+  slider->setValue(settings.quality);
+  auto* sizeTitle = add<QLabel>(control::sizeTitleText, 3, 152, 214, 20);
+  sizeTitle->setText(qs(texts.sizeTitle));
+  sizeTitle->setAlignment(Qt::AlignCenter);
+  add<QLabel>(control::landscapeHintText, 6, 175, 210, 20)->setText(qs(texts.landscapeHint));
+  auto* landscapeLabel = add<QLabel>(control::landscapeLabelText, 3, 200, 147, 20);
+  landscapeLabel->setText(qs(texts.landscapeWidthLabel));
+  landscapeLabel->setAlignment(Qt::AlignCenter);
+  digitsOnly(add<QLineEdit>(control::landscapeField, 155, 200, 60, 20))
+      ->setText(QString::number(settings.landscapeWidth));
+  add<QLabel>(control::portraitHintText, 6, 230, 210, 20)->setText(qs(texts.portraitHint));
+  auto* portraitLabel = add<QLabel>(control::portraitLabelText, 3, 253, 147, 20);
+  portraitLabel->setText(qs(texts.portraitHeightLabel));
+  portraitLabel->setAlignment(Qt::AlignCenter);
+  digitsOnly(add<QLineEdit>(control::portraitField, 155, 253, 60, 20))
+      ->setText(QString::number(settings.portraitHeight));
+  auto* prefixLabel = add<QLabel>(control::prefixLabelText, 224, 98, 50, 20);
+  prefixLabel->setText(qs(texts.prefixLabel));
+  prefixLabel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  auto* prefixValue = add<QLineEdit>(control::prefixValue, 276, 100, 60, 18);
+  prefixValue->setReadOnly(true);
+  prefixValue->setFrame(false);
+  prefixValue->setAlignment(Qt::AlignCenter);
+  prefixValue->setText(qs(settings.prefix));
+  add<SkinnedButton>(control::changePrefixButton, 343, 95, 154, 25)->setCaption(texts.changePrefixCaption);
+  auto* freeWidthLabel = add<QLabel>(control::freeWidthLabel, 3, 180, 55, 20);
+  freeWidthLabel->setText(qs(texts.widthWord + std::string(FixedTexts::labelColon)));
+  freeWidthLabel->setAlignment(Qt::AlignCenter);
+  auto* freeHeightLabel = add<QLabel>(control::freeHeightLabel, 3, 205, 55, 20);
+  freeHeightLabel->setText(qs(texts.heightWord + std::string(FixedTexts::labelColon)));
+  freeHeightLabel->setAlignment(Qt::AlignCenter);
+  digitsOnly(add<QLineEdit>(control::freeWidthField, 60, 180, 50, 20))->setText(QString::number(settings.freeWidth));
+  digitsOnly(add<QLineEdit>(control::freeHeightField, 60, 205, 50, 20))
+      ->setText(QString::number(settings.freeHeight));
+
+  // 10. Output format.
+  if (settings.format == "JPG") {
+    jpeg->setChecked(true);
+    slider->show();
+    qualityLabel->show();
+  } else if (settings.format == "PNG") {
+    png->setChecked(true);
+    slider->hide();
+    qualityValue->hide();
+    qualityLabel->hide();
+  }
+
+  // 11. Always-on-top box and status line.
+  auto* onTop = add<QCheckBox>(control::onTopCheck, 230, 55, 220, 20);
+  onTop->setText(qs(texts.alwaysOnTopCaption));
+  onTop->setChecked(settings.alwaysOnTop != 0);
+  auto* status = add<QLineEdit>(control::statusLine, 2, 281, 219, 16);
+  status->setReadOnly(true);
+  status->setFrame(false);
+  status->setAlignment(Qt::AlignCenter);
+  status->setText(QString::fromUtf8(kVendorSite));
+
+  // The frame is drawn beneath the controls it surrounds and the mode
+  // buttons it touches.
+  control(control::formatFrame)->lower();
+
+  // 12. Quality colour; the mode's layout without fonts; creation fonts.
+  setControlColours(control::qualityValue, colour::black, QualityColour(settings.quality));
+  const bool relativeMode = settings.mode == "REL";
+  const bool freeMode = settings.mode == "LIB";
+  if (relativeMode || freeMode) {
+    auto* tall = relativeMode ? relative : free;
+    auto* shortButton = relativeMode ? free : relative;
+    tall->setGeometry(tall->x(), 2, 109, 34);
+    shortButton->setGeometry(shortButton->x(), 16, 109, 20);
+    for (int n : {control::landscapeLabelText, control::portraitLabelText, control::landscapeField,
+                  control::portraitField, control::landscapeHintText, control::portraitHintText}) {
+      control(n)->setVisible(relativeMode);
+    }
+    for (int n : {control::freeWidthLabel, control::freeHeightLabel, control::freeWidthField,
+                  control::freeHeightField, control::presetList}) {
+      control(n)->setVisible(freeMode);
+    }
+    if (screenDpi_ == 96) {
+      relative->setFont(relativeMode ? setup_.fonts.large : setup_.fonts.small);
+      free->setFont(relativeMode ? setup_.fonts.small : setup_.fonts.large);
+    } else if (screenDpi_ > 119) {
+      relative->setFont(relativeMode ? setup_.fonts.normal : setup_.fonts.small);
+      free->setFont(relativeMode ? setup_.fonts.small : setup_.fonts.normal);
+    }
+  }
+
+  // 13. Colours and skins.
+  colourControls();
+  for (int n : {control::freeButton, control::relativeButton, control::changePrefixButton, control::stopButton}) {
+    auto* button = as<SkinnedButton>(n);
+    button->setCaption(button->caption());
+  }
+
+  // Every notification of a control becomes a control event.
+  for (int number : creationOrder_) {
+    QWidget* widget = control(number);
+    auto raiseThis = [this, number] { raise(UiEventKind::Control, number); };
+    if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+      connect(button, &QAbstractButton::clicked, this, raiseThis);
+    } else if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
+      connect(edit, &QLineEdit::textChanged, this, raiseThis);
+      edit->installEventFilter(this);
+    } else if (auto* list = qobject_cast<QComboBox*>(widget)) {
+      connect(list, &QComboBox::currentIndexChanged, this, raiseThis);
+      connect(list, &QComboBox::activated, this, raiseThis);
+    } else if (auto* track = qobject_cast<QSlider*>(widget)) {
+      connect(track, &QSlider::valueChanged, this, raiseThis);
+    }
+  }
+}
+
+void MainWindow::colourControls() {
+  for (int n : {control::formatFrame, control::jpegOption, control::pngOption, control::qualityLabelText,
+                control::qualitySlider, control::landscapeHintText, control::portraitHintText,
+                control::prefixLabelText, control::freeWidthLabel, control::freeHeightLabel, control::onTopCheck}) {
+    setControlColours(n, colour::black, colour::gold);
+  }
+  for (int n : {control::formatTitleText, control::sizeTitleText}) setControlColours(n, colour::white, colour::black);
+  for (int n : {control::landscapeLabelText, control::portraitLabelText, control::prefixValue}) {
+    setControlColours(n, colour::white, colour::darkGrey);
+  }
+  setControlColours(control::statusLine, colour::green, colour::black);
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut) {
+    for (const auto& [number, widget] : controls_.all()) {
+      if (widget.data() == watched) {
+        raise(UiEventKind::Control, number);
+        break;
+      }
+    }
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::applyModeLayout() {
+  screenDpi_ = setup_.screenDpi ? setup_.screenDpi() : screenDpi_;
+  const std::string& mode = setup_.settings->mode;
+  const bool relativeMode = mode == "REL";
+  if (!relativeMode && mode != "LIB") return;  // an unknown mode changes nothing
+  auto* relative = as<SkinnedButton>(control::relativeButton);
+  auto* free = as<SkinnedButton>(control::freeButton);
+  auto* tall = relativeMode ? relative : free;
+  auto* shortButton = relativeMode ? free : relative;
+  // Sizes first: a size change draws the button again with its current font.
+  tall->setGeometry(tall->x(), 2, 109, 34);
+  shortButton->setGeometry(shortButton->x(), 16, shortButton->width(), 20);
+  for (int n : {control::landscapeLabelText, control::portraitLabelText, control::landscapeField,
+                control::portraitField, control::landscapeHintText, control::portraitHintText}) {
+    control(n)->setVisible(relativeMode);
+  }
+  for (int n : {control::freeWidthLabel, control::freeHeightLabel, control::freeWidthField, control::freeHeightField,
+                control::presetList}) {
+    control(n)->setVisible(!relativeMode);
+  }
+  // Then the fonts, which show at the next size or caption change.
+  if (screenDpi_ == 96) {
+    relative->setFont(relativeMode ? setup_.fonts.small : setup_.fonts.large);
+    free->setFont(relativeMode ? setup_.fonts.large : setup_.fonts.small);
+  } else if (screenDpi_ > 119) {
+    relative->setFont(setup_.fonts.small);
+    free->setFont(setup_.fonts.normal);
+  }
+}
+
+void MainWindow::setFreeSize(int width, int height) {
+  setup_.settings->freeWidth = settings::low16(width);
+  setup_.settings->freeHeight = settings::low16(height);
+  as<QLineEdit>(control::freeWidthField)->setText(QString::number(setup_.settings->freeWidth));
+  as<QLineEdit>(control::freeHeightField)->setText(QString::number(setup_.settings->freeHeight));
+}
+
+void MainWindow::showHelpText(const std::string& text) {
+  auto* info = as<QTextEdit>(control::infoArea);
+  info->setPlainText(qs(text));
+  centreAllParagraphs(info);
+}
+
+void MainWindow::showSummary() {
+  showHelpText(batch::settingsSummary(*setup_.settings, setup_.state->desktopWidth, setup_.state->desktopHeight,
+                                      *setup_.texts));
+}
+
+void MainWindow::setStatus(const std::string& text) { as<QLineEdit>(control::statusLine)->setText(qs(text)); }
+
+void MainWindow::setFieldText(int number, const std::string& text) {
+  if (auto* edit = as<QLineEdit>(number)) edit->setText(qs(text));
+}
+
+void MainWindow::setTopmost(bool onTop) { platform::setStaysOnTop(this, onTop); }
+
+std::string MainWindow::text(int number) const {
+  QWidget* widget = control(number);
+  if (auto* label = qobject_cast<QLabel*>(widget)) return label->text().toStdString();
+  if (auto* edit = qobject_cast<QLineEdit*>(widget)) return edit->text().toStdString();
+  if (auto* button = qobject_cast<QAbstractButton*>(widget)) return button->text().toStdString();
+  if (auto* box = qobject_cast<QTextEdit*>(widget)) return box->toPlainText().toStdString();
+  if (auto* list = qobject_cast<QComboBox*>(widget)) return list->currentText().toStdString();
+  if (auto* group = qobject_cast<QGroupBox*>(widget)) return group->title().toStdString();
+  return {};
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  if (closing_) {
+    event->accept();
+    return;
+  }
+  // The program decides: the close request becomes an event.
+  event->ignore();
+  raise(UiEventKind::CloseRequest, kMainWindow);
+}
+
+void MainWindow::closeForGood() {
+  closing_ = true;
+  close();
+}
+
+namespace {
+
+std::vector<std::string> droppedPaths(const QMimeData* data) {
+  std::vector<std::string> paths;
+  if (data == nullptr || !data->hasUrls()) return paths;
+  const QList<QUrl> urls = data->urls();
+  for (const QUrl& url : urls) {
+    if (url.isLocalFile()) paths.push_back(url.toLocalFile().toStdString());
+  }
+  return paths;
+}
+
+}  // namespace
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+  if (!droppedPaths(event->mimeData()).empty() && (event->possibleActions() & Qt::CopyAction)) {
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+  } else {
+    event->ignore();
+  }
+}
+
+void MainWindow::dragMoveEvent(QDragMoveEvent* event) {
+  if (!droppedPaths(event->mimeData()).empty()) {
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+  } else {
+    event->ignore();
+  }
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+  std::vector<std::string> paths = droppedPaths(event->mimeData());
+  if (paths.empty()) {
+    event->ignore();
+    return;
+  }
+  event->setDropAction(Qt::CopyAction);
+  event->accept();
+  raise(UiEventKind::FilesDropped, kMainWindow, std::move(paths));
+}
+
+}  // namespace pixmoor::app

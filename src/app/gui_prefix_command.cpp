@@ -1,0 +1,42 @@
+// The prefix command: the input box, the no-prefix warning and the status
+// text that tells the outcome.
+#include "app/gui_numbers.h"
+#include "app/gui_program.h"
+
+namespace pixmoor::app {
+
+namespace {
+inline constexpr int kPrefixCue = 60;
+inline constexpr const char* kNoPrefix = "0";
+}  // namespace
+
+void Program::prefixCommand() {
+  // What the window shows, not the field: a drop may have emptied the field.
+  const std::string oldPrefixShown = window_->text(control::prefixValue);
+  std::string newPrefix;
+  if (services_.requesters != nullptr) {
+    newPrefix = services_.requesters->inputBox(texts_.prefixBoxTitle, texts_.prefixBoxPrompt, oldPrefixShown);
+  }
+  if (newPrefix.empty()) newPrefix = kNoPrefix;  // a cancelled box answers "no prefix" too
+
+  if (newPrefix != oldPrefixShown && newPrefix != kNoPrefix) {
+    settings_.prefix = newPrefix;
+    storeText(settings::kKeyPrefix, settings_.prefix);
+    window_->setFieldText(control::prefixValue, newPrefix);
+    window_->setStatus(texts_.prefixSetText);
+  } else if (newPrefix == kNoPrefix && oldPrefixShown != kNoPrefix) {
+    if (askYesNo(texts_.noPrefixTitle, texts_.noPrefixWarning)) {
+      settings_.prefix = kNoPrefix;
+      storeText(settings::kKeyPrefix, settings_.prefix);
+      window_->setFieldText(control::prefixValue, kNoPrefix);
+    } else {
+      window_->setStatus(texts_.cancelledText + std::string(FixedTexts::cancelSeparator) +
+                         texts_.prefixUnchangedText);
+    }
+  } else {
+    window_->setStatus(texts_.prefixUnchangedText);
+  }
+  playCue(kPrefixCue);
+}
+
+}  // namespace pixmoor::app

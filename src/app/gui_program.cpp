@@ -1,0 +1,113 @@
+#include "app/gui_program.h"
+
+#include <QCoreApplication>
+
+#include "app/gui_numbers.h"
+#include "batch/status_texts.h"
+
+namespace pixmoor::app {
+
+Program::Program(AppState& state, settings::Settings& settings, UiTexts texts, WindowFonts fonts,
+                 image::ImageStore& pictures, std::function<int()> screenDpi, ProgramServices services)
+    : state_(state),
+      settings_(settings),
+      texts_(std::move(texts)),
+      pictures_(pictures),
+      services_(std::move(services)),
+      shared_(settings) {
+  WindowSetup setup;
+  setup.state = &state_;
+  setup.settings = &settings_;
+  setup.texts = &texts_;
+  setup.fonts = std::move(fonts);
+  setup.pictures = &pictures_;
+  setup.screenDpi = std::move(screenDpi);
+  window_ = std::make_unique<MainWindow>(std::move(setup));
+  batchView_ = std::make_unique<WindowBatchView>(*window_, [this](int ms) { playCue(ms); });
+  runner_ = std::make_unique<batch::BatchRunner>(*batchView_, shared_, batch::batchTextsFrom(texts_), state_.busy);
+}
+
+Program::~Program() {
+  runner_.reset();  // ends a running batch cooperatively and joins its threads
+  batchView_.reset();
+  window_.reset();
+}
+
+void Program::createMainWindow() {
+  window_->create();
+  window_->setDispatch([this](const platform::UiEvent& event) { dispatch(event); });
+}
+
+void Program::applyModeLayout() { window_->applyModeLayout(); }
+
+void Program::showSettingsSummary() { window_->showSummary(); }
+
+void Program::runEventLoop() {
+  if (state_.quitRequested) return;
+  QEventLoop loop;
+  loop_ = &loop;
+  loop.exec();
+  loop_ = nullptr;
+}
+
+void Program::dispatch(const platform::UiEvent& event) {
+  switch (event.kind) {
+    case platform::UiEventKind::Control: onControl(event.number); break;
+    case platform::UiEventKind::MenuCommand: onMenuCommand(event.number); break;
+    case platform::UiEventKind::FilesDropped: onFilesDropped(event.paths); break;
+    case platform::UiEventKind::CloseRequest: onCloseRequest(event.number); break;
+  }
+  // The batch reads the settings as they are when it needs them.
+  shared_.publish(settings_);
+  if (state_.quitRequested && loop_ != nullptr) loop_->quit();
+}
+
+void Program::onFilesDropped(const std::vector<std::string>& paths) { runner_->handleDrop(paths, settings_); }
+
+void Program::onCloseRequest(int number) {
+  if (number != kMainWindow) return;
+  saveAll();
+  RequestQuit(state_);
+}
+
+void Program::showStatus(const std::string& text) { window_->setStatus(text); }
+
+bool Program::askYesNo(const std::string& title, const std::string& text) {
+  return services_.requesters != nullptr && services_.requesters->askYesNo(title, text);
+}
+
+void Program::openWebPage(const std::string& address) { online::OpenWebPage(address, *this); }
+
+void Program::playCue(int milliseconds) {
+  if (state_.soundAvailable && services_.playCue) services_.playCue(milliseconds);
+}
+
+bool Program::openUrl(const std::string& address) { return services_.openUrl && services_.openUrl(address); }
+
+void Program::settingsSaved() { window_->setStatus(texts_.savedText); }
+
+void Program::settingsNotSaved() {
+  window_->setStatus(texts_.saveFailedText);
+  window_->showHelpText(texts_.saveFailedHelp);
+}
+
+void Program::saveAll() { settings::SaveAllSettings(settings_, state_.settingsPath, *this); }
+
+void Program::storeNumber(const char* key, std::int32_t value) {
+  settings::StoreSettingNumber(state_.settingsPath, key, value);
+}
+
+void Program::storeText(const char* key, const std::string& value) {
+  settings::StoreSettingText(state_.settingsPath, key, value);
+}
+
+std::int32_t decimalValue(const std::string& text) {
+  std::uint32_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') break;
+    value = value * 10u + static_cast<std::uint32_t>(c - '0');
+  }
+  return static_cast<std::int32_t>(value);
+}
+
+}  // namespace pixmoor::app

@@ -1,0 +1,129 @@
+#include "app/gui_startup.h"
+
+#include <QDesktopServices>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QUrl>
+
+#include "app/embedded_resources.h"
+#include "app/gui_numbers.h"
+#include "image/decoder_registry.h"
+#include "image/encode.h"
+#include "platform/fade_out.h"
+#ifdef PIXMOOR_HAVE_BALL_GAME
+#include "game/ball_game.h"
+#endif
+
+namespace pixmoor::app {
+
+int primaryScreenDpi() {
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  return screen == nullptr ? 96 : static_cast<int>(screen->logicalDotsPerInchX());
+}
+
+DesktopStartup::~DesktopStartup() { endProgram(); }
+
+void DesktopStartup::initialiseRuntime() {
+  image::registerJpegDecoder();
+  image::registerJpegEncoder();
+  image::registerPngDecoder();
+  image::registerPngEncoder();
+  // The display list is read once: later mode changes are not seen.
+  if (const QScreen* screen = QGuiApplication::primaryScreen(); screen != nullptr) {
+    const QSize size = screen->size() * screen->devicePixelRatio();
+    displayZero_ = {size.width(), size.height()};
+  }
+}
+
+bool DesktopStartup::startNetwork() {
+  network_ = std::make_unique<online::NetworkSession>();
+  return network_->available();
+}
+
+void DesktopStartup::loadFonts() { fonts_ = loadWindowFonts(); }
+
+bool DesktopStartup::openSound() { return sound_.open(resources::chimeWave()); }
+
+void DesktopStartup::loadIcons() {
+  const std::pair<int, std::span<const std::uint8_t>> icons[] = {
+      {picture::informationIcon, resources::informationIcon()}, {picture::donateIcon, resources::donateIcon()},
+      {picture::updateIcon, resources::updateIcon()},           {picture::visitIcon, resources::visitIcon()},
+      {picture::frenchIcon, resources::frenchIcon()},           {picture::englishIcon, resources::englishIcon()},
+      {picture::dutchIcon, resources::dutchIcon()},             {picture::spanishIcon, resources::spanishIcon()},
+      {picture::desktopIcon, resources::desktopIcon()},
+  };
+  for (const auto& [number, data] : icons) pictures_.loadFromMemory(number, data);
+}
+
+InstanceOutcome DesktopStartup::checkSingleInstance(const std::string& instanceName) {
+  switch (lock_.acquire(instanceName)) {
+    case platform::InstanceCheck::First: return InstanceOutcome::First;
+    case platform::InstanceCheck::AlreadyRunning: return InstanceOutcome::AlreadyRunning;
+    case platform::InstanceCheck::Unprotected: break;
+  }
+  return InstanceOutcome::Unprotected;
+}
+
+DesktopSize DesktopStartup::takeDesktopSize() { return displayZero_; }
+
+void DesktopStartup::buildTexts(const AppState& state, const settings::Settings& settings) {
+  texts_ = BuildUiTexts(settings.language, state.titleBase, state.versionText, state.lineBreak, state.desktopWidth,
+                        state.desktopHeight, kVendorSite);
+}
+
+void DesktopStartup::createMainWindow() {
+  pictures_.loadFromMemory(picture::logo, resources::logoPng());
+  ProgramServices services;
+  services.requesters = &requesters_;
+  services.playCue = [this](int milliseconds) { sound_.playCue(milliseconds); };
+  services.openUrl = [](const std::string& address) {
+    return QDesktopServices::openUrl(QUrl(QString::fromStdString(address)));
+  };
+  services.endProgram = [this] {
+    // The loop returns after the current event and start-up ends at once.
+    state_.endAtOnce = true;
+    RequestQuit(state_);
+  };
+#ifdef PIXMOOR_HAVE_BALL_GAME
+  services.runBallGame = [this](MainWindow& window) {
+    game::BallGameSetup setup;
+    setup.store = &pictures_;
+    setup.mainWindow = &window;
+    setup.endProgram = [this] {
+      state_.endAtOnce = true;
+      RequestQuit(state_);
+    };
+    game::runBallGame(setup);
+  };
+#endif
+  program_ = std::make_unique<Program>(state_, settings_, texts_, fonts_, pictures_, &primaryScreenDpi,
+                                       std::move(services));
+  program_->createMainWindow();
+}
+
+void DesktopStartup::applyModeLayout() {
+  if (program_) program_->applyModeLayout();
+}
+
+void DesktopStartup::showSettingsSummary() {
+  if (program_) program_->showSettingsSummary();
+}
+
+void DesktopStartup::runEventLoop() {
+  if (program_) program_->runEventLoop();
+}
+
+void DesktopStartup::fadeOutMainWindow() {
+  if (!program_) return;
+  platform::fadeOutAndHide(&program_->window());
+  program_->window().closeForGood();
+}
+
+void DesktopStartup::endProgram() {
+  program_.reset();  // a running batch ends cooperatively: no partial file is left
+  sound_.close();
+  pictures_.releaseAll();
+  network_.reset();
+}
+
+}  // namespace pixmoor::app

@@ -1,0 +1,18 @@
+// The closing fade-out: a window's opacity animated from where it is to 0
+// over a duration, then the window hidden.
+//
+// Blocks the calling (interface) thread for the duration while events keep
+// flowing. Where the platform cannot change window opacity the window is
+// hidden at once. Answers whether the animation ran.
+#pragma once
+
+class QWidget;
+
+namespace pixmoor::platform {
+
+inline constexpr int kFadeOutMilliseconds = 2000;
+
+bool windowOpacitySupported();
+bool fadeOutAndHide(QWidget* window, int milliseconds = kFadeOutMilliseconds);
+
+}  // namespace pixmoor::platform

@@ -1,0 +1,33 @@
+#include "platform/skinned_button.h"
+
+#include <QPainter>
+#include <QResizeEvent>
+
+namespace pixmoor::platform {
+
+SkinnedButton::SkinnedButton(QWidget* parent) : QPushButton(parent), drawnFont_(font()) {
+  setFlat(true);
+}
+
+void SkinnedButton::setCaption(const std::string& text) {
+  setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+  drawnFont_ = font();
+  update();
+}
+
+std::string SkinnedButton::caption() const { return text().toStdString(); }
+
+void SkinnedButton::resizeEvent(QResizeEvent* event) {
+  QPushButton::resizeEvent(event);
+  drawnFont_ = font();
+}
+
+void SkinnedButton::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  painter.fillRect(rect(), isDown() ? kPressedFace : kButtonFace);
+  painter.setPen(Qt::black);
+  painter.setFont(drawnFont_);
+  painter.drawText(rect(), Qt::AlignCenter | Qt::TextSingleLine, text());
+}
+
+}  // namespace pixmoor::platform
