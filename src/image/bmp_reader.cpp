@@ -9,6 +9,12 @@ namespace {
 
 constexpr std::size_t kFileHeaderSize = 14;
 
+// Run-length data paints at most 255 pixels per two bytes and leaves the
+// rest undefined (zero). Up to this many pixels a picture may be as empty as
+// its data likes; beyond it, the data must be able to paint the picture.
+constexpr std::int64_t kRleFreePixels = std::int64_t{1} << 24;
+constexpr std::int64_t kRlePixelsPerByte = 128;
+
 void makeOpaque(Raster& raster) {
   for (int y = 0; y < raster.height; ++y) {
     std::span<std::uint8_t> row(raster.storageRow(y), static_cast<std::size_t>(raster.stride));
@@ -31,7 +37,9 @@ std::optional<DecodedPicture> readBmp(std::span<const std::uint8_t> data) {
   const auto pixels = data.subspan(pixelOffset);
 
   if (header->compressed()) {
-    if (pixels.size() < 2) return std::nullopt;
+    const std::int64_t area = std::int64_t{header->width} * header->height;
+    const auto bytes = static_cast<std::int64_t>(pixels.size());
+    if (bytes < 2 || area > kRleFreePixels + kRlePixelsPerByte * bytes) return std::nullopt;
   } else {
     // A file that holds less than half of its rows is far more likely broken
     // or hostile than a picture worth keeping; refusing it also keeps the

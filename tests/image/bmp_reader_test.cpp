@@ -843,6 +843,9 @@ const std::vector<Refusal> kRefusals = {
     {"pixel offset inside the masks", with(valid24(1, 1), [](BmpSpec& s) { s.bitsPerPixel = 32; s.compression = 3; s.masks = {0xFF0000, 0xFF00, 0xFF}; s.pixelOffset = 58; })},
     {"less than half of the rows", with(valid24(2, 8), [](BmpSpec& s) { s.pixels.resize(8); })},
     {"RLE without data", with(valid24(2, 2), [](BmpSpec& s) { s.compression = 1; s.bitsPerPixel = 8; s.pixels.clear(); })},
+    {"RLE far too short to paint 5000 x 5000", with(valid24(2, 2), [](BmpSpec& s) {
+       s.compression = 1; s.bitsPerPixel = 8; s.width = s.height = 5000; s.pixels = {0, 1};
+     })},
 };
 
 INSTANTIATE_TEST_SUITE_P(Headers, BmpRefusal, ::testing::ValuesIn(kRefusals),
@@ -857,6 +860,21 @@ TEST(BmpReader, TheValidFilesBehindTheRefusalsLoad) {
   EXPECT_TRUE(readBmp(buildBmp(valid24(2, 2))).has_value());
   EXPECT_TRUE(readBmp(buildBmp(valid24(2, -2))).has_value());
   EXPECT_TRUE(readBmp(buildBmp(valid24(2, 8))).has_value());
+}
+
+TEST(BmpReader, RleMayLeaveAModestPictureAlmostEmpty) {
+  BmpSpec spec;
+  spec.width = 2000;
+  spec.height = 2000;
+  spec.bitsPerPixel = 8;
+  spec.compression = 1;
+  spec.palette = {{1, 2, 3}};
+  spec.pixels = {1, 0, 0, 1};  // one pixel, then the end of the bitmap
+  const DecodedPicture picture = load(spec);
+  ASSERT_NE(picture.raster, nullptr);
+  EXPECT_FALSE(picture.partial);
+  EXPECT_EQ(pixelAt(*picture.raster, 0, 1999), (std::array<int, 4>{1, 2, 3, 255}));
+  EXPECT_EQ(pixelAt(*picture.raster, 1, 1999), (std::array<int, 4>{0, 0, 0, 255}));
 }
 
 TEST(BmpReader, BlocksTooShortForTheHeadersAreRefused) {
