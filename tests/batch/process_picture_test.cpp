@@ -150,6 +150,18 @@ TEST_F(ProcessPicture, UnwritableFolderLeavesTheOldOutputAlone) {
   EXPECT_EQ(folderNames(folder_.path()), (std::vector<std::string>{"a.png", "prefix_a.jpg"}));
 }
 
+TEST_F(ProcessPicture, OutputThatCannotBeMadeIsAWriteFailure) {
+  ASSERT_TRUE(writePicture(path("a.png"), 30, 20, image::kPngEncoder));
+  // The output name is taken by a folder: the rename over it fails.
+  std::filesystem::create_directory(path("prefix_a.jpg"));
+  EXPECT_EQ(run(path("a.png"), relative(15, 15)).reason, FailureReason::writeFailed);
+  EXPECT_TRUE(std::filesystem::is_directory(path("prefix_a.jpg")));
+  EXPECT_TRUE(std::filesystem::is_empty(path("prefix_a.jpg")));
+  // A prefix naming a folder that does not exist.
+  EXPECT_EQ(run(path("a.png"), relative(15, 15, "JPG", "missing/")).reason, FailureReason::writeFailed);
+  EXPECT_EQ(folderNames(folder_.path()), (std::vector<std::string>{"a.png", "prefix_a.jpg"}));
+}
+
 TEST_F(ProcessPicture, RaisedCancelAbandonsWithoutOutput) {
   ASSERT_TRUE(writePicture(path("a.jpg"), 64, 48, image::kJpegEncoder));
   const std::string original = readBytes(path("a.jpg"));

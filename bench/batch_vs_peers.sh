@@ -1,0 +1,211 @@
+#!/usr/bin/env bash
+# Times pixmoor-batch against the tools people would use instead for the same
+# job: every photo to 1920 wide (landscape) or 1080 high (portrait), JPEG
+# quality 80, once pinned to one core and once with each tool's defaults.
+#
+#   bench/batch_vs_peers.sh            # everything, five runs per row
+#   RUNS=3 bench/batch_vs_peers.sh     # fewer runs
+#   SKIP_PSNR=1 SKIP_PNG=1 ...         # leave out the quality and PNG parts
+#
+# Installs its peers with apt-get, fetches Debian's Plasma wallpaper package
+# with `apt-get download`, and works in bench/scratch/ (git-ignored). Prints
+# median wall time, CPU time (user + system) and peak resident memory per
+# tool, our ratio to each peer, and the floor: libjpeg-turbo's djpeg decoding
+# every photo at full size plus cjpeg -quality 80 encoding the outputs.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/.." && pwd)
+scratch="$here/scratch"
+runs=${RUNS:-5}
+build="$root/build-bench-batch"
+program="$build/src/batch/pixmoor-batch"
+self="$here/$(basename "${BASH_SOURCE[0]}")"
+
+log() { printf '%s\n' "$*" >&2; }
+
+# ---- The jobs timed (run as `batch_vs_peers.sh --run NAME`, so that
+# /usr/bin/time and taskset see a program; from inside the photo folder) ----
+ours() { "$program" --quiet --mode rel --landscape-width 1920 --portrait-height 1080 --format jpg --quality 8 \
+  --prefix bench_ "${files[@]}"; }
+ours_png() { "$program" --quiet --mode rel --landscape-width 1920 --portrait-height 1080 --format png \
+  --prefix bench_ "${files[@]}"; }
+imagemagick() {
+  ((${#landscape[@]} == 0)) || mogrify -path "$scratch/out" -resize 1920x -quality 80 "${landscape[@]}"
+  ((${#portrait[@]} == 0)) || mogrify -path "$scratch/out" -resize x1080 -quality 80 "${portrait[@]}"
+}
+graphicsmagick() {
+  ((${#landscape[@]} == 0)) || gm mogrify -output-directory "$scratch/out" -resize 1920x -quality 80 "${landscape[@]}"
+  ((${#portrait[@]} == 0)) || gm mogrify -output-directory "$scratch/out" -resize x1080 -quality 80 "${portrait[@]}"
+}
+vips_thumb() {
+  ((${#landscape[@]} == 0)) || vipsthumbnail --size 1920x -o "$scratch/out/%s.jpg[Q=80]" "${landscape[@]}"
+  ((${#portrait[@]} == 0)) || vipsthumbnail --size x1080 -o "$scratch/out/%s.jpg[Q=80]" "${portrait[@]}"
+}
+floor_decode() { for f in "${files[@]}"; do djpeg -outfile /dev/null "$f"; done; }
+floor_encode() { for f in "$scratch"/floor-ppm/*.ppm; do cjpeg -quality 80 -outfile /dev/null "$f"; done; }
+floor_png_encode() { for f in "$scratch"/floor-ppm/*.ppm; do pnmtopng -compression 9 -nofilter "$f" >/dev/null; done; }
+
+load_lists() {
+  mapfile -t files <"$scratch/all.txt"
+  mapfile -t landscape <"$scratch/landscape.txt"
+  mapfile -t portrait <"$scratch/portrait.txt"
+}
+
+if [[ "${1:-}" == --run ]]; then
+  load_lists
+  cd "$scratch/photos"
+  "$2"
+  exit
+fi
+
+# ---- Tools -------------------------------------------------------------
+need_install=()
+for pair in convert:imagemagick gm:graphicsmagick vipsthumbnail:libvips-tools djpeg:libjpeg-turbo-progs \
+            /usr/bin/time:time pnmtopng:netpbm taskset:util-linux cmake:cmake ninja:ninja-build; do
+  command -v "${pair%%:*}" >/dev/null 2>&1 || need_install+=("${pair#*:}")
+done
+if ((${#need_install[@]})); then
+  log "installing: ${need_install[*]}"
+  apt-get install -y --no-install-recommends "${need_install[@]}" >/dev/null 2>&1 ||
+    { apt-get update >/dev/null && apt-get install -y --no-install-recommends "${need_install[@]}" >/dev/null; }
+fi
+
+# ---- Our program, optimised ---------------------------------------------
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPIXMOOR_GUI=OFF >/dev/null
+ninja -C "$build" -j2 pixmoor-batch >/dev/null
+
+# ---- Photos -------------------------------------------------------------
+photos="$scratch/photos"
+if [[ ! -f "$photos/.complete" ]]; then
+  mkdir -p "$scratch/deb" "$photos"
+  (cd "$scratch/deb" && { ls plasma-workspace-wallpapers_*.deb >/dev/null 2>&1 ||
+    apt-get download plasma-workspace-wallpapers >/dev/null 2>&1 ||
+    { apt-get update >/dev/null && apt-get download plasma-workspace-wallpapers >/dev/null; }; })
+  rm -rf "$scratch/unpacked"
+  dpkg-deb -x "$scratch"/deb/plasma-workspace-wallpapers_*.deb "$scratch/unpacked"
+  # The largest picture of each wallpaper (its light variant), as a JPEG.
+  for dir in "$scratch"/unpacked/usr/share/wallpapers/*/contents/images; do
+    name=$(basename "$(dirname "$(dirname "$dir")")")
+    best=$(find "$dir" -maxdepth 1 -type f -size +1k \( -name '*.jpg' -o -name '*.png' \) -printf '%s %p\n' |
+      sort -n | tail -1 | cut -d' ' -f2-)
+    [[ -n "$best" ]] || continue
+    case "$best" in
+      *.jpg) cp "$best" "$photos/$name.jpg" ;;
+      *.png) convert "$best" -quality 92 "$photos/$name.jpg" ;;
+    esac
+  done
+  # A portrait photo too: the tall variant of SafeLanding, if the package has it.
+  tall=$(find "$scratch/unpacked" -name '1622x2880.jpg' | head -1)
+  [[ -n "$tall" ]] && cp "$tall" "$photos/SafeLanding-portrait.jpg"
+  touch "$photos/.complete"
+fi
+mapfile -t files < <(cd "$photos" && find . -maxdepth 1 -name '*.jpg' ! -name 'bench_*' -printf '%f\n' | sort)
+landscape=() portrait=()
+megapixels=0
+for f in "${files[@]}"; do
+  read -r w h < <(identify -format '%w %h\n' "$photos/$f")
+  megapixels=$((megapixels + w * h))
+  if ((w >= h)); then landscape+=("$f"); else portrait+=("$f"); fi
+done
+printf '%s\n' "${files[@]}" >"$scratch/all.txt"
+printf '%s\n' "${landscape[@]}" >"$scratch/landscape.txt"
+printf '%s\n' "${portrait[@]}" >"$scratch/portrait.txt"
+[[ ${#portrait[@]} -gt 0 ]] || : >"$scratch/portrait.txt"
+log "photos: ${#files[@]} (${#landscape[@]} landscape, ${#portrait[@]} portrait), $((megapixels / 1000000)) megapixels"
+
+# ---- Timing ---------------------------------------------------------------
+# measure NAME COMMAND...: runs the command `runs` times (after one warm-up)
+# and records the medians of wall time, CPU time and peak RSS of the run.
+declare -A wall cpu rss
+median() { sort -g | awk '{a[NR]=$1} END {print (NR%2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2}'; }
+reset_outputs() { rm -rf "$scratch/out"; mkdir -p "$scratch/out"; find "$photos" -name 'bench_*' -delete; }
+measure() {
+  local name=$1; shift
+  local walls=() cpus=() rsses=()
+  reset_outputs; $("$@") >/dev/null 2>&1 || { log "$name failed"; return 1; }
+  for ((i = 0; i < runs; i++)); do
+    reset_outputs
+    /usr/bin/time -f '%e %U %S %M' -o "$scratch/time.txt" $("$@") >/dev/null 2>&1
+    read -r e u s m <"$scratch/time.txt"
+    walls+=("$e"); cpus+=("$(echo "$u + $s" | bc)"); rsses+=("$m")
+  done
+  wall[$name]=$(printf '%s\n' "${walls[@]}" | median)
+  cpu[$name]=$(printf '%s\n' "${cpus[@]}" | median)
+  rss[$name]=$(printf '%s\n' "${rsses[@]}" | median)
+  log "$(printf '%-28s wall %6.2f s  cpu %6.2f s  rss %5d MiB' "$name" "${wall[$name]}" "${cpu[$name]}" $((${rss[$name]%.*} / 1024)))"
+}
+
+# one_core JOB / all_cores JOB: the command lines that measure times.
+one_core() { echo taskset -c 0 env OMP_NUM_THREADS=1 VIPS_CONCURRENCY=1 MAGICK_THREAD_LIMIT=1 "$self" --run "$1"; }
+all_cores() { echo "$self" --run "$1"; }
+run_job() { "$self" --run "$1"; }
+
+# The floor encodes the outputs at the size we make them: decode ours once.
+rm -rf "$scratch/floor-ppm"; mkdir -p "$scratch/floor-ppm"
+reset_outputs; run_job ours
+for f in "$photos"/bench_*.jpg; do djpeg -outfile "$scratch/floor-ppm/$(basename "${f%.jpg}").ppm" "$f"; done
+
+for mode in one default; do
+  wrap=all_cores; [[ $mode == one ]] && wrap=one_core
+  measure "pixmoor-batch/$mode" $wrap ours
+  measure "vipsthumbnail/$mode" $wrap vips_thumb
+  measure "graphicsmagick/$mode" $wrap graphicsmagick
+  measure "imagemagick/$mode" $wrap imagemagick
+done
+measure "floor-decode/one" one_core floor_decode
+measure "floor-encode/one" one_core floor_encode
+floor=$(echo "${wall[floor-decode/one]} + ${wall[floor-encode/one]}" | bc)
+
+ratio() { echo "scale=2; $1 / $2" | bc; }
+printf '\n%-22s %9s %9s %9s %9s\n' "tool (threads)" "wall s" "cpu s" "RSS MiB" "ours/it"
+for mode in one default; do
+  for tool in pixmoor-batch vipsthumbnail graphicsmagick imagemagick; do
+    key="$tool/$mode"
+    printf '%-22s %9.2f %9.2f %9d %9s\n' "$key" "${wall[$key]}" "${cpu[$key]}" $((${rss[$key]%.*} / 1024)) \
+      "$(ratio "${wall[pixmoor-batch/$mode]}" "${wall[$key]}")"
+  done
+done
+printf '%-22s %9.2f %9s %9s %9s\n' "floor (djpeg+cjpeg)" "$floor" "" "" "$(ratio "${wall[pixmoor-batch/one]}" "$floor")"
+printf '  decode %.2f s, encode %.2f s\n' "${wall[floor-decode/one]}" "${wall[floor-encode/one]}"
+
+# ---- PNG output against its floor ------------------------------------------
+if [[ -z "${SKIP_PNG:-}" ]]; then
+  measure "pixmoor-batch-png/one" one_core ours_png
+  measure "floor-png-encode/one" one_core floor_png_encode
+  png_floor=$(echo "${wall[floor-decode/one]} + ${wall[floor-png-encode/one]}" | bc)
+  printf '\nPNG output, one core: %.2f s; floor (djpeg + pnmtopng -compression 9 -nofilter) %.2f s; ratio %s\n' \
+    "${wall[pixmoor-batch-png/one]}" "$png_floor" "$(ratio "${wall[pixmoor-batch-png/one]}" "$png_floor")"
+fi
+
+# ---- Quality: luma PSNR against an exact area average -----------------------
+# The reference is our own resampling written losslessly (exact area
+# averaging); each tool's JPEG is compared with it where the sizes agree.
+if [[ -z "${SKIP_PSNR:-}" ]]; then
+  ref="$scratch/ref"; rm -rf "$ref"; mkdir -p "$ref"
+  reset_outputs; run_job ours_png
+  for f in "$photos"/bench_*.png; do mv "$f" "$ref/$(basename "${f#"$photos"/bench_}")"; done
+  psnr_of() {  # tool-output-folder name-pattern
+    local total=0 count=0 value
+    for r in "$ref"/*.png; do
+      local stem; stem=$(basename "${r%.png}")
+      local out; out=$(printf "$2" "$stem")
+      [[ -f "$1/$out" ]] || continue
+      [[ "$(identify -format '%wx%h' "$r")" == "$(identify -format '%wx%h' "$1/$out")" ]] || continue
+      convert "$r" -grayscale Rec601Luma "$scratch/a.pgm"
+      convert "$1/$out" -grayscale Rec601Luma "$scratch/b.pgm"
+      value=$(compare -metric PSNR "$scratch/a.pgm" "$scratch/b.pgm" null: 2>&1 || true)
+      [[ "$value" =~ ^[0-9.]+$ ]] || continue
+      total=$(echo "$total + $value" | bc -l); count=$((count + 1))
+    done
+    ((count)) && printf '%.2f dB over %d photos' "$(echo "$total / $count" | bc -l)" "$count" || echo "no comparable photos"
+  }
+  printf '\nMean luma PSNR against the exact area average (JPEG quality 80):\n'
+  reset_outputs; run_job ours; mkdir -p "$scratch/q-ours"; rm -f "$scratch"/q-ours/*; mv "$photos"/bench_*.jpg "$scratch/q-ours/"
+  printf '  %-16s %s\n' pixmoor-batch "$(psnr_of "$scratch/q-ours" 'bench_%s.jpg')"
+  for tool in vips_thumb graphicsmagick imagemagick; do
+    reset_outputs; run_job "$tool" >/dev/null 2>&1
+    printf '  %-16s %s\n' "$tool" "$(psnr_of "$scratch/out" '%s.jpg')"
+  done
+fi
+reset_outputs
