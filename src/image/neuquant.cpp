@@ -43,6 +43,24 @@ void fillRadPower(double* radPower, int r, double alpha) {
 
 }  // namespace
 
+SamplingPlan samplingPlan(std::size_t pixelCount) {
+  SamplingPlan plan;
+  plan.factor = static_cast<int>(std::min<std::size_t>(pixelCount / kPixelsPerSamplingStep + 1, kMaxSamplingFactor));
+  plan.samples = pixelCount / static_cast<std::size_t>(plan.factor);
+  plan.delta = std::max<std::size_t>(plan.samples / kPhases, 1);
+  // The first of the primes that does not divide the byte count, so that
+  // the walk does not fall into step with the rows.
+  const std::uint64_t byteCount = static_cast<std::uint64_t>(pixelCount) * 4;
+  plan.step = kLastPrime;
+  for (int prime : kPrimes) {
+    if (byteCount % static_cast<std::uint64_t>(prime) != 0) {
+      plan.step = static_cast<std::size_t>(prime);
+      break;
+    }
+  }
+  return plan;
+}
+
 const std::array<std::uint8_t, 256>& gammaTable() {
   static const std::array<std::uint8_t, 256> table = [] {
     std::array<std::uint8_t, 256> t{};
@@ -71,23 +89,11 @@ std::optional<PaletteQuantizer> PaletteQuantizer::learn(const std::uint8_t* bgra
     net[static_cast<std::size_t>(i)] = Neuron{i < 16 ? 16.0 * i : 255.0, v, v, v};
   }
 
-  const int samplingFactor =
-      static_cast<int>(std::min<std::size_t>(pixelCount / kPixelsPerSamplingStep + 1, kMaxSamplingFactor));
-  const std::size_t samples = pixelCount / static_cast<std::size_t>(samplingFactor);
-  const std::size_t delta = std::max<std::size_t>(samples / kPhases, 1);
-  const int alphaDecrease = 30 + (samplingFactor - 1) / 3;
-
-  // The step through the pixels: the first of the primes that does not
-  // divide the byte count, so the walk does not fall into a cycle of rows.
-  const std::uint64_t byteCount = static_cast<std::uint64_t>(pixelCount) * 4;
-  std::size_t step = kLastPrime;
-  for (int prime : kPrimes) {
-    if (byteCount % static_cast<std::uint64_t>(prime) != 0) {
-      step = static_cast<std::size_t>(prime);
-      break;
-    }
-  }
-  step %= pixelCount;  // pictures smaller than the step wrap in place
+  const SamplingPlan plan = samplingPlan(pixelCount);
+  const std::size_t samples = plan.samples;
+  const std::size_t delta = plan.delta;
+  const int alphaDecrease = 30 + (plan.factor - 1) / 3;
+  const std::size_t step = plan.step % pixelCount;  // pictures smaller than the step wrap in place
 
   double alpha = kInitialAlpha;
   double radius = kInitialRadius;

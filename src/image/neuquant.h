@@ -31,6 +31,18 @@ struct PaletteColour {
 // T[v] = floor((v / 255)^(1 / 1.8) * 255 + 0.5): linear byte to gamma space.
 const std::array<std::uint8_t, 256>& gammaTable();
 
+// How learning walks the pixels of a picture of `pixelCount` pixels: one in
+// `factor` is taken (factor = pixelCount / 262144 + 1, at most 10), `samples`
+// of them, `step` pixels apart (wrapping at the end), the learning rate and
+// radius shrinking after every `delta` samples.
+struct SamplingPlan {
+  int factor = 1;
+  std::size_t samples = 0;
+  std::size_t step = 0;  // 499, 491, 487 or 503: the first that does not divide the byte count
+  std::size_t delta = 1;
+};
+SamplingPlan samplingPlan(std::size_t pixelCount);
+
 class PaletteQuantizer {
  public:
   // `bgra` holds `pixelCount` pixels of 4 bytes (blue, green, red, alpha),

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <vector>
 
@@ -38,6 +39,53 @@ TEST(GammaTable, HoldsTheRoundedPowerCurve) {
   EXPECT_EQ(t[128], 174);
   EXPECT_EQ(t[255], 255);
   for (int v = 1; v < 256; ++v) EXPECT_LE(t[static_cast<std::size_t>(v - 1)], t[static_cast<std::size_t>(v)]);
+}
+
+TEST(SamplingPlan, FactorSamplesStepAndPhaseLength) {
+  struct Row {
+    std::size_t pixels;
+    int factor;
+    std::size_t samples, step, delta;
+  };
+  const Row rows[] = {
+      {1, 1, 1, 499, 1},
+      {99, 1, 99, 499, 1},
+      {499, 1, 499, 491, 4},                     // 1996 bytes: a multiple of 499
+      {499u * 491u, 1, 245009, 487, 2450},       // both 499 and 491 divide the bytes
+      {499u * 491u * 487u, 10, 11931938, 503, 119319},  // all three do
+      {262143, 1, 262143, 499, 2621},
+      {262144, 2, 131072, 499, 1310},
+      {1920u * 1280u, 10, 245760, 499, 2457},
+      {6000u * 4000u, 10, 2400000, 499, 24000},
+      {2u * 262144u + 5u, 3, 174764, 499, 1747},
+  };
+  for (const auto& r : rows) {
+    const SamplingPlan plan = samplingPlan(r.pixels);
+    EXPECT_EQ(plan.factor, r.factor) << r.pixels;
+    EXPECT_EQ(plan.samples, r.samples) << r.pixels;
+    EXPECT_EQ(plan.step, r.step) << r.pixels;
+    EXPECT_EQ(plan.delta, r.delta) << r.pixels;
+  }
+}
+
+TEST(PaletteQuantizer, AGreyRampKeepsItsGreys) {
+  // What an 8-bit grey source brings: every grey, each mapped within a few
+  // levels by a 256-entry palette.
+  const int w = 640, h = 480;
+  std::vector<std::uint8_t> pixels;
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      const auto v = static_cast<std::uint8_t>((x * 256 / w + y) & 255);
+      pixels.insert(pixels.end(), {v, v, v, 255});
+    }
+  }
+  const auto q = PaletteQuantizer::learn(pixels.data(), static_cast<std::size_t>(w) * h, 256);
+  ASSERT_TRUE(q);
+  for (int v = 0; v < 256; ++v) {
+    const auto g = static_cast<std::uint8_t>(v);
+    EXPECT_LE(channelDistance(q->palette()[static_cast<std::size_t>(q->indexOf(g, g, g, 255))], {g, g, g, 255}), 4)
+        << v;
+  }
 }
 
 TEST(PaletteQuantizer, RefusesUnusableArguments) {
