@@ -152,10 +152,14 @@ bool filterRowsAny(const Plane& src, const Plane& dst, const ContributionTable& 
 
 }  // namespace
 
+// Each power of a is formed first and then scaled by its coefficient; the
+// other groupings differ in the last bit, which can move a rounded byte.
 double mitchellWeight(double x) {
   const double a = std::fabs(x);
-  if (a < 1.0) return (kP3 * a * a * a + kP2 * a * a + kP0) / 6.0;
-  if (a < 2.0) return (kQ3 * a * a * a + kQ2 * a * a + kQ1 * a + kQ0) / 6.0;
+  const double a2 = a * a;
+  const double a3 = a * a2;
+  if (a < 1.0) return (kP3 * a3 + kP2 * a2 + kP0) / 6.0;
+  if (a < 2.0) return (kQ3 * a3 + kQ2 * a2 + kQ1 * a + kQ0) / 6.0;
   return 0.0;
 }
 

@@ -247,12 +247,14 @@ ContributionTable plainTable(int n, int o) {
     double total = 0;
     for (int j = first; j <= last; ++j) {
       const double a = std::fabs((centre - j) * f);
+      const double cube = a * a * a;
+      const double square = a * a;
       double m = 0;
       if (a < 1) {
-        m = ((12 - 9 * (1.0 / 3) - 6 * (1.0 / 3)) * a * a * a + (-18 + 12 * (1.0 / 3) + 6 * (1.0 / 3)) * a * a +
+        m = ((12 - 9 * (1.0 / 3) - 6 * (1.0 / 3)) * cube + (-18 + 12 * (1.0 / 3) + 6 * (1.0 / 3)) * square +
              (6 - 2 * (1.0 / 3))) / 6;
       } else if (a < 2) {
-        m = ((-(1.0 / 3) - 6 * (1.0 / 3)) * a * a * a + (6 * (1.0 / 3) + 30 * (1.0 / 3)) * a * a +
+        m = ((-(1.0 / 3) - 6 * (1.0 / 3)) * cube + (6 * (1.0 / 3) + 30 * (1.0 / 3)) * square +
              (-12 * (1.0 / 3) - 48 * (1.0 / 3)) * a + (8 * (1.0 / 3) + 24 * (1.0 / 3))) / 6;
       }
       t.weights[static_cast<std::size_t>(i * t.room + j - first)] = f * m;
