@@ -18,6 +18,7 @@
 #include <QSlider>
 #include <QTextEdit>
 #include <QUrl>
+#include <optional>
 
 #include "app/gui_numbers.h"
 #include "app/gui_text.h"
@@ -163,9 +164,11 @@ void MainWindow::createMenu() {
     const QImage picture = platform::rasterToQImage(setup_.pictures->raster(number));
     return picture.isNull() ? QIcon() : QIcon(QPixmap::fromImage(picture));
   };
-  auto entry = [&](QMenu* menu, int number, const std::string& text, std::string_view hint, int icon) {
+  // An entry with a hint (even an empty one) gets the tab and the hint.
+  auto entry = [&](QMenu* menu, int number, const std::string& text, std::optional<std::string_view> hint,
+                   int icon) {
     std::string label = text;
-    if (!hint.empty()) label += std::string(FixedTexts::menuHintSeparator) + std::string(hint);
+    if (hint) label += std::string(FixedTexts::menuHintSeparator) + std::string(*hint);
     QAction* action = menu->addAction(qs(label));
     if (icon != 0) action->setIcon(iconOf(icon));
     action->setIconVisibleInMenu(true);
@@ -175,10 +178,10 @@ void MainWindow::createMenu() {
   QMenu* information = bar->addMenu(qs(texts.menuInformation));
   entry(information, command::about, texts.menuAbout, texts.widthLetter, picture::informationIcon);
   information->addSeparator();
-  entry(information, command::helpUsage, texts.menuUsage, {}, picture::informationIcon);
-  entry(information, command::helpFormats, texts.menuFormats, {}, picture::informationIcon);
-  entry(information, command::helpResolution, texts.menuResolution, {}, picture::informationIcon);
-  entry(information, command::helpDonate, texts.menuDonateHelp, {}, picture::informationIcon);
+  entry(information, command::helpUsage, texts.menuUsage, std::nullopt, picture::informationIcon);
+  entry(information, command::helpFormats, texts.menuFormats, std::nullopt, picture::informationIcon);
+  entry(information, command::helpResolution, texts.menuResolution, std::nullopt, picture::informationIcon);
+  entry(information, command::helpDonate, texts.menuDonateHelp, std::nullopt, picture::informationIcon);
   QMenu* online = bar->addMenu(qs(texts.menuOnline));
   entry(online, command::donate, texts.menuDonate, FixedTexts::donateHint, picture::donateIcon);
   entry(online, command::checkUpdate, texts.menuUpdate, FixedTexts::updateHint, picture::updateIcon);
@@ -186,12 +189,12 @@ void MainWindow::createMenu() {
   online->addSeparator();
   entry(online, command::quit, texts.menuQuit, FixedTexts::quitHint, 0);
   QMenu* preferences = bar->addMenu(qs(texts.menuPreferences));
-  entry(preferences, command::french, texts.menuFrench, {}, picture::frenchIcon);
-  entry(preferences, command::english, texts.menuEnglish, {}, picture::englishIcon);
-  entry(preferences, command::dutch, texts.menuDutch, {}, picture::dutchIcon);
-  entry(preferences, command::spanish, texts.menuSpanish, {}, picture::spanishIcon);
+  entry(preferences, command::french, texts.menuFrench, std::nullopt, picture::frenchIcon);
+  entry(preferences, command::english, texts.menuEnglish, std::nullopt, picture::englishIcon);
+  entry(preferences, command::dutch, texts.menuDutch, std::nullopt, picture::dutchIcon);
+  entry(preferences, command::spanish, texts.menuSpanish, std::nullopt, picture::spanishIcon);
   preferences->addSeparator();
-  entry(preferences, command::adjustToDesktop, texts.menuAdjustDesktop, {}, picture::desktopIcon);
+  entry(preferences, command::adjustToDesktop, texts.menuAdjustDesktop, std::nullopt, picture::desktopIcon);
 }
 
 namespace {

@@ -1,0 +1,362 @@
+// The main window as built at start-up: geometry, texts, colours, fonts,
+// menus, shortcuts and balloon tips, in French, English and an unknown
+// language.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QRadioButton>
+#include <QSlider>
+#include <QTextBlock>
+#include <QTextEdit>
+
+#include "app/gui_text.h"
+#include "gui_test_support.h"
+#include "platform/skinned_button.h"
+
+namespace pixmoor::app {
+namespace {
+
+using testing::HarnessOptions;
+using testing::ProgramHarness;
+
+struct Placement {
+  int number;
+  int x, y, width, height;
+};
+
+// Relative mode: the relative button is the tall one.
+constexpr Placement kPlacements[] = {
+    {control::presetList, 115, 180, 100, 21},   {control::logo, 222, 2, 275, 82},
+    {control::relativeButton, 1, 2, 109, 34},   {control::freeButton, 111, 16, 109, 20},
+    {control::infoArea, 223, 122, 275, 175},    {control::stopButton, 226, 230, 269, 65},
+    {control::formatFrame, 1, 30, 220, 248},    {control::jpegOption, 8, 65, 70, 20},
+    {control::pngOption, 145, 65, 70, 20},      {control::formatTitleText, 3, 42, 214, 19},
+    {control::qualityLabelText, 5, 120, 208, 20}, {control::qualityValue, 153, 94, 50, 22},
+    {control::qualitySlider, 5, 87, 145, 29},   {control::sizeTitleText, 3, 152, 214, 20},
+    {control::landscapeHintText, 6, 175, 210, 20}, {control::landscapeLabelText, 3, 200, 147, 20},
+    {control::landscapeField, 155, 200, 60, 20}, {control::portraitHintText, 6, 230, 210, 20},
+    {control::portraitLabelText, 3, 253, 147, 20}, {control::portraitField, 155, 253, 60, 20},
+    {control::prefixLabelText, 224, 98, 50, 20}, {control::prefixValue, 276, 100, 60, 18},
+    {control::changePrefixButton, 343, 95, 154, 25}, {control::freeWidthLabel, 3, 180, 55, 20},
+    {control::freeHeightLabel, 3, 205, 55, 20}, {control::freeWidthField, 60, 180, 50, 20},
+    {control::freeHeightField, 60, 205, 50, 20}, {control::onTopCheck, 230, 55, 220, 20},
+    {control::statusLine, 2, 281, 219, 16},
+};
+
+TEST(MainWindow, EveryControlAtItsPlaceInCreationOrder) {
+  ProgramHarness harness;
+  std::vector<int> expectedOrder;
+  for (const Placement& p : kPlacements) {
+    SCOPED_TRACE(p.number);
+    expectedOrder.push_back(p.number);
+    QWidget* widget = harness.window().control(p.number);
+    ASSERT_NE(widget, nullptr);
+    EXPECT_EQ(widget->geometry(), QRect(p.x, p.y, p.width, p.height));
+  }
+  EXPECT_EQ(harness.window().creationOrder(), expectedOrder);
+  EXPECT_EQ(harness.window().creationOrder().size(), 29u);
+}
+
+TEST(MainWindow, TitleClientAreaPositionAndBackground) {
+  ProgramHarness harness;
+  app::MainWindow& window = harness.window();
+  EXPECT_EQ(window.windowTitle().toStdString(), "Pixmoor 2011 v1.4.1");
+  EXPECT_EQ(window.centralWidget()->size(), QSize(500, 300));
+  EXPECT_EQ(window.height(), 300 + window.menuBar()->height());
+  EXPECT_EQ(window.minimumSize(), window.maximumSize());  // not resizable
+  EXPECT_FALSE(window.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+  EXPECT_EQ(window.pos(), QPoint(556, 352));
+  EXPECT_EQ(window.centralWidget()->palette().color(QPalette::Window), QColor(250, 215, 95));
+  EXPECT_TRUE(window.acceptDrops());
+  EXPECT_FALSE(window.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+}
+
+TEST(MainWindow, TopmostWhenAlwaysOnTop) {
+  HarnessOptions options;
+  options.alwaysOnTop = 1;
+  ProgramHarness harness(options);
+  EXPECT_TRUE(harness.window().windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+  EXPECT_TRUE(harness.control<QCheckBox>(control::onTopCheck)->isChecked());
+}
+
+struct LanguageTexts {
+  const char* language;
+  const char* relative;
+  const char* free;
+  const char* stop;
+  const char* formatTitle;
+  const char* qualityLabel;
+  const char* widthLabel;
+  const char* prefixLabel;
+  const char* changePrefix;
+  const char* presetsCaption;
+  const char* onTop;
+  const char* menuInformation;
+  const char* menuPreferences;
+  const char* aboutEntry;
+  const char* quitEntry;
+};
+
+constexpr LanguageTexts kLanguages[] = {
+    {"FR", "Mode Relatif ", "Mode Libre ", "Stopper", "Choix du format de sortie",
+     "Qualité : 0 (mauvaise) 10 (meilleur) ", "Largeur :", " Préfixe : ", "Modifier le préfixe", " + Résolution",
+     " Garder la fenêtre toujours visible", "Information", " Preferences", "A propos du &logiciel ?\tL",
+     "&Quitter\tQ"},
+    {"UK", " Relative", " Free", "Stop", "Output format", "0 : Bad - 10 : Best", "Width :", " Prefix : ",
+     "Change prefix", " > Resolutions", " Keep the window always visible", "Information", " Preferences",
+     "&About the software ?\tW", "&Exit\tQ"},
+    {"DE", "", "", "", "", "", " :", "", "", "", "", "", "", "\t", "\tQ"},
+};
+
+class MainWindowTexts : public ::testing::TestWithParam<LanguageTexts> {};
+
+TEST_P(MainWindowTexts, ControlsAndMenusSpeakTheLanguage) {
+  const LanguageTexts& expected = GetParam();
+  HarnessOptions options;
+  options.language = expected.language;
+  options.summary = false;
+  ProgramHarness harness(options);
+  app::MainWindow& window = harness.window();
+  EXPECT_EQ(window.text(control::relativeButton), expected.relative);
+  EXPECT_EQ(window.text(control::freeButton), expected.free);
+  EXPECT_EQ(window.text(control::stopButton), expected.stop);
+  EXPECT_EQ(window.text(control::formatTitleText), expected.formatTitle);
+  EXPECT_EQ(window.text(control::qualityLabelText), expected.qualityLabel);
+  EXPECT_EQ(window.text(control::freeWidthLabel), expected.widthLabel);
+  EXPECT_EQ(window.text(control::prefixLabelText), expected.prefixLabel);
+  EXPECT_EQ(window.text(control::changePrefixButton), expected.changePrefix);
+  EXPECT_EQ(window.text(control::presetList), expected.presetsCaption);
+  EXPECT_EQ(window.text(control::onTopCheck), expected.onTop);
+  // Fixed texts in every language.
+  EXPECT_EQ(window.text(control::jpegOption), "JPG");
+  EXPECT_EQ(window.text(control::pngOption), "PNG");
+  EXPECT_EQ(window.text(control::infoArea), "Infos");
+  EXPECT_EQ(window.text(control::statusLine), "http://www.pixmoor.example");
+  EXPECT_EQ(window.text(control::prefixValue), "prefix_");
+  EXPECT_EQ(window.text(control::landscapeField), "1920");
+  EXPECT_EQ(window.text(control::qualityValue), "8");
+  auto* presets = harness.control<QComboBox>(control::presetList);
+  ASSERT_EQ(presets->count(), 21);
+  EXPECT_EQ(presets->itemText(11).toStdString(), " 1080p ");
+  EXPECT_EQ(presets->itemText(14).toStdString(), "  2048 \u00d7 1536");
+  EXPECT_EQ(presets->itemText(8).toStdString(), "");
+  const QList<QAction*> titles = window.menuBar()->actions();
+  ASSERT_EQ(titles.size(), 3);
+  EXPECT_EQ(titles[0]->text().toStdString(), expected.menuInformation);
+  EXPECT_EQ(titles[2]->text().toStdString(), expected.menuPreferences);
+  EXPECT_EQ(window.menuEntry(command::about)->text().toStdString(), expected.aboutEntry);
+  EXPECT_EQ(window.menuEntry(command::quit)->text().toStdString(), expected.quitEntry);
+}
+
+INSTANTIATE_TEST_SUITE_P(Languages, MainWindowTexts, ::testing::ValuesIn(kLanguages),
+                         [](const auto& info) { return std::string(info.param.language); });
+
+TEST(MainWindow, MenuEntriesHintsAndIcons) {
+  ProgramHarness harness;
+  app::MainWindow& window = harness.window();
+  const std::pair<int, const char*> entries[] = {
+      {command::helpUsage, "Utilisation de Pixmoor"},
+      {command::helpFormats, "Que choisir comme format ?"},
+      {command::helpResolution, "Quelle résolution choisir ?"},
+      {command::helpDonate, "Comment faire un don ?"},
+      {command::donate, "Faire un &don\tD"},
+      {command::checkUpdate, "Vérifier si une &mise à jour est disponible\tM"},
+      {command::visitSite, "&Visiter le site\tV"},
+      {command::french, " Français"},
+      {command::english, " English"},
+      {command::dutch, " Dutch"},
+      {command::spanish, " Espanol"},
+      {command::adjustToDesktop, " Ajuster la résolution au bureau"},
+  };
+  for (const auto& [number, text] : entries) {
+    SCOPED_TRACE(number);
+    ASSERT_NE(window.menuEntry(number), nullptr);
+    EXPECT_EQ(window.menuEntry(number)->text().toStdString(), text);
+    EXPECT_FALSE(window.menuEntry(number)->icon().isNull());
+  }
+  EXPECT_TRUE(window.menuEntry(command::quit)->icon().isNull());
+  // Separators: after About, before Quit, before the desktop command.
+  const QList<QAction*> titles = window.menuBar()->actions();
+  EXPECT_EQ(titles[0]->menu()->actions().size(), 6);
+  EXPECT_TRUE(titles[0]->menu()->actions()[1]->isSeparator());
+  EXPECT_TRUE(titles[1]->menu()->actions()[3]->isSeparator());
+  EXPECT_TRUE(titles[2]->menu()->actions()[4]->isSeparator());
+}
+
+std::map<QString, int> shortcutsOf(const std::string& language) {
+  HarnessOptions options;
+  options.language = language;
+  ProgramHarness harness(options);
+  std::map<QString, int> table;
+  for (const auto& [key, number] : harness.window().shortcutTable()) table[key] = number;
+  return table;
+}
+
+TEST(MainWindow, ShortcutsFollowTheLanguage) {
+  const std::map<QString, int> french = {{"Q", 52}, {"L", 49}, {"D", 50}, {"M", 51}, {"V", 53},
+                                         {"Return", 47}, {"Enter", 47}, {"Ctrl+O", 666}};
+  EXPECT_EQ(shortcutsOf("FR"), french);
+  std::map<QString, int> otherLatin = french;
+  otherLatin.erase("Ctrl+O");
+  EXPECT_EQ(shortcutsOf("ES"), otherLatin);
+  EXPECT_EQ(shortcutsOf("DE"), otherLatin);
+  const std::map<QString, int> english = {{"E", 52}, {"A", 49}, {"D", 50}, {"U", 51},
+                                          {"V", 53}, {"Return", 47}, {"Enter", 47}};
+  EXPECT_EQ(shortcutsOf("UK"), english);
+  EXPECT_TRUE(shortcutsOf("NL").empty());
+  EXPECT_TRUE(shortcutsOf("fr").empty());
+}
+
+TEST(MainWindow, BalloonTips) {
+  ProgramHarness harness;
+  const std::string logo = harness.window().control(control::logo)->toolTip().toStdString();
+  EXPECT_NE(logo.find("QVL MULTIMEDIA - Pixmoor 1.4.1 Glisser &amp; Déposer vos photos !"), std::string::npos);
+  EXPECT_EQ(logo.find("<b>"), std::string::npos);  // no title
+  const std::string relative = harness.window().control(control::relativeButton)->toolTip().toStdString();
+  EXPECT_NE(relative.find("<b>Aide</b>"), std::string::npos);
+  EXPECT_NE(relative.find("Mode Relatif <br>(pour photo)"), std::string::npos);
+  EXPECT_NE(relative.find("width=\"180\""), std::string::npos);
+  const std::string free = harness.window().control(control::freeButton)->toolTip().toStdString();
+  EXPECT_NE(free.find("Mode Libre <br>(images diverses)"), std::string::npos);
+}
+
+TEST(MainWindow, ControlColours) {
+  ProgramHarness harness;
+  auto colours = [&](int number) {
+    const QPalette palette = harness.window().control(number)->palette();
+    return std::pair(palette.color(QPalette::WindowText), palette.color(QPalette::Window));
+  };
+  EXPECT_EQ(colours(control::formatTitleText), std::pair(QColor(255, 255, 255), QColor(0, 0, 0)));
+  EXPECT_EQ(colours(control::landscapeLabelText), std::pair(QColor(255, 255, 255), QColor(51, 51, 51)));
+  EXPECT_EQ(colours(control::prefixValue), std::pair(QColor(255, 255, 255), QColor(51, 51, 51)));
+  EXPECT_EQ(colours(control::statusLine), std::pair(QColor(0, 255, 0), QColor(0, 0, 0)));
+  EXPECT_EQ(colours(control::onTopCheck), std::pair(QColor(0, 0, 0), QColor(250, 215, 95)));
+  EXPECT_EQ(colours(control::jpegOption), std::pair(QColor(0, 0, 0), QColor(250, 215, 95)));
+  EXPECT_EQ(colours(control::qualityValue), std::pair(QColor(0, 0, 0), QColor(0, 255, 0)));
+  auto* stop = dynamic_cast<platform::SkinnedButton*>(harness.window().control(control::stopButton));
+  ASSERT_NE(stop, nullptr);
+  EXPECT_TRUE(stop->isHidden());
+  EXPECT_FALSE(harness.window().control(control::infoArea)->isHidden());
+}
+
+TEST(QualityColourRule, Boundaries) {
+  const std::pair<int, QColor> rows[] = {
+      {0, QColor(255, 0, 0)}, {3, QColor(255, 0, 0)},  {4, QColor(0, 170, 0)},  {7, QColor(0, 170, 0)},
+      {8, QColor(0, 255, 0)}, {10, QColor(0, 255, 0)}, {-1, QColor(255, 0, 0)}, {11, QColor(0, 255, 0)},
+  };
+  for (const auto& [quality, colour] : rows) EXPECT_EQ(QualityColour(quality), colour) << quality;
+}
+
+TEST(MainWindow, StartingWithPngHidesTheQualityControls) {
+  HarnessOptions options;
+  options.format = "PNG";
+  ProgramHarness harness(options);
+  EXPECT_TRUE(harness.control<QRadioButton>(control::pngOption)->isChecked());
+  EXPECT_FALSE(harness.control<QRadioButton>(control::jpegOption)->isChecked());
+  for (int n : {control::qualitySlider, control::qualityValue, control::qualityLabelText}) {
+    EXPECT_TRUE(harness.window().control(n)->isHidden()) << n;
+  }
+}
+
+TEST(MainWindow, UnknownFormatLeavesBothOptionsClear) {
+  HarnessOptions options;
+  options.format = "GIF";
+  ProgramHarness harness(options);
+  EXPECT_FALSE(harness.control<QRadioButton>(control::pngOption)->isChecked());
+  EXPECT_FALSE(harness.control<QRadioButton>(control::jpegOption)->isChecked());
+  EXPECT_FALSE(harness.window().control(control::qualitySlider)->isHidden());
+}
+
+TEST(MainWindow, StartingColoursTheQualityNumber) {
+  for (const auto& [quality, colour] :
+       {std::pair(2, QColor(255, 0, 0)), std::pair(5, QColor(0, 170, 0)), std::pair(9, QColor(0, 255, 0))}) {
+    HarnessOptions options;
+    options.quality = quality;
+    options.mode = quality == 5 ? "LIB" : "REL";
+    ProgramHarness harness(options);
+    EXPECT_EQ(harness.window().control(control::qualityValue)->palette().color(QPalette::Base), colour) << quality;
+  }
+}
+
+TEST(MainWindow, FreeModeLayout) {
+  HarnessOptions options;
+  options.mode = "LIB";
+  ProgramHarness harness(options);
+  EXPECT_EQ(harness.window().control(control::relativeButton)->geometry(), QRect(1, 16, 109, 20));
+  EXPECT_EQ(harness.window().control(control::freeButton)->geometry(), QRect(111, 2, 109, 34));
+  for (int n : {13, 14, 16, 17, 23}) EXPECT_FALSE(harness.window().control(n)->isHidden()) << n;
+  for (int n : {11, 12, 18, 19, 27, 28}) EXPECT_TRUE(harness.window().control(n)->isHidden()) << n;
+}
+
+TEST(MainWindow, UnknownModeChangesNeitherSet) {
+  HarnessOptions options;
+  options.mode = "XYZ";
+  ProgramHarness harness(options);
+  for (int n : {11, 12, 13, 14, 16, 17, 18, 19, 23, 27, 28}) {
+    EXPECT_FALSE(harness.window().control(n)->isHidden()) << n;
+  }
+}
+
+std::string drawnFamilySize(ProgramHarness& harness, int number) {
+  auto* button = dynamic_cast<platform::SkinnedButton*>(harness.window().control(number));
+  const QFont& font = button->drawnFont();
+  return font.family().toStdString() + " " + std::to_string(font.pointSize());
+}
+
+TEST(MainWindow, ModeButtonFontsAt96Dpi) {
+  ProgramHarness harness;
+  const std::string large = "Arial black 10";
+  const std::string small = "Microsoft Sans Serif 7";
+  EXPECT_EQ(drawnFamilySize(harness, control::relativeButton), large);
+  EXPECT_EQ(drawnFamilySize(harness, control::freeButton), small);
+  harness.control<QAbstractButton>(control::freeButton)->click();
+  EXPECT_EQ(drawnFamilySize(harness, control::freeButton), large);
+  EXPECT_EQ(drawnFamilySize(harness, control::relativeButton), small);
+  harness.control<QAbstractButton>(control::relativeButton)->click();
+  EXPECT_EQ(drawnFamilySize(harness, control::relativeButton), large);
+  EXPECT_EQ(drawnFamilySize(harness, control::freeButton), small);
+  // The default control font at 96 dpi.
+  EXPECT_EQ(harness.window().control(control::statusLine)->font().pointSize(), 9);
+}
+
+TEST(MainWindow, ModeButtonFontsAbove119Dpi) {
+  HarnessOptions options;
+  options.dpi = 120;
+  ProgramHarness harness(options);
+  const std::string normal = "Microsoft Sans Serif 9";
+  const std::string small = "Microsoft Sans Serif 7";
+  EXPECT_EQ(drawnFamilySize(harness, control::relativeButton), normal);
+  EXPECT_EQ(drawnFamilySize(harness, control::freeButton), small);
+  harness.control<QAbstractButton>(control::freeButton)->click();
+  harness.control<QAbstractButton>(control::relativeButton)->click();
+  EXPECT_EQ(drawnFamilySize(harness, control::relativeButton), small);
+  EXPECT_EQ(drawnFamilySize(harness, control::freeButton), normal);
+  EXPECT_EQ(harness.window().control(control::statusLine)->font().pointSize(), 7);
+}
+
+TEST(MainWindow, OtherDpiKeepsTheDefaultFont) {
+  HarnessOptions options;
+  options.dpi = 110;
+  ProgramHarness harness(options);
+  const QFont standard = QApplication::font();
+  auto* relative = dynamic_cast<platform::SkinnedButton*>(harness.window().control(control::relativeButton));
+  EXPECT_EQ(relative->drawnFont().family(), standard.family());
+  EXPECT_EQ(harness.window().control(control::statusLine)->font().family(), standard.family());
+}
+
+TEST(MainWindow, SummaryFillsTheInformationArea) {
+  ProgramHarness harness;
+  const std::string info = harness.window().text(control::infoArea);
+  EXPECT_EQ(info.rfind("\n > Résolution écran : L 1920    H 1080 <\nMode : relatif\n", 0), 0u) << info;
+  auto* box = harness.control<QTextEdit>(control::infoArea);
+  EXPECT_EQ(box->document()->firstBlock().blockFormat().alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
+  EXPECT_EQ(box->document()->lastBlock().blockFormat().alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
+}
+
+}  // namespace
+}  // namespace pixmoor::app
