@@ -5,6 +5,7 @@
 #include <csetjmp>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <vector>
 
@@ -125,7 +126,11 @@ std::optional<PaletteQuantizer> learnPalette(const RowSource& rows, int colours,
     return PaletteQuantizer::learn(rows.pixels, count, colours, cancel);
   }
   std::vector<std::uint8_t> bgra;
-  bgra.resize(count * 4);
+  try {
+    bgra.resize(count * 4);
+  } catch (const std::bad_alloc&) {
+    return std::nullopt;  // reported as a failed write, like any lack of memory inside the library
+  }
   std::uint8_t* out = bgra.data();
   for (int y = 0; y < rows.height; ++y) {
     const std::uint8_t* in = rows.pixels + static_cast<std::ptrdiff_t>(rows.stride) * y;
