@@ -80,11 +80,11 @@ bool filterRows(const Plane& src, const Plane& dst, const ContributionTable& tab
         const auto at = static_cast<std::size_t>(i);
         const std::int32_t first = table.first[at];
         const std::int32_t last = table.last[at];
-        const double* w = table.weights.data() + at * static_cast<std::size_t>(table.room) - first;
+        const double* w = table.weights.data() + at * static_cast<std::size_t>(table.room);
         const std::uint8_t* p = in + static_cast<std::size_t>(first) * C;
         double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
         for (std::int32_t k = first; k <= last; ++k, p += C) {
-          const double weight = w[k];
+          const double weight = w[k - first];
           s0 += weight * kByteDoubles.value[p[0]];
           s1 += weight * kByteDoubles.value[p[1]];
           s2 += weight * kByteDoubles.value[p[2]];
