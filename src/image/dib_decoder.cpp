@@ -94,67 +94,58 @@ std::span<std::uint8_t> rasterRow(Raster& raster, int storageRow) {
 
 // --- uncompressed rows ------------------------------------------------------
 
-struct RowConverter {
-  const DibHeader& header;
-  int outBytes;  // 3 or 4 per raster pixel
-  ChannelReader red{header.red};
-  ChannelReader green{header.green};
-  ChannelReader blue{header.blue};
-  ChannelReader alpha{header.alpha};
-  bool anyAlpha = false;
+// Converts one stored row into one raster row of kOut (3 or 4) bytes per
+// pixel. Formats without alpha write alpha 0 into a 32-bit raster.
+template <std::size_t kOut>
+class RowConverter {
+ public:
+  explicit RowConverter(const DibHeader& header)
+      : header_(header), red_(header.red), green_(header.green), blue_(header.blue), alpha_(header.alpha) {}
 
-  bool plainBytes32() const {
-    return header.bitsPerPixel == 32 && header.red.mask == 0x00FF0000 && header.green.mask == 0x0000FF00 &&
-           header.blue.mask == 0x000000FF && (header.alpha.mask == 0 || header.alpha.mask == 0xFF000000);
-  }
-
-  void put(std::span<std::uint8_t> out, std::size_t at, std::uint8_t b, std::uint8_t g, std::uint8_t r,
-           std::uint8_t a) {
-    out[at] = b;
-    out[at + 1] = g;
-    out[at + 2] = r;
-    if (outBytes == 4) {
-      out[at + 3] = a;
-      anyAlpha = anyAlpha || a != 0;
-    }
-  }
+  // OR of every alpha value written: non-zero when some pixel had alpha.
+  std::uint8_t alphaSeen() const { return alphaSeen_; }
 
   // `in` holds at least the packed row bytes; `out` is one raster row.
   void convert(std::span<const std::uint8_t> in, std::span<std::uint8_t> out) {
-    const auto width = static_cast<std::size_t>(header.width);
-    const auto step = static_cast<std::size_t>(outBytes);
-    switch (header.encoding) {
-      case DibEncoding::kIndexed: {
-        const int bits = header.bitsPerPixel;
-        const unsigned valueMask = (1u << bits) - 1;
-        for (std::size_t x = 0; x < width; ++x) {
-          const std::size_t bit = x * static_cast<std::size_t>(bits);
-          // The leftmost pixel sits in the most significant bits of a byte.
-          const unsigned shift = 8u - static_cast<unsigned>(bits) - static_cast<unsigned>(bit % 8);
-          const auto& colour = header.palette[(in[bit / 8] >> shift) & valueMask];
-          put(out, x * step, colour[0], colour[1], colour[2], 0);
+    const auto width = static_cast<std::size_t>(header_.width);
+    switch (header_.encoding) {
+      case DibEncoding::kIndexed:
+        if (header_.bitsPerPixel == 8) {
+          for (std::size_t x = 0; x < width; ++x) putColour(out, x, header_.palette[in[x]]);
+        } else {
+          const auto bits = static_cast<std::size_t>(header_.bitsPerPixel);
+          const unsigned valueMask = (1u << bits) - 1;
+          for (std::size_t x = 0; x < width; ++x) {
+            // The leftmost pixel sits in the most significant bits of a byte.
+            const std::size_t bit = x * bits;
+            const auto shift = static_cast<unsigned>(8 - bits - bit % 8);
+            putColour(out, x, header_.palette[(in[bit / 8] >> shift) & valueMask]);
+          }
         }
         break;
-      }
       case DibEncoding::kRgb24:
-        for (std::size_t x = 0; x < width; ++x) put(out, x * step, in[3 * x], in[3 * x + 1], in[3 * x + 2], 0);
+        if constexpr (kOut == 3) {
+          std::copy_n(in.begin(), 3 * width, out.begin());
+        } else {
+          for (std::size_t x = 0; x < width; ++x) put(out, x, in[3 * x], in[3 * x + 1], in[3 * x + 2], 0);
+        }
         break;
       case DibEncoding::kBitFields:
         if (plainBytes32()) {
-          const bool withAlpha = header.alpha.mask != 0;
+          const bool withAlpha = header_.alpha.mask != 0;
           for (std::size_t x = 0; x < width; ++x)
-            put(out, x * step, in[4 * x], in[4 * x + 1], in[4 * x + 2], withAlpha ? in[4 * x + 3] : 0);
-        } else if (header.bitsPerPixel == 16) {
+            put(out, x, in[4 * x], in[4 * x + 1], in[4 * x + 2], withAlpha ? in[4 * x + 3] : 0);
+        } else if (header_.bitsPerPixel == 16) {
           for (std::size_t x = 0; x < width; ++x) {
             const std::uint32_t p = in[2 * x] | (static_cast<std::uint32_t>(in[2 * x + 1]) << 8);
-            put(out, x * step, blue(p), green(p), red(p), alpha(p));
+            put(out, x, blue_(p), green_(p), red_(p), alpha_(p));
           }
         } else {
           for (std::size_t x = 0; x < width; ++x) {
             const std::uint32_t p = in[4 * x] | (static_cast<std::uint32_t>(in[4 * x + 1]) << 8) |
                                     (static_cast<std::uint32_t>(in[4 * x + 2]) << 16) |
                                     (static_cast<std::uint32_t>(in[4 * x + 3]) << 24);
-            put(out, x * step, blue(p), green(p), red(p), alpha(p));
+            put(out, x, blue_(p), green_(p), red_(p), alpha_(p));
           }
         }
         break;
@@ -163,11 +154,41 @@ struct RowConverter {
         break;
     }
   }
+
+ private:
+  bool plainBytes32() const {
+    return header_.bitsPerPixel == 32 && header_.red.mask == 0x00FF0000 && header_.green.mask == 0x0000FF00 &&
+           header_.blue.mask == 0x000000FF && (header_.alpha.mask == 0 || header_.alpha.mask == 0xFF000000);
+  }
+
+  void put(std::span<std::uint8_t> out, std::size_t x, std::uint8_t b, std::uint8_t g, std::uint8_t r,
+           std::uint8_t a) {
+    const std::size_t at = x * kOut;
+    out[at] = b;
+    out[at + 1] = g;
+    out[at + 2] = r;
+    if constexpr (kOut == 4) {
+      out[at + 3] = a;
+      alphaSeen_ |= a;
+    }
+  }
+
+  void putColour(std::span<std::uint8_t> out, std::size_t x, const std::array<std::uint8_t, 3>& colour) {
+    put(out, x, colour[0], colour[1], colour[2], 0);
+  }
+
+  const DibHeader& header_;
+  ChannelReader red_;
+  ChannelReader green_;
+  ChannelReader blue_;
+  ChannelReader alpha_;
+  std::uint8_t alphaSeen_ = 0;
 };
 
-DibPixelsResult decodeRows(const DibHeader& header, std::span<const std::uint8_t> pixels, Raster& raster) {
+template <std::size_t kOut>
+DibPixelsResult decodeRowsInto(const DibHeader& header, std::span<const std::uint8_t> pixels, Raster& raster) {
   DibPixelsResult result;
-  RowConverter converter{header, raster.depth / 8};
+  RowConverter<kOut> converter(header);
   const auto packed = static_cast<std::size_t>(packedRowBytes(header.width, header.bitsPerPixel));
   const auto padded = static_cast<std::size_t>(paddedRowBytes(header.width, header.bitsPerPixel));
   ByteCursor cursor(pixels);
@@ -182,8 +203,12 @@ DibPixelsResult decodeRows(const DibHeader& header, std::span<const std::uint8_t
     const int storageRow = header.topDown ? header.height - 1 - i : i;
     converter.convert(*row, rasterRow(raster, storageRow));
   }
-  result.anyAlpha = converter.anyAlpha;
+  result.anyAlpha = converter.alphaSeen() != 0;
   return result;
+}
+
+DibPixelsResult decodeRows(const DibHeader& header, std::span<const std::uint8_t> pixels, Raster& raster) {
+  return raster.depth == 32 ? decodeRowsInto<4>(header, pixels, raster) : decodeRowsInto<3>(header, pixels, raster);
 }
 
 // --- run-length encoded rows ------------------------------------------------
