@@ -4,6 +4,7 @@
 //
 //   resample_bench --benchmark_filter=...   (all by default)
 #include <benchmark/benchmark.h>
+#include <jpeglib.h>
 
 #include <algorithm>
 #include <cmath>
@@ -13,8 +14,6 @@
 #include <memory>
 #include <random>
 #include <vector>
-
-#include <jpeglib.h>
 
 #include "image/raster.h"
 #include "image/resample.h"
@@ -116,7 +115,8 @@ void BM_OpaqueReduce6000x4000To1920x1280(benchmark::State& state) {
   auto target = makeRaster(1920, 1280, 24);
   const int threads = static_cast<int>(state.range(0));
   for (auto _ : state) {
-    if (!pixmoor::image::resampleOpaqueThreads(source, *target, nullptr, threads)) state.SkipWithError("failed");
+    if (!pixmoor::image::resampleOpaqueThreads(source, *target, nullptr, threads))
+      state.SkipWithError("failed");
     benchmark::DoNotOptimize(target->data());
   }
   state.counters["threads"] = threads > 0 ? threads : pixmoor::image::defaultResampleThreads();
@@ -128,7 +128,8 @@ void BM_OpaqueEnlarge1920x1280To3000x2000(benchmark::State& state) {
   auto target = makeRaster(3000, 2000, 24);
   const int threads = static_cast<int>(state.range(0));
   for (auto _ : state) {
-    if (!pixmoor::image::resampleOpaqueThreads(*source, *target, nullptr, threads)) state.SkipWithError("failed");
+    if (!pixmoor::image::resampleOpaqueThreads(*source, *target, nullptr, threads))
+      state.SkipWithError("failed");
     benchmark::DoNotOptimize(target->data());
   }
 }
@@ -139,11 +140,16 @@ void BM_MitchellReduce4000x3000To1920x1440(benchmark::State& state) {
   auto target = makeRaster(1920, 1440, 32);
   const int threads = static_cast<int>(state.range(0));
   for (auto _ : state) {
-    if (!pixmoor::image::resampleSmoothThreads(*source, *target, nullptr, threads)) state.SkipWithError("failed");
+    if (!pixmoor::image::resampleSmoothThreads(*source, *target, nullptr, threads))
+      state.SkipWithError("failed");
     benchmark::DoNotOptimize(target->data());
   }
 }
-BENCHMARK(BM_MitchellReduce4000x3000To1920x1440)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_MitchellReduce4000x3000To1920x1440)
+    ->Arg(1)
+    ->Arg(0)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 void BM_RawStretch6000x4000To1920x1280(benchmark::State& state) {
   const Raster& source = photo24();

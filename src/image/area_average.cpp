@@ -119,8 +119,8 @@ inline std::uint16_t midValue(std::uint32_t sum) {
 
 // One target row, vertical pass over `length` bytes: mid[x] = sum over the
 // taps of w * row[x]. The 16-bit line keeps the bytes' order (C per pixel).
-void verticalScalar(const Raster& source, const std::uint16_t* w, std::int32_t first, std::int32_t count, int from,
-                    int length, std::uint16_t* mid) {
+void verticalScalar(const Raster& source, const std::uint16_t* w, std::int32_t first, std::int32_t count,
+                    int from, int length, std::uint16_t* mid) {
   for (int x = from; x < length; ++x) {
     std::uint32_t sum = 0;
     for (std::int32_t k = 0; k < count; ++k) sum += std::uint32_t{w[k]} * source.pictureRow(first + k)[x];
@@ -210,7 +210,8 @@ void horizontalRow(const std::uint16_t* mid, const AxisTaps& xs, int width, std:
       sum = _mm_add_epi32(sum, _mm_madd_epi16(pair, _mm_set1_epi32(weights)));
     }
     if (k < span) {
-      const __m128i single = _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), _mm_setzero_si128());
+      const __m128i single =
+          _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), _mm_setzero_si128());
       sum = _mm_add_epi32(sum, _mm_madd_epi16(single, _mm_set1_epi32(w[k])));
     }
     const __m128i bytes = _mm_srli_epi32(sum, kOutShift);
@@ -246,13 +247,20 @@ void horizontalRow(const std::uint16_t* mid, const AxisTaps& xs, int width, std:
 template <int C>
 void horizontalRow(const std::uint16_t* mid, const AxisTaps& xs, int width, std::uint8_t* out) {
   switch (xs.span) {
-    case 1: return horizontalRow<C, 1>(mid, xs, width, out);
-    case 2: return horizontalRow<C, 2>(mid, xs, width, out);
-    case 3: return horizontalRow<C, 3>(mid, xs, width, out);
-    case 4: return horizontalRow<C, 4>(mid, xs, width, out);
-    case 5: return horizontalRow<C, 5>(mid, xs, width, out);
-    case 6: return horizontalRow<C, 6>(mid, xs, width, out);
-    default: return horizontalRow<C, 0>(mid, xs, width, out);
+    case 1:
+      return horizontalRow<C, 1>(mid, xs, width, out);
+    case 2:
+      return horizontalRow<C, 2>(mid, xs, width, out);
+    case 3:
+      return horizontalRow<C, 3>(mid, xs, width, out);
+    case 4:
+      return horizontalRow<C, 4>(mid, xs, width, out);
+    case 5:
+      return horizontalRow<C, 5>(mid, xs, width, out);
+    case 6:
+      return horizontalRow<C, 6>(mid, xs, width, out);
+    default:
+      return horizontalRow<C, 0>(mid, xs, width, out);
   }
 }
 
@@ -312,18 +320,19 @@ bool resampleOpaqueThreads(const Raster& source, Raster& target, const CancelFla
     return false;
   }
 
-  return detail::forEachRowBlock(target.height, kRowsPerBlock, threads, cancel, [&](int slot, int begin, int end) {
-    std::uint16_t* mid = mids[static_cast<std::size_t>(slot)].get();
-    for (int y = begin; y < end; ++y) {
-      verticalRow(source, ys, y, length, mid);
-      if (channels == 3) {
-        horizontalRow<3>(mid, xs, target.width, target.pictureRow(y));
-      } else {
-        horizontalRow<4>(mid, xs, target.width, target.pictureRow(y));
-      }
-    }
-    return true;
-  });
+  return detail::forEachRowBlock(target.height, kRowsPerBlock, threads, cancel,
+                                 [&](int slot, int begin, int end) {
+                                   std::uint16_t* mid = mids[static_cast<std::size_t>(slot)].get();
+                                   for (int y = begin; y < end; ++y) {
+                                     verticalRow(source, ys, y, length, mid);
+                                     if (channels == 3) {
+                                       horizontalRow<3>(mid, xs, target.width, target.pictureRow(y));
+                                     } else {
+                                       horizontalRow<4>(mid, xs, target.width, target.pictureRow(y));
+                                     }
+                                   }
+                                   return true;
+                                 });
 }
 
 bool resampleOpaque(const Raster& source, Raster& target, const CancelFlag* cancel) {

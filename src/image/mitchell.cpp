@@ -113,8 +113,8 @@ inline void addBlock(double* __restrict sum, const std::uint8_t* __restrict in, 
   for (int x = 0; x < kBlock; ++x) sum[x] += w * static_cast<double>(in[x]);
 }
 
-bool filterColumns(const Plane& src, const Plane& dst, const ContributionTable& table, int channels, int threads,
-                   const CancelFlag* cancel) {
+bool filterColumns(const Plane& src, const Plane& dst, const ContributionTable& table, int channels,
+                   int threads, const CancelFlag* cancel) {
   const int length = src.width * channels;
   return detail::forEachRowBlock(dst.height, kRowsPerBlock, threads, cancel, [&](int, int begin, int end) {
     alignas(32) double sum[kBlock];
@@ -144,8 +144,8 @@ bool filterColumns(const Plane& src, const Plane& dst, const ContributionTable& 
   });
 }
 
-bool filterRowsAny(const Plane& src, const Plane& dst, const ContributionTable& table, int channels, int threads,
-                   const CancelFlag* cancel) {
+bool filterRowsAny(const Plane& src, const Plane& dst, const ContributionTable& table, int channels,
+                   int threads, const CancelFlag* cancel) {
   return channels == 4 ? filterRows<4>(src, dst, table, threads, cancel)
                        : filterRows<3>(src, dst, table, threads, cancel);
 }
@@ -238,8 +238,8 @@ bool resampleSmoothThreads(Raster& source, Raster& target, const CancelFlag* can
   const int midW = rowsFirst ? newW : oldW;
   const int midH = rowsFirst ? oldH : newH;
   const auto midStride = static_cast<std::ptrdiff_t>(midW) * channels;
-  std::unique_ptr<std::uint8_t[]> mid(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(midStride) *
-                                                                       static_cast<std::size_t>(midH)]);
+  std::unique_ptr<std::uint8_t[]> mid(
+      new (std::nothrow) std::uint8_t[static_cast<std::size_t>(midStride) * static_cast<std::size_t>(midH)]);
   if (!mid) return false;
 
   const Plane in{source.data(), oldW, oldH, source.stride};
@@ -248,16 +248,19 @@ bool resampleSmoothThreads(Raster& source, Raster& target, const CancelFlag* can
 
   ContributionTable table;
   if (rowsFirst) {
-    if (!buildContributions(newW, oldW, table) || !filterRowsAny(in, between, table, channels, threads, cancel)) {
+    if (!buildContributions(newW, oldW, table) ||
+        !filterRowsAny(in, between, table, channels, threads, cancel)) {
       return false;
     }
     return buildContributions(newH, oldH, table) &&
            filterColumns(between, out, table, channels, threads, cancel);
   }
-  if (!buildContributions(newH, oldH, table) || !filterColumns(in, between, table, channels, threads, cancel)) {
+  if (!buildContributions(newH, oldH, table) ||
+      !filterColumns(in, between, table, channels, threads, cancel)) {
     return false;
   }
-  return buildContributions(newW, oldW, table) && filterRowsAny(between, out, table, channels, threads, cancel);
+  return buildContributions(newW, oldW, table) &&
+         filterRowsAny(between, out, table, channels, threads, cancel);
 }
 
 bool resampleSmooth(Raster& source, Raster& target, const CancelFlag* cancel) {

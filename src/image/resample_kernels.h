@@ -20,7 +20,8 @@ namespace pixmoor::image {
 inline bool rasterUsable(const Raster& raster) {
   return raster.data() != nullptr && raster.width > 0 && raster.height > 0 &&
          (raster.depth == 24 || raster.depth == 32) &&
-         static_cast<std::int64_t>(raster.stride) >= static_cast<std::int64_t>(raster.width) * (raster.depth / 8);
+         static_cast<std::int64_t>(raster.stride) >=
+             static_cast<std::int64_t>(raster.width) * (raster.depth / 8);
 }
 
 // ---- Opaque path: fixed-point per-axis tables --------------------------------

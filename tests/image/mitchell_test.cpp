@@ -169,7 +169,8 @@ TEST(MitchellSmooth, UnchangedAxisIsStillFiltered) {
   const std::vector<int> expected = {0, 0, 14, 227, 14, 0, 0};
   for (int y = 0; y < 2; ++y) {
     for (int x = 0; x < 7; ++x) {
-      EXPECT_EQ(get(*target, x, y), (Bgra{0, 0, expected[static_cast<std::size_t>(x)], 255})) << x << "," << y;
+      EXPECT_EQ(get(*target, x, y), (Bgra{0, 0, expected[static_cast<std::size_t>(x)], 255}))
+          << x << "," << y;
     }
   }
 }
@@ -220,7 +221,8 @@ TEST(MitchellSmooth, RingingIsClipped) {
   const std::vector<int> blues = bluesOf(*target);
   for (int x = 0; x < 8; ++x) EXPECT_EQ(blues[static_cast<std::size_t>(x)], 0) << x;
   for (int x = 16; x < 24; ++x) EXPECT_EQ(blues[static_cast<std::size_t>(x)], 255) << x;
-  for (int x = 1; x < 24; ++x) EXPECT_GE(blues[static_cast<std::size_t>(x)], blues[static_cast<std::size_t>(x - 1)]) << x;
+  for (int x = 1; x < 24; ++x)
+    EXPECT_GE(blues[static_cast<std::size_t>(x)], blues[static_cast<std::size_t>(x - 1)]) << x;
 }
 
 // ---- A plain evaluation: each pass walks its lines one by one, each output
@@ -242,7 +244,10 @@ ContributionTable plainTable(int n, int o) {
     if (first < 0) first = 0;
     if (last > o - 1) last = o - 1;
     if (last - first + 1 > t.room) {
-      if (first < o) ++first; else --last;
+      if (first < o)
+        ++first;
+      else
+        --last;
     }
     double total = 0;
     for (int j = first; j <= last; ++j) {
@@ -252,16 +257,19 @@ ContributionTable plainTable(int n, int o) {
       double m = 0;
       if (a < 1) {
         m = ((12 - 9 * (1.0 / 3) - 6 * (1.0 / 3)) * cube + (-18 + 12 * (1.0 / 3) + 6 * (1.0 / 3)) * square +
-             (6 - 2 * (1.0 / 3))) / 6;
+             (6 - 2 * (1.0 / 3))) /
+            6;
       } else if (a < 2) {
         m = ((-(1.0 / 3) - 6 * (1.0 / 3)) * cube + (6 * (1.0 / 3) + 30 * (1.0 / 3)) * square +
-             (-12 * (1.0 / 3) - 48 * (1.0 / 3)) * a + (8 * (1.0 / 3) + 24 * (1.0 / 3))) / 6;
+             (-12 * (1.0 / 3) - 48 * (1.0 / 3)) * a + (8 * (1.0 / 3) + 24 * (1.0 / 3))) /
+            6;
       }
       t.weights[static_cast<std::size_t>(i * t.room + j - first)] = f * m;
       total += f * m;
     }
     if (total > 0 && total != 1) {
-      for (int j = first; j <= last; ++j) t.weights[static_cast<std::size_t>(i * t.room + j - first)] /= total;
+      for (int j = first; j <= last; ++j)
+        t.weights[static_cast<std::size_t>(i * t.room + j - first)] /= total;
     }
     t.first[static_cast<std::size_t>(i)] = first;
     t.last[static_cast<std::size_t>(i)] = last;
@@ -359,8 +367,8 @@ TEST(MitchellSmooth, BothPassOrdersMatchPlainEvaluation) {
   // 30x10 -> 10x9 filters rows first (10*10 <= 30*9); 10x30 -> 9x10 filters
   // columns first (9*30 > 10*10). Rounding between the passes makes the order visible.
   std::mt19937 rng(5);
-  for (auto [ow, oh, nw, nh] : {std::array{30, 10, 10, 9}, std::array{10, 30, 9, 10}, std::array{3, 50, 40, 2},
-                                std::array{50, 3, 2, 40}}) {
+  for (auto [ow, oh, nw, nh] : {std::array{30, 10, 10, 9}, std::array{10, 30, 9, 10},
+                                std::array{3, 50, 40, 2}, std::array{50, 3, 2, 40}}) {
     auto source = randomPicture(rng, ow, oh);
     const Plain expected = plainResample(packed(*source), ow, oh, nw, nh);
     auto target = rasterOf(nw, nh, 32);

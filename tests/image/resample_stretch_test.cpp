@@ -60,14 +60,13 @@ TEST_P(RawStretch, PicksTheSourcePixelUnderEachCentre) {
 
 // Centres: 4 -> 2 lands on 1.0 and 3.0 (the later pixel of each pair);
 // 2 -> 4 on 0.25, 0.75, 1.25, 1.75; 3 -> 2 on 0.75 and 2.25; 2 -> 1 on 1.0.
-INSTANTIATE_TEST_SUITE_P(Table, RawStretch,
-                         ::testing::Values(StretchCase{4, 1, 2, 1, {{2, 4}}},
-                                           StretchCase{2, 1, 4, 1, {{1, 1, 2, 2}}},
-                                           StretchCase{3, 3, 2, 2, {{1, 3}, {21, 23}}},
-                                           StretchCase{1, 2, 1, 1, {{11}}},
-                                           StretchCase{2, 2, 2, 2, {{1, 2}, {11, 12}}},
-                                           StretchCase{3, 2, 3, 5, {{1, 2, 3}, {1, 2, 3}, {11, 12, 13}, {11, 12, 13},
-                                                                    {11, 12, 13}}}));
+INSTANTIATE_TEST_SUITE_P(
+    Table, RawStretch,
+    ::testing::Values(StretchCase{4, 1, 2, 1, {{2, 4}}}, StretchCase{2, 1, 4, 1, {{1, 1, 2, 2}}},
+                      StretchCase{3, 3, 2, 2, {{1, 3}, {21, 23}}}, StretchCase{1, 2, 1, 1, {{11}}},
+                      StretchCase{2, 2, 2, 2, {{1, 2}, {11, 12}}},
+                      StretchCase{
+                          3, 2, 3, 5, {{1, 2, 3}, {1, 2, 3}, {11, 12, 13}, {11, 12, 13}, {11, 12, 13}}}));
 
 TEST(RawStretchBytes, WholePixelsAreCopied) {
   auto source = numbered(5, 3, 32);

@@ -1,6 +1,8 @@
 // The opaque smooth path: area averaging when a side shrinks, linear
 // interpolation when it grows. Exact small cases, a double-precision
 // reference on random pictures, uniform pictures, threads and row order.
+#include "image/resample.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,7 +15,6 @@
 #include <vector>
 
 #include "image/raster.h"
-#include "image/resample.h"
 #include "image/resample_kernels.h"
 
 namespace pixmoor::image {
@@ -28,12 +29,15 @@ std::unique_ptr<Raster> rasterOf(int width, int height, int depth) {
 std::uint8_t& at(Raster& r, int x, int pictureY, int c) {
   return r.pictureRow(pictureY)[x * r.bytesPerPixel() + c];
 }
-int at(const Raster& r, int x, int pictureY, int c) { return r.pictureRow(pictureY)[x * r.bytesPerPixel() + c]; }
+int at(const Raster& r, int x, int pictureY, int c) {
+  return r.pictureRow(pictureY)[x * r.bytesPerPixel() + c];
+}
 
 // A one-row 24-bit picture with the given blue bytes (green and red 0).
 std::unique_ptr<Raster> blueRow(const std::vector<int>& blues) {
   auto r = rasterOf(static_cast<int>(blues.size()), 1, 24);
-  for (std::size_t x = 0; x < blues.size(); ++x) at(*r, static_cast<int>(x), 0, 0) = static_cast<std::uint8_t>(blues[x]);
+  for (std::size_t x = 0; x < blues.size(); ++x)
+    at(*r, static_cast<int>(x), 0, 0) = static_cast<std::uint8_t>(blues[x]);
   return r;
 }
 
@@ -43,7 +47,9 @@ std::vector<int> bluesOf(const Raster& r) {
   return out;
 }
 
-std::vector<std::uint8_t> bytesOf(const Raster& r) { return {r.data(), r.data() + r.sizeBytes()}; }
+std::vector<std::uint8_t> bytesOf(const Raster& r) {
+  return {r.data(), r.data() + r.sizeBytes()};
+}
 
 struct RowCase {
   const char* what;
@@ -68,15 +74,14 @@ TEST_P(OpaqueRows, ExactBytes) {
 // 2 -> 4 grows: centres fall at -0.25 (held at 0), 0.25, 0.75 and 1.25 (held at 1).
 INSTANTIATE_TEST_SUITE_P(
     Table, OpaqueRows,
-    ::testing::Values(
-        RowCase{"pairs are averaged", {10, 20, 30, 41}, 2, {15, 36}},
-        RowCase{"a third and two thirds", {0, 90, 180}, 2, {30, 150}},
-        RowCase{"fractional coverage both sides", {0, 60, 120, 240, 30}, 3, {24, 132, 114}},
-        RowCase{"everything into one", {1, 2, 3, 4, 5, 6, 7, 8}, 1, {5}},
-        RowCase{"same length copies", {9, 200, 0, 255}, 4, {9, 200, 0, 255}},
-        RowCase{"growing interpolates between centres", {0, 100}, 3, {0, 50, 100}},
-        RowCase{"growing holds the edges", {0, 200}, 4, {0, 50, 150, 200}},
-        RowCase{"growing a single pixel repeats it", {77}, 5, {77, 77, 77, 77, 77}}));
+    ::testing::Values(RowCase{"pairs are averaged", {10, 20, 30, 41}, 2, {15, 36}},
+                      RowCase{"a third and two thirds", {0, 90, 180}, 2, {30, 150}},
+                      RowCase{"fractional coverage both sides", {0, 60, 120, 240, 30}, 3, {24, 132, 114}},
+                      RowCase{"everything into one", {1, 2, 3, 4, 5, 6, 7, 8}, 1, {5}},
+                      RowCase{"same length copies", {9, 200, 0, 255}, 4, {9, 200, 0, 255}},
+                      RowCase{"growing interpolates between centres", {0, 100}, 3, {0, 50, 100}},
+                      RowCase{"growing holds the edges", {0, 200}, 4, {0, 50, 150, 200}},
+                      RowCase{"growing a single pixel repeats it", {77}, 5, {77, 77, 77, 77, 77}}));
 
 TEST(OpaqueArea, TablesSumToOneExactly) {
   for (int o = 1; o <= 70; ++o) {
@@ -88,19 +93,22 @@ TEST(OpaqueArea, TablesSumToOneExactly) {
         ASSERT_GE(taps.count[i], 1);
         ASSERT_GE(taps.first[i], 0);
         ASSERT_LE(taps.first[i] + taps.count[i], o);
-        for (int k = 0; k < taps.count[i]; ++k) sum += taps.weights[static_cast<std::size_t>(taps.offset[i] + k)];
+        for (int k = 0; k < taps.count[i]; ++k)
+          sum += taps.weights[static_cast<std::size_t>(taps.offset[i] + k)];
         ASSERT_EQ(sum, kAreaOne) << n << " from " << o << " at " << i;
         EXPECT_NE(taps.weights[static_cast<std::size_t>(taps.offset[i])], 0);
         EXPECT_NE(taps.weights[static_cast<std::size_t>(taps.offset[i] + taps.count[i] - 1)], 0);
       }
     }
   }
-  for (auto [n, o] : {std::pair{1, 32767}, std::pair{1920, 6000}, std::pair{32767, 1}, std::pair{32767, 32766}}) {
+  for (auto [n, o] :
+       {std::pair{1, 32767}, std::pair{1920, 6000}, std::pair{32767, 1}, std::pair{32767, 32766}}) {
     AxisTaps taps;
     ASSERT_TRUE(buildAxisTaps(n, o, taps));
     std::uint32_t sum = 0;
     const std::size_t last = static_cast<std::size_t>(n - 1);
-    for (int k = 0; k < taps.count[last]; ++k) sum += taps.weights[static_cast<std::size_t>(taps.offset[last] + k)];
+    for (int k = 0; k < taps.count[last]; ++k)
+      sum += taps.weights[static_cast<std::size_t>(taps.offset[last] + k)];
     EXPECT_EQ(sum, kAreaOne);
     EXPECT_LE(taps.first[last] + taps.count[last], o);
   }
@@ -147,7 +155,8 @@ std::unique_ptr<Raster> randomPicture(std::mt19937& rng, int w, int h, int depth
   auto r = rasterOf(w, h, depth);
   std::uniform_int_distribution<int> byte(0, 255);
   for (int y = 0; y < h; ++y) {
-    for (int x = 0; x < w * r->bytesPerPixel(); ++x) r->pictureRow(y)[x] = static_cast<std::uint8_t>(byte(rng));
+    for (int x = 0; x < w * r->bytesPerPixel(); ++x)
+      r->pictureRow(y)[x] = static_cast<std::uint8_t>(byte(rng));
   }
   return r;
 }
@@ -162,8 +171,8 @@ void expectNearReference(const Raster& source, const Raster& target) {
         const double e = expected[static_cast<std::size_t>((y * target.width + x) * channels + c)];
         const int diff = std::abs(at(target, x, y, c) - static_cast<int>(std::lround(e)));
         worst = std::max(worst, diff);
-        ASSERT_LE(diff, 1) << source.width << "x" << source.height << " -> " << target.width << "x" << target.height
-                           << " at " << x << "," << y << " byte " << c << ": " << e;
+        ASSERT_LE(diff, 1) << source.width << "x" << source.height << " -> " << target.width << "x"
+                           << target.height << " at " << x << "," << y << " byte " << c << ": " << e;
       }
     }
   }
@@ -194,8 +203,12 @@ TEST_P(OpaqueReference, NamedShapes) {
   const int depth = GetParam();
   std::mt19937 rng(99);
   const SizeCase cases[] = {
-      {"both shrink", 257, 131, 64, 50},  {"both grow", 13, 9, 61, 40},      {"x shrinks, y grows", 300, 7, 41, 33},
-      {"x grows, y shrinks", 6, 280, 50, 29}, {"strong reduction", 700, 300, 9, 5}, {"to one pixel", 97, 61, 1, 1},
+      {"both shrink", 257, 131, 64, 50},
+      {"both grow", 13, 9, 61, 40},
+      {"x shrinks, y grows", 300, 7, 41, 33},
+      {"x grows, y shrinks", 6, 280, 50, 29},
+      {"strong reduction", 700, 300, 9, 5},
+      {"to one pixel", 97, 61, 1, 1},
       {"wide rows use whole blocks", 611, 4, 203, 3},
   };
   for (const SizeCase& c : cases) {
@@ -218,7 +231,8 @@ TEST(OpaqueArea, UniformPicturesStayExactlyUniform) {
     const int ow = side(rng), oh = side(rng), nw = side(rng), nh = side(rng);
     const std::uint8_t colour[4] = {static_cast<std::uint8_t>(round == 0 ? 255 : byte(rng)),
                                     static_cast<std::uint8_t>(round == 1 ? 0 : byte(rng)),
-                                    static_cast<std::uint8_t>(byte(rng)), static_cast<std::uint8_t>(byte(rng))};
+                                    static_cast<std::uint8_t>(byte(rng)),
+                                    static_cast<std::uint8_t>(byte(rng))};
     auto source = rasterOf(ow, oh, depth);
     const int bpp = depth / 8;
     for (int y = 0; y < oh; ++y) {
@@ -237,8 +251,8 @@ TEST(OpaqueArea, UniformPicturesStayExactlyUniform) {
 }
 
 TEST(OpaqueArea, ExtremeRatiosStayUniform) {
-  for (auto [ow, oh, nw, nh] :
-       {std::array{6000, 2, 1920, 1}, std::array{32767, 1, 1, 1}, std::array{1, 1, 4000, 3}, std::array{3, 4000, 1, 1}}) {
+  for (auto [ow, oh, nw, nh] : {std::array{6000, 2, 1920, 1}, std::array{32767, 1, 1, 1},
+                                std::array{1, 1, 4000, 3}, std::array{3, 4000, 1, 1}}) {
     auto source = rasterOf(ow, oh, 24);
     std::fill(source->data(), source->data() + source->sizeBytes(), std::uint8_t{201});
     auto target = rasterOf(nw, nh, 24);
