@@ -186,6 +186,9 @@ TEST_F(JpegWriterTest, WritesBaselineJfifWithFourTwoZeroSampling) {
   EXPECT_TRUE(markers->jfif);
   ASSERT_FALSE(markers->codes.empty());
   EXPECT_EQ(markers->codes.front(), 0xE0);  // APP0 right after SOI
+  // JFIF 1.01, density unit 0 (aspect ratio only), 1:1, no thumbnail.
+  const std::vector<std::uint8_t> app0(bytes.begin() + 4, bytes.begin() + 20);
+  EXPECT_EQ(app0, (std::vector<std::uint8_t>{0, 16, 'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0}));
   EXPECT_NE(std::find(markers->codes.begin(), markers->codes.end(), 0xC0), markers->codes.end());
   EXPECT_EQ(std::find(markers->codes.begin(), markers->codes.end(), 0xC2), markers->codes.end());
   EXPECT_EQ(std::find(markers->codes.begin(), markers->codes.end(), 0xDD), markers->codes.end());  // no restarts
