@@ -1,0 +1,169 @@
+// A batch as the window shows it: a folder dropped on the real window is
+// resized into new pictures, the status line counts down and ends with the
+// completion text, Stop ends it in the middle.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QUrl>
+#include <filesystem>
+
+#include "gui_test_support.h"
+
+namespace pixmoor::app {
+namespace {
+
+using testing::HarnessOptions;
+using testing::ProgramHarness;
+
+// Writes `count` JPEG pictures of width x height into `folder`.
+void makePictures(const std::filesystem::path& folder, int count, int width, int height) {
+  std::filesystem::create_directories(folder);
+  image::ImageStore store;
+  ASSERT_NE(store.create(1, width, height, 24), 0u);
+  image::Raster* raster = store.raster(1);
+  for (int y = 0; y < height; ++y) {
+    std::uint8_t* row = raster->pictureRow(y);
+    for (int x = 0; x < width; ++x) {
+      row[3 * x] = static_cast<std::uint8_t>(x * 7);
+      row[3 * x + 1] = static_cast<std::uint8_t>(y * 5);
+      row[3 * x + 2] = static_cast<std::uint8_t>((x + y) * 3);
+    }
+  }
+  for (int i = 0; i < count; ++i) {
+    const std::string path = (folder / ("pic" + std::to_string(i) + ".jpg")).string();
+    ASSERT_EQ(store.save(1, path, image::kJpegEncoder, 8, -1), image::SaveStatus::Saved);
+  }
+}
+
+void dropOnWindow(app::MainWindow& window, const std::vector<std::filesystem::path>& paths) {
+  QMimeData data;
+  QList<QUrl> urls;
+  for (const auto& path : paths) urls.push_back(QUrl::fromLocalFile(QString::fromStdString(path.string())));
+  data.setUrls(urls);
+  // As a real drag does: the window is entered first, then dropped on.
+  QDragEnterEvent enter(QPoint(250, 150), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(&window, &enter);
+  EXPECT_TRUE(enter.isAccepted());
+  EXPECT_EQ(enter.dropAction(), Qt::CopyAction);
+  QDropEvent event(QPointF(250, 150), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(&window, &event);
+  EXPECT_TRUE(event.isAccepted());
+  EXPECT_EQ(event.dropAction(), Qt::CopyAction);
+}
+
+TEST(BatchOnScreen, DroppedFolderIsResizedAndCompleted) {
+  HarnessOptions options;
+  ProgramHarness harness(options);
+  harness.settings.landscapeWidth = 32;
+  const auto folder = harness.folder.path() / "photos";
+  makePictures(folder, 3, 64, 48);
+  dropOnWindow(harness.window(), {folder});
+  harness.program->runner().waitUntilIdle();
+  ProgramHarness::settle();
+
+  EXPECT_EQ(harness.window().text(control::statusLine), "Terminé ! 3 images traitées.");
+  EXPECT_TRUE(harness.window().control(control::stopButton)->isHidden());
+  EXPECT_FALSE(harness.window().control(control::infoArea)->isHidden());
+  ASSERT_FALSE(harness.cues.empty());
+  EXPECT_EQ(harness.cues.back(), 600);
+  for (int i = 0; i < 3; ++i) {
+    image::ImageStore check;
+    const std::string out = (folder / ("prefix_pic" + std::to_string(i) + ".jpg")).string();
+    ASSERT_NE(check.loadFromFile(1, out), 0u) << out;
+    EXPECT_EQ(check.imageWidth(1), 32);
+    EXPECT_EQ(check.imageHeight(1), 24);
+  }
+  EXPECT_EQ(testing::entryCount(folder), 6);
+}
+
+TEST(BatchOnScreen, EnglishCompletionText) {
+  HarnessOptions options;
+  options.language = "UK";
+  options.format = "PNG";
+  ProgramHarness harness(options);
+  harness.settings.landscapeWidth = 16;
+  const auto folder = harness.folder.path() / "photos";
+  makePictures(folder, 2, 40, 20);
+  dropOnWindow(harness.window(), {folder / "pic0.jpg", folder / "pic1.jpg"});
+  harness.program->runner().waitUntilIdle();
+  ProgramHarness::settle();
+  EXPECT_EQ(harness.window().text(control::statusLine), "Finish ! 2 pictures were processed..");
+  EXPECT_TRUE(std::filesystem::exists(folder / "prefix_pic1.png"));
+}
+
+TEST(BatchOnScreen, DropWithoutPicturesChangesNothing) {
+  ProgramHarness harness;
+  const auto folder = harness.folder.path() / "empty";
+  std::filesystem::create_directories(folder);
+  testing::writeBytes((folder / "notes.txt").string(), "text");
+  dropOnWindow(harness.window(), {folder});
+  ProgramHarness::settle();
+  EXPECT_EQ(harness.window().text(control::statusLine), "http://www.pixmoor.example");
+  EXPECT_TRUE(harness.window().control(control::stopButton)->isHidden());
+  EXPECT_TRUE(harness.cues.empty());
+}
+
+TEST(BatchOnScreen, StopInTheMiddle) {
+  ProgramHarness harness;
+  harness.settings.landscapeWidth = 1500;  // enlarging keeps every picture busy for a while
+  const auto folder = harness.folder.path() / "many";
+  const int total = 40;
+  makePictures(folder, total, 600, 400);
+  dropOnWindow(harness.window(), {folder});
+  ProgramHarness::settle();
+  EXPECT_FALSE(harness.window().control(control::stopButton)->isHidden());
+  EXPECT_TRUE(harness.window().control(control::infoArea)->isHidden());
+  // Let a few pictures pass while the window keeps handling events.
+  for (int i = 0; i < 6000 && harness.program->runner().remaining() > total - 2; ++i) {
+    ProgramHarness::settle();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  // Commands stay available during the batch: a setting changes and is stored.
+  harness.window().raise(platform::UiEventKind::MenuCommand, command::spanish);
+  EXPECT_EQ(harness.window().text(control::statusLine), "Disponible pronto");
+  harness.window().raise(platform::UiEventKind::Control, control::qualitySlider);
+  EXPECT_EQ(harness.userGroup().at("QUALITE"), "8");
+
+  harness.control<QAbstractButton>(control::stopButton)->click();
+  ProgramHarness::settle();
+  const std::string status = harness.window().text(control::statusLine);
+  int written = 0;
+  for (int i = 0; i < total; ++i) {
+    if (std::filesystem::exists(folder / ("prefix_pic" + std::to_string(i) + ".jpg"))) ++written;
+  }
+  EXPECT_GT(written, 0);
+  EXPECT_LT(written, total);
+  EXPECT_EQ(status, "Arrêt : " + std::to_string(written) + "/40 images traitées !");
+  EXPECT_TRUE(harness.window().control(control::stopButton)->isHidden());
+  EXPECT_FALSE(harness.window().control(control::infoArea)->isHidden());
+  EXPECT_EQ(harness.cues.back(), 600);
+  // No partial or temporary file is left behind.
+  EXPECT_EQ(testing::entryCount(folder), total + written);
+  // No completion text follows.
+  ProgramHarness::settle();
+  EXPECT_EQ(harness.window().text(control::statusLine), status);
+}
+
+TEST(BatchOnScreen, NoPrefixDropKeepsZeroOnScreenAndSavesZero) {
+  HarnessOptions options;
+  options.prefix = "0";
+  ProgramHarness harness(options);
+  harness.settings.landscapeWidth = 20;
+  const auto folder = harness.folder.path() / "replace";
+  makePictures(folder, 1, 40, 30);
+  dropOnWindow(harness.window(), {folder});
+  harness.program->runner().waitUntilIdle();
+  ProgramHarness::settle();
+  EXPECT_EQ(harness.settings.prefix, "");
+  EXPECT_EQ(harness.window().text(control::prefixValue), "0");
+  image::ImageStore check;
+  ASSERT_NE(check.loadFromFile(1, (folder / "pic0.jpg").string()), 0u);
+  EXPECT_EQ(check.imageWidth(1), 20);  // the source was replaced
+  harness.window().close();
+  EXPECT_EQ(harness.userGroup().at("PREFIX"), "0");
+}
+
+}  // namespace
+}  // namespace pixmoor::app

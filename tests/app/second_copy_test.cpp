@@ -1,0 +1,63 @@
+// Starting the built program twice: the second copy ends silently with exit
+// code 0 and leaves the first one running.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "support/temp_folder.h"
+
+namespace {
+
+pid_t startProgram(const std::filesystem::path& folder) {
+  const pid_t child = fork();
+  if (child == 0) {
+    if (chdir(folder.c_str()) != 0) _exit(90);
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    setenv("HOME", folder.c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", (folder / "runtime").c_str(), 1);
+    execl(PIXMOOR_PROGRAM, PIXMOOR_PROGRAM, static_cast<char*>(nullptr));
+    _exit(91);
+  }
+  return child;
+}
+
+// The exit status of `child` once it ended within `seconds`, or -1.
+int waitForExit(pid_t child, int seconds) {
+  for (int i = 0; i < seconds * 50; ++i) {
+    int status = 0;
+    if (waitpid(child, &status, WNOHANG) == child) return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return -1;
+}
+
+TEST(SecondCopy, EndsSilentlyWithZero) {
+  pixmoor::testing::TempFolder folder;
+  std::filesystem::create_directory(folder.path() / "runtime");
+  std::filesystem::permissions(folder.path() / "runtime", std::filesystem::perms::owner_all);
+  const pid_t first = startProgram(folder.path());
+  ASSERT_GT(first, 0);
+  // The first copy holds the lock once it has read its settings file.
+  const auto settingsFile = folder.path() / "pref.qvl";
+  for (int i = 0; i < 500 && !std::filesystem::exists(settingsFile); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_TRUE(std::filesystem::exists(settingsFile));
+  const auto before = pixmoor::testing::readBytes(settingsFile.string());
+
+  const pid_t second = startProgram(folder.path());
+  ASSERT_GT(second, 0);
+  EXPECT_EQ(waitForExit(second, 20), 0);
+  // The first copy is untouched, still running, its settings unchanged.
+  EXPECT_EQ(waitForExit(first, 0), -1);
+  EXPECT_EQ(pixmoor::testing::readBytes(settingsFile.string()), before);
+  kill(first, SIGTERM);
+  waitForExit(first, 20);
+}
+
+}  // namespace
