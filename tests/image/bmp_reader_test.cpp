@@ -635,6 +635,22 @@ TEST(BmpReader, RleDataEndingEarlyLoadsPartlyWithTheRestZero) {
   }
 }
 
+TEST(BmpReader, RleLiteralCutByTheEndOfTheDataLoadsPartly) {
+  BmpSpec spec;
+  spec.width = 8;
+  spec.height = 1;
+  spec.bitsPerPixel = 8;
+  spec.compression = 1;
+  spec.palette = rlePalette(4);
+  spec.pixels = {2, 1, 0, 5, 3, 3};  // five literal pixels announced, two present
+  const DecodedPicture picture = load(spec);
+  ASSERT_NE(picture.raster, nullptr);
+  EXPECT_TRUE(picture.partial);
+  const auto palette = rlePalette(4);
+  EXPECT_EQ(pixelAt(*picture.raster, 1, 0), rgba(palette[1]));
+  EXPECT_EQ(pixelAt(*picture.raster, 2, 0), rgba(kBlack));
+}
+
 TEST(BmpReader, SixteenBitDefaultIs555ScaledToFullRange) {
   BmpSpec spec;
   spec.width = 4;
@@ -742,6 +758,27 @@ TEST(BmpReader, V5HeaderMasksIncludingAlphaAreRead) {
   ASSERT_NE(picture.raster, nullptr);
   EXPECT_EQ(pixelAt(*picture.raster, 0, 0), (std::array<int, 4>{11, 22, 33, 44}));
   EXPECT_EQ(pixelAt(*picture.raster, 1, 0), (std::array<int, 4>{55, 66, 77, 0}));
+}
+
+TEST(BmpReader, MasksInside52And108ByteHeaders) {
+  BmpSpec spec;
+  spec.headerSize = 52;
+  spec.width = 1;
+  spec.bitsPerPixel = 16;
+  spec.compression = 3;
+  spec.masks = {0xF800, 0x07E0, 0x001F};
+  put16(spec.pixels, 0x07E0);
+  put16(spec.pixels, 0);
+  const DecodedPicture v2 = load(spec);
+  ASSERT_NE(v2.raster, nullptr);
+  EXPECT_EQ(pixelAt(*v2.raster, 0, 0), rgba({0, 255, 0}));
+
+  // Without bit-field compression the header's masks are not used: 5-5-5.
+  spec.headerSize = 108;
+  spec.compression = 0;
+  const DecodedPicture v4 = load(spec);
+  ASSERT_NE(v4.raster, nullptr);
+  EXPECT_EQ(pixelAt(*v4.raster, 0, 0), rgba({8, 255, 0}));  // 0x07E0 in 5-5-5: red 1, green 31
 }
 
 TEST(BmpReader, AlphaBitFieldsAfterA40ByteHeader) {
