@@ -1,0 +1,68 @@
+// Skinned buttons: colours of both faces and the rule of the drawn font.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QImage>
+
+#include "platform/balloon_tip.h"
+#include "platform/skinned_button.h"
+
+namespace pixmoor::platform {
+namespace {
+
+QApplication& application() {
+  static int argc = 1;
+  static char name[] = "skinned-button-test";
+  static char* argv[] = {name, nullptr};
+  static QApplication app(argc, argv);
+  return app;
+}
+
+TEST(SkinnedButton, FontShowsOnlyAfterASizeOrCaptionChange) {
+  application();
+  SkinnedButton button;
+  button.setGeometry(0, 0, 100, 30);
+  button.show();  // size changes reach a shown button at once
+  const QFont first("Microsoft Sans Serif", 7);
+  const QFont second("Arial black", 10);
+  button.setFont(first);
+  button.setCaption("Go");
+  EXPECT_EQ(button.drawnFont().pointSize(), 7);
+  button.setFont(second);
+  EXPECT_EQ(button.drawnFont().pointSize(), 7);  // a font change alone is not drawn
+  button.setGeometry(0, 0, 100, 30);             // same size: nothing drawn
+  EXPECT_EQ(button.drawnFont().pointSize(), 7);
+  button.resize(100, 20);
+  EXPECT_EQ(button.drawnFont().pointSize(), 10);
+  button.setFont(first);
+  button.setCaption("Again");
+  EXPECT_EQ(button.drawnFont().pointSize(), 7);
+  EXPECT_EQ(button.caption(), "Again");
+}
+
+TEST(SkinnedButton, FaceColours) {
+  application();
+  SkinnedButton button;
+  button.resize(60, 20);
+  button.setCaption("");
+  QImage face(60, 20, QImage::Format_RGB32);
+  button.render(&face);
+  EXPECT_EQ(QColor(face.pixel(30, 10)), QColor(252, 233, 167));
+  button.setDown(true);
+  button.render(&face);
+  EXPECT_EQ(QColor(face.pixel(30, 10)), QColor(241, 189, 7));
+}
+
+TEST(BalloonTip, TitleIconAndLines) {
+  const std::string withTitle = balloonTipHtml("Mode Relatif \r(pour photo)", "Aide").toStdString();
+  EXPECT_NE(withTitle.find("<b>Aide</b><br>Mode Relatif <br>(pour photo)"), std::string::npos);
+  EXPECT_NE(withTitle.find("&nbsp;i&nbsp;"), std::string::npos);
+  EXPECT_NE(withTitle.find("max-width:180px"), std::string::npos);
+  const std::string plain = balloonTipHtml("a < b & c", "").toStdString();
+  EXPECT_EQ(plain.find("<b>"), std::string::npos);
+  EXPECT_EQ(plain.find("&nbsp;i&nbsp;"), std::string::npos);
+  EXPECT_NE(plain.find("a &lt; b &amp; c"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace pixmoor::platform
