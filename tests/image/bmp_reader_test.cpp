@@ -318,7 +318,7 @@ struct Rgb {
   int r, g, b;
 };
 
-struct BmpSpec {
+struct BmpLayout {
   std::uint32_t headerSize = 40;
   std::int32_t width = 1;
   std::int32_t height = 1;
@@ -331,44 +331,44 @@ struct BmpSpec {
   std::optional<std::uint32_t> pixelOffset;  // default: just after the tables
 };
 
-Bytes buildBmp(const BmpSpec& spec) {
+Bytes buildBmp(const BmpLayout& layout) {
   Bytes tables;
-  if (spec.headerSize == 12) {
+  if (layout.headerSize == 12) {
     put32(tables, 12);
-    put16(tables, static_cast<std::uint32_t>(spec.width));
-    put16(tables, static_cast<std::uint32_t>(spec.height));
+    put16(tables, static_cast<std::uint32_t>(layout.width));
+    put16(tables, static_cast<std::uint32_t>(layout.height));
     put16(tables, 1);
-    put16(tables, spec.bitsPerPixel);
+    put16(tables, layout.bitsPerPixel);
   } else {
-    put32(tables, spec.headerSize);
-    put32(tables, static_cast<std::uint32_t>(spec.width));
-    put32(tables, static_cast<std::uint32_t>(spec.height));
+    put32(tables, layout.headerSize);
+    put32(tables, static_cast<std::uint32_t>(layout.width));
+    put32(tables, static_cast<std::uint32_t>(layout.height));
     put16(tables, 1);
-    put16(tables, spec.bitsPerPixel);
-    put32(tables, spec.compression);
-    put32(tables, static_cast<std::uint32_t>(spec.pixels.size()));
+    put16(tables, layout.bitsPerPixel);
+    put32(tables, layout.compression);
+    put32(tables, static_cast<std::uint32_t>(layout.pixels.size()));
     put32(tables, 2835);
     put32(tables, 2835);
-    put32(tables, spec.colorsUsed);
+    put32(tables, layout.colorsUsed);
     put32(tables, 0);
-    if (spec.headerSize > 40)
-      for (std::uint32_t mask : spec.masks) put32(tables, mask);
-    tables.resize(spec.headerSize, 0);
-    if (spec.headerSize == 40)
-      for (std::uint32_t mask : spec.masks) put32(tables, mask);
+    if (layout.headerSize > 40)
+      for (std::uint32_t mask : layout.masks) put32(tables, mask);
+    tables.resize(layout.headerSize, 0);
+    if (layout.headerSize == 40)
+      for (std::uint32_t mask : layout.masks) put32(tables, mask);
   }
-  for (const Rgb& colour : spec.palette) {
+  for (const Rgb& colour : layout.palette) {
     tables.push_back(static_cast<std::uint8_t>(colour.b));
     tables.push_back(static_cast<std::uint8_t>(colour.g));
     tables.push_back(static_cast<std::uint8_t>(colour.r));
-    if (spec.headerSize != 12) tables.push_back(0);
+    if (layout.headerSize != 12) tables.push_back(0);
   }
   Bytes file = {'B', 'M'};
-  put32(file, static_cast<std::uint32_t>(14 + tables.size() + spec.pixels.size()));
+  put32(file, static_cast<std::uint32_t>(14 + tables.size() + layout.pixels.size()));
   put32(file, 0);
-  put32(file, spec.pixelOffset.value_or(static_cast<std::uint32_t>(14 + tables.size())));
+  put32(file, layout.pixelOffset.value_or(static_cast<std::uint32_t>(14 + tables.size())));
   file.insert(file.end(), tables.begin(), tables.end());
-  file.insert(file.end(), spec.pixels.begin(), spec.pixels.end());
+  file.insert(file.end(), layout.pixels.begin(), layout.pixels.end());
   return file;
 }
 
@@ -376,8 +376,8 @@ std::array<int, 4> rgba(const Rgb& colour, int alpha = 255) { return {colour.r, 
 
 constexpr Rgb kBlack = {0, 0, 0};
 
-DecodedPicture load(const BmpSpec& spec) {
-  auto picture = readBmp(buildBmp(spec));
+DecodedPicture load(const BmpLayout& layout) {
+  auto picture = readBmp(buildBmp(layout));
   if (!picture) {
     ADD_FAILURE() << "refused";
     return {};
@@ -388,14 +388,14 @@ DecodedPicture load(const BmpSpec& spec) {
 TEST(BmpReader, OneBitRowsTakeTheMostSignificantBitFirstAndRunBottomUp) {
   const Rgb zero = {10, 20, 30};
   const Rgb one = {200, 100, 50};
-  BmpSpec spec;
-  spec.width = 10;
-  spec.height = 2;
-  spec.bitsPerPixel = 1;
-  spec.palette = {zero, one};
+  BmpLayout layout;
+  layout.width = 10;
+  layout.height = 2;
+  layout.bitsPerPixel = 1;
+  layout.palette = {zero, one};
   // Stored bottom row: 1 0 1 1 0 0 0 1 | 1 0; top row: 0 ... 0 1.
-  spec.pixels = {0xB1, 0x80, 0, 0, 0x00, 0x40, 0, 0};
-  const DecodedPicture picture = load(spec);
+  layout.pixels = {0xB1, 0x80, 0, 0, 0x00, 0x40, 0, 0};
+  const DecodedPicture picture = load(layout);
   ASSERT_NE(picture.raster, nullptr);
   const Raster& r = *picture.raster;
   EXPECT_EQ(r.width, 10);
@@ -414,13 +414,13 @@ TEST(BmpReader, OneBitRowsTakeTheMostSignificantBitFirstAndRunBottomUp) {
 TEST(BmpReader, FourBitIndicesBeyondTheTableAreBlack) {
   const Rgb a = {1, 2, 3};
   const Rgb b = {4, 5, 6};
-  BmpSpec spec;
-  spec.width = 3;
-  spec.bitsPerPixel = 4;
-  spec.colorsUsed = 2;
-  spec.palette = {a, b};
-  spec.pixels = {0x01, 0x50, 0, 0};
-  const DecodedPicture picture = load(spec);
+  BmpLayout layout;
+  layout.width = 3;
+  layout.bitsPerPixel = 4;
+  layout.colorsUsed = 2;
+  layout.palette = {a, b};
+  layout.pixels = {0x01, 0x50, 0, 0};
+  const DecodedPicture picture = load(layout);
   ASSERT_NE(picture.raster, nullptr);
   EXPECT_EQ(picture.sourceDepth, 4);
   EXPECT_EQ(pixelAt(*picture.raster, 0, 0), rgba(a));
@@ -429,15 +429,15 @@ TEST(BmpReader, FourBitIndicesBeyondTheTableAreBlack) {
 }
 
 TEST(BmpReader, EightBitFileGivesA24BitRasterWithSourceDepth8) {
-  BmpSpec spec;
-  spec.width = 3;
-  spec.height = 2;
-  spec.bitsPerPixel = 8;
-  spec.palette.assign(256, kBlack);
-  spec.palette[7] = {0x11, 0x22, 0x33};
-  spec.palette[200] = {0xAA, 0xBB, 0xCC};
-  spec.pixels = {7, 200, 7, 0xEE, 200, 200, 7, 0xEE};
-  const DecodedPicture picture = load(spec);
+  BmpLayout layout;
+  layout.width = 3;
+  layout.height = 2;
+  layout.bitsPerPixel = 8;
+  layout.palette.assign(256, kBlack);
+  layout.palette[7] = {0x11, 0x22, 0x33};
+  layout.palette[200] = {0xAA, 0xBB, 0xCC};
+  layout.pixels = {7, 200, 7, 0xEE, 200, 200, 7, 0xEE};
+  const DecodedPicture picture = load(layout);
   ASSERT_NE(picture.raster, nullptr);
   const Raster& r = *picture.raster;
   EXPECT_EQ(r.depth, 24);
@@ -451,13 +451,13 @@ TEST(BmpReader, EightBitFileGivesA24BitRasterWithSourceDepth8) {
 }
 
 TEST(BmpReader, NegativeHeightStoresRowsTopDownAndLoadsTheRightWayUp) {
-  BmpSpec spec;
-  spec.width = 2;
-  spec.height = 2;
-  spec.pixels = {1, 2, 3, 4, 5, 6, 0, 0, 7, 8, 9, 10, 11, 12, 0, 0};
-  const DecodedPicture bottomUp = load(spec);
-  spec.height = -2;
-  const DecodedPicture topDown = load(spec);
+  BmpLayout layout;
+  layout.width = 2;
+  layout.height = 2;
+  layout.pixels = {1, 2, 3, 4, 5, 6, 0, 0, 7, 8, 9, 10, 11, 12, 0, 0};
+  const DecodedPicture bottomUp = load(layout);
+  layout.height = -2;
+  const DecodedPicture topDown = load(layout);
   ASSERT_NE(bottomUp.raster, nullptr);
   ASSERT_NE(topDown.raster, nullptr);
   EXPECT_EQ(topDown.raster->height, 2);
@@ -470,14 +470,14 @@ TEST(BmpReader, NegativeHeightStoresRowsTopDownAndLoadsTheRightWayUp) {
 TEST(BmpReader, CoreHeaderUsesThreeByteTableEntries) {
   const Rgb a = {9, 8, 7};
   const Rgb b = {250, 128, 3};
-  BmpSpec spec;
-  spec.headerSize = 12;
-  spec.width = 3;
-  spec.height = 1;
-  spec.bitsPerPixel = 1;
-  spec.palette = {a, b};
-  spec.pixels = {0x40, 0, 0, 0};
-  const DecodedPicture picture = load(spec);
+  BmpLayout layout;
+  layout.headerSize = 12;
+  layout.width = 3;
+  layout.height = 1;
+  layout.bitsPerPixel = 1;
+  layout.palette = {a, b};
+  layout.pixels = {0x40, 0, 0, 0};
+  const DecodedPicture picture = load(layout);
   ASSERT_NE(picture.raster, nullptr);
   EXPECT_EQ(picture.sourceDepth, 1);
   EXPECT_EQ(pixelAt(*picture.raster, 0, 0), rgba(a));
@@ -487,39 +487,39 @@ TEST(BmpReader, CoreHeaderUsesThreeByteTableEntries) {
 
 TEST(BmpReader, ShortOs2HeadersReadTheFieldsTheyHold) {
   for (std::uint32_t size : {16u, 64u}) {
-    BmpSpec spec;
-    spec.headerSize = size;
-    spec.width = 2;
-    spec.bitsPerPixel = 8;
-    spec.palette.assign(256, kBlack);
-    spec.palette[1] = {40, 50, 60};
-    spec.pixels = {1, 0, 0, 0};
-    const DecodedPicture picture = load(spec);
+    BmpLayout layout;
+    layout.headerSize = size;
+    layout.width = 2;
+    layout.bitsPerPixel = 8;
+    layout.palette.assign(256, kBlack);
+    layout.palette[1] = {40, 50, 60};
+    layout.pixels = {1, 0, 0, 0};
+    const DecodedPicture picture = load(layout);
     ASSERT_NE(picture.raster, nullptr) << size;
     EXPECT_EQ(pixelAt(*picture.raster, 0, 0), rgba({40, 50, 60})) << size;
   }
 }
 
 TEST(BmpReader, TableCutShortByThePixelOffsetLeavesTheOtherIndicesBlack) {
-  BmpSpec spec;
-  spec.width = 3;
-  spec.bitsPerPixel = 8;
-  spec.palette = {{1, 1, 1}, {2, 2, 2}};  // colours used 0 would mean 256
-  spec.pixels = {0, 1, 2, 0};
-  const DecodedPicture picture = load(spec);
+  BmpLayout layout;
+  layout.width = 3;
+  layout.bitsPerPixel = 8;
+  layout.palette = {{1, 1, 1}, {2, 2, 2}};  // colours used 0 would mean 256
+  layout.pixels = {0, 1, 2, 0};
+  const DecodedPicture picture = load(layout);
   ASSERT_NE(picture.raster, nullptr);
   EXPECT_EQ(pixelAt(*picture.raster, 1, 0), rgba({2, 2, 2}));
   EXPECT_EQ(pixelAt(*picture.raster, 2, 0), rgba(kBlack));
 }
 
 TEST(BmpReader, AbsurdColourCountIsClampedToTheDepth) {
-  BmpSpec spec;
-  spec.width = 1;
-  spec.bitsPerPixel = 8;
-  spec.colorsUsed = 0xFFFFFFFF;
-  spec.palette.assign(256, {5, 6, 7});
-  spec.pixels = {255, 0, 0, 0};
-  const DecodedPicture picture = load(spec);
+  BmpLayout layout;
+  layout.width = 1;
+  layout.bitsPerPixel = 8;
+  layout.colorsUsed = 0xFFFFFFFF;
+  layout.palette.assign(256, {5, 6, 7});
+  layout.pixels = {255, 0, 0, 0};
+  const DecodedPicture picture = load(layout);
   ASSERT_NE(picture.raster, nullptr);
   EXPECT_EQ(pixelAt(*picture.raster, 0, 0), rgba({5, 6, 7}));
 }
@@ -533,20 +533,20 @@ std::vector<Rgb> rlePalette(int size) {
 }
 
 TEST(BmpReader, Rle8RunsLiteralsDeltaAndEndOfBitmap) {
-  BmpSpec spec;
-  spec.width = 6;
-  spec.height = 3;
-  spec.bitsPerPixel = 8;
-  spec.compression = 1;
-  spec.colorsUsed = 4;
-  spec.palette = rlePalette(4);
-  spec.pixels = {3, 1,             // three pixels of index 1
+  BmpLayout layout;
+  layout.width = 6;
+  layout.height = 3;
+  layout.bitsPerPixel = 8;
+  layout.compression = 1;
+  layout.colorsUsed = 4;
+  layout.palette = rlePalette(4);
+  layout.pixels = {3, 1,             // three pixels of index 1
                  0, 3, 2, 3, 2, 0,  // three literal pixels, padded to an even count
                  0, 0,              // end of line
                  0, 2, 2, 1,        // move 2 right and 1 up: row 2, x 2
                  2, 3,              // two pixels of index 3
                  0, 1};             // end of bitmap
-  const DecodedPicture picture = load(spec);
+  const DecodedPicture picture = load(layout);
   ASSERT_NE(picture.raster, nullptr);
   const Raster& r = *picture.raster;
   EXPECT_EQ(r.depth, 24);
@@ -562,16 +562,16 @@ TEST(BmpReader, Rle8RunsLiteralsDeltaAndEndOfBitmap) {
 }
 
 TEST(BmpReader, Rle4AlternatesNibblesInRunsAndLiterals) {
-  BmpSpec spec;
-  spec.width = 5;
-  spec.height = 2;
-  spec.bitsPerPixel = 4;
-  spec.compression = 2;
-  spec.palette = rlePalette(16);
-  spec.pixels = {5, 0x12, 0, 0,           // bottom row: 1 2 1 2 1
+  BmpLayout layout;
+  layout.width = 5;
+  layout.height = 2;
+  layout.bitsPerPixel = 4;
+  layout.compression = 2;
+  layout.palette = rlePalette(16);
+  layout.pixels = {5, 0x12, 0, 0,           // bottom row: 1 2 1 2 1
                  0, 3, 0x34, 0x50,        // literal 3 4 5 (two bytes, already even)
                  2, 0x67, 0, 1};          // 6 7, end of bitmap
-  const DecodedPicture picture = load(spec);
+  const DecodedPicture picture = load(layout);
   ASSERT_NE(picture.raster, nullptr);
   const auto palette = rlePalette(16);
   const int bottom[5] = {1, 2, 1, 2, 1};
@@ -584,15 +584,15 @@ TEST(BmpReader, Rle4AlternatesNibblesInRunsAndLiterals) {
 }
 
 TEST(BmpReader, Rle4LiteralOfOddByteCountIsPaddedToAnEvenOne) {
-  BmpSpec spec;
-  spec.width = 7;
-  spec.bitsPerPixel = 4;
-  spec.compression = 2;
-  spec.palette = rlePalette(16);
-  spec.pixels = {0, 5, 0x9A, 0xBC, 0xD0, 0,  // five literal nibbles: three bytes and one of padding
+  BmpLayout layout;
+  layout.width = 7;
+  layout.bitsPerPixel = 4;
+  layout.compression = 2;
+  layout.palette = rlePalette(16);
+  layout.pixels = {0, 5, 0x9A, 0xBC, 0xD0, 0,  // five literal nibbles: three bytes and one of padding
                  1, 0xE0,                    // then one pixel of index 14
                  0, 1};
-  const DecodedPicture picture = load(spec);
+  const DecodedPicture picture = load(layout);
   ASSERT_NE(picture.raster, nullptr);
   const auto palette = rlePalette(16);
   for (int x = 0; x < 6; ++x) EXPECT_EQ(pixelAt(*picture.raster, x, 0), rgba(palette[9 + x])) << x;
@@ -600,14 +600,14 @@ TEST(BmpReader, Rle4LiteralOfOddByteCountIsPaddedToAnEvenOne) {
 }
 
 TEST(BmpReader, RleRunsPastTheRowEndAreCutNotWrapped) {
-  BmpSpec spec;
-  spec.width = 2;
-  spec.height = 2;
-  spec.bitsPerPixel = 8;
-  spec.compression = 1;
-  spec.palette = rlePalette(4);
-  spec.pixels = {5, 1, 0, 0, 1, 2, 0, 1};
-  const DecodedPicture picture = load(spec);
+  BmpLayout layout;
+  layout.width = 2;
+  layout.height = 2;
+  layout.bitsPerPixel = 8;
+  layout.compression = 1;
+  layout.palette = rlePalette(4);
+  layout.pixels = {5, 1, 0, 0, 1, 2, 0, 1};
+  const DecodedPicture picture = load(layout);
   ASSERT_NE(picture.raster, nullptr);
   const auto palette = rlePalette(4);
   EXPECT_EQ(pixelAt(*picture.raster, 0, 1), rgba(palette[1]));
@@ -618,14 +618,14 @@ TEST(BmpReader, RleRunsPastTheRowEndAreCutNotWrapped) {
 }
 
 TEST(BmpReader, RleDataEndingEarlyLoadsPartlyWithTheRestZero) {
-  BmpSpec spec;
-  spec.width = 4;
-  spec.height = 2;
-  spec.bitsPerPixel = 8;
-  spec.compression = 1;
-  spec.palette = rlePalette(4);
-  spec.pixels = {4, 3, 0, 0, 2};  // the second row's first code is cut in half
-  const DecodedPicture picture = load(spec);
+  BmpLayout layout;
+  layout.width = 4;
+  layout.height = 2;
+  layout.bitsPerPixel = 8;
+  layout.compression = 1;
+  layout.palette = rlePalette(4);
+  layout.pixels = {4, 3, 0, 0, 2};  // the second row's first code is cut in half
+  const DecodedPicture picture = load(layout);
   ASSERT_NE(picture.raster, nullptr);
   EXPECT_TRUE(picture.partial);
   const auto palette = rlePalette(4);
@@ -636,14 +636,14 @@ TEST(BmpReader, RleDataEndingEarlyLoadsPartlyWithTheRestZero) {
 }
 
 TEST(BmpReader, RleLiteralCutByTheEndOfTheDataLoadsPartly) {
-  BmpSpec spec;
-  spec.width = 8;
-  spec.height = 1;
-  spec.bitsPerPixel = 8;
-  spec.compression = 1;
-  spec.palette = rlePalette(4);
-  spec.pixels = {2, 1, 0, 5, 3, 3};  // five literal pixels announced, two present
-  const DecodedPicture picture = load(spec);
+  BmpLayout layout;
+  layout.width = 8;
+  layout.height = 1;
+  layout.bitsPerPixel = 8;
+  layout.compression = 1;
+  layout.palette = rlePalette(4);
+  layout.pixels = {2, 1, 0, 5, 3, 3};  // five literal pixels announced, two present
+  const DecodedPicture picture = load(layout);
   ASSERT_NE(picture.raster, nullptr);
   EXPECT_TRUE(picture.partial);
   const auto palette = rlePalette(4);
@@ -652,12 +652,12 @@ TEST(BmpReader, RleLiteralCutByTheEndOfTheDataLoadsPartly) {
 }
 
 TEST(BmpReader, SixteenBitDefaultIs555ScaledToFullRange) {
-  BmpSpec spec;
-  spec.width = 4;
-  spec.bitsPerPixel = 16;
-  spec.pixels.clear();
-  for (std::uint32_t p : {0x7FFFu, 0x4210u, 0x001Fu, 0x8000u}) put16(spec.pixels, p);
-  const DecodedPicture picture = load(spec);
+  BmpLayout layout;
+  layout.width = 4;
+  layout.bitsPerPixel = 16;
+  layout.pixels.clear();
+  for (std::uint32_t p : {0x7FFFu, 0x4210u, 0x001Fu, 0x8000u}) put16(layout.pixels, p);
+  const DecodedPicture picture = load(layout);
   ASSERT_NE(picture.raster, nullptr);
   EXPECT_EQ(picture.raster->depth, 24);
   EXPECT_EQ(picture.sourceDepth, 16);
@@ -668,14 +668,14 @@ TEST(BmpReader, SixteenBitDefaultIs555ScaledToFullRange) {
 }
 
 TEST(BmpReader, SixteenBit565BitFields) {
-  BmpSpec spec;
-  spec.width = 3;
-  spec.bitsPerPixel = 16;
-  spec.compression = 3;
-  spec.masks = {0xF800, 0x07E0, 0x001F};
-  for (std::uint32_t p : {0xFFFFu, 0x0400u, 0xF800u}) put16(spec.pixels, p);
-  put16(spec.pixels, 0);
-  const DecodedPicture picture = load(spec);
+  BmpLayout layout;
+  layout.width = 3;
+  layout.bitsPerPixel = 16;
+  layout.compression = 3;
+  layout.masks = {0xF800, 0x07E0, 0x001F};
+  for (std::uint32_t p : {0xFFFFu, 0x0400u, 0xF800u}) put16(layout.pixels, p);
+  put16(layout.pixels, 0);
+  const DecodedPicture picture = load(layout);
   ASSERT_NE(picture.raster, nullptr);
   EXPECT_EQ(picture.raster->depth, 24);
   EXPECT_EQ(pixelAt(*picture.raster, 0, 0), rgba({255, 255, 255}));
@@ -684,20 +684,20 @@ TEST(BmpReader, SixteenBit565BitFields) {
 }
 
 TEST(BmpReader, WideAndNarrowMasksAreScaledWithRounding) {
-  BmpSpec spec;
-  spec.width = 2;
-  spec.bitsPerPixel = 32;
-  spec.compression = 3;
-  spec.masks = {0x3FF00000, 0x000FFC00, 0x000003FF};  // 10 bits each
-  put32(spec.pixels, (512u << 20) | (1023u << 10) | 4u);
-  put32(spec.pixels, (1u << 20) | (0u << 10) | 1022u);
-  const DecodedPicture picture = load(spec);
+  BmpLayout layout;
+  layout.width = 2;
+  layout.bitsPerPixel = 32;
+  layout.compression = 3;
+  layout.masks = {0x3FF00000, 0x000FFC00, 0x000003FF};  // 10 bits each
+  put32(layout.pixels, (512u << 20) | (1023u << 10) | 4u);
+  put32(layout.pixels, (1u << 20) | (0u << 10) | 1022u);
+  const DecodedPicture picture = load(layout);
   ASSERT_NE(picture.raster, nullptr);
   // 512 * 255 / 1023 = 127.6; 4 * 255 / 1023 = 1.0; 1022 * 255 / 1023 = 254.75.
   EXPECT_EQ(pixelAt(*picture.raster, 0, 0), rgba({128, 255, 1}));
   EXPECT_EQ(pixelAt(*picture.raster, 1, 0), rgba({0, 0, 255}));
 
-  BmpSpec narrow;
+  BmpLayout narrow;
   narrow.width = 1;
   narrow.bitsPerPixel = 16;
   narrow.compression = 3;
@@ -710,11 +710,11 @@ TEST(BmpReader, WideAndNarrowMasksAreScaledWithRounding) {
 }
 
 TEST(BmpReader, ThirtyTwoBitsWithAllAlphaZeroLoadOpaque) {
-  BmpSpec spec;
-  spec.width = 2;
-  spec.bitsPerPixel = 32;
-  spec.pixels = {10, 20, 30, 0, 40, 50, 60, 0};
-  const DecodedPicture picture = load(spec);
+  BmpLayout layout;
+  layout.width = 2;
+  layout.bitsPerPixel = 32;
+  layout.pixels = {10, 20, 30, 0, 40, 50, 60, 0};
+  const DecodedPicture picture = load(layout);
   ASSERT_NE(picture.raster, nullptr);
   EXPECT_EQ(picture.raster->depth, 32);
   EXPECT_EQ(picture.sourceDepth, 32);
@@ -723,86 +723,86 @@ TEST(BmpReader, ThirtyTwoBitsWithAllAlphaZeroLoadOpaque) {
 }
 
 TEST(BmpReader, ThirtyTwoBitsWithOneNonZeroAlphaKeepTheirAlpha) {
-  BmpSpec spec;
-  spec.width = 2;
-  spec.bitsPerPixel = 32;
-  spec.pixels = {10, 20, 30, 0, 40, 50, 60, 128};
-  const DecodedPicture picture = load(spec);
+  BmpLayout layout;
+  layout.width = 2;
+  layout.bitsPerPixel = 32;
+  layout.pixels = {10, 20, 30, 0, 40, 50, 60, 128};
+  const DecodedPicture picture = load(layout);
   ASSERT_NE(picture.raster, nullptr);
   EXPECT_EQ(pixelAt(*picture.raster, 0, 0), (std::array<int, 4>{30, 20, 10, 0}));
   EXPECT_EQ(pixelAt(*picture.raster, 1, 0), (std::array<int, 4>{60, 50, 40, 128}));
 }
 
 TEST(BmpReader, BitFieldsWithoutAlphaMaskIgnoreTheFourthByte) {
-  BmpSpec spec;
-  spec.width = 1;
-  spec.bitsPerPixel = 32;
-  spec.compression = 3;
-  spec.masks = {0x00FF0000, 0x0000FF00, 0x000000FF};
-  spec.pixels = {1, 2, 3, 77};
-  const DecodedPicture picture = load(spec);
+  BmpLayout layout;
+  layout.width = 1;
+  layout.bitsPerPixel = 32;
+  layout.compression = 3;
+  layout.masks = {0x00FF0000, 0x0000FF00, 0x000000FF};
+  layout.pixels = {1, 2, 3, 77};
+  const DecodedPicture picture = load(layout);
   ASSERT_NE(picture.raster, nullptr);
   EXPECT_EQ(picture.raster->depth, 32);
   EXPECT_EQ(pixelAt(*picture.raster, 0, 0), (std::array<int, 4>{3, 2, 1, 255}));
 }
 
 TEST(BmpReader, V5HeaderMasksIncludingAlphaAreRead) {
-  BmpSpec spec;
-  spec.headerSize = 124;
-  spec.width = 2;
-  spec.bitsPerPixel = 32;
-  spec.compression = 3;
-  spec.masks = {0x000000FF, 0x0000FF00, 0x00FF0000, 0xFF000000};  // bytes R G B A
-  spec.pixels = {11, 22, 33, 44, 55, 66, 77, 0};
-  const DecodedPicture picture = load(spec);
+  BmpLayout layout;
+  layout.headerSize = 124;
+  layout.width = 2;
+  layout.bitsPerPixel = 32;
+  layout.compression = 3;
+  layout.masks = {0x000000FF, 0x0000FF00, 0x00FF0000, 0xFF000000};  // bytes R G B A
+  layout.pixels = {11, 22, 33, 44, 55, 66, 77, 0};
+  const DecodedPicture picture = load(layout);
   ASSERT_NE(picture.raster, nullptr);
   EXPECT_EQ(pixelAt(*picture.raster, 0, 0), (std::array<int, 4>{11, 22, 33, 44}));
   EXPECT_EQ(pixelAt(*picture.raster, 1, 0), (std::array<int, 4>{55, 66, 77, 0}));
 }
 
 TEST(BmpReader, MasksInside52And108ByteHeaders) {
-  BmpSpec spec;
-  spec.headerSize = 52;
-  spec.width = 1;
-  spec.bitsPerPixel = 16;
-  spec.compression = 3;
-  spec.masks = {0xF800, 0x07E0, 0x001F};
-  put16(spec.pixels, 0x07E0);
-  put16(spec.pixels, 0);
-  const DecodedPicture v2 = load(spec);
+  BmpLayout layout;
+  layout.headerSize = 52;
+  layout.width = 1;
+  layout.bitsPerPixel = 16;
+  layout.compression = 3;
+  layout.masks = {0xF800, 0x07E0, 0x001F};
+  put16(layout.pixels, 0x07E0);
+  put16(layout.pixels, 0);
+  const DecodedPicture v2 = load(layout);
   ASSERT_NE(v2.raster, nullptr);
   EXPECT_EQ(pixelAt(*v2.raster, 0, 0), rgba({0, 255, 0}));
 
   // Without bit-field compression the header's masks are not used: 5-5-5.
-  spec.headerSize = 108;
-  spec.compression = 0;
-  const DecodedPicture v4 = load(spec);
+  layout.headerSize = 108;
+  layout.compression = 0;
+  const DecodedPicture v4 = load(layout);
   ASSERT_NE(v4.raster, nullptr);
   EXPECT_EQ(pixelAt(*v4.raster, 0, 0), rgba({8, 255, 0}));  // 0x07E0 in 5-5-5: red 1, green 31
 }
 
 TEST(BmpReader, AlphaBitFieldsAfterA40ByteHeader) {
-  BmpSpec spec;
-  spec.width = 1;
-  spec.bitsPerPixel = 32;
-  spec.compression = 6;
-  spec.masks = {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000};
-  spec.pixels = {1, 2, 3, 4};
-  const DecodedPicture picture = load(spec);
+  BmpLayout layout;
+  layout.width = 1;
+  layout.bitsPerPixel = 32;
+  layout.compression = 6;
+  layout.masks = {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000};
+  layout.pixels = {1, 2, 3, 4};
+  const DecodedPicture picture = load(layout);
   ASSERT_NE(picture.raster, nullptr);
   EXPECT_EQ(pixelAt(*picture.raster, 0, 0), (std::array<int, 4>{3, 2, 1, 4}));
 }
 
 TEST(BmpReader, SixteenBitsWithAnAlphaMaskGiveA32BitRaster) {
-  BmpSpec spec;
-  spec.headerSize = 56;
-  spec.width = 1;
-  spec.bitsPerPixel = 16;
-  spec.compression = 3;
-  spec.masks = {0x0F00, 0x00F0, 0x000F, 0xF000};
-  put16(spec.pixels, 0x8F05);
-  put16(spec.pixels, 0);
-  const DecodedPicture picture = load(spec);
+  BmpLayout layout;
+  layout.headerSize = 56;
+  layout.width = 1;
+  layout.bitsPerPixel = 16;
+  layout.compression = 3;
+  layout.masks = {0x0F00, 0x00F0, 0x000F, 0xF000};
+  put16(layout.pixels, 0x8F05);
+  put16(layout.pixels, 0);
+  const DecodedPicture picture = load(layout);
   ASSERT_NE(picture.raster, nullptr);
   EXPECT_EQ(picture.raster->depth, 32);
   EXPECT_EQ(picture.sourceDepth, 16);
@@ -810,77 +810,77 @@ TEST(BmpReader, SixteenBitsWithAnAlphaMaskGiveA32BitRaster) {
 }
 
 TEST(BmpReader, MissingRowsStayZeroAndMarkThePicturePartial) {
-  BmpSpec spec;
-  spec.width = 1;
-  spec.height = 4;
-  spec.pixels = {1, 2, 3, 0, 4, 5, 6, 0, 7, 8, 9};  // the third row lacks only its padding
-  const DecodedPicture picture = load(spec);
+  BmpLayout layout;
+  layout.width = 1;
+  layout.height = 4;
+  layout.pixels = {1, 2, 3, 0, 4, 5, 6, 0, 7, 8, 9};  // the third row lacks only its padding
+  const DecodedPicture picture = load(layout);
   ASSERT_NE(picture.raster, nullptr);
   EXPECT_TRUE(picture.partial);
   EXPECT_EQ(pixelAt(*picture.raster, 0, 3), (std::array<int, 4>{3, 2, 1, 255}));
   EXPECT_EQ(pixelAt(*picture.raster, 0, 1), (std::array<int, 4>{9, 8, 7, 255}));
   EXPECT_EQ(pixelAt(*picture.raster, 0, 0), (std::array<int, 4>{0, 0, 0, 255}));
 
-  spec.height = 3;  // now the file is whole, only the last padding is missing
-  const DecodedPicture whole = load(spec);
+  layout.height = 3;  // now the file is whole, only the last padding is missing
+  const DecodedPicture whole = load(layout);
   ASSERT_NE(whole.raster, nullptr);
   EXPECT_FALSE(whole.partial);
 }
 
 struct Refusal {
   const char* what;
-  BmpSpec spec;
+  BmpLayout layout;
 };
 
-BmpSpec valid24(int width, int height) {
-  BmpSpec spec;
-  spec.width = width;
-  spec.height = height;
-  spec.pixels.assign(static_cast<std::size_t>(((3 * width + 3) / 4) * 4 * std::abs(height)), 0x55);
-  return spec;
+BmpLayout valid24(int width, int height) {
+  BmpLayout layout;
+  layout.width = width;
+  layout.height = height;
+  layout.pixels.assign(static_cast<std::size_t>(((3 * width + 3) / 4) * 4 * std::abs(height)), 0x55);
+  return layout;
 }
 
-BmpSpec with(BmpSpec spec, void (*change)(BmpSpec&)) {
-  change(spec);
-  return spec;
+BmpLayout with(BmpLayout layout, void (*change)(BmpLayout&)) {
+  change(layout);
+  return layout;
 }
 
 class BmpRefusal : public ::testing::TestWithParam<Refusal> {};
 
-TEST_P(BmpRefusal, IsRefusedCleanly) { EXPECT_FALSE(readBmp(buildBmp(GetParam().spec)).has_value()) << GetParam().what; }
+TEST_P(BmpRefusal, IsRefusedCleanly) { EXPECT_FALSE(readBmp(buildBmp(GetParam().layout)).has_value()) << GetParam().what; }
 
 const std::vector<Refusal> kRefusals = {
-    {"width 0", with(valid24(2, 2), [](BmpSpec& s) { s.width = 0; })},
-    {"negative width", with(valid24(2, 2), [](BmpSpec& s) { s.width = -2; })},
-    {"height 0", with(valid24(2, 2), [](BmpSpec& s) { s.height = 0; })},
-    {"width above 32767", with(valid24(2, 2), [](BmpSpec& s) { s.width = 32768; })},
-    {"height above 32767", with(valid24(2, 2), [](BmpSpec& s) { s.height = 32768; })},
-    {"top-down height above 32767", with(valid24(2, 2), [](BmpSpec& s) { s.height = -32768; })},
-    {"most negative height", with(valid24(2, 2), [](BmpSpec& s) { s.height = INT32_MIN; })},
-    {"30000 x 30000 in a few bytes", with(valid24(2, 2), [](BmpSpec& s) { s.width = s.height = 30000; })},
-    {"JPEG inside", with(valid24(2, 2), [](BmpSpec& s) { s.compression = 4; })},
-    {"PNG inside", with(valid24(2, 2), [](BmpSpec& s) { s.compression = 5; })},
-    {"unknown compression", with(valid24(2, 2), [](BmpSpec& s) { s.compression = 11; })},
-    {"bit fields at 24 bits", with(valid24(2, 2), [](BmpSpec& s) { s.compression = 3; s.masks = {0xFF0000, 0xFF00, 0xFF}; })},
-    {"RLE8 at 4 bits", with(valid24(2, 2), [](BmpSpec& s) { s.compression = 1; s.bitsPerPixel = 4; })},
-    {"RLE4 at 8 bits", with(valid24(2, 2), [](BmpSpec& s) { s.compression = 2; s.bitsPerPixel = 8; })},
-    {"RLE stored top-down", with(valid24(2, 2), [](BmpSpec& s) { s.compression = 1; s.bitsPerPixel = 8; s.height = -2; })},
-    {"64 bits per pixel", with(valid24(2, 2), [](BmpSpec& s) { s.bitsPerPixel = 64; s.pixels.resize(64); })},
-    {"0 bits per pixel", with(valid24(2, 2), [](BmpSpec& s) { s.bitsPerPixel = 0; })},
-    {"7 bits per pixel", with(valid24(2, 2), [](BmpSpec& s) { s.bitsPerPixel = 7; })},
-    {"mask with a hole", with(valid24(2, 2), [](BmpSpec& s) { s.bitsPerPixel = 16; s.compression = 3; s.masks = {0xF0F0, 0x0F00, 0x000F}; })},
-    {"mask beyond 16 bits", with(valid24(2, 2), [](BmpSpec& s) { s.bitsPerPixel = 16; s.compression = 3; s.masks = {0x10000, 0x0F00, 0x000F}; })},
-    {"masks cut by the end of the file", with(valid24(1, 1), [](BmpSpec& s) { s.bitsPerPixel = 32; s.compression = 3; s.pixels.clear(); s.masks = {0xFF0000}; })},
-    {"Huffman 1D in an OS/2 header", with(valid24(2, 2), [](BmpSpec& s) { s.headerSize = 64; s.bitsPerPixel = 1; s.compression = 3; })},
-    {"RLE24 in an OS/2 header", with(valid24(2, 2), [](BmpSpec& s) { s.headerSize = 64; s.compression = 4; })},
-    {"header size 8", with(valid24(2, 2), [](BmpSpec& s) { s.headerSize = 8; })},
-    {"header size 200", with(valid24(2, 2), [](BmpSpec& s) { s.headerSize = 200; })},
-    {"pixel offset beyond the file", with(valid24(2, 2), [](BmpSpec& s) { s.pixelOffset = 100000; })},
-    {"pixel offset inside the header", with(valid24(2, 2), [](BmpSpec& s) { s.pixelOffset = 30; })},
-    {"pixel offset inside the masks", with(valid24(1, 1), [](BmpSpec& s) { s.bitsPerPixel = 32; s.compression = 3; s.masks = {0xFF0000, 0xFF00, 0xFF}; s.pixelOffset = 58; })},
-    {"less than half of the rows", with(valid24(2, 8), [](BmpSpec& s) { s.pixels.resize(8); })},
-    {"RLE without data", with(valid24(2, 2), [](BmpSpec& s) { s.compression = 1; s.bitsPerPixel = 8; s.pixels.clear(); })},
-    {"RLE far too short to paint 5000 x 5000", with(valid24(2, 2), [](BmpSpec& s) {
+    {"width 0", with(valid24(2, 2), [](BmpLayout& s) { s.width = 0; })},
+    {"negative width", with(valid24(2, 2), [](BmpLayout& s) { s.width = -2; })},
+    {"height 0", with(valid24(2, 2), [](BmpLayout& s) { s.height = 0; })},
+    {"width above 32767", with(valid24(2, 2), [](BmpLayout& s) { s.width = 32768; })},
+    {"height above 32767", with(valid24(2, 2), [](BmpLayout& s) { s.height = 32768; })},
+    {"top-down height above 32767", with(valid24(2, 2), [](BmpLayout& s) { s.height = -32768; })},
+    {"most negative height", with(valid24(2, 2), [](BmpLayout& s) { s.height = INT32_MIN; })},
+    {"30000 x 30000 in a few bytes", with(valid24(2, 2), [](BmpLayout& s) { s.width = s.height = 30000; })},
+    {"JPEG inside", with(valid24(2, 2), [](BmpLayout& s) { s.compression = 4; })},
+    {"PNG inside", with(valid24(2, 2), [](BmpLayout& s) { s.compression = 5; })},
+    {"unknown compression", with(valid24(2, 2), [](BmpLayout& s) { s.compression = 11; })},
+    {"bit fields at 24 bits", with(valid24(2, 2), [](BmpLayout& s) { s.compression = 3; s.masks = {0xFF0000, 0xFF00, 0xFF}; })},
+    {"RLE8 at 4 bits", with(valid24(2, 2), [](BmpLayout& s) { s.compression = 1; s.bitsPerPixel = 4; })},
+    {"RLE4 at 8 bits", with(valid24(2, 2), [](BmpLayout& s) { s.compression = 2; s.bitsPerPixel = 8; })},
+    {"RLE stored top-down", with(valid24(2, 2), [](BmpLayout& s) { s.compression = 1; s.bitsPerPixel = 8; s.height = -2; })},
+    {"64 bits per pixel", with(valid24(2, 2), [](BmpLayout& s) { s.bitsPerPixel = 64; s.pixels.resize(64); })},
+    {"0 bits per pixel", with(valid24(2, 2), [](BmpLayout& s) { s.bitsPerPixel = 0; })},
+    {"7 bits per pixel", with(valid24(2, 2), [](BmpLayout& s) { s.bitsPerPixel = 7; })},
+    {"mask with a hole", with(valid24(2, 2), [](BmpLayout& s) { s.bitsPerPixel = 16; s.compression = 3; s.masks = {0xF0F0, 0x0F00, 0x000F}; })},
+    {"mask beyond 16 bits", with(valid24(2, 2), [](BmpLayout& s) { s.bitsPerPixel = 16; s.compression = 3; s.masks = {0x10000, 0x0F00, 0x000F}; })},
+    {"masks cut by the end of the file", with(valid24(1, 1), [](BmpLayout& s) { s.bitsPerPixel = 32; s.compression = 3; s.pixels.clear(); s.masks = {0xFF0000}; })},
+    {"Huffman 1D in an OS/2 header", with(valid24(2, 2), [](BmpLayout& s) { s.headerSize = 64; s.bitsPerPixel = 1; s.compression = 3; })},
+    {"RLE24 in an OS/2 header", with(valid24(2, 2), [](BmpLayout& s) { s.headerSize = 64; s.compression = 4; })},
+    {"header size 8", with(valid24(2, 2), [](BmpLayout& s) { s.headerSize = 8; })},
+    {"header size 200", with(valid24(2, 2), [](BmpLayout& s) { s.headerSize = 200; })},
+    {"pixel offset beyond the file", with(valid24(2, 2), [](BmpLayout& s) { s.pixelOffset = 100000; })},
+    {"pixel offset inside the header", with(valid24(2, 2), [](BmpLayout& s) { s.pixelOffset = 30; })},
+    {"pixel offset inside the masks", with(valid24(1, 1), [](BmpLayout& s) { s.bitsPerPixel = 32; s.compression = 3; s.masks = {0xFF0000, 0xFF00, 0xFF}; s.pixelOffset = 58; })},
+    {"less than half of the rows", with(valid24(2, 8), [](BmpLayout& s) { s.pixels.resize(8); })},
+    {"RLE without data", with(valid24(2, 2), [](BmpLayout& s) { s.compression = 1; s.bitsPerPixel = 8; s.pixels.clear(); })},
+    {"RLE far too short to paint 5000 x 5000", with(valid24(2, 2), [](BmpLayout& s) {
        s.compression = 1; s.bitsPerPixel = 8; s.width = s.height = 5000; s.pixels = {0, 1};
      })},
 };
@@ -900,14 +900,14 @@ TEST(BmpReader, TheValidFilesBehindTheRefusalsLoad) {
 }
 
 TEST(BmpReader, RleMayLeaveAModestPictureAlmostEmpty) {
-  BmpSpec spec;
-  spec.width = 2000;
-  spec.height = 2000;
-  spec.bitsPerPixel = 8;
-  spec.compression = 1;
-  spec.palette = {{1, 2, 3}};
-  spec.pixels = {1, 0, 0, 1};  // one pixel, then the end of the bitmap
-  const DecodedPicture picture = load(spec);
+  BmpLayout layout;
+  layout.width = 2000;
+  layout.height = 2000;
+  layout.bitsPerPixel = 8;
+  layout.compression = 1;
+  layout.palette = {{1, 2, 3}};
+  layout.pixels = {1, 0, 0, 1};  // one pixel, then the end of the bitmap
+  const DecodedPicture picture = load(layout);
   ASSERT_NE(picture.raster, nullptr);
   EXPECT_FALSE(picture.partial);
   EXPECT_EQ(pixelAt(*picture.raster, 0, 1999), (std::array<int, 4>{1, 2, 3, 255}));

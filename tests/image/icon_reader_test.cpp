@@ -119,20 +119,20 @@ void put32(Bytes& out, std::uint32_t value) {
   put16(out, value >> 16);
 }
 
-struct EntrySpec {
+struct EntryLayout {
   int width;  // directory bytes (256 written as 0)
   int height;
   int bitsPerPixel;  // directory field
   Bytes data;
 };
 
-Bytes buildContainer(const std::vector<EntrySpec>& entries, std::uint16_t type = 1) {
+Bytes buildContainer(const std::vector<EntryLayout>& entries, std::uint16_t type = 1) {
   Bytes out;
   put16(out, 0);
   put16(out, type);
   put16(out, static_cast<std::uint32_t>(entries.size()));
   std::size_t offset = 6 + 16 * entries.size();
-  for (const EntrySpec& entry : entries) {
+  for (const EntryLayout& entry : entries) {
     out.push_back(static_cast<std::uint8_t>(entry.width & 0xFF));
     out.push_back(static_cast<std::uint8_t>(entry.height & 0xFF));
     out.push_back(0);
@@ -143,7 +143,7 @@ Bytes buildContainer(const std::vector<EntrySpec>& entries, std::uint16_t type =
     put32(out, static_cast<std::uint32_t>(offset));
     offset += entry.data.size();
   }
-  for (const EntrySpec& entry : entries) out.insert(out.end(), entry.data.begin(), entry.data.end());
+  for (const EntryLayout& entry : entries) out.insert(out.end(), entry.data.begin(), entry.data.end());
   return out;
 }
 
@@ -233,7 +233,7 @@ TEST(IconReader, SixteenAtFourAndEightBitsAndThirtyTwoAtThirtyTwoGivesTheSixteen
 
 struct ChoiceCase {
   const char* what;
-  std::vector<EntrySpec> entries;
+  std::vector<EntryLayout> entries;
   Rgb chosen;
   int size;
 };
