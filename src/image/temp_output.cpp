@@ -82,11 +82,12 @@ std::unique_ptr<TempOutput> TempOutput::create(const std::string& targetPath, Op
   }
   if (name.empty() || name == "." || name == "..") return fail(OpenError::CannotCreate);
 
-  // A write-protected file stays protected: it could not be opened for
-  // writing, so it is not replaced either.
+  // What could not be opened for writing is not replaced either: a folder
+  // of that name, or a write-protected file (judged with the effective ids,
+  // as open would).
   struct stat existing {};
-  if (::stat(targetPath.c_str(), &existing) == 0 && !S_ISDIR(existing.st_mode) &&
-      ::access(targetPath.c_str(), W_OK) != 0) {
+  if (::stat(targetPath.c_str(), &existing) == 0 &&
+      (S_ISDIR(existing.st_mode) || ::faccessat(AT_FDCWD, targetPath.c_str(), W_OK, AT_EACCESS) != 0)) {
     return fail(OpenError::CannotCreate);
   }
 

@@ -30,8 +30,8 @@ class TempOutput {
   enum class Kind { Auto, Named };
 
   // Makes the temporary file beside `targetPath`. Null on failure; `error`
-  // says why: CannotCreate also for an existing target that this process
-  // may not write. Nothing is created when this fails.
+  // says why: CannotCreate also when the target is a folder or a file this
+  // process may not write. Nothing is created when this fails.
   static std::unique_ptr<TempOutput> create(const std::string& targetPath, OpenError* error = nullptr,
                                             Kind kind = Kind::Auto);
 
