@@ -17,10 +17,16 @@ constexpr float kRightNoise = 3.0f;
 // end, but the loop is bounded so that no chance can hold the window.
 constexpr int kMaxPredictionSteps = 1000000;
 
-int centredBatY(const ScreenFrame& frame) { return frame.y + (frame.height - kBatHeight) / 2; }
-int centredBallY(const ScreenFrame& frame) { return frame.y + (frame.height - kBallSize) / 2; }
+int centredBatY(const ScreenFrame& frame) {
+  return frame.y + (frame.height - kBatHeight) / 2;
+}
+int centredBallY(const ScreenFrame& frame) {
+  return frame.y + (frame.height - kBallSize) / 2;
+}
 
-bool outOfTop(float y, float vy, const ScreenFrame& frame) { return y <= frame.y && vy < 0; }
+bool outOfTop(float y, float vy, const ScreenFrame& frame) {
+  return y <= frame.y && vy < 0;
+}
 bool outOfBottom(float y, float vy, const ScreenFrame& frame) {
   return y >= frame.y + frame.height - kBallSize && vy > 0;
 }
@@ -104,7 +110,8 @@ float predictBallY(const BallGameState& state, const ScreenFrame& frame, RandomS
     px += state.dirX * state.speed;
     py += pvy * state.speed;
     if (outOfTop(py, pvy, frame) || outOfBottom(py, pvy, frame)) {
-      const int d = nearestInt(std::fabs(py - static_cast<float>(by)) + std::fabs(px - static_cast<float>(bx)));
+      const int d =
+          nearestInt(std::fabs(py - static_cast<float>(by)) + std::fabs(px - static_cast<float>(bx)));
       pvy = -pvy;
       px += noiseAfter(d, noise, random);
       bx = nearestInt(px);
@@ -122,7 +129,8 @@ float waitingPosition(const ScreenFrame& frame, RandomSource& random) {
 }
 
 bool leftBatHits(const BallGameState& s, const ScreenFrame& frame) {
-  return s.ballX <= static_cast<float>(frame.x + kBatWidth) && s.leftY + 8 < s.ballY && s.ballY < s.leftY + 119;
+  return s.ballX <= static_cast<float>(frame.x + kBatWidth) && s.leftY + 8 < s.ballY &&
+         s.ballY < s.leftY + 119;
 }
 
 bool rightBatHits(const BallGameState& s, const ScreenFrame& frame) {

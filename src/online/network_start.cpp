@@ -5,8 +5,12 @@
 
 namespace pixmoor::online {
 
-bool StartNetwork() { return curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; }
+bool StartNetwork() {
+  return curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+}
 
-void StopNetwork() { curl_global_cleanup(); }
+void StopNetwork() {
+  curl_global_cleanup();
+}
 
 }  // namespace pixmoor::online

@@ -14,10 +14,18 @@ std::string join(std::string_view site, std::string_view path) {
 
 }  // namespace
 
-std::string VersionFileAddress(std::string_view site) { return join(site, kVersionFilePath); }
-std::string DownloadPageAddress(std::string_view site) { return join(site, kDownloadPagePath); }
-std::string DonationPageAddress(std::string_view site) { return join(site, kDonationPagePath); }
-std::string SiteAddress(std::string_view site) { return std::string(site); }
+std::string VersionFileAddress(std::string_view site) {
+  return join(site, kVersionFilePath);
+}
+std::string DownloadPageAddress(std::string_view site) {
+  return join(site, kDownloadPagePath);
+}
+std::string DonationPageAddress(std::string_view site) {
+  return join(site, kDonationPagePath);
+}
+std::string SiteAddress(std::string_view site) {
+  return std::string(site);
+}
 
 void OpenWebPage(const std::string& address, PageOpener& opener) {
   // Nothing is shown when the desktop refuses the address.

@@ -1,11 +1,11 @@
+#include "game/ball_game_rules.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
 #include <functional>
 #include <vector>
-
-#include "game/ball_game_rules.h"
 
 namespace pixmoor::game {
 namespace {
@@ -390,10 +390,9 @@ TEST(BallGameRulesTest, BatsStepEightPixelsOutsideTheirStillZones) {
   // Left still zone: target + 4 within [leftY + 48, leftY + 80];
   // right: within [rightY + 24, rightY + 104]. Both bats at 476.
   const Row rows[] = {
-      {519.9f, -8, 0},  // 523.9 < 524
-      {520.0f, 0, 0},   {552.0f, 0, 0},   {552.1f, 8, 0},
-      {495.9f, -8, -8},  // 499.9 < 500
-      {496.0f, -8, 0},  {576.0f, 8, 0},   {576.1f, 8, 8},
+      {519.9f, -8, 0},                                                    // 523.9 < 524
+      {520.0f, 0, 0},  {552.0f, 0, 0}, {552.1f, 8, 0}, {495.9f, -8, -8},  // 499.9 < 500
+      {496.0f, -8, 0}, {576.0f, 8, 0}, {576.1f, 8, 8},
   };
   for (const Row& row : rows) {
     ScriptedRandom random = middle();

@@ -1,9 +1,10 @@
+#include "game/label_turn.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstring>
 
-#include "game/label_turn.h"
 #include "image/raster.h"
 
 namespace pixmoor::game {
@@ -20,7 +21,8 @@ Bgr labelColour(int x, int y) {
 
 // Top-down pixel access written against the raw storage: bottom-up rows.
 Bgr pixelAt(const image::Raster& r, int x, int y) {
-  const std::uint8_t* p = r.data() + static_cast<std::size_t>(r.stride) * static_cast<std::size_t>(r.height - 1 - y) +
+  const std::uint8_t* p = r.data() +
+                          static_cast<std::size_t>(r.stride) * static_cast<std::size_t>(r.height - 1 - y) +
                           static_cast<std::size_t>(x) * static_cast<std::size_t>(r.depth / 8);
   return {p[0], p[1], p[2]};
 }
@@ -29,7 +31,8 @@ std::unique_ptr<image::Raster> makeLabel(int depth) {
   auto label = image::makeRaster(kLabelWidth, kLabelHeight, depth);
   for (int y = 0; y < kLabelHeight; ++y) {
     for (int x = 0; x < kLabelWidth; ++x) {
-      std::uint8_t* p = label->data() + static_cast<std::size_t>(label->stride) * static_cast<std::size_t>(23 - y) +
+      std::uint8_t* p = label->data() +
+                        static_cast<std::size_t>(label->stride) * static_cast<std::size_t>(23 - y) +
                         static_cast<std::size_t>(x) * static_cast<std::size_t>(depth / 8);
       const Bgr c = labelColour(x, y);
       p[0] = c.b;

@@ -124,7 +124,8 @@ TEST_F(CheckForUpdateTest, EveryOtherTextIsOfferedAsItCame) {
 TEST_F(CheckForUpdateTest, NotFoundPageIsShownWholeAsTheVersion) {
   const std::string page =
       "<!DOCTYPE HTML PUBLIC \"-//IETF//DTD HTML 2.0//EN\">\n<html><head>\n<title>404 Not Found</title>\n"
-      "</head><body>\n<h1>Not Found</h1>\n<p>The requested URL was not found on this server.</p>\n</body></html>\n";
+      "</head><body>\n<h1>Not Found</h1>\n<p>The requested URL was not found on this "
+      "server.</p>\n</body></html>\n";
   server_.answer("/downloads/pixmoor2.txt", httpResponse("404 Not Found", page, "text/html"));
   FakeWindow window(true);
   EXPECT_EQ(check(window), UpdateOutcome::Accepted);
@@ -169,9 +170,10 @@ TEST_F(CheckForUpdateTest, NoNetworkAtStartUpSaysSoAndAsksNothing) {
     FakeWindow window(true);
     EXPECT_EQ(check(window, language, /*network=*/false), UpdateOutcome::NoNetwork);
     ASSERT_EQ(window.calls.size(), 1u);
-    EXPECT_EQ(window.calls[0], std::string("status:") + (language == std::string("UK")
-                                                             ? "No internet connection is available."
-                                                             : "Aucune connexion internet n'est disponible."));
+    EXPECT_EQ(window.calls[0],
+              std::string("status:") + (language == std::string("UK")
+                                            ? "No internet connection is available."
+                                            : "Aucune connexion internet n'est disponible."));
   }
   EXPECT_EQ(server_.requestCount(), 0u);
 }

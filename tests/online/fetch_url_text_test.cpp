@@ -54,7 +54,8 @@ TEST_F(FetchUrlTextTest, AnEmptyBodyIsTheEmptyText) {
 }
 
 TEST_F(FetchUrlTextTest, AnswersTheBodyOfAnErrorStatus) {
-  const std::string page = "<html><head><title>404 Not Found</title></head>\n<body>No such file</body></html>\n";
+  const std::string page =
+      "<html><head><title>404 Not Found</title></head>\n<body>No such file</body></html>\n";
   server_.answer("/missing", httpResponse("404 Not Found", page, "text/html"));
   EXPECT_EQ(FetchUrlText(server_.url("/missing")), page);
 
@@ -73,7 +74,8 @@ TEST_F(FetchUrlTextTest, ReadsChunkedAndCloseDelimitedBodies) {
 }
 
 TEST_F(FetchUrlTextTest, FollowsARedirect) {
-  server_.answer("/old", "HTTP/1.1 302 Found\r\nLocation: /new\r\nContent-Length: 5\r\nConnection: close\r\n\r\nmoved");
+  server_.answer(
+      "/old", "HTTP/1.1 302 Found\r\nLocation: /new\r\nContent-Length: 5\r\nConnection: close\r\n\r\nmoved");
   server_.answer("/new", httpResponse("200 OK", "1.6.0"));
   EXPECT_EQ(FetchUrlText(server_.url("/old")), "1.6.0");
 }
@@ -132,14 +134,15 @@ TEST_F(FetchUrlTextTest, RefusedConnectionGivesTheEmptyText) {
 }
 
 TEST_F(FetchUrlTextTest, UnusableAddressesGiveTheEmptyText) {
-  for (const char* address : {"", "not an address", "file:///etc/hostname", "ftp://127.0.0.1/x",
-                              "http://", "http://name.invalid/downloads/pixmoor2.txt"}) {
+  for (const char* address : {"", "not an address", "file:///etc/hostname", "ftp://127.0.0.1/x", "http://",
+                              "http://name.invalid/downloads/pixmoor2.txt"}) {
     EXPECT_EQ(FetchUrlText(address, shortTimeouts()), "") << address;
   }
 }
 
 TEST_F(FetchUrlTextTest, RedirectToAnotherProtocolIsRefused) {
-  server_.answer("/away", "HTTP/1.1 302 Found\r\nLocation: file:///etc/hostname\r\nContent-Length: 0\r\n\r\n");
+  server_.answer("/away",
+                 "HTTP/1.1 302 Found\r\nLocation: file:///etc/hostname\r\nContent-Length: 0\r\n\r\n");
   EXPECT_EQ(FetchUrlText(server_.url("/away"), shortTimeouts()), "");
 }
 

@@ -1,9 +1,9 @@
+#include "online/web_pages.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
-
-#include "online/web_pages.h"
 
 namespace pixmoor::online {
 namespace {
