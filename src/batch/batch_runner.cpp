@@ -1,5 +1,7 @@
 #include "batch/batch_runner.h"
 
+#include <algorithm>
+
 #include "batch/intake.h"
 
 namespace pixmoor::batch {
@@ -47,6 +49,7 @@ void BatchRunner::startBatch() {
   {
     const std::lock_guard lock(failuresMutex_);
     failures_.clear();
+    failureIndices_.clear();
   }
   batchTotal_.store(static_cast<std::int32_t>(job_.size()));
   busy_.store(1);
@@ -101,9 +104,12 @@ void BatchRunner::publishOutputPath(const std::string& path) {
   currentOutputPath_.swap(copy);
 }
 
-void BatchRunner::recordFailure(const std::string& path, FailureReason reason) {
+void BatchRunner::recordFailure(std::size_t index, FailureReason reason) {
   const std::lock_guard lock(failuresMutex_);
-  failures_.push_back({path, reason});
+  const auto at = std::upper_bound(failureIndices_.begin(), failureIndices_.end(), index);
+  const auto offset = at - failureIndices_.begin();
+  failureIndices_.insert(at, index);
+  failures_.insert(failures_.begin() + offset, PictureFailure{job_[index], reason});
 }
 
 void BatchRunner::joinThreads() {

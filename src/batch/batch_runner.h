@@ -95,7 +95,8 @@ class BatchRunner {
   void runProgress();
   void joinThreads();
   void publishOutputPath(const std::string& path);
-  void recordFailure(const std::string& path, FailureReason reason);
+  // Keeps the failures in list order, whichever thread finishes first.
+  void recordFailure(std::size_t index, FailureReason reason);
 
   BatchView& view_;
   SharedSettings& settings_;
@@ -117,6 +118,7 @@ class BatchRunner {
 
   mutable std::mutex failuresMutex_;
   std::vector<PictureFailure> failures_;
+  std::vector<std::size_t> failureIndices_;  // position in job_ of each failure
 
   std::mutex stateMutex_;            // orders Stop against the worker's end
   std::condition_variable wake_;     // ends the progress loop's waits early

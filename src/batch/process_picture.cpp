@@ -36,11 +36,12 @@ class WorkingPictureGuard {
 
 }  // namespace
 
-PictureOutcome processPicture(image::ImageStore& store, const std::string& sourcePath,
-                              const settings::Settings& settings, const OutputPathSink& publishOutputPath,
-                              const image::CancelFlag* cancel) {
+PreparedPicture preparePicture(image::ImageStore& store, const std::string& sourcePath,
+                               const settings::Settings& settings, const OutputPathSink& publishOutputPath,
+                               const image::CancelFlag* cancel) {
   const WorkingPictureGuard guard(store);
-  PictureOutcome outcome;
+  PreparedPicture prepared;
+  PictureOutcome& outcome = prepared.outcome;
 
   image::LoadStatus loadStatus = image::LoadStatus::Unreadable;
   const bool loaded = store.loadFromFile(kWorkingPicture, sourcePath, &loadStatus) != 0;
@@ -53,17 +54,17 @@ PictureOutcome processPicture(image::ImageStore& store, const std::string& sourc
 
   if (!loaded) {
     outcome.reason = loadFailure(loadStatus);
-    return outcome;
+    return prepared;
   }
   if (image::cancelled(cancel)) {
     outcome.reason = FailureReason::stopped;
-    return outcome;
+    return prepared;
   }
 
   const TargetSize target = targetSize(width, height, settings);
   if (!target.writesPicture()) {
     outcome.reason = FailureReason::noSize;
-    return outcome;
+    return prepared;
   }
 
   std::uint32_t encoder = 0;
@@ -76,18 +77,45 @@ PictureOutcome processPicture(image::ImageStore& store, const std::string& sourc
     quality = kPngQuality;
   } else {
     outcome.reason = FailureReason::noOutputFormat;
-    return outcome;
+    return prepared;
   }
 
   if (target.width != width || target.height != height) {
     if (store.resample(kWorkingPicture, target.width, target.height, image::ResampleMode::Smooth, cancel) == 0) {
       outcome.reason = image::cancelled(cancel) ? FailureReason::stopped : FailureReason::resampleFailed;
-      return outcome;
+      return prepared;
     }
   }
 
-  const image::SaveStatus saved = store.save(kWorkingPicture, outcome.outputPath, encoder, quality, -1, cancel);
-  if (saved != image::SaveStatus::Saved) outcome.reason = saveFailure(saved);
+  // The pixels leave the store (the guard then releases picture 55), so the
+  // save can run while the store already reads the next picture.
+  const image::ImageRecord* record = store.record(kWorkingPicture);
+  image::Raster* raster = store.raster(kWorkingPicture);
+  if (record == nullptr || raster == nullptr || record->isIcon || raster->data() == nullptr) {
+    outcome.reason = FailureReason::writeFailed;  // nothing the encoders take
+    return prepared;
+  }
+  prepared.sourceDepth = record->sourceDepth;
+  prepared.raster = std::make_unique<image::Raster>(std::move(*raster));
+  prepared.encoder = encoder;
+  prepared.quality = quality;
+  return prepared;
+}
+
+FailureReason writePreparedPicture(const PreparedPicture& picture, const image::CancelFlag* cancel) {
+  if (!picture.outcome.written()) return picture.outcome.reason;
+  if (picture.raster == nullptr) return FailureReason::writeFailed;
+  const image::SaveStatus saved = image::saveRaster(*picture.raster, picture.sourceDepth, picture.outcome.outputPath,
+                                                    picture.encoder, picture.quality, -1, cancel);
+  return saved == image::SaveStatus::Saved ? FailureReason::none : saveFailure(saved);
+}
+
+PictureOutcome processPicture(image::ImageStore& store, const std::string& sourcePath,
+                              const settings::Settings& settings, const OutputPathSink& publishOutputPath,
+                              const image::CancelFlag* cancel) {
+  const PreparedPicture prepared = preparePicture(store, sourcePath, settings, publishOutputPath, cancel);
+  PictureOutcome outcome = prepared.outcome;
+  outcome.reason = writePreparedPicture(prepared, cancel);
   return outcome;
 }
 

@@ -10,7 +10,9 @@
 // raised the picture is abandoned without output and reported as stopped.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "batch/picture_outcome.h"
@@ -31,5 +33,26 @@ using OutputPathSink = std::function<void(const std::string&)>;
 PictureOutcome processPicture(image::ImageStore& store, const std::string& sourcePath,
                               const settings::Settings& settings, const OutputPathSink& publishOutputPath,
                               const image::CancelFlag* cancel = nullptr);
+
+// The same pipeline in two halves, so that the batch can write one picture
+// while it reads the next. preparePicture does everything up to the save
+// and hands over the resampled raster (picture 55 is released either way);
+// writePreparedPicture saves it and may run on another thread.
+// processPicture is exactly preparePicture followed by writePreparedPicture.
+struct PreparedPicture {
+  PictureOutcome outcome;  // reason none: `raster` is ready to be written
+  std::unique_ptr<image::Raster> raster;
+  int sourceDepth = 0;
+  std::uint32_t encoder = 0;
+  int quality = 0;
+};
+
+PreparedPicture preparePicture(image::ImageStore& store, const std::string& sourcePath,
+                               const settings::Settings& settings, const OutputPathSink& publishOutputPath,
+                               const image::CancelFlag* cancel = nullptr);
+
+// Saves a prepared picture to its output path; answers the reason (none
+// when written). A picture that was not ready answers its own reason.
+FailureReason writePreparedPicture(const PreparedPicture& picture, const image::CancelFlag* cancel = nullptr);
 
 }  // namespace pixmoor::batch

@@ -209,6 +209,58 @@ TEST_F(BatchWorker, SecondDropAfterCompletionStartsANewBatch) {
   EXPECT_EQ(statuses.back(), kFrenchDone + "1" + kFrenchDoneEnd);
 }
 
+// A later picture that reads what an earlier one wrote sees it whole and in
+// its new form, exactly as one picture after another would.
+TEST_F(BatchWorker, LaterPictureReadsWhatAnEarlierOneWrote) {
+  ASSERT_TRUE(writePicture(path("a.jpg"), 400, 300, image::kJpegEncoder, 240));
+  ASSERT_TRUE(writePicture(path("prefix_a.jpg"), 300, 400, image::kJpegEncoder, 10));
+  ASSERT_TRUE(writePicture(path("b.png"), 400, 300, image::kPngEncoder, 10));
+  ASSERT_TRUE(writePicture(path("b.jpg"), 300, 400, image::kJpegEncoder, 240));
+  auto runner = makeRunner();
+  settings::Settings s = relative(200, 100);
+  ASSERT_EQ(runner->handleDrop({path("a.jpg"), path("prefix_a.jpg")}, s), DropResult::started);
+  runner->waitUntilIdle();
+  auto facts = readPicture(path("prefix_prefix_a.jpg"));
+  ASSERT_TRUE(facts);
+  EXPECT_EQ(facts->width, 200);
+  EXPECT_EQ(facts->height, 150);
+  EXPECT_GT(facts->meanBlue, 200);
+
+  // Empty prefix: b.png replaces b.jpg, whose own turn then reads the new b.jpg.
+  s = relative(200, 100, "0");
+  ASSERT_EQ(runner->handleDrop({path("b.png"), path("b.jpg")}, s), DropResult::started);
+  runner->waitUntilIdle();
+  facts = readPicture(path("b.jpg"));
+  ASSERT_TRUE(facts);
+  EXPECT_EQ(facts->width, 200);
+  EXPECT_EQ(facts->height, 150);
+  EXPECT_LT(facts->meanBlue, 40);
+  EXPECT_TRUE(runner->failures().empty());
+}
+
+TEST_F(BatchWorker, FailuresAreListedInListOrder) {
+  std::vector<std::string> drop;
+  for (int i = 0; i < 6; ++i) {
+    const std::string good = path("good" + std::to_string(i) + ".png");
+    ASSERT_TRUE(writePicture(good, 300, 200, image::kPngEncoder));
+    drop.push_back(good);
+    drop.push_back(path("missing" + std::to_string(i) + ".jpg"));
+  }
+  // The output of good3 cannot be written: its name is taken by a folder.
+  std::filesystem::create_directory(path("prefix_good3.jpg"));
+  auto runner = makeRunner();
+  settings::Settings s = relative(100, 100);
+  ASSERT_EQ(runner->handleDrop(drop, s), DropResult::started);
+  runner->waitUntilIdle();
+  std::vector<PictureFailure> expected;
+  for (int i = 0; i < 6; ++i) {
+    if (i == 3) expected.push_back({path("good3.png"), FailureReason::writeFailed});
+    expected.push_back({path("missing" + std::to_string(i) + ".jpg"), FailureReason::unreadable});
+  }
+  EXPECT_EQ(runner->failures(), expected);
+  EXPECT_EQ(view_.lastStatus(), kFrenchDone + "12" + kFrenchDoneEnd);
+}
+
 // Large pictures, so that Stop lands while the batch is under way.
 class BatchStop : public BatchWorker {
  protected:
