@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <utility>
 
 namespace pixmoor::image {
@@ -89,6 +88,14 @@ std::optional<PaletteQuantizer> PaletteQuantizer::learn(const std::uint8_t* bgra
     net[static_cast<std::size_t>(i)] = Neuron{i < 16 ? 16.0 * i : 255.0, v, v, v};
   }
 
+  // The bias that shares the samples out among the neurons moves by about
+  // 1/n of a level per sample. With two neurons that is half a level, which
+  // soon outweighs any colour distance: one neuron then wins every sample and
+  // a black-on-white picture came out grey or white (half of the pictures we
+  // tried). A quarter of that step keeps both neurons in play; larger
+  // networks keep the published rate.
+  const double biasScale = n == 2 ? 0.25 : 1.0;
+
   const SamplingPlan plan = samplingPlan(pixelCount);
   const std::size_t samples = plan.samples;
   const std::size_t delta = plan.delta;
@@ -133,10 +140,10 @@ std::optional<PaletteQuantizer> PaletteQuantizer::learn(const std::uint8_t* bgra
       }
       const double betaFreq = freq[static_cast<std::size_t>(k)] * kBeta;
       freq[static_cast<std::size_t>(k)] -= betaFreq;
-      bias[static_cast<std::size_t>(k)] += betaFreq * kGamma;
+      bias[static_cast<std::size_t>(k)] += betaFreq * kGamma * biasScale;
     }
     freq[static_cast<std::size_t>(bestPosition)] += kBeta;
-    bias[static_cast<std::size_t>(bestPosition)] -= kBeta * kGamma;
+    bias[static_cast<std::size_t>(bestPosition)] -= kBeta * kGamma * biasScale;
 
     const int winner = bestBiasPosition;
     {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <random>
 #include <vector>
 
 namespace pixmoor::image {
@@ -238,6 +239,50 @@ TEST(PaletteQuantizer, TinyPicturesWork) {
     const auto& p = q->palette()[static_cast<std::size_t>(q->indexOf(20, 140, 220, 255))];
     EXPECT_LE(channelDistance(p, {20, 140, 220, 255}), 40) << count;
   }
+}
+
+}  // namespace
+}  // namespace pixmoor::image
+
+namespace pixmoor::image {
+namespace {
+
+// Black rectangles on white, as a scanned 1-bit drawing holds them: the
+// two-entry palette must keep one dark and one light entry, so that the
+// drawing survives. (With the bias at its full rate one neuron took every
+// sample and many of these pictures came out blank.)
+TEST(PaletteQuantizer, TwoEntriesKeepBlackAndWhiteApart) {
+  std::mt19937 random(7);
+  int checked = 0;
+  for (int picture = 0; picture < 40; ++picture) {
+    const int w = 50 + static_cast<int>(random() % 400);
+    const int h = 50 + static_cast<int>(random() % 400);
+    std::vector<std::uint8_t> pixels(static_cast<std::size_t>(w) * h * 4, 255);
+    std::size_t black = 0;
+    const int rectangles = 1 + static_cast<int>(random() % 6);
+    for (int r = 0; r < rectangles; ++r) {
+      const int x0 = static_cast<int>(random() % w), y0 = static_cast<int>(random() % h);
+      const int x1 = x0 + static_cast<int>(random() % (w - x0)), y1 = y0 + static_cast<int>(random() % (h - y0));
+      for (int y = y0; y <= y1; ++y) {
+        for (int x = x0; x <= x1; ++x) {
+          std::uint8_t* p = &pixels[(static_cast<std::size_t>(y) * w + x) * 4];
+          black += p[0] != 0;
+          p[0] = p[1] = p[2] = 0;
+        }
+      }
+    }
+    // Learning samples one pixel in several hundred: a handful of black
+    // pixels may be missed by every sample, which no palette rule can help.
+    if (black * 100 < static_cast<std::size_t>(w) * h) continue;
+    ++checked;
+    const auto q = PaletteQuantizer::learn(pixels.data(), static_cast<std::size_t>(w) * h, 2);
+    ASSERT_TRUE(q);
+    const PaletteColour dark = q->palette()[static_cast<std::size_t>(q->indexOf(0, 0, 0, 255))];
+    const PaletteColour light = q->palette()[static_cast<std::size_t>(q->indexOf(255, 255, 255, 255))];
+    EXPECT_LT(dark.green, 64) << "picture " << picture << " " << w << "x" << h;
+    EXPECT_GT(light.green, 192) << "picture " << picture << " " << w << "x" << h;
+  }
+  EXPECT_GT(checked, 30);
 }
 
 }  // namespace
