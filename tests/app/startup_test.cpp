@@ -32,11 +32,16 @@ class RecordingSteps : public StartupSteps {
   void createMainWindow() override { log += "window "; }
   void applyModeLayout() override { log += "layout "; }
   void showSettingsSummary() override { log += "summary "; }
-  void runEventLoop() override { log += "loop "; }
+  void runEventLoop() override {
+    log += "loop ";
+    if (state != nullptr) state->endAtOnce = endAtOnceInLoop;
+  }
   void fadeOutMainWindow() override { log += "fade "; }
   void endProgram() override { log += "end"; }
 
   std::string log;
+  AppState* state = nullptr;
+  bool endAtOnceInLoop = false;  // what a language change inside the loop leaves
   std::string instanceName;
   std::string language;
 
@@ -60,6 +65,17 @@ TEST(Startup, RunsEveryStepInOrderAndCreatesTheSettingsFileInTheWorkingFolder) {
   EXPECT_FALSE(state.soundAvailable);
   EXPECT_EQ(steps.language, "FR");
   EXPECT_EQ(readBytes(state.settingsPath).substr(0, 10), "[DEFAUT]\r\n");
+}
+
+TEST(Startup, LanguageChangeEndsWithoutFadeOut) {
+  TempFolder folder;
+  RecordingSteps steps(folder.path().string(), InstanceOutcome::First);
+  AppState state;
+  steps.state = &state;
+  steps.endAtOnceInLoop = true;
+  settings::Settings s;
+  EXPECT_EQ(runStartup(state, s, steps), 0);
+  EXPECT_EQ(steps.log, "runtime folder network fonts sound icons instance desktop texts window layout summary loop end");
 }
 
 TEST(Startup, SecondCopyEndsRightAfterTheInstanceCheck) {
