@@ -209,8 +209,11 @@ TEST_F(BallGameWindowTest, QuestionNoResumesAndYesEnds) {
       EXPECT_EQ(visibleGameWindows().size(), 4u);
     }
     if (seen.size() == 80 || seen.size() == 120) {
-      postLeftClick(scoreWindow, Qt::RightButton);  // not a question
-      postLeftClick(scoreWindow);
+      // On the picture, as the user clicks: the image control passes it on.
+      QLabel* picture = scoreWindow->findChild<QLabel*>();
+      ASSERT_NE(picture, nullptr);
+      postLeftClick(picture, Qt::RightButton);  // not a question
+      postLeftClick(picture);
     }
   };
   question.whileAsking = [&] {
