@@ -19,8 +19,9 @@ QApplication& application() {
   static int argc = 1;
   static char name[] = "input-box-test";
   static char* argv[] = {name, nullptr};
-  static QApplication app(argc, argv);
-  return app;
+  // Never destroyed: Qt's own statics go first at exit.
+  static QApplication* app = new QApplication(argc, argv);
+  return *app;
 }
 
 TEST(InputBox, Layout) {
