@@ -44,10 +44,13 @@ TEST(SecondCopy, EndsSilentlyWithZero) {
   ASSERT_GT(first, 0);
   // The first copy holds the lock once it has read its settings file.
   const auto settingsFile = folder.path() / "pref.qvl";
-  for (int i = 0; i < 500 && !std::filesystem::exists(settingsFile); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  ASSERT_TRUE(std::filesystem::exists(settingsFile));
+  auto written = [&] {
+    std::error_code error;
+    return std::filesystem::file_size(settingsFile, error) > 0 && !error;
+  };
+  for (int i = 0; i < 500 && !written(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_TRUE(written());
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // let the first copy finish its start-up
   const auto before = pixmoor::testing::readBytes(settingsFile.string());
 
   const pid_t second = startProgram(folder.path());
