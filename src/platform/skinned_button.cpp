@@ -5,13 +5,24 @@
 
 namespace pixmoor::platform {
 
-SkinnedButton::SkinnedButton(QWidget* parent) : QPushButton(parent), drawnFont_(font()) {
+namespace {
+
+// The faces keep every property of the font they were drawn with; a painter
+// would otherwise fill unset ones from the button's current font.
+QFont frozen(QFont font) {
+  font.setResolveMask(QFont::AllPropertiesResolved);
+  return font;
+}
+
+}  // namespace
+
+SkinnedButton::SkinnedButton(QWidget* parent) : QPushButton(parent), drawnFont_(frozen(font())) {
   setFlat(true);
 }
 
 void SkinnedButton::setCaption(const std::string& text) {
   setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
-  drawnFont_ = font();
+  drawnFont_ = frozen(font());
   update();
 }
 
@@ -19,7 +30,7 @@ std::string SkinnedButton::caption() const { return text().toStdString(); }
 
 void SkinnedButton::resizeEvent(QResizeEvent* event) {
   QPushButton::resizeEvent(event);
-  drawnFont_ = font();
+  drawnFont_ = frozen(font());
 }
 
 void SkinnedButton::paintEvent(QPaintEvent*) {

@@ -41,6 +41,27 @@ TEST(SkinnedButton, FontShowsOnlyAfterASizeOrCaptionChange) {
   EXPECT_EQ(button.caption(), "Again");
 }
 
+TEST(SkinnedButton, FontChangeAloneLeavesTheFaceAsDrawn) {
+  application();
+  SkinnedButton button;
+  button.resize(120, 30);
+  button.show();
+  button.setFont(QFont("Microsoft Sans Serif", 7));
+  button.setCaption("Mode Libre");
+  QImage before(120, 30, QImage::Format_RGB32);
+  button.render(&before);
+  QFont heavy("Arial black", 10);
+  heavy.setWeight(QFont::Black);
+  button.setFont(heavy);
+  QImage after(120, 30, QImage::Format_RGB32);
+  button.render(&after);
+  EXPECT_EQ(before, after);
+  button.resize(120, 20);  // now the heavy font is drawn
+  QImage redrawn(120, 20, QImage::Format_RGB32);
+  button.render(&redrawn);
+  EXPECT_NE(redrawn, before.copy(0, 0, 120, 20));
+}
+
 TEST(SkinnedButton, FaceColours) {
   application();
   SkinnedButton button;
