@@ -63,7 +63,7 @@ inline const std::uint8_t* pixelAt(const Raster& raster, int x, int y) {
 
 // ---- JPEG files made with libjpeg ----
 
-struct JpegSpec {
+struct JpegRecipe {
   int width = 0;
   int height = 0;
   int components = 3;                  // 1 grey, 3 RGB, 4 CMYK
@@ -74,7 +74,7 @@ struct JpegSpec {
   Bytes samples;            // top-down rows of width * components samples
 };
 
-inline Bytes makeJpeg(const JpegSpec& spec) {
+inline Bytes makeJpeg(const JpegRecipe& recipe) {
   jpeg_compress_struct cinfo{};
   jpeg_error_mgr error{};
   cinfo.err = jpeg_std_error(&error);
@@ -82,21 +82,21 @@ inline Bytes makeJpeg(const JpegSpec& spec) {
   unsigned char* buffer = nullptr;
   unsigned long size = 0;
   jpeg_mem_dest(&cinfo, &buffer, &size);
-  cinfo.image_width = static_cast<JDIMENSION>(spec.width);
-  cinfo.image_height = static_cast<JDIMENSION>(spec.height);
-  cinfo.input_components = spec.components;
-  cinfo.in_color_space = spec.components == 1 ? JCS_GRAYSCALE : spec.components == 4 ? JCS_CMYK : JCS_RGB;
+  cinfo.image_width = static_cast<JDIMENSION>(recipe.width);
+  cinfo.image_height = static_cast<JDIMENSION>(recipe.height);
+  cinfo.input_components = recipe.components;
+  cinfo.in_color_space = recipe.components == 1 ? JCS_GRAYSCALE : recipe.components == 4 ? JCS_CMYK : JCS_RGB;
   jpeg_set_defaults(&cinfo);
-  if (spec.stored != JCS_UNKNOWN) jpeg_set_colorspace(&cinfo, spec.stored);
-  if (spec.components == 4) cinfo.write_Adobe_marker = spec.adobeMarker ? TRUE : FALSE;
-  jpeg_set_quality(&cinfo, spec.quality, TRUE);
+  if (recipe.stored != JCS_UNKNOWN) jpeg_set_colorspace(&cinfo, recipe.stored);
+  if (recipe.components == 4) cinfo.write_Adobe_marker = recipe.adobeMarker ? TRUE : FALSE;
+  jpeg_set_quality(&cinfo, recipe.quality, TRUE);
   jpeg_start_compress(&cinfo, TRUE);
-  if (!spec.app1.empty()) {
-    jpeg_write_marker(&cinfo, JPEG_APP0 + 1, spec.app1.data(), static_cast<unsigned>(spec.app1.size()));
+  if (!recipe.app1.empty()) {
+    jpeg_write_marker(&cinfo, JPEG_APP0 + 1, recipe.app1.data(), static_cast<unsigned>(recipe.app1.size()));
   }
-  const std::size_t rowBytes = static_cast<std::size_t>(spec.width) * static_cast<std::size_t>(spec.components);
+  const std::size_t rowBytes = static_cast<std::size_t>(recipe.width) * static_cast<std::size_t>(recipe.components);
   while (cinfo.next_scanline < cinfo.image_height) {
-    auto* row = const_cast<JSAMPLE*>(spec.samples.data() + rowBytes * cinfo.next_scanline);
+    auto* row = const_cast<JSAMPLE*>(recipe.samples.data() + rowBytes * cinfo.next_scanline);
     jpeg_write_scanlines(&cinfo, &row, 1);
   }
   jpeg_finish_compress(&cinfo);
@@ -150,7 +150,7 @@ inline Bytes exifWithOrientation(int orientation, bool bigEndian, int padEntries
 
 // ---- PNG files made with libpng ----
 
-struct PngSpec {
+struct PngRecipe {
   int width = 0;
   int height = 0;
   int colourType = PNG_COLOR_TYPE_RGB;
@@ -170,7 +170,7 @@ inline void appendPng(png_structp png, png_bytep data, std::size_t length) {
 
 inline void flushNothing(png_structp) {}
 
-inline Bytes makePng(const PngSpec& spec) {
+inline Bytes makePng(const PngRecipe& recipe) {
   Bytes out;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png_create_info_struct(png);
@@ -179,20 +179,20 @@ inline Bytes makePng(const PngSpec& spec) {
     return {};
   }
   png_set_write_fn(png, &out, appendPng, flushNothing);
-  png_set_IHDR(png, info, static_cast<png_uint_32>(spec.width), static_cast<png_uint_32>(spec.height), spec.bitDepth,
-               spec.colourType, spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+  png_set_IHDR(png, info, static_cast<png_uint_32>(recipe.width), static_cast<png_uint_32>(recipe.height), recipe.bitDepth,
+               recipe.colourType, recipe.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                PNG_FILTER_TYPE_DEFAULT);
-  if (!spec.palette.empty()) png_set_PLTE(png, info, spec.palette.data(), static_cast<int>(spec.palette.size()));
-  if (!spec.paletteAlpha.empty()) {
-    png_set_tRNS(png, info, spec.paletteAlpha.data(), static_cast<int>(spec.paletteAlpha.size()), nullptr);
-  } else if (spec.greyOrColourKey) {
-    png_color_16 key = spec.key;
+  if (!recipe.palette.empty()) png_set_PLTE(png, info, recipe.palette.data(), static_cast<int>(recipe.palette.size()));
+  if (!recipe.paletteAlpha.empty()) {
+    png_set_tRNS(png, info, recipe.paletteAlpha.data(), static_cast<int>(recipe.paletteAlpha.size()), nullptr);
+  } else if (recipe.greyOrColourKey) {
+    png_color_16 key = recipe.key;
     png_set_tRNS(png, info, nullptr, 0, &key);
   }
   png_write_info(png, info);
   const int passes = png_set_interlace_handling(png);
   for (int pass = 0; pass < passes; ++pass) {
-    for (const Bytes& row : spec.rows) png_write_row(png, row.data());
+    for (const Bytes& row : recipe.rows) png_write_row(png, row.data());
   }
   png_write_end(png, info);
   png_destroy_write_struct(&png, &info);

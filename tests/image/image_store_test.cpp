@@ -31,12 +31,12 @@ class ImageStoreTest : public ::testing::Test {
 };
 
 Bytes smallPng(int width, int height, std::uint8_t value) {
-  decodetest::PngSpec spec;
-  spec.width = width;
-  spec.height = height;
-  spec.colourType = PNG_COLOR_TYPE_RGB;
-  for (int y = 0; y < height; ++y) spec.rows.emplace_back(static_cast<std::size_t>(width) * 3, value);
-  return decodetest::makePng(spec);
+  decodetest::PngRecipe recipe;
+  recipe.width = width;
+  recipe.height = height;
+  recipe.colourType = PNG_COLOR_TYPE_RGB;
+  for (int y = 0; y < height; ++y) recipe.rows.emplace_back(static_cast<std::size_t>(width) * 3, value);
+  return decodetest::makePng(recipe);
 }
 
 TEST_F(ImageStoreTest, StartsWithSixteenEmptySlots) {

@@ -17,7 +17,7 @@ namespace pixmoor::image {
 namespace {
 
 using decodetest::Bytes;
-using decodetest::JpegSpec;
+using decodetest::JpegRecipe;
 using decodetest::makeJpeg;
 using decodetest::pixelAt;
 
@@ -71,11 +71,11 @@ TjPicture tjDecode(const Bytes& jpeg, int pixelFormat, int pitch) {
 }
 
 TEST_F(JpegReaderTest, ColourPictureMatchesTurboJpegByteForByte) {
-  JpegSpec spec;
-  spec.width = 37;  // odd: the rows carry padding
-  spec.height = 21;
-  spec.samples = testSamples(spec.width, spec.height, 3);
-  const Bytes jpeg = makeJpeg(spec);
+  JpegRecipe recipe;
+  recipe.width = 37;  // odd: the rows carry padding
+  recipe.height = 21;
+  recipe.samples = testSamples(recipe.width, recipe.height, 3);
+  const Bytes jpeg = makeJpeg(recipe);
   const auto handle = store.loadFromMemory(55, jpeg);
   ASSERT_NE(handle, 0u);
   const ImageRecord* record = store.record(55);
@@ -91,12 +91,12 @@ TEST_F(JpegReaderTest, ColourPictureMatchesTurboJpegByteForByte) {
 }
 
 TEST_F(JpegReaderTest, GreyPictureRepeatsTheGreyInBlueGreenRed) {
-  JpegSpec spec;
-  spec.width = 19;
-  spec.height = 11;
-  spec.components = 1;
-  spec.samples = testSamples(spec.width, spec.height, 1);
-  const Bytes jpeg = makeJpeg(spec);
+  JpegRecipe recipe;
+  recipe.width = 19;
+  recipe.height = 11;
+  recipe.components = 1;
+  recipe.samples = testSamples(recipe.width, recipe.height, 1);
+  const Bytes jpeg = makeJpeg(recipe);
   ASSERT_NE(store.loadFromMemory(55, jpeg), 0u);
   const ImageRecord* record = store.record(55);
   EXPECT_EQ(record->depth, 24);
@@ -115,11 +115,11 @@ TEST_F(JpegReaderTest, GreyPictureRepeatsTheGreyInBlueGreenRed) {
 }
 
 TEST_F(JpegReaderTest, PictureCutHalfWayLoadsAtFullSize) {
-  JpegSpec spec;
-  spec.width = 64;
-  spec.height = 64;
-  spec.samples = testSamples(64, 64, 3);
-  const Bytes whole = makeJpeg(spec);
+  JpegRecipe recipe;
+  recipe.width = 64;
+  recipe.height = 64;
+  recipe.samples = testSamples(64, 64, 3);
+  const Bytes whole = makeJpeg(recipe);
   const Bytes half(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(whole.size() / 2));
 
   auto full = decodeRegistered(whole);
@@ -143,11 +143,11 @@ TEST_F(JpegReaderTest, PictureCutHalfWayLoadsAtFullSize) {
 }
 
 TEST_F(JpegReaderTest, EveryShortHeaderFailsCleanly) {
-  JpegSpec spec;
-  spec.width = 8;
-  spec.height = 8;
-  spec.samples = testSamples(8, 8, 3);
-  const Bytes jpeg = makeJpeg(spec);
+  JpegRecipe recipe;
+  recipe.width = 8;
+  recipe.height = 8;
+  recipe.samples = testSamples(8, 8, 3);
+  const Bytes jpeg = makeJpeg(recipe);
   // Up to the start of the scan nothing can be decoded.
   std::size_t scanStart = 0;
   for (std::size_t i = 0; i + 1 < jpeg.size(); ++i) {
@@ -176,11 +176,11 @@ Bytes withSof(Bytes jpeg, int width, int height) {
 }
 
 TEST_F(JpegReaderTest, SidesAbove32767AreRefusedBeforeDecoding) {
-  JpegSpec spec;
-  spec.width = 16;
-  spec.height = 16;
-  spec.samples = testSamples(16, 16, 3);
-  const Bytes jpeg = makeJpeg(spec);
+  JpegRecipe recipe;
+  recipe.width = 16;
+  recipe.height = 16;
+  recipe.samples = testSamples(16, 16, 3);
+  const Bytes jpeg = makeJpeg(recipe);
   LoadStatus status = LoadStatus::Loaded;
   EXPECT_EQ(store.loadFromMemory(55, withSof(jpeg, 40000, 16), &status), 0u);
   EXPECT_EQ(status, LoadStatus::Unsupported);
@@ -195,11 +195,11 @@ TEST_F(JpegReaderTest, SidesAbove32767AreRefusedBeforeDecoding) {
 }
 
 TEST_F(JpegReaderTest, PixelLimitRefusesLargerPictures) {
-  JpegSpec spec;
-  spec.width = 32;
-  spec.height = 32;
-  spec.samples = testSamples(32, 32, 3);
-  const Bytes jpeg = makeJpeg(spec);
+  JpegRecipe recipe;
+  recipe.width = 32;
+  recipe.height = 32;
+  recipe.samples = testSamples(32, 32, 3);
+  const Bytes jpeg = makeJpeg(recipe);
   setDecodePixelLimit(32 * 32 - 1);
   LoadStatus status = LoadStatus::Loaded;
   EXPECT_EQ(store.loadFromMemory(55, jpeg, &status), 0u);
@@ -228,14 +228,14 @@ class FourComponentTest : public JpegReaderTest, public ::testing::WithParamInte
 
 TEST_P(FourComponentTest, ColoursMatchAnIndependentConversion) {
   const FourComponentCase& param = GetParam();
-  JpegSpec spec;
-  spec.width = 24;
-  spec.height = 17;
-  spec.components = 4;
-  spec.stored = param.stored;
-  spec.adobeMarker = param.adobe;
-  spec.samples = testSamples(24, 17, 4, 3);
-  const Bytes jpeg = makeJpeg(spec);
+  JpegRecipe recipe;
+  recipe.width = 24;
+  recipe.height = 17;
+  recipe.components = 4;
+  recipe.stored = param.stored;
+  recipe.adobeMarker = param.adobe;
+  recipe.samples = testSamples(24, 17, 4, 3);
+  const Bytes jpeg = makeJpeg(recipe);
   ASSERT_NE(store.loadFromMemory(55, jpeg), 0u);
   const ImageRecord* record = store.record(55);
   EXPECT_EQ(record->depth, 24);
@@ -276,13 +276,13 @@ TEST_F(JpegReaderTest, AdobeCmykInkMeansColour) {
                       {255, 255, 0, 255, 0, 255, 255},      // full yellow
                       {255, 255, 255, 0, 0, 0, 0}};         // full black
   for (const Ink& ink : inks) {
-    JpegSpec spec;
-    spec.width = 8;
-    spec.height = 8;
-    spec.components = 4;
-    spec.quality = 100;
-    for (int i = 0; i < 64; ++i) spec.samples.insert(spec.samples.end(), {ink.c, ink.m, ink.y, ink.k});
-    ASSERT_NE(store.loadFromMemory(55, makeJpeg(spec)), 0u);
+    JpegRecipe recipe;
+    recipe.width = 8;
+    recipe.height = 8;
+    recipe.components = 4;
+    recipe.quality = 100;
+    for (int i = 0; i < 64; ++i) recipe.samples.insert(recipe.samples.end(), {ink.c, ink.m, ink.y, ink.k});
+    ASSERT_NE(store.loadFromMemory(55, makeJpeg(recipe)), 0u);
     const std::uint8_t* p = pixelAt(*store.raster(55), 4, 4);
     EXPECT_NEAR(p[0], ink.b, 1);
     EXPECT_NEAR(p[1], ink.g, 1);
@@ -320,32 +320,32 @@ struct OrientationCase {
 class OrientationTest : public JpegReaderTest, public ::testing::WithParamInterface<OrientationCase> {};
 
 // 40 x 16 in 8 x 8 blocks of flat colours; the top-left block is red.
-JpegSpec blockPicture() {
-  JpegSpec spec;
-  spec.width = 40;
-  spec.height = 16;
-  spec.quality = 95;
+JpegRecipe blockPicture() {
+  JpegRecipe recipe;
+  recipe.width = 40;
+  recipe.height = 16;
+  recipe.quality = 95;
   for (int y = 0; y < 16; ++y) {
     for (int x = 0; x < 40; ++x) {
       const int block = (y / 8) * 5 + x / 8;
       if (block == 0) {
-        spec.samples.insert(spec.samples.end(), {255, 0, 0});
+        recipe.samples.insert(recipe.samples.end(), {255, 0, 0});
       } else {
-        spec.samples.insert(spec.samples.end(), {static_cast<std::uint8_t>(block * 25), static_cast<std::uint8_t>(255 - block * 20),
+        recipe.samples.insert(recipe.samples.end(), {static_cast<std::uint8_t>(block * 25), static_cast<std::uint8_t>(255 - block * 20),
                                                   static_cast<std::uint8_t>(x * 6)});
       }
     }
   }
-  return spec;
+  return recipe;
 }
 
 TEST_P(OrientationTest, PixelsLandWhereTheTagSays) {
   const OrientationCase& param = GetParam();
-  JpegSpec spec = blockPicture();
-  auto plain = decodeRegistered(makeJpeg(spec));
+  JpegRecipe recipe = blockPicture();
+  auto plain = decodeRegistered(makeJpeg(recipe));
   ASSERT_TRUE(plain.has_value());
-  spec.app1 = decodetest::exifWithOrientation(param.orientation, param.bigEndian, 2);
-  auto turned = decodeRegistered(makeJpeg(spec));
+  recipe.app1 = decodetest::exifWithOrientation(param.orientation, param.bigEndian, 2);
+  auto turned = decodeRegistered(makeJpeg(recipe));
   ASSERT_TRUE(turned.has_value());
   const bool swaps = param.orientation >= 5;
   const int width = swaps ? 16 : 40;
@@ -380,32 +380,32 @@ bool isRed(const std::uint8_t* p) { return p[2] > 230 && p[1] < 30 && p[0] < 30;
 TEST_F(JpegReaderTest, PortraitPhotoStandsUpright) {
   // A phone held upright stores its picture lying on its side with tag 6:
   // the red top-left corner of the stored picture belongs at the top right.
-  JpegSpec spec = blockPicture();
-  spec.app1 = decodetest::exifWithOrientation(6, true);
-  ASSERT_NE(store.loadFromMemory(55, makeJpeg(spec)), 0u);
+  JpegRecipe recipe = blockPicture();
+  recipe.app1 = decodetest::exifWithOrientation(6, true);
+  ASSERT_NE(store.loadFromMemory(55, makeJpeg(recipe)), 0u);
   EXPECT_EQ(store.imageWidth(55), 16);
   EXPECT_EQ(store.imageHeight(55), 40);
   EXPECT_TRUE(isRed(pixelAt(*store.raster(55), 12, 3)));
   EXPECT_FALSE(isRed(pixelAt(*store.raster(55), 3, 3)));
 
-  spec.app1 = decodetest::exifWithOrientation(8, false);
-  ASSERT_NE(store.loadFromMemory(55, makeJpeg(spec)), 0u);
+  recipe.app1 = decodetest::exifWithOrientation(8, false);
+  ASSERT_NE(store.loadFromMemory(55, makeJpeg(recipe)), 0u);
   EXPECT_TRUE(isRed(pixelAt(*store.raster(55), 3, 36)));
 
-  spec.app1 = decodetest::exifWithOrientation(3, false);
-  ASSERT_NE(store.loadFromMemory(55, makeJpeg(spec)), 0u);
+  recipe.app1 = decodetest::exifWithOrientation(3, false);
+  ASSERT_NE(store.loadFromMemory(55, makeJpeg(recipe)), 0u);
   EXPECT_TRUE(isRed(pixelAt(*store.raster(55), 36, 12)));
 }
 
 TEST_F(JpegReaderTest, OrientationAppliesToFourComponentFiles) {
-  JpegSpec spec;
-  spec.width = 24;
-  spec.height = 8;
-  spec.components = 4;
-  spec.samples = testSamples(24, 8, 4);
-  auto plain = decodeRegistered(makeJpeg(spec));
-  spec.app1 = decodetest::exifWithOrientation(8, false);
-  auto turned = decodeRegistered(makeJpeg(spec));
+  JpegRecipe recipe;
+  recipe.width = 24;
+  recipe.height = 8;
+  recipe.components = 4;
+  recipe.samples = testSamples(24, 8, 4);
+  auto plain = decodeRegistered(makeJpeg(recipe));
+  recipe.app1 = decodetest::exifWithOrientation(8, false);
+  auto turned = decodeRegistered(makeJpeg(recipe));
   ASSERT_TRUE(plain && turned);
   ASSERT_EQ(turned->raster->width, 8);
   ASSERT_EQ(turned->raster->height, 24);

@@ -20,7 +20,7 @@ namespace {
 using decodetest::Bytes;
 using decodetest::makePng;
 using decodetest::pixelAt;
-using decodetest::PngSpec;
+using decodetest::PngRecipe;
 
 // Deterministic pseudo-random samples.
 class Samples {
@@ -107,45 +107,45 @@ struct PngCase {
 };
 
 struct Made {
-  PngSpec spec;
+  PngRecipe recipe;
   Picture picture;
 };
 
 Made makeCase(const PngCase& c, bool interlaced, std::uint32_t seed, int width = 13, int height = 11) {
   Made made;
-  PngSpec& spec = made.spec;
-  spec.width = width;
-  spec.height = height;
-  spec.colourType = c.colourType;
-  spec.bitDepth = c.bitDepth;
-  spec.interlaced = interlaced;
+  PngRecipe& recipe = made.recipe;
+  recipe.width = width;
+  recipe.height = height;
+  recipe.colourType = c.colourType;
+  recipe.bitDepth = c.bitDepth;
+  recipe.interlaced = interlaced;
   unsigned paletteSize = 0;
   if (c.colourType == PNG_COLOR_TYPE_PALETTE) {
     paletteSize = std::min(1u << c.bitDepth, 200u);
     Samples random(seed + 7);
     for (unsigned i = 0; i < paletteSize; ++i) {
-      spec.palette.push_back(png_color{static_cast<png_byte>(random.next(256)), static_cast<png_byte>(random.next(256)),
+      recipe.palette.push_back(png_color{static_cast<png_byte>(random.next(256)), static_cast<png_byte>(random.next(256)),
                                        static_cast<png_byte>(random.next(256))});
     }
     if (c.transparency) {
       // Fewer entries than the palette: the rest are opaque.
-      for (unsigned i = 0; i < (paletteSize + 1) / 2; ++i) spec.paletteAlpha.push_back(static_cast<std::uint8_t>(random.next(256)));
+      for (unsigned i = 0; i < (paletteSize + 1) / 2; ++i) recipe.paletteAlpha.push_back(static_cast<std::uint8_t>(random.next(256)));
     }
   }
-  made.picture = randomPicture(spec.width, spec.height, c.colourType, c.bitDepth, paletteSize, seed);
+  made.picture = randomPicture(recipe.width, recipe.height, c.colourType, c.bitDepth, paletteSize, seed);
   if (c.transparency && c.colourType != PNG_COLOR_TYPE_PALETTE) {
     // The key is a colour the picture really uses, so some pixels turn transparent.
-    spec.greyOrColourKey = true;
+    recipe.greyOrColourKey = true;
     const auto& first = made.picture.samples[3];
     if (c.colourType == PNG_COLOR_TYPE_GRAY) {
-      spec.key.gray = static_cast<png_uint_16>(first[2]);
+      recipe.key.gray = static_cast<png_uint_16>(first[2]);
     } else {
-      spec.key.red = static_cast<png_uint_16>(first[6]);
-      spec.key.green = static_cast<png_uint_16>(first[7]);
-      spec.key.blue = static_cast<png_uint_16>(first[8]);
+      recipe.key.red = static_cast<png_uint_16>(first[6]);
+      recipe.key.green = static_cast<png_uint_16>(first[7]);
+      recipe.key.blue = static_cast<png_uint_16>(first[8]);
     }
   }
-  spec.rows = packRows(made.picture, c.bitDepth);
+  recipe.rows = packRows(made.picture, c.bitDepth);
   return made;
 }
 
@@ -157,23 +157,23 @@ unsigned widen(unsigned sample, int bitDepth) {
 }
 
 std::array<unsigned, 4> expectedBgra(const Made& made, int x, int y) {
-  const PngSpec& spec = made.spec;
+  const PngRecipe& recipe = made.recipe;
   const int channels = made.picture.channels;
   const auto* s = &made.picture.samples[y][static_cast<std::size_t>(x) * channels];
-  const int bits = spec.bitDepth;
-  switch (spec.colourType) {
+  const int bits = recipe.bitDepth;
+  switch (recipe.colourType) {
     case PNG_COLOR_TYPE_GRAY: {
       const unsigned g = widen(s[0], bits);
-      const unsigned a = spec.greyOrColourKey && s[0] == spec.key.gray ? 0 : 255;
+      const unsigned a = recipe.greyOrColourKey && s[0] == recipe.key.gray ? 0 : 255;
       return {g, g, g, a};
     }
     case PNG_COLOR_TYPE_RGB: {
-      const bool keyed = spec.greyOrColourKey && s[0] == spec.key.red && s[1] == spec.key.green && s[2] == spec.key.blue;
+      const bool keyed = recipe.greyOrColourKey && s[0] == recipe.key.red && s[1] == recipe.key.green && s[2] == recipe.key.blue;
       return {widen(s[2], bits), widen(s[1], bits), widen(s[0], bits), keyed ? 0u : 255u};
     }
     case PNG_COLOR_TYPE_PALETTE: {
-      const png_color& entry = spec.palette[s[0]];
-      const unsigned a = s[0] < spec.paletteAlpha.size() ? spec.paletteAlpha[s[0]] : 255;
+      const png_color& entry = recipe.palette[s[0]];
+      const unsigned a = s[0] < recipe.paletteAlpha.size() ? recipe.paletteAlpha[s[0]] : 255;
       return {entry.blue, entry.green, entry.red, a};
     }
     case PNG_COLOR_TYPE_GRAY_ALPHA: {
@@ -221,7 +221,7 @@ class PngColourTypeTest : public ::testing::TestWithParam<std::tuple<PngCase, bo
 TEST_P(PngColourTypeTest, LoadsTheSamplesAsWritten) {
   const auto& [c, interlaced] = GetParam();
   const Made made = makeCase(c, interlaced, 12345u + static_cast<std::uint32_t>(c.bitDepth * 31 + c.colourType));
-  const Bytes file = makePng(made.spec);
+  const Bytes file = makePng(made.recipe);
   ASSERT_FALSE(file.empty());
   ImageStore store;
   ASSERT_NE(store.loadFromMemory(55, file), 0u);
@@ -282,7 +282,7 @@ std::size_t findChunk(const Bytes& file, const char* type) {
 TEST_F(PngReaderTest, FileCutInsideThePictureKeepsTheRowsRead) {
   // libpng takes picture data in pieces of 8 KiB: the cut must leave some.
   const Made made = rgbaPicture(128, 128);
-  const Bytes file = makePng(made.spec);
+  const Bytes file = makePng(made.recipe);
   const std::size_t idat = findChunk(file, "IDAT");
   ASSERT_GT(idat, 0u);
   ASSERT_GT(file.size() - idat, 40000u);
@@ -307,7 +307,7 @@ TEST_F(PngReaderTest, FileCutInsideThePictureKeepsTheRowsRead) {
 
 TEST_F(PngReaderTest, FileWithoutItsEndChunkLoadsWhole) {
   const Made made = rgbaPicture(9, 9);
-  const Bytes file = makePng(made.spec);
+  const Bytes file = makePng(made.recipe);
   const std::size_t iend = findChunk(file, "IEND");
   ASSERT_GT(iend, 0u);
   const Bytes noEnd(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(iend));
@@ -319,7 +319,7 @@ TEST_F(PngReaderTest, FileWithoutItsEndChunkLoadsWhole) {
 
 TEST_F(PngReaderTest, DamagedPictureChunkIsRefused) {
   const Made made = rgbaPicture(9, 9);
-  Bytes file = makePng(made.spec);
+  Bytes file = makePng(made.recipe);
   const std::size_t idat = findChunk(file, "IDAT");
   const std::uint32_t length = static_cast<std::uint32_t>(file[idat]) << 24 | file[idat + 1] << 16 | file[idat + 2] << 8 | file[idat + 3];
   file[idat + 8 + length] ^= 0x01;  // first CRC byte
@@ -330,7 +330,7 @@ TEST_F(PngReaderTest, DamagedPictureChunkIsRefused) {
 
 TEST_F(PngReaderTest, DamagedAncillaryChunkIsIgnored) {
   const Made made = rgbaPicture(9, 9);
-  const Bytes file = makePng(made.spec);
+  const Bytes file = makePng(made.recipe);
   // A text chunk with a wrong CRC, placed after the header.
   const Bytes text = {0, 0, 0, 3, 't', 'E', 'X', 't', 'a', 0, 'b', 1, 2, 3, 4};
   Bytes damaged(file.begin(), file.begin() + 33);
@@ -351,7 +351,7 @@ Bytes withHeaderSize(Bytes file, std::uint32_t width, std::uint32_t height) {
 }
 
 TEST_F(PngReaderTest, SidesAbove32767AreRefused) {
-  const Bytes file = makePng(rgbaPicture(9, 9).spec);
+  const Bytes file = makePng(rgbaPicture(9, 9).recipe);
   LoadStatus status = LoadStatus::Loaded;
   EXPECT_EQ(store.loadFromMemory(55, withHeaderSize(file, 40000, 9), &status), 0u);
   EXPECT_EQ(status, LoadStatus::Unsupported);
@@ -364,7 +364,7 @@ TEST_F(PngReaderTest, SidesAbove32767AreRefused) {
 }
 
 TEST_F(PngReaderTest, PixelLimitRefusesLargerPictures) {
-  const Bytes file = makePng(rgbaPicture(9, 9).spec);
+  const Bytes file = makePng(rgbaPicture(9, 9).recipe);
   setDecodePixelLimit(80);
   LoadStatus status = LoadStatus::Loaded;
   EXPECT_EQ(store.loadFromMemory(55, file, &status), 0u);
@@ -375,7 +375,7 @@ TEST_F(PngReaderTest, PixelLimitRefusesLargerPictures) {
 
 TEST_F(PngReaderTest, EveryPrefixFailsOrLoadsPartly) {
   const Made made = makeCase(PngCase{"Palette4", PNG_COLOR_TYPE_PALETTE, 4, true, 32, 32}, true, 5u);
-  const Bytes file = makePng(made.spec);
+  const Bytes file = makePng(made.recipe);
   const std::size_t idat = findChunk(file, "IDAT");
   const std::size_t idatEnd = idat + 12 + (static_cast<std::size_t>(file[idat + 2]) << 8 | file[idat + 3]);
   ASSERT_EQ(findChunk(Bytes(file.begin() + static_cast<std::ptrdiff_t>(idatEnd), file.end()), "IDAT"), 0u);
@@ -394,7 +394,7 @@ TEST_F(PngReaderTest, EveryPrefixFailsOrLoadsPartly) {
 }
 
 TEST_F(PngReaderTest, DecodePngTakesOnlyPng) {
-  const Bytes file = makePng(rgbaPicture(3, 2).spec);
+  const Bytes file = makePng(rgbaPicture(3, 2).recipe);
   auto picture = decodePng(file);
   ASSERT_TRUE(picture.has_value());
   EXPECT_EQ(picture->raster->width, 3);
