@@ -182,7 +182,7 @@ void verticalRow(const Raster& source, const AxisTaps& ys, int targetRow, int le
 // One target row, horizontal pass. The sum is value * 2^(7 + 14).
 constexpr int kOutShift = kMidBits + kAreaShift;
 
-inline std::uint8_t outByte(std::uint32_t sum) {
+[[maybe_unused]] inline std::uint8_t outByte(std::uint32_t sum) {
   return static_cast<std::uint8_t>((sum + (1u << (kOutShift - 1))) >> kOutShift);
 }
 
