@@ -1,7 +1,7 @@
 # Two entry points do everything on a fresh Debian 12 machine:
 #   make run    installs what is missing, builds and starts Pixmoor
 #   make test   installs what is missing, builds and runs every test
-# Further targets: build, test-asan, test-tsan, clean.
+# Further targets: build, test-asan, test-tsan, fuzz-smoke, clean.
 
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
@@ -9,8 +9,9 @@ TSAN_BUILD ?= build-tsan
 JOBS       ?= $(shell nproc)
 WERROR     ?= $(if $(CI),ON,OFF)
 CMAKE_ARGS ?=
+FUZZ_SECONDS ?= 15
 
-.PHONY: run test setup build test-asan test-tsan clean
+.PHONY: run test setup build test-asan test-tsan fuzz-smoke clean
 
 setup:
 	@scripts/setup.sh
@@ -38,5 +39,10 @@ test-tsan: setup
 	cmake --build $(TSAN_BUILD) -j $(JOBS)
 	ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS) -L threads
 
+# A short libFuzzer run per picture family (clang, ASan + UBSan); long runs:
+# scripts/fuzz.sh 600
+fuzz-smoke: setup
+	scripts/fuzz.sh $(FUZZ_SECONDS)
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) build-fuzz

@@ -13,7 +13,7 @@ packages=(
   libgtest-dev libgmock-dev
   libturbojpeg0-dev libjpeg-turbo-progs
   libbenchmark-dev
-  clang
+  clang libclang-rt-14-dev
 )
 
 missing=()
