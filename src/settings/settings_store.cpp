@@ -34,31 +34,36 @@ std::int32_t CountPreferenceGroups(const std::string& path) {
   return count;
 }
 
-Settings LoadSettings(const std::string& path, int desktopWidth, int desktopHeight) {
+std::optional<Settings> ReadSettings(const std::string& path, int desktopWidth, int desktopHeight) {
   const Settings defaults = defaultSettings(desktopWidth, desktopHeight);
   const char* group = CountPreferenceGroups(path) == 1 ? kDefaultGroup : kUserGroup;
 
   PreferenceFile file;
-  if (file.Open(path)) {
-    file.SelectGroup(group);
-    Settings s;
-    s.mode = file.ReadText(kKeyMode, defaults.mode);
-    s.format = file.ReadText(kKeyFormat, defaults.format);
-    s.quality = file.ReadNumber(kKeyQuality, defaults.quality);
-    s.freeWidth = low16(file.ReadNumber(kKeyFreeWidth, defaults.freeWidth));
-    s.freeHeight = low16(file.ReadNumber(kKeyFreeHeight, defaults.freeHeight));
-    s.landscapeWidth = file.ReadNumber(kKeyLandscapeWidth, defaults.landscapeWidth);
-    s.portraitHeight = file.ReadNumber(kKeyPortraitHeight, defaults.portraitHeight);
-    s.carriedFreeL = file.ReadNumber(kKeyCarriedFreeL, defaults.carriedFreeL);
-    s.carriedFreeH = file.ReadNumber(kKeyCarriedFreeH, defaults.carriedFreeH);
-    s.alwaysOnTop = file.ReadNumber(kKeyAlwaysOnTop, defaults.alwaysOnTop);
-    s.prefix = file.ReadText(kKeyPrefix, defaults.prefix);
-    s.language = file.ReadText(kKeyLanguage, defaults.language);
-    file.Close();
-    return s;
-  }
+  if (!file.Open(path)) return std::nullopt;
+  file.SelectGroup(group);  // a missing group makes every read below give its default
+  Settings s;
+  s.mode = file.ReadText(kKeyMode, defaults.mode);
+  s.format = file.ReadText(kKeyFormat, defaults.format);
+  s.quality = file.ReadNumber(kKeyQuality, defaults.quality);
+  s.freeWidth = low16(file.ReadNumber(kKeyFreeWidth, defaults.freeWidth));
+  s.freeHeight = low16(file.ReadNumber(kKeyFreeHeight, defaults.freeHeight));
+  s.landscapeWidth = file.ReadNumber(kKeyLandscapeWidth, defaults.landscapeWidth);
+  s.portraitHeight = file.ReadNumber(kKeyPortraitHeight, defaults.portraitHeight);
+  s.carriedFreeL = file.ReadNumber(kKeyCarriedFreeL, defaults.carriedFreeL);
+  s.carriedFreeH = file.ReadNumber(kKeyCarriedFreeH, defaults.carriedFreeH);
+  s.alwaysOnTop = file.ReadNumber(kKeyAlwaysOnTop, defaults.alwaysOnTop);
+  s.prefix = file.ReadText(kKeyPrefix, defaults.prefix);
+  s.language = file.ReadText(kKeyLanguage, defaults.language);
+  file.Close();  // nothing was written, so the file is left as it is
+  return s;
+}
+
+Settings LoadSettings(const std::string& path, int desktopWidth, int desktopHeight) {
+  if (auto read = ReadSettings(path, desktopWidth, desktopHeight)) return *read;
 
   // First run (or the file went away): write the defaults into "DEFAUT".
+  const Settings defaults = defaultSettings(desktopWidth, desktopHeight);
+  PreferenceFile file;
   if (file.Create(path)) {
     file.SelectGroup(kDefaultGroup);
     writeAllKeys(file, defaults);

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "settings/settings.h"
@@ -41,6 +42,11 @@ class SettingsStatusSink {
 
 // Number of group headers in the file, or -1 when it cannot be opened.
 std::int32_t CountPreferenceGroups(const std::string& path);
+
+// Reads the record from an existing file without ever writing it: from
+// "DEFAUT" when it is the file's only group, else from "USER"; a missing key
+// takes its default. Nothing when the file cannot be opened.
+std::optional<Settings> ReadSettings(const std::string& path, int desktopWidth, int desktopHeight);
 
 // Reads the record once at start-up: from "DEFAUT" when it is the file's
 // only group, else from "USER"; a missing key takes its default. When the

@@ -170,6 +170,17 @@ TEST_F(SettingsStoreTest, HostileSettingsFilesGiveDefaults) {
   EXPECT_EQ(LoadSettings(path, 1920, 1080), defaultSettings(1920, 1080));
 }
 
+TEST_F(SettingsStoreTest, ReadingAloneNeverCreatesOrChangesTheFile) {
+  EXPECT_FALSE(ReadSettings(path, 1920, 1080).has_value());
+  EXPECT_FALSE(std::filesystem::exists(path));
+  const std::string text = "[DEFAUT]\r\nQUALITE=3\r\n";
+  writeBytes(path, text);
+  const auto read = ReadSettings(path, 1920, 1080);
+  ASSERT_TRUE(read.has_value());
+  EXPECT_EQ(read->quality, 3);
+  EXPECT_EQ(readBytes(path), text);
+}
+
 TEST_F(SettingsStoreTest, UnwritableFolderRunsOnDefaultsWithoutAFile) {
   const std::string missing = folder.file("no/such/folder/pref.qvl");
   EXPECT_EQ(LoadSettings(missing, 1600, 900), defaultSettings(1600, 900));
