@@ -92,7 +92,7 @@ if [[ ! -f "$photos/.complete" ]]; then
     [[ -n "$best" ]] || continue
     case "$best" in
       *.jpg) cp "$best" "$photos/$name.jpg" ;;
-      *.png) convert "$best" -quality 92 "$photos/$name.jpg" ;;
+      *.png) convert "$best" -quality 92 "$photos/$name.jpg" 2>/dev/null ;;
     esac
   done
   # A portrait photo too: the tall variant of SafeLanding, if the package has it.
@@ -104,7 +104,7 @@ mapfile -t files < <(cd "$photos" && find . -maxdepth 1 -name '*.jpg' ! -name 'b
 landscape=() portrait=()
 megapixels=0
 for f in "${files[@]}"; do
-  read -r w h < <(identify -format '%w %h\n' "$photos/$f")
+  read -r w h < <(identify -format '%w %h\n' "$photos/$f" 2>/dev/null)
   megapixels=$((megapixels + w * h))
   if ((w >= h)); then landscape+=("$f"); else portrait+=("$f"); fi
 done
@@ -146,6 +146,7 @@ rm -rf "$scratch/floor-ppm"; mkdir -p "$scratch/floor-ppm"
 reset_outputs; run_job ours
 for f in "$photos"/bench_*.jpg; do djpeg -outfile "$scratch/floor-ppm/$(basename "${f%.jpg}").ppm" "$f"; done
 
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 for mode in one default; do
   wrap=all_cores; [[ $mode == one ]] && wrap=one_core
   measure "pixmoor-batch/$mode" $wrap ours
@@ -157,25 +158,31 @@ measure "floor-decode/one" one_core floor_decode
 measure "floor-encode/one" one_core floor_encode
 floor=$(echo "${wall[floor-decode/one]} + ${wall[floor-encode/one]}" | bc)
 
-ratio() { echo "scale=2; $1 / $2" | bc; }
-printf '\n%-22s %9s %9s %9s %9s\n' "tool (threads)" "wall s" "cpu s" "RSS MiB" "ours/it"
+floor_cpu=$(echo "${cpu[floor-decode/one]} + ${cpu[floor-encode/one]}" | bc)
+ratio() { printf '%.2f' "$(echo "scale=4; $1 / $2" | bc)"; }
+printf '\nload average before the timings: %s\n' "$load_before"
+printf '%-22s %8s %8s %8s %10s %10s\n' "tool (threads)" "wall s" "cpu s" "RSS MiB" "ours/wall" "ours/cpu"
 for mode in one default; do
   for tool in pixmoor-batch vipsthumbnail graphicsmagick imagemagick; do
     key="$tool/$mode"
-    printf '%-22s %9.2f %9.2f %9d %9s\n' "$key" "${wall[$key]}" "${cpu[$key]}" $((${rss[$key]%.*} / 1024)) \
-      "$(ratio "${wall[pixmoor-batch/$mode]}" "${wall[$key]}")"
+    printf '%-22s %8.2f %8.2f %8d %10s %10s\n' "$key" "${wall[$key]}" "${cpu[$key]}" $((${rss[$key]%.*} / 1024)) \
+      "$(ratio "${wall[pixmoor-batch/$mode]}" "${wall[$key]}")" "$(ratio "${cpu[pixmoor-batch/$mode]}" "${cpu[$key]}")"
   done
 done
-printf '%-22s %9.2f %9s %9s %9s\n' "floor (djpeg+cjpeg)" "$floor" "" "" "$(ratio "${wall[pixmoor-batch/one]}" "$floor")"
-printf '  decode %.2f s, encode %.2f s\n' "${wall[floor-decode/one]}" "${wall[floor-encode/one]}"
+printf '%-22s %8.2f %8.2f %8s %10s %10s\n' "floor (djpeg+cjpeg)" "$floor" "$floor_cpu" "" \
+  "$(ratio "${wall[pixmoor-batch/one]}" "$floor")" "$(ratio "${cpu[pixmoor-batch/one]}" "$floor_cpu")"
+printf '  decode %.2f s, encode %.2f s (wall)\n' "${wall[floor-decode/one]}" "${wall[floor-encode/one]}"
 
 # ---- PNG output against its floor ------------------------------------------
 if [[ -z "${SKIP_PNG:-}" ]]; then
   measure "pixmoor-batch-png/one" one_core ours_png
   measure "floor-png-encode/one" one_core floor_png_encode
   png_floor=$(echo "${wall[floor-decode/one]} + ${wall[floor-png-encode/one]}" | bc)
-  printf '\nPNG output, one core: %.2f s; floor (djpeg + pnmtopng -compression 9 -nofilter) %.2f s; ratio %s\n' \
-    "${wall[pixmoor-batch-png/one]}" "$png_floor" "$(ratio "${wall[pixmoor-batch-png/one]}" "$png_floor")"
+  png_floor_cpu=$(echo "${cpu[floor-decode/one]} + ${cpu[floor-png-encode/one]}" | bc)
+  printf '\nPNG output, one core: %.2f s wall, %.2f s cpu; floor (djpeg + pnmtopng -compression 9 -nofilter)' \
+    "${wall[pixmoor-batch-png/one]}" "${cpu[pixmoor-batch-png/one]}"
+  printf ' %.2f s wall, %.2f s cpu; ratios %s wall, %s cpu\n' "$png_floor" "$png_floor_cpu" \
+    "$(ratio "${wall[pixmoor-batch-png/one]}" "$png_floor")" "$(ratio "${cpu[pixmoor-batch-png/one]}" "$png_floor_cpu")"
 fi
 
 # ---- Quality: luma PSNR against an exact area average -----------------------
@@ -191,9 +198,9 @@ if [[ -z "${SKIP_PSNR:-}" ]]; then
       local stem; stem=$(basename "${r%.png}")
       local out; out=$(printf "$2" "$stem")
       [[ -f "$1/$out" ]] || continue
-      [[ "$(identify -format '%wx%h' "$r")" == "$(identify -format '%wx%h' "$1/$out")" ]] || continue
-      convert "$r" -grayscale Rec601Luma "$scratch/a.pgm"
-      convert "$1/$out" -grayscale Rec601Luma "$scratch/b.pgm"
+      [[ "$(identify -format '%wx%h' "$r" 2>/dev/null)" == "$(identify -format '%wx%h' "$1/$out" 2>/dev/null)" ]] || continue
+      convert "$r" -grayscale Rec601Luma "$scratch/a.pgm" 2>/dev/null
+      convert "$1/$out" -grayscale Rec601Luma "$scratch/b.pgm" 2>/dev/null
       value=$(compare -metric PSNR "$scratch/a.pgm" "$scratch/b.pgm" null: 2>&1 || true)
       [[ "$value" =~ ^[0-9.]+$ ]] || continue
       total=$(echo "$total + $value" | bc -l); count=$((count + 1))
