@@ -25,6 +25,10 @@
 #include "settings/settings_store.h"
 #include "support/temp_folder.h"
 
+// fontconfig's caches live as long as the process: not a leak of ours.
+// Defined here, not inline: each test program includes this header once.
+extern "C" __attribute__((used)) const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+
 namespace pixmoor::testing {
 
 inline QApplication& application() {

@@ -1,6 +1,8 @@
 // The prefix input box: layout, proposed text selected, Enter and Escape.
 #include <gtest/gtest.h>
 
+#include "qt_application.h"
+
 #include <QApplication>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -15,14 +17,7 @@
 namespace pixmoor::platform {
 namespace {
 
-QApplication& application() {
-  static int argc = 1;
-  static char name[] = "input-box-test";
-  static char* argv[] = {name, nullptr};
-  // Never destroyed: Qt's own statics go first at exit.
-  static QApplication* app = new QApplication(argc, argv);
-  return *app;
-}
+QApplication& application() { return pixmoor::testing::qtApplication(); }
 
 TEST(InputBox, Layout) {
   application();

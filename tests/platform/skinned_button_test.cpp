@@ -1,6 +1,8 @@
 // Skinned buttons: colours of both faces and the rule of the drawn font.
 #include <gtest/gtest.h>
 
+#include "qt_application.h"
+
 #include <QApplication>
 #include <QImage>
 
@@ -10,14 +12,7 @@
 namespace pixmoor::platform {
 namespace {
 
-QApplication& application() {
-  static int argc = 1;
-  static char name[] = "skinned-button-test";
-  static char* argv[] = {name, nullptr};
-  // Never destroyed: Qt's own statics go first at exit.
-  static QApplication* app = new QApplication(argc, argv);
-  return *app;
-}
+QApplication& application() { return pixmoor::testing::qtApplication(); }
 
 TEST(SkinnedButton, FontShowsOnlyAfterASizeOrCaptionChange) {
   application();

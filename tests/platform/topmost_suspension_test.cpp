@@ -2,6 +2,8 @@
 // back afterwards.
 #include <gtest/gtest.h>
 
+#include "qt_application.h"
+
 #include <QApplication>
 #include <QWidget>
 
@@ -10,14 +12,7 @@
 namespace pixmoor::platform {
 namespace {
 
-QApplication& application() {
-  static int argc = 1;
-  static char name[] = "topmost-test";
-  static char* argv[] = {name, nullptr};
-  // Never destroyed: Qt's own statics go first at exit.
-  static QApplication* app = new QApplication(argc, argv);
-  return *app;
-}
+QApplication& application() { return pixmoor::testing::qtApplication(); }
 
 TEST(TopmostSuspension, ClearsAndRestoresTheFlag) {
   application();
