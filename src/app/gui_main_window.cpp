@@ -8,6 +8,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -427,6 +428,15 @@ void MainWindow::colourControls() {
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::ShortcutOverride) {
+    // The window's single-key shortcuts work wherever the focus is, as
+    // accelerators do: the fields take digits only, never these keys.
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const QKeySequence pressed(key->keyCombination());
+    for (const auto& [shortcut, number] : shortcuts_) {
+      if (shortcut->key() == pressed) return true;  // not taken by the field: the shortcut fires
+    }
+  }
   if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut) {
     for (const auto& [number, widget] : controls_.all()) {
       if (widget.data() == watched) {
