@@ -148,6 +148,7 @@ class ProgramHarness {
       return true;
     };
     services.endProgram = [this] { ++endProgramCalls; };
+    services.runBallGame = [this](app::MainWindow&) { ++ballGameRuns; };
     const int dpi = options_.dpi;
     program = std::make_unique<app::Program>(
         state, settings,
@@ -184,6 +185,7 @@ class ProgramHarness {
   std::vector<int> cues;
   std::vector<std::string> opened;
   int endProgramCalls = 0;
+  int ballGameRuns = 0;
   int currentDpi = 96;
   std::unique_ptr<app::Program> program;
 

@@ -49,5 +49,16 @@ TEST(Shortcuts, EnglishKeys) {
   EXPECT_TRUE(harness.state.quitRequested);
 }
 
+TEST(Shortcuts, CtrlOStartsTheGameOnlyInFrench) {
+  for (const auto& [language, runs] : {std::pair("FR", 1), std::pair("UK", 0), std::pair("DE", 0)}) {
+    HarnessOptions options;
+    options.language = language;
+    ProgramHarness harness(options);
+    focusField(harness, control::landscapeField);
+    QTest::keyClick(harness.window().control(control::landscapeField), Qt::Key_O, Qt::ControlModifier);
+    EXPECT_EQ(harness.ballGameRuns, runs) << language;
+  }
+}
+
 }  // namespace
 }  // namespace pixmoor::app
