@@ -243,12 +243,18 @@ bool PreferenceFile::Open(const std::string& path) {
 
 bool PreferenceFile::Create(const std::string& path) {
   Close();
-  // The file is made now so that a failure shows at once; its text is
-  // written at Close, through the same replacement as every other change.
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+  // Nothing is written yet: the text goes to disk at Close, through the same
+  // replacement as every other change, so no reader ever sees the file empty
+  // or half-written. Here we only check that the file could be made.
   struct stat st {};
-  const bool ok = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  if (fd >= 0) ::close(fd);
+  bool ok = false;
+  if (::stat(path.c_str(), &st) == 0) {
+    ok = S_ISREG(st.st_mode);
+  } else if (errno == ENOENT) {
+    const auto slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    ok = ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && ::access(folder.c_str(), W_OK | X_OK) == 0;
+  }
   if (!ok) {
     state_ = State::Failed;
     return false;

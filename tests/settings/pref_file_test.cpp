@@ -249,6 +249,17 @@ TEST_F(PreferenceFileTest, CreateEmptiesAnExistingFile) {
   EXPECT_EQ(readBytes(path), "");
 }
 
+TEST_F(PreferenceFileTest, CreatedFileAppearsWholeAtClose) {
+  PreferenceFile file;
+  ASSERT_TRUE(file.Create(path));
+  file.SelectGroup("DEFAUT");
+  file.WriteText("MODE", "REL");
+  // Another process reading now finds no file rather than an empty one.
+  EXPECT_FALSE(std::filesystem::exists(path));
+  file.Close();
+  EXPECT_EQ(readBytes(path), "[DEFAUT]\r\nMODE = REL\r\n");
+}
+
 TEST_F(PreferenceFileTest, GroupWalkSeesEveryHeaderIncludingRepeats) {
   write("k=v\r\n[A]\r\n[B]\r\n[a]\r\n");
   PreferenceFile file;
