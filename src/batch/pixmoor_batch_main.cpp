@@ -20,7 +20,6 @@
 
 #include "app/ui_texts.h"
 #include "batch/batch_runner.h"
-#include "batch/settings_file_read.h"
 #include "image/decoder_registry.h"
 #include "image/encode.h"
 #include "settings/settings.h"
@@ -241,11 +240,11 @@ int main(int argc, char** argv) {
 
   settings::Settings chosen = settings::defaultSettings(kDefaultDesktopWidth, kDefaultDesktopHeight);
   if (options.settingsFile) {
-    const auto read = batch::readSettingsFile(*options.settingsFile, kDefaultDesktopWidth, kDefaultDesktopHeight);
+    const auto read = settings::ReadSettings(*options.settingsFile, kDefaultDesktopWidth, kDefaultDesktopHeight);
     if (!read) return usageError("--settings: cannot read '" + *options.settingsFile + "'");
     chosen = *read;
   } else if (::access(settings::kSettingsFileName, F_OK) == 0) {
-    if (const auto read = batch::readSettingsFile(settings::kSettingsFileName, kDefaultDesktopWidth,
+    if (const auto read = settings::ReadSettings(settings::kSettingsFileName, kDefaultDesktopWidth,
                                                   kDefaultDesktopHeight)) {
       chosen = *read;
     }
