@@ -7,12 +7,10 @@
 
 #include "app/embedded_resources.h"
 #include "app/gui_numbers.h"
+#include "game/ball_game.h"
 #include "image/decoder_registry.h"
 #include "image/encode.h"
 #include "platform/fade_out.h"
-#ifdef PIXMOOR_HAVE_BALL_GAME
-#include "game/ball_game.h"
-#endif
 
 namespace pixmoor::app {
 
@@ -84,7 +82,6 @@ void DesktopStartup::createMainWindow() {
     state_.endAtOnce = true;
     RequestQuit(state_);
   };
-#ifdef PIXMOOR_HAVE_BALL_GAME
   services.runBallGame = [this](MainWindow& window) {
     game::BallGameSetup setup;
     setup.store = &pictures_;
@@ -95,7 +92,6 @@ void DesktopStartup::createMainWindow() {
     };
     game::runBallGame(setup);
   };
-#endif
   program_ = std::make_unique<Program>(state_, settings_, texts_, fonts_, pictures_, &primaryScreenDpi,
                                        std::move(services));
   program_->createMainWindow();
