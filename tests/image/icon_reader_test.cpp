@@ -16,17 +16,22 @@
 #include <string>
 #include <vector>
 
+#include "reference_picture.h"
+
 namespace pixmoor::image {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using test_support::Bytes;
+using test_support::countMismatches;
+using test_support::pixelAt;
+using test_support::put16;
+using test_support::put32;
+using test_support::readFile;
+using test_support::readReference;
+using test_support::Rgba;
 
 std::string dataPath(const std::string& relative) { return std::string(PIXMOOR_TEST_DATA) + "/ico/" + relative; }
 
-Bytes readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // Stands in for the program's PNG decoder: libpng's simplified reader, rows
 // stored bottom-up as B, G, R, A in a 32-bit raster. Sides are checked before
@@ -56,68 +61,8 @@ std::optional<DecodedPicture> decodePngForTest(std::span<const std::uint8_t> dat
   return picture;
 }
 
-// A reference rendering as top-down R, G, B, A rows (8-bit references only).
-struct Rgba {
-  int width = 0;
-  int height = 0;
-  Bytes pixels;
-};
-
-std::optional<Rgba> readReference(const std::string& path) {
-  png_image image;
-  std::memset(&image, 0, sizeof image);
-  image.version = PNG_IMAGE_VERSION;
-  if (png_image_begin_read_from_file(&image, path.c_str()) == 0) return std::nullopt;
-  image.format = PNG_FORMAT_RGBA;
-  Rgba out;
-  out.width = static_cast<int>(image.width);
-  out.height = static_cast<int>(image.height);
-  out.pixels.resize(PNG_IMAGE_SIZE(image));
-  if (png_image_finish_read(&image, nullptr, out.pixels.data(), 0, nullptr) == 0) return std::nullopt;
-  return out;
-}
-
-std::array<int, 4> pixelAt(const Raster& raster, int x, int y) {
-  const std::uint8_t* p = raster.pictureRow(y) + static_cast<std::size_t>(x) * 4;
-  return {p[2], p[1], p[0], p[3]};
-}
-
-int countMismatches(const Raster& raster, const Rgba& reference, std::string* first) {
-  int mismatches = 0;
-  for (int y = 0; y < raster.height; ++y) {
-    for (int x = 0; x < raster.width; ++x) {
-      const auto got = pixelAt(raster, x, y);
-      const std::size_t at = (static_cast<std::size_t>(y) * static_cast<std::size_t>(reference.width) + static_cast<std::size_t>(x)) * 4;
-      const std::array<int, 4> want = {reference.pixels[at], reference.pixels[at + 1], reference.pixels[at + 2],
-                                       reference.pixels[at + 3]};
-      bool same = got[3] == want[3];
-      if (want[3] != 0)
-        for (int c = 0; c < 3; ++c) same = same && got[c] == want[c];
-      if (!same) {
-        if (mismatches == 0 && first != nullptr) {
-          *first = "at " + std::to_string(x) + "," + std::to_string(y) + " got " + std::to_string(got[0]) + " " +
-                   std::to_string(got[1]) + " " + std::to_string(got[2]) + " " + std::to_string(got[3]) + " want " +
-                   std::to_string(want[0]) + " " + std::to_string(want[1]) + " " + std::to_string(want[2]) + " " +
-                   std::to_string(want[3]);
-        }
-        ++mismatches;
-      }
-    }
-  }
-  return mismatches;
-}
 
 // --- building containers ------------------------------------------------------
-
-void put16(Bytes& out, std::uint32_t value) {
-  out.push_back(static_cast<std::uint8_t>(value));
-  out.push_back(static_cast<std::uint8_t>(value >> 8));
-}
-
-void put32(Bytes& out, std::uint32_t value) {
-  put16(out, value & 0xFFFF);
-  put16(out, value >> 16);
-}
 
 struct EntryLayout {
   int width;  // directory bytes (256 written as 0)
@@ -479,7 +424,7 @@ TEST_P(IconCorpus, LoadsAsExpected) {
     ASSERT_EQ(reference->width, raster.width);
     ASSERT_EQ(reference->height, raster.height);
     std::string first;
-    EXPECT_EQ(countMismatches(raster, *reference, &first), 0) << first;
+    EXPECT_EQ(countMismatches(raster, *reference, 0, &first), 0) << first;
     return;
   }
   const auto alone = readIcon(singleEntry(bytes, file.entry), decodePngForTest);
