@@ -1,6 +1,7 @@
 // Encoding: writes a raster to a file through the encoder registry.
 //
-// Every writer writes to a temporary file in the target folder and renames it
+// Every save is a replacement of the files layer (files/replace_file.h): the
+// picture goes to a temporary file in the target folder, which is renamed
 // over the target only after success, so a failed or cancelled save leaves
 // no partial file and leaves an existing file of that name untouched.
 // The registry is filled once at start-up, before any worker runs, and is
@@ -10,6 +11,7 @@
 #include <cstdint>
 #include <string>
 
+#include "files/replace_file.h"
 #include "image/raster.h"
 
 namespace pixmoor::image {
@@ -29,17 +31,19 @@ void registerPngEncoder();
 
 enum class SaveStatus {
   Saved,
-  BadRequest,    // empty path, no pixels, unsupported raster depth
-  NoEncoder,     // identifier not in the registry
-  CannotCreate,  // the temporary file could not be made (folder missing, not writable)
-  WriteFailed,   // the library or the disk failed while writing (disk full, ...)
-  Cancelled,     // `cancel` was raised part-way
+  BadRequest,           // empty path, no pixels, unsupported raster depth
+  NoEncoder,            // identifier not in the registry
+  CannotCreate,         // refused or no temporary file (folder missing or not writable, a foreign link)
+  WriteFailed,          // the library or the disk failed while writing (disk full, ...)
+  Cancelled,            // `cancel` was raised part-way
+  WouldReplaceAnother,  // the name holds a file other than the one `rule` allows
 };
 
 // `depth` -1 means `sourceDepth`. `quality` is the program's 0..10 scale for
-// JPEG (clamped); PNG ignores it.
-SaveStatus saveRaster(const Raster& raster, int sourceDepth, const std::string& path,
-                      std::uint32_t encoder, int quality, int depth,
-                      const CancelFlag* cancel = nullptr);
+// JPEG (clamped); PNG ignores it. `rule` says what may already be under the
+// name (by default any file the replacement policy allows).
+SaveStatus saveRaster(const Raster& raster, int sourceDepth, const std::string& path, std::uint32_t encoder,
+                      int quality, int depth, const CancelFlag* cancel = nullptr,
+                      const files::ReplaceRule& rule = {});
 
 }  // namespace pixmoor::image

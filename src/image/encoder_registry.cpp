@@ -18,13 +18,27 @@ Registry& registry() {
   return instance;
 }
 
-SaveStatus writeThrough(EncoderEntry entry, const Raster& raster, const std::string& path, int quality,
-                        int depth, const CancelFlag* cancel) {
-  TempOutput::OpenError openError = TempOutput::OpenError::None;
-  auto out = TempOutput::create(path, &openError);
-  if (!out) {
-    return openError == TempOutput::OpenError::EmptyPath ? SaveStatus::BadRequest : SaveStatus::CannotCreate;
+SaveStatus failedReplacement(files::ReplaceStatus status) {
+  switch (status) {
+    case files::ReplaceStatus::badPath:
+      return SaveStatus::BadRequest;
+    case files::ReplaceStatus::wouldReplaceAnother:
+      return SaveStatus::WouldReplaceAnother;
+    case files::ReplaceStatus::refused:
+    case files::ReplaceStatus::cannotCreate:
+      return SaveStatus::CannotCreate;
+    case files::ReplaceStatus::replaced:
+    case files::ReplaceStatus::writeFailed:
+      break;
   }
+  return SaveStatus::WriteFailed;
+}
+
+SaveStatus writeThrough(EncoderEntry entry, const Raster& raster, const std::string& path, int quality,
+                        int depth, const CancelFlag* cancel, const files::ReplaceRule& rule) {
+  files::ReplaceStatus opened = files::ReplaceStatus::writeFailed;
+  auto out = TempOutput::create(path, &opened, rule);
+  if (!out) return failedReplacement(opened);
   RowSource rows;
   rows.pixels = raster.data();
   rows.width = raster.width;
@@ -36,7 +50,7 @@ SaveStatus writeThrough(EncoderEntry entry, const Raster& raster, const std::str
   const SaveStatus status = entry(*out, rows, quality, depth, cancel);
   if (status != SaveStatus::Saved) return status;  // `out` removes its file
   if (cancelled(cancel)) return SaveStatus::Cancelled;
-  return out->commit() ? SaveStatus::Saved : SaveStatus::WriteFailed;
+  return out->commit() ? SaveStatus::Saved : failedReplacement(out->status());
 }
 
 }  // namespace
@@ -64,7 +78,7 @@ std::size_t encoderCount() {
 }
 
 SaveStatus saveRaster(const Raster& raster, int sourceDepth, const std::string& path, std::uint32_t encoder,
-                      int quality, int depth, const CancelFlag* cancel) {
+                      int quality, int depth, const CancelFlag* cancel, const files::ReplaceRule& rule) {
   if (path.empty()) return SaveStatus::BadRequest;
   if (raster.data() == nullptr || raster.width <= 0 || raster.height <= 0) return SaveStatus::BadRequest;
   if (raster.depth != 24 && raster.depth != 32) return SaveStatus::BadRequest;
@@ -75,12 +89,13 @@ SaveStatus saveRaster(const Raster& raster, int sourceDepth, const std::string& 
   if (!found) return SaveStatus::NoEncoder;
 
   if (raster.depth == 32) {
-    if (found->write32 != nullptr) return writeThrough(found->write32, raster, path, quality, depth, cancel);
+    if (found->write32 != nullptr)
+      return writeThrough(found->write32, raster, path, quality, depth, cancel, rule);
     const auto flat = flattenToWhite(raster);
     if (!flat) return SaveStatus::BadRequest;  // no memory for the flattened copy
-    return writeThrough(found->write24, *flat, path, quality, depth, cancel);
+    return writeThrough(found->write24, *flat, path, quality, depth, cancel, rule);
   }
-  return writeThrough(found->write24, raster, path, quality, depth, cancel);
+  return writeThrough(found->write24, raster, path, quality, depth, cancel, rule);
 }
 
 }  // namespace pixmoor::image

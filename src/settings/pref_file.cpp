@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <limits>
 
-#include "settings/atomic_file.h"
+#include "files/replace_file.h"
 
 namespace pixmoor::settings {
 
@@ -268,7 +268,7 @@ bool PreferenceFile::Create(const std::string& path) {
 void PreferenceFile::Close() {
   if (modified_ && !readOnly_ && (state_ == State::Open || state_ == State::PathOnly)) {
     // Failures are silent: the file keeps its old content.
-    replaceFileAtomically(path_, writtenPreferenceText(lines_, encoding_));
+    files::replaceWholeFile(path_, writtenPreferenceText(lines_, encoding_));
   }
   reset();
 }

@@ -7,8 +7,8 @@
 // with the UTF-8 mark keeps it; its text is UTF-8 already, and a byte sequence
 // that is not valid UTF-8 reads as "?".
 //
-// Writing back never leaves a half-written file: the whole text goes to a
-// temporary file beside the target, which is then renamed over it. A file
+// Writing back goes through the program's one file replacement
+// (files/replace_file.h): the whole text replaces the file at once. A file
 // that can only be read (no write permission, or every write bit cleared)
 // keeps its content and changes to it are dropped silently.
 //

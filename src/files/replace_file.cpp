@@ -1,0 +1,349 @@
+#include "files/replace_file.h"
+
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+
+#include "files/link_target.h"
+
+namespace pixmoor::files {
+namespace {
+
+constexpr std::size_t kBufferSize = 64 * 1024;
+constexpr int kNameAttempts = 64;
+// Longest file name most Linux file systems take.
+constexpr std::size_t kNameMax = 255;
+// Extended attributes are copied while they stay this small (they usually
+// are: an access list, a tag or two).
+constexpr std::size_t kMaxAttributeBytes = 64 * 1024;
+
+// Six characters from [A-Za-z0-9]. getrandom rarely fails; a counter mixed
+// with the clock and the process id still keeps names apart then, and
+// O_EXCL settles any collision.
+std::string randomSuffix() {
+  static constexpr char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  unsigned char bytes[6] = {};
+  if (getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bytes)) {
+    static std::atomic<std::uint64_t> counter{0};
+    std::uint64_t v =
+        counter.fetch_add(1) * 0x9E3779B97F4A7C15ULL ^
+        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+        static_cast<std::uint64_t>(getpid()) << 32;
+    for (auto& b : bytes) {
+      b = static_cast<unsigned char>(v);
+      v = (v >> 8) | (v << 56);
+      v *= 0xBF58476D1CE4E5B9ULL;
+    }
+  }
+  std::string out;
+  for (unsigned char b : bytes) out.push_back(kChars[b % (sizeof kChars - 1)]);
+  return out;
+}
+
+// ".<name>.pixmoor-XXXXXX" in `folder`, with the name shortened (at a UTF-8
+// character boundary) so that the whole stays a legal file name.
+std::string tempName(const std::string& folder, const std::string& name) {
+  static constexpr std::size_t kExtra = 1 + 9 + 6;  // ".", ".pixmoor-", suffix
+  std::string base = name;
+  if (base.size() + kExtra > kNameMax) {
+    std::size_t cut = kNameMax - kExtra;
+    while (cut > 0 && (static_cast<unsigned char>(base[cut]) & 0xC0) == 0x80) --cut;
+    base.resize(cut);
+  }
+  return folder + "/." + base + ".pixmoor-" + randomSuffix();
+}
+
+bool closeChecked(int fd) {
+  // After close fails the descriptor is gone either way (Linux); EINTR is
+  // not retried for that reason, but the data may still have been written.
+  return ::close(fd) == 0 || errno == EINTR;
+}
+
+// Where `path` leads and whether the policy lets us replace it.
+struct Checked {
+  ReplaceStatus status = ReplaceStatus::replaced;  // replaced: allowed
+  LinkTarget target;
+};
+
+Checked checkTarget(const std::string& path, const ReplaceRule& rule) {
+  Checked checked;
+  const std::string name = nameOf(path);
+  if (name.empty() || name == "." || name == "..") {
+    checked.status = ReplaceStatus::badPath;
+    return checked;
+  }
+  checked.target = followLinks(path);
+  const LinkTarget& target = checked.target;
+  const auto refuse = [&](ReplaceStatus status) {
+    checked.status = status;
+    return checked;
+  };
+  if (!target.resolved)
+    return refuse(target.throughLink ? ReplaceStatus::refused : ReplaceStatus::cannotCreate);
+  if (target.throughLink) {
+    // A link leads only to a file of our own, through links of our own.
+    if (!target.linksOwnedByUs || !target.exists || target.status.st_uid != ::geteuid()) {
+      return refuse(ReplaceStatus::refused);
+    }
+  }
+  if (!target.exists) return checked;
+  if (!S_ISREG(target.status.st_mode)) return refuse(ReplaceStatus::cannotCreate);
+  if (rule.onlyReplacing &&
+      !(FileIdentity{target.status.st_dev, target.status.st_ino} == *rule.onlyReplacing)) {
+    return refuse(ReplaceStatus::wouldReplaceAnother);
+  }
+  // What could not be opened for writing is not replaced either (judged
+  // with the effective ids, as open would).
+  if (::faccessat(AT_FDCWD, target.path.c_str(), W_OK, AT_EACCESS) != 0)
+    return refuse(ReplaceStatus::refused);
+  return checked;
+}
+
+void copyExtendedAttributes(const std::string& from, int toFd) {
+  std::vector<char> names(kMaxAttributeBytes);
+  const ssize_t listed = ::listxattr(from.c_str(), names.data(), names.size());
+  if (listed <= 0) return;  // none, unsupported, or too many to be cheap
+  std::vector<char> value(kMaxAttributeBytes);
+  for (std::size_t at = 0; at < static_cast<std::size_t>(listed);) {
+    const char* name = names.data() + at;
+    const ssize_t size = ::getxattr(from.c_str(), name, value.data(), value.size());
+    // Some names are the system's to set (security labels): best effort.
+    if (size >= 0) ::fsetxattr(toFd, name, value.data(), static_cast<std::size_t>(size), 0);
+    at += std::char_traits<char>::length(name) + 1;
+  }
+}
+
+// The replaced file's owner, group, bits and attributes go to the new one.
+// Owner first: changing it clears set-id bits, which the mode then restores.
+bool keepAttributes(int fd, const LinkTarget& target) {
+  const struct stat& old = target.status;
+  if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
+    [[maybe_unused]] const int ignored = ::fchown(fd, static_cast<uid_t>(-1), old.st_gid);
+  }
+  if (::fchmod(fd, old.st_mode & 07777) != 0) return false;
+  copyExtendedAttributes(target.path, fd);
+  return true;
+}
+
+bool writeAt(int fd, std::string_view bytes) {
+  off_t offset = 0;
+  while (!bytes.empty()) {
+    const ssize_t n = ::pwrite(fd, bytes.data(), bytes.size(), offset);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+    offset += n;
+  }
+  return true;
+}
+
+ReplaceStatus rewriteInPlace(const std::string& path, std::string_view bytes) {
+  const Checked checked = checkTarget(path, {});
+  if (checked.status != ReplaceStatus::replaced) return checked.status;
+  const LinkTarget& target = checked.target;
+  // Only for a file whose folder is the obstacle; a second hard link would
+  // see the change, which a replacement must never show it.
+  if (!target.exists || target.status.st_nlink != 1) return ReplaceStatus::cannotCreate;
+  const std::string folder = folderOf(target.path);
+  if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0) return ReplaceStatus::cannotCreate;
+
+  const int fd = ::open(target.path.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0) return ReplaceStatus::cannotCreate;
+  struct stat now {};
+  if (::fstat(fd, &now) != 0 || now.st_dev != target.status.st_dev || now.st_ino != target.status.st_ino) {
+    ::close(fd);
+    return ReplaceStatus::cannotCreate;
+  }
+  // Reserve the room first: a full disk then fails before a byte changes.
+  const auto size = static_cast<off_t>(bytes.size());
+  if (size > now.st_size && ::posix_fallocate(fd, 0, size) != 0) {
+    [[maybe_unused]] const int ignored = ::ftruncate(fd, now.st_size);
+    ::close(fd);
+    return ReplaceStatus::writeFailed;
+  }
+  const bool ok = writeAt(fd, bytes) && ::ftruncate(fd, size) == 0 && ::fsync(fd) == 0;
+  return closeChecked(fd) && ok ? ReplaceStatus::replaced : ReplaceStatus::writeFailed;
+}
+
+}  // namespace
+
+std::unique_ptr<FileReplacement> FileReplacement::create(const std::string& path, ReplaceStatus* status,
+                                                         const ReplaceRule& rule, Temporary temporary) {
+  auto fail = [status](ReplaceStatus why) -> std::unique_ptr<FileReplacement> {
+    if (status != nullptr) *status = why;
+    return nullptr;
+  };
+  if (path.empty()) return fail(ReplaceStatus::badPath);
+  const Checked checked = checkTarget(path, rule);
+  if (checked.status != ReplaceStatus::replaced) return fail(checked.status);
+
+  std::unique_ptr<FileReplacement> out(new FileReplacement());
+  out->asked_ = path;
+  out->target_ = checked.target.path;
+  out->folder_ = folderOf(out->target_);
+  out->rule_ = rule;
+  out->buffer_.reserve(kBufferSize);
+
+  // An unnamed file vanishes by itself if the process dies mid-write. It is
+  // named at commit through /proc, so only use it where /proc is there.
+  if (temporary == Temporary::unnamed && ::access("/proc/self/fd", X_OK) == 0) {
+    const int fd = ::open(out->folder_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      out->fd_ = fd;
+      out->unnamed_ = true;
+      if (status != nullptr) *status = ReplaceStatus::replaced;
+      return out;
+    }
+    // Old kernels answer EISDIR, file systems without support EOPNOTSUPP:
+    // fall back to a named file. Anything else (no folder, no permission,
+    // read-only) fails the same way for a named file.
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return fail(ReplaceStatus::cannotCreate);
+  }
+
+  const std::string name = nameOf(out->target_);
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    std::string temp = tempName(out->folder_, name);
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      out->fd_ = fd;
+      out->tempPath_ = std::move(temp);
+      if (status != nullptr) *status = ReplaceStatus::replaced;
+      return out;
+    }
+    if (errno != EEXIST) break;
+  }
+  return fail(ReplaceStatus::cannotCreate);
+}
+
+FileReplacement::~FileReplacement() {
+  discard();
+}
+
+bool FileReplacement::writeAll(const std::uint8_t* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd_, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) return false;
+    data += n;
+    size -= static_cast<std::size_t>(n);
+    written_ += static_cast<std::uint64_t>(n);
+  }
+  return true;
+}
+
+bool FileReplacement::flushBuffer() {
+  if (buffer_.empty()) return true;
+  const bool ok = writeAll(buffer_.data(), buffer_.size());
+  buffer_.clear();
+  return ok;
+}
+
+bool FileReplacement::write(const void* data, std::size_t size) {
+  if (failed_ || done_ || fd_ < 0) return false;
+  const auto* bytes = static_cast<const std::uint8_t*>(data);
+  if (buffer_.size() + size <= kBufferSize) {
+    buffer_.insert(buffer_.end(), bytes, bytes + size);
+    return true;
+  }
+  if (!flushBuffer()) {
+    failed_ = true;
+    return false;
+  }
+  if (size >= kBufferSize) {
+    if (!writeAll(bytes, size)) failed_ = true;
+    return !failed_;
+  }
+  buffer_.insert(buffer_.end(), bytes, bytes + size);
+  return true;
+}
+
+bool FileReplacement::fail(ReplaceStatus status) {
+  failed_ = true;
+  status_ = status;
+  discard();
+  return false;
+}
+
+bool FileReplacement::commit() {
+  if (done_ || fd_ < 0) return false;
+  if (failed_ || !flushBuffer()) return fail(ReplaceStatus::writeFailed);
+
+  // The name may have changed while we wrote: the policy and the rule are
+  // judged again on what is there now, and the target must be the same.
+  const Checked checked = checkTarget(asked_, rule_);
+  if (checked.status != ReplaceStatus::replaced) return fail(checked.status);
+  if (checked.target.path != target_) return fail(ReplaceStatus::refused);
+  if (checked.target.exists && !keepAttributes(fd_, checked.target)) return fail(ReplaceStatus::writeFailed);
+  if (::fsync(fd_) != 0) return fail(ReplaceStatus::writeFailed);
+
+  if (unnamed_) {
+    // Give the file a hidden name first: linkat cannot replace the target,
+    // rename can, and does so in one step.
+    const std::string procPath = "/proc/self/fd/" + std::to_string(fd_);
+    const std::string name = nameOf(target_);
+    bool linked = false;
+    for (int attempt = 0; attempt < kNameAttempts && !linked; ++attempt) {
+      std::string temp = tempName(folder_, name);
+      if (::linkat(AT_FDCWD, procPath.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        tempPath_ = std::move(temp);
+        linked = true;
+      } else if (errno != EEXIST) {
+        break;
+      }
+    }
+    if (!linked) return fail(ReplaceStatus::writeFailed);
+    unnamed_ = false;
+  }
+
+  const int fd = fd_;
+  fd_ = -1;
+  if (!closeChecked(fd)) return fail(ReplaceStatus::writeFailed);
+  if (::rename(tempPath_.c_str(), target_.c_str()) != 0) return fail(ReplaceStatus::writeFailed);
+  tempPath_.clear();
+  done_ = true;
+
+  // The rename is only durable once the folder is synced. A file system that
+  // cannot sync folders (EINVAL) has nothing more to offer.
+  const int folderFd = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const bool synced = folderFd >= 0 && (::fsync(folderFd) == 0 || errno == EINVAL);
+  if (folderFd >= 0) ::close(folderFd);
+  status_ = synced ? ReplaceStatus::replaced : ReplaceStatus::writeFailed;
+  return synced;
+}
+
+void FileReplacement::discard() {
+  if (fd_ >= 0) {
+    ::close(fd_);
+    fd_ = -1;
+  }
+  if (!tempPath_.empty()) {
+    ::unlink(tempPath_.c_str());
+    tempPath_.clear();
+  }
+  buffer_.clear();
+  done_ = true;
+}
+
+ReplaceStatus replaceWholeFile(const std::string& path, std::string_view bytes, InPlace inPlace) {
+  ReplaceStatus status = ReplaceStatus::writeFailed;
+  if (auto out = FileReplacement::create(path, &status)) {
+    out->write(bytes.data(), bytes.size());
+    out->commit();
+    return out->status();
+  }
+  if (status == ReplaceStatus::cannotCreate && inPlace == InPlace::whenFolderIsReadOnly) {
+    return rewriteInPlace(path, bytes);
+  }
+  return status;
+}
+
+}  // namespace pixmoor::files

@@ -1,0 +1,131 @@
+// Replacing a file whole: the one way every writer of the program puts a
+// file in place (pictures and the settings file alike).
+//
+// The policy:
+//  - The new content goes to a temporary file in the target's own folder (an
+//    unnamed one where the file system offers it, else a hidden
+//    ".<name>.pixmoor-XXXXXX"), is synced, and is renamed over the target,
+//    after which the folder is synced too. Readers see the old file or the
+//    new one, never a mixture; a failure, a cancelled write or a crash before
+//    the rename leaves the target as it was.
+//  - A symbolic link is followed: the file it leads to is replaced, in that
+//    file's folder, and the link stays. Only when every link on the way and
+//    the file itself belong to the effective user (the rule the kernel
+//    applies in shared folders); otherwise, and for a dangling link or a
+//    loop, nothing is written and the replacement is refused.
+//  - The replaced file keeps its owner and group (where the process may set
+//    them: always for the superuser, the group for a member of it), its
+//    permission bits and its extended attributes (access lists included);
+//    a new file gets 0666 less the umask.
+//  - A file with other hard links is replaced under this name only: the
+//    other names keep the old content.
+//  - What this process may not write (a write-protected file, a folder or a
+//    device under the name) is not replaced.
+//  - A folder that does not let us create the temporary file fails the
+//    replacement, with the old file untouched. replaceWholeFile may instead
+//    rewrite such a file in place when the caller holds its complete new
+//    content and asks for it (the settings file does; pictures never do).
+//
+// Expected failures are values. One FileReplacement belongs to one thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "files/same_file.h"
+
+namespace pixmoor::files {
+
+enum class ReplaceStatus {
+  replaced,             // the new content is in place and synced, folder included
+  badPath,              // an empty path, or one that names no file ("", ".", "..", a trailing "/")
+  refused,              // the policy forbids it: a foreign or dangling link, a write-protected file
+  wouldReplaceAnother,  // the name holds a file other than the one the rule allows
+  cannotCreate,  // no temporary file could be made (no such folder, not writable, a folder of that name)
+  writeFailed,   // a write, the sync or the rename failed (disk full, I/O error)
+};
+
+// What may already be under the target name. With `onlyReplacing` set the
+// name may be free or hold exactly that file, nothing else.
+struct ReplaceRule {
+  std::optional<FileIdentity> onlyReplacing;
+};
+
+class FileReplacement {
+ public:
+  // `named` always uses the hidden named file (the fallback, selectable for tests).
+  enum class Temporary { unnamed, named };
+
+  // Checks the policy and makes the temporary file. Null on failure, with the
+  // reason in `status`; nothing is created then.
+  static std::unique_ptr<FileReplacement> create(const std::string& path, ReplaceStatus* status = nullptr,
+                                                 const ReplaceRule& rule = {},
+                                                 Temporary temporary = Temporary::unnamed);
+
+  ~FileReplacement();
+  FileReplacement(const FileReplacement&) = delete;
+  FileReplacement& operator=(const FileReplacement&) = delete;
+
+  // The file that will be replaced (links followed).
+  const std::string& targetPath() const { return target_; }
+  // The named temporary file; empty while the file has no name.
+  const std::string& temporaryPath() const { return tempPath_; }
+
+  // Appends bytes (buffered). False once any write has failed.
+  bool write(const void* data, std::size_t size);
+  bool failed() const { return failed_; }
+  std::uint64_t bytesWritten() const { return written_ + buffer_.size(); }
+
+  // Checks the policy and the rule again, then syncs and renames the file
+  // over the target and syncs the folder. True once only, when all of that
+  // succeeded; status() then says replaced, otherwise why not. A false
+  // answer after the rename (the folder could not be synced) leaves the new
+  // content in place; every earlier one leaves the target untouched and the
+  // temporary file removed.
+  bool commit();
+  ReplaceStatus status() const { return status_; }
+
+  // Throws the temporary file away (also done by the destructor).
+  void discard();
+
+ private:
+  FileReplacement() = default;
+  bool fail(ReplaceStatus status);
+  bool flushBuffer();
+  bool writeAll(const std::uint8_t* data, std::size_t size);
+
+  int fd_ = -1;
+  bool unnamed_ = false;  // made with O_TMPFILE: no name until commit
+  std::string folder_;    // the target's folder
+  std::string target_;    // the target, links followed
+  std::string asked_;     // the path as given
+  std::string tempPath_;  // the named temporary file (empty while unnamed)
+  ReplaceRule rule_;
+  std::vector<std::uint8_t> buffer_;
+  std::uint64_t written_ = 0;
+  bool failed_ = false;
+  bool done_ = false;
+  ReplaceStatus status_ = ReplaceStatus::writeFailed;
+};
+
+enum class InPlace {
+  never,
+  // When the folder does not let us create the temporary file but the file
+  // itself is writable, has no other hard link and belongs where the policy
+  // allows: write the content over the old one, after reserving its space,
+  // and cut the file to length. Not whole-or-nothing, so only for content
+  // that is small and held whole in memory.
+  whenFolderIsReadOnly,
+};
+
+// Replaces `path` with `bytes` under the policy above (creating it when
+// missing).
+ReplaceStatus replaceWholeFile(const std::string& path, std::string_view bytes,
+                               InPlace inPlace = InPlace::never);
+
+}  // namespace pixmoor::files

@@ -1,0 +1,272 @@
+// The one file replacement: whole or nothing, links, owners, bits and
+// attributes, hard links, the rule on what may be replaced, read-only folders.
+#include "files/replace_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <set>
+
+#include "support/other_user.h"
+#include "support/temp_folder.h"
+
+namespace pixmoor::files {
+namespace {
+
+using pixmoor::testing::readBytes;
+using pixmoor::testing::TempFolder;
+using pixmoor::testing::writeBytes;
+using Temporary = FileReplacement::Temporary;
+
+struct stat statOf(const std::string& path) {
+  struct stat st {};
+  ::lstat(path.c_str(), &st);
+  return st;
+}
+
+std::set<std::string> namesIn(const TempFolder& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder.path()))
+    names.insert(entry.path().filename());
+  return names;
+}
+
+ReplaceStatus replace(const std::string& path, const std::string& bytes, const ReplaceRule& rule = {},
+                      Temporary temporary = Temporary::unnamed) {
+  ReplaceStatus status = ReplaceStatus::writeFailed;
+  auto out = FileReplacement::create(path, &status, rule, temporary);
+  if (!out) return status;
+  out->write(bytes.data(), bytes.size());
+  out->commit();
+  return out->status();
+}
+
+class Replacement : public ::testing::TestWithParam<Temporary> {
+ protected:
+  ReplaceStatus put(const std::string& name, const std::string& bytes, const ReplaceRule& rule = {}) {
+    return replace(folder.file(name), bytes, rule, GetParam());
+  }
+  TempFolder folder;
+};
+
+TEST_P(Replacement, NothingAppearsUnderTheTargetNameBeforeCommit) {
+  auto out = FileReplacement::create(folder.file("a.png"), nullptr, {}, GetParam());
+  ASSERT_TRUE(out);
+  const std::string big(200000, 'x');  // more than the buffer holds
+  ASSERT_TRUE(out->write(big.data(), big.size()));
+  ASSERT_TRUE(out->write("end", 3));
+  EXPECT_EQ(out->bytesWritten(), 200003u);
+  EXPECT_EQ(namesIn(folder).count("a.png"), 0u);
+  ASSERT_TRUE(out->commit());
+  EXPECT_EQ(out->status(), ReplaceStatus::replaced);
+  EXPECT_EQ(namesIn(folder), std::set<std::string>{"a.png"});
+  EXPECT_EQ(readBytes(folder.file("a.png")), big + "end");
+  EXPECT_FALSE(out->commit());  // once only
+}
+
+TEST_P(Replacement, DiscardLeavesNothingAndTheOldFileAsItWas) {
+  writeBytes(folder.file("a.png"), "old");
+  {
+    auto out = FileReplacement::create(folder.file("a.png"), nullptr, {}, GetParam());
+    ASSERT_TRUE(out);
+    out->write("new content", 11);
+  }  // dropped without commit
+  EXPECT_EQ(namesIn(folder), std::set<std::string>{"a.png"});
+  EXPECT_EQ(readBytes(folder.file("a.png")), "old");
+}
+
+TEST_P(Replacement, NewFilesTakeTheUmaskReplacedFilesKeepBitsAndAttributes) {
+  const mode_t old = umask(027);
+  EXPECT_EQ(put("new.png", "n"), ReplaceStatus::replaced);
+  umask(old);
+  EXPECT_EQ(statOf(folder.file("new.png")).st_mode & 07777, 0640u);
+
+  const std::string target = folder.file("private.png");
+  writeBytes(target, "p");
+  ASSERT_EQ(chmod(target.c_str(), 0600), 0);
+  const bool tagged = setxattr(target.c_str(), "user.pixmoor", "tag", 3, 0) == 0;
+  EXPECT_EQ(put("private.png", "q"), ReplaceStatus::replaced);
+  EXPECT_EQ(statOf(target).st_mode & 07777, 0600u);
+  if (tagged) {
+    char value[8] = {};
+    EXPECT_EQ(getxattr(target.c_str(), "user.pixmoor", value, sizeof value), 3);
+    EXPECT_STREQ(value, "tag");
+  }
+}
+
+TEST_P(Replacement, PathsThatNameNoFileOrNoFolder) {
+  ReplaceStatus status = ReplaceStatus::replaced;
+  EXPECT_FALSE(FileReplacement::create("", &status, {}, GetParam()));
+  EXPECT_EQ(status, ReplaceStatus::badPath);
+  EXPECT_FALSE(FileReplacement::create(folder.path().string() + "/", &status, {}, GetParam()));
+  EXPECT_EQ(status, ReplaceStatus::badPath);
+  EXPECT_FALSE(FileReplacement::create(folder.file("no/such/a.png"), &status, {}, GetParam()));
+  EXPECT_EQ(status, ReplaceStatus::cannotCreate);
+  std::filesystem::create_directory(folder.file("taken.png"));
+  EXPECT_FALSE(FileReplacement::create(folder.file("taken.png"), &status, {}, GetParam()));
+  EXPECT_EQ(status, ReplaceStatus::cannotCreate);
+  EXPECT_EQ(namesIn(folder), std::set<std::string>{"taken.png"});
+}
+
+TEST_P(Replacement, AWriteProtectedFileIsNotReplaced) {
+  const std::string target = folder.file("locked.png");
+  writeBytes(target, "7");
+  ASSERT_EQ(chmod(target.c_str(), 0444), 0);
+  ASSERT_EQ(chmod(folder.path().c_str(), 0777), 0);
+  const Temporary temporary = GetParam();
+  EXPECT_EQ(pixmoor::testing::runAsOrdinaryUser(
+                [&] { return replace(target, "new", {}, temporary) == ReplaceStatus::refused ? 0 : 1; }),
+            0);
+  EXPECT_EQ(readBytes(target), "7");
+  EXPECT_EQ(namesIn(folder), std::set<std::string>{"locked.png"});
+}
+
+// A link is followed to a file of our own, which is replaced in its own
+// folder while the link stays; any other link writes nothing.
+TEST_P(Replacement, LinksLeadOnlyToFilesOfOurOwn) {
+  std::filesystem::create_directory(folder.file("real"));
+  const std::string real = folder.file("real/photo.jpg");
+  writeBytes(real, "old");
+  ASSERT_EQ(symlink("real/photo.jpg", folder.file("link.jpg").c_str()), 0);
+  EXPECT_EQ(put("link.jpg", "new"), ReplaceStatus::replaced);
+  EXPECT_TRUE(S_ISLNK(statOf(folder.file("link.jpg")).st_mode));
+  EXPECT_EQ(readBytes(real), "new");
+  EXPECT_EQ(namesIn(folder), (std::set<std::string>{"link.jpg", "real"}));
+
+  ASSERT_EQ(symlink("missing.jpg", folder.file("dangling.jpg").c_str()), 0);
+  ASSERT_EQ(symlink("loop2.jpg", folder.file("loop1.jpg").c_str()), 0);
+  ASSERT_EQ(symlink("loop1.jpg", folder.file("loop2.jpg").c_str()), 0);
+  EXPECT_EQ(put("dangling.jpg", "x"), ReplaceStatus::refused);
+  EXPECT_EQ(put("loop1.jpg", "x"), ReplaceStatus::refused);
+  EXPECT_FALSE(std::filesystem::exists(folder.file("missing.jpg")));
+
+  if (!pixmoor::testing::canActAsAnotherUser())
+    GTEST_SKIP() << "needs the superuser to make another user's files";
+  // A link of another user, or one to another user's file: refused.
+  ASSERT_EQ(lchown(folder.file("link.jpg").c_str(), pixmoor::testing::kOtherUser, static_cast<gid_t>(-1)), 0);
+  EXPECT_EQ(put("link.jpg", "foreign link"), ReplaceStatus::refused);
+  ASSERT_EQ(lchown(folder.file("link.jpg").c_str(), 0, static_cast<gid_t>(-1)), 0);
+  ASSERT_EQ(chown(real.c_str(), pixmoor::testing::kOtherUser, pixmoor::testing::kOtherGroup), 0);
+  EXPECT_EQ(put("link.jpg", "foreign target"), ReplaceStatus::refused);
+  EXPECT_EQ(readBytes(real), "new");
+}
+
+TEST_P(Replacement, OwnerAndGroupStay) {
+  if (!pixmoor::testing::canActAsAnotherUser())
+    GTEST_SKIP() << "needs the superuser to make another user's files";
+  const std::string target = folder.file("theirs.png");
+  writeBytes(target, "old");
+  ASSERT_EQ(chown(target.c_str(), pixmoor::testing::kOtherUser, pixmoor::testing::kOtherGroup), 0);
+  ASSERT_EQ(chmod(target.c_str(), 0640), 0);
+  EXPECT_EQ(put("theirs.png", "new"), ReplaceStatus::replaced);
+  const struct stat st = statOf(target);
+  EXPECT_EQ(st.st_uid, pixmoor::testing::kOtherUser);
+  EXPECT_EQ(st.st_gid, pixmoor::testing::kOtherGroup);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+TEST_P(Replacement, OtherHardLinksKeepTheOldBytes) {
+  writeBytes(folder.file("a.jpg"), "original");
+  ASSERT_EQ(link(folder.file("a.jpg").c_str(), folder.file("backup.jpg").c_str()), 0);
+  EXPECT_EQ(put("a.jpg", "resized"), ReplaceStatus::replaced);
+  EXPECT_EQ(readBytes(folder.file("a.jpg")), "resized");
+  EXPECT_EQ(readBytes(folder.file("backup.jpg")), "original");
+}
+
+TEST_P(Replacement, OnlyTheAllowedFileIsReplaced) {
+  writeBytes(folder.file("a.jpg"), "source");
+  writeBytes(folder.file("b.jpg"), "another");
+  const ReplaceRule onlyA{identityOf(folder.file("a.jpg"))};
+  EXPECT_EQ(put("b.jpg", "x", onlyA), ReplaceStatus::wouldReplaceAnother);
+  EXPECT_EQ(put("new.jpg", "fresh", onlyA), ReplaceStatus::replaced);
+  EXPECT_EQ(put("a.jpg", "resized", onlyA), ReplaceStatus::replaced);
+  EXPECT_EQ(readBytes(folder.file("b.jpg")), "another");
+
+  // A file that appears under the name while the replacement is written stays.
+  auto out = FileReplacement::create(folder.file("late.jpg"), nullptr, onlyA, GetParam());
+  ASSERT_TRUE(out);
+  out->write("x", 1);
+  writeBytes(folder.file("late.jpg"), "arrived");
+  EXPECT_FALSE(out->commit());
+  EXPECT_EQ(out->status(), ReplaceStatus::wouldReplaceAnother);
+  EXPECT_EQ(readBytes(folder.file("late.jpg")), "arrived");
+  EXPECT_EQ(namesIn(folder), (std::set<std::string>{"a.jpg", "b.jpg", "new.jpg", "late.jpg"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Temporaries, Replacement, ::testing::Values(Temporary::unnamed, Temporary::named));
+
+// A writable file in a folder that forbids new files: a picture fails and
+// stays, the settings text is written in place, and never over a second
+// hard link.
+TEST(ReadOnlyFolder, OnlyWholeTextIsWrittenInPlace) {
+  TempFolder folder;
+  const std::string target = folder.file("pref.qvl");
+  writeBytes(target, "old text that is longer");
+  ASSERT_EQ(chmod(target.c_str(), 0666), 0);
+  writeBytes(folder.file("linked"), "old");
+  ASSERT_EQ(chmod(folder.file("linked").c_str(), 0666), 0);
+  ASSERT_EQ(link(folder.file("linked").c_str(), folder.file("second").c_str()), 0);
+  ASSERT_EQ(chmod(folder.path().c_str(), 0555), 0);
+  const int result = pixmoor::testing::runAsOrdinaryUser([&] {
+    ReplaceStatus status = ReplaceStatus::replaced;
+    if (FileReplacement::create(target, &status) || status != ReplaceStatus::cannotCreate) return 1;
+    if (replaceWholeFile(target, "picture", InPlace::never) != ReplaceStatus::cannotCreate) return 2;
+    if (readBytes(target) != "old text that is longer") return 3;
+    if (replaceWholeFile(target, "new", InPlace::whenFolderIsReadOnly) != ReplaceStatus::replaced) return 4;
+    if (readBytes(target) != "new") return 5;
+    if (replaceWholeFile(folder.file("linked"), "x", InPlace::whenFolderIsReadOnly) !=
+        ReplaceStatus::cannotCreate) {
+      return 6;
+    }
+    return 0;
+  });
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(readBytes(folder.file("second")), "old");
+}
+
+TEST(NamedTemporary, IsHiddenBesideTheTarget) {
+  TempFolder folder;
+  auto out = FileReplacement::create(folder.file("photo.jpg"), nullptr, {}, Temporary::named);
+  ASSERT_TRUE(out);
+  const std::string name = out->temporaryPath().substr(folder.path().string().size() + 1);
+  EXPECT_EQ(name.rfind(".photo.jpg.pixmoor-", 0), 0u) << name;
+  EXPECT_EQ(name.size(), std::string(".photo.jpg.pixmoor-").size() + 6);
+  EXPECT_EQ(namesIn(folder), std::set<std::string>{name});
+  out.reset();
+  EXPECT_TRUE(namesIn(folder).empty());
+}
+
+TEST(NamedTemporary, LongNamesAreShortenedAtACharacterBoundary) {
+  TempFolder folder;
+  // 2-byte characters up to 254 bytes: a legal name without room to spare.
+  std::string target;
+  while (target.size() + 2 <= 250) target += "\xC3\xA9";
+  target += ".jpg";
+  auto out = FileReplacement::create(folder.file(target), nullptr, {}, Temporary::named);
+  ASSERT_TRUE(out);
+  const std::string name = out->temporaryPath().substr(folder.path().string().size() + 1);
+  EXPECT_LE(name.size(), 255u);
+  const auto cut = name.find(".pixmoor-");
+  ASSERT_NE(cut, std::string::npos);
+  EXPECT_EQ((cut - 1) % 2, 0u);  // whole characters only
+  out->write("x", 1);
+  EXPECT_TRUE(out->commit());
+  EXPECT_EQ(namesIn(folder), std::set<std::string>{target});
+}
+
+TEST(NamedTemporary, ManyAtOnceNeverCollide) {
+  TempFolder folder;
+  std::vector<std::unique_ptr<FileReplacement>> outs;
+  for (int i = 0; i < 50; ++i) {
+    outs.push_back(FileReplacement::create(folder.file("same.png"), nullptr, {}, Temporary::named));
+    ASSERT_TRUE(outs.back());
+  }
+  EXPECT_EQ(namesIn(folder).size(), 50u);
+  outs.clear();
+  EXPECT_TRUE(namesIn(folder).empty());
+}
+
+}  // namespace
+}  // namespace pixmoor::files
