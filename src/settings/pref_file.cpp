@@ -16,12 +16,16 @@ namespace {
 constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 constexpr std::string_view kLineEnd = "\r\n";
 // A settings file is a few hundred bytes; anything far larger is treated as
-// a file whose text cannot be held, which opens with no lines.
+// a file whose text cannot be held: it opens with no lines, read-only.
 constexpr off_t kLargestFile = 64 * 1024 * 1024;
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool isBlank(char c) {
+  return c == ' ' || c == '\t';
+}
 
-char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char asciiLower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool sameName(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -84,7 +88,7 @@ Utf8Run utf8Run(std::string_view s) {
     length = 2;
   } else if (lead >= 0xE0 && lead <= 0xEF) {
     length = 3;
-    if (lead == 0xE0) low = 0xA0;  // no overlong forms
+    if (lead == 0xE0) low = 0xA0;   // no overlong forms
     if (lead == 0xED) high = 0x9F;  // no surrogates
   } else if (lead >= 0xF0 && lead <= 0xF4) {
     length = 4;
@@ -144,7 +148,9 @@ ParsedPreferences parsePreferenceText(std::string_view bytes) {
   }
   while (!bytes.empty()) {
     const std::size_t end = bytes.find_first_of("\r\n");
-    if (auto line = parseLine(bytes.substr(0, end))) parsed.lines.push_back(std::move(*line));
+    const std::string_view text = bytes.substr(0, end);
+    if (text.find('\0') != std::string_view::npos) parsed.whole = false;
+    if (auto line = parseLine(text)) parsed.lines.push_back(std::move(*line));
     if (end == std::string_view::npos) break;
     bytes.remove_prefix(end);
     while (!bytes.empty() && (bytes.front() == '\r' || bytes.front() == '\n')) bytes.remove_prefix(1);
@@ -180,7 +186,9 @@ std::string writtenPreferenceText(const std::vector<PreferenceLine>& lines, Text
   return text;
 }
 
-PreferenceFile::~PreferenceFile() { Close(); }
+PreferenceFile::~PreferenceFile() {
+  Close();
+}
 
 void PreferenceFile::reset() {
   state_ = State::Closed;
@@ -205,7 +213,12 @@ bool PreferenceFile::Open(const std::string& path) {
     fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     readOnly = true;
   }
-  if (fd < 0) return false;
+  if (fd < 0) {
+    // Only a missing file may be created at Close; one that is there but
+    // cannot be read would be replaced by a file holding only our changes.
+    if (errno != ENOENT) state_ = State::Failed;
+    return false;
+  }
 
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -227,17 +240,20 @@ bool PreferenceFile::Open(const std::string& path) {
       if (n <= 0) break;
       got += static_cast<std::size_t>(n);
     }
+    haveText = got == bytes.size();
     bytes.resize(got);
   }
   ::close(fd);
 
   state_ = State::Open;
-  readOnly_ = readOnly;
   if (haveText) {
     ParsedPreferences parsed = parsePreferenceText(bytes);
     encoding_ = parsed.encoding;
     lines_ = std::move(parsed.lines);
+    haveText = parsed.whole;
   }
+  // Text that was not held whole is never written back in its shortened form.
+  readOnly_ = readOnly || !haveText;
   return true;
 }
 
@@ -253,7 +269,8 @@ bool PreferenceFile::Create(const std::string& path) {
   } else if (errno == ENOENT) {
     const auto slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-    ok = ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && ::access(folder.c_str(), W_OK | X_OK) == 0;
+    ok =
+        ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && ::access(folder.c_str(), W_OK | X_OK) == 0;
   }
   if (!ok) {
     state_ = State::Failed;
@@ -267,8 +284,10 @@ bool PreferenceFile::Create(const std::string& path) {
 
 void PreferenceFile::Close() {
   if (modified_ && !readOnly_ && (state_ == State::Open || state_ == State::PathOnly)) {
-    // Failures are silent: the file keeps its old content.
-    files::replaceWholeFile(path_, writtenPreferenceText(lines_, encoding_));
+    // Failures are silent: the file keeps its old content. The text is held
+    // whole, so a folder that forbids a replacement may have it in place.
+    files::replaceWholeFile(path_, writtenPreferenceText(lines_, encoding_),
+                            files::InPlace::whenFolderIsReadOnly);
   }
   reset();
 }
@@ -337,7 +356,8 @@ void PreferenceFile::WriteText(const std::string& key, const std::string& value)
     // header, or at the end of the list.
     std::size_t at = currentGroup_ ? *currentGroup_ + 1 : 0;
     while (at < lines_.size() && lines_[at].kind != LineKind::Group) ++at;
-    lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at), PreferenceLine{LineKind::Key, key, value});
+    lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at),
+                  PreferenceLine{LineKind::Key, key, value});
   }
   modified_ = true;
 }

@@ -8,9 +8,16 @@
 // that is not valid UTF-8 reads as "?".
 //
 // Writing back goes through the program's one file replacement
-// (files/replace_file.h): the whole text replaces the file at once. A file
-// that can only be read (no write permission, or every write bit cleared)
-// keeps its content and changes to it are dropped silently.
+// (files/replace_file.h): the whole text replaces the file at once, keeping
+// its owner, group and bits; a link is followed only to a file of the user's
+// own. Where the folder forbids a replacement but the file is writable, the
+// file is rewritten in place from the complete text held in memory.
+// Nothing is ever written back that would lose text: a file that can only be
+// read (no write permission, or every write bit cleared), or whose text could
+// not be held whole (over 64 MiB, a NUL byte, a short read), keeps its
+// content and changes to it are dropped silently. A file that exists but
+// cannot be opened for reading is never touched: Open fails and every later
+// operation does nothing, as after a failed Create.
 //
 // One object serves one file at a time; it has no lock and belongs to the
 // thread that uses it. No operation reports errors beyond its boolean result.
@@ -44,8 +51,9 @@ class PreferenceFile {
   PreferenceFile(const PreferenceFile&) = delete;
   PreferenceFile& operator=(const PreferenceFile&) = delete;
 
-  // Opens an existing file and parses it. On failure holds on to the path:
-  // writes then work on an empty line list and Close creates the file.
+  // Opens an existing file and parses it. When there is no such file, holds
+  // on to the path: writes then work on an empty line list and Close creates
+  // the file. A file that is there but cannot be read stays untouched.
   bool Open(const std::string& path);
   // Starts a new, empty plain file (an existing one is emptied at Close). On
   // failure every later operation does nothing until the next Open or Create.
@@ -92,6 +100,7 @@ class PreferenceFile {
 struct ParsedPreferences {
   TextEncoding encoding = TextEncoding::Plain;
   std::vector<PreferenceLine> lines;
+  bool whole = true;  // false when a NUL byte cut a line: writing back would lose its rest
 };
 ParsedPreferences parsePreferenceText(std::string_view fileBytes);
 std::string writtenPreferenceText(const std::vector<PreferenceLine>& lines, TextEncoding encoding);

@@ -1,5 +1,9 @@
 #include "settings/settings_store.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
+
 #include "settings/pref_file.h"
 
 namespace pixmoor::settings {
@@ -61,8 +65,11 @@ std::optional<Settings> ReadSettings(const std::string& path, int desktopWidth, 
 Settings LoadSettings(const std::string& path, int desktopWidth, int desktopHeight) {
   if (auto read = ReadSettings(path, desktopWidth, desktopHeight)) return *read;
 
-  // First run (or the file went away): write the defaults into "DEFAUT".
+  // First run (or the file went away): write the defaults into "DEFAUT". A
+  // file that is there but could not be read keeps what it holds.
   const Settings defaults = defaultSettings(desktopWidth, desktopHeight);
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) == 0 || errno != ENOENT) return defaults;
   PreferenceFile file;
   if (file.Create(path)) {
     file.SelectGroup(kDefaultGroup);

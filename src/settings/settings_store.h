@@ -36,8 +36,8 @@ inline constexpr const char* kSettingsFileName = "pref.qvl";
 class SettingsStatusSink {
  public:
   virtual ~SettingsStatusSink() = default;
-  virtual void settingsSaved() = 0;      // every key was handed to the file
-  virtual void settingsNotSaved() = 0;   // the file could not be opened at all
+  virtual void settingsSaved() = 0;     // every key was handed to the file
+  virtual void settingsNotSaved() = 0;  // the file could not be opened at all
 };
 
 // Number of group headers in the file, or -1 when it cannot be opened.
@@ -50,12 +50,14 @@ std::optional<Settings> ReadSettings(const std::string& path, int desktopWidth, 
 
 // Reads the record once at start-up: from "DEFAUT" when it is the file's
 // only group, else from "USER"; a missing key takes its default. When the
-// file cannot be opened the defaults are used and a first-run file holding
-// them in "DEFAUT" is created (silently skipped when that fails too).
+// file does not exist the defaults are used and a first-run file holding
+// them in "DEFAUT" is created (silently skipped when that fails too); one
+// that exists but cannot be read gives the defaults and is left as it is.
 Settings LoadSettings(const std::string& path, int desktopWidth, int desktopHeight);
 
 // Writes one key into "USER". Never reports anything; a missing file is
-// created holding only that group and key.
+// created holding only that group and key; a file that cannot be read, or
+// whose text could not be held whole, is left as it is.
 void StoreSettingNumber(const std::string& path, const std::string& key, std::int32_t value);
 void StoreSettingText(const std::string& path, const std::string& key, const std::string& value);
 

@@ -311,6 +311,11 @@ TEST_F(PreferenceFileTest, HostileFilesNeverCrash) {
     (void)file.ReadNumber("KEY", 1);
     file.WriteNumber("N", 5);
     file.Close();
+    // Text with a NUL byte could not be held whole: it is kept, not rewritten.
+    if (bytes.find('\0') != std::string::npos) {
+      EXPECT_EQ(readBytes(path), bytes);
+      continue;
+    }
     PreferenceFile again;
     ASSERT_TRUE(again.Open(path));
     ASSERT_TRUE(again.SelectGroup("G"));
@@ -320,6 +325,28 @@ TEST_F(PreferenceFileTest, HostileFilesNeverCrash) {
   PreferenceFile file;
   ASSERT_TRUE(file.Open(path));
   EXPECT_EQ(file.ReadText("KEY").size(), std::size_t{1} << 20);
+}
+
+// A file whose text could not be held whole is never written back shortened.
+TEST_F(PreferenceFileTest, TextNotHeldWholeIsNeverWrittenBack) {
+  const std::string withNul("[USER]\r\nA = x\0y\r\n", 17);
+  write(withNul);
+  PreferenceFile file;
+  ASSERT_TRUE(file.Open(path));
+  EXPECT_TRUE(file.readOnly());
+  file.SelectGroup("USER");
+  EXPECT_EQ(file.ReadText("A"), "x");
+  file.WriteNumber("B", 1);
+  file.Close();
+  EXPECT_EQ(readBytes(path), withNul);
+
+  constexpr std::uintmax_t kHuge = 65 * 1024 * 1024;  // sparse: no disk space used
+  std::filesystem::resize_file(path, kHuge);
+  ASSERT_TRUE(file.Open(path));
+  EXPECT_TRUE(file.lines().empty());
+  file.WriteNumber("B", 1);
+  file.Close();
+  EXPECT_EQ(std::filesystem::file_size(path), kHuge);
 }
 
 }  // namespace

@@ -6,12 +6,17 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "support/other_user.h"
 #include "support/temp_folder.h"
 
 namespace pixmoor::settings {
 namespace {
 
+using pixmoor::testing::canActAsAnotherUser;
+using pixmoor::testing::kOtherGroup;
+using pixmoor::testing::kOtherUser;
 using pixmoor::testing::readBytes;
+using pixmoor::testing::runAsOrdinaryUser;
 using pixmoor::testing::TempFolder;
 using pixmoor::testing::writeBytes;
 
@@ -185,6 +190,81 @@ TEST_F(SettingsStoreTest, UnwritableFolderRunsOnDefaultsWithoutAFile) {
   const std::string missing = folder.file("no/such/folder/pref.qvl");
   EXPECT_EQ(LoadSettings(missing, 1600, 900), defaultSettings(1600, 900));
   EXPECT_FALSE(std::filesystem::exists(folder.file("no")));
+}
+
+// A writable file in a folder that forbids new files keeps every change.
+TEST_F(SettingsStoreTest, ReadOnlyFolderKeepsEveryChange) {
+  LoadSettings(path, 1920, 1080);
+  ASSERT_EQ(::chmod(path.c_str(), 0666), 0);
+  ASSERT_EQ(::chmod(folder.path().c_str(), 0555), 0);
+  EXPECT_EQ(runAsOrdinaryUser([&] {
+              StoreSettingNumber(path, kKeyQuality, 5);
+              if (LoadSettings(path, 1920, 1080).quality != 5) return 1;
+              Settings s = defaultSettings(1920, 1080);
+              s.prefix = "after_";
+              RecordingSink sink;
+              SaveAllSettings(s, path, sink);
+              return sink.events == "saved;" ? 0 : 2;
+            }),
+            0);
+  const Settings stored = LoadSettings(path, 1920, 1080);
+  EXPECT_EQ(stored.prefix, "after_");
+  EXPECT_EQ(readBytes(path).rfind(kFirstRunFile, 0), 0u);
+}
+
+// A file that cannot be read is never replaced by one holding only our keys,
+// neither by a store nor at start-up.
+TEST_F(SettingsStoreTest, UnreadableFileIsLeftAsItIs) {
+  const std::string text = kFirstRunFile + "[USER]\r\nPREFIX = mine_\r\n";
+  ASSERT_EQ(::chmod(folder.path().c_str(), 0777), 0);
+  for (const mode_t mode : {0000, 0200}) {
+    writeBytes(path, text);
+    if (canActAsAnotherUser()) {
+      ASSERT_EQ(::chown(path.c_str(), kOtherUser, kOtherGroup), 0);
+    }
+    ASSERT_EQ(::chmod(path.c_str(), mode), 0);
+    EXPECT_EQ(runAsOrdinaryUser([&] {
+                StoreSettingNumber(path, kKeyQuality, 3);
+                Settings s = defaultSettings(1920, 1080);
+                RecordingSink sink;
+                SaveAllSettings(s, path, sink);
+                const bool defaults = LoadSettings(path, 1920, 1080) == defaultSettings(1920, 1080);
+                return sink.events == "not saved;" && defaults ? 0 : 1;
+              }),
+              0)
+        << mode;
+    ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
+    EXPECT_EQ(readBytes(path), text) << mode;
+  }
+}
+
+// The superuser's store keeps the owner, whose own stores then still work;
+// a link planted by another user is not followed.
+TEST_F(SettingsStoreTest, AnotherUsersStoreKeepsTheOwnerAndFollowsNoForeignLink) {
+  if (!canActAsAnotherUser()) GTEST_SKIP() << "needs the superuser to act as two users";
+  LoadSettings(path, 1920, 1080);
+  ASSERT_EQ(::chmod(folder.path().c_str(), 0777), 0);
+  ASSERT_EQ(::chown(path.c_str(), kOtherUser, kOtherGroup), 0);
+  StoreSettingNumber(path, kKeyQuality, 3);
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, kOtherUser);
+  EXPECT_EQ(st.st_gid, kOtherGroup);
+  EXPECT_EQ(runAsOrdinaryUser([&] {
+              StoreSettingNumber(path, kKeyQuality, 4);
+              return 0;
+            }),
+            0);
+  EXPECT_EQ(LoadSettings(path, 1920, 1080).quality, 4);
+
+  const std::string victim = folder.file("passwd");
+  writeBytes(victim, "root:x:0:0:root:/root:/bin/bash\n");
+  std::filesystem::remove(path);
+  std::filesystem::create_symlink(victim, path);
+  ASSERT_EQ(::lchown(path.c_str(), kOtherUser, kOtherGroup), 0);
+  StoreSettingText(path, kKeyPrefix, "x_");
+  EXPECT_EQ(readBytes(victim), "root:x:0:0:root:/root:/bin/bash\n");
+  EXPECT_TRUE(std::filesystem::is_symlink(path));
 }
 
 }  // namespace
