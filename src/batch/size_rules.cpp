@@ -42,7 +42,11 @@ TargetSize targetSize(std::int32_t pictureWidth, std::int32_t pictureHeight,
     if (height > width) {
       return checked(width * portraitHeight / height, portraitHeight);
     }
-    const std::int64_t side = std::min(landscapeWidth, portraitHeight);
+    // A square fits either way at the smaller side; when only one side is
+    // set (the other 0 or less), at that one, as landscapes or portraits
+    // still get theirs.
+    std::int64_t side = std::min(landscapeWidth, portraitHeight);
+    if (landscapeWidth <= 0 || portraitHeight <= 0) side = std::max(landscapeWidth, portraitHeight);
     return checked(side, side);
   }
   if (settings.mode == "LIB") {

@@ -39,7 +39,8 @@ struct TargetSize {
 //  - "REL": a landscape picture gets landscapeWidth and keeps its proportion
 //    (height * landscapeWidth / width, truncated toward zero); a portrait
 //    picture gets portraitHeight likewise; a square picture gets both sides
-//    equal to the smaller of the two settings, so that it fits either way.
+//    equal to the smaller of the two settings, so that it fits either way,
+//    or to the one that is set when the other is 0 or less.
 //  - "LIB": freeWidth x freeHeight whatever the picture.
 //  - any other mode: the picture's own size (it is re-encoded, not resized).
 // Products are formed in 64 bits; nothing is clamped or wrapped.

@@ -105,16 +105,16 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     Square, TargetSizeTest,
     ::testing::Values(
-        SizeRow{"SquareTakesSmallerPortraitHeight", "REL", 800, 600, 0, 0, 500, 500, kResize, 600,
-                600},
-        SizeRow{"SquareTakesSmallerLandscapeWidth", "REL", 300, 600, 0, 0, 500, 500, kResize, 300,
-                300},
+        SizeRow{"SquareTakesSmallerPortraitHeight", "REL", 800, 600, 0, 0, 500, 500, kResize, 600, 600},
+        SizeRow{"SquareTakesSmallerLandscapeWidth", "REL", 300, 600, 0, 0, 500, 500, kResize, 300, 300},
         SizeRow{"SquareEqualSettings", "REL", 640, 640, 0, 0, 3000, 3000, kResize, 640, 640},
         SizeRow{"OnePixelSquareEnlarged", "REL", 1920, 1080, 0, 0, 1, 1, kResize, 1080, 1080},
-        SizeRow{"SquareWithZeroSetting", "REL", 800, 0, 0, 0, 500, 500, kNonPositive, 0, 0},
-        SizeRow{"SquareWithNegativeSetting", "REL", -5, 600, 0, 0, 500, 500, kNonPositive, 0, 0},
-        SizeRow{"SquareIgnoresHugeOtherSetting", "REL", kInt32Max, 5000, 0, 0, 32767, 32767,
-                kResize, 5000, 5000},
+        SizeRow{"SquareWithZeroSettingTakesTheOther", "REL", 800, 0, 0, 0, 500, 500, kResize, 800, 800},
+        SizeRow{"SquareWithZeroLandscapeTakesPortrait", "REL", 0, 300, 0, 0, 500, 500, kResize, 300, 300},
+        SizeRow{"SquareWithNegativeSettingTakesTheOther", "REL", -5, 600, 0, 0, 500, 500, kResize, 600, 600},
+        SizeRow{"SquareWithNeitherSet", "REL", 0, -5, 0, 0, 500, 500, kNonPositive, 0, 0},
+        SizeRow{"SquareIgnoresHugeOtherSetting", "REL", kInt32Max, 5000, 0, 0, 32767, 32767, kResize, 5000,
+                5000},
         SizeRow{"SquareBothHuge", "REL", 40000, 50000, 0, 0, 100, 100, kTooLarge, 0, 0}));
 
 INSTANTIATE_TEST_SUITE_P(
