@@ -13,6 +13,8 @@ std::string_view failureReasonText(FailureReason reason) {
     case FailureReason::noOutputFormat: return "no output format (TYPE is neither JPG nor PNG)";
     case FailureReason::writeFailed: return "write failed";
     case FailureReason::stopped: return "stopped";
+    case FailureReason::wouldReplaceAnother:
+      return "would replace another picture";
   }
   return "unknown";
 }

@@ -11,15 +11,16 @@
 namespace pixmoor::batch {
 
 enum class FailureReason {
-  none,            // the output file was written
-  unreadable,      // the source could not be opened or read whole
-  unknownFormat,   // no reader recognised the content (.tif, .jp2, anything else)
-  unsupported,     // recognised but unusable (a side above 32767, too many pixels, no memory)
-  noSize,          // the size settings give no usable target (zero, negative or too large a side)
-  resampleFailed,  // resampling gave up (no memory, or an Image that cannot be resampled)
-  noOutputFormat,  // the output format setting is neither "JPG" nor "PNG"
-  writeFailed,     // the output could not be created or written; nothing was left behind
-  stopped,         // the batch was stopped before this picture was finished
+  none,                 // the output file was written
+  unreadable,           // the source could not be opened or read whole
+  unknownFormat,        // no reader recognised the content (.tif, .jp2, anything else)
+  unsupported,          // recognised but unusable (a side above 32767, too many pixels, no memory)
+  noSize,               // the size settings give no usable target (zero, negative or too large a side)
+  resampleFailed,       // resampling gave up (no memory, or an Image that cannot be resampled)
+  noOutputFormat,       // the output format setting is neither "JPG" nor "PNG"
+  writeFailed,          // the output could not be created or written; nothing was left behind
+  stopped,              // the batch was stopped before this picture was finished
+  wouldReplaceAnother,  // no prefix, and the output's name holds a file other than the source
 };
 
 struct PictureOutcome {

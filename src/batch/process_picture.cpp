@@ -19,7 +19,9 @@ FailureReason loadFailure(image::LoadStatus status) {
 }
 
 FailureReason saveFailure(image::SaveStatus status) {
-  return status == image::SaveStatus::Cancelled ? FailureReason::stopped : FailureReason::writeFailed;
+  if (status == image::SaveStatus::Cancelled) return FailureReason::stopped;
+  if (status == image::SaveStatus::WouldReplaceAnother) return FailureReason::wouldReplaceAnother;
+  return FailureReason::writeFailed;
 }
 
 // Releases picture 55 on every way out.
@@ -43,13 +45,21 @@ PreparedPicture preparePicture(image::ImageStore& store, const std::string& sour
   PreparedPicture prepared;
   PictureOutcome& outcome = prepared.outcome;
 
+  // "0" stands for no prefix whoever stored it, so a store made during the
+  // batch never changes the names it writes.
+  const std::string prefix = settings.prefix == "0" ? std::string() : settings.prefix;
+  // Without a prefix the output may replace its own source and nothing else.
+  // A source that vanishes before it is read matches no file (inode 0).
+  if (prefix.empty())
+    prepared.replaceRule.onlyReplacing = files::identityOf(sourcePath).value_or(files::FileIdentity{});
+
   image::LoadStatus loadStatus = image::LoadStatus::Unreadable;
   const bool loaded = store.loadFromFile(kWorkingPicture, sourcePath, &loadStatus) != 0;
   const int width = store.imageWidth(kWorkingPicture);
   const int height = store.imageHeight(kWorkingPicture);
 
   // The name is shown even for a picture that then fails.
-  outcome.outputPath = outputPath(sourcePath, settings.prefix, settings.format);
+  outcome.outputPath = outputPath(sourcePath, prefix, settings.format);
   if (publishOutputPath) publishOutputPath(outcome.outputPath);
 
   if (!loaded) {
@@ -105,8 +115,9 @@ PreparedPicture preparePicture(image::ImageStore& store, const std::string& sour
 FailureReason writePreparedPicture(const PreparedPicture& picture, const image::CancelFlag* cancel) {
   if (!picture.outcome.written()) return picture.outcome.reason;
   if (picture.raster == nullptr) return FailureReason::writeFailed;
-  const image::SaveStatus saved = image::saveRaster(*picture.raster, picture.sourceDepth, picture.outcome.outputPath,
-                                                    picture.encoder, picture.quality, -1, cancel);
+  const image::SaveStatus saved =
+      image::saveRaster(*picture.raster, picture.sourceDepth, picture.outcome.outputPath, picture.encoder,
+                        picture.quality, -1, cancel, picture.replaceRule);
   return saved == image::SaveStatus::Saved ? FailureReason::none : saveFailure(saved);
 }
 

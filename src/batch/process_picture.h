@@ -8,6 +8,13 @@
 // nothing (an existing file of the output name stays as it was); the reason
 // comes back in the outcome. `cancel` reaches resample and save: once it is
 // raised the picture is abandoned without output and reported as stopped.
+//
+// The prefix "0" means no prefix, as the drop handling has it. Without a
+// prefix an output replaces only the file it was made from: when its name
+// holds any other file (another picture of the same base name, "a.JPEG"
+// beside "a.jpg"), nothing is written and the reason is wouldReplaceAnother.
+// That is judged when the file is put in place, so an output written
+// earlier in the same batch counts as another file too.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +23,7 @@
 #include <string>
 
 #include "batch/picture_outcome.h"
+#include "files/replace_file.h"
 #include "image/image_store.h"
 #include "settings/settings.h"
 
@@ -28,8 +36,9 @@ inline constexpr int kPngQuality = 7;
 // shows it); may be empty.
 using OutputPathSink = std::function<void(const std::string&)>;
 
-// `settings` is the consistent copy taken for this picture. Its prefix is
-// used as given: the drop handling has already turned "0" into "".
+// `settings` is the consistent copy taken for this picture. A store made
+// while a batch runs may have turned its empty prefix back into "0", which
+// still means no prefix here.
 PictureOutcome processPicture(image::ImageStore& store, const std::string& sourcePath,
                               const settings::Settings& settings, const OutputPathSink& publishOutputPath,
                               const image::CancelFlag* cancel = nullptr);
@@ -45,6 +54,7 @@ struct PreparedPicture {
   int sourceDepth = 0;
   std::uint32_t encoder = 0;
   int quality = 0;
+  files::ReplaceRule replaceRule;  // without a prefix: only the source itself may be replaced
 };
 
 PreparedPicture preparePicture(image::ImageStore& store, const std::string& sourcePath,

@@ -51,7 +51,8 @@ enum class ReplaceStatus {
 };
 
 // What may already be under the target name. With `onlyReplacing` set the
-// name may be free or hold exactly that file, nothing else.
+// name may be free or hold exactly that file, nothing else (a default
+// FileIdentity matches no file: the name must then be free).
 struct ReplaceRule {
   std::optional<FileIdentity> onlyReplacing;
 };

@@ -226,16 +226,18 @@ TEST_F(BatchWorker, LaterPictureReadsWhatAnEarlierOneWrote) {
   EXPECT_EQ(facts->height, 150);
   EXPECT_GT(facts->meanBlue, 200);
 
-  // Empty prefix: b.png replaces b.jpg, whose own turn then reads the new b.jpg.
+  // Empty prefix: b.png would replace another picture and leaves b.jpg to
+  // its own turn.
   s = relative(200, 100, "0");
   ASSERT_EQ(runner->handleDrop({path("b.png"), path("b.jpg")}, s), DropResult::started);
   runner->waitUntilIdle();
   facts = readPicture(path("b.jpg"));
   ASSERT_TRUE(facts);
-  EXPECT_EQ(facts->width, 200);
-  EXPECT_EQ(facts->height, 150);
-  EXPECT_LT(facts->meanBlue, 40);
-  EXPECT_TRUE(runner->failures().empty());
+  EXPECT_EQ(facts->width, 75);
+  EXPECT_EQ(facts->height, 100);
+  EXPECT_GT(facts->meanBlue, 200);
+  EXPECT_EQ(runner->failures(),
+            (std::vector<PictureFailure>{{path("b.png"), FailureReason::wouldReplaceAnother}}));
 }
 
 TEST_F(BatchWorker, FailuresAreListedInListOrder) {

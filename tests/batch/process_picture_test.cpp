@@ -6,6 +6,7 @@
 
 #include "batch/output_path.h"
 #include "batch_test_support.h"
+#include "support/other_user.h"
 
 namespace pixmoor::batch {
 namespace {
@@ -138,16 +139,24 @@ TEST_F(ProcessPicture, FailuresWriteNothingAndSayWhy) {
   EXPECT_EQ(folderNames(folder_.path()), before);
 }
 
-TEST_F(ProcessPicture, UnwritableFolderLeavesTheOldOutputAlone) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root writes into any folder";
+// A folder that forbids new files fails the save, and nothing changes: not
+// an earlier output, not a writable source that would replace itself.
+TEST_F(ProcessPicture, UnwritableFolderLeavesTheOldFilesAlone) {
   ASSERT_TRUE(writePicture(path("a.png"), 30, 20, image::kPngEncoder));
+  ASSERT_TRUE(writePicture(path("b.jpg"), 30, 20, image::kJpegEncoder));
   writeBytes(path("prefix_a.jpg"), "old bytes");
+  ::chmod(path("b.jpg").c_str(), 0666);
+  const std::string b = readBytes(path("b.jpg"));
   ::chmod(folder_.path().c_str(), 0555);
-  const PictureOutcome outcome = run(path("a.png"), relative(15, 15));
+  const int result = pixmoor::testing::runAsOrdinaryUser([&] {
+    if (run(path("a.png"), relative(15, 15)).reason != FailureReason::writeFailed) return 1;
+    return run(path("b.jpg"), relative(15, 15, "JPG", "")).reason == FailureReason::writeFailed ? 0 : 2;
+  });
   ::chmod(folder_.path().c_str(), 0755);
-  EXPECT_EQ(outcome.reason, FailureReason::writeFailed);
+  EXPECT_EQ(result, 0);
   EXPECT_EQ(readBytes(path("prefix_a.jpg")), "old bytes");
-  EXPECT_EQ(folderNames(folder_.path()), (std::vector<std::string>{"a.png", "prefix_a.jpg"}));
+  EXPECT_EQ(readBytes(path("b.jpg")), b);
+  EXPECT_EQ(folderNames(folder_.path()), (std::vector<std::string>{"a.png", "b.jpg", "prefix_a.jpg"}));
 }
 
 TEST_F(ProcessPicture, OutputThatCannotBeMadeIsAWriteFailure) {
@@ -182,25 +191,47 @@ TEST_F(ProcessPicture, EmptyPrefixReplacesTheSource) {
   EXPECT_EQ(facts->height, 24);
 }
 
-TEST_F(ProcessPicture, PngThenJpgWithEmptyPrefixReadsTheJpgInItsNewForm) {
-  // a.png (landscape, little blue) and a.jpg (portrait, much blue) both map to a.jpg.
+// Without a prefix a picture replaces only itself: a.png, a.JPEG (dropped
+// or not) never overwrite another picture's a.jpg, and "0" still means no
+// prefix when a store during the batch brought it back.
+TEST_F(ProcessPicture, WithoutPrefixAPictureReplacesOnlyItself) {
   ASSERT_TRUE(writePicture(path("a.png"), 400, 300, image::kPngEncoder, 10));
+  ASSERT_TRUE(writePicture(path("a.JPEG"), 400, 300, image::kJpegEncoder, 10));
   ASSERT_TRUE(writePicture(path("a.jpg"), 300, 400, image::kJpegEncoder, 240));
-  const settings::Settings s = relative(200, 100, "JPG", "");
-  ASSERT_TRUE(run(path("a.png"), s).written());
-  auto facts = readPicture(path("a.jpg"));
+  const std::string original = readBytes(path("a.jpg"));
+  for (const char* prefix : {"", "0"}) {
+    for (const char* source : {"a.png", "a.JPEG"}) {
+      const PictureOutcome outcome = run(path(source), relative(200, 100, "JPG", prefix));
+      EXPECT_EQ(outcome.reason, FailureReason::wouldReplaceAnother) << source;
+      EXPECT_EQ(outcome.outputPath, path("a.jpg"));
+    }
+  }
+  EXPECT_EQ(readBytes(path("a.jpg")), original);
+  ASSERT_TRUE(run(path("a.jpg"), relative(200, 100, "JPG", "0")).written());
+  const auto facts = readPicture(path("a.jpg"));
   ASSERT_TRUE(facts);
-  EXPECT_EQ(facts->width, 200);
-  EXPECT_EQ(facts->height, 150);
-  // Its own turn reads what a.png made of it: 200 x 150 stays 200 x 150,
-  // not the 75 x 100 of the original portrait.
-  ASSERT_TRUE(run(path("a.jpg"), s).written());
-  facts = readPicture(path("a.jpg"));
+  EXPECT_EQ(facts->width, 75);
+  EXPECT_GT(facts->meanBlue, 200);
+  EXPECT_EQ(folderNames(folder_.path()), (std::vector<std::string>{"a.JPEG", "a.jpg", "a.png"}));
+}
+
+// A linked picture is replaced through its link, the link staying, but only
+// when link and picture are the user's own.
+TEST_F(ProcessPicture, LinkedSourceIsReplacedThroughItsLinkWhenOurOwn) {
+  std::filesystem::create_directory(path("real"));
+  ASSERT_TRUE(writePicture(path("real/photo.jpg"), 64, 48, image::kJpegEncoder));
+  std::filesystem::create_symlink("real/photo.jpg", path("photo.jpg"));
+  ASSERT_TRUE(run(path("photo.jpg"), relative(32, 32, "JPG", "")).written());
+  EXPECT_TRUE(std::filesystem::is_symlink(path("photo.jpg")));
+  const auto facts = readPicture(path("real/photo.jpg"));
   ASSERT_TRUE(facts);
-  EXPECT_EQ(facts->width, 200);
-  EXPECT_EQ(facts->height, 150);
-  EXPECT_LT(facts->meanBlue, 40);
-  EXPECT_EQ(folderNames(folder_.path()), (std::vector<std::string>{"a.jpg", "a.png"}));
+  EXPECT_EQ(facts->width, 32);
+
+  if (::geteuid() != 0) GTEST_SKIP() << "needs the superuser to make another user's link";
+  ASSERT_EQ(::lchown(path("photo.jpg").c_str(), 65534, 65534), 0);
+  const std::string before = readBytes(path("real/photo.jpg"));
+  EXPECT_EQ(run(path("photo.jpg"), relative(16, 16, "JPG", "")).reason, FailureReason::writeFailed);
+  EXPECT_EQ(readBytes(path("real/photo.jpg")), before);
 }
 
 TEST_F(ProcessPicture, PrefixIsAppliedAgainOnAPrefixedName) {
