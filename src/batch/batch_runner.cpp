@@ -18,6 +18,7 @@ BatchRunner::~BatchRunner() {
     const std::lock_guard lock(stateMutex_);
     if (workerRunning_.load()) {
       stop_.store(true);
+      saveCancel_.store(true);  // ending the program waits for no save
       busy_.store(0);
     }
   }
@@ -46,12 +47,17 @@ void BatchRunner::startBatch() {
   joinThreads();
 
   stop_.store(false);
+  saveCancel_.store(false);
+  saveInForeground_.store(false);
   {
     const std::lock_guard lock(failuresMutex_);
     failures_.clear();
     failureIndices_.clear();
   }
   batchTotal_.store(static_cast<std::int32_t>(job_.size()));
+  // The first status line names this batch's first picture, or nothing yet;
+  // never the last picture of the batch before.
+  publishOutputPath({});
   busy_.store(1);
   shownTotal_.store(batchTotal_.load());
   remaining_.store(batchTotal_.load());
@@ -69,6 +75,8 @@ void BatchRunner::stopBatch() {
     // its own end steps and the completion text follow, Stop has nothing to end.
     if (!workerRunning_.load()) return;
     stop_.store(true);
+    // A save is abandoned only when it is the picture in progress.
+    if (saveInForeground_.load()) saveCancel_.store(true);
   }
   busy_.store(0);
   wake_.notify_all();

@@ -13,8 +13,12 @@
 //
 // Stop is cooperative: the worker starts no further picture and abandons the
 // one in progress (the stop flag reaches resample and save, whose temporary
-// file is removed; the target stays untouched). The stop text is written
-// once the worker has ended and counts exactly the pictures finished.
+// file is removed; the target stays untouched). A save still running while
+// the next picture is read belongs to a picture that one-after-another
+// processing would have finished: it completes and counts. Pictures are
+// counted in list order as each is finished (a save the moment it ends), so
+// the stop text, written once the worker has ended, counts exactly the
+// pictures finished.
 // The destructor ends a running batch the same way, without any text, and
 // joins both threads.
 #pragma once
@@ -60,7 +64,8 @@ class BatchRunner {
 
   // Starts the worker and progress threads on the current BatchJob. Does
   // nothing when a batch runs or the job is empty. Threads of a batch that
-  // already ended are joined first.
+  // already ended are joined first; the previous batch's output path is
+  // forgotten.
   void startBatch();
 
   // Ends a running batch as described above, then writes the stop text,
@@ -110,6 +115,8 @@ class BatchRunner {
   std::atomic<std::int32_t> shownTotal_{0};
   std::atomic<std::int32_t> remaining_{0};
   image::CancelFlag stop_{false};
+  image::CancelFlag saveCancel_{false};        // abandons the save in flight
+  std::atomic<bool> saveInForeground_{false};  // the worker waits on that save alone
   std::atomic<bool> silent_{false};        // the destructor: end without texts
   std::atomic<bool> workerRunning_{false}; // cleared when the worker passed its last picture
 

@@ -4,89 +4,94 @@
 // them, but the save of one picture (on a helper thread) may run while the
 // next picture is read and resampled. The save of a picture always ends
 // before the next save starts, and before the next picture is read when
-// that picture could be the file being written (same path or same name),
-// so a later picture never reads a half-made output or an earlier state of
-// it. Only the small resampled raster waits for its save, so memory stays
-// about one picture's worth.
+// that picture could be the file being written (one file by identity, or
+// one name once links are followed; see files/same_file.h), so a later
+// picture never reads a half-made output or an earlier state of it. Only
+// the small resampled raster waits for its save, so memory stays about one
+// picture's worth.
+//
+// Pictures are counted in list order, each the moment it is finished: a
+// save as soon as it ends, on its own thread, so the status line drops then.
+// Stop keeps the one-after-another view too: once the next picture is being
+// read, the save before it is a finished picture there, so it completes and
+// counts; only a save the worker is waiting on (the last picture, or one the
+// next picture must wait for) is the picture in progress and may be
+// abandoned, and then neither it nor any picture after it counts.
+#include <memory>
+#include <optional>
 #include <system_error>
 #include <thread>
 
 #include "batch/batch_runner.h"
 #include "batch/process_picture.h"
+#include "files/same_file.h"
 
 namespace pixmoor::batch {
-namespace {
-
-std::string_view fileName(std::string_view path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
-
-// True when reading `source` might see the file that `output` names. Names
-// are compared rather than resolved paths: "a.jpg" and "./a.jpg" are the same
-// file, and a false alarm only costs the overlap.
-bool mayBeSameFile(const std::string& output, const std::string& source) {
-  return output == source || fileName(output) == fileName(source);
-}
-
-}  // namespace
 
 void BatchRunner::runWorker() {
   remaining_.store(batchTotal_.load());
   const OutputPathSink publish = [this](const std::string& path) { publishOutputPath(path); };
 
-  // The save in flight, if any.
+  // The save in flight, if any, and the picture it abandoned on Stop.
   std::thread saver;
-  PreparedPicture saving;
-  std::size_t savingIndex = 0;
-  FailureReason savedReason = FailureReason::none;
-  bool stoppedInSave = false;
-  auto account = [&] {
-    saving = PreparedPicture{};  // frees the raster
-    if (savedReason == FailureReason::stopped) {
-      stoppedInSave = true;  // abandoned: not counted
+  std::string savingOutput;
+  std::optional<std::size_t> abandoned;
+  const auto save = [this, &abandoned](PreparedPicture& picture, std::size_t index) {
+    const FailureReason reason = writePreparedPicture(picture, &saveCancel_);
+    picture = PreparedPicture{};  // frees the raster at once
+    if (reason == FailureReason::stopped) {
+      abandoned = index;
       return;
     }
-    if (savedReason != FailureReason::none) recordFailure(savingIndex, savedReason);
+    if (reason != FailureReason::none) recordFailure(index, reason);
     remaining_.fetch_sub(1);
   };
-  auto finishSave = [&] {
+  const auto finishSave = [&saver] {
+    if (saver.joinable()) saver.join();
+  };
+  // Waiting on the save with no other picture begun: it is the picture in
+  // progress, which Stop may abandon (stopBatch checks the same flags in
+  // the other order, so a Stop racing with this is never missed).
+  const auto awaitSave = [&] {
     if (!saver.joinable()) return;
+    saveInForeground_.store(true);
+    if (stop_.load()) saveCancel_.store(true);
     saver.join();
-    account();
+    saveInForeground_.store(false);
   };
 
   std::size_t index = 0;
   for (; index < job_.size(); ++index) {
     if (stop_.load()) break;  // no further picture after Stop
-    if (saver.joinable() && mayBeSameFile(saving.outcome.outputPath, job_[index])) finishSave();
+    if (saver.joinable() && files::couldBeSameFile(savingOutput, job_[index])) {
+      awaitSave();
+      if (abandoned) break;
+    }
     // One consistent copy of the settings per picture: a change made in the
     // window applies from the next picture on.
     const std::shared_ptr<const settings::Settings> snapshot = settings_.snapshot();
     PreparedPicture prepared = preparePicture(store_, job_[index], *snapshot, publish, &stop_);
-    if (prepared.outcome.reason == FailureReason::stopped) break;  // abandoned: not counted
+    finishSave();  // the picture before counts first
+    if (prepared.outcome.reason == FailureReason::stopped || abandoned) break;  // not counted
     if (!prepared.outcome.written()) {
       recordFailure(index, prepared.outcome.reason);
       remaining_.fetch_sub(1);  // every path counts, whatever became of its picture
       continue;
     }
-    finishSave();
-    if (stoppedInSave) break;
-    saving = std::move(prepared);
-    savingIndex = index;
+    savingOutput = prepared.outcome.outputPath;
+    auto picture = std::make_shared<PreparedPicture>(std::move(prepared));
     try {
-      saver = std::thread([this, &saving, &savedReason] { savedReason = writePreparedPicture(saving, &stop_); });
+      saver = std::thread([&save, picture, index] { save(*picture, index); });
     } catch (const std::system_error&) {
       // No thread to be had: write it here, as one picture after another.
-      savedReason = writePreparedPicture(saving, &stop_);
-      account();
-      if (stoppedInSave) {
-        ++index;  // that picture is accounted for below
-        break;
-      }
+      saveInForeground_.store(true);
+      if (stop_.load()) saveCancel_.store(true);
+      save(*picture, index);
+      saveInForeground_.store(false);
+      if (abandoned) break;
     }
   }
-  finishSave();
+  awaitSave();  // the last picture's save, or the one a Stop came before
 
   {
     const std::lock_guard lock(stateMutex_);
@@ -94,9 +99,9 @@ void BatchRunner::runWorker() {
       // Stopped: stopBatch (or the destructor) writes what follows. No file
       // came of a save that was abandoned, nor of any picture from the one
       // in progress on.
-      if (stoppedInSave) recordFailure(savingIndex, FailureReason::stopped);
+      if (abandoned) recordFailure(*abandoned, FailureReason::stopped);
       for (std::size_t rest = index; rest < job_.size(); ++rest) {
-        if (!(stoppedInSave && rest == savingIndex)) recordFailure(rest, FailureReason::stopped);
+        if (rest != abandoned) recordFailure(rest, FailureReason::stopped);
       }
       workerRunning_.store(false);
       return;

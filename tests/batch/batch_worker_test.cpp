@@ -2,6 +2,7 @@
 // ending the program while a batch runs. Runs under ThreadSanitizer too.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <thread>
 
 #include "app/ui_texts.h"
@@ -207,6 +208,11 @@ TEST_F(BatchWorker, SecondDropAfterCompletionStartsANewBatch) {
   const auto statuses = view_.statuses();
   EXPECT_EQ(std::count(statuses.begin(), statuses.end(), kFrenchDone + "2" + kFrenchDoneEnd), 1);
   EXPECT_EQ(statuses.back(), kFrenchDone + "1" + kFrenchDoneEnd);
+  // The new batch's first line names its own picture or none, never the
+  // last picture of the batch before.
+  const auto first = std::find(statuses.begin(), statuses.end(), kFrenchDone + "2" + kFrenchDoneEnd) + 1;
+  ASSERT_NE(first, statuses.end());
+  EXPECT_TRUE(*first == "1/1 - " || *first == "1/1 - fix_p0.jpg") << *first;
 }
 
 // A later picture that reads what an earlier one wrote sees it whole and in
@@ -238,6 +244,54 @@ TEST_F(BatchWorker, LaterPictureReadsWhatAnEarlierOneWrote) {
   EXPECT_GT(facts->meanBlue, 200);
   EXPECT_EQ(runner->failures(),
             (std::vector<PictureFailure>{{path("b.png"), FailureReason::wouldReplaceAnother}}));
+
+  // A source that is a link to a later-written output is read in its new
+  // form: big.png writes big.jpg, which alias.jpg then reads and rewrites.
+  ASSERT_TRUE(writePicture(path("big.png"), 1200, 900, image::kPngEncoder, 10));
+  std::filesystem::create_symlink("big.jpg", path("alias.jpg"));
+  ASSERT_EQ(runner->handleDrop({path("big.png"), path("alias.jpg")}, s), DropResult::started);
+  runner->waitUntilIdle();
+  EXPECT_TRUE(runner->failures().empty());
+  EXPECT_TRUE(std::filesystem::is_symlink(path("alias.jpg")));
+  facts = readPicture(path("big.jpg"));
+  ASSERT_TRUE(facts);
+  EXPECT_EQ(facts->width, 200);
+  EXPECT_LT(facts->meanBlue, 40);
+}
+
+// A store during the batch turns its empty prefix back into "0": the names
+// it writes stay those of no prefix.
+TEST_F(BatchWorker, StoreDuringABatchNeverChangesItsNames) {
+  const auto sources = writeMany(6, 400, 300);
+  auto runner = makeRunner();
+  settings::Settings s = relative(100, 100, "0");
+  ASSERT_EQ(runner->handleDrop(sources, s), DropResult::started);
+  s.prefix = "0";  // what SaveAllSettings does to an empty prefix
+  shared_.publish(s);
+  runner->waitUntilIdle();
+  EXPECT_EQ(folderNames(folder_.path()),
+            (std::vector<std::string>{"p0.jpg", "p1.jpg", "p2.jpg", "p3.jpg", "p4.jpg", "p5.jpg"}));
+  for (const auto& source : sources) EXPECT_EQ(readPicture(source)->width, 100) << source;
+}
+
+// The count drops as soon as a picture is saved, not once the next one has
+// been read: here the next one is slow to read.
+TEST_F(BatchWorker, CountDropsWhenTheSaveCompletes) {
+  ASSERT_TRUE(writePicture(path("small.jpg"), 40, 30, image::kJpegEncoder));
+  ASSERT_TRUE(writePicture(path("huge.jpg"), 6000, 4500, image::kJpegEncoder));
+  auto runner = makeRunner();
+  settings::Settings s = relative(20, 20);
+  ASSERT_EQ(runner->handleDrop({path("small.jpg"), path("huge.jpg")}, s), DropResult::started);
+  // The small picture's output is there; the huge one is still being read
+  // (its name is published only once it is read). Either way ends within 10 s.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (runner->remaining() == 2 && runner->currentOutputPath() != path("prefix_huge.jpg") &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  EXPECT_EQ(runner->remaining(), 1);
+  EXPECT_NE(runner->currentOutputPath(), path("prefix_huge.jpg"));
+  runner->waitUntilIdle();
 }
 
 TEST_F(BatchWorker, FailuresAreListedInListOrder) {
@@ -261,6 +315,31 @@ TEST_F(BatchWorker, FailuresAreListedInListOrder) {
   }
   EXPECT_EQ(runner->failures(), expected);
   EXPECT_EQ(view_.lastStatus(), kFrenchDone + "12" + kFrenchDoneEnd);
+}
+
+// Stop while the next picture is being read: the save still running before
+// it belongs to a finished picture, which completes and counts, as it would
+// have one picture after another.
+TEST_F(BatchWorker, StopDuringTheNextReadLetsTheSaveBeforeItComplete) {
+  ASSERT_TRUE(writePicture(path("slow_save.png"), 4000, 3000, image::kPngEncoder));
+  ASSERT_TRUE(writePicture(path("slow_read.jpg"), 8000, 6000, image::kJpegEncoder));
+  auto runner = makeRunner();
+  settings::Settings s = relative(4000, 4000);  // the first keeps its size: no resampling before its save
+  s.format = "PNG";
+  ASSERT_EQ(runner->handleDrop({path("slow_save.png"), path("slow_read.jpg")}, s), DropResult::started);
+  while (runner->currentOutputPath() != path("prefix_slow_save.png")) {
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  ASSERT_FALSE(std::filesystem::exists(path("prefix_slow_save.png"))) << "the save ended before Stop";
+  runner->stopBatch();
+  EXPECT_EQ(view_.lastStatus(), kFrenchStop + "1/2" + kStopEnd);
+  const auto facts = readPicture(path("prefix_slow_save.png"));
+  ASSERT_TRUE(facts);
+  EXPECT_EQ(facts->width, 4000);
+  EXPECT_EQ(runner->failures(),
+            (std::vector<PictureFailure>{{path("slow_read.jpg"), FailureReason::stopped}}));
+  expectOnlyNames({"slow_save.png", "slow_read.jpg", "prefix_slow_save.png"});
 }
 
 // Large pictures, so that Stop lands while the batch is under way.
@@ -323,6 +402,30 @@ TEST_F(BatchStop, StopCountsExactlyTheFinishedPicturesAndLeavesNoPartialFile) {
     for (const PictureFailure& failure : runner->failures()) EXPECT_EQ(failure.reason, FailureReason::stopped);
     EXPECT_EQ(runner->batchTotal(), 0);
     EXPECT_EQ(runner->remaining(), 0);
+  }
+}
+
+// Stop at any moment: the count always equals the pictures written, and
+// every other picture is listed as stopped.
+TEST_F(BatchStop, StopCountEqualsTheFilesWrittenWheneverStopLands) {
+  std::mt19937 random(20240611);
+  for (int trial = 0; trial < 16; ++trial) {
+    SCOPED_TRACE(trial);
+    view_.clear();
+    for (int i = 0; i < kCount; ++i) std::filesystem::remove(path("prefix_big" + std::to_string(i) + ".jpg"));
+    auto runner = makeRunner();
+    settings::Settings s = relative(trial % 2 == 0 ? 800 : 2000, 600);
+    ASSERT_EQ(runner->handleDrop(sources_, s), DropResult::started);
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % 400000));
+    runner->stopBatch();
+    int written = 0;
+    for (int i = 0; i < kCount; ++i)
+      written += std::filesystem::exists(path("prefix_big" + std::to_string(i) + ".jpg"));
+    if (!runner->failures().empty() || written < kCount) {
+      EXPECT_EQ(view_.lastStatus(), kFrenchStop + std::to_string(written) + "/8" + kStopEnd);
+      EXPECT_EQ(runner->failures().size(), static_cast<std::size_t>(kCount - written));
+    }
+    runner->waitUntilIdle();
   }
 }
 
