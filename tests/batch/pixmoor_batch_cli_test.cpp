@@ -1,10 +1,18 @@
 // The command-line companion, run as a program in a scratch folder.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <map>
+#include <random>
 #include <sstream>
+#include <thread>
 
 #include "batch/intake.h"
 #include "batch/output_path.h"
@@ -187,6 +195,21 @@ TEST_F(BatchProgram, PrefixZeroReplacesTheSources) {
   EXPECT_EQ(facts->width, 40);
 }
 
+// With no prefix a picture never replaces another one: the run says so and
+// fails, and the other picture stays as it was.
+TEST_F(BatchProgram, PrefixZeroNeverReplacesAnotherPicture) {
+  ASSERT_TRUE(writePicture(path("a.jpg"), 200, 100, image::kJpegEncoder, 240));
+  ASSERT_TRUE(writePicture(path("a.png"), 200, 100, image::kPngEncoder, 10));
+  const ProgramRun r = run({"--prefix", "0", "--landscape-width", "40", "--quiet", work_.path().string()});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, path("a.png") + ": would replace another picture\n");
+  const auto facts = readPicture(path("a.jpg"));
+  ASSERT_TRUE(facts);
+  EXPECT_EQ(facts->width, 40);  // replaced by its own output only
+  EXPECT_GT(facts->meanBlue, 200);
+  EXPECT_EQ(folderNames(work_.path()), (std::vector<std::string>{"a.jpg", "a.png"}));
+}
+
 // The corpus pictures of tests/data with synthetic ones beside them: every
 // picture that the decoders read is written with the right name and size,
 // every other one is listed with its reason, and the exit status says so.
@@ -274,6 +297,132 @@ TEST_F(BatchProgram, LineFeedInANameIsPrintedOnOneLine) {
   EXPECT_TRUE(r.out.empty());
   EXPECT_EQ(r.err, "bad\\nname.jpg: unknown format\n");
   EXPECT_TRUE(readPicture(path("prefix_ok.jpg")));
+}
+
+// kill -9 at random moments of a batch that replaces its sources (prefix
+// "0"): every source still decodes and is either its original or a whole
+// output, and no other file is left. Then the same where the disk fills up.
+class BatchCrash : public BatchProgram {
+ protected:
+  static constexpr int kPictures = 4;
+
+  void makeOriginals(const fs::path& folder, int width, int height) {
+    originals_.clear();
+    for (int i = 0; i < kPictures; ++i) {
+      const std::string source = (folder / ("p" + std::to_string(i) + ".jpg")).string();
+      ASSERT_TRUE(
+          writePicture(source, width, height, image::kJpegEncoder, static_cast<std::uint8_t>(60 * i)));
+      originals_.push_back(readBytes(source));
+    }
+  }
+  void restoreOriginals(const fs::path& folder) {
+    for (int i = 0; i < kPictures; ++i)
+      writeBytes((folder / ("p" + std::to_string(i) + ".jpg")).string(), originals_[i]);
+  }
+  // Runs the companion on `folder`, killing it after `killAfter` unless it ends first.
+  void runAndKill(const fs::path& folder, int outputWidth, std::chrono::microseconds killAfter,
+                  rlim_t fileLimit = 0) {
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+      const int null = ::open("/dev/null", O_RDWR);
+      ::dup2(null, 1);
+      ::dup2(null, 2);
+      if (fileLimit != 0) {
+        ::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails instead
+        const rlimit limit{fileLimit, fileLimit};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+      }
+      if (::chdir(work_.path().c_str()) != 0) ::_exit(127);
+      const std::string width = std::to_string(outputWidth);
+      ::execl(PIXMOOR_BATCH_PROGRAM, PIXMOOR_BATCH_PROGRAM, "--prefix", "0", "--landscape-width",
+              width.c_str(), folder.c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    ASSERT_GT(pid, 0);
+    const auto deadline = std::chrono::steady_clock::now() + killAfter;
+    int status = 0;
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() >= deadline) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+  }
+  // Every source is its original or a whole output; nothing else is there.
+  // Answers how many were replaced.
+  int checkSources(const fs::path& folder, int outputWidth) {
+    std::vector<std::string> expected;
+    for (int i = 0; i < kPictures; ++i) expected.push_back("p" + std::to_string(i) + ".jpg");
+    EXPECT_EQ(folderNames(folder), expected);
+    int replaced = 0;
+    for (int i = 0; i < kPictures; ++i) {
+      const std::string source = (folder / expected[i]).string();
+      const std::string bytes = readBytes(source);
+      if (bytes == originals_[i]) continue;
+      ++replaced;
+      EXPECT_EQ(bytes.substr(bytes.size() - 2), "\xFF\xD9") << source << " is cut short";
+      const auto facts = readPicture(source);
+      EXPECT_TRUE(facts && facts->width == outputWidth) << source;
+    }
+    return replaced;
+  }
+
+  std::vector<std::string> originals_;
+};
+
+TEST_F(BatchCrash, KilledAtRandomMomentsLosesNoPicture) {
+  const fs::path folder = work_.path() / "pictures";
+  fs::create_directory(folder);
+  makeOriginals(folder, 4000, 3000);
+  // One whole run gives the span over which the kills are spread.
+  const auto start = std::chrono::steady_clock::now();
+  runAndKill(folder, 2000, std::chrono::seconds(120));
+  const auto span =
+      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+  EXPECT_EQ(checkSources(folder, 2000), kPictures);
+
+  std::mt19937 random(7);
+  int midway = 0;
+  for (int trial = 0; trial < 20; ++trial) {
+    SCOPED_TRACE(trial);
+    restoreOriginals(folder);
+    runAndKill(folder, 2000, std::chrono::microseconds(random() % (span.count() + 1)));
+    const int replaced = checkSources(folder, 2000);
+    midway += replaced > 0 && replaced < kPictures;
+  }
+  std::printf("20 kills over %lld ms: %d left the batch part-way\n",
+              static_cast<long long>(span.count() / 1000), midway);
+}
+
+TEST_F(BatchCrash, AFullDiskLosesNoPicture) {
+  // A small file system of its own where we may mount one, nearly filled;
+  // elsewhere a limit on file sizes makes the outputs fail mid-write instead.
+  const fs::path disk = work_.path() / "disk";
+  const fs::path folder = disk / "pictures";
+  fs::create_directory(disk);
+  const bool mounted = ::geteuid() == 0 && ::mount("pixmoor-test", disk.c_str(), "tmpfs", 0, "size=4m") == 0;
+  fs::create_directory(folder);
+  makeOriginals(folder, 800, 600);
+  std::uintmax_t used = 0;
+  for (const auto& bytes : originals_) used += bytes.size();
+  if (mounted)
+    writeBytes((disk / "filler").string(), std::string((4u << 20) - used - 2 * originals_[0].size(), 'x'));
+  std::mt19937 random(11);
+  for (int trial = 0; trial < 6; ++trial) {
+    SCOPED_TRACE(trial);
+    restoreOriginals(folder);
+    const auto killAfter = trial == 0 ? std::chrono::microseconds(std::chrono::seconds(120))
+                                      : std::chrono::microseconds(random() % 300000);
+    runAndKill(folder, 2400, killAfter, mounted ? 0 : 2 * originals_[0].size());
+    const int replaced = checkSources(folder, 2400);
+    if (trial == 0) {
+      EXPECT_EQ(replaced, 0) << "the disk never filled up";
+    }
+  }
+  if (mounted) ::umount2(disk.c_str(), MNT_DETACH);
 }
 
 }  // namespace
