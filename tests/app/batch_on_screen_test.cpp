@@ -5,6 +5,7 @@
 
 #include <QAbstractButton>
 #include <QDropEvent>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QUrl>
 #include <filesystem>
@@ -76,6 +77,30 @@ TEST(BatchOnScreen, DroppedFolderIsResizedAndCompleted) {
     EXPECT_EQ(check.imageHeight(1), 24);
   }
   EXPECT_EQ(testing::entryCount(folder), 6);
+}
+
+// The status line of a second batch starts with its own first picture, or
+// no name yet, never the last name of the batch before.
+TEST(BatchOnScreen, SecondBatchNeverShowsThePreviousName) {
+  ProgramHarness harness;
+  harness.settings.landscapeWidth = 16;
+  const auto folder = harness.folder.path() / "photos";
+  makePictures(folder, 2, 40, 20);
+  std::filesystem::rename(folder / "pic0.jpg", folder / "new.jpg");
+  std::filesystem::rename(folder / "pic1.jpg", folder / "old.jpg");
+  dropOnWindow(harness.window(), {folder / "old.jpg"});
+  harness.program->runner().waitUntilIdle();
+  ProgramHarness::settle();
+  std::vector<QString> shown;
+  QObject::connect(harness.control<QLineEdit>(control::statusLine), &QLineEdit::textChanged,
+                   [&shown](const QString& text) { shown.push_back(text); });
+  dropOnWindow(harness.window(), {folder / "new.jpg"});
+  harness.program->runner().waitUntilIdle();
+  ProgramHarness::settle();
+  ASSERT_GE(shown.size(), 2u);
+  EXPECT_TRUE(shown.front() == "1/1 - " || shown.front() == "1/1 - fix_new.jpg")
+      << shown.front().toStdString();
+  EXPECT_EQ(shown.back(), "Terminé ! 1 images traitées.");
 }
 
 TEST(BatchOnScreen, EnglishCompletionText) {
