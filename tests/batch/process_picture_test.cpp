@@ -227,11 +227,18 @@ TEST_F(ProcessPicture, LinkedSourceIsReplacedThroughItsLinkWhenOurOwn) {
   ASSERT_TRUE(facts);
   EXPECT_EQ(facts->width, 32);
 
-  if (::geteuid() != 0) GTEST_SKIP() << "needs the superuser to make another user's link";
+  if (::geteuid() != 0) GTEST_SKIP() << "needs the superuser to make another user's files";
   ASSERT_EQ(::lchown(path("photo.jpg").c_str(), 65534, 65534), 0);
   const std::string before = readBytes(path("real/photo.jpg"));
   EXPECT_EQ(run(path("photo.jpg"), relative(16, 16, "JPG", "")).reason, FailureReason::writeFailed);
   EXPECT_EQ(readBytes(path("real/photo.jpg")), before);
+  // Replacing another user's picture directly keeps its owner.
+  ASSERT_EQ(::chown(path("real/photo.jpg").c_str(), 65534, 65534), 0);
+  ASSERT_TRUE(run(path("real/photo.jpg"), relative(16, 16, "JPG", "")).written());
+  struct stat st {};
+  ASSERT_EQ(::stat(path("real/photo.jpg").c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 65534u);
+  EXPECT_EQ(st.st_gid, 65534u);
 }
 
 TEST_F(ProcessPicture, PrefixIsAppliedAgainOnAPrefixedName) {
