@@ -96,6 +96,7 @@ PreparedPicture preparePicture(image::ImageStore& store, const std::string& sour
     return prepared;
   }
   prepared.sourceDepth = record->sourceDepth;
+  prepared.iccProfile = record->iccProfile;
   prepared.raster = std::make_unique<image::Raster>(std::move(*raster));
   prepared.encoder = encoder;
   prepared.quality = quality;
@@ -105,8 +106,9 @@ PreparedPicture preparePicture(image::ImageStore& store, const std::string& sour
 FailureReason writePreparedPicture(const PreparedPicture& picture, const image::CancelFlag* cancel) {
   if (!picture.outcome.written()) return picture.outcome.reason;
   if (picture.raster == nullptr) return FailureReason::writeFailed;
-  const image::SaveStatus saved = image::saveRaster(*picture.raster, picture.sourceDepth, picture.outcome.outputPath,
-                                                    picture.encoder, picture.quality, -1, cancel);
+  const image::SaveStatus saved =
+      image::saveRaster(*picture.raster, picture.sourceDepth, picture.outcome.outputPath, picture.encoder,
+                        picture.quality, -1, cancel, picture.iccProfile);
   return saved == image::SaveStatus::Saved ? FailureReason::none : saveFailure(saved);
 }
 

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "image/raster.h"
@@ -37,9 +38,10 @@ enum class SaveStatus {
 };
 
 // `depth` -1 means `sourceDepth`. `quality` is the program's 0..10 scale for
-// JPEG (clamped); PNG ignores it.
-SaveStatus saveRaster(const Raster& raster, int sourceDepth, const std::string& path,
-                      std::uint32_t encoder, int quality, int depth,
-                      const CancelFlag* cancel = nullptr);
+// JPEG (clamped); PNG ignores it. `iccProfile`, when not empty, is the
+// picture's colour profile, written into the file (not into palette output).
+SaveStatus saveRaster(const Raster& raster, int sourceDepth, const std::string& path, std::uint32_t encoder,
+                      int quality, int depth, const CancelFlag* cancel = nullptr,
+                      std::span<const std::uint8_t> iccProfile = {});
 
 }  // namespace pixmoor::image

@@ -19,7 +19,7 @@ Registry& registry() {
 }
 
 SaveStatus writeThrough(EncoderEntry entry, const Raster& raster, const std::string& path, int quality,
-                        int depth, const CancelFlag* cancel) {
+                        int depth, const CancelFlag* cancel, std::span<const std::uint8_t> iccProfile) {
   TempOutput::OpenError openError = TempOutput::OpenError::None;
   auto out = TempOutput::create(path, &openError);
   if (!out) {
@@ -32,6 +32,7 @@ SaveStatus writeThrough(EncoderEntry entry, const Raster& raster, const std::str
   rows.stride = raster.stride;
   rows.bytesPerPixel = raster.depth / 8;
   rows.bottomUp = true;  // every raster of the store is stored bottom-up
+  rows.iccProfile = iccProfile;
 
   const SaveStatus status = entry(*out, rows, quality, depth, cancel);
   if (status != SaveStatus::Saved) return status;  // `out` removes its file
@@ -64,7 +65,8 @@ std::size_t encoderCount() {
 }
 
 SaveStatus saveRaster(const Raster& raster, int sourceDepth, const std::string& path, std::uint32_t encoder,
-                      int quality, int depth, const CancelFlag* cancel) {
+                      int quality, int depth, const CancelFlag* cancel,
+                      std::span<const std::uint8_t> iccProfile) {
   if (path.empty()) return SaveStatus::BadRequest;
   if (raster.data() == nullptr || raster.width <= 0 || raster.height <= 0) return SaveStatus::BadRequest;
   if (raster.depth != 24 && raster.depth != 32) return SaveStatus::BadRequest;
@@ -75,12 +77,14 @@ SaveStatus saveRaster(const Raster& raster, int sourceDepth, const std::string& 
   if (!found) return SaveStatus::NoEncoder;
 
   if (raster.depth == 32) {
-    if (found->write32 != nullptr) return writeThrough(found->write32, raster, path, quality, depth, cancel);
+    if (found->write32 != nullptr) {
+      return writeThrough(found->write32, raster, path, quality, depth, cancel, iccProfile);
+    }
     const auto flat = flattenToWhite(raster);
     if (!flat) return SaveStatus::BadRequest;  // no memory for the flattened copy
-    return writeThrough(found->write24, *flat, path, quality, depth, cancel);
+    return writeThrough(found->write24, *flat, path, quality, depth, cancel, iccProfile);
   }
-  return writeThrough(found->write24, raster, path, quality, depth, cancel);
+  return writeThrough(found->write24, raster, path, quality, depth, cancel, iccProfile);
 }
 
 }  // namespace pixmoor::image

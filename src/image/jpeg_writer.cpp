@@ -93,6 +93,11 @@ void compress(JpegJob& job) {
   jpeg_set_defaults(cinfo);
   jpeg_set_quality(cinfo, job.libraryQuality, FALSE);
   jpeg_start_compress(cinfo, TRUE);
+  // The source's colour profile, as APP2 segments after the JFIF header.
+  const auto profile = job.rows->iccProfile;
+  if (!profile.empty()) {
+    jpeg_write_icc_profile(cinfo, profile.data(), static_cast<unsigned int>(profile.size()));
+  }
 
   for (int y = 0; y < job.rows->height; ++y) {
     if (cancelled(job.cancel)) {

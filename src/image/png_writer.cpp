@@ -95,6 +95,12 @@ void encode(PngJob& job) {
   } else {
     png_set_IHDR(job.png, job.info, width, height, 8, job.colourType, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
+    // The source's colour profile. Palette output keeps its gAMA alone.
+    const auto profile = job.rows->iccProfile;
+    if (!profile.empty()) {
+      png_set_iCCP(job.png, job.info, "ICC profile", PNG_COMPRESSION_TYPE_BASE, profile.data(),
+                   static_cast<png_uint_32>(profile.size()));
+    }
     png_write_info(job.png, job.info);
     png_set_bgr(job.png);
   }
