@@ -266,6 +266,18 @@ TEST_F(CarriedProfile, BrokenSegmentsAndOtherMetadataStayOut) {
   EXPECT_EQ(chunkTypes(png), (std::vector<std::string>{"IHDR", "IDAT", "IEND"}));
 }
 
+// Many cameras embed an early sRGB profile that libpng knows as broken and
+// would refuse to write: it is carried like any other.
+TEST_F(CarriedProfile, TheEarlySrgbProfileOfCamerasIsCarriedToo) {
+  convert(decodetest::readFile(decodetest::testData("jpeg/questionable/pil_truncated_app14.jpg")));
+  const Bytes& profile = store.record(kWorkingPicture)->iccProfile;
+  ASSERT_EQ(profile.size(), 3144u);
+  int segments = 0;
+  EXPECT_EQ(jpegProfileOf(jpeg, &segments), profile);
+  EXPECT_EQ(pngProfileOf(png), profile);
+  EXPECT_EQ(chunkTypes(png), (std::vector<std::string>{"IHDR", "iCCP", "IDAT", "IEND"}));
+}
+
 TEST_F(CarriedProfile, PaletteOutputHasOnlyItsGamma) {
   decodetest::PngRecipe source;
   source.width = 30;
