@@ -50,97 +50,55 @@ Bytes grown(Bytes profile, std::size_t size) {
   return profile;
 }
 
+// Segment `number` of `count`, holding part `part` of the profile cut in
+// `parts`; number -1 is an APP2 segment of another kind.
+struct Segment {
+  int number, count, part, parts;
+  bool whole = true;
+};
+
 struct AssemblyCase {
   const char* what;
-  std::vector<std::pair<Bytes, bool>> (*segments)(const Bytes& p);  // payload, whole
+  std::vector<Segment> segments;
   bool kept;
+  void (*spoil)(Bytes& profile) = nullptr;
 };
 
 class JpegAssembly : public ::testing::TestWithParam<AssemblyCase> {};
 
 TEST_P(JpegAssembly, KeepsOnlyAWholeConsistentRgbProfile) {
+  const AssemblyCase& c = GetParam();
   const Bytes p3 = displayP3();
   ASSERT_GT(p3.size(), 128u);
-  const auto made = GetParam().segments(p3);
+  Bytes profile = p3;
+  if (c.spoil != nullptr) c.spoil(profile);
+  std::vector<Bytes> payloads;
+  for (const Segment& s : c.segments) {
+    payloads.push_back(s.number < 0 ? Bytes{'M', 'P', 'F', 0, 1}
+                                    : iccSegment(s.number, s.count, part(profile, s.part, s.parts)));
+  }
   std::vector<JpegAppSegment> segments;
-  for (const auto& [payload, whole] : made) segments.push_back({payload, whole});
-  EXPECT_EQ(assembleJpegIccProfile(segments), GetParam().kept ? p3 : Bytes{}) << GetParam().what;
-}
-
-Bytes withByte(Bytes b, std::size_t at, std::uint8_t value) {
-  b[at] = value;
-  return b;
+  for (std::size_t i = 0; i < payloads.size(); ++i) segments.push_back({payloads[i], c.segments[i].whole});
+  EXPECT_EQ(assembleJpegIccProfile(segments), c.kept ? p3 : Bytes{}) << c.what;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, JpegAssembly,
     ::testing::Values(
-        AssemblyCase{"one segment",
-                     [](const Bytes& p) {
-                       return std::vector<std::pair<Bytes, bool>>{{iccSegment(1, 1, p), true}};
-                     },
+        AssemblyCase{"one segment", {{1, 1, 0, 1}}, true},
+        AssemblyCase{"three out of order among others",
+                     {{2, 3, 1, 3}, {-1, 0, 0, 1}, {3, 3, 2, 3}, {1, 3, 0, 3}},
                      true},
-        AssemblyCase{"three out of order among other APP2 data",
-                     [](const Bytes& p) {
-                       return std::vector<std::pair<Bytes, bool>>{{iccSegment(2, 3, part(p, 1, 3)), true},
-                                                                  {Bytes{'M', 'P', 'F', 0, 1, 2}, true},
-                                                                  {iccSegment(3, 3, part(p, 2, 3)), true},
-                                                                  {iccSegment(1, 3, part(p, 0, 3)), true}};
-                     },
-                     true},
-        AssemblyCase{"cut short",
-                     [](const Bytes& p) {
-                       return std::vector<std::pair<Bytes, bool>>{{iccSegment(1, 1, p), false}};
-                     },
-                     false},
-        AssemblyCase{"counts differ",
-                     [](const Bytes& p) {
-                       return std::vector<std::pair<Bytes, bool>>{{iccSegment(1, 2, part(p, 0, 2)), true},
-                                                                  {iccSegment(2, 3, part(p, 1, 2)), true}};
-                     },
-                     false},
-        AssemblyCase{"number 0",
-                     [](const Bytes& p) {
-                       return std::vector<std::pair<Bytes, bool>>{{iccSegment(0, 1, p), true}};
-                     },
-                     false},
-        AssemblyCase{"count 0",
-                     [](const Bytes& p) {
-                       return std::vector<std::pair<Bytes, bool>>{{iccSegment(1, 0, p), true}};
-                     },
-                     false},
-        AssemblyCase{"number beyond the count",
-                     [](const Bytes& p) {
-                       return std::vector<std::pair<Bytes, bool>>{{iccSegment(2, 1, p), true}};
-                     },
-                     false},
-        AssemblyCase{"number twice",
-                     [](const Bytes& p) {
-                       return std::vector<std::pair<Bytes, bool>>{{iccSegment(1, 2, part(p, 0, 2)), true},
-                                                                  {iccSegment(1, 2, part(p, 1, 2)), true}};
-                     },
-                     false},
-        AssemblyCase{"number missing",
-                     [](const Bytes& p) {
-                       return std::vector<std::pair<Bytes, bool>>{{iccSegment(1, 3, part(p, 0, 3)), true},
-                                                                  {iccSegment(3, 3, part(p, 2, 3)), true}};
-                     },
-                     false},
-        AssemblyCase{"grey profile",
-                     [](const Bytes& p) {
-                       Bytes grey = p;
-                       std::copy_n("GRAY", 4, grey.begin() + 16);
-                       return std::vector<std::pair<Bytes, bool>>{{iccSegment(1, 1, grey), true}};
-                     },
-                     false},
+        AssemblyCase{"cut short", {{1, 1, 0, 1, false}}, false},
+        AssemblyCase{"counts differ", {{1, 2, 0, 2}, {2, 3, 1, 2}}, false},
+        AssemblyCase{"number 0", {{0, 1, 0, 1}}, false}, AssemblyCase{"count 0", {{1, 0, 0, 1}}, false},
+        AssemblyCase{"number beyond the count", {{2, 1, 0, 1}}, false},
+        AssemblyCase{"number twice", {{1, 2, 0, 2}, {1, 2, 1, 2}}, false},
+        AssemblyCase{"number missing", {{1, 3, 0, 3}, {3, 3, 2, 3}}, false},
         AssemblyCase{
-            "size field wrong",
-            [](const Bytes& p) {
-              return std::vector<std::pair<Bytes, bool>>{{iccSegment(1, 1, withByte(p, 3, p[3] ^ 1)), true}};
-            },
-            false},
-        AssemblyCase{"no profile", [](const Bytes&) { return std::vector<std::pair<Bytes, bool>>{}; },
-                     false}));
+            "grey profile", {{1, 1, 0, 1}}, false, [](Bytes& p) { std::copy_n("GRAY", 4, p.begin() + 16); }},
+        AssemblyCase{"size field wrong", {{1, 1, 0, 1}}, false, [](Bytes& p) { p[3] ^= 1; }},
+        AssemblyCase{"no profile", {}, false}));
 
 // ---- Through the store and the writers ----
 
