@@ -207,6 +207,15 @@ TEST_F(CarriedProfile, ALargeProfileSpansSeveralSegmentsBothWays) {
   EXPECT_EQ(segments, 3);  // 65519 bytes a segment
 }
 
+TEST_F(CarriedProfile, AProfileTooLargeForJpegIsLeftOut) {
+  const auto raster = makeRaster(8, 8, 24);
+  const Bytes huge = grown(displayP3(), kMaxIccProfileBytes + 1);
+  ASSERT_EQ(saveRaster(*raster, 24, folder.file("out.jpg"), kJpegEncoder, 8, -1, nullptr, huge),
+            SaveStatus::Saved);
+  int segments = 0;
+  EXPECT_TRUE(jpegProfileOf(testing::readBytes(folder.file("out.jpg")), &segments).empty());
+}
+
 TEST_F(CarriedProfile, BrokenSegmentsAndOtherMetadataStayOut) {
   const Bytes p3 = displayP3();
   decodetest::JpegRecipe source = greyRamp(30, 21);
