@@ -106,6 +106,7 @@ PreparedPicture preparePicture(image::ImageStore& store, const std::string& sour
     return prepared;
   }
   prepared.sourceDepth = record->sourceDepth;
+  prepared.iccProfile = record->iccProfile;
   prepared.raster = std::make_unique<image::Raster>(std::move(*raster));
   prepared.encoder = encoder;
   prepared.quality = quality;
@@ -117,7 +118,7 @@ FailureReason writePreparedPicture(const PreparedPicture& picture, const image::
   if (picture.raster == nullptr) return FailureReason::writeFailed;
   const image::SaveStatus saved =
       image::saveRaster(*picture.raster, picture.sourceDepth, picture.outcome.outputPath, picture.encoder,
-                        picture.quality, -1, cancel, picture.replaceRule);
+                        picture.quality, -1, cancel, picture.iccProfile, picture.replaceRule);
   return saved == image::SaveStatus::Saved ? FailureReason::none : saveFailure(saved);
 }
 

@@ -21,6 +21,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "batch/picture_outcome.h"
 #include "files/replace_file.h"
@@ -52,6 +53,7 @@ struct PreparedPicture {
   PictureOutcome outcome;  // reason none: `raster` is ready to be written
   std::unique_ptr<image::Raster> raster;
   int sourceDepth = 0;
+  std::vector<std::uint8_t> iccProfile;  // the source's colour profile, written into the output
   std::uint32_t encoder = 0;
   int quality = 0;
   files::ReplaceRule replaceRule;  // without a prefix: only the source itself may be replaced

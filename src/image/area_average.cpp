@@ -6,13 +6,23 @@
 // nothing needs clamping; photographs, the usual input, are almost always
 // reduced, where the area average decides the quality.
 //
-// Arithmetic is fixed point. Each axis has integer weights summing to exactly
-// kAreaOne (2^14). The vertical pass keeps 7 extra bits (value * 128) in a
-// 16-bit line, the horizontal pass rounds once at the end, so a uniform
-// picture comes out uniform to the last bit. Against exact arithmetic the
-// weight quantisation costs at most (taps per target pixel) / 128 of a level
-// per axis, and far less on real pictures: a few hundredths for the usual
-// reductions.
+// Arithmetic is integer, with one rounding per pass. On a shrinking axis a
+// weight is the length that a target pixel covers of a source pixel, counted
+// in 1/newLength of a source pixel: whole numbers of at most 32767 that sum
+// to oldLength, so no weight is rounded. (Weights rounded to a fixed
+// fraction drift together on fine periodic detail: alternating columns came
+// out 18 levels off.) The vertical pass sums weight * byte exactly in 32 bits
+// and keeps value * 128, rounded, in a 16-bit line; the horizontal pass sums
+// weight * line value exactly in 32 bits and rounds once at the end. Every
+// byte is therefore within 1/2 + 1/128 of a level of the exact area average,
+// whatever the content, and a uniform picture stays uniform to the last bit.
+// A growing axis interpolates with two weights in units of 2^-14.
+//
+// The divisions by the weight sums are multiplications by a float factor,
+// then + 1/2 and truncation. The factor is nudged up by 2^-21 so that an
+// exact half always rounds up, as integer rounding would, although neither
+// the factor nor a sum of up to 2^30 is exact in float; no result moves by
+// more than a millionth of its value for it.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -46,25 +56,21 @@ void appendTap(AxisTaps& taps, std::int32_t& first, std::int32_t index, std::uin
 
 void buildArea(int n, int o, AxisTaps& taps) {
   // Target i covers [i*o, (i+1)*o) and source j covers [j*n, (j+1)*n), both
-  // in units of 1/n of a source pixel. Weights come from the rounded
-  // cumulative coverage, so they telescope to exactly kAreaOne.
+  // in units of 1/n of a source pixel. Each overlap is a positive integer of
+  // at most n, and the overlaps of one target sum to o.
+  taps.unit = static_cast<std::uint32_t>(o);
   for (int i = 0; i < n; ++i) {
     const std::int64_t lo = std::int64_t{i} * o;
     const std::int64_t hi = lo + o;
     const auto j0 = static_cast<std::int32_t>(lo / n);
     const auto j1 = static_cast<std::int32_t>((hi - 1) / n);
     taps.offset.push_back(static_cast<std::int32_t>(taps.weights.size()));
-    std::int32_t first = j0;
-    std::uint16_t before = 0;
     for (std::int32_t j = j0; j <= j1; ++j) {
-      const std::int64_t edge = std::min(hi, std::int64_t{j + 1} * n);
-      const std::uint16_t upTo = fixedFraction(edge - lo, o);
-      appendTap(taps, first, j, static_cast<std::uint16_t>(upTo - before));
-      before = upTo;
+      const std::int64_t overlap = std::min(hi, std::int64_t{j + 1} * n) - std::max(lo, std::int64_t{j} * n);
+      taps.weights.push_back(static_cast<std::uint16_t>(overlap));
     }
-    while (taps.weights.back() == 0) taps.weights.pop_back();  // no trailing zero weights
-    taps.first.push_back(first);
-    taps.count.push_back(static_cast<std::int32_t>(taps.weights.size()) - taps.offset.back());
+    taps.first.push_back(j0);
+    taps.count.push_back(j1 - j0 + 1);
   }
 }
 
@@ -72,6 +78,7 @@ void buildLinear(int n, int o, AxisTaps& taps) {
   // Source position of target centre i: (i + 0.5) * o / n - 0.5, written as
   // the fraction num / den with integers.
   const std::int64_t den = 2 * std::int64_t{n};
+  taps.unit = kAreaOne;
   for (int i = 0; i < n; ++i) {
     const std::int64_t num = (2 * std::int64_t{i} + 1) * o - n;
     taps.offset.push_back(static_cast<std::int32_t>(taps.weights.size()));
@@ -108,23 +115,28 @@ void padTaps(int n, int o, AxisTaps& taps) {
   }
 }
 
-// Keeps 7 fraction bits: the vertical sum is value * 2^14, stored as
-// value * 2^7, at most 32640, so it also fits a signed 16-bit lane.
-constexpr int kMidBits = 7;
-constexpr int kMidShift = kAreaShift - kMidBits;
+// The line between the passes holds value * 128, at most 32640, so it fits
+// a signed 16-bit lane. Its rounding costs at most 1/256 of a level.
+constexpr double kMidScale = 128.0;
 
-inline std::uint16_t midValue(std::uint32_t sum) {
-  return static_cast<std::uint16_t>((sum + (1u << (kMidShift - 1))) >> kMidShift);
+float roundingFactor(double exact) {
+  return static_cast<float>(exact * (1.0 + 0x1p-21));
+}
+
+// sum * scale rounded, halves up.
+inline std::int32_t scaled(std::uint32_t sum, float scale) {
+  return static_cast<std::int32_t>(static_cast<float>(sum) * scale + 0.5f);
 }
 
 // One target row, vertical pass over `length` bytes: mid[x] = sum over the
-// taps of w * row[x]. The 16-bit line keeps the bytes' order (C per pixel).
+// taps of w * row[x], times `scale`. The 16-bit line keeps the bytes' order
+// (C per pixel). Sums stay below 32767 * 255.
 void verticalScalar(const Raster& source, const std::uint16_t* w, std::int32_t first, std::int32_t count,
-                    int from, int length, std::uint16_t* mid) {
+                    float scale, int from, int length, std::uint16_t* mid) {
   for (int x = from; x < length; ++x) {
     std::uint32_t sum = 0;
     for (std::int32_t k = 0; k < count; ++k) sum += std::uint32_t{w[k]} * source.pictureRow(first + k)[x];
-    mid[x] = midValue(sum);
+    mid[x] = static_cast<std::uint16_t>(scaled(sum, scale));
   }
 }
 
@@ -134,18 +146,21 @@ void verticalScalar(const Raster& source, const std::uint16_t* w, std::int32_t f
 constexpr int kBlockBytes = 1024;
 
 // Two source rows at a time: their bytes interleaved, widened to 16 bits and
-// multiplied by (w[k], w[k + 1]) with the pairs summed in one step.
-void verticalRow(const Raster& source, const AxisTaps& ys, int targetRow, int length, std::uint16_t* mid) {
+// multiplied by (w[k], w[k + 1]) with the pairs summed in one step. Weights
+// are at most 32767, so they fit the signed lanes.
+void verticalRow(const Raster& source, const AxisTaps& ys, float scale, int targetRow, int length,
+                 std::uint16_t* mid) {
   const std::int32_t first = ys.first[static_cast<std::size_t>(targetRow)];
   const std::int32_t count = ys.count[static_cast<std::size_t>(targetRow)];
   const std::uint16_t* w = ys.weights.data() + ys.offset[static_cast<std::size_t>(targetRow)];
   const int vectorLength = length & ~15;
   const __m128i zero = _mm_setzero_si128();
-  const __m128i round = _mm_set1_epi32(1 << (kMidShift - 1));
+  const __m128 scaleV = _mm_set1_ps(scale);
+  const __m128 half = _mm_set1_ps(0.5f);
   alignas(16) __m128i acc[kBlockBytes / 4];
   for (int x0 = 0; x0 < vectorLength; x0 += kBlockBytes) {
     const int bytes = std::min(kBlockBytes, vectorLength - x0);
-    for (int v = 0; v < bytes / 4; ++v) acc[v] = round;
+    for (int v = 0; v < bytes / 4; ++v) acc[v] = zero;
     for (std::int32_t k = 0; k < count; k += 2) {
       const bool pair = k + 1 < count;
       const std::uint8_t* a = source.pictureRow(first + k) + x0;
@@ -165,26 +180,25 @@ void verticalRow(const Raster& source, const AxisTaps& ys, int targetRow, int le
       }
     }
     for (int v = 0; v < bytes / 4; v += 2) {
-      const __m128i packed =
-          _mm_packs_epi32(_mm_srli_epi32(acc[v], kMidShift), _mm_srli_epi32(acc[v + 1], kMidShift));
+      const __m128i lo = _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(_mm_cvtepi32_ps(acc[v]), scaleV), half));
+      const __m128i hi = _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(_mm_cvtepi32_ps(acc[v + 1]), scaleV), half));
+      const __m128i packed = _mm_packs_epi32(lo, hi);
       _mm_storeu_si128(reinterpret_cast<__m128i*>(mid + x0 + 4 * v), packed);
     }
   }
-  verticalScalar(source, w, first, count, vectorLength, length, mid);
+  verticalScalar(source, w, first, count, scale, vectorLength, length, mid);
 }
 #else
-void verticalRow(const Raster& source, const AxisTaps& ys, int targetRow, int length, std::uint16_t* mid) {
+void verticalRow(const Raster& source, const AxisTaps& ys, float scale, int targetRow, int length,
+                 std::uint16_t* mid) {
   const auto at = static_cast<std::size_t>(targetRow);
-  verticalScalar(source, ys.weights.data() + ys.offset[at], ys.first[at], ys.count[at], 0, length, mid);
+  verticalScalar(source, ys.weights.data() + ys.offset[at], ys.first[at], ys.count[at], scale, 0, length,
+                 mid);
 }
 #endif
 
-// One target row, horizontal pass. The sum is value * 2^(7 + 14).
-constexpr int kOutShift = kMidBits + kAreaShift;
-
-[[maybe_unused]] inline std::uint8_t outByte(std::uint32_t sum) {
-  return static_cast<std::uint8_t>((sum + (1u << (kOutShift - 1))) >> kOutShift);
-}
+// One target row, horizontal pass: sum over the taps of w * mid, times
+// `scale` = 1 / (unit * 128). Sums stay below 32767 * 32640 < 2^30.
 
 #if defined(__SSE2__)
 // Reads 4 values from each pixel's start; for 24-bit pictures the fourth is
@@ -192,16 +206,17 @@ constexpr int kOutShift = kMidBits + kAreaShift;
 // has one spare value at its end for the last pixel).
 // Two taps at a time: the 4 values of pixel k and pixel k + 1 interleaved,
 // multiplied by (w[k], w[k + 1]) and summed pairwise in one step. Values
-// (<= 32640) and weights (<= 16384) fit signed 16-bit lanes and every sum
-// stays below 2^31.
+// (<= 32640) and weights (<= 32767) fit signed 16-bit lanes, and a pair's
+// sum stays below 2^31.
 template <int C, int Span>
-void horizontalRow(const std::uint16_t* mid, const AxisTaps& xs, int width, std::uint8_t* out) {
+void horizontalRow(const std::uint16_t* mid, const AxisTaps& xs, float scale, int width, std::uint8_t* out) {
   const int span = Span > 0 ? Span : xs.span;
   const std::uint16_t* w = xs.padWeights.data();
-  const __m128i round = _mm_set1_epi32(1 << (kOutShift - 1));
+  const __m128 scaleV = _mm_set1_ps(scale);
+  const __m128 half = _mm_set1_ps(0.5f);
   for (int i = 0; i < width; ++i, w += span, out += C) {
     const std::uint16_t* p = mid + static_cast<std::size_t>(xs.padFirst[static_cast<std::size_t>(i)]) * C;
-    __m128i sum = round;
+    __m128i sum = _mm_setzero_si128();
     int k = 0;
     for (; k + 2 <= span; k += 2, p += 2 * C) {
       const __m128i pair = _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)),
@@ -214,7 +229,7 @@ void horizontalRow(const std::uint16_t* mid, const AxisTaps& xs, int width, std:
           _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), _mm_setzero_si128());
       sum = _mm_add_epi32(sum, _mm_madd_epi16(single, _mm_set1_epi32(w[k])));
     }
-    const __m128i bytes = _mm_srli_epi32(sum, kOutShift);
+    const __m128i bytes = _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(_mm_cvtepi32_ps(sum), scaleV), half));
     const __m128i packed = _mm_packus_epi16(_mm_packs_epi32(bytes, bytes), bytes);
     const auto pixel = static_cast<std::uint32_t>(_mm_cvtsi128_si32(packed));
     std::memcpy(out, &pixel, C);
@@ -222,7 +237,7 @@ void horizontalRow(const std::uint16_t* mid, const AxisTaps& xs, int width, std:
 }
 #else
 template <int C, int Span>
-void horizontalRow(const std::uint16_t* mid, const AxisTaps& xs, int width, std::uint8_t* out) {
+void horizontalRow(const std::uint16_t* mid, const AxisTaps& xs, float scale, int width, std::uint8_t* out) {
   const int span = Span > 0 ? Span : xs.span;
   const std::uint16_t* w = xs.padWeights.data();
   for (int i = 0; i < width; ++i, w += span, out += C) {
@@ -235,32 +250,32 @@ void horizontalRow(const std::uint16_t* mid, const AxisTaps& xs, int width, std:
       s2 += weight * p[2];
       if constexpr (C == 4) s3 += weight * p[3];
     }
-    out[0] = outByte(s0);
-    out[1] = outByte(s1);
-    out[2] = outByte(s2);
-    if constexpr (C == 4) out[3] = outByte(s3);
+    out[0] = static_cast<std::uint8_t>(scaled(s0, scale));
+    out[1] = static_cast<std::uint8_t>(scaled(s1, scale));
+    out[2] = static_cast<std::uint8_t>(scaled(s2, scale));
+    if constexpr (C == 4) out[3] = static_cast<std::uint8_t>(scaled(s3, scale));
   }
 }
 #endif
 
 // Fixed spans for the common ratios let the compiler unroll the taps.
 template <int C>
-void horizontalRow(const std::uint16_t* mid, const AxisTaps& xs, int width, std::uint8_t* out) {
+void horizontalRow(const std::uint16_t* mid, const AxisTaps& xs, float scale, int width, std::uint8_t* out) {
   switch (xs.span) {
     case 1:
-      return horizontalRow<C, 1>(mid, xs, width, out);
+      return horizontalRow<C, 1>(mid, xs, scale, width, out);
     case 2:
-      return horizontalRow<C, 2>(mid, xs, width, out);
+      return horizontalRow<C, 2>(mid, xs, scale, width, out);
     case 3:
-      return horizontalRow<C, 3>(mid, xs, width, out);
+      return horizontalRow<C, 3>(mid, xs, scale, width, out);
     case 4:
-      return horizontalRow<C, 4>(mid, xs, width, out);
+      return horizontalRow<C, 4>(mid, xs, scale, width, out);
     case 5:
-      return horizontalRow<C, 5>(mid, xs, width, out);
+      return horizontalRow<C, 5>(mid, xs, scale, width, out);
     case 6:
-      return horizontalRow<C, 6>(mid, xs, width, out);
+      return horizontalRow<C, 6>(mid, xs, scale, width, out);
     default:
-      return horizontalRow<C, 0>(mid, xs, width, out);
+      return horizontalRow<C, 0>(mid, xs, scale, width, out);
   }
 }
 
@@ -310,6 +325,8 @@ bool resampleOpaqueThreads(const Raster& source, Raster& target, const CancelFla
   // One 16-bit line of the vertical pass per thread, with a spare value.
   const int channels = source.bytesPerPixel();
   const int length = source.width * channels;
+  const float verticalScale = roundingFactor(kMidScale / ys.unit);
+  const float horizontalScale = roundingFactor(1.0 / (xs.unit * kMidScale));
   std::vector<std::unique_ptr<std::uint16_t[]>> mids;
   try {
     for (int t = 0; t < threads; ++t) {
@@ -324,11 +341,12 @@ bool resampleOpaqueThreads(const Raster& source, Raster& target, const CancelFla
                                  [&](int slot, int begin, int end) {
                                    std::uint16_t* mid = mids[static_cast<std::size_t>(slot)].get();
                                    for (int y = begin; y < end; ++y) {
-                                     verticalRow(source, ys, y, length, mid);
+                                     verticalRow(source, ys, verticalScale, y, length, mid);
+                                     std::uint8_t* out = target.pictureRow(y);
                                      if (channels == 3) {
-                                       horizontalRow<3>(mid, xs, target.width, target.pictureRow(y));
+                                       horizontalRow<3>(mid, xs, horizontalScale, target.width, out);
                                      } else {
-                                       horizontalRow<4>(mid, xs, target.width, target.pictureRow(y));
+                                       horizontalRow<4>(mid, xs, horizontalScale, target.width, out);
                                      }
                                    }
                                    return true;

@@ -50,8 +50,9 @@ std::optional<DecodedPicture> readBmp(std::span<const std::uint8_t> data) {
       return std::nullopt;
   }
 
-  // A 32-bit file, or a 16-bit one with an alpha mask, keeps its alpha.
-  const int depth = (header->bitsPerPixel == 32 || header->hasAlphaChannel()) ? 32 : 24;
+  // Only a 32-bit file keeps its alpha; every file below 24 bits gets a
+  // 24-bit raster, an alpha mask of a 16-bit file included.
+  const int depth = header->bitsPerPixel == 32 ? 32 : 24;
   auto raster = makeRaster(header->width, header->height, depth);
   if (!raster) return std::nullopt;
 

@@ -1,5 +1,9 @@
 // BMP reader: turns a BMP file held in memory into a raster.
 //
+// A 32-bit file gives a 32-bit raster (its alpha kept, or opaque when every
+// alpha byte is 0); every other depth gives a 24-bit raster, so a 16-bit
+// file's alpha mask is not used.
+//
 // The data is hostile: every field is checked as it is read and nothing is
 // read outside the block. Pure function, callable from any thread.
 #pragma once

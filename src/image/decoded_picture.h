@@ -1,8 +1,11 @@
-// What a picture reader hands back: the raster it filled and the depth the
-// source stored its pixels at (the default output depth when saving).
+// What a picture reader hands back: the raster it filled, the depth the
+// source stored its pixels at (the default output depth when saving) and
+// the source's colour profile, which outputs carry.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "image/raster.h"
 
@@ -13,6 +16,7 @@ struct DecodedPicture {
   int sourceDepth = 0;  // bits per pixel as stored by the source
   bool isIcon = false;  // built from an icon container entry
   bool partial = false; // the data ended or broke before every row arrived
+  std::vector<std::uint8_t> iccProfile;  // ICC profile bytes, empty when none
 };
 
 }  // namespace pixmoor::image

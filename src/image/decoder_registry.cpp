@@ -81,6 +81,7 @@ std::optional<DecodedPicture> decodeWith(const Decoder& decoder, std::span<const
   picture.raster = std::move(raster);
   picture.sourceDepth = context.sourceDepth;
   picture.partial = !complete || context.ranShort;
+  picture.iccProfile = std::move(context.iccProfile);
   return picture;
 }
 

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <vector>
 
 #include "image/decoded_picture.h"
 
@@ -44,6 +45,7 @@ struct DecoderContext {
   int height = 0;
   int rasterDepth = 0;   // 24 or 32: the raster to make
   int sourceDepth = 0;   // bits per pixel as stored
+  std::vector<std::uint8_t> iccProfile;  // the source's colour profile, empty when none (probe fills it)
   bool refusedSize = false;  // probe recognised the data but refused its size
   bool ranShort = false;     // decode met the end of the data or a broken row
   void* state = nullptr;     // the decoder's own library objects

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "files/replace_file.h"
@@ -40,10 +41,12 @@ enum class SaveStatus {
 };
 
 // `depth` -1 means `sourceDepth`. `quality` is the program's 0..10 scale for
-// JPEG (clamped); PNG ignores it. `rule` says what may already be under the
-// name (by default any file the replacement policy allows).
+// JPEG (clamped); PNG ignores it. `iccProfile`, when not empty, is the
+// picture's colour profile, written into the file (not into palette output).
+// `rule` says what may already be under the name (by default any file the
+// replacement policy allows).
 SaveStatus saveRaster(const Raster& raster, int sourceDepth, const std::string& path, std::uint32_t encoder,
                       int quality, int depth, const CancelFlag* cancel = nullptr,
-                      const files::ReplaceRule& rule = {});
+                      std::span<const std::uint8_t> iccProfile = {}, const files::ReplaceRule& rule = {});
 
 }  // namespace pixmoor::image

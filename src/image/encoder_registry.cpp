@@ -35,7 +35,8 @@ SaveStatus failedReplacement(files::ReplaceStatus status) {
 }
 
 SaveStatus writeThrough(EncoderEntry entry, const Raster& raster, const std::string& path, int quality,
-                        int depth, const CancelFlag* cancel, const files::ReplaceRule& rule) {
+                        int depth, const CancelFlag* cancel, std::span<const std::uint8_t> iccProfile,
+                        const files::ReplaceRule& rule) {
   files::ReplaceStatus opened = files::ReplaceStatus::writeFailed;
   auto out = TempOutput::create(path, &opened, rule);
   if (!out) return failedReplacement(opened);
@@ -46,6 +47,7 @@ SaveStatus writeThrough(EncoderEntry entry, const Raster& raster, const std::str
   rows.stride = raster.stride;
   rows.bytesPerPixel = raster.depth / 8;
   rows.bottomUp = true;  // every raster of the store is stored bottom-up
+  rows.iccProfile = iccProfile;
 
   const SaveStatus status = entry(*out, rows, quality, depth, cancel);
   if (status != SaveStatus::Saved) return status;  // `out` removes its file
@@ -78,7 +80,8 @@ std::size_t encoderCount() {
 }
 
 SaveStatus saveRaster(const Raster& raster, int sourceDepth, const std::string& path, std::uint32_t encoder,
-                      int quality, int depth, const CancelFlag* cancel, const files::ReplaceRule& rule) {
+                      int quality, int depth, const CancelFlag* cancel,
+                      std::span<const std::uint8_t> iccProfile, const files::ReplaceRule& rule) {
   if (path.empty()) return SaveStatus::BadRequest;
   if (raster.data() == nullptr || raster.width <= 0 || raster.height <= 0) return SaveStatus::BadRequest;
   if (raster.depth != 24 && raster.depth != 32) return SaveStatus::BadRequest;
@@ -90,12 +93,12 @@ SaveStatus saveRaster(const Raster& raster, int sourceDepth, const std::string& 
 
   if (raster.depth == 32) {
     if (found->write32 != nullptr)
-      return writeThrough(found->write32, raster, path, quality, depth, cancel, rule);
+      return writeThrough(found->write32, raster, path, quality, depth, cancel, iccProfile, rule);
     const auto flat = flattenToWhite(raster);
     if (!flat) return SaveStatus::BadRequest;  // no memory for the flattened copy
-    return writeThrough(found->write24, *flat, path, quality, depth, cancel, rule);
+    return writeThrough(found->write24, *flat, path, quality, depth, cancel, iccProfile, rule);
   }
-  return writeThrough(found->write24, raster, path, quality, depth, cancel, rule);
+  return writeThrough(found->write24, raster, path, quality, depth, cancel, iccProfile, rule);
 }
 
 }  // namespace pixmoor::image

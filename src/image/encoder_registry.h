@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 
 #include "image/encode.h"
 #include "image/raster.h"
@@ -30,6 +31,7 @@ struct RowSource {
   int stride = 0;
   int bytesPerPixel = 3;  // 3 or 4
   bool bottomUp = true;
+  std::span<const std::uint8_t> iccProfile = {};  // the picture's ICC profile, empty when none
 
   // Picture row y, 0 being the top row of the picture.
   const std::uint8_t* row(int y) const {

@@ -90,6 +90,7 @@ std::uintptr_t ImageStore::install(ImageId number, DecodedPicture picture) {
   record->depth = raster.depth;
   record->isIcon = picture.isIcon;
   record->sourceDepth = picture.isIcon ? raster.depth : picture.sourceDepth;
+  record->iccProfile = std::move(picture.iccProfile);
   record->raster = std::move(picture.raster);
   return answerFor(number, *record);
 }

@@ -50,6 +50,7 @@ struct ImageRecord {
   int depth = 0;        // 24 or 32
   int sourceDepth = 0;  // bits per pixel as the source stored it
   bool isIcon = false;  // built from an icon container: shown, never resampled or saved
+  std::vector<std::uint8_t> iccProfile;  // the source's colour profile, carried into saved files
 };
 
 class ImageStore {

@@ -36,7 +36,8 @@ SaveStatus ImageStore::save(ImageId number, const std::string& path, std::uint32
   if (path.empty()) return SaveStatus::BadRequest;
   const ImageRecord* record = find(number);
   if (record == nullptr || record->isIcon || record->raster->data() == nullptr) return SaveStatus::BadRequest;
-  return saveRaster(*record->raster, record->sourceDepth, path, encoder, quality, depth, cancel);
+  return saveRaster(*record->raster, record->sourceDepth, path, encoder, quality, depth, cancel,
+                    record->iccProfile);
 }
 
 }  // namespace pixmoor::image

@@ -7,11 +7,13 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include <jerror.h>
 #include <jpeglib.h>
 
 #include "image/exif_orientation.h"
+#include "image/icc_profile.h"
 #include "image/raster.h"
 
 namespace pixmoor::image {
@@ -91,6 +93,21 @@ int orientationOf(j_decompress_ptr cinfo) {
   return 1;
 }
 
+// The colour profile from the APP2 segments the library kept.
+std::vector<std::uint8_t> iccProfileOf(j_decompress_ptr cinfo) {
+  try {
+    std::vector<JpegAppSegment> segments;
+    for (auto* marker = cinfo->marker_list; marker != nullptr; marker = marker->next) {
+      if (marker->marker != JPEG_APP0 + 2) continue;
+      const bool whole = marker->data_length == marker->original_length;
+      segments.push_back({{marker->data, marker->data_length}, whole});
+    }
+    return assembleJpegIccProfile(segments);
+  } catch (const std::bad_alloc&) {
+    return {};  // the picture loads without its profile
+  }
+}
+
 // Enough for the library's coefficient buffers (two bytes per sample, blocks
 // padded to whole units) and its row buffers; refuses what a hostile header
 // would otherwise make it allocate beyond the picture's own size.
@@ -118,6 +135,7 @@ bool guardedProbe(JpegState* s) {
   s->source.term_source = termSource;
   cinfo->src = &s->source;
   jpeg_save_markers(cinfo, JPEG_APP0 + 1, 0xFFFF);
+  jpeg_save_markers(cinfo, JPEG_APP0 + 2, 0xFFFF);
 
   if (jpeg_read_header(cinfo, TRUE) != JPEG_HEADER_OK) return false;
   const std::uint64_t width = cinfo->image_width;
@@ -129,6 +147,7 @@ bool guardedProbe(JpegState* s) {
     return false;
   }
   s->orientation = orientationOf(cinfo);
+  s->context->iccProfile = iccProfileOf(cinfo);
 
   cinfo->dct_method = JDCT_ISLOW;
   if (cinfo->num_components == 4) {

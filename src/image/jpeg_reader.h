@@ -3,7 +3,9 @@
 //
 // Grey pictures arrive as equal blue, green and red; four-component pictures
 // (CMYK, YCCK) are converted to RGB; the EXIF orientation is applied, so that
-// the raster holds the picture upright. A file that ends early still decodes
+// the raster holds the picture upright. An ICC profile split over APP2
+// segments is reassembled and kept when it is whole and usable (see
+// icc_profile.h); other metadata is not. A file that ends early still decodes
 // at full size (the library fills the missing part). Library errors end the
 // call with a failure value; warnings are ignored. Each call owns its state.
 #pragma once

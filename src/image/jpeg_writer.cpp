@@ -9,6 +9,8 @@
 #include <jerror.h>
 #include <jpeglib.h>
 
+#include "image/icc_profile.h"
+
 namespace pixmoor::image {
 namespace {
 
@@ -93,6 +95,12 @@ void compress(JpegJob& job) {
   jpeg_set_defaults(cinfo);
   jpeg_set_quality(cinfo, job.libraryQuality, FALSE);
   jpeg_start_compress(cinfo, TRUE);
+  // The source's colour profile, as APP2 segments after the JFIF header
+  // (one that would not fit them is left out rather than failing the file).
+  const auto profile = job.rows->iccProfile;
+  if (!profile.empty() && profile.size() <= kMaxIccProfileBytes) {
+    jpeg_write_icc_profile(cinfo, profile.data(), static_cast<unsigned int>(profile.size()));
+  }
 
   for (int y = 0; y < job.rows->height; ++y) {
     if (cancelled(job.cancel)) {

@@ -6,6 +6,8 @@
 // keep values above 255. Everything else is libjpeg's default: JFIF, YCbCr
 // with 2x2 luminance and 1x1 chrominance sampling, standard Huffman tables,
 // sequential, integer DCT. Every picture is written as three components.
+// The picture's ICC profile (RowSource), when it has one, follows the JFIF
+// header as APP2 "ICC_PROFILE" segments; no other metadata is written.
 //
 // Library errors become WriteFailed at the edge of this module; the cancel
 // flag is looked at before each row. Reentrant: each call owns its library

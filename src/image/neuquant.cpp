@@ -8,11 +8,11 @@ namespace pixmoor::image {
 namespace {
 
 constexpr int kPhases = 100;
-constexpr double kInitialAlpha = 1024.0;  // learning rate, in 1/1024 steps
-constexpr int kInitialRadius = 32;        // whatever the network size
-constexpr int kRadiusDecrease = 30;       // the radius loses 1/30 per phase
-constexpr double kBeta = 1.0 / 1024.0;    // frequency gain of the winner
-constexpr double kGamma = 1024.0;         // bias scale
+constexpr double kInitialAlpha = 1024.0;      // learning rate, in 1/1024 steps
+constexpr int kMaxRadius = 32;                // the starting radius of 256 neurons
+constexpr int kRadiusDecrease = 30;           // the radius loses 1/30 per phase
+constexpr double kBeta = 1.0 / 1024.0;        // frequency gain of the winner
+constexpr double kGamma = 1024.0;             // bias scale
 constexpr double kNeighbourScale = 262144.0;  // radpower is alpha * 256 at most: 2^18
 constexpr int kMaxSamplingFactor = 10;
 constexpr std::size_t kPixelsPerSamplingStep = 262144;
@@ -37,63 +37,99 @@ double colourWeight(int alpha) {
 // the fraction in integers. Entries from r up are left as they were.
 void fillRadPower(double* radPower, int r, double alpha) {
   const int r2 = r * r;
-  for (int k = 0; k < r; ++k) radPower[k] = std::floor(alpha * static_cast<double>(((r2 - k * k) * 256) / r2));
+  for (int k = 0; k < r; ++k)
+    radPower[k] = std::floor(alpha * static_cast<double>(((r2 - k * k) * 256) / r2));
 }
 
-}  // namespace
+// A pixel's four bytes as one number; every fully transparent pixel is
+// transparent black, as in learning and lookup.
+std::uint32_t colourKey(const std::uint8_t* bgra) {
+  if (bgra[3] == 0) return 0;
+  return static_cast<std::uint32_t>(bgra[0]) | static_cast<std::uint32_t>(bgra[1]) << 8 |
+         static_cast<std::uint32_t>(bgra[2]) << 16 | static_cast<std::uint32_t>(bgra[3]) << 24;
+}
 
-SamplingPlan samplingPlan(std::size_t pixelCount) {
-  SamplingPlan plan;
-  plan.factor = static_cast<int>(std::min<std::size_t>(pixelCount / kPixelsPerSamplingStep + 1, kMaxSamplingFactor));
-  plan.samples = pixelCount / static_cast<std::size_t>(plan.factor);
-  plan.delta = std::max<std::size_t>(plan.samples / kPhases, 1);
-  // The first of the primes that does not divide the byte count, so that
-  // the walk does not fall into step with the rows.
-  const std::uint64_t byteCount = static_cast<std::uint64_t>(pixelCount) * 4;
-  plan.step = kLastPrime;
-  for (int prime : kPrimes) {
-    if (byteCount % static_cast<std::uint64_t>(prime) != 0) {
-      plan.step = static_cast<std::size_t>(prime);
-      break;
-    }
+// The picture's distinct colours (all four bytes, every transparent pixel as
+// transparent black) in order of first appearance, or nothing when it has
+// more than `limit` (at most 256) or `cancel` was raised. Stops at the first
+// colour too many.
+std::optional<std::vector<std::uint32_t>> fewColours(const std::uint8_t* bgra, std::size_t pixelCount,
+                                                     int limit, const CancelFlag* cancel) {
+  // Open addressing, kept at most a quarter full.
+  constexpr int kSlotBits = 10;
+  constexpr std::size_t kCheckEvery = std::size_t{1} << 20;
+  std::array<std::uint32_t, std::size_t{1} << kSlotBits> keys{};
+  std::array<bool, std::size_t{1} << kSlotBits> used{};
+  std::vector<std::uint32_t> colours;
+  std::uint32_t last = colourKey(bgra);
+  bool haveLast = false;
+  for (std::size_t i = 0; i < pixelCount; ++i) {
+    if (i % kCheckEvery == kCheckEvery - 1 && cancelled(cancel)) return std::nullopt;
+    const std::uint32_t key = colourKey(bgra + 4 * i);
+    if (haveLast && key == last) continue;  // runs of one colour are the rule in such pictures
+    last = key;
+    haveLast = true;
+    std::size_t slot = (key * 2654435761u) >> (32 - kSlotBits);
+    while (used[slot] && keys[slot] != key) slot = (slot + 1) & (keys.size() - 1);
+    if (used[slot]) continue;
+    if (colours.size() == static_cast<std::size_t>(limit)) return std::nullopt;
+    used[slot] = true;
+    keys[slot] = key;
+    colours.push_back(key);
   }
-  return plan;
+  return colours;
 }
 
-const std::array<std::uint8_t, 256>& gammaTable() {
-  static const std::array<std::uint8_t, 256> table = [] {
-    std::array<std::uint8_t, 256> t{};
-    for (int v = 0; v < 256; ++v) {
-      t[static_cast<std::size_t>(v)] =
-          static_cast<std::uint8_t>(std::floor(std::pow(v / 255.0, 1.0 / 1.8) * 255.0 + 0.5));
-    }
-    return t;
-  }();
-  return table;
-}
-
-std::optional<PaletteQuantizer> PaletteQuantizer::learn(const std::uint8_t* bgra, std::size_t pixelCount,
-                                                        int colours, const CancelFlag* cancel) {
-  if (bgra == nullptr || pixelCount == 0 || colours < 2 || colours > 256 || (colours & (colours - 1)) != 0) {
-    return std::nullopt;
-  }
+// The network before learning, in gamma space: greys from black to white,
+// opaque but for the first sixteenth, whose alpha rises from 0 in steps of
+// 16 * 256 / n (the first 16 of 256 neurons: 0, 16, .., 240). Small networks
+// have no transparent neurons: in a network of 2 or 4 they would all start
+// nearly transparent, far from every opaque colour, and the bias cannot bring
+// such a neuron into play without neighbours to drag it, so colours were lost.
+std::vector<Neuron> initialNetwork(int n) {
   const auto& T = gammaTable();
-  const int n = colours;
-
   std::vector<Neuron> net(static_cast<std::size_t>(n));
-  std::vector<double> freq(static_cast<std::size_t>(n), 1.0 / n);
-  std::vector<double> bias(static_cast<std::size_t>(n), 0.0);
   for (int i = 0; i < n; ++i) {
     const double v = T[static_cast<std::size_t>(i * 256 / n)];
-    net[static_cast<std::size_t>(i)] = Neuron{i < 16 ? 16.0 * i : 255.0, v, v, v};
+    const double alpha = i < n / 16 ? 16.0 * i * 256 / n : 255.0;
+    net[static_cast<std::size_t>(i)] = Neuron{alpha, v, v, v};
   }
+  return net;
+}
+
+// Neurons back to palette colours: linear light, clamped to 0 .. 255.
+std::vector<PaletteColour> toPalette(const std::vector<Neuron>& net) {
+  auto toLinear = [](double x) -> std::uint8_t {
+    if (x < 0) return 0;
+    return static_cast<std::uint8_t>(std::min(255.0, std::floor(std::pow(x / 255.0, 1.8) * 256.0)));
+  };
+  std::vector<PaletteColour> palette(net.size());
+  for (std::size_t i = 0; i < net.size(); ++i) {
+    const Neuron& u = net[i];
+    PaletteColour& c = palette[i];
+    c.red = toLinear(u.red);
+    c.green = toLinear(u.green);
+    c.blue = toLinear(u.blue);
+    c.alpha =
+        u.alpha < 0 ? 0 : static_cast<std::uint8_t>(std::min(255.0, std::floor(u.alpha / 255.0 * 256.0)));
+  }
+  return palette;
+}
+
+// NeuQuant learning on a sample of the pixels; false when `cancel` was raised.
+bool train(std::vector<Neuron>& net, const std::uint8_t* bgra, std::size_t pixelCount,
+           const CancelFlag* cancel) {
+  const auto& T = gammaTable();
+  const int n = static_cast<int>(net.size());
+  std::vector<double> freq(static_cast<std::size_t>(n), 1.0 / n);
+  std::vector<double> bias(static_cast<std::size_t>(n), 0.0);
 
   // The bias that shares the samples out among the neurons moves by about
   // 1/n of a level per sample. With two neurons that is half a level, which
-  // soon outweighs any colour distance: one neuron then wins every sample and
-  // a black-on-white picture came out grey or white (half of the pictures we
-  // tried). A quarter of that step keeps both neurons in play; larger
-  // networks keep the published rate.
+  // soon outweighs any colour distance: one neuron then wins every sample.
+  // A quarter of that step keeps both neurons in play (two-colour pictures
+  // no longer get here, but their reductions, greys on every edge, still
+  // come out closer with it); larger networks keep the published rate.
   const double biasScale = n == 2 ? 0.25 : 1.0;
 
   const SamplingPlan plan = samplingPlan(pixelCount);
@@ -103,11 +139,14 @@ std::optional<PaletteQuantizer> PaletteQuantizer::learn(const std::uint8_t* bgra
   const std::size_t step = plan.step % pixelCount;  // pictures smaller than the step wrap in place
 
   double alpha = kInitialAlpha;
-  double radius = kInitialRadius;
-  int r = kInitialRadius;
+  // The radius starts at n / 8 as published (32 for 256 neurons): a wider
+  // one drags every neuron of a small network towards the mean colour.
+  const int initialRadius = std::max(1, n / 8);
+  double radius = initialRadius;
+  int r = initialRadius;
   // Index r itself is read (neighbours 1 .. r): it keeps what an earlier,
   // wider phase left there, or 0.
-  double radPower[kInitialRadius + 1] = {};
+  double radPower[kMaxRadius + 1] = {};
   fillRadPower(radPower, r, alpha);
 
   std::size_t position = 0;
@@ -169,7 +208,7 @@ std::optional<PaletteQuantizer> PaletteQuantizer::learn(const std::uint8_t* bgra
     if (position >= pixelCount) position -= pixelCount;
     ++i;
     if (i % delta == 0) {
-      if (cancelled(cancel)) return std::nullopt;
+      if (cancelled(cancel)) return false;
       alpha -= alpha / alphaDecrease;
       radius -= radius / kRadiusDecrease;
       r = static_cast<int>(radius);
@@ -177,23 +216,88 @@ std::optional<PaletteQuantizer> PaletteQuantizer::learn(const std::uint8_t* bgra
       fillRadPower(radPower, r, alpha);
     }
   }
+  return true;
+}
 
+}  // namespace
+
+SamplingPlan samplingPlan(std::size_t pixelCount) {
+  SamplingPlan plan;
+  plan.factor =
+      static_cast<int>(std::min<std::size_t>(pixelCount / kPixelsPerSamplingStep + 1, kMaxSamplingFactor));
+  plan.samples = pixelCount / static_cast<std::size_t>(plan.factor);
+  plan.delta = std::max<std::size_t>(plan.samples / kPhases, 1);
+  // The first of the primes that does not divide the byte count, so that
+  // the walk does not fall into step with the rows.
+  const std::uint64_t byteCount = static_cast<std::uint64_t>(pixelCount) * 4;
+  plan.step = kLastPrime;
+  for (int prime : kPrimes) {
+    if (byteCount % static_cast<std::uint64_t>(prime) != 0) {
+      plan.step = static_cast<std::size_t>(prime);
+      break;
+    }
+  }
+  return plan;
+}
+
+const std::array<std::uint8_t, 256>& gammaTable() {
+  static const std::array<std::uint8_t, 256> table = [] {
+    std::array<std::uint8_t, 256> t{};
+    for (int v = 0; v < 256; ++v) {
+      t[static_cast<std::size_t>(v)] =
+          static_cast<std::uint8_t>(std::floor(std::pow(v / 255.0, 1.0 / 1.8) * 255.0 + 0.5));
+    }
+    return t;
+  }();
+  return table;
+}
+
+std::optional<PaletteQuantizer> PaletteQuantizer::learn(const std::uint8_t* bgra, std::size_t pixelCount,
+                                                        int colours, const CancelFlag* cancel) {
+  if (bgra == nullptr || pixelCount == 0 || colours < 2 || colours > 256 || (colours & (colours - 1)) != 0) {
+    return std::nullopt;
+  }
+  const int n = colours;
+  std::vector<Neuron> net = initialNetwork(n);
+
+  // A picture with no more colours than the palette holds keeps them all,
+  // exactly: the network would only blur them (a two-colour picture came out
+  // as two mixtures of its colours). Unused entries keep the starting network.
+  const auto few = fewColours(bgra, pixelCount, n, cancel);
+  if (cancelled(cancel)) return std::nullopt;
+  if (few) {
+    std::vector<PaletteColour> palette = toPalette(net);
+    for (std::size_t i = 0; i < few->size(); ++i) {
+      const std::uint32_t key = (*few)[i];
+      palette[i] = PaletteColour{static_cast<std::uint8_t>(key >> 16), static_cast<std::uint8_t>(key >> 8),
+                                 static_cast<std::uint8_t>(key), static_cast<std::uint8_t>(key >> 24)};
+    }
+    PaletteQuantizer q = fromPalette(std::move(palette));
+    q.exactKeys_.reserve(q.palette_.size());
+    for (std::size_t i = 0; i < q.palette_.size(); ++i) {
+      const PaletteColour& c = q.palette_[i];
+      const std::uint8_t bytes[4] = {c.blue, c.green, c.red, c.alpha};
+      q.exactKeys_.push_back({colourKey(bytes), static_cast<int>(i)});
+    }
+    // Equal keys keep the first entry: any of them is the same colour.
+    std::stable_sort(q.exactKeys_.begin(), q.exactKeys_.end(),
+                     [](const ExactEntry& a, const ExactEntry& b) { return a.key < b.key; });
+    return q;
+  }
+
+  if (!train(net, bgra, pixelCount, cancel)) return std::nullopt;
+  return fromPalette(toPalette(net));
+}
+
+PaletteQuantizer PaletteQuantizer::fromPalette(std::vector<PaletteColour> palette) {
+  const auto& T = gammaTable();
+  const int n = static_cast<int>(palette.size());
   PaletteQuantizer q;
-  q.palette_.resize(static_cast<std::size_t>(n));
-  q.gammaPalette_.resize(static_cast<std::size_t>(n));
-  auto toLinear = [](double x) -> std::uint8_t {
-    if (x < 0) return 0;
-    return static_cast<std::uint8_t>(std::min(255.0, std::floor(std::pow(x / 255.0, 1.8) * 256.0)));
-  };
-  for (int i = 0; i < n; ++i) {
-    const Neuron& u = net[static_cast<std::size_t>(i)];
-    PaletteColour c;
-    c.red = toLinear(u.red);
-    c.green = toLinear(u.green);
-    c.blue = toLinear(u.blue);
-    c.alpha = u.alpha < 0 ? 0 : static_cast<std::uint8_t>(std::min(255.0, std::floor(u.alpha / 255.0 * 256.0)));
-    q.palette_[static_cast<std::size_t>(i)] = c;
-    q.gammaPalette_[static_cast<std::size_t>(i)] = GammaEntry{c.alpha, T[c.red], T[c.green], T[c.blue]};
+  q.palette_ = std::move(palette);
+  q.gammaPalette_.resize(q.palette_.size());
+  for (std::size_t i = 0; i < q.palette_.size(); ++i) {
+    const PaletteColour& c = q.palette_[i];
+    q.gammaPalette_[i] = GammaEntry{c.alpha, T[c.red], T[c.green], T[c.blue]};
   }
 
   // Selection sort by gamma-space green (the first smallest moves forward),
@@ -203,12 +307,14 @@ std::optional<PaletteQuantizer> PaletteQuantizer::learn(const std::uint8_t* bgra
   for (int i = 0; i < n; ++i) {
     int smallest = i;
     for (int j = i + 1; j < n; ++j) {
-      if (q.gammaPalette_[static_cast<std::size_t>(j)].green < q.gammaPalette_[static_cast<std::size_t>(smallest)].green) {
+      if (q.gammaPalette_[static_cast<std::size_t>(j)].green <
+          q.gammaPalette_[static_cast<std::size_t>(smallest)].green) {
         smallest = j;
       }
     }
     if (smallest != i) {
-      std::swap(q.gammaPalette_[static_cast<std::size_t>(i)], q.gammaPalette_[static_cast<std::size_t>(smallest)]);
+      std::swap(q.gammaPalette_[static_cast<std::size_t>(i)],
+                q.gammaPalette_[static_cast<std::size_t>(smallest)]);
       std::swap(q.palette_[static_cast<std::size_t>(i)], q.palette_[static_cast<std::size_t>(smallest)]);
     }
     const int green = q.gammaPalette_[static_cast<std::size_t>(i)].green;
@@ -224,7 +330,15 @@ std::optional<PaletteQuantizer> PaletteQuantizer::learn(const std::uint8_t* bgra
   return q;
 }
 
-int PaletteQuantizer::indexOf(std::uint8_t blue, std::uint8_t green, std::uint8_t red, std::uint8_t alpha) const {
+int PaletteQuantizer::indexOf(std::uint8_t blue, std::uint8_t green, std::uint8_t red,
+                              std::uint8_t alpha) const {
+  if (!exactKeys_.empty()) {
+    const std::uint8_t bytes[4] = {blue, green, red, alpha};
+    const std::uint32_t key = colourKey(bytes);
+    const auto found = std::lower_bound(exactKeys_.begin(), exactKeys_.end(), key,
+                                        [](const ExactEntry& e, std::uint32_t k) { return e.key < k; });
+    if (found != exactKeys_.end() && found->key == key) return found->index;
+  }
   const auto& T = gammaTable();
   int a = 0, r = 0, g = 0, b = 0;
   if (alpha != 0) {

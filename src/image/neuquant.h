@@ -4,7 +4,10 @@
 //
 // learn() trains the network on a sample of the pixels and keeps the result
 // as a palette sorted by green; indexOf() maps a pixel to its nearest entry
-// without dithering. Results depend only on the pixels and the colour count,
+// without dithering. A picture with no more distinct colours (alpha included)
+// than the palette holds gets exactly those colours instead, the unused
+// entries keeping the untrained network's, and each of its pixels maps to
+// its own colour. Results depend only on the pixels and the colour count,
 // so the same picture always gives the same palette and indices.
 //
 // The quantiser owns copies of everything it needs; the caller's pixels are
@@ -55,14 +58,23 @@ class PaletteQuantizer {
   // gamma-space values.
   const std::vector<PaletteColour>& palette() const { return palette_; }
 
-  // Index of the palette entry nearest to the pixel.
+  // Index of the palette entry nearest to the pixel (an entry of exactly its
+  // colour when the palette holds the picture's own colours).
   int indexOf(std::uint8_t blue, std::uint8_t green, std::uint8_t red, std::uint8_t alpha) const;
 
  private:
   struct GammaEntry {
     int alpha, red, green, blue;
   };
+  struct ExactEntry {
+    std::uint32_t key;  // blue | green << 8 | red << 16 | alpha << 24
+    int index;
+  };
+  // Sorts the palette by green and builds the search index.
+  static PaletteQuantizer fromPalette(std::vector<PaletteColour> palette);
+
   std::vector<PaletteColour> palette_;
+  std::vector<ExactEntry> exactKeys_;     // by key; empty unless the palette holds the picture's colours
   std::vector<GammaEntry> gammaPalette_;  // T of each palette entry, alpha kept
   std::array<int, 256> greenIndex_{};     // where the search for a green value starts
 };

@@ -3,10 +3,12 @@
 #include <csetjmp>
 #include <cstring>
 #include <new>
+#include <span>
 
 #include <png.h>
 #include <zlib.h>
 
+#include "image/icc_profile.h"
 #include "image/raster.h"
 
 namespace pixmoor::image {
@@ -16,12 +18,13 @@ namespace {
 // beyond this size; picture data is not affected.
 constexpr png_alloc_size_t kChunkMemoryLimit = png_alloc_size_t{8} << 20;
 
-// Only the header, palette, transparency and picture data matter here. The
-// other ancillary chunks are skipped unread: compressed text and profiles
-// could otherwise expand to many megabytes each from a small file.
+// Only the header, palette, transparency, colour profile and picture data
+// matter here. The other ancillary chunks are skipped unread: compressed text
+// could otherwise expand to many megabytes from a small file. The profile
+// is bounded by kChunkMemoryLimit; libpng checks it and drops a bad one.
 constexpr png_byte kSkippedChunks[] = {
     'b', 'K', 'G', 'D', '\0', 'c', 'H', 'R', 'M', '\0', 'e', 'X', 'I', 'f', '\0', 'g', 'A', 'M', 'A', '\0',
-    'h', 'I', 'S', 'T', '\0', 'i', 'C', 'C', 'P', '\0', 'i', 'T', 'X', 't', '\0', 'o', 'F', 'F', 's', '\0',
+    'h', 'I', 'S', 'T', '\0', 'i', 'T', 'X', 't', '\0', 'o', 'F', 'F', 's', '\0',
     'p', 'C', 'A', 'L', '\0', 'p', 'H', 'Y', 's', '\0', 's', 'B', 'I', 'T', '\0', 's', 'C', 'A', 'L', '\0',
     's', 'P', 'L', 'T', '\0', 's', 'R', 'G', 'B', '\0', 's', 'T', 'E', 'R', '\0', 't', 'E', 'X', 't', '\0',
     't', 'I', 'M', 'E', '\0', 'z', 'T', 'X', 't', '\0'};
@@ -95,6 +98,22 @@ int sourceDepthOf(int colourType, int bitDepth, bool transparency) {
   }
 }
 
+// The iCCP profile as libpng checked it, when it is one the outputs can carry.
+void keepIccProfile(png_structp png, png_infop info, DecoderContext& context) {
+  png_charp name = nullptr;
+  int compression = 0;
+  png_bytep profile = nullptr;
+  png_uint_32 length = 0;
+  if (png_get_iCCP(png, info, &name, &compression, &profile, &length) == 0 || profile == nullptr) return;
+  const std::span<const std::uint8_t> bytes(profile, length);
+  if (!usableIccProfile(bytes)) return;
+  try {
+    context.iccProfile.assign(bytes.begin(), bytes.end());
+  } catch (const std::bad_alloc&) {
+    context.iccProfile.clear();  // the picture loads without its profile
+  }
+}
+
 // setjmp lives here and in guardedDecode alone; their locals are plain values.
 bool guardedProbe(PngState* s) {
   png_structp png = s->png;
@@ -124,6 +143,7 @@ bool guardedProbe(PngState* s) {
   }
   const bool transparency = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
   s->context->sourceDepth = sourceDepthOf(colourType, bitDepth, transparency);
+  keepIccProfile(png, info, *s->context);
 
   // Every picture arrives as 8-bit B, G, R or B, G, R, A.
   if (transparency) png_set_tRNS_to_alpha(png);

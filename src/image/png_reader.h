@@ -3,7 +3,8 @@
 //
 // Every colour type arrives as 8-bit blue, green, red (, alpha): palettes and
 // grey are expanded, a transparency chunk becomes alpha, 16-bit samples keep
-// their high byte. No gamma, background or colour-profile processing. A file
+// their high byte. No gamma, background or colour-profile processing; an
+// iCCP profile that libpng accepts is kept, unapplied, for the output. A file
 // that breaks while rows are read keeps the rows delivered. Library errors end
 // the call with a failure value; warnings are ignored. Each call owns its state.
 #pragma once

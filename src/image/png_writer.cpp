@@ -95,6 +95,19 @@ void encode(PngJob& job) {
   } else {
     png_set_IHDR(job.png, job.info, width, height, 8, job.colourType, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
+    // The source's colour profile, as it came. Palette output keeps its
+    // gAMA alone. libpng would compare the profile with the sRGB profiles it
+    // knows, refuse an early broken one that cameras still embed and add
+    // gAMA and cHRM chunks of its own: that comparison is skipped. Any other
+    // check it fails is a warning (benign errors), and the picture is then
+    // written without the profile.
+    const auto profile = job.rows->iccProfile;
+    if (!profile.empty()) {
+      png_set_option(job.png, PNG_SKIP_sRGB_CHECK_PROFILE, PNG_OPTION_ON);
+      png_set_benign_errors(job.png, 1);
+      png_set_iCCP(job.png, job.info, "ICC profile", PNG_COMPRESSION_TYPE_BASE, profile.data(),
+                   static_cast<png_uint_32>(profile.size()));
+    }
     png_write_info(job.png, job.info);
     png_set_bgr(job.png);
   }

@@ -6,6 +6,8 @@
 // 2^depth colours and written as colour type 3 with a full PLTE of 2^depth
 // entries (the palette's alpha dropped, no tRNS), a gAMA chunk holding
 // 180000, and packed rows with the first pixel in the high bits.
+// True-colour output carries the picture's ICC profile (RowSource) as an
+// iCCP chunk; palette output writes none.
 // Rows use the "none" filter only, deflated at zlib level 9, not interlaced.
 //
 // Library and write errors become WriteFailed at the edge of this module;

@@ -24,20 +24,23 @@ inline bool rasterUsable(const Raster& raster) {
              static_cast<std::int64_t>(raster.width) * (raster.depth / 8);
 }
 
-// ---- Opaque path: fixed-point per-axis tables --------------------------------
+// ---- Opaque path: integer per-axis tables ----------------------------------
 
-// Weights of the opaque path are integers summing to exactly kAreaOne per
-// target position, so a uniform line stays uniform to the last bit.
+// Weights of a growing axis are fractions of kAreaOne (2^14).
 inline constexpr int kAreaShift = 14;
 inline constexpr std::uint32_t kAreaOne = 1u << kAreaShift;
 
 // One axis of the opaque path. Target position i reads `count[i]` source
 // positions starting at `first[i]`, with weights[offset[i] .. offset[i] + count[i]).
+// Every position's weights sum to exactly `unit`: on a shrinking axis they
+// are the covered lengths in 1/newLength of a source pixel, so `unit` is
+// oldLength and nothing is rounded; on a growing axis `unit` is kAreaOne.
 // The same taps are also laid out with one length for every position: `span`
 // weights from padFirst[i], at padWeights[i * span], zeros where a position
 // needs fewer. The horizontal pass walks these, so its inner loop always has
 // the same trip count.
 struct AxisTaps {
+  std::uint32_t unit = 0;
   std::vector<std::int32_t> first;
   std::vector<std::int32_t> count;
   std::vector<std::int32_t> offset;

@@ -60,6 +60,20 @@ TEST_F(ProcessPicture, LandscapeJpegToTargetWidth) {
   EXPECT_EQ(facts->height, 150);
 }
 
+TEST_F(ProcessPicture, ColourProfileReachesTheOutput) {
+  const std::string p3 = readBytes(std::string(PIXMOOR_TEST_DATA) + "/icc/DisplayP3.icc");
+  const std::vector<std::uint8_t> profile(p3.begin(), p3.end());
+  ASSERT_GT(profile.size(), 128u);
+  testing::registerCodecs();
+  const auto raster = image::makeRaster(400, 300, 24);
+  ASSERT_EQ(image::saveRaster(*raster, 24, path("p3.jpg"), image::kJpegEncoder, 8, -1, nullptr, profile),
+            image::SaveStatus::Saved);
+  ASSERT_TRUE(run(path("p3.jpg"), relative(200, 100, "PNG")).written());
+  image::ImageStore written;
+  ASSERT_NE(written.loadFromFile(0, path("prefix_p3.png")), 0u);
+  EXPECT_EQ(written.record(0)->iccProfile, profile);
+}
+
 TEST_F(ProcessPicture, PortraitToPngWithTruncatedWidth) {
   ASSERT_TRUE(writePicture(path("p.png"), 683, 1024, image::kPngEncoder));
   const PictureOutcome outcome = run(path("p.png"), relative(2000, 480, "PNG"));

@@ -71,6 +71,7 @@ struct JpegRecipe {
   int quality = 90;
   bool adobeMarker = true;  // four components: write Adobe's APP14 (the library's default)
   Bytes app1;               // written as an APP1 segment when not empty
+  std::vector<Bytes> app2;  // each written as an APP2 segment, in order
   Bytes samples;            // top-down rows of width * components samples
 };
 
@@ -93,6 +94,9 @@ inline Bytes makeJpeg(const JpegRecipe& recipe) {
   jpeg_start_compress(&cinfo, TRUE);
   if (!recipe.app1.empty()) {
     jpeg_write_marker(&cinfo, JPEG_APP0 + 1, recipe.app1.data(), static_cast<unsigned>(recipe.app1.size()));
+  }
+  for (const Bytes& app2 : recipe.app2) {
+    jpeg_write_marker(&cinfo, JPEG_APP0 + 2, app2.data(), static_cast<unsigned>(app2.size()));
   }
   const std::size_t rowBytes = static_cast<std::size_t>(recipe.width) * static_cast<std::size_t>(recipe.components);
   while (cinfo.next_scanline < cinfo.image_height) {
@@ -161,6 +165,7 @@ struct PngRecipe {
   bool greyOrColourKey = false;            // tRNS of a grey or RGB picture
   png_color_16 key{};
   std::vector<Bytes> rows;  // packed as the file stores them (16-bit big-endian)
+  Bytes iccProfile;         // written as an iCCP chunk when not empty
 };
 
 inline void appendPng(png_structp png, png_bytep data, std::size_t length) {
@@ -188,6 +193,10 @@ inline Bytes makePng(const PngRecipe& recipe) {
   } else if (recipe.greyOrColourKey) {
     png_color_16 key = recipe.key;
     png_set_tRNS(png, info, nullptr, 0, &key);
+  }
+  if (!recipe.iccProfile.empty()) {
+    png_set_iCCP(png, info, "profile", PNG_COMPRESSION_TYPE_BASE, recipe.iccProfile.data(),
+                 static_cast<png_uint_32>(recipe.iccProfile.size()));
   }
   png_write_info(png, info);
   const int passes = png_set_interlace_handling(png);

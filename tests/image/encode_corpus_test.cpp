@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 
 #include "encode_test_support.h"
 #include "image/decoder_registry.h"
@@ -22,7 +23,7 @@ using testing::ScratchFolder;
 
 std::vector<std::string> goodFiles(const std::string& kind) {
   std::vector<std::string> out;
-  const std::filesystem::path folder = std::filesystem::path(PIXMOOR_TEST_DATA) / kind / "good";
+  const std::filesystem::path folder = std::filesystem::path(PIXMOOR_TEST_DATA) / kind / (kind == "bmp" ? "g" : "good");
   if (!std::filesystem::is_directory(folder)) return out;
   for (const auto& entry : std::filesystem::directory_iterator(folder)) {
     if (entry.is_regular_file()) out.push_back(entry.path().string());
@@ -115,6 +116,31 @@ TEST_F(EncodeCorpus, EveryGoodPictureIsWrittenAtItsTargetSize) {
   // many of them should not make this test quietly weaker.
   EXPECT_GE(written * 10, static_cast<int>(files.size()) * 9);
   EXPECT_EQ(folder.names(), (std::set<std::string>{"out.jpg", "out.png"}));
+}
+
+// Palette sources (PNG and BMP of 1, 2, 4 and 8 bits without alpha) written
+// at their own size hold no more colours than their palette: every pixel
+// comes back exactly.
+TEST_F(EncodeCorpus, PaletteSourcesAtTheirOwnSizeComeBackPixelIdentical) {
+  std::vector<std::string> files = goodFiles("png");
+  const auto bmp = goodFiles("bmp");
+  files.insert(files.end(), bmp.begin(), bmp.end());
+  std::map<int, int> checked;  // by source depth
+  for (const auto& path : files) {
+    if (store.loadFromFile(kWorkingPicture, path) == 0) continue;
+    const ImageRecord& source = *store.record(kWorkingPicture);
+    if (source.sourceDepth > 8 || source.depth != 24) continue;
+    SCOPED_TRACE(path);
+    ASSERT_EQ(store.save(kWorkingPicture, folder.file("out.png"), kPngEncoder, 7, -1), SaveStatus::Saved);
+    ImageStore written;
+    ASSERT_NE(written.loadFromFile(0, folder.file("out.png")), 0u);
+    const Raster& a = *source.raster;
+    const Raster& b = *written.raster(0);
+    ASSERT_EQ(std::vector<std::uint8_t>(a.data(), a.data() + a.sizeBytes()),
+              std::vector<std::uint8_t>(b.data(), b.data() + b.sizeBytes()));
+    ++checked[source.sourceDepth];
+  }
+  EXPECT_EQ(checked.size(), 4u);  // depths 1, 2, 4 and 8 all seen
 }
 
 }  // namespace

@@ -83,7 +83,7 @@ INSTANTIATE_TEST_SUITE_P(
                       RowCase{"growing holds the edges", {0, 200}, 4, {0, 50, 150, 200}},
                       RowCase{"growing a single pixel repeats it", {77}, 5, {77, 77, 77, 77, 77}}));
 
-TEST(OpaqueArea, TablesSumToOneExactly) {
+TEST(OpaqueArea, TablesSumToTheirUnitExactly) {
   for (int o = 1; o <= 70; ++o) {
     for (int n = 1; n <= 70; ++n) {
       AxisTaps taps;
@@ -95,7 +95,8 @@ TEST(OpaqueArea, TablesSumToOneExactly) {
         ASSERT_LE(taps.first[i] + taps.count[i], o);
         for (int k = 0; k < taps.count[i]; ++k)
           sum += taps.weights[static_cast<std::size_t>(taps.offset[i] + k)];
-        ASSERT_EQ(sum, kAreaOne) << n << " from " << o << " at " << i;
+        ASSERT_EQ(sum, n <= o ? static_cast<std::uint32_t>(o) : kAreaOne)
+            << n << " from " << o << " at " << i;
         EXPECT_NE(taps.weights[static_cast<std::size_t>(taps.offset[i])], 0);
         EXPECT_NE(taps.weights[static_cast<std::size_t>(taps.offset[i] + taps.count[i] - 1)], 0);
       }
@@ -109,7 +110,8 @@ TEST(OpaqueArea, TablesSumToOneExactly) {
     const std::size_t last = static_cast<std::size_t>(n - 1);
     for (int k = 0; k < taps.count[last]; ++k)
       sum += taps.weights[static_cast<std::size_t>(taps.offset[last] + k)];
-    EXPECT_EQ(sum, kAreaOne);
+    EXPECT_EQ(sum, taps.unit);
+    EXPECT_EQ(taps.unit, n <= o ? static_cast<std::uint32_t>(o) : kAreaOne);
     EXPECT_LE(taps.first[last] + taps.count[last], o);
   }
 }
@@ -221,6 +223,90 @@ TEST_P(OpaqueReference, NamedShapes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Depths, OpaqueReference, ::testing::Values(24, 32));
+
+// ---- Exact area averages, as rationals, on content that punishes rounded
+// weights: every byte within one level of sum(covered area * value) / area.
+
+// Length that target i of n covers of source j of o, in 1/n of a source pixel.
+std::int64_t covered(std::int64_t i, std::int64_t j, std::int64_t n, std::int64_t o) {
+  return std::max<std::int64_t>(0, std::min((i + 1) * o, (j + 1) * n) - std::max(i * o, j * n));
+}
+
+void expectWithinOneLevelOfExact(const Raster& s, const Raster& t) {
+  const std::int64_t area = std::int64_t{s.width} * s.height;
+  for (int ty = 0; ty < t.height; ++ty) {
+    for (int tx = 0; tx < t.width; ++tx) {
+      for (int c = 0; c < s.bytesPerPixel(); ++c) {
+        std::int64_t sum = 0;
+        for (std::int64_t sy = std::int64_t{ty} * s.height / t.height; sy * t.height < (ty + 1LL) * s.height;
+             ++sy) {
+          const std::int64_t wy = covered(ty, sy, t.height, s.height);
+          for (std::int64_t sx = std::int64_t{tx} * s.width / t.width; sx * t.width < (tx + 1LL) * s.width;
+               ++sx)
+            sum +=
+                wy * covered(tx, sx, t.width, s.width) * at(s, static_cast<int>(sx), static_cast<int>(sy), c);
+        }
+        ASSERT_LT(std::abs(at(t, tx, ty, c) * area - sum), area)
+            << "target " << tx << "," << ty << " byte " << c << ": " << at(t, tx, ty, c) << " for "
+            << static_cast<double>(sum) / area;
+      }
+    }
+  }
+}
+
+struct ExactCase {
+  const char* what;
+  int oldW, oldH, newW, newH, depth;
+  int (*value)(int x, int y);
+};
+
+class OpaqueExact : public ::testing::TestWithParam<ExactCase> {};
+
+TEST_P(OpaqueExact, WithinOneLevelOfTheExactAverage) {
+  const ExactCase& c = GetParam();
+  SCOPED_TRACE(c.what);
+  auto source = rasterOf(c.oldW, c.oldH, c.depth);
+  for (int y = 0; y < c.oldH; ++y) {
+    for (int x = 0; x < c.oldW; ++x) {
+      for (int b = 0; b < c.depth / 8; ++b)
+        at(*source, x, y, b) = static_cast<std::uint8_t>(c.value(x + b, y));
+    }
+  }
+  auto target = rasterOf(c.newW, c.newH, c.depth);
+  ASSERT_TRUE(resampleOpaque(*source, *target));
+  expectWithinOneLevelOfExact(*source, *target);
+}
+
+int alternateColumns(int x, int) {
+  return x % 2 ? 0 : 255;
+}
+int alternateRows(int, int y) {
+  return y % 2 ? 0 : 255;
+}
+int checker(int x, int y) {
+  return (x + y) % 2 ? 0 : 255;
+}
+int brightDots(int x, int y) {
+  return x % 4 == 0 && y % 4 == 0 ? 255 : 0;
+}
+int longRamp(int x, int y) {
+  return (x + y) / 129 % 256;
+}
+
+// 32767 = 7 x 4681 and 9362 = 2 x 4681: each target covers 4681 pixels, a
+// weight of 3.5 in units of 2^-14, where rounded weights fall into step with
+// a pattern of period 2 or 4.
+INSTANTIATE_TEST_SUITE_P(
+    Adversarial, OpaqueExact,
+    ::testing::Values(ExactCase{"columns into 7", 32767, 1, 7, 1, 24, alternateColumns},
+                      ExactCase{"rows into 7", 1, 32767, 1, 7, 24, alternateRows},
+                      ExactCase{"columns into 3", 32767, 2, 3, 1, 32, alternateColumns},
+                      ExactCase{"rows into 5", 3, 32767, 2, 5, 24, alternateRows},
+                      ExactCase{"checker", 9362, 5, 2, 1, 24, checker},
+                      ExactCase{"bright dots along a row", 32767, 1, 7, 1, 24, brightDots},
+                      ExactCase{"bright dots down a column", 1, 32767, 1, 7, 32, brightDots},
+                      ExactCase{"long ramp", 32767, 2, 255, 1, 24, longRamp},
+                      ExactCase{"long ramp down a column", 2, 32767, 1, 100, 32, longRamp}));
 
 TEST(OpaqueArea, UniformPicturesStayExactlyUniform) {
   std::mt19937 rng(4242);
