@@ -7,8 +7,9 @@ namespace pixmoor::platform {
 
 namespace {
 
-// Families with the same advance widths, best first; Qt takes the first one
-// installed before it asks fontconfig for a look-alike.
+// Families with the widths of the one asked for, best first (Microsoft Sans
+// Serif's are close to Arial's); Qt takes the first one installed before it
+// asks fontconfig for a look-alike.
 QStringList sameWidthFamilies(std::string_view family) {
   if (family == "Microsoft Sans Serif" || family == "Arial") {
     return {QStringLiteral("Arial"), QStringLiteral("Liberation Sans"), QStringLiteral("Arimo")};
