@@ -25,10 +25,14 @@
 #include "app/gui_text.h"
 #include "batch/size_rules.h"
 #include "platform/balloon_tip.h"
+#include "platform/drop_down_list.h"
+#include "platform/eliding_line_edit.h"
 #include "platform/fonts.h"
+#include "platform/menu_bar_titles.h"
 #include "platform/raster_image.h"
 #include "platform/skinned_button.h"
 #include "platform/topmost_suspension.h"
+#include "platform/x11_window.h"
 
 namespace pixmoor::app {
 
@@ -116,6 +120,7 @@ void MainWindow::create() {
 
   // 14. Files and folders may be dropped anywhere on the window.
   setAcceptDrops(true);
+  platform::setWindowManagerButtons(this);  // minimise and close, no maximise
   show();
 }
 
@@ -160,6 +165,8 @@ void MainWindow::createMenu() {
   const UiTexts& texts = *setup_.texts;
   QMenuBar* bar = menuBar();
   bar->setObjectName(QStringLiteral("menu32"));
+  // An unknown language leaves the titles empty; the menus stay all the same.
+  platform::keepEmptyMenuTitles(bar);
   auto iconOf = [this](int number) -> QIcon {
     if (setup_.pictures == nullptr) return {};
     const QImage picture = platform::rasterToQImage(setup_.pictures->raster(number));
@@ -241,7 +248,7 @@ void MainWindow::createControls() {
   const UiTexts& texts = *setup_.texts;
 
   // 5. Preset list, open list 100 wide and tall enough for every entry.
-  auto* presets = add<QComboBox>(control::presetList, 115, 180, 100, 21);
+  auto* presets = add<platform::DropDownList>(control::presetList, 115, 180, 100, 21);
   for (std::size_t i = 0; i < FixedTexts::presets.size(); ++i) {
     presets->addItem(i == 0 ? qs(texts.presetsCaption) : qs(std::string(FixedTexts::presets[i].text)));
   }
@@ -353,7 +360,7 @@ void MainWindow::createControls() {
   auto* onTop = add<QCheckBox>(control::onTopCheck, 230, 55, 220, 20);
   onTop->setText(qs(texts.alwaysOnTopCaption));
   onTop->setChecked(settings.alwaysOnTop != 0);
-  auto* status = add<QLineEdit>(control::statusLine, 2, 281, 219, 16);
+  auto* status = add<platform::ElidingLineEdit>(control::statusLine, 2, 281, 219, 16);
   status->setReadOnly(true);
   status->setFrame(false);
   status->setAlignment(Qt::AlignCenter);

@@ -67,6 +67,8 @@ DesktopSize DesktopStartup::takeDesktopSize() { return displayZero_; }
 void DesktopStartup::buildTexts(const AppState& state, const settings::Settings& settings) {
   texts_ = BuildUiTexts(settings.language, state.titleBase, state.versionText, state.lineBreak, state.desktopWidth,
                         state.desktopHeight, kVendorSite);
+  // The boxes' standard buttons speak the interface language too.
+  qtTranslation_.install(settings.language);
 }
 
 void DesktopStartup::createMainWindow() {

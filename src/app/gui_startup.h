@@ -3,7 +3,8 @@
 //
 // Holds every runtime object that lives from start-up to the end: the image
 // store with the logo and menu icons, the fonts, the sound output, the
-// network session, the single-instance lock and the running Program.
+// network session, the single-instance lock, Qt's translation for the
+// interface language and the running Program.
 // endProgram releases them all. Interface thread only; a QApplication must
 // exist.
 #pragma once
@@ -16,6 +17,7 @@
 #include "app/startup.h"
 #include "image/image_store.h"
 #include "online/update_check.h"
+#include "platform/qt_translation.h"
 #include "platform/requesters.h"
 #include "platform/single_instance.h"
 #include "platform/sound_output.h"
@@ -53,6 +55,7 @@ class DesktopStartup final : public StartupSteps {
   WindowFonts fonts_;
   platform::SoundOutput sound_;
   platform::QtRequesters requesters_;
+  platform::QtTranslation qtTranslation_;
   platform::InstanceLock lock_;  // held until the process ends
   UiTexts texts_;
   std::unique_ptr<Program> program_;

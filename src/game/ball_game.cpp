@@ -9,6 +9,7 @@
 
 #include "game/ball_game_window.h"
 #include "game/main_window_blocker.h"
+#include "platform/program_modal.h"
 
 namespace pixmoor::game {
 namespace {
@@ -29,7 +30,10 @@ bool MessageBoxQuitQuestion::confirmQuit() {
                   QStringLiteral("Souhaitez-vous quitter cette partie passionnante ?"),
                   QMessageBox::Yes | QMessageBox::No);
   box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
-  return box.exec() == QMessageBox::Yes;
+  box.setTextFormat(Qt::PlainText);
+  // Nothing else of the program, the game's windows included, takes input
+  // until the question is answered.
+  return platform::execForWholeProgram(box) == QMessageBox::Yes;
 }
 
 void runBallGame(const BallGameSetup& setup) {

@@ -5,18 +5,20 @@
 #include <QPropertyAnimation>
 #include <QWidget>
 
+#include "platform/x11_window.h"
+
 namespace pixmoor::platform {
 
-bool windowOpacitySupported() {
-  // The offscreen and minimal platforms and plain X servers without a
-  // compositor cannot blend a window; Wayland and composited X11 can.
-  const QString name = QGuiApplication::platformName();
-  return name == QLatin1String("xcb") || name.startsWith(QLatin1String("wayland"));
+bool windowOpacitySupported(const QWidget* window) {
+  // A Wayland compositor always blends; an X server only while a
+  // compositing manager runs. Offscreen and minimal platforms never do.
+  if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) return true;
+  return x11CompositorRunning(window);
 }
 
 bool fadeOutAndHide(QWidget* window, int milliseconds) {
   if (window == nullptr) return false;
-  if (!window->isVisible() || !windowOpacitySupported() || milliseconds <= 0) {
+  if (!window->isVisible() || !windowOpacitySupported(window) || milliseconds <= 0) {
     window->hide();
     return false;
   }

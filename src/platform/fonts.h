@@ -1,5 +1,10 @@
-// Fonts asked for by family name and point size; fontconfig substitutes an
-// installed family where the one asked for is missing.
+// Fonts asked for by family name and point size.
+//
+// The window was laid out for the widths of the families it names. Where a
+// family is not installed, a metric-compatible one (same advance widths) is
+// preferred by name before fontconfig's general substitute, which is often
+// wider and would clip the texts: Liberation Sans stands in for Arial and
+// Microsoft Sans Serif. Interface thread only (QFont).
 #pragma once
 
 #include <QFont>

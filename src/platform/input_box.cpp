@@ -6,6 +6,9 @@
 #include <QPushButton>
 #include <QScreen>
 
+#include "platform/program_modal.h"
+#include "platform/x11_window.h"
+
 namespace pixmoor::platform {
 
 namespace {
@@ -21,6 +24,9 @@ InputBoxDialog::InputBoxDialog(const std::string& title, const std::string& prom
   setWindowTitle(fromUtf8(title));
   setModal(true);
   setFixedSize(300, 130);
+  // A title and nothing else: no minimise, maximise or close button.
+  setWindowManagerButtons(this);
+  prompt_->setTextFormat(Qt::PlainText);
   prompt_->setGeometry(10, 10, 280, 22);
   edit_->setGeometry(10, 32, 275, 21);
   ok_->setGeometry(110, 67, 80, 25);
@@ -43,7 +49,7 @@ std::string InputBoxDialog::result() const {
 std::string runInputBox(const std::string& title, const std::string& prompt, const std::string& proposed,
                         QWidget* owner) {
   InputBoxDialog box(title, prompt, proposed, owner);
-  box.exec();
+  execForWholeProgram(box);
   return box.result();
 }
 

@@ -2,9 +2,10 @@
 // holding the proposed text (all of it selected, with the focus) and an OK
 // button.
 //
-// 300 x 130, centred on the screen, a caption without close button; prompt
-// at 10,10 (280 x 22), edit at 10,32 (275 x 21), default button "OK" at
-// 110,67 (80 x 25). Enter presses OK; Escape cancels. Interface thread only.
+// 300 x 130, centred on the screen, a caption without any button; prompt
+// (plain text) at 10,10 (280 x 22), edit at 10,32 (275 x 21), default button
+// "OK" at 110,67 (80 x 25). Enter presses OK; Escape cancels. Interface
+// thread only.
 #pragma once
 
 #include <QDialog>

@@ -2,10 +2,12 @@
 //
 // The program talks to an interface so that tests can answer the boxes
 // themselves. QtRequesters shows real boxes: the system message box (Yes/No,
-// OK with the information icon) and the prefix input box. While a box is
-// open, the program's own topmost windows lose their topmost flag (and the
-// ones not in the foreground are disabled) so that they do not hide it; both
-// come back when the box closes. Interface thread only.
+// OK with the information icon) and the prefix input box. Texts are shown as
+// plain text, never as markup. While a box is open the rest of the program
+// takes no input (ProgramModal), and the program's own topmost windows lose
+// their topmost flag (the ones not in the foreground are disabled) so that
+// they do not hide it; all comes back when the box closes. Interface thread
+// only.
 #pragma once
 
 #include <string>

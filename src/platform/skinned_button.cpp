@@ -39,6 +39,11 @@ void SkinnedButton::paintEvent(QPaintEvent*) {
   painter.setPen(Qt::black);
   painter.setFont(drawnFont_);
   painter.drawText(rect(), Qt::AlignCenter | Qt::TextSingleLine, text());
+  if (hasFocus()) {
+    // The keyboard's place: a dotted frame inside the face.
+    painter.setPen(QPen(Qt::black, 1, Qt::DotLine));
+    painter.drawRect(rect().adjusted(kFocusInset, kFocusInset, -kFocusInset - 1, -kFocusInset - 1));
+  }
 }
 
 }  // namespace pixmoor::platform

@@ -1,6 +1,7 @@
 // A flat button drawn by the program: black caption, centred, on the button
 // face colour (252,233,167), on the pressed face colour (241,189,7) while it
-// is held down.
+// is held down; a black dotted frame 3 px inside its edge while it has the
+// keyboard focus.
 //
 // The caption is drawn with the font the button had at its last change of
 // size or caption: a change of font alone shows only at the next such
@@ -16,6 +17,7 @@ namespace pixmoor::platform {
 
 inline const QColor kButtonFace{252, 233, 167};
 inline const QColor kPressedFace{241, 189, 7};
+inline constexpr int kFocusInset = 3;
 
 class SkinnedButton : public QPushButton {
  public:

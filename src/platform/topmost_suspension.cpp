@@ -1,16 +1,27 @@
 #include "platform/topmost_suspension.h"
 
 #include <QApplication>
+#include <QWindow>
+
+#include "platform/x11_window.h"
 
 namespace pixmoor::platform {
 
 void setStaysOnTop(QWidget* window, bool onTop) {
   if (window == nullptr) return;
-  if (window->windowFlags().testFlag(Qt::WindowStaysOnTopHint) == onTop) return;
-  const bool wasVisible = window->isVisible();
-  // Changing window flags re-creates the native window, which hides it.
-  window->setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
-  if (wasVisible) window->show();
+  Qt::WindowFlags flags = window->windowFlags();
+  if (flags.testFlag(Qt::WindowStaysOnTopHint) == onTop) return;
+  flags.setFlag(Qt::WindowStaysOnTopHint, onTop);
+  // QWidget::setWindowFlags would hide the window and, on X11, make a new
+  // native window when showing it again. The widget's flags are changed
+  // alone and the native window is told through QWindow::setFlags, which
+  // asks the window manager for _NET_WM_STATE_ABOVE on X11 while the
+  // window stays mapped.
+  window->overrideWindowFlags(flags);
+  if (QWindow* native = window->windowHandle(); native != nullptr) {
+    native->setFlags(flags);
+    setWindowManagerButtons(window);  // the flags rewrote Qt's own Motif hints
+  }
 }
 
 TopmostSuspension::TopmostSuspension() {

@@ -31,8 +31,8 @@ class TopmostSuspension {
   QWidget* owner_ = nullptr;
 };
 
-// Sets or clears a top-level window's stay-on-top flag, keeping it shown
-// when it was visible.
+// Sets or clears a top-level window's stay-on-top flag without hiding it or
+// replacing its native window.
 void setStaysOnTop(QWidget* window, bool onTop);
 
 }  // namespace pixmoor::platform

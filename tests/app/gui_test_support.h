@@ -109,7 +109,8 @@ struct HarnessOptions {
   int dpi = 96;
   int desktopWidth = 1920;
   int desktopHeight = 1080;
-  bool summary = true;  // run the start-up's summary step
+  bool summary = true;     // run the start-up's summary step
+  bool realBoxes = false;  // the program's own message and input boxes instead of scripted answers
 };
 
 // The program as start-up leaves it, in a scratch working folder: the
@@ -141,7 +142,7 @@ class ProgramHarness {
     pictures.loadFromMemory(57, app::resources::logoPng());
 
     app::ProgramServices services;
-    services.requesters = &requesters;
+    services.requesters = options_.realBoxes ? static_cast<platform::Requesters*>(&realBoxes) : &requesters;
     services.playCue = [this](int milliseconds) { cues.push_back(milliseconds); };
     services.openUrl = [this](const std::string& address) {
       opened.push_back(address);
@@ -182,6 +183,7 @@ class ProgramHarness {
   settings::Settings settings;
   image::ImageStore pictures;
   ScriptedRequesters requesters;
+  platform::QtRequesters realBoxes;
   std::vector<int> cues;
   std::vector<std::string> opened;
   int endProgramCalls = 0;

@@ -6,16 +6,20 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QRadioButton>
 #include <QSlider>
+#include <QStyleOption>
 #include <QTextBlock>
 #include <QTextEdit>
 
 #include "app/gui_text.h"
+#include "batch/status_texts.h"
 #include "gui_test_support.h"
+#include "platform/eliding_line_edit.h"
 #include "platform/skinned_button.h"
 
 namespace pixmoor::app {
@@ -155,6 +159,18 @@ TEST_P(MainWindowTexts, ControlsAndMenusSpeakTheLanguage) {
 
 INSTANTIATE_TEST_SUITE_P(Languages, MainWindowTexts, ::testing::ValuesIn(kLanguages),
                          [](const auto& info) { return std::string(info.param.language); });
+
+// Without a language the titles are empty, yet the bar keeps its height and
+// every menu its place.
+TEST(MainWindow, UnknownLanguageKeepsTheMenuBar) {
+  HarnessOptions unknown;
+  unknown.language = "DE";
+  ProgramHarness harness(unknown);
+  ProgramHarness french;
+  QMenuBar* bar = harness.window().menuBar();
+  EXPECT_EQ(bar->height(), french.window().menuBar()->height());
+  for (QAction* title : bar->actions()) EXPECT_FALSE(bar->actionGeometry(title).isEmpty());
+}
 
 TEST(MainWindow, MenuEntriesHintsAndIcons) {
   ProgramHarness harness;
@@ -347,6 +363,102 @@ TEST(MainWindow, OtherDpiKeepsTheDefaultFont) {
   auto* relative = dynamic_cast<platform::SkinnedButton*>(harness.window().control(control::relativeButton));
   EXPECT_EQ(relative->drawnFont().family(), standard.family());
   EXPECT_EQ(harness.window().control(control::statusLine)->font().family(), standard.family());
+}
+
+// The room a control gives its one-line text, the text and its font, as the
+// style lays them out.
+struct TextRoom {
+  int room;
+  QString text;
+  QFont font;
+};
+
+TextRoom textRoom(QWidget* widget) {
+  QStyle* style = widget->style();
+  if (auto* button = dynamic_cast<platform::SkinnedButton*>(widget)) {
+    return {button->width(), button->text(), button->drawnFont()};
+  }
+  if (auto* label = qobject_cast<QLabel*>(widget)) {
+    return {label->contentsRect().width() - 2 * label->margin(), label->text(), label->font()};
+  }
+  if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
+    QStyleOptionFrame option;
+    option.initFrom(edit);
+    option.lineWidth = edit->hasFrame() ? style->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit) : 0;
+    const QRect area =
+        style->subElementRect(QStyle::SE_LineEditContents, &option, edit) - edit->textMargins();
+    return {area.width() - 4, edit->text(), edit->font()};  // 2 px margin each side
+  }
+  if (auto* list = qobject_cast<QComboBox*>(widget)) {
+    QStyleOptionComboBox option;
+    option.initFrom(list);
+    const QRect field =
+        style->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, list);
+    return {field.width() - 2, list->currentText(), list->font()};  // the label's 1 px each side
+  }
+  if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+    QStyleOptionButton option;
+    option.initFrom(button);
+    const auto part =
+        qobject_cast<QCheckBox*>(button) ? QStyle::SE_CheckBoxContents : QStyle::SE_RadioButtonContents;
+    return {style->subElementRect(part, &option, button).width(), button->text(), button->font()};
+  }
+  return {0, {}, widget->font()};
+}
+
+void expectFits(QWidget* widget, const std::string& what) {
+  const TextRoom t = textRoom(widget);
+  QString ink = t.text;
+  while (ink.endsWith(QLatin1Char(' '))) ink.chop(1);  // trailing spaces draw nothing
+  EXPECT_LE(QFontMetrics(t.font).horizontalAdvance(ink), t.room) << what;
+}
+
+// A status text fits whole, or is shown elided, never clipped.
+void expectShownWhole(platform::ElidingLineEdit* line, const std::string& what) {
+  const int width = line->fontMetrics().horizontalAdvance(line->text());
+  const int room = line->textArea().width();
+  EXPECT_LE(line->fontMetrics().horizontalAdvance(line->shownText()), room) << what;
+  if (width <= room)
+    EXPECT_EQ(line->shownText(), line->text()) << what;
+  else
+    EXPECT_TRUE(line->shownText().endsWith(QChar(0x2026))) << what;
+}
+
+// With the program's fonts every text of both languages fits its control
+// whole: none is clipped and no summary line breaks.
+TEST(MainWindow, EveryTextFitsItsControl) {
+  for (const char* language : {"FR", "UK"}) {
+    for (const char* mode : {"REL", "LIB"}) {
+      HarnessOptions options;
+      options.language = language;
+      options.mode = mode;
+      ProgramHarness harness(options);
+      app::MainWindow& window = harness.window();
+      const std::string where = std::string(language) + " " + mode + " ";
+      for (int number : window.creationOrder()) {
+        if (number != control::infoArea) expectFits(window.control(number), where + window.text(number));
+      }
+      const app::UiTexts& t = harness.texts();
+      const batch::BatchTexts b = batch::batchTextsFrom(t);
+      for (const std::string& status :
+           {t.resolutionChangedText, t.prefixUnchangedText, t.cancelledText + ", " + t.prefixUnchangedText,
+            t.prefixSetText, t.savedText, t.saveFailedText, t.noInternetText, t.latestVersionText,
+            t.userCancelledText, batch::completionText(b, 9999), batch::stopText(b, 999, 9999),
+            std::string(FixedTexts::spanishComingSoon), std::string(FixedTexts::dutchComingSoon)}) {
+        window.setStatus(status);
+        expectShownWhole(harness.control<platform::ElidingLineEdit>(control::statusLine), where + status);
+      }
+      // The summary's lines, all but the closing hint, which is prose.
+      auto* info = harness.control<QTextEdit>(control::infoArea);
+      const int textWidth =
+          info->viewport()->width() - 2 * static_cast<int>(info->document()->documentMargin());
+      const QStringList lines = info->toPlainText().split(QLatin1Char('\n'));
+      for (qsizetype i = 0; i + 1 < lines.size(); ++i) {
+        EXPECT_LE(info->fontMetrics().horizontalAdvance(lines[i]), textWidth)
+            << where << lines[i].toStdString();
+      }
+    }
+  }
 }
 
 TEST(MainWindow, SummaryFillsTheInformationArea) {

@@ -26,6 +26,7 @@ TEST(InputBox, Layout) {
   EXPECT_EQ(box.windowTitle().toStdString(), "Choix du préfixe");
   EXPECT_EQ(box.promptLabel()->geometry(), QRect(10, 10, 280, 22));
   EXPECT_EQ(box.promptLabel()->text().toStdString(), "Ecrire le préfixe désiré");
+  EXPECT_EQ(box.promptLabel()->textFormat(), Qt::PlainText);
   EXPECT_EQ(box.edit()->geometry(), QRect(10, 32, 275, 21));
   EXPECT_EQ(box.okButton()->geometry(), QRect(110, 67, 80, 25));
   EXPECT_EQ(box.okButton()->text(), QStringLiteral("OK"));

@@ -1,4 +1,5 @@
-// Skinned buttons: colours of both faces and the rule of the drawn font.
+// Skinned buttons: colours of both faces, the focus frame and the rule of
+// the drawn font.
 #include <gtest/gtest.h>
 
 #include "qt_application.h"
@@ -68,6 +69,28 @@ TEST(SkinnedButton, FaceColours) {
   button.setDown(true);
   button.render(&face);
   EXPECT_EQ(QColor(face.pixel(30, 10)), QColor(241, 189, 7));
+}
+
+TEST(SkinnedButton, FocusFrame) {
+  application();
+  SkinnedButton button;  // no caption: every black pixel is the frame's
+  button.resize(60, 20);
+  button.show();
+  QApplication::setActiveWindow(&button);
+  QImage face(60, 20, QImage::Format_RGB32);
+  auto blackIn = [&face](int x) {
+    int count = 0;
+    for (int y = 0; y < face.height(); ++y) count += QColor(face.pixel(x, y)) == Qt::black ? 1 : 0;
+    return count;
+  };
+  button.setFocus();
+  ASSERT_TRUE(button.hasFocus());
+  button.render(&face);
+  EXPECT_GT(blackIn(kFocusInset), 0);  // the frame's left side
+  EXPECT_EQ(blackIn(kFocusInset - 1), 0);
+  button.clearFocus();
+  button.render(&face);
+  EXPECT_EQ(blackIn(kFocusInset), 0);
 }
 
 TEST(BalloonTip, TitleIconAndLines) {

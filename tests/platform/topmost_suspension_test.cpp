@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QWidget>
+#include <QWindow>
 
 #include "platform/topmost_suspension.h"
 
@@ -14,11 +15,23 @@ namespace {
 
 QApplication& application() { return pixmoor::testing::qtApplication(); }
 
+// Counts the times a window was hidden. Hiding unmaps the native window,
+// and on X11 showing it again after a change of stays-on-top makes a new one.
+struct Hides : QObject {
+  explicit Hides(QWidget* window) { window->installEventFilter(this); }
+  bool eventFilter(QObject*, QEvent* event) override {
+    count += event->type() == QEvent::Hide ? 1 : 0;
+    return false;
+  }
+  int count = 0;
+};
+
 TEST(TopmostSuspension, ClearsAndRestoresTheFlag) {
   application();
   QWidget onTop;
   onTop.setWindowFlag(Qt::WindowStaysOnTopHint, true);
   onTop.show();
+  Hides hides(&onTop);
   QWidget plain;
   plain.show();
   QWidget hiddenOnTop;
@@ -35,18 +48,25 @@ TEST(TopmostSuspension, ClearsAndRestoresTheFlag) {
   EXPECT_TRUE(onTop.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
   EXPECT_TRUE(onTop.isEnabled());
   EXPECT_TRUE(onTop.isVisible());
+  EXPECT_EQ(hides.count, 0);
 }
 
-TEST(TopmostSuspension, SetStaysOnTopKeepsTheWindowShown) {
+// One native window for the window's life: the flag reaches the window
+// system while the window stays mapped.
+TEST(TopmostSuspension, SetStaysOnTopKeepsTheWindowShownAndItsNativeWindow) {
   application();
   QWidget window;
   window.show();
+  Hides hides(&window);
   setStaysOnTop(&window, true);
   EXPECT_TRUE(window.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+  EXPECT_TRUE(window.windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint));
   EXPECT_TRUE(window.isVisible());
   setStaysOnTop(&window, false);
   EXPECT_FALSE(window.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+  EXPECT_FALSE(window.windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint));
   EXPECT_TRUE(window.isVisible());
+  EXPECT_EQ(hides.count, 0);
   setStaysOnTop(nullptr, true);  // nothing to do
 }
 
