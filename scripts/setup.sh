@@ -10,6 +10,7 @@ packages=(
   qt6-base-dev qt6-qpa-plugins fonts-dejavu-core
   libcurl4-openssl-dev
   libasound2-dev
+  nlohmann-json3-dev libglib2.0-dev
   libgtest-dev libgmock-dev
   libturbojpeg0-dev libjpeg-turbo-progs
   libbenchmark-dev
