@@ -6,12 +6,16 @@
 
 namespace pixmoor::batch {
 
+void BatchView::showProgress(std::int32_t remaining, std::int32_t total, const std::string& outputPath) {
+  showStatus(progressText(remaining, total, outputPath));
+}
+
 void BatchRunner::runProgress() {
   using namespace std::chrono_literals;
   // The body runs at least once, also when the worker is already done.
   do {
     if (stop_.load() || silent_.load()) return;
-    view_.showStatus(progressText(remaining_.load(), shownTotal_.load(), currentOutputPath()));
+    view_.showProgress(remaining_.load(), shownTotal_.load(), currentOutputPath());
     std::unique_lock lock(wakeMutex_);
     wake_.wait_for(lock, 100ms, [this] { return stop_.load() || busy_.load() == 0; });
   } while (busy_.load() != 0);

@@ -92,9 +92,19 @@ void BatchRunner::stopBatch() {
   remaining_.store(0);
 }
 
-bool BatchRunner::running() const { return workerRunning_.load(); }
+void BatchRunner::setRunOptions(RunOptions options) {
+  if (workerRunning_.load()) return;
+  joinThreads();  // a batch that already ended still reads the options it had
+  options_ = std::move(options);
+}
 
-void BatchRunner::waitUntilIdle() { joinThreads(); }
+bool BatchRunner::running() const {
+  return workerRunning_.load();
+}
+
+void BatchRunner::waitUntilIdle() {
+  joinThreads();
+}
 
 std::vector<PictureFailure> BatchRunner::failures() const {
   const std::lock_guard lock(failuresMutex_);

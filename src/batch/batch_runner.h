@@ -26,6 +26,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -41,17 +42,38 @@
 
 namespace pixmoor::batch {
 
+// What became of one picture of a batch.
+struct PictureReport {
+  std::size_t index = 0;  // its place in the BatchJob
+  std::string sourcePath;
+  PictureOutcome outcome;     // reason stopped, and nothing else, for a picture a Stop left
+  double milliseconds = 0.0;  // from the start of its read to the end of its save
+};
+
+// How the next batches run; the window keeps the defaults.
+struct RunOptions {
+  // Told every picture of a batch once, in list order: from the worker or
+  // the save helper thread the moment each is finished, then the pictures a
+  // Stop left, as stopped. Calls never overlap; they must not block long.
+  std::function<void(const PictureReport&)> observer;
+  // Sets aside the file an output is about to replace (files::ReplaceRule);
+  // a refusal leaves the picture unwritten, as notTrashed.
+  std::function<bool(const std::string& path)> setAside;
+  // false: the worker writes each picture itself before reading the next,
+  // so that the pictures' own work stays on one thread.
+  bool overlapSaves = true;
+};
+
 enum class DropResult {
-  started,             // the drop gave pictures; a batch now runs
-  nothingToDo,         // no accepted picture: nothing started, nothing shown
-  ignoredWhileRunning, // a batch was running: the drop changed nothing
+  started,              // the drop gave pictures; a batch now runs
+  nothingToDo,          // no accepted picture: nothing started, nothing shown
+  ignoredWhileRunning,  // a batch was running: the drop changed nothing
 };
 
 class BatchRunner {
  public:
   // `view` and `settings` must outlive the runner.
-  BatchRunner(BatchView& view, SharedSettings& settings, BatchTexts texts,
-              std::atomic<std::int32_t>& busy);
+  BatchRunner(BatchView& view, SharedSettings& settings, BatchTexts texts, std::atomic<std::int32_t>& busy);
   ~BatchRunner();
   BatchRunner(const BatchRunner&) = delete;
   BatchRunner& operator=(const BatchRunner&) = delete;
@@ -73,6 +95,9 @@ class BatchRunner {
   // Does nothing when no batch is running (also once the worker has passed
   // its last picture).
   void stopBatch();
+
+  // Takes effect from the next batch on; only while no batch runs.
+  void setRunOptions(RunOptions options);
 
   // True from startBatch until the worker has finished its last picture or
   // the batch was stopped.
@@ -107,6 +132,7 @@ class BatchRunner {
   SharedSettings& settings_;
   const BatchTexts texts_;
   std::atomic<std::int32_t>& busy_;
+  RunOptions options_;  // replaced only while no worker runs
 
   std::vector<std::string> job_;  // replaced only while no worker runs
   image::ImageStore store_;       // the worker's own; picture 55 lives here
@@ -117,8 +143,8 @@ class BatchRunner {
   image::CancelFlag stop_{false};
   image::CancelFlag saveCancel_{false};        // abandons the save in flight
   std::atomic<bool> saveInForeground_{false};  // the worker waits on that save alone
-  std::atomic<bool> silent_{false};        // the destructor: end without texts
-  std::atomic<bool> workerRunning_{false}; // cleared when the worker passed its last picture
+  std::atomic<bool> silent_{false};            // the destructor: end without texts
+  std::atomic<bool> workerRunning_{false};     // cleared when the worker passed its last picture
 
   mutable std::mutex pathMutex_;
   std::string currentOutputPath_;
@@ -127,8 +153,8 @@ class BatchRunner {
   std::vector<PictureFailure> failures_;
   std::vector<std::size_t> failureIndices_;  // position in job_ of each failure
 
-  std::mutex stateMutex_;            // orders Stop against the worker's end
-  std::condition_variable wake_;     // ends the progress loop's waits early
+  std::mutex stateMutex_;         // orders Stop against the worker's end
+  std::condition_variable wake_;  // ends the progress loop's waits early
   std::mutex wakeMutex_;
 
   std::thread progressThread_;

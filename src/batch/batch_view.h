@@ -11,6 +11,7 @@
 // BatchRunner that uses it.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace pixmoor::batch {
@@ -21,6 +22,11 @@ class BatchView {
 
   // The one-line status display gets `text` (UTF-8), replacing what it held.
   virtual void showStatus(const std::string& text) = 0;
+
+  // The progress of a running batch, every 100 ms: `remaining` of `total`
+  // pictures left, the one in progress written to `outputPath`. By default
+  // the status line shows progressText (batch/status_texts.h).
+  virtual void showProgress(std::int32_t remaining, std::int32_t total, const std::string& outputPath);
 
   // true: a batch runs; the Stop button is shown and the information area
   // hidden. false: the reverse.

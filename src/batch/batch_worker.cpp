@@ -17,10 +17,12 @@
 // counts; only a save the worker is waiting on (the last picture, or one the
 // next picture must wait for) is the picture in progress and may be
 // abandoned, and then neither it nor any picture after it counts.
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "batch/batch_runner.h"
 #include "batch/process_picture.h"
@@ -31,19 +33,28 @@ namespace pixmoor::batch {
 void BatchRunner::runWorker() {
   remaining_.store(batchTotal_.load());
   const OutputPathSink publish = [this](const std::string& path) { publishOutputPath(path); };
+  using Clock = std::chrono::steady_clock;
+  const auto report = [this](std::size_t index, const PictureOutcome& outcome, Clock::time_point started) {
+    if (!options_.observer) return;
+    const std::chrono::duration<double, std::milli> spent = Clock::now() - started;
+    options_.observer(PictureReport{index, job_[index], outcome, spent.count()});
+  };
 
   // The save in flight, if any, and the picture it abandoned on Stop.
   std::thread saver;
   std::string savingOutput;
   std::optional<std::size_t> abandoned;
-  const auto save = [this, &abandoned](PreparedPicture& picture, std::size_t index) {
-    const FailureReason reason = writePreparedPicture(picture, &saveCancel_);
+  const auto save = [this, &abandoned, &report](PreparedPicture& picture, std::size_t index,
+                                                Clock::time_point started) {
+    PictureOutcome outcome = picture.outcome;
+    outcome.reason = writePreparedPicture(picture, &saveCancel_, &outcome.outputBytes);
     picture = PreparedPicture{};  // frees the raster at once
-    if (reason == FailureReason::stopped) {
+    if (outcome.reason == FailureReason::stopped) {
       abandoned = index;
       return;
     }
-    if (reason != FailureReason::none) recordFailure(index, reason);
+    if (outcome.reason != FailureReason::none) recordFailure(index, outcome.reason);
+    report(index, outcome, started);
     remaining_.fetch_sub(1);
   };
   const auto finishSave = [&saver] {
@@ -70,43 +81,62 @@ void BatchRunner::runWorker() {
     // One consistent copy of the settings per picture: a change made in the
     // window applies from the next picture on.
     const std::shared_ptr<const settings::Settings> snapshot = settings_.snapshot();
+    const Clock::time_point started = Clock::now();
     PreparedPicture prepared = preparePicture(store_, job_[index], *snapshot, publish, &stop_);
     finishSave();  // the picture before counts first
     if (prepared.outcome.reason == FailureReason::stopped || abandoned) break;  // not counted
     if (!prepared.outcome.written()) {
       recordFailure(index, prepared.outcome.reason);
+      report(index, prepared.outcome, started);
       remaining_.fetch_sub(1);  // every path counts, whatever became of its picture
       continue;
     }
     savingOutput = prepared.outcome.outputPath;
+    prepared.replaceRule.setAside = options_.setAside;
     auto picture = std::make_shared<PreparedPicture>(std::move(prepared));
-    try {
-      saver = std::thread([&save, picture, index] { save(*picture, index); });
-    } catch (const std::system_error&) {
-      // No thread to be had: write it here, as one picture after another.
+    bool alongside = false;
+    if (options_.overlapSaves) {
+      try {
+        saver = std::thread([&save, picture, index, started] { save(*picture, index, started); });
+        alongside = true;
+      } catch (const std::system_error&) {
+        // No thread to be had: write it here, as one picture after another.
+      }
+    }
+    if (!alongside) {
       saveInForeground_.store(true);
       if (stop_.load()) saveCancel_.store(true);
-      save(*picture, index);
+      save(*picture, index, started);
       saveInForeground_.store(false);
       if (abandoned) break;
     }
   }
   awaitSave();  // the last picture's save, or the one a Stop came before
 
+  std::vector<std::size_t> left;  // pictures a Stop left without a file
+  bool stopped = false;
   {
     const std::lock_guard lock(stateMutex_);
-    if (stop_.load()) {
+    stopped = stop_.load();
+    if (stopped) {
       // Stopped: stopBatch (or the destructor) writes what follows. No file
       // came of a save that was abandoned, nor of any picture from the one
       // in progress on.
-      if (abandoned) recordFailure(*abandoned, FailureReason::stopped);
+      if (abandoned) left.push_back(*abandoned);
       for (std::size_t rest = index; rest < job_.size(); ++rest) {
-        if (rest != abandoned) recordFailure(rest, FailureReason::stopped);
+        if (rest != abandoned) left.push_back(rest);
       }
-      workerRunning_.store(false);
-      return;
+      for (const std::size_t rest : left) recordFailure(rest, FailureReason::stopped);
     }
     workerRunning_.store(false);  // from here on Stop has nothing to end
+  }
+  if (stopped) {
+    for (const std::size_t rest : left) {
+      PictureOutcome outcome;
+      outcome.reason = FailureReason::stopped;
+      if (options_.observer) options_.observer(PictureReport{rest, job_[rest], outcome, 0.0});
+    }
+    return;
   }
 
   batchTotal_.store(0);

@@ -1,7 +1,7 @@
 // Drop intake: turns the paths of one drop into the BatchJob.
 //
 // A drop of exactly one existing folder takes that folder's pictures (not
-// those of its subfolders); any other drop takes each dropped path whose
+// those of its subfolders, unless asked for: see FolderDepth); any other drop takes each dropped path whose
 // extension is accepted, unchanged and without an existence test. The drop
 // stays a list of paths: a Linux file name may hold a line feed, so nothing
 // is ever joined into or split from one text. Reports nothing; a folder that
@@ -16,9 +16,15 @@ namespace pixmoor::batch {
 
 using BatchJob = std::vector<std::string>;
 
-// The pictures of a drop, in drop order (files) or in the file system's
-// listing order (one folder).
-BatchJob intakeDrop(const std::vector<std::string>& paths);
+enum class FolderDepth {
+  ownPictures,     // the folder's own pictures, in the file system's listing order
+  withSubfolders,  // also those of its subfolders, at any depth, in a stable order: each
+                   // folder's pictures, then its subfolders, each in byte order of the
+                   // names; links to folders are not followed and no folder is listed twice
+};
+
+// The pictures of a drop, in drop order (files) or as `depth` says (one folder).
+BatchJob intakeDrop(const std::vector<std::string>& paths, FolderDepth depth = FolderDepth::ownPictures);
 
 // The extension of a name as the intake compares it: "." and the text after
 // the last "." when no "/" follows that dot, ASCII lower-cased; "." when

@@ -1,7 +1,10 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <memory>
+#include <set>
+#include <utility>
 
 #include "batch/intake.h"
 
@@ -32,6 +35,35 @@ void appendFolderPictures(const std::string& folder, BatchJob& job) {
   }
 }
 
+// One folder of a tree walk. `seen` holds every folder listed so far, by
+// identity, so that a bind mount cannot make the walk go round.
+void appendFolderTree(const std::string& folder, BatchJob& job, std::set<std::pair<dev_t, ino_t>>& seen) {
+  struct stat self {};
+  if (::stat(folder.c_str(), &self) != 0 || !seen.insert({self.st_dev, self.st_ino}).second) return;
+  std::vector<std::string> pictures;
+  std::vector<std::string> subfolders;
+  {
+    const std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.c_str()));
+    if (!dir) return;  // no access: the folder contributes nothing
+    while (const dirent* entry = ::readdir(dir.get())) {
+      const std::string name = entry->d_name;
+      if (name == "." || name == "..") continue;
+      const std::string path = joinPath(folder, entry->d_name);
+      struct stat info {};
+      if (::lstat(path.c_str(), &info) != 0) continue;
+      if (S_ISDIR(info.st_mode)) {
+        subfolders.push_back(path);
+      } else if (!isFolder(path) && acceptedExtension(intakeExtension(name))) {
+        pictures.push_back(path);  // a link to a folder is neither
+      }
+    }
+  }  // closed before going deeper: a deep tree holds one listing open at a time
+  std::sort(pictures.begin(), pictures.end());
+  std::sort(subfolders.begin(), subfolders.end());
+  job.insert(job.end(), pictures.begin(), pictures.end());
+  for (const std::string& subfolder : subfolders) appendFolderTree(subfolder, job, seen);
+}
+
 }  // namespace
 
 bool isFolder(const std::string& path) {
@@ -43,10 +75,15 @@ bool isFolder(const std::string& path) {
   return S_ISDIR(info.st_mode);
 }
 
-BatchJob intakeDrop(const std::vector<std::string>& paths) {
+BatchJob intakeDrop(const std::vector<std::string>& paths, FolderDepth depth) {
   BatchJob job;
   if (paths.size() == 1 && isFolder(paths.front())) {
-    appendFolderPictures(paths.front(), job);
+    if (depth == FolderDepth::withSubfolders) {
+      std::set<std::pair<dev_t, ino_t>> seen;
+      appendFolderTree(paths.front(), job, seen);
+    } else {
+      appendFolderPictures(paths.front(), job);
+    }
     return job;
   }
   // Several items, or one that is not a folder: the names decide, no

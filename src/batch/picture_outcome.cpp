@@ -4,17 +4,28 @@ namespace pixmoor::batch {
 
 std::string_view failureReasonText(FailureReason reason) {
   switch (reason) {
-    case FailureReason::none: return "written";
-    case FailureReason::unreadable: return "unreadable";
-    case FailureReason::unknownFormat: return "unknown format";
-    case FailureReason::unsupported: return "unsupported picture (too large or unusable)";
-    case FailureReason::noSize: return "no size (the size settings give no usable target)";
-    case FailureReason::resampleFailed: return "resampling failed";
-    case FailureReason::noOutputFormat: return "no output format (TYPE is neither JPG nor PNG)";
-    case FailureReason::writeFailed: return "write failed";
-    case FailureReason::stopped: return "stopped";
+    case FailureReason::none:
+      return "written";
+    case FailureReason::unreadable:
+      return "unreadable";
+    case FailureReason::unknownFormat:
+      return "unknown format";
+    case FailureReason::unsupported:
+      return "unsupported picture (too large or unusable)";
+    case FailureReason::noSize:
+      return "no size (the size settings give no usable target)";
+    case FailureReason::resampleFailed:
+      return "resampling failed";
+    case FailureReason::noOutputFormat:
+      return "no output format (TYPE is neither JPG nor PNG)";
+    case FailureReason::writeFailed:
+      return "write failed";
+    case FailureReason::stopped:
+      return "stopped";
     case FailureReason::wouldReplaceAnother:
       return "would replace another picture";
+    case FailureReason::notTrashed:
+      return "the Trash refused it (left untouched)";
   }
   return "unknown";
 }

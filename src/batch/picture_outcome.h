@@ -5,6 +5,7 @@
 // nothing per picture.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -21,11 +22,17 @@ enum class FailureReason {
   writeFailed,          // the output could not be created or written; nothing was left behind
   stopped,              // the batch was stopped before this picture was finished
   wouldReplaceAnother,  // no prefix, and the output's name holds a file other than the source
+  notTrashed,           // the source was to go to the Trash first and could not: it stays untouched
 };
 
 struct PictureOutcome {
   FailureReason reason = FailureReason::none;
   std::string outputPath;  // as published while the picture was in progress
+  int sourceWidth = 0;     // the loaded picture, upright; 0 when it did not load
+  int sourceHeight = 0;
+  int outputWidth = 0;  // the target size; 0 when there is none
+  int outputHeight = 0;
+  std::uint64_t outputBytes = 0;  // the size of the file written
 
   bool written() const { return reason == FailureReason::none; }
 };

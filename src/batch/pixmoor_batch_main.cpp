@@ -2,15 +2,19 @@
 // benchmarks. Takes paths as a drop would, reads the settings of pref.qvl in
 // the current folder (never writes it), lets options override them for this
 // run, and prints the progress, the completion text and every picture that
-// produced no file. Exit status: 0 all written, 1 some not, 2 usage error or
-// nothing to do.
+// produced no file. It can also plan a run without writing (--dry-run),
+// report each picture as JSON (--json) and send the originals it replaces
+// to the Trash (--trash-originals). Exit status: 0 all written, 1 some not,
+// 2 usage error or nothing to do.
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <charconv>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -20,216 +24,107 @@
 
 #include "app/ui_texts.h"
 #include "batch/batch_runner.h"
+#include "batch/intake.h"
+#include "companion/console_view.h"
+#include "companion/json_report.h"
+#include "companion/options.h"
+#include "companion/plan.h"
+#include "companion/trash.h"
 #include "image/decoder_registry.h"
 #include "image/encode.h"
+#include "image/resample.h"
 #include "settings/settings.h"
 #include "settings/settings_store.h"
 
 namespace {
 
 using namespace pixmoor;
+using companion::Options;
 
 constexpr const char* kProgram = "pixmoor-batch";
 constexpr const char* kVersion = "1.4.1";
 constexpr int kDefaultDesktopWidth = 1920;
 constexpr int kDefaultDesktopHeight = 1080;
 
-constexpr const char* kUsage =
-    "Usage: pixmoor-batch [options] PATH...\n"
-    "Resizes pictures as a drop on the Pixmoor window would: one folder gives its\n"
-    "pictures (not those of its subfolders), otherwise every path whose name ends in\n"
-    ".jpg, .jpeg, .jp2, .bmp, .png or .tif is taken. Each output is written beside\n"
-    "its source as PREFIX + name + .jpg or .png.\n"
-    "\n"
-    "Settings come from pref.qvl in the current folder (read, never written), else\n"
-    "from the defaults for a 1920 x 1080 desktop. Options override them for this run:\n"
-    "  --settings FILE         read the settings from FILE instead\n"
-    "  --mode rel|free         relative mode (keep proportions) or free mode\n"
-    "  --landscape-width N     relative mode: width of landscape pictures\n"
-    "  --portrait-height N     relative mode: height of portrait pictures\n"
-    "  --size WxH              free mode: output width and height\n"
-    "                          (without --mode, --size selects free mode and the\n"
-    "                          two relative sizes select relative mode)\n"
-    "  --format jpg|png        output format\n"
-    "  --quality 0-10          JPEG quality\n"
-    "  --prefix TEXT           text put before each output name; \"0\" means none:\n"
-    "                          the sources themselves are replaced\n"
-    "  --quiet                 print only the pictures that produced no file\n"
-    "  --help, --version       print this help or the version and end\n"
-    "  --                      every later argument is a PATH\n"
-    "\n"
-    "Exit status: 0 every picture was written, 1 at least one produced no file,\n"
-    "2 usage error or nothing to do.\n";
-
-// Prints what the status line of the window would show. On a terminal the
-// progress is one line rewritten in place; otherwise each new text is a line.
-class ConsoleView : public batch::BatchView {
- public:
-  ConsoleView(bool quiet, bool terminal) : quiet_(quiet), terminal_(terminal) {}
-
-  void showStatus(const std::string& text) override {
-    const std::lock_guard lock(mutex_);
-    if (quiet_ || text == last_) return;
-    last_ = text;
-    if (terminal_) {
-      std::fprintf(stdout, "\r%s\x1b[K", text.c_str());
-    } else {
-      std::fprintf(stdout, "%s\n", text.c_str());
-    }
-    std::fflush(stdout);
-    lineOpen_ = terminal_;
-  }
-  void showBatchControls(bool) override {}
-  void playCue(int) override {}
-
-  // Ends the live line so that what follows starts on a line of its own.
-  void finishLine() {
-    const std::lock_guard lock(mutex_);
-    if (lineOpen_) std::fputc('\n', stdout);
-    lineOpen_ = false;
-    std::fflush(stdout);
-  }
-
- private:
-  std::mutex mutex_;
-  const bool quiet_;
-  const bool terminal_;
-  bool lineOpen_ = false;
-  std::string last_;
-};
-
 volatile sig_atomic_t interrupted = 0;
-void onInterrupt(int) { interrupted = 1; }
+void onInterrupt(int) {
+  interrupted = 1;
+}
 
 int usageError(const std::string& message) {
   std::fprintf(stderr, "%s: %s (see --help)\n", kProgram, message.c_str());
   return 2;
 }
 
-std::optional<std::int32_t> parseNumber(std::string_view text, std::int32_t low, std::int32_t high) {
-  std::int32_t value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size() || value < low || value > high) return std::nullopt;
-  return value;
-}
-
-std::string lowered(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-  return out;
-}
-
-// A path as one printable line: control bytes (a line feed in a name) escaped.
-std::string printable(const std::string& path) {
-  std::string out;
-  for (const char c : path) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte == '\n') {
-      out += "\\n";
-    } else if (byte < 0x20 || byte == 0x7F) {
-      char hex[5];
-      std::snprintf(hex, sizeof hex, "\\x%02X", byte);
-      out += hex;
-    } else {
-      out.push_back(c);
-    }
+// The language of the environment, as the C library would pick the
+// messages': the first of LC_ALL, LC_MESSAGES and LANG that is set.
+std::string environmentLanguage() {
+  for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+    const char* value = std::getenv(name);
+    if (value == nullptr || *value == '\0') continue;
+    return std::string_view(value).substr(0, 2) == "fr" ? "FR" : "UK";
   }
-  return out;
+  return "UK";
 }
 
-struct Options {
-  std::optional<std::string> settingsFile;
-  std::optional<std::string> mode;
-  std::optional<std::int32_t> landscapeWidth;
-  std::optional<std::int32_t> portraitHeight;
-  std::optional<std::pair<std::int16_t, std::int16_t>> size;
-  std::optional<std::string> format;
-  std::optional<std::int32_t> quality;
-  std::optional<std::string> prefix;
-  bool quiet = false;
-  bool help = false;
-  bool version = false;
-  std::vector<std::string> paths;
-};
+std::optional<std::uint64_t> fileSize(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+  return static_cast<std::uint64_t>(info.st_size);
+}
 
-// Fills `options`; answers an error message for a usage error.
-std::optional<std::string> parseArguments(int argc, char** argv, Options& options) {
-  bool onlyPaths = false;
-  for (int i = 1; i < argc; ++i) {
-    std::string argument = argv[i];
-    if (onlyPaths || argument.size() < 2 || argument[0] != '-' || argument[1] != '-') {
-      if (!onlyPaths && argument.size() >= 2 && argument[0] == '-') return "unknown option " + argument;
-      options.paths.push_back(argument);
-      continue;
-    }
-    if (argument == "--") {
-      onlyPaths = true;
-      continue;
-    }
-    std::string name = argument;
-    std::optional<std::string> inlineValue;
-    if (const std::size_t equals = argument.find('='); equals != std::string::npos) {
-      name = argument.substr(0, equals);
-      inlineValue = argument.substr(equals + 1);
-    }
-    if (name == "--quiet" || name == "--help" || name == "--version") {
-      if (inlineValue) return name + " takes no value";
-      if (name == "--quiet") options.quiet = true;
-      if (name == "--help") options.help = true;
-      if (name == "--version") options.version = true;
-      continue;
-    }
-    const bool known = name == "--settings" || name == "--mode" || name == "--landscape-width" ||
-                       name == "--portrait-height" || name == "--size" || name == "--format" ||
-                       name == "--quality" || name == "--prefix";
-    if (!known) return "unknown option " + name;
-    std::string value;
-    if (inlineValue) {
-      value = *inlineValue;
-    } else if (i + 1 < argc) {
-      value = argv[++i];
+double millisecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+// --dry-run: one line per picture (and one JSON object with --json), then
+// the totals. Nothing is written.
+int runPlan(const Options& options, const settings::Settings& chosen, const batch::BatchJob& job,
+            std::FILE* human) {
+  const auto start = std::chrono::steady_clock::now();
+  companion::Planner planner(chosen, options.dryRun == companion::DryRun::exact);
+  companion::Summary summary;
+  summary.dryRun = true;
+  if (options.dryRun == companion::DryRun::exact) summary.outputBytes = 0;
+  for (const std::string& source : job) {
+    const companion::PlannedPicture planned = planner.plan(source);
+    ++summary.pictures;
+    summary.sourceBytes += planned.sourceBytes.value_or(0);
+    if (planned.outcome.written()) {
+      ++summary.written;
+      if (summary.outputBytes) *summary.outputBytes += planned.outputBytes.value_or(0);
     } else {
-      return name + " needs a value";
+      ++summary.failed;
     }
-
-    if (name == "--settings") {
-      options.settingsFile = value;
-    } else if (name == "--mode") {
-      const std::string m = lowered(value);
-      if (m != "rel" && m != "free") return "--mode must be rel or free, not '" + value + "'";
-      options.mode = m == "rel" ? "REL" : "LIB";
-    } else if (name == "--landscape-width" || name == "--portrait-height") {
-      const auto number = parseNumber(value, 1, 32767);
-      if (!number) return name + " must be a whole number from 1 to 32767, not '" + value + "'";
-      (name == "--landscape-width" ? options.landscapeWidth : options.portraitHeight) = *number;
-    } else if (name == "--size") {
-      const std::size_t x = lowered(value).find('x');
-      const auto width = x == std::string::npos ? std::nullopt : parseNumber(std::string_view(value).substr(0, x), 1, 32767);
-      const auto height = x == std::string::npos ? std::nullopt : parseNumber(std::string_view(value).substr(x + 1), 1, 32767);
-      if (!width || !height) return "--size must be WIDTHxHEIGHT with sides from 1 to 32767, not '" + value + "'";
-      options.size = {static_cast<std::int16_t>(*width), static_cast<std::int16_t>(*height)};
-    } else if (name == "--format") {
-      const std::string f = lowered(value);
-      if (f != "jpg" && f != "png") return "--format must be jpg or png, not '" + value + "'";
-      options.format = f == "jpg" ? "JPG" : "PNG";
-    } else if (name == "--quality") {
-      const auto number = parseNumber(value, 0, 10);
-      if (!number) return "--quality must be a whole number from 0 to 10, not '" + value + "'";
-      options.quality = *number;
-    } else if (name == "--prefix") {
-      options.prefix = value;
+    if (options.json) {
+      companion::PictureLine line{source,        planned.outcome,     true,
+                                  planned.state, planned.sourceBytes, planned.outputBytes,
+                                  std::nullopt};
+      std::fprintf(stdout, "%s\n", companion::pictureJson(line).c_str());
     }
+    if (!options.quiet || !planned.outcome.written())
+      std::fprintf(human, "%s\n", companion::planLine(planned, options.trashOriginals).c_str());
   }
-  return std::nullopt;
+  summary.exitStatus = summary.failed == 0 ? 0 : 1;
+  summary.milliseconds = millisecondsSince(start);
+  if (!options.quiet) {
+    std::string totals = "Plan: " + std::to_string(summary.pictures) + " pictures, " +
+                         std::to_string(summary.written) + " to write, " + std::to_string(summary.failed) +
+                         " without a file; " + std::to_string(summary.sourceBytes) + " bytes before";
+    if (summary.outputBytes) totals += ", " + std::to_string(*summary.outputBytes) + " after";
+    std::fprintf(human, "%s\n", totals.c_str());
+  }
+  if (options.json) std::fprintf(stdout, "%s\n", companion::summaryJson(summary).c_str());
+  return summary.exitStatus;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   Options options;
-  if (const auto error = parseArguments(argc, argv, options)) return usageError(*error);
+  if (const auto error = companion::parseArguments(argc, argv, options)) return usageError(*error);
   if (options.help) {
-    std::fputs(kUsage, stdout);
+    std::fputs(companion::helpText().c_str(), stdout);
     return 0;
   }
   if (options.version) {
@@ -239,14 +134,18 @@ int main(int argc, char** argv) {
   if (options.paths.empty()) return usageError("no PATH given");
 
   settings::Settings chosen = settings::defaultSettings(kDefaultDesktopWidth, kDefaultDesktopHeight);
+  bool settingsRead = false;
   if (options.settingsFile) {
-    const auto read = settings::ReadSettings(*options.settingsFile, kDefaultDesktopWidth, kDefaultDesktopHeight);
+    const auto read =
+        settings::ReadSettings(*options.settingsFile, kDefaultDesktopWidth, kDefaultDesktopHeight);
     if (!read) return usageError("--settings: cannot read '" + *options.settingsFile + "'");
     chosen = *read;
+    settingsRead = true;
   } else if (::access(settings::kSettingsFileName, F_OK) == 0) {
     if (const auto read = settings::ReadSettings(settings::kSettingsFileName, kDefaultDesktopWidth,
-                                                  kDefaultDesktopHeight)) {
+                                                 kDefaultDesktopHeight)) {
       chosen = *read;
+      settingsRead = true;
     }
   }
 
@@ -269,21 +168,86 @@ int main(int argc, char** argv) {
   if (options.format) chosen.format = *options.format;
   if (options.quality) chosen.quality = *options.quality;
   if (options.prefix) chosen.prefix = *options.prefix;
+  // Only an output that replaces its own source sends anything to the Trash.
+  if (options.trashOriginals && chosen.prefix != "0" && !chosen.prefix.empty())
+    return usageError("--trash-originals needs no prefix (--prefix 0): only sources that are replaced go");
 
   image::registerJpegDecoder();
   image::registerPngDecoder();
   image::registerJpegEncoder();
   image::registerPngEncoder();
+  if (options.jobs) image::setResampleThreads(*options.jobs);
 
-  // Texts of the settings' language; a code the program does not know gets French.
-  const std::string language = chosen.language == "UK" ? "UK" : "FR";
-  const app::UiTexts texts = app::BuildUiTexts(language, "Pixmoor 2011 v", kVersion, "\n", kDefaultDesktopWidth,
-                                               kDefaultDesktopHeight, "");
+  // Texts of the chosen language, else the settings file's (a code the
+  // program does not know gets French), else the environment's.
+  std::string language = settingsRead ? (chosen.language == "UK" ? "UK" : "FR") : environmentLanguage();
+  if (options.language) language = *options.language;
+  const app::UiTexts texts = app::BuildUiTexts(language, "Pixmoor 2011 v", kVersion, "\n",
+                                               kDefaultDesktopWidth, kDefaultDesktopHeight, "");
 
-  ConsoleView view(options.quiet, ::isatty(STDOUT_FILENO) == 1);
+  const batch::BatchJob job =
+      batch::intakeDrop(options.paths, options.recursive ? batch::FolderDepth::withSubfolders
+                                                         : batch::FolderDepth::ownPictures);
+  if (job.empty()) {
+    std::fprintf(stderr, "%s: no picture to process\n", kProgram);
+    return 2;
+  }
+  // With --json the report has standard output to itself.
+  std::FILE* const human = options.json ? stderr : stdout;
+  if (options.dryRun != companion::DryRun::off) return runPlan(options, chosen, job, human);
+
+  companion::ConsoleView view(human, options.quiet);
   batch::SharedSettings shared(chosen);
   std::atomic<std::int32_t> busy{0};
   batch::BatchRunner runner(view, shared, batch::batchTextsFrom(texts), busy);
+
+  const auto start = std::chrono::steady_clock::now();
+  batch::RunOptions run;
+  // One job: the pictures' own work, saves included, on one thread.
+  run.overlapSaves = !options.jobs || *options.jobs > 1;
+  std::mutex reportMutex;
+  companion::Summary summary;
+  std::vector<std::optional<std::uint64_t>> sourceSizes;
+  if (options.json) {
+    summary.outputBytes = 0;
+    for (const std::string& source : job) sourceSizes.push_back(fileSize(source));
+    run.observer = [&](const batch::PictureReport& report) {
+      const std::lock_guard lock(reportMutex);
+      const bool written = report.outcome.written();
+      const auto sourceBytes = report.index < sourceSizes.size() ? sourceSizes[report.index] : std::nullopt;
+      companion::PictureLine line{report.sourcePath,
+                                  report.outcome,
+                                  false,
+                                  companion::OutputState::unknown,
+                                  sourceBytes,
+                                  written ? std::optional(report.outcome.outputBytes) : std::nullopt,
+                                  report.milliseconds};
+      std::fprintf(stdout, "%s\n", companion::pictureJson(line).c_str());
+      std::fflush(stdout);
+      ++summary.pictures;
+      summary.sourceBytes += sourceBytes.value_or(0);
+      if (written) {
+        ++summary.written;
+        *summary.outputBytes += report.outcome.outputBytes;
+      } else if (report.outcome.reason == batch::FailureReason::stopped) {
+        ++summary.stopped;
+      } else {
+        ++summary.failed;
+      }
+    };
+  }
+  std::map<std::string, std::string> trashRefusals;  // file -> the Trash's own words
+  if (options.trashOriginals) {
+    run.setAside = [&](const std::string& path) {
+      const companion::TrashResult result = companion::moveToTrash(path);
+      if (!result.moved) {
+        const std::lock_guard lock(reportMutex);
+        trashRefusals[path] = result.message;
+      }
+      return result.moved;
+    };
+  }
+  runner.setRunOptions(std::move(run));
 
   struct sigaction action {};
   action.sa_handler = onInterrupt;
@@ -291,7 +255,7 @@ int main(int argc, char** argv) {
   ::sigaction(SIGINT, &action, nullptr);
   ::sigaction(SIGTERM, &action, nullptr);
 
-  if (runner.handleDrop(options.paths, chosen) != batch::DropResult::started) {
+  if (runner.handleDrop(job, chosen) != batch::DropResult::started) {
     std::fprintf(stderr, "%s: no picture to process\n", kProgram);
     return 2;
   }
@@ -309,8 +273,16 @@ int main(int argc, char** argv) {
 
   const std::vector<batch::PictureFailure> failures = runner.failures();
   for (const batch::PictureFailure& failure : failures) {
-    std::fprintf(stderr, "%s: %s\n", printable(failure.sourcePath).c_str(),
-                 std::string(batch::failureReasonText(failure.reason)).c_str());
+    std::string reason(batch::failureReasonText(failure.reason));
+    if (const auto said = trashRefusals.find(failure.sourcePath); said != trashRefusals.end())
+      reason += ": " + said->second;
+    std::fprintf(stderr, "%s: %s\n", companion::printable(failure.sourcePath).c_str(), reason.c_str());
   }
-  return failures.empty() ? 0 : 1;
+  const int status = failures.empty() ? 0 : 1;
+  if (options.json) {
+    summary.exitStatus = status;
+    summary.milliseconds = millisecondsSince(start);
+    std::fprintf(stdout, "%s\n", companion::summaryJson(summary).c_str());
+  }
+  return status;
 }

@@ -1,5 +1,7 @@
 #include "batch/process_picture.h"
 
+#include <sys/stat.h>
+
 #include "batch/output_path.h"
 #include "batch/size_rules.h"
 
@@ -10,10 +12,14 @@ using image::kWorkingPicture;
 
 FailureReason loadFailure(image::LoadStatus status) {
   switch (status) {
-    case image::LoadStatus::Unreadable: return FailureReason::unreadable;
-    case image::LoadStatus::UnknownFormat: return FailureReason::unknownFormat;
-    case image::LoadStatus::Unsupported: return FailureReason::unsupported;
-    case image::LoadStatus::Loaded: break;
+    case image::LoadStatus::Unreadable:
+      return FailureReason::unreadable;
+    case image::LoadStatus::UnknownFormat:
+      return FailureReason::unknownFormat;
+    case image::LoadStatus::Unsupported:
+      return FailureReason::unsupported;
+    case image::LoadStatus::Loaded:
+      break;
   }
   return FailureReason::unknownFormat;
 }
@@ -57,6 +63,10 @@ PreparedPicture preparePicture(image::ImageStore& store, const std::string& sour
   const bool loaded = store.loadFromFile(kWorkingPicture, sourcePath, &loadStatus) != 0;
   const int width = store.imageWidth(kWorkingPicture);
   const int height = store.imageHeight(kWorkingPicture);
+  if (loaded) {
+    outcome.sourceWidth = width;
+    outcome.sourceHeight = height;
+  }
 
   // The name is shown even for a picture that then fails.
   outcome.outputPath = outputPath(sourcePath, prefix, settings.format);
@@ -76,6 +86,8 @@ PreparedPicture preparePicture(image::ImageStore& store, const std::string& sour
     outcome.reason = FailureReason::noSize;
     return prepared;
   }
+  outcome.outputWidth = target.width;
+  outcome.outputHeight = target.height;
 
   std::uint32_t encoder = 0;
   int quality = 0;
@@ -91,7 +103,8 @@ PreparedPicture preparePicture(image::ImageStore& store, const std::string& sour
   }
 
   if (target.width != width || target.height != height) {
-    if (store.resample(kWorkingPicture, target.width, target.height, image::ResampleMode::Smooth, cancel) == 0) {
+    if (store.resample(kWorkingPicture, target.width, target.height, image::ResampleMode::Smooth, cancel) ==
+        0) {
       outcome.reason = image::cancelled(cancel) ? FailureReason::stopped : FailureReason::resampleFailed;
       return prepared;
     }
@@ -113,13 +126,38 @@ PreparedPicture preparePicture(image::ImageStore& store, const std::string& sour
   return prepared;
 }
 
-FailureReason writePreparedPicture(const PreparedPicture& picture, const image::CancelFlag* cancel) {
+FailureReason writePreparedPicture(const PreparedPicture& picture, const image::CancelFlag* cancel,
+                                   std::uint64_t* bytes) {
   if (!picture.outcome.written()) return picture.outcome.reason;
   if (picture.raster == nullptr) return FailureReason::writeFailed;
+  // A refusal to set the old file aside is told apart from the policy's own.
+  files::ReplaceRule rule = picture.replaceRule;
+  bool notSetAside = false;
+  if (rule.setAside) {
+    rule.setAside = [&notSetAside, setAside = picture.replaceRule.setAside](const std::string& path) {
+      notSetAside = !setAside(path);
+      return !notSetAside;
+    };
+  }
   const image::SaveStatus saved =
       image::saveRaster(*picture.raster, picture.sourceDepth, picture.outcome.outputPath, picture.encoder,
-                        picture.quality, -1, cancel, picture.iccProfile, picture.replaceRule);
-  return saved == image::SaveStatus::Saved ? FailureReason::none : saveFailure(saved);
+                        picture.quality, -1, cancel, picture.iccProfile, rule);
+  if (saved != image::SaveStatus::Saved) return notSetAside ? FailureReason::notTrashed : saveFailure(saved);
+  struct stat written {};
+  if (bytes != nullptr && ::stat(picture.outcome.outputPath.c_str(), &written) == 0)
+    *bytes = static_cast<std::uint64_t>(written.st_size);
+  return FailureReason::none;
+}
+
+FailureReason encodePreparedPicture(const PreparedPicture& picture, std::vector<std::uint8_t>& bytes,
+                                    const image::CancelFlag* cancel) {
+  bytes.clear();
+  if (!picture.outcome.written()) return picture.outcome.reason;
+  if (picture.raster == nullptr) return FailureReason::writeFailed;
+  const image::SaveStatus encoded = image::encodeRaster(*picture.raster, picture.sourceDepth, picture.encoder,
+                                                        picture.quality, -1, bytes, cancel,
+                                                        picture.iccProfile);
+  return encoded == image::SaveStatus::Saved ? FailureReason::none : saveFailure(encoded);
 }
 
 PictureOutcome processPicture(image::ImageStore& store, const std::string& sourcePath,
@@ -127,7 +165,7 @@ PictureOutcome processPicture(image::ImageStore& store, const std::string& sourc
                               const image::CancelFlag* cancel) {
   const PreparedPicture prepared = preparePicture(store, sourcePath, settings, publishOutputPath, cancel);
   PictureOutcome outcome = prepared.outcome;
-  outcome.reason = writePreparedPicture(prepared, cancel);
+  outcome.reason = writePreparedPicture(prepared, cancel, &outcome.outputBytes);
   return outcome;
 }
 

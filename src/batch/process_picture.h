@@ -64,7 +64,15 @@ PreparedPicture preparePicture(image::ImageStore& store, const std::string& sour
                                const image::CancelFlag* cancel = nullptr);
 
 // Saves a prepared picture to its output path; answers the reason (none
-// when written). A picture that was not ready answers its own reason.
-FailureReason writePreparedPicture(const PreparedPicture& picture, const image::CancelFlag* cancel = nullptr);
+// when written, and then the file's size in `bytes` when given). A picture
+// that was not ready answers its own reason. When the replace rule sets the
+// old file aside and that is refused, the reason is notTrashed.
+FailureReason writePreparedPicture(const PreparedPicture& picture, const image::CancelFlag* cancel = nullptr,
+                                   std::uint64_t* bytes = nullptr);
+
+// Encodes a prepared picture into `bytes` instead: exactly the bytes
+// writePreparedPicture would write, and nothing touches the disk.
+FailureReason encodePreparedPicture(const PreparedPicture& picture, std::vector<std::uint8_t>& bytes,
+                                    const image::CancelFlag* cancel = nullptr);
 
 }  // namespace pixmoor::batch

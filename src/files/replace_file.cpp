@@ -307,6 +307,8 @@ bool FileReplacement::commit() {
   const int fd = fd_;
   fd_ = -1;
   if (!closeChecked(fd)) return fail(ReplaceStatus::writeFailed);
+  if (rule_.setAside && checked.target.exists && !rule_.setAside(target_))
+    return fail(ReplaceStatus::refused);
   if (::rename(tempPath_.c_str(), target_.c_str()) != 0) return fail(ReplaceStatus::writeFailed);
   tempPath_.clear();
   done_ = true;

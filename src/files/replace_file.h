@@ -31,6 +31,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -55,6 +56,12 @@ enum class ReplaceStatus {
 // FileIdentity matches no file: the name must then be free).
 struct ReplaceRule {
   std::optional<FileIdentity> onlyReplacing;
+  // When set: called with the file about to be replaced (links followed),
+  // only once the new content is complete and synced, just before it takes
+  // the name (the old one goes to the Trash, say). False keeps that file and
+  // gives the replacement up (refused). Not called when the name is free.
+  // Should the rename fail after it, the old file stays where it was set.
+  std::function<bool(const std::string& path)> setAside = nullptr;
 };
 
 class FileReplacement {

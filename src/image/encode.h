@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "files/replace_file.h"
 #include "image/raster.h"
@@ -48,5 +49,12 @@ enum class SaveStatus {
 SaveStatus saveRaster(const Raster& raster, int sourceDepth, const std::string& path, std::uint32_t encoder,
                       int quality, int depth, const CancelFlag* cancel = nullptr,
                       std::span<const std::uint8_t> iccProfile = {}, const files::ReplaceRule& rule = {});
+
+// Encodes exactly as saveRaster would, into `bytes` instead of a file: the
+// same checks, the same writer, the same bytes; nothing touches the disk.
+// `bytes` is emptied first and holds the picture when the answer is Saved.
+SaveStatus encodeRaster(const Raster& raster, int sourceDepth, std::uint32_t encoder, int quality, int depth,
+                        std::vector<std::uint8_t>& bytes, const CancelFlag* cancel = nullptr,
+                        std::span<const std::uint8_t> iccProfile = {});
 
 }  // namespace pixmoor::image

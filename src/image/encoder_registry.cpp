@@ -34,12 +34,7 @@ SaveStatus failedReplacement(files::ReplaceStatus status) {
   return SaveStatus::WriteFailed;
 }
 
-SaveStatus writeThrough(EncoderEntry entry, const Raster& raster, const std::string& path, int quality,
-                        int depth, const CancelFlag* cancel, std::span<const std::uint8_t> iccProfile,
-                        const files::ReplaceRule& rule) {
-  files::ReplaceStatus opened = files::ReplaceStatus::writeFailed;
-  auto out = TempOutput::create(path, &opened, rule);
-  if (!out) return failedReplacement(opened);
+RowSource rowsOf(const Raster& raster, std::span<const std::uint8_t> iccProfile) {
   RowSource rows;
   rows.pixels = raster.data();
   rows.width = raster.width;
@@ -48,11 +43,31 @@ SaveStatus writeThrough(EncoderEntry entry, const Raster& raster, const std::str
   rows.bytesPerPixel = raster.depth / 8;
   rows.bottomUp = true;  // every raster of the store is stored bottom-up
   rows.iccProfile = iccProfile;
+  return rows;
+}
 
-  const SaveStatus status = entry(*out, rows, quality, depth, cancel);
-  if (status != SaveStatus::Saved) return status;  // `out` removes its file
-  if (cancelled(cancel)) return SaveStatus::Cancelled;
-  return out->commit() ? SaveStatus::Saved : failedReplacement(out->status());
+// Checks the request, picks the writer (a 32-bit raster without one of its
+// own is flattened onto white first) and hands both to `write`, which makes
+// the output. saveRaster and encodeRaster share it, so that they give the
+// same bytes.
+template <typename Write>
+SaveStatus encodeWith(const Raster& raster, int sourceDepth, std::uint32_t encoder, int depth,
+                      const Write& write) {
+  if (raster.data() == nullptr || raster.width <= 0 || raster.height <= 0) return SaveStatus::BadRequest;
+  if (raster.depth != 24 && raster.depth != 32) return SaveStatus::BadRequest;
+  if (raster.stride < raster.width * (raster.depth / 8)) return SaveStatus::BadRequest;
+  if (depth == -1) depth = sourceDepth;
+
+  const auto found = findEncoder(encoder);
+  if (!found) return SaveStatus::NoEncoder;
+
+  if (raster.depth == 32) {
+    if (found->write32 != nullptr) return write(found->write32, raster, depth);
+    const auto flat = flattenToWhite(raster);
+    if (!flat) return SaveStatus::BadRequest;  // no memory for the flattened copy
+    return write(found->write24, *flat, depth);
+  }
+  return write(found->write24, raster, depth);
 }
 
 }  // namespace
@@ -83,22 +98,32 @@ SaveStatus saveRaster(const Raster& raster, int sourceDepth, const std::string& 
                       int quality, int depth, const CancelFlag* cancel,
                       std::span<const std::uint8_t> iccProfile, const files::ReplaceRule& rule) {
   if (path.empty()) return SaveStatus::BadRequest;
-  if (raster.data() == nullptr || raster.width <= 0 || raster.height <= 0) return SaveStatus::BadRequest;
-  if (raster.depth != 24 && raster.depth != 32) return SaveStatus::BadRequest;
-  if (raster.stride < raster.width * (raster.depth / 8)) return SaveStatus::BadRequest;
-  if (depth == -1) depth = sourceDepth;
+  return encodeWith(raster, sourceDepth, encoder, depth,
+                    [&](EncoderEntry entry, const Raster& pixels, int bits) {
+                      files::ReplaceStatus opened = files::ReplaceStatus::writeFailed;
+                      auto out = TempOutput::create(path, &opened, rule);
+                      if (!out) return failedReplacement(opened);
+                      const SaveStatus status = entry(*out, rowsOf(pixels, iccProfile), quality, bits, cancel);
+                      if (status != SaveStatus::Saved) return status;  // `out` removes its file
+                      if (cancelled(cancel)) return SaveStatus::Cancelled;
+                      return out->commit() ? SaveStatus::Saved : failedReplacement(out->status());
+                    });
+}
 
-  const auto found = findEncoder(encoder);
-  if (!found) return SaveStatus::NoEncoder;
-
-  if (raster.depth == 32) {
-    if (found->write32 != nullptr)
-      return writeThrough(found->write32, raster, path, quality, depth, cancel, iccProfile, rule);
-    const auto flat = flattenToWhite(raster);
-    if (!flat) return SaveStatus::BadRequest;  // no memory for the flattened copy
-    return writeThrough(found->write24, *flat, path, quality, depth, cancel, iccProfile, rule);
-  }
-  return writeThrough(found->write24, raster, path, quality, depth, cancel, iccProfile, rule);
+SaveStatus encodeRaster(const Raster& raster, int sourceDepth, std::uint32_t encoder, int quality, int depth,
+                        std::vector<std::uint8_t>& bytes, const CancelFlag* cancel,
+                        std::span<const std::uint8_t> iccProfile) {
+  bytes.clear();
+  return encodeWith(raster, sourceDepth, encoder, depth,
+                    [&](EncoderEntry entry, const Raster& pixels, int bits) {
+                      MemoryOutput out;
+                      const SaveStatus status = entry(out, rowsOf(pixels, iccProfile), quality, bits, cancel);
+                      if (status != SaveStatus::Saved) return status;
+                      if (cancelled(cancel)) return SaveStatus::Cancelled;
+                      if (out.failed()) return SaveStatus::WriteFailed;
+                      bytes.swap(out.bytes());
+                      return SaveStatus::Saved;
+                    });
 }
 
 }  // namespace pixmoor::image

@@ -13,11 +13,14 @@
 #include <vector>
 
 #include "image/raster.h"
+#include "image/resample.h"
 
 namespace pixmoor::image::detail {
 
-// Threads worth starting for `rows` rows cut into blocks of `blockRows`.
+// Threads worth starting for `rows` rows cut into blocks of `blockRows`. A
+// process-wide count (setResampleThreads) replaces the one requested.
 inline int plannedThreads(int rows, int blockRows, int requested) {
+  if (const int chosen = resampleThreads(); chosen > 0) requested = chosen;
   const int blocks = (rows + blockRows - 1) / blockRows;
   return std::max(1, std::min(requested, blocks));
 }

@@ -24,4 +24,11 @@ bool resampleSmooth(Raster& source, Raster& target, const CancelFlag* cancel = n
 // Raw stretch: every target pixel copies the source pixel nearest its centre.
 bool stretchRaw(const Raster& source, Raster& target);
 
+// How many threads each resampling splits its rows over, process-wide, in
+// place of the count the call would choose (0, the start value: its own
+// choice, the machine's cores up to a handful). Set before work starts (the
+// command line's --jobs); any count gives the same pixels.
+void setResampleThreads(int threads);
+int resampleThreads();
+
 }  // namespace pixmoor::image

@@ -1,6 +1,7 @@
 // The command-line companion, run as a program in a scratch folder.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -10,7 +11,10 @@
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <random>
+#include <regex>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -18,6 +22,8 @@
 #include "batch/output_path.h"
 #include "batch/size_rules.h"
 #include "batch_test_support.h"
+#include "companion/console_view.h"
+#include "companion/json_report.h"
 #include "settings/settings.h"
 
 namespace pixmoor::batch {
@@ -57,10 +63,49 @@ std::vector<std::string> lines(const std::string& text) {
   return result;
 }
 
+// Every line of a text parsed as JSON (a line that is not JSON throws).
+std::vector<nlohmann::json> jsonLines(const std::string& text) {
+  std::vector<nlohmann::json> objects;
+  for (const std::string& line : lines(text)) objects.push_back(nlohmann::json::parse(line));
+  return objects;
+}
+
+std::string nameIn(const nlohmann::json& object, const char* key) {
+  return companion::pathBytes(object[key].get<std::string>()).value_or("(not undone)");
+}
+
+// A JPEG with an EXIF block saying "turn a quarter" (orientation 6) after its SOI.
+std::string turnedJpeg(const std::string& jpeg) {
+  const std::string exif(
+      "\xFF\xE1\x00\x22"
+      "Exif"
+      "\0\0MM\0\x2A\0\0\0\x08"
+      "\0\x01\x01\x12\0\x03\0\0\0\x01\0\x06\0\0"
+      "\0\0\0\0",
+      36);
+  return jpeg.substr(0, 2) + exif + jpeg.substr(2);
+}
+
+std::string capture(const std::string& command) {
+  std::string out;
+  if (std::FILE* pipe = ::popen(command.c_str(), "r")) {
+    char buffer[4096];
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, got);
+    ::pclose(pipe);
+  }
+  return out;
+}
+
 class BatchProgram : public ::testing::Test {
  protected:
+  // Runs in a known environment: French messages unless `environment_` says
+  // otherwise, and a scratch home, so that no Trash but the test's is used.
   ProgramRun run(const std::vector<std::string>& arguments) {
-    std::string command = "cd " + quoted(work_.path().string()) + " && " + quoted(PIXMOOR_BATCH_PROGRAM);
+    std::string command =
+        "cd " + quoted(work_.path().string()) + " && " + shellPrefix_ +
+        " env -u LC_ALL -u LC_MESSAGES LANG=fr_FR.UTF-8 HOME=" + quoted(home_.path().string()) +
+        " XDG_DATA_HOME=" + quoted(std::string(dataHome_)) + " " + environment_ + " " +
+        quoted(PIXMOOR_BATCH_PROGRAM);
     for (const std::string& argument : arguments) command += " " + quoted(argument);
     command += " >" + quoted(logs_.file("out")) + " 2>" + quoted(logs_.file("err")) + " </dev/null";
     const int raw = std::system(command.c_str());
@@ -74,6 +119,10 @@ class BatchProgram : public ::testing::Test {
 
   TempFolder work_;  // current folder of the program, and where pictures go
   TempFolder logs_;
+  TempFolder home_;
+  std::string dataHome_ = home_.file("data");  // where the Trash goes
+  std::string environment_;                    // more NAME=value words for env
+  std::string shellPrefix_ = "true;";          // shell commands before the program
 };
 
 TEST_F(BatchProgram, HelpAndVersion) {
@@ -106,6 +155,11 @@ TEST_F(BatchProgram, UsageErrorsNameTheOptionOnOneLine) {
       {{"a.jpg", "--prefix"}, "--prefix"},
       {{"--settings", "missing.qvl", "a.jpg"}, "--settings"},
       {{"--size", "10x10", "--landscape-width", "5", "a.jpg"}, "--mode"},
+      {{"--jobs", "0", "a.jpg"}, "--jobs"},
+      {{"--lang", "DE", "a.jpg"}, "--lang"},
+      {{"--dry-run=fast", "a.jpg"}, "--dry-run"},
+      {{"--json=yes", "a.jpg"}, "--json"},
+      {{"--trash-originals", "a.jpg"}, "--trash-originals"},  // only with no prefix
       {{}, "PATH"},
   };
   for (const Row& row : rows) {
@@ -144,14 +198,21 @@ TEST_F(BatchProgram, DefaultsWithoutSettingsFileAndPlainLines) {
   EXPECT_FALSE(fs::exists(path("pref.qvl")));  // never created
   const auto out = lines(r.out);
   ASSERT_GE(out.size(), 2u);
-  EXPECT_EQ(out.back(), "Termin\xC3\xA9 ! 2 images trait\xC3\xA9" "es.");
+  EXPECT_EQ(out.back(),
+            "Termin\xC3\xA9 ! 2 images trait\xC3\xA9"
+            "es.");
   EXPECT_EQ(out.front().substr(0, 6), "2/2 - ");
   for (const std::string& line : out) EXPECT_EQ(line.find('\r'), std::string::npos);
+  // Off a terminal the progress lines are the window's texts, nothing more.
+  for (std::size_t i = 0; i + 1 < out.size(); ++i)
+    EXPECT_TRUE(std::regex_match(out[i], std::regex("[12]/2 - (fix_IMG_0001\\.jpg|fix_tall\\.jpg)?")))
+        << out[i];
 }
 
 TEST_F(BatchProgram, ReadsPrefQvlWithoutWritingIt) {
   const std::string prefs =
-      "[DEFAUT]\r\nPREFIX = d_\r\nTYPE = JPG\r\n[USER]\r\nPREFIX = u_\r\nTYPE = PNG\r\nTaille_Paysage = 50\r\n"
+      "[DEFAUT]\r\nPREFIX = d_\r\nTYPE = JPG\r\n[USER]\r\nPREFIX = u_\r\nTYPE = PNG\r\nTaille_Paysage = "
+      "50\r\n"
       "LNG = UK\r\n";
   writeBytes(path("pref.qvl"), prefs);
   ASSERT_TRUE(writePicture(path("a.jpg"), 200, 100, image::kJpegEncoder));
@@ -223,7 +284,8 @@ TEST_F(BatchProgram, CorpusFolder) {
     for (const auto& entry : fs::directory_iterator(data / group)) {
       if (!entry.is_regular_file() || entry.file_size() > 4 * 1024 * 1024) continue;
       // Names are kept unique across groups; the extension decides the intake.
-      fs::copy_file(entry.path(), pictures / (std::to_string(copied++) + "_" + entry.path().filename().string()));
+      fs::copy_file(entry.path(),
+                    pictures / (std::to_string(copied++) + "_" + entry.path().filename().string()));
     }
   }
   ASSERT_TRUE(writePicture((pictures / "synthetic.jpg").string(), 640, 480, image::kJpegEncoder));
@@ -255,11 +317,14 @@ TEST_F(BatchProgram, CorpusFolder) {
   ASSERT_GT(expectedSizes.size(), 0u);
   EXPECT_EQ(expectedSizes.count((pictures / "out_synthetic.jpg").string()), 1u);
 
-  const ProgramRun r = run({"--landscape-width", "64", "--portrait-height", "48", "--prefix", "out_", pictures.string()});
+  const ProgramRun r =
+      run({"--landscape-width", "64", "--portrait-height", "48", "--prefix", "out_", pictures.string()});
   EXPECT_EQ(r.status, expectedFailures.empty() ? 0 : 1);
   const auto out = lines(r.out);
   ASSERT_FALSE(out.empty());
-  EXPECT_EQ(out.back(), "Termin\xC3\xA9 ! " + std::to_string(job.size()) + " images trait\xC3\xA9" "es.");
+  EXPECT_EQ(out.back(), "Termin\xC3\xA9 ! " + std::to_string(job.size()) +
+                            " images trait\xC3\xA9"
+                            "es.");
 
   for (const auto& [output, size] : expectedSizes) {
     const auto facts = readPicture(output);
@@ -297,6 +362,347 @@ TEST_F(BatchProgram, LineFeedInANameIsPrintedOnOneLine) {
   EXPECT_TRUE(r.out.empty());
   EXPECT_EQ(r.err, "bad\\nname.jpg: unknown format\n");
   EXPECT_TRUE(readPicture(path("prefix_ok.jpg")));
+}
+
+TEST_F(BatchProgram, LanguageFromTheOptionTheSettingsFileOrTheEnvironment) {
+  ASSERT_TRUE(writePicture(path("a.jpg"), 20, 10, image::kJpegEncoder));
+  const std::string french =
+      "Termin\xC3\xA9 ! 1 images trait\xC3\xA9"
+      "es.";
+  const std::string english = "Finish ! 1 pictures were processed..";
+  struct Row {
+    const char* environment;
+    const char* settingsLanguage;  // LNG of a pref.qvl, or none
+    std::vector<std::string> options;
+    const std::string& expected;
+  };
+  const Row rows[] = {
+      {"LANG=en_GB.UTF-8", nullptr, {}, english},
+      {"LANG=C", nullptr, {}, english},
+      {"LANG=fr_BE.UTF-8", nullptr, {}, french},
+      {"LANG=en_GB.UTF-8 LC_MESSAGES=fr_FR", nullptr, {}, french},
+      {"LANG=fr_FR LC_MESSAGES=en_US LC_ALL=fr_CA", nullptr, {}, french},
+      {"LANG=fr_FR LC_ALL=C", nullptr, {}, english},
+      {"LANG=en_GB", "FR", {}, french},  // the settings file before the environment
+      {"LANG=fr_FR", "UK", {}, english},
+      {"LANG=fr_FR", "UK", {"--lang", "fr"}, french},  // the option before both
+      {"LANG=en_GB", nullptr, {"--lang", "FR"}, french},
+  };
+  for (const Row& row : rows) {
+    fs::remove(path("pref.qvl"));
+    if (row.settingsLanguage != nullptr)
+      writeBytes(path("pref.qvl"), std::string("[DEFAUT]\r\nLNG = ") + row.settingsLanguage + "\r\n");
+    environment_ = row.environment;
+    std::vector<std::string> arguments = row.options;
+    arguments.push_back("a.jpg");
+    const ProgramRun r = run(arguments);
+    EXPECT_EQ(r.status, 0) << r.err;
+    const auto out = lines(r.out);
+    EXPECT_EQ(out.empty() ? "" : out.back(), row.expected) << row.environment;
+  }
+}
+
+// A plan writes nothing, not even a temporary file, tells per picture what
+// the run then does, and answers the run's exit status.
+TEST_F(BatchProgram, DryRunWritesNothingAndForeseesTheRun) {
+  ASSERT_TRUE(writePicture(path("wide.jpg"), 200, 100, image::kJpegEncoder));
+  ASSERT_TRUE(writePicture(path("turned.jpg"), 200, 100, image::kJpegEncoder));
+  writeBytes(path("turned.jpg"), turnedJpeg(readBytes(path("turned.jpg"))));
+  ASSERT_TRUE(writePicture(path("tall.png"), 90, 300, image::kPngEncoder));
+  ASSERT_TRUE(writePicture(path("prefix_wide.jpg"), 10, 10, image::kJpegEncoder));
+  writeBytes(path("fake.tif"), "II*\0 plain bytes");
+  const std::vector<std::string> pictures = {
+      "--landscape-width", "40", "--portrait-height", "30", "wide.jpg", "turned.jpg", "tall.png", "fake.tif"};
+  const auto before = folderNames(work_.path());
+  std::vector<std::string> arguments = {"--dry-run", "--json"};
+  arguments.insert(arguments.end(), pictures.begin(), pictures.end());
+  const ProgramRun plan = run(arguments);
+  EXPECT_EQ(plan.status, 1);
+  EXPECT_EQ(folderNames(work_.path()), before);
+  EXPECT_EQ(lines(plan.err),
+            (std::vector<std::string>{
+                "wide.jpg: 200x100 -> 40x20, prefix_wide.jpg (exists: replaced)",
+                "turned.jpg: 100x200 -> 15x30, prefix_turned.jpg (new)",
+                "tall.png: 90x300 -> 9x30, prefix_tall.jpg (new)",
+                "fake.tif: no file: unknown format",
+                "Plan: 4 pictures, 3 to write, 1 without a file; " +
+                    std::to_string(fs::file_size(path("wide.jpg")) + fs::file_size(path("turned.jpg")) +
+                                   fs::file_size(path("tall.png")) + fs::file_size(path("fake.tif"))) +
+                    " bytes before",
+            }));
+
+  arguments.erase(arguments.begin());
+  const ProgramRun real = run(arguments);
+  EXPECT_EQ(real.status, plan.status);
+  const auto planned = jsonLines(plan.out);
+  const auto done = jsonLines(real.out);
+  ASSERT_EQ(planned.size(), 5u);
+  ASSERT_EQ(done.size(), 5u);
+  for (std::size_t i = 0; i + 1 < planned.size(); ++i) {
+    for (const char* key : {"source", "output", "reason", "source_width", "source_height", "output_width",
+                            "output_height", "source_bytes"})
+      EXPECT_EQ(planned[i][key], done[i][key]) << key << " of " << planned[i]["source"];
+    EXPECT_EQ(planned[i]["outcome"] == "planned", done[i]["outcome"] == "written") << planned[i]["source"];
+  }
+  EXPECT_EQ(planned[0]["output_state"], "exists");
+  EXPECT_EQ(planned[1]["output_state"], "new");
+
+  // Without a prefix: the source itself, and a name that holds another picture.
+  ASSERT_TRUE(writePicture(path("wide.png"), 60, 20, image::kPngEncoder));
+  const ProgramRun noPrefix =
+      run({"--dry-run", "--prefix", "0", "--landscape-width", "40", "wide.png", "wide.jpg"});
+  EXPECT_EQ(noPrefix.status, 1);
+  EXPECT_EQ(lines(noPrefix.out),
+            (std::vector<std::string>{
+                "wide.png: no file: would replace another picture",
+                "wide.jpg: 200x100 -> 40x20, wide.jpg (the source: replaced)",
+                "Plan: 2 pictures, 1 to write, 1 without a file; " +
+                    std::to_string(fs::file_size(path("wide.png")) + fs::file_size(path("wide.jpg"))) +
+                    " bytes before",
+            }));
+}
+
+// The exact plan's byte counts are the sizes of the files the run writes.
+TEST_F(BatchProgram, ExactPlanCountsTheBytesTheRunWrites) {
+  ASSERT_TRUE(writePicture(path("a.jpg"), 300, 200, image::kJpegEncoder));
+  ASSERT_TRUE(writePicture(path("b.png"), 120, 260, image::kPngEncoder));
+  for (const std::string format : {"jpg", "png"}) {
+    std::vector<std::string> arguments = {
+        "--dry-run=exact",   "--json", "--format",          format, "--quality", "6",
+        "--landscape-width", "170",    "--portrait-height", "90",   "a.jpg",     "b.png"};
+    const auto planned = jsonLines(run(arguments).out);
+    EXPECT_TRUE(folderNames(work_.path()).size() == (format == "jpg" ? 2u : 4u))
+        << "the plan wrote something";
+    arguments.erase(arguments.begin());
+    const auto done = jsonLines(run(arguments).out);
+    ASSERT_EQ(planned.size(), 3u);
+    ASSERT_EQ(done.size(), 3u);
+    std::uint64_t total = 0;
+    for (std::size_t i = 0; i < 2; ++i) {
+      const std::uint64_t size = fs::file_size(work_.path() / nameIn(done[i], "output"));
+      EXPECT_EQ(planned[i]["output_bytes"], size) << format << " " << i;
+      EXPECT_EQ(done[i]["output_bytes"], size) << format << " " << i;
+      total += size;
+    }
+    EXPECT_EQ(planned[2]["output_bytes"], total);
+    EXPECT_EQ(done[2]["output_bytes"], total);
+  }
+}
+
+// Every line of standard output is JSON, the human texts go to standard
+// error, and every file name comes back byte for byte.
+TEST_F(BatchProgram, JsonReportGivesBackEveryFileName) {
+  const std::vector<std::string> names = {"line\nfeed.jpg", "odd\xFFname.jpg", "back\\slash.jpg",
+                                          "caf\xC3\xA9.jpg"};
+  for (const std::string& name : names) ASSERT_TRUE(writePicture(path(name), 40, 20, image::kJpegEncoder));
+  writeBytes(path("broken.jpg"), "not a jpeg");
+  const ProgramRun r = run({"--json", "--landscape-width", "20", work_.path().string()});
+  EXPECT_EQ(r.status, 1);
+  const auto objects = jsonLines(r.out);
+  ASSERT_EQ(objects.size(), names.size() + 2);
+  std::set<std::string> sources;
+  for (std::size_t i = 0; i + 1 < objects.size(); ++i) {
+    const nlohmann::json& picture = objects[i];
+    EXPECT_EQ(picture["type"], "picture");
+    const std::string source = nameIn(picture, "source");
+    sources.insert(source);
+    if (source == path("broken.jpg")) {
+      EXPECT_EQ(picture["outcome"], "failed");
+      EXPECT_EQ(picture["reason"], "unknown-format");
+      EXPECT_TRUE(picture["output_bytes"].is_null());
+      continue;
+    }
+    EXPECT_EQ(picture["outcome"], "written") << source;
+    EXPECT_EQ(picture["source_width"], 40);
+    EXPECT_EQ(picture["output_height"], 10);
+    EXPECT_EQ(picture["output_bytes"], fs::file_size(nameIn(picture, "output"))) << source;
+    EXPECT_GE(picture["milliseconds"].get<double>(), 0.0);
+  }
+  std::set<std::string> expected = {path("broken.jpg")};
+  for (const std::string& name : names) expected.insert(path(name));
+  EXPECT_EQ(sources, expected);
+  const nlohmann::json& summary = objects.back();
+  EXPECT_EQ(summary["type"], "summary");
+  EXPECT_EQ(summary["pictures"], 5);
+  EXPECT_EQ(summary["written"], 4);
+  EXPECT_EQ(summary["failed"], 1);
+  EXPECT_EQ(summary["exit_status"], 1);
+  EXPECT_NE(r.err.find("Termin\xC3\xA9 ! 5 images trait\xC3\xA9"
+                       "es.\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find(path("broken.jpg") + ": unknown format\n"), std::string::npos) << r.err;
+  // The escape by itself: invalid bytes (a lone byte, a surrogate) and backslashes.
+  EXPECT_EQ(companion::pathText("a\\b\xFF\xC3\xA9\xED\xA0\x80"), "a\\\\b\\xFF\xC3\xA9\\xED\\xA0\\x80");
+  EXPECT_EQ(companion::pathBytes("a\\\\b\\xFF\xC3\xA9"), "a\\b\xFF\xC3\xA9");
+  EXPECT_FALSE(companion::pathBytes("a\\q"));
+}
+
+TEST_F(BatchProgram, OneJobWritesTheSameBytes) {
+  ASSERT_TRUE(writePicture(path("a.jpg"), 1600, 1200, image::kJpegEncoder));
+  ASSERT_TRUE(writePicture(path("b.png"), 900, 1300, image::kPngEncoder));
+  for (const std::string format : {"jpg", "png"}) {
+    const std::vector<std::string> common = {"--quiet", "--format",          format, "--landscape-width",
+                                             "700",     "--portrait-height", "500",  "a.jpg",
+                                             "b.png"};
+    std::vector<std::string> many = common;
+    many.insert(many.end(), {"--prefix", "many_"});
+    std::vector<std::string> one = common;
+    one.insert(one.end(), {"--prefix", "one_", "--jobs", "1"});
+    EXPECT_EQ(run(many).status, 0);
+    EXPECT_EQ(run(one).status, 0);
+    for (const std::string name : {"a.", "b."}) {
+      const std::string bytes = readBytes(path("one_" + name + format));
+      EXPECT_FALSE(bytes.empty());
+      EXPECT_EQ(bytes, readBytes(path("many_" + name + format))) << name << format;
+    }
+  }
+}
+
+TEST_F(BatchProgram, RecursiveTreeInAStableOrderThroughALinkLoop) {
+  const fs::path tree = work_.path() / "tree";
+  fs::create_directories(tree / "sub" / "deep");
+  for (const char* name : {"tree/b.jpg", "tree/a.png", "tree/sub/c.jpg", "tree/sub/deep/d.jpg"})
+    ASSERT_TRUE(writePicture(path(name), 40, 20, image::kJpegEncoder));
+  fs::create_directory_symlink("..", tree / "sub" / "loop");
+  fs::create_directory_symlink("sub", tree / "alias.jpg");  // a link to a folder, named like a picture
+  fs::create_symlink("sub/c.jpg", tree / "linked.jpg");     // a link to a picture is one
+  const ProgramRun r = run({"--recursive", "--json", "--quiet", "--landscape-width", "20", tree.string()});
+  EXPECT_EQ(r.status, 0) << r.err;
+  std::vector<std::string> sources;
+  for (const auto& object : jsonLines(r.out)) {
+    if (object["type"] == "picture") sources.push_back(nameIn(object, "source"));
+  }
+  EXPECT_EQ(sources, (std::vector<std::string>{tree / "a.png", tree / "b.jpg", tree / "linked.jpg",
+                                               tree / "sub/c.jpg", tree / "sub/deep/d.jpg"}));
+  for (const char* output :
+       {"tree/prefix_a.jpg", "tree/prefix_linked.jpg", "tree/sub/prefix_c.jpg", "tree/sub/deep/prefix_d.jpg"})
+    EXPECT_TRUE(readPicture(path(output))) << output;
+}
+
+std::string percentDecoded(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size()) {
+      out.push_back(static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16)));
+      i += 2;
+    } else {
+      out.push_back(text[i]);
+    }
+  }
+  return out;
+}
+
+// The original reaches the Trash whole and restorable, only once its output
+// is complete; a Trash that refuses leaves the source as it was.
+TEST_F(BatchProgram, TrashOriginalsKeepsARestorableOriginal) {
+  ASSERT_TRUE(writePicture(path("a.jpg"), 400, 200, image::kJpegEncoder));
+  const std::string original = readBytes(path("a.jpg"));
+  const std::vector<std::string> arguments = {"--prefix",          "0",   "--trash-originals",
+                                              "--landscape-width", "300", "a.jpg"};
+
+  writeBytes(home_.file("plain"), "");
+  dataHome_ = home_.file("plain/data");  // no Trash can be made there
+  ProgramRun r = run(arguments);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err.rfind("a.jpg: the Trash refused it (left untouched): ", 0), 0u) << r.err;
+  EXPECT_EQ(readBytes(path("a.jpg")), original);
+  EXPECT_EQ(folderNames(work_.path()), std::vector<std::string>{"a.jpg"});
+
+  dataHome_ = home_.file("data");
+  shellPrefix_ = "trap '' XFSZ; ulimit -f 2;";  // no file beyond 1 KiB: the output cannot be made whole
+  r = run(arguments);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(readBytes(path("a.jpg")), original);
+  EXPECT_FALSE(fs::exists(home_.file("data/Trash/files/a.jpg")));
+
+  shellPrefix_ = "true;";
+  r = run(arguments);
+  EXPECT_EQ(r.status, 0) << r.err;
+  const auto facts = readPicture(path("a.jpg"));
+  ASSERT_TRUE(facts);
+  EXPECT_EQ(facts->width, 300);
+  EXPECT_EQ(folderNames(work_.path()), std::vector<std::string>{"a.jpg"});
+  EXPECT_EQ(readBytes(home_.file("data/Trash/files/a.jpg")), original);
+  const auto info = lines(readBytes(home_.file("data/Trash/info/a.jpg.trashinfo")));
+  ASSERT_EQ(info.size(), 3u);
+  EXPECT_EQ(info[0], "[Trash Info]");
+  EXPECT_EQ(percentDecoded(info[1]), "Path=" + path("a.jpg"));
+  EXPECT_TRUE(std::regex_match(
+      info[2], std::regex("DeletionDate=[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}")))
+      << info[2];
+}
+
+TEST_F(BatchProgram, ManualPageAndCompletionFollowTheHelp) {
+  const std::string help = run({"--help"}).out;
+  const std::string manual = std::regex_replace(readBytes(PIXMOOR_BATCH_MANUAL), std::regex(R"(\\-)"), "-");
+  const std::regex option("--[a-z][a-z-]*(=exact)?");
+  const auto options = [&](const std::string& text) {
+    std::set<std::string> found;
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), option); it != std::sregex_iterator(); ++it)
+      found.insert(it->str());
+    return found;
+  };
+  const std::set<std::string> inHelp = options(help);
+  EXPECT_EQ(options(manual), inHelp);
+  for (const std::string& line : lines(help)) {
+    if (line.rfind("  --", 0) != 0) continue;
+    const std::string name = line.substr(2, line.find_first_of(" ,", 2) - 2);
+    EXPECT_NE(manual.find(".TP\n\\fB" + name + "\\fR"), std::string::npos) << name;
+  }
+  const auto complete = [](const std::string& words, int word) {
+    return capture("bash -c " + quoted(std::string("source ") + PIXMOOR_BATCH_COMPLETION + "; COMP_WORDS=(" +
+                                       words + "); COMP_CWORD=" + std::to_string(word) +
+                                       "; _pixmoor_batch; printf '%s\\n' \"${COMPREPLY[@]}\""));
+  };
+  EXPECT_EQ(complete("pixmoor-batch --dr", 1), "--dry-run\n--dry-run=exact\n");
+  EXPECT_EQ(complete("pixmoor-batch --format ''", 2), "jpg\npng\n");
+  EXPECT_EQ(complete("pixmoor-batch --lang ''", 2), "FR\nUK\n");
+  std::set<std::string> offered;
+  for (const std::string& word : lines(complete("pixmoor-batch --", 1))) offered.insert(word);
+  std::set<std::string> expected = inHelp;
+  expected.insert("--");
+  EXPECT_EQ(offered, expected);
+}
+
+TEST(TerminalLine, BarRateAndTimeLeft) {
+  using companion::terminalLine;
+  EXPECT_EQ(terminalLine(4, 4, "/p/prefix_a.jpg", 0.0, 80),
+            "[--------------------]  --/s  --:-- left  4/4 - fix_a.jpg");
+  EXPECT_EQ(terminalLine(3, 4, "/p/prefix_a.jpg", 2.0, 80),
+            "[#####---------------]  0.5/s  0:06 left  3/4 - fix_a.jpg");
+  EXPECT_EQ(terminalLine(4000, 5000, "/p/prefix_a.jpg", 1000.0, 80),
+            "[####----------------]  1.0/s  1:06:40 left  4000/5000 - fix_a.jpg");
+  // Never wider than the terminal, and never a character cut in two.
+  EXPECT_EQ(terminalLine(3, 4, "/p/prefix_\xC3\xA9t\xC3\xA9.jpg", 2.0, 54),
+            "[#####---------------]  0.5/s  0:06 left  3/4 - fix_\xC3\xA9");
+  EXPECT_EQ(terminalLine(3, 4, "/p/prefix_\xC3\xA9t\xC3\xA9.jpg", 2.0, 62),
+            "[#####---------------]  0.5/s  0:06 left  3/4 - fix_\xC3\xA9t\xC3\xA9.jpg");
+}
+
+// On a terminal the live line carries the bar; the window's texts stay.
+TEST_F(BatchProgram, OnATerminalTheLiveLineHasABar) {
+  ASSERT_TRUE(writePicture(path("a.jpg"), 400, 300, image::kJpegEncoder));
+  std::fflush(nullptr);
+  int terminal = -1;
+  const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+  if (pid == 0) {
+    if (::chdir(work_.path().c_str()) != 0) ::_exit(127);
+    ::execl(PIXMOOR_BATCH_PROGRAM, PIXMOOR_BATCH_PROGRAM, "--lang", "UK", "--landscape-width", "50", "a.jpg",
+            static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ASSERT_GT(pid, 0);
+  std::string seen;
+  char buffer[512];
+  for (ssize_t got; (got = ::read(terminal, buffer, sizeof buffer)) > 0;)
+    seen.append(buffer, static_cast<std::size_t>(got));
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ::close(terminal);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_NE(seen.find("\r[--------------------]  --/s  --:-- left  1/1 - "), std::string::npos) << seen;
+  EXPECT_NE(seen.find("\rFinish ! 1 pictures were processed..\x1b[K"), std::string::npos) << seen;
 }
 
 // kill -9 at random moments of a batch that replaces its sources (prefix

@@ -35,8 +35,8 @@ class ProcessPicture : public ::testing::Test {
   PictureOutcome run(const std::string& source, const settings::Settings& s,
                      const image::CancelFlag* cancel = nullptr) {
     published_.clear();
-    PictureOutcome outcome =
-        processPicture(store_, source, s, [this](const std::string& p) { published_.push_back(p); }, cancel);
+    PictureOutcome outcome = processPicture(
+        store_, source, s, [this](const std::string& p) { published_.push_back(p); }, cancel);
     EXPECT_EQ(store_.record(image::kWorkingPicture), nullptr) << "picture 55 must be released";
     return outcome;
   }
@@ -84,6 +84,27 @@ TEST_F(ProcessPicture, PortraitToPngWithTruncatedWidth) {
   ASSERT_TRUE(facts);
   EXPECT_EQ(facts->width, 320);
   EXPECT_EQ(facts->height, 480);
+}
+
+// The outcome tells both sizes and the bytes written, and the same prepared
+// picture encoded in memory gives exactly those bytes.
+TEST_F(ProcessPicture, EncodedInMemoryAreTheBytesWritten) {
+  ASSERT_TRUE(writePicture(path("p.png"), 683, 1024, image::kPngEncoder));
+  for (const char* format : {"JPG", "PNG"}) {
+    const PreparedPicture prepared =
+        preparePicture(store_, path("p.png"), relative(2000, 480, format), nullptr);
+    EXPECT_EQ(std::vector({prepared.outcome.sourceWidth, prepared.outcome.sourceHeight,
+                           prepared.outcome.outputWidth, prepared.outcome.outputHeight}),
+              std::vector({683, 1024, 320, 480}));
+    std::vector<std::uint8_t> bytes;
+    ASSERT_EQ(encodePreparedPicture(prepared, bytes), FailureReason::none);
+    std::uint64_t written = 0;
+    ASSERT_EQ(writePreparedPicture(prepared, nullptr, &written), FailureReason::none);
+    const std::string file = readBytes(prepared.outcome.outputPath);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), file) << format;
+    EXPECT_EQ(written, file.size()) << format;
+  }
+  EXPECT_EQ(folderNames(folder_.path()), (std::vector<std::string>{"p.png", "prefix_p.jpg", "prefix_p.png"}));
 }
 
 TEST_F(ProcessPicture, FreeModeIgnoresProportions) {

@@ -198,6 +198,34 @@ TEST_P(Replacement, OnlyTheAllowedFileIsReplaced) {
   EXPECT_EQ(namesIn(folder), (std::set<std::string>{"a.jpg", "b.jpg", "new.jpg", "late.jpg"}));
 }
 
+// The old file is set aside only once the new one is whole beside it; a
+// refusal keeps it and leaves nothing else; a free name sets nothing aside.
+TEST_P(Replacement, TheOldFileIsSetAsideLastOrKept) {
+  writeBytes(folder.file("a.jpg"), "old");
+  std::vector<std::string> asides;
+  bool allow = false;
+  ReplaceRule rule;
+  rule.setAside = [&](const std::string& path) {
+    asides.push_back(path);
+    std::string complete;
+    for (const std::string& name : namesIn(folder))
+      if (name != "a.jpg") complete = readBytes(folder.file(name));
+    EXPECT_EQ(complete, "new content");
+    EXPECT_EQ(readBytes(path), "old");
+    return allow && ::rename(path.c_str(), (folder.path().string() + "-aside").c_str()) == 0;
+  };
+  EXPECT_EQ(put("a.jpg", "new content", rule), ReplaceStatus::refused);
+  EXPECT_EQ(namesIn(folder), std::set<std::string>{"a.jpg"});
+  EXPECT_EQ(readBytes(folder.file("a.jpg")), "old");
+  allow = true;
+  EXPECT_EQ(put("a.jpg", "new content", rule), ReplaceStatus::replaced);
+  EXPECT_EQ(readBytes(folder.file("a.jpg")), "new content");
+  EXPECT_EQ(readBytes(folder.path().string() + "-aside"), "old");
+  EXPECT_EQ(put("b.jpg", "fresh", rule), ReplaceStatus::replaced);
+  EXPECT_EQ(asides, (std::vector<std::string>{folder.file("a.jpg"), folder.file("a.jpg")}));
+  ::unlink((folder.path().string() + "-aside").c_str());
+}
+
 INSTANTIATE_TEST_SUITE_P(Temporaries, Replacement, ::testing::Values(Temporary::unnamed, Temporary::named));
 
 // A writable file in a folder that forbids new files: a picture fails and

@@ -10,8 +10,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <thread>
 
@@ -40,7 +40,8 @@ struct Seen {
 Seen seen;
 CancelFlag* raiseDuringWrite = nullptr;
 
-SaveStatus recordingWriter(TempOutput& out, const RowSource& rows, int quality, int depth, const CancelFlag*) {
+SaveStatus recordingWriter(TempOutput& out, const RowSource& rows, int quality, int depth,
+                           const CancelFlag*) {
   ++seen.calls;
   seen.bytesPerPixel = rows.bytesPerPixel;
   seen.depth = depth;
@@ -98,10 +99,11 @@ TEST(FlattenOnWhite, HandWorkedValues) {
   struct Row {
     int colour, alpha, expected;
   };
-  const Row rows[] = {{0, 128, 127}, {255, 128, 255}, {0, 0, 255},     {77, 0, 255},  {77, 255, 77},
-                      {0, 255, 0},   {100, 1, 254},   {200, 254, 200}, {1, 254, 1},   {128, 127, 191}};
+  const Row rows[] = {{0, 128, 127}, {255, 128, 255}, {0, 0, 255},     {77, 0, 255}, {77, 255, 77},
+                      {0, 255, 0},   {100, 1, 254},   {200, 254, 200}, {1, 254, 1},  {128, 127, 191}};
   for (const auto& r : rows) {
-    EXPECT_EQ(flattenOnWhite(static_cast<std::uint8_t>(r.colour), static_cast<std::uint8_t>(r.alpha)), r.expected)
+    EXPECT_EQ(flattenOnWhite(static_cast<std::uint8_t>(r.colour), static_cast<std::uint8_t>(r.alpha)),
+              r.expected)
         << r.colour << " at alpha " << r.alpha;
   }
 }
@@ -110,7 +112,8 @@ TEST(FlattenOnWhite, EveryValueIsColourShareFlooredPlusWhiteShare) {
   // ((c - 255) a + 255^2) / 255 = c a / 255 + (255 - a), the first term floored.
   for (int c = 0; c < 256; ++c) {
     for (int a = 0; a < 256; ++a) {
-      ASSERT_EQ(flattenOnWhite(static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(a)), c * a / 255 + 255 - a)
+      ASSERT_EQ(flattenOnWhite(static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(a)),
+                c * a / 255 + 255 - a)
           << c << " " << a;
     }
   }
@@ -134,7 +137,8 @@ TEST(FlattenToWhite, HalfTransparentRedBecomesPinkAndRowsKeepTheirPlace) {
   const std::vector<std::uint8_t> expectedTop = {127, 127, 255, 0, 255, 0, 255, 255, 255};
   EXPECT_EQ(std::vector<std::uint8_t>(top, top + 9), expectedTop);
   const std::uint8_t* bottom = flat->pictureRow(1);
-  EXPECT_EQ(std::vector<std::uint8_t>(bottom, bottom + 9), (std::vector<std::uint8_t>{10, 20, 30, 10, 20, 30, 10, 20, 30}));
+  EXPECT_EQ(std::vector<std::uint8_t>(bottom, bottom + 9),
+            (std::vector<std::uint8_t>{10, 20, 30, 10, 20, 30, 10, 20, 30}));
 }
 
 TEST(FlattenToWhite, RefusesA24BitRaster) {
@@ -197,6 +201,33 @@ TEST_F(EncoderRegistryTest, ThirtyTwoBitRastersAreFlattenedOnWhiteOtherwise) {
   EXPECT_EQ(seen.topRow, (std::vector<std::uint8_t>{127, 127, 255, 255, 255, 255}));
 }
 
+// In memory the bytes are those a save writes, for every writer and depth,
+// and nothing appears in the folder; a failing writer gives no bytes.
+TEST_F(EncoderRegistryTest, EncodingInMemoryGivesTheSavedBytes) {
+  auto raster = makeFilled(37, 23, 32, [](int x, int y, std::uint8_t* p) {
+    p[0] = static_cast<std::uint8_t>(7 * x), p[1] = static_cast<std::uint8_t>(11 * y), p[2] = 90,
+    p[3] = static_cast<std::uint8_t>(x * y);
+  });
+  struct Row {
+    std::uint32_t encoder;
+    int depth;
+  };
+  for (const Row row :
+       {Row{kJpegEncoder, 24}, Row{kPngEncoder, 32}, Row{kPngEncoder, 4}, Row{kRecording, 24}}) {
+    ASSERT_EQ(saveRaster(*raster, 32, folder.file("saved"), row.encoder, 6, row.depth), SaveStatus::Saved);
+    const auto saved = readBytes(folder.file("saved"));
+    std::vector<std::uint8_t> bytes{1, 2, 3};
+    ASSERT_EQ(encodeRaster(*raster, 32, row.encoder, 6, row.depth, bytes), SaveStatus::Saved);
+    EXPECT_EQ(std::vector<std::uint8_t>(saved.begin(), saved.end()), bytes) << row.depth;
+  }
+  int entries = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder.path())) ++entries;
+  EXPECT_EQ(entries, 1);  // the saved file alone
+  std::vector<std::uint8_t> bytes{1};
+  EXPECT_EQ(encodeRaster(*raster, 32, kFailing, 6, -1, bytes), SaveStatus::WriteFailed);
+  EXPECT_TRUE(bytes.empty());
+}
+
 TEST_F(EncoderRegistryTest, BadRequests) {
   auto raster = makeRaster(2, 2, 24);
   EXPECT_EQ(saveRaster(*raster, 24, "", kRecording, 7, -1), SaveStatus::BadRequest);
@@ -220,7 +251,8 @@ TEST_F(EncoderRegistryTest, UnknownEncoderIsNoEncoderAndWritesNothing) {
 TEST_F(EncoderRegistryTest, MissingFolderIsCannotCreateAndCreatesNothing) {
   auto raster = makeRaster(2, 2, 24);
   for (const auto encoder : {kJpegEncoder, kPngEncoder}) {
-    EXPECT_EQ(saveRaster(*raster, 24, folder.file("missing/a.out"), encoder, 7, -1), SaveStatus::CannotCreate);
+    EXPECT_EQ(saveRaster(*raster, 24, folder.file("missing/a.out"), encoder, 7, -1),
+              SaveStatus::CannotCreate);
     EXPECT_EQ(saveRaster(*raster, 24, folder.file("missing/deeper/a.out"), encoder, 7, -1),
               SaveStatus::CannotCreate);
   }
@@ -230,7 +262,8 @@ TEST_F(EncoderRegistryTest, MissingFolderIsCannotCreateAndCreatesNothing) {
 TEST_F(EncoderRegistryTest, AFileInPlaceOfTheFolderIsCannotCreate) {
   writeBytes(folder.file("plain"), {1, 2, 3});
   auto raster = makeRaster(2, 2, 24);
-  EXPECT_EQ(saveRaster(*raster, 24, folder.file("plain/a.jpg"), kJpegEncoder, 7, -1), SaveStatus::CannotCreate);
+  EXPECT_EQ(saveRaster(*raster, 24, folder.file("plain/a.jpg"), kJpegEncoder, 7, -1),
+            SaveStatus::CannotCreate);
   EXPECT_EQ(folder.names(), std::set<std::string>{"plain"});
 }
 
@@ -309,7 +342,8 @@ TEST_F(EncoderRegistryTest, StopBeforeTheFirstRowOfTheRealWriters) {
   writeBytes(folder.file("a.out"), earlier);
   CancelFlag cancel{true};
   for (const int depth : {24, 32}) {
-    auto raster = makeFilled(64, 64, depth, [depth](int x, int y, std::uint8_t* p) { testing::photoPixel(x, y, p, depth); });
+    auto raster = makeFilled(64, 64, depth,
+                             [depth](int x, int y, std::uint8_t* p) { testing::photoPixel(x, y, p, depth); });
     for (const auto encoder : {kJpegEncoder, kPngEncoder}) {
       for (const int outDepth : {-1, 8}) {
         EXPECT_EQ(saveRaster(*raster, depth, folder.file("a.out"), encoder, 7, outDepth, &cancel),
@@ -324,7 +358,8 @@ TEST_F(EncoderRegistryTest, StopBeforeTheFirstRowOfTheRealWriters) {
 TEST_F(EncoderRegistryTest, StopFromAnotherThreadNeverLeavesATemporary) {
   const std::vector<std::uint8_t> earlier(1000, 0xAA);
   writeBytes(folder.file("a.png"), earlier);
-  auto raster = makeFilled(1500, 1000, 24, [](int x, int y, std::uint8_t* p) { testing::photoPixel(x, y, p, 24); });
+  auto raster =
+      makeFilled(1500, 1000, 24, [](int x, int y, std::uint8_t* p) { testing::photoPixel(x, y, p, 24); });
   CancelFlag cancel{false};
   std::thread stopper([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
@@ -436,7 +471,8 @@ TEST_F(EncoderRegistryTest, FullFileSystemLeavesTheEarlierFileAndNoTemporary) {
 }
 
 TEST_F(EncoderRegistryTest, HalfTransparentRedIsSavedAsPinkInJpeg) {
-  auto raster = makeFilled(16, 16, 32, [](int, int, std::uint8_t* p) { p[0] = 0, p[1] = 0, p[2] = 255, p[3] = 128; });
+  auto raster =
+      makeFilled(16, 16, 32, [](int, int, std::uint8_t* p) { p[0] = 0, p[1] = 0, p[2] = 255, p[3] = 128; });
   ASSERT_EQ(saveRaster(*raster, 32, folder.file("pink.jpg"), kJpegEncoder, 10, -1), SaveStatus::Saved);
   const auto bytes = readBytes(folder.file("pink.jpg"));
   jpeg_decompress_struct cinfo{};

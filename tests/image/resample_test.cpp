@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "image/parallel_rows.h"
 #include "image/raster.h"
 #include "image/resample_kernels.h"
 
@@ -404,6 +405,25 @@ TEST(OpaqueArea, ThreadCountDoesNotChangeBytes) {
       }
     }
   }
+}
+
+// The process-wide count (the command line's --jobs) replaces what each call
+// asks for, and the pixels stay those of one thread.
+TEST(OpaqueArea, ProcessWideThreadCountReplacesTheCallsOwn) {
+  std::mt19937 rng(99);
+  auto source = randomPicture(rng, 900, 700, 24);
+  auto alone = rasterOf(450, 350, 24);
+  ASSERT_TRUE(resampleOpaqueThreads(*source, *alone, nullptr, 1));
+  for (const int chosen : {1, 3}) {
+    setResampleThreads(chosen);
+    EXPECT_EQ(detail::plannedThreads(700, 8, 1), chosen);
+    EXPECT_EQ(detail::plannedThreads(700, 8, 7), chosen);
+    auto shared = rasterOf(450, 350, 24);
+    ASSERT_TRUE(resampleOpaque(*source, *shared));
+    EXPECT_EQ(bytesOf(*alone), bytesOf(*shared)) << chosen;
+  }
+  setResampleThreads(0);
+  EXPECT_EQ(detail::plannedThreads(700, 8, 7), 7);
 }
 
 TEST(OpaqueArea, RefusesUnusableRastersWithoutTouchingThem) {

@@ -1,0 +1,60 @@
+// The --json report: one line holding one JSON object per picture, then a
+// summary line. The JSON text itself (quoting, escapes) is the JSON
+// library's; file names are first made valid UTF-8 by pathText, which is
+// undone by pathBytes.
+//
+// Pure functions of their arguments; any thread.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "batch/picture_outcome.h"
+
+namespace pixmoor::companion {
+
+// A file name as valid UTF-8 text: every byte that is not part of a valid
+// UTF-8 sequence becomes the four characters \xHH (upper-case hex), every
+// backslash two backslashes; all else is kept.
+std::string pathText(std::string_view bytes);
+
+// The name's bytes back from pathText's text; nothing for text that
+// pathText cannot have made.
+std::optional<std::string> pathBytes(std::string_view text);
+
+// The stable code of a reason in the report: "unknown-format", ...
+std::string_view reasonCode(batch::FailureReason reason);
+
+// Whether the output's name is free, holds another file, or is the source.
+enum class OutputState { unknown, fresh, exists, source };
+
+struct PictureLine {
+  std::string source;
+  batch::PictureOutcome outcome;
+  bool planned = false;  // a dry run: "planned" instead of "written"
+  OutputState state = OutputState::unknown;
+  std::optional<std::uint64_t> sourceBytes;
+  std::optional<std::uint64_t> outputBytes;  // known when written, or planned exactly
+  std::optional<double> milliseconds;
+};
+
+// One picture's object, without the line feed.
+std::string pictureJson(const PictureLine& line);
+
+struct Summary {
+  bool dryRun = false;
+  std::uint64_t pictures = 0;
+  std::uint64_t written = 0;  // planned, in a dry run
+  std::uint64_t failed = 0;
+  std::uint64_t stopped = 0;
+  std::uint64_t sourceBytes = 0;
+  std::optional<std::uint64_t> outputBytes;
+  double milliseconds = 0;
+  int exitStatus = 0;
+};
+
+std::string summaryJson(const Summary& summary);
+
+}  // namespace pixmoor::companion

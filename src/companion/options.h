@@ -1,0 +1,55 @@
+// The command line of pixmoor-batch: what each option means, how the
+// arguments are read, and the documents made from the one table of options
+// (the --help text, the manual page, the bash completion), so that they
+// never tell different stories.
+//
+// Pure functions of their arguments; any thread. A usage error comes back
+// as its message, never as an exception.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace pixmoor::companion {
+
+enum class DryRun {
+  off,
+  headers,  // --dry-run: headers only, nothing decoded
+  exact,    // --dry-run=exact: decoded, resized and encoded in memory
+};
+
+struct Options {
+  std::optional<std::string> settingsFile;
+  std::optional<std::string> mode;  // "REL" or "LIB"
+  std::optional<std::int32_t> landscapeWidth;
+  std::optional<std::int32_t> portraitHeight;
+  std::optional<std::pair<std::int16_t, std::int16_t>> size;
+  std::optional<std::string> format;  // "JPG" or "PNG"
+  std::optional<std::int32_t> quality;
+  std::optional<std::string> prefix;
+  std::optional<std::string> language;  // "FR" or "UK"
+  std::optional<int> jobs;
+  bool recursive = false;
+  DryRun dryRun = DryRun::off;
+  bool json = false;
+  bool trashOriginals = false;
+  bool quiet = false;
+  bool help = false;
+  bool version = false;
+  std::vector<std::string> paths;
+};
+
+// Reads argv[1..argc-1] into `options`; answers the message of a usage error.
+std::optional<std::string> parseArguments(int argc, const char* const* argv, Options& options);
+
+// The --help text.
+std::string helpText();
+// The manual page (roff, section 1), made from the same table.
+std::string manualPage(const std::string& version);
+// A bash completion script for the options and their values.
+std::string bashCompletion();
+
+}  // namespace pixmoor::companion

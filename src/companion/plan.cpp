@@ -1,0 +1,156 @@
+#include "companion/plan.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "batch/output_path.h"
+#include "batch/process_picture.h"
+#include "batch/size_rules.h"
+#include "files/link_target.h"
+#include "files/same_file.h"
+#include "image/header_probe.h"
+
+namespace pixmoor::companion {
+namespace {
+
+using batch::FailureReason;
+
+FailureReason loadFailure(image::LoadStatus status) {
+  switch (status) {
+    case image::LoadStatus::Unreadable:
+      return FailureReason::unreadable;
+    case image::LoadStatus::Unsupported:
+      return FailureReason::unsupported;
+    case image::LoadStatus::UnknownFormat:
+    case image::LoadStatus::Loaded:
+      break;
+  }
+  return FailureReason::unknownFormat;
+}
+
+std::optional<std::uint64_t> sizeOf(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+  return static_cast<std::uint64_t>(info.st_size);
+}
+
+}  // namespace
+
+Planner::Planner(const settings::Settings& settings, bool exact)
+    : settings_(settings), prefix_(settings.prefix == "0" ? std::string() : settings.prefix), exact_(exact) {}
+
+PlannedPicture Planner::plan(const std::string& source) {
+  PlannedPicture planned;
+  planned.source = source;
+  planned.sourceBytes = sizeOf(source);
+  if (exact_) {
+    planExactly(planned);
+  } else {
+    planFromHeader(planned);
+  }
+  if (planned.outcome.written()) judgeOutputName(planned);
+  if (planned.outcome.written()) planned_.insert(planned.outcome.outputPath);
+  return planned;
+}
+
+// The pipeline's own steps and order, on the header's size.
+void Planner::planFromHeader(PlannedPicture& planned) {
+  batch::PictureOutcome& outcome = planned.outcome;
+  outcome.outputPath = batch::outputPath(planned.source, prefix_, settings_.format);
+  const image::PictureHeader header = image::probePictureFile(planned.source);
+  if (header.status != image::LoadStatus::Loaded) {
+    outcome.reason = loadFailure(header.status);
+    return;
+  }
+  outcome.sourceWidth = header.width;
+  outcome.sourceHeight = header.height;
+  const batch::TargetSize target = batch::targetSize(header.width, header.height, settings_);
+  if (!target.writesPicture()) {
+    outcome.reason = FailureReason::noSize;
+    return;
+  }
+  outcome.outputWidth = target.width;
+  outcome.outputHeight = target.height;
+  if (settings_.format != "JPG" && settings_.format != "PNG") {
+    outcome.reason = FailureReason::noOutputFormat;
+  } else if (header.isIcon) {
+    // Icons are never resized, nor given to an encoder.
+    const bool resized = target.width != header.width || target.height != header.height;
+    outcome.reason = resized ? FailureReason::resampleFailed : FailureReason::writeFailed;
+  }
+}
+
+void Planner::planExactly(PlannedPicture& planned) {
+  const batch::PreparedPicture prepared = batch::preparePicture(store_, planned.source, settings_, nullptr);
+  planned.outcome = prepared.outcome;
+  if (!planned.outcome.written()) return;
+  planned.outcome.reason = batch::encodePreparedPicture(prepared, bytes_);
+  if (planned.outcome.written()) planned.outputBytes = bytes_.size();
+}
+
+void Planner::judgeOutputName(PlannedPicture& planned) {
+  batch::PictureOutcome& outcome = planned.outcome;
+  const std::string& output = outcome.outputPath;
+  const auto outputIdentity = files::identityOf(output);
+  const auto sourceIdentity = files::identityOf(planned.source);
+  if (outputIdentity && sourceIdentity && *outputIdentity == *sourceIdentity) {
+    planned.state = OutputState::source;
+  } else if (outputIdentity || planned_.count(output) != 0) {
+    planned.state = OutputState::exists;
+    // Without a prefix an output replaces its own source and nothing else.
+    if (prefix_.empty()) outcome.reason = FailureReason::wouldReplaceAnother;
+  } else {
+    planned.state = OutputState::fresh;
+  }
+  if (outcome.written()) {
+    const std::string folder = files::folderOf(files::followLinks(output).path);
+    if (::access(folder.c_str(), W_OK | X_OK) != 0) outcome.reason = FailureReason::writeFailed;
+  }
+}
+
+std::string printable(const std::string& path) {
+  std::string out;
+  for (const char c : path) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte == '\n') {
+      out += "\\n";
+    } else if (byte < 0x20 || byte == 0x7F) {
+      char hex[5];
+      std::snprintf(hex, sizeof hex, "\\x%02X", byte);
+      out += hex;
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out;
+}
+
+std::string planLine(const PlannedPicture& planned, bool trashOriginals) {
+  const batch::PictureOutcome& outcome = planned.outcome;
+  std::string line = printable(planned.source) + ": ";
+  if (!outcome.written()) return line + "no file: " + std::string(batch::failureReasonText(outcome.reason));
+  line += std::to_string(outcome.sourceWidth) + "x" + std::to_string(outcome.sourceHeight) + " -> " +
+          std::to_string(outcome.outputWidth) + "x" + std::to_string(outcome.outputHeight) + ", ";
+  if (planned.outputBytes) {
+    line += (planned.sourceBytes ? std::to_string(*planned.sourceBytes) : std::string("?")) + " -> " +
+            std::to_string(*planned.outputBytes) + " bytes, ";
+  }
+  line += printable(outcome.outputPath);
+  switch (planned.state) {
+    case OutputState::fresh:
+      line += " (new)";
+      break;
+    case OutputState::exists:
+      line += " (exists: replaced)";
+      break;
+    case OutputState::source:
+      line +=
+          trashOriginals ? " (the source: replaced, the original to the Trash)" : " (the source: replaced)";
+      break;
+    case OutputState::unknown:
+      break;
+  }
+  return line;
+}
+
+}  // namespace pixmoor::companion
