@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -36,7 +37,7 @@ inline void registerCodecs() {
 // Writes a width x height picture filled with a gradient tinted by `blue`
 // (so that two pictures can be told apart after lossy coding).
 inline bool writePicture(const std::string& path, int width, int height, std::uint32_t encoder,
-                         std::uint8_t blue = 200) {
+                         std::uint8_t blue = 200, std::span<const std::uint8_t> iccProfile = {}) {
   registerCodecs();
   image::ImageStore store;
   if (store.create(1, width, height, 24) == 0) return false;
@@ -49,7 +50,7 @@ inline bool writePicture(const std::string& path, int width, int height, std::ui
       row[3 * x + 2] = static_cast<std::uint8_t>((y * 255) / (height > 1 ? height - 1 : 1));
     }
   }
-  return store.save(1, path, encoder, 9, -1) == image::SaveStatus::Saved;
+  return image::saveRaster(*raster, 24, path, encoder, 9, -1, nullptr, iccProfile) == image::SaveStatus::Saved;
 }
 
 struct PictureFacts {

@@ -89,7 +89,9 @@ TEST_F(ProcessPicture, PortraitToPngWithTruncatedWidth) {
 // The outcome tells both sizes and the bytes written, and the same prepared
 // picture encoded in memory gives exactly those bytes.
 TEST_F(ProcessPicture, EncodedInMemoryAreTheBytesWritten) {
-  ASSERT_TRUE(writePicture(path("p.png"), 683, 1024, image::kPngEncoder));
+  const std::string p3 = readBytes(std::string(PIXMOOR_TEST_DATA) + "/icc/DisplayP3.icc");
+  ASSERT_TRUE(writePicture(path("p.png"), 683, 1024, image::kPngEncoder, 200,
+                           std::span(reinterpret_cast<const std::uint8_t*>(p3.data()), p3.size())));
   for (const char* format : {"JPG", "PNG"}) {
     const PreparedPicture prepared =
         preparePicture(store_, path("p.png"), relative(2000, 480, format), nullptr);
@@ -102,6 +104,8 @@ TEST_F(ProcessPicture, EncodedInMemoryAreTheBytesWritten) {
     ASSERT_EQ(writePreparedPicture(prepared, nullptr, &written), FailureReason::none);
     const std::string file = readBytes(prepared.outcome.outputPath);
     EXPECT_EQ(std::string(bytes.begin(), bytes.end()), file) << format;
+    EXPECT_NE(file.find(std::string_view(format) == "JPG" ? "ICC_PROFILE" : "iCCP"), std::string::npos)
+        << format << ": the profile is carried";
     EXPECT_EQ(written, file.size()) << format;
   }
   EXPECT_EQ(folderNames(folder_.path()), (std::vector<std::string>{"p.png", "prefix_p.jpg", "prefix_p.png"}));
