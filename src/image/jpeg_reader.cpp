@@ -1,6 +1,11 @@
 #include "image/jpeg_reader.h"
 
 // jpeglib.h needs size_t and FILE declared before it.
+#include <jerror.h>
+#include <jpeglib.h>
+
+#include <algorithm>
+#include <climits>
 #include <csetjmp>
 #include <cstddef>
 #include <cstdio>
@@ -9,11 +14,9 @@
 #include <new>
 #include <vector>
 
-#include <jerror.h>
-#include <jpeglib.h>
-
 #include "image/exif_orientation.h"
 #include "image/icc_profile.h"
+#include "image/memory_budget.h"
 #include "image/raster.h"
 
 namespace pixmoor::image {
@@ -44,7 +47,9 @@ struct JpegState {
   std::unique_ptr<JSAMPLE[]> scratch;
 };
 
-JpegState* stateOf(j_common_ptr cinfo) { return static_cast<JpegState*>(cinfo->client_data); }
+JpegState* stateOf(j_common_ptr cinfo) {
+  return static_cast<JpegState*>(cinfo->client_data);
+}
 
 [[noreturn]] void onError(j_common_ptr cinfo) {
   auto* error = reinterpret_cast<ErrorManager*>(cinfo->err);
@@ -55,8 +60,11 @@ JpegState* stateOf(j_common_ptr cinfo) { return static_cast<JpegState*>(cinfo->c
 void onMessage(j_common_ptr, int) {}
 void onOutput(j_common_ptr) {}
 
+// Called by the library per row batch and, while a multi-scan file is read
+// in, per row of blocks: where a Stop is noticed inside the library.
 void onProgress(j_common_ptr cinfo) {
   if (!cinfo->is_decompressor) return;
+  if (stopRequested(*stateOf(cinfo)->context)) onError(cinfo);
   if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans) onError(cinfo);
 }
 
@@ -108,14 +116,43 @@ std::vector<std::uint8_t> iccProfileOf(j_decompress_ptr cinfo) {
   }
 }
 
-// Enough for the library's coefficient buffers (two bytes per sample, blocks
-// padded to whole units) and its row buffers; refuses what a hostile header
-// would otherwise make it allocate beyond the picture's own size.
-long memoryLimit(const jpeg_decompress_struct& cinfo) {
-  const std::uint64_t padded =
-      (static_cast<std::uint64_t>(cinfo.image_width) + 64) * (static_cast<std::uint64_t>(cinfo.image_height) + 64);
-  const std::uint64_t bytes = padded * static_cast<std::uint64_t>(cinfo.num_components) * 2 + (std::uint64_t{32} << 20);
-  return static_cast<long>(bytes);
+// Entropy-coded data paints at least one 8 x 8 block per bit (a Huffman
+// code is one bit or more, and every block of a picture needs its DC value):
+// 512 pixels per byte of the data after the first scan header.
+constexpr std::uint64_t kPixelsPerByte = 512;
+
+// Bytes of entropy-coded data (and the markers after it) that follow the
+// first scan header, where jpeg_read_header left the source.
+std::uint64_t scanBytes(const JpegState& s) {
+  const auto data = s.context->data;
+  const JOCTET* next = s.source.next_input_byte;
+  if (next < data.data() || next > data.data() + data.size()) return 0;  // the end-of-image stand-in
+  return static_cast<std::uint64_t>(data.data() + data.size() - next);
+}
+
+// What the library holds beside the raster. A file of several scans
+// (progressive, or components in separate scans) keeps every coefficient of
+// the picture, two bytes per sample, blocks padded to whole MCUs; a
+// single-scan file only a few rows of blocks. Both keep the saved markers.
+std::uint64_t libraryBytes(const jpeg_decompress_struct& cinfo) {
+  std::uint64_t bytes = std::uint64_t{1} << 20;  // the library's fixed tables and state
+  bytes += (static_cast<std::uint64_t>(cinfo.image_width) + 64) *
+           static_cast<std::uint64_t>(cinfo.num_components) * 64;
+  for (auto* marker = cinfo.marker_list; marker != nullptr; marker = marker->next)
+    bytes += 2 * marker->data_length;
+  if (cinfo.progressive_mode || cinfo.comps_in_scan < cinfo.num_components) {
+    for (int c = 0; c < cinfo.num_components; ++c) {
+      const jpeg_component_info& component = cinfo.comp_info[c];
+      const auto roundUp = [](std::uint64_t value, std::uint64_t unit) {
+        return (value + unit - 1) / unit * unit;
+      };
+      const std::uint64_t blocks =
+          roundUp(component.width_in_blocks, static_cast<std::uint64_t>(component.h_samp_factor)) *
+          roundUp(component.height_in_blocks, static_cast<std::uint64_t>(component.v_samp_factor));
+      bytes += blocks * DCTSIZE2 * sizeof(JCOEF);
+    }
+  }
+  return bytes;
 }
 
 // setjmp lives here and in guardedDecode alone; their locals are plain values.
@@ -143,9 +180,11 @@ bool guardedProbe(JpegState* s) {
   const std::uint64_t limit = s->context->pixelLimit;
   if (width > static_cast<std::uint64_t>(kMaxSide) || height > static_cast<std::uint64_t>(kMaxSide) ||
       (limit != 0 && width * height > limit)) {
-    s->context->refusedSize = true;
+    s->context->refusal = DecodeFailure::tooLarge;
     return false;
   }
+  // A header that claims far more picture than its data could paint.
+  if (width * height > kFreePixels && width * height > kPixelsPerByte * scanBytes(*s)) return false;
   s->orientation = orientationOf(cinfo);
   s->context->iccProfile = iccProfileOf(cinfo);
 
@@ -160,7 +199,18 @@ bool guardedProbe(JpegState* s) {
     cinfo->out_color_space = JCS_EXT_BGR;
   }
   jpeg_calc_output_dimensions(cinfo);
-  cinfo->mem->max_memory_to_use = memoryLimit(*cinfo);
+  // Checked before jpeg_start_decompress, which allocates the coefficients.
+  const std::uint64_t raster =
+      rasterBytes(static_cast<int>(cinfo->output_width), static_cast<int>(cinfo->output_height), 24);
+  s->context->decoderBytes = libraryBytes(*cinfo);
+  if (raster + s->context->decoderBytes > s->context->memoryBudget) {
+    s->context->refusal = DecodeFailure::overBudget;
+    return false;
+  }
+  // The library's own ceiling on what it may allocate, should the estimate fall short.
+  const std::uint64_t ceiling =
+      std::min<std::uint64_t>(budgetLeft(s->context->memoryBudget, raster), 2 * s->context->decoderBytes);
+  cinfo->mem->max_memory_to_use = static_cast<long>(std::min<std::uint64_t>(ceiling, LONG_MAX));
   jpeg_start_decompress(cinfo);
 
   const int storedWidth = static_cast<int>(cinfo->output_width);
@@ -171,7 +221,8 @@ bool guardedProbe(JpegState* s) {
   s->context->rasterDepth = 24;
   s->context->sourceDepth = cinfo->output_components * 8;
   if (s->fourComponents || s->orientation != 1) {
-    const std::size_t rowBytes = static_cast<std::size_t>(storedWidth) * static_cast<std::size_t>(cinfo->output_components);
+    const std::size_t rowBytes =
+        static_cast<std::size_t>(storedWidth) * static_cast<std::size_t>(cinfo->output_components);
     s->scratch.reset(new (std::nothrow) JSAMPLE[rowBytes]);
     if (s->scratch == nullptr) return false;
   }
@@ -179,7 +230,9 @@ bool guardedProbe(JpegState* s) {
 }
 
 // Rounded v / 255 for v in 0 .. 255 * 255.
-inline std::uint8_t divide255(unsigned v) { return static_cast<std::uint8_t>((v + 128 + ((v + 128) >> 8)) >> 8); }
+inline std::uint8_t divide255(unsigned v) {
+  return static_cast<std::uint8_t>((v + 128 + ((v + 128) >> 8)) >> 8);
+}
 
 // Converts the scratch row (stored row y) and puts each pixel at its upright
 // place in the raster.
@@ -228,6 +281,7 @@ bool guardedDecode(JpegState* s, std::uint8_t* pixels, int stride, int flags) {
     // Upright colour or grey: the library writes B, G, R into the raster rows.
     constexpr JDIMENSION kBatch = 16;
     while (cinfo->output_scanline < height) {
+      if (stopRequested(*s->context)) return false;
       JSAMPROW rows[kBatch];
       const JDIMENSION first = cinfo->output_scanline;
       const JDIMENSION count = height - first < kBatch ? height - first : kBatch;
@@ -240,6 +294,7 @@ bool guardedDecode(JpegState* s, std::uint8_t* pixels, int stride, int flags) {
     }
   } else {
     while (cinfo->output_scanline < height) {
+      if (stopRequested(*s->context)) return false;
       const int y = static_cast<int>(cinfo->output_scanline);
       JSAMPROW row = s->scratch.get();
       if (jpeg_read_scanlines(cinfo, &row, 1) != 1) return false;
@@ -285,6 +340,8 @@ constexpr Decoder kJpegDecoder{probeJpeg, decodeJpeg, closeJpeg};
 
 }  // namespace
 
-const Decoder& jpegDecoder() { return kJpegDecoder; }
+const Decoder& jpegDecoder() {
+  return kJpegDecoder;
+}
 
 }  // namespace pixmoor::image
