@@ -8,6 +8,7 @@ std::string_view failureReasonText(FailureReason reason) {
     case FailureReason::unreadable: return "unreadable";
     case FailureReason::unknownFormat: return "unknown format";
     case FailureReason::unsupported: return "unsupported picture (too large or unusable)";
+    case FailureReason::tooLargeForMemory: return "too large for the available memory";
     case FailureReason::noSize: return "no size (the size settings give no usable target)";
     case FailureReason::resampleFailed: return "resampling failed";
     case FailureReason::noOutputFormat: return "no output format (TYPE is neither JPG nor PNG)";
