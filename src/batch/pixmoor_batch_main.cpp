@@ -4,13 +4,13 @@
 // run, and prints the progress, the completion text and every picture that
 // produced no file. Exit status: 0 all written, 1 some not, 2 usage error or
 // nothing to do.
-#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -20,6 +20,7 @@
 
 #include "app/ui_texts.h"
 #include "batch/batch_runner.h"
+#include "batch/console_signals.h"
 #include "image/decoder_registry.h"
 #include "image/encode.h"
 #include "settings/settings.h"
@@ -71,13 +72,7 @@ class ConsoleView : public batch::BatchView {
     const std::lock_guard lock(mutex_);
     if (quiet_ || text == last_) return;
     last_ = text;
-    if (terminal_) {
-      std::fprintf(stdout, "\r%s\x1b[K", text.c_str());
-    } else {
-      std::fprintf(stdout, "%s\n", text.c_str());
-    }
-    std::fflush(stdout);
-    lineOpen_ = terminal_;
+    lineOpen_ = batch::print(stdout, terminal_ ? "\r" + text + "\x1b[K" : text + "\n") && terminal_;
   }
   void showBatchControls(bool) override {}
   void playCue(int) override {}
@@ -85,9 +80,8 @@ class ConsoleView : public batch::BatchView {
   // Ends the live line so that what follows starts on a line of its own.
   void finishLine() {
     const std::lock_guard lock(mutex_);
-    if (lineOpen_) std::fputc('\n', stdout);
+    if (lineOpen_) batch::print(stdout, "\n");
     lineOpen_ = false;
-    std::fflush(stdout);
   }
 
  private:
@@ -97,9 +91,6 @@ class ConsoleView : public batch::BatchView {
   bool lineOpen_ = false;
   std::string last_;
 };
-
-volatile sig_atomic_t interrupted = 0;
-void onInterrupt(int) { interrupted = 1; }
 
 int usageError(const std::string& message) {
   std::fprintf(stderr, "%s: %s (see --help)\n", kProgram, message.c_str());
@@ -285,11 +276,7 @@ int main(int argc, char** argv) {
   std::atomic<std::int32_t> busy{0};
   batch::BatchRunner runner(view, shared, batch::batchTextsFrom(texts), busy);
 
-  struct sigaction action {};
-  action.sa_handler = onInterrupt;
-  sigemptyset(&action.sa_mask);
-  ::sigaction(SIGINT, &action, nullptr);
-  ::sigaction(SIGTERM, &action, nullptr);
+  batch::installConsoleSignals();
 
   if (runner.handleDrop(options.paths, chosen) != batch::DropResult::started) {
     std::fprintf(stderr, "%s: no picture to process\n", kProgram);
@@ -298,19 +285,21 @@ int main(int argc, char** argv) {
   // Ctrl+C stops as the Stop button does: the picture in progress is
   // abandoned without a partial file, and the stop count is printed.
   while (runner.running()) {
-    if (interrupted != 0) {
+    if (batch::stopSignalled()) {
       runner.stopBatch();
       break;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  runner.waitUntilIdle();
+  // A thread stuck in the kernel (a hung network mount) is not waited for.
+  const bool ended = runner.waitUntilIdle(batch::kConsoleEndWait);
   view.finishLine();
 
   const std::vector<batch::PictureFailure> failures = runner.failures();
   for (const batch::PictureFailure& failure : failures) {
-    std::fprintf(stderr, "%s: %s\n", printable(failure.sourcePath).c_str(),
-                 std::string(batch::failureReasonText(failure.reason)).c_str());
+    batch::print(stderr, printable(failure.sourcePath) + ": " +
+                             std::string(batch::failureReasonText(failure.reason)) + "\n");
   }
+  if (!ended) std::_Exit(failures.empty() ? 0 : 1);
   return failures.empty() ? 0 : 1;
 }
