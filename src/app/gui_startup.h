@@ -53,7 +53,7 @@ class DesktopStartup final : public StartupSteps {
   WindowFonts fonts_;
   platform::SoundOutput sound_;
   platform::QtRequesters requesters_;
-  platform::InstanceLock lock_;  // held until the process ends
+  platform::InstanceLock lock_;  // released when the window closes
   UiTexts texts_;
   std::unique_ptr<Program> program_;
 };

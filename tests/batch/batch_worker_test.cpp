@@ -5,59 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <condition_variable>
-#include <mutex>
 #include <random>
 #include <thread>
 
 #include "app/ui_texts.h"
 #include "batch/batch_runner.h"
 #include "batch_test_support.h"
-
-// read() as the readers call it (this program links with --wrap=read): a
-// file can be made to hang in its read, as on a dead network mount, until
-// the test lets it go.
-namespace stuck_read {
-std::mutex mutex;
-std::condition_variable changed;
-ino_t inode = 0;        // reads of this file hang ...
-bool released = false;  // ... until this is set
-bool entered = false;   // a read is hanging now
-
-void hangOn(const std::string& path) {
-  struct stat status {};
-  ASSERT_EQ(::stat(path.c_str(), &status), 0);
-  const std::lock_guard lock(mutex);
-  inode = status.st_ino;
-  released = false;
-  entered = false;
-}
-void release() {
-  {
-    const std::lock_guard lock(mutex);
-    released = true;
-  }
-  changed.notify_all();
-}
-// Waits for the hanging read to begin, at most 10 s.
-bool waitUntilEntered() {
-  std::unique_lock lock(mutex);
-  return changed.wait_for(lock, std::chrono::seconds(10), [] { return entered; });
-}
-}  // namespace stuck_read
-
-extern "C" ssize_t __real_read(int fd, void* buffer, std::size_t size);
-extern "C" ssize_t __wrap_read(int fd, void* buffer, std::size_t size) {
-  struct stat status {};
-  std::unique_lock lock(stuck_read::mutex);
-  if (stuck_read::inode != 0 && ::fstat(fd, &status) == 0 && status.st_ino == stuck_read::inode) {
-    stuck_read::entered = true;
-    stuck_read::changed.notify_all();
-    stuck_read::changed.wait(lock, [] { return stuck_read::released; });
-  }
-  lock.unlock();
-  return __real_read(fd, buffer, size);
-}
+#include "support/stuck_read.h"
 
 namespace pixmoor::batch {
 namespace {
@@ -417,7 +371,7 @@ TEST_F(BatchWorker, StopDoesNotWaitForAStuckRead) {
     if (!stopped) stuck_read::release();
   });
   runner->stopBatch();
-  const bool answeredWhileStuck = !stuck_read::released;
+  const bool answeredWhileStuck = !stuck_read::isReleased();
   stopped = true;
   EXPECT_TRUE(answeredWhileStuck) << "Stop waited for the stuck read";
   EXPECT_EQ(view_.lastStatus(), kFrenchStop + "1/3" + kStopEnd);
@@ -433,7 +387,7 @@ TEST_F(BatchWorker, StopDoesNotWaitForAStuckRead) {
   watchdog.join();
   stuck_read::release();
   runner->waitUntilIdle();
-  stuck_read::hangOn("/");  // no file of the test hangs any more
+  stuck_read::stopHanging();
   EXPECT_FALSE(runner->running());
   EXPECT_EQ(runner->failures(), stoppedPictures);
   EXPECT_EQ(view_.lastStatus(), kFrenchStop + "1/3" + kStopEnd);
