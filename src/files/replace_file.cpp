@@ -82,10 +82,12 @@ bool isTempNameOf(const std::string& entry, const std::string& prefix) {
 
 // When this process began: temporaries older than that are leftovers of an
 // earlier run (killed between making one and renaming it, on a file system
-// without unnamed files), never the work of this one.
+// without unnamed files), never the work of this one. Read from the coarse
+// clock that file times come from, so that a file of this run is never
+// older than its start.
 const struct timespec processStart = [] {
   struct timespec now {};
-  ::clock_gettime(CLOCK_REALTIME, &now);
+  ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
   return now;
 }();
 
