@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <span>
 #include <thread>
 #include <vector>
 
@@ -168,6 +169,22 @@ void decodeJpeg(const CancelFlag* cancel) {
   ImageStore store;
   store.loadFromMemory(kWorkingPicture, jpegBytes(), nullptr, {kNoMemoryBudget, cancel});
 }
+// A JPEG start followed by 1 GiB of zeros (untouched pages): libjpeg skips
+// them all looking for a marker.
+std::span<const std::uint8_t> garbage() {
+  static const std::span<const std::uint8_t> bytes = [] {
+    constexpr std::size_t kSize = std::size_t{1} << 30;
+    auto* block = static_cast<std::uint8_t*>(std::calloc(kSize, 1));
+    block[0] = 0xFF;
+    block[1] = 0xD8;
+    return std::span<const std::uint8_t>(block, kSize);
+  }();
+  return bytes;
+}
+void skipGarbage(const CancelFlag* cancel) {
+  ImageStore store;
+  store.loadFromMemory(kWorkingPicture, garbage(), nullptr, {kNoMemoryBudget, cancel});
+}
 void decodeProgressive(const CancelFlag* cancel) {
   ImageStore store;
   store.loadFromMemory(kWorkingPicture, progressiveBytes(), nullptr, {kNoMemoryBudget, cancel});
@@ -208,6 +225,7 @@ void encodePng(const CancelFlag* cancel) {
 STOP_BENCH(DecodeJpeg, decodeJpeg)
 STOP_BENCH(DecodeProgressiveJpeg, decodeProgressive)
 STOP_BENCH(DecodePng, decodePng)
+STOP_BENCH(SkipJpegGarbage, skipGarbage)
 STOP_BENCH(LoadJpegFile, loadJpegFile)
 STOP_BENCH(ShrinkTo3000, shrink)
 STOP_BENCH(EnlargeTo14000, enlarge)

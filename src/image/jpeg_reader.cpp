@@ -39,6 +39,7 @@ struct JpegState {
   jpeg_source_mgr source;
   jpeg_progress_mgr progress;
   DecoderContext* context = nullptr;
+  std::size_t handedOut = 0;  // bytes of the block given to the library so far
   int orientation = 1;
   bool fourComponents = false;
   bool adobeInverted = false;
@@ -68,13 +69,27 @@ void onProgress(j_common_ptr cinfo) {
   if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans) onError(cinfo);
 }
 
-// The whole block is the buffer from the start; a request for more means the
-// data ended before the picture did, answered with an end-of-image marker.
+// The block is handed to the library a piece at a time, so that a Stop is
+// also seen while it skips a long run of garbage between markers, where it
+// calls nothing else of ours. A request for more after the last piece means
+// the data ended before the picture did, answered with an end-of-image marker.
 void initSource(j_decompress_ptr) {}
 void termSource(j_decompress_ptr) {}
 
+constexpr std::size_t kSourcePiece = std::size_t{1} << 20;
+
 boolean fillInput(j_decompress_ptr cinfo) {
-  stateOf(reinterpret_cast<j_common_ptr>(cinfo))->context->ranShort = true;
+  JpegState* s = stateOf(reinterpret_cast<j_common_ptr>(cinfo));
+  if (stopRequested(*s->context)) onError(reinterpret_cast<j_common_ptr>(cinfo));
+  const auto data = s->context->data;
+  if (s->handedOut < data.size()) {
+    const std::size_t piece = std::min(kSourcePiece, data.size() - s->handedOut);
+    cinfo->src->next_input_byte = data.data() + s->handedOut;
+    cinfo->src->bytes_in_buffer = piece;
+    s->handedOut += piece;
+    return TRUE;
+  }
+  s->context->ranShort = true;
   WARNMS(cinfo, JWRN_JPEG_EOF);
   cinfo->src->next_input_byte = kEndOfImage;
   cinfo->src->bytes_in_buffer = sizeof kEndOfImage;
@@ -84,9 +99,10 @@ boolean fillInput(j_decompress_ptr cinfo) {
 void skipInput(j_decompress_ptr cinfo, long count) {
   if (count <= 0) return;
   auto* source = cinfo->src;
-  if (static_cast<unsigned long>(count) > source->bytes_in_buffer) {
+  while (static_cast<unsigned long>(count) > source->bytes_in_buffer) {
+    count -= static_cast<long>(source->bytes_in_buffer);
     fillInput(cinfo);
-    return;
+    if (source->next_input_byte == kEndOfImage) return;
   }
   source->next_input_byte += count;
   source->bytes_in_buffer -= static_cast<std::size_t>(count);
@@ -163,8 +179,9 @@ bool guardedProbe(JpegState* s) {
   cinfo->progress = &s->progress;
 
   const auto data = s->context->data;
+  s->handedOut = std::min(kSourcePiece, data.size());
   s->source.next_input_byte = data.data();
-  s->source.bytes_in_buffer = data.size();
+  s->source.bytes_in_buffer = s->handedOut;
   s->source.init_source = initSource;
   s->source.fill_input_buffer = fillInput;
   s->source.skip_input_data = skipInput;

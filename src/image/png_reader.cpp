@@ -121,6 +121,8 @@ bool sidesTooLarge(std::span<const std::uint8_t> data) {
 void readData(png_structp png, png_bytep out, std::size_t length) {
   auto* s = static_cast<PngState*>(png_get_io_ptr(png));
   DecoderContext& context = *s->context;
+  // libpng reads a large chunk in pieces: a Stop is seen between them.
+  if (stopRequested(context)) png_error(png, "stopped");
   if (length > context.data.size() - context.position) {
     context.ranShort = true;
     png_error(png, "read past the end of the data");
