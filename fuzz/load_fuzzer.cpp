@@ -1,6 +1,13 @@
 // Fuzz target: ImageStore::loadFromMemory over arbitrary bytes, so every
 // reader (BMP, icon containers, JPEG, PNG) is reached through the same door
 // the program uses; the seed corpus decides which family a run explores.
+//
+// Two modes. By default pictures are refused above 4 megapixels, so that a
+// run spends its time on parsing rather than on filling gigabyte rasters
+// from tiny inputs. With PIXMOOR_FUZZ_MEMORY_BUDGET_MB set, the real limits
+// apply instead: sides up to 32767 and that memory budget, as the batch has
+// them; run it with libFuzzer's -malloc_limit_mb just above the budget, so
+// that any allocation beyond the budget is a crash (scripts/fuzz.sh budget).
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -11,9 +18,10 @@
 
 namespace {
 
-// Pictures are refused above this many pixels, so that a run spends its time
-// on parsing rather than on filling gigabyte rasters from tiny inputs.
 constexpr std::uint64_t kPixelLimit = std::uint64_t{1} << 22;
+
+// 0: the capped mode.
+std::uint64_t memoryBudget = 0;
 
 std::uint64_t littleEndian(const std::uint8_t* p, int bytes) {
   std::uint64_t value = 0;
@@ -41,7 +49,11 @@ bool bmpTooLarge(std::span<const std::uint8_t> data) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   pixmoor::image::registerJpegDecoder();
   pixmoor::image::registerPngDecoder();
-  pixmoor::image::setDecodePixelLimit(kPixelLimit);
+  if (const char* budget = std::getenv("PIXMOOR_FUZZ_MEMORY_BUDGET_MB"); budget != nullptr && *budget != '\0') {
+    memoryBudget = std::strtoull(budget, nullptr, 10) << 20;
+  } else {
+    pixmoor::image::setDecodePixelLimit(kPixelLimit);
+  }
   return 0;
 }
 
@@ -49,8 +61,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using namespace pixmoor::image;
   static ImageStore store;
   const std::span<const std::uint8_t> block(data, size);
-  if (bmpTooLarge(block)) return -1;  // not added to the corpus
-  if (store.loadFromMemory(kWorkingPicture, block) != 0) {
+  if (memoryBudget == 0 && bmpTooLarge(block)) return -1;  // not added to the corpus
+  const DecodeLimits limits{memoryBudget != 0 ? memoryBudget : kNoMemoryBudget, nullptr};
+  if (store.loadFromMemory(kWorkingPicture, block, nullptr, limits) != 0) {
     // Every byte of the raster must be owned and initialised.
     const Raster* raster = store.raster(kWorkingPicture);
     unsigned sum = 0;
@@ -58,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (sum == 0xFFFFFFFFu) std::abort();  // keeps the reads
     // The dynamic path takes the same readers; try it on small inputs.
     if (size < 4096) {
-      const auto id = store.loadFromMemory(kNewImage, block);
+      const auto id = store.loadFromMemory(kNewImage, block, nullptr, limits);
       store.release(static_cast<ImageId>(id));
     }
   }

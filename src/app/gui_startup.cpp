@@ -4,6 +4,8 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QUrl>
+#include <chrono>
+#include <cstdlib>
 
 #include "app/embedded_resources.h"
 #include "app/gui_numbers.h"
@@ -13,6 +15,11 @@
 #include "platform/fade_out.h"
 
 namespace pixmoor::app {
+
+namespace {
+// How long the end waits for the batch's threads to give up their picture.
+constexpr std::chrono::milliseconds kEndWait{1000};
+}  // namespace
 
 int primaryScreenDpi() {
   const QScreen* screen = QGuiApplication::primaryScreen();
@@ -108,7 +115,12 @@ void DesktopStartup::showSettingsSummary() {
 }
 
 void DesktopStartup::runEventLoop() {
-  if (program_) program_->runEventLoop();
+  if (!program_) return;
+  program_->runEventLoop();
+  // The window is closing: the batch is abandoned at once, and a new start
+  // gets its window even while this copy is still ending.
+  program_->runner().finish(std::chrono::milliseconds::zero());
+  lock_.release();
 }
 
 void DesktopStartup::fadeOutMainWindow() {
@@ -118,6 +130,12 @@ void DesktopStartup::fadeOutMainWindow() {
 }
 
 void DesktopStartup::endProgram() {
+  lock_.release();
+  // A batch thread stuck in the kernel (a read on a hung network mount)
+  // would hold the end for ever. The settings are saved and an output is
+  // never half-written where the user sees it, so the process ends without
+  // waiting for that thread.
+  if (program_ && !program_->runner().finish(kEndWait)) std::_Exit(0);
   program_.reset();  // a running batch ends cooperatively: no partial file is left
   sound_.close();
   pictures_.releaseAll();

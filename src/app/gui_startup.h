@@ -56,7 +56,7 @@ class DesktopStartup final : public StartupSteps {
   platform::SoundOutput sound_;
   platform::QtRequesters requesters_;
   platform::QtTranslation qtTranslation_;
-  platform::InstanceLock lock_;  // held until the process ends
+  platform::InstanceLock lock_;  // released when the window closes
   UiTexts texts_;
   std::unique_ptr<Program> program_;
 };

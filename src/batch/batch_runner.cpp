@@ -10,9 +10,19 @@ BatchRunner::BatchRunner(BatchView& view, SharedSettings& settings, BatchTexts t
                          std::atomic<std::int32_t>& busy)
     : view_(view), settings_(settings), texts_(std::move(texts)), busy_(busy) {}
 
+namespace {
+// How long Stop waits for the worker before it answers anyway.
+constexpr std::chrono::milliseconds kStopWait{200};
+}  // namespace
+
 BatchRunner::~BatchRunner() {
   // Ending the program: the picture in progress is abandoned (its temporary
   // file removed), nothing more is shown, and both threads are joined.
+  finish(std::chrono::milliseconds::zero());
+  joinThreads();
+}
+
+bool BatchRunner::finish(std::chrono::milliseconds deadline) {
   silent_.store(true);
   {
     const std::lock_guard lock(stateMutex_);
@@ -23,7 +33,9 @@ BatchRunner::~BatchRunner() {
     }
   }
   wake_.notify_all();
+  if (!threadsEnded(deadline)) return false;
   joinThreads();
+  return true;
 }
 
 DropResult BatchRunner::handleDrop(const std::vector<std::string>& paths, settings::Settings& settings) {
@@ -63,9 +75,27 @@ void BatchRunner::startBatch() {
   remaining_.store(batchTotal_.load());
   view_.showBatchControls(true);
 
+  silent_.store(false);
+  memoryBudget_ = budgetOverride_.value_or(image::machineMemoryBudget());
+  {
+    const std::lock_guard lock(stateMutex_);
+    stopAnswered_ = false;
+  }
+  current_.store(0);
+
   workerRunning_.store(true);
-  progressThread_ = std::thread(&BatchRunner::runProgress, this);
-  workerThread_ = std::thread(&BatchRunner::runWorker, this);
+  {
+    const std::lock_guard lock(endMutex_);
+    threadsRunning_ = 2;
+  }
+  progressThread_ = std::thread([this] {
+    runProgress();
+    threadEnded();
+  });
+  workerThread_ = std::thread([this] {
+    runWorker();
+    threadEnded();
+  });
 }
 
 void BatchRunner::stopBatch() {
@@ -80,16 +110,32 @@ void BatchRunner::stopBatch() {
   }
   busy_.store(0);
   wake_.notify_all();
-  joinThreads();
+  const bool ended = threadsEnded(kStopWait);
+  if (ended) joinThreads();
 
-  // The worker has ended: remaining counts the picture it abandoned, so the
-  // difference is exactly the pictures finished.
-  const std::int32_t total = batchTotal_.load();
-  view_.showStatus(stopText(texts_, total - remaining_.load(), total));
+  // Once the worker has ended, remaining counts the picture it abandoned, so
+  // the difference is exactly the pictures finished. Before, it is the count
+  // so far, and the worker corrects it should a save still complete.
+  std::int32_t total = 0;
+  std::int32_t done = 0;
+  bool workerDone = false;
+  {
+    const std::lock_guard lock(stateMutex_);
+    total = batchTotal_.load();
+    done = total - remaining_.load();
+    workerDone = !workerRunning_.load();
+    if (!workerDone) {
+      stopAnswered_ = true;
+      stopShownDone_ = done;
+    }
+  }
+  view_.showStatus(stopText(texts_, done, total));
   view_.showBatchControls(false);
   view_.playCue(600);
-  batchTotal_.store(0);
-  remaining_.store(0);
+  if (workerDone) {
+    batchTotal_.store(0);
+    remaining_.store(0);
+  }
 }
 
 void BatchRunner::setRunOptions(RunOptions options) {
@@ -106,9 +152,33 @@ void BatchRunner::waitUntilIdle() {
   joinThreads();
 }
 
+bool BatchRunner::waitUntilIdle(std::chrono::milliseconds deadline) {
+  if (!threadsEnded(deadline)) return false;
+  joinThreads();
+  return true;
+}
+
 std::vector<PictureFailure> BatchRunner::failures() const {
-  const std::lock_guard lock(failuresMutex_);
-  return failures_;
+  std::vector<PictureFailure> known;
+  std::vector<std::size_t> indices;
+  {
+    const std::lock_guard lock(failuresMutex_);
+    known = failures_;
+    indices = failureIndices_;
+  }
+  if (!workerRunning_.load() || !stop_.load()) return known;
+  // A stopped worker that has not ended yet: what it is on and what follows
+  // will produce no file.
+  std::vector<PictureFailure> merged;
+  std::size_t next = 0;
+  for (std::size_t index = 0; index < job_.size(); ++index) {
+    if (next < indices.size() && indices[next] == index) {
+      merged.push_back(known[next++]);
+    } else if (index >= current_.load()) {
+      merged.push_back(PictureFailure{job_[index], FailureReason::stopped});
+    }
+  }
+  return merged;
 }
 
 std::string BatchRunner::currentOutputPath() const {
@@ -128,6 +198,19 @@ void BatchRunner::recordFailure(std::size_t index, FailureReason reason) {
   const auto offset = at - failureIndices_.begin();
   failureIndices_.insert(at, index);
   failures_.insert(failures_.begin() + offset, PictureFailure{job_[index], reason});
+}
+
+bool BatchRunner::threadsEnded(std::chrono::milliseconds deadline) {
+  std::unique_lock lock(endMutex_);
+  return ended_.wait_for(lock, deadline, [this] { return threadsRunning_ == 0; });
+}
+
+void BatchRunner::threadEnded() {
+  {
+    const std::lock_guard lock(endMutex_);
+    --threadsRunning_;
+  }
+  ended_.notify_all();
 }
 
 void BatchRunner::joinThreads() {

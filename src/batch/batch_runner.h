@@ -19,16 +19,28 @@
 // counted in list order as each is finished (a save the moment it ends), so
 // the stop text, written once the worker has ended, counts exactly the
 // pictures finished.
+// Stop never waits long on the worker: it waits at most 200 ms for it (a
+// picture in progress answers a Stop within about 100 ms), then writes the
+// stop text with the pictures finished so far; should the worker end later
+// with another count (a save that completed), it writes the text again.
+// A worker stuck in the kernel (a read on a hung network mount) is left
+// behind: no new batch starts until it has ended.
 // The destructor ends a running batch the same way, without any text, and
-// joins both threads.
+// joins both threads, however long that takes; an owner that cannot wait
+// calls finish first and, when it answers false, ends the process instead.
+//
+// Every picture of a batch is held to the memory budget taken when the
+// batch starts (image/memory_budget.h), or the one the owner set.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -99,6 +111,15 @@ class BatchRunner {
   // Takes effect from the next batch on; only while no batch runs.
   void setRunOptions(RunOptions options);
 
+  // Ends a running batch as the destructor does (no texts, the save in
+  // flight abandoned too) and waits at most `deadline` for both threads.
+  // True when they have ended and are joined (also when none ran).
+  bool finish(std::chrono::milliseconds deadline);
+
+  // The memory budget of each later batch, in bytes; nullopt (the default)
+  // takes the machine's budget when each batch starts.
+  void setMemoryBudget(std::optional<std::uint64_t> bytes) { budgetOverride_ = bytes; }
+
   // True from startBatch until the worker has finished its last picture or
   // the batch was stopped.
   bool running() const;
@@ -106,13 +127,17 @@ class BatchRunner {
   // Blocks until the worker and progress threads of the latest batch have
   // ended (the completion text written) and joins them.
   void waitUntilIdle();
+  // The same, for at most `deadline`: true when they have ended and are joined.
+  bool waitUntilIdle(std::chrono::milliseconds deadline);
 
   // The BatchJob of the latest drop.
   const std::vector<std::string>& job() const { return job_; }
 
   // Pictures of the latest batch that produced no file, in list order. Also
   // lists, as stopped, the pictures a Stop left unprocessed. Valid once the
-  // batch has ended (after waitUntilIdle or stopBatch).
+  // batch has ended (after waitUntilIdle or stopBatch); while a stopped
+  // worker is still stuck, the picture it is reading and every later one
+  // are listed as stopped.
   std::vector<PictureFailure> failures() const;
 
   // Counters shown on the status line (for the window's own use and tests).
@@ -124,6 +149,10 @@ class BatchRunner {
   void runWorker();
   void runProgress();
   void joinThreads();
+  // Waits at most `deadline` for both threads to end; true when they have
+  // (joining is then immediate).
+  bool threadsEnded(std::chrono::milliseconds deadline);
+  void threadEnded();
   void publishOutputPath(const std::string& path);
   // Keeps the failures in list order, whichever thread finishes first.
   void recordFailure(std::size_t index, FailureReason reason);
@@ -145,6 +174,14 @@ class BatchRunner {
   std::atomic<bool> saveInForeground_{false};  // the worker waits on that save alone
   std::atomic<bool> silent_{false};            // the destructor: end without texts
   std::atomic<bool> workerRunning_{false};     // cleared when the worker passed its last picture
+  std::atomic<std::size_t> current_{0};        // index of the picture the worker is on
+  std::optional<std::uint64_t> budgetOverride_;
+  std::uint64_t memoryBudget_ = 0;  // of the running batch, taken at its start
+
+  // Set when stopBatch wrote the stop text before the worker had ended
+  // (under stateMutex_): the worker then writes it again if its count differs.
+  bool stopAnswered_ = false;
+  std::int32_t stopShownDone_ = 0;
 
   mutable std::mutex pathMutex_;
   std::string currentOutputPath_;
@@ -156,6 +193,10 @@ class BatchRunner {
   std::mutex stateMutex_;         // orders Stop against the worker's end
   std::condition_variable wake_;  // ends the progress loop's waits early
   std::mutex wakeMutex_;
+
+  std::mutex endMutex_;
+  std::condition_variable ended_;  // a batch thread has reached its end
+  int threadsRunning_ = 0;         // under endMutex_
 
   std::thread progressThread_;
   std::thread workerThread_;

@@ -74,6 +74,7 @@ void BatchRunner::runWorker() {
   std::size_t index = 0;
   for (; index < job_.size(); ++index) {
     if (stop_.load()) break;  // no further picture after Stop
+    current_.store(index);
     if (saver.joinable() && files::couldBeSameFile(savingOutput, job_[index])) {
       awaitSave();
       if (abandoned) break;
@@ -82,7 +83,7 @@ void BatchRunner::runWorker() {
     // window applies from the next picture on.
     const std::shared_ptr<const settings::Settings> snapshot = settings_.snapshot();
     const Clock::time_point started = Clock::now();
-    PreparedPicture prepared = preparePicture(store_, job_[index], *snapshot, publish, &stop_);
+    PreparedPicture prepared = preparePicture(store_, job_[index], *snapshot, publish, &stop_, memoryBudget_);
     finishSave();  // the picture before counts first
     if (prepared.outcome.reason == FailureReason::stopped || abandoned) break;  // not counted
     if (!prepared.outcome.written()) {
@@ -127,6 +128,15 @@ void BatchRunner::runWorker() {
         if (rest != abandoned) left.push_back(rest);
       }
       for (const std::size_t rest : left) recordFailure(rest, FailureReason::stopped);
+      if (stopAnswered_) {
+        // stopBatch answered before this end: its text stands unless a save
+        // completed since, and the counters are this thread's to clear.
+        const std::int32_t total = batchTotal_.load();
+        const std::int32_t done = total - remaining_.load();
+        if (done != stopShownDone_ && !silent_.load()) view_.showStatus(stopText(texts_, done, total));
+        batchTotal_.store(0);
+        remaining_.store(0);
+      }
     }
     workerRunning_.store(false);  // from here on Stop has nothing to end
   }

@@ -12,6 +12,8 @@ std::string_view failureReasonText(FailureReason reason) {
       return "unknown format";
     case FailureReason::unsupported:
       return "unsupported picture (too large or unusable)";
+    case FailureReason::tooLargeForMemory:
+      return "too large for the available memory";
     case FailureReason::noSize:
       return "no size (the size settings give no usable target)";
     case FailureReason::resampleFailed:

@@ -15,7 +15,8 @@ enum class FailureReason {
   none,                 // the output file was written
   unreadable,           // the source could not be opened or read whole
   unknownFormat,        // no reader recognised the content (.tif, .jp2, anything else)
-  unsupported,          // recognised but unusable (a side above 32767, too many pixels, no memory)
+  unsupported,          // recognised but unusable (a side above 32767, too many pixels)
+  tooLargeForMemory,    // decoding or resampling it would exceed the memory budget of the batch
   noSize,               // the size settings give no usable target (zero, negative or too large a side)
   resampleFailed,       // resampling gave up (no memory, or an Image that cannot be resampled)
   noOutputFormat,       // the output format setting is neither "JPG" nor "PNG"

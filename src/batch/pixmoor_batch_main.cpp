@@ -6,7 +6,6 @@
 // report each picture as JSON (--json) and send the originals it replaces
 // to the Trash (--trash-originals). Exit status: 0 all written, 1 some not,
 // 2 usage error or nothing to do.
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,6 +23,7 @@
 
 #include "app/ui_texts.h"
 #include "batch/batch_runner.h"
+#include "batch/console_signals.h"
 #include "batch/intake.h"
 #include "companion/console_view.h"
 #include "companion/json_report.h"
@@ -45,11 +45,6 @@ constexpr const char* kProgram = "pixmoor-batch";
 constexpr const char* kVersion = "1.4.1";
 constexpr int kDefaultDesktopWidth = 1920;
 constexpr int kDefaultDesktopHeight = 1080;
-
-volatile sig_atomic_t interrupted = 0;
-void onInterrupt(int) {
-  interrupted = 1;
-}
 
 int usageError(const std::string& message) {
   std::fprintf(stderr, "%s: %s (see --help)\n", kProgram, message.c_str());
@@ -100,10 +95,10 @@ int runPlan(const Options& options, const settings::Settings& chosen, const batc
       companion::PictureLine line{source,        planned.outcome,     true,
                                   planned.state, planned.sourceBytes, planned.outputBytes,
                                   std::nullopt};
-      std::fprintf(stdout, "%s\n", companion::pictureJson(line).c_str());
+      batch::print(stdout, companion::pictureJson(line) + "\n");
     }
     if (!options.quiet || !planned.outcome.written())
-      std::fprintf(human, "%s\n", companion::planLine(planned, options.trashOriginals).c_str());
+      batch::print(human, companion::planLine(planned, options.trashOriginals) + "\n");
   }
   summary.exitStatus = summary.failed == 0 ? 0 : 1;
   summary.milliseconds = millisecondsSince(start);
@@ -112,9 +107,9 @@ int runPlan(const Options& options, const settings::Settings& chosen, const batc
                          std::to_string(summary.written) + " to write, " + std::to_string(summary.failed) +
                          " without a file; " + std::to_string(summary.sourceBytes) + " bytes before";
     if (summary.outputBytes) totals += ", " + std::to_string(*summary.outputBytes) + " after";
-    std::fprintf(human, "%s\n", totals.c_str());
+    batch::print(human, totals + "\n");
   }
-  if (options.json) std::fprintf(stdout, "%s\n", companion::summaryJson(summary).c_str());
+  if (options.json) batch::print(stdout, companion::summaryJson(summary) + "\n");
   return summary.exitStatus;
 }
 
@@ -222,8 +217,7 @@ int main(int argc, char** argv) {
                                   sourceBytes,
                                   written ? std::optional(report.outcome.outputBytes) : std::nullopt,
                                   report.milliseconds};
-      std::fprintf(stdout, "%s\n", companion::pictureJson(line).c_str());
-      std::fflush(stdout);
+      batch::print(stdout, companion::pictureJson(line) + "\n");
       ++summary.pictures;
       summary.sourceBytes += sourceBytes.value_or(0);
       if (written) {
@@ -249,11 +243,7 @@ int main(int argc, char** argv) {
   }
   runner.setRunOptions(std::move(run));
 
-  struct sigaction action {};
-  action.sa_handler = onInterrupt;
-  sigemptyset(&action.sa_mask);
-  ::sigaction(SIGINT, &action, nullptr);
-  ::sigaction(SIGTERM, &action, nullptr);
+  batch::installConsoleSignals();
 
   if (runner.handleDrop(job, chosen) != batch::DropResult::started) {
     std::fprintf(stderr, "%s: no picture to process\n", kProgram);
@@ -262,13 +252,14 @@ int main(int argc, char** argv) {
   // Ctrl+C stops as the Stop button does: the picture in progress is
   // abandoned without a partial file, and the stop count is printed.
   while (runner.running()) {
-    if (interrupted != 0) {
+    if (batch::stopSignalled()) {
       runner.stopBatch();
       break;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  runner.waitUntilIdle();
+  // A thread stuck in the kernel (a hung network mount) is not waited for.
+  const bool ended = runner.waitUntilIdle(batch::kConsoleEndWait);
   view.finishLine();
 
   const std::vector<batch::PictureFailure> failures = runner.failures();
@@ -276,13 +267,14 @@ int main(int argc, char** argv) {
     std::string reason(batch::failureReasonText(failure.reason));
     if (const auto said = trashRefusals.find(failure.sourcePath); said != trashRefusals.end())
       reason += ": " + said->second;
-    std::fprintf(stderr, "%s: %s\n", companion::printable(failure.sourcePath).c_str(), reason.c_str());
+    batch::print(stderr, companion::printable(failure.sourcePath) + ": " + reason + "\n");
   }
   const int status = failures.empty() ? 0 : 1;
   if (options.json) {
     summary.exitStatus = status;
     summary.milliseconds = millisecondsSince(start);
-    std::fprintf(stdout, "%s\n", companion::summaryJson(summary).c_str());
+    batch::print(stdout, companion::summaryJson(summary) + "\n");
   }
+  if (!ended) std::_Exit(status);  // a thread stuck in the kernel is left behind
   return status;
 }

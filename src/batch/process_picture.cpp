@@ -18,6 +18,10 @@ FailureReason loadFailure(image::LoadStatus status) {
       return FailureReason::unknownFormat;
     case image::LoadStatus::Unsupported:
       return FailureReason::unsupported;
+    case image::LoadStatus::TooLargeForMemory:
+      return FailureReason::tooLargeForMemory;
+    case image::LoadStatus::Cancelled:
+      return FailureReason::stopped;
     case image::LoadStatus::Loaded:
       break;
   }
@@ -46,7 +50,7 @@ class WorkingPictureGuard {
 
 PreparedPicture preparePicture(image::ImageStore& store, const std::string& sourcePath,
                                const settings::Settings& settings, const OutputPathSink& publishOutputPath,
-                               const image::CancelFlag* cancel) {
+                               const image::CancelFlag* cancel, std::optional<std::uint64_t> memoryBudget) {
   const WorkingPictureGuard guard(store);
   PreparedPicture prepared;
   PictureOutcome& outcome = prepared.outcome;
@@ -59,8 +63,9 @@ PreparedPicture preparePicture(image::ImageStore& store, const std::string& sour
   if (prefix.empty())
     prepared.replaceRule.onlyReplacing = files::identityOf(sourcePath).value_or(files::FileIdentity{});
 
+  const std::uint64_t budget = memoryBudget.value_or(image::machineMemoryBudget());
   image::LoadStatus loadStatus = image::LoadStatus::Unreadable;
-  const bool loaded = store.loadFromFile(kWorkingPicture, sourcePath, &loadStatus) != 0;
+  const bool loaded = store.loadFromFile(kWorkingPicture, sourcePath, &loadStatus, {budget, cancel}) != 0;
   const int width = store.imageWidth(kWorkingPicture);
   const int height = store.imageHeight(kWorkingPicture);
   if (loaded) {
@@ -103,6 +108,14 @@ PreparedPicture preparePicture(image::ImageStore& store, const std::string& sour
   }
 
   if (target.width != width || target.height != height) {
+    // The picture, its resampled copy and one more of that size (the
+    // filter's intermediate picture, or the encoder's flattened copy).
+    const image::Raster* source = store.raster(kWorkingPicture);
+    const std::uint64_t sourceBytes = source != nullptr ? source->sizeBytes() : 0;
+    if (sourceBytes + 2 * image::rasterBytes(target.width, target.height, 32) > budget) {
+      outcome.reason = FailureReason::tooLargeForMemory;
+      return prepared;
+    }
     if (store.resample(kWorkingPicture, target.width, target.height, image::ResampleMode::Smooth, cancel) ==
         0) {
       outcome.reason = image::cancelled(cancel) ? FailureReason::stopped : FailureReason::resampleFailed;
@@ -162,8 +175,9 @@ FailureReason encodePreparedPicture(const PreparedPicture& picture, std::vector<
 
 PictureOutcome processPicture(image::ImageStore& store, const std::string& sourcePath,
                               const settings::Settings& settings, const OutputPathSink& publishOutputPath,
-                              const image::CancelFlag* cancel) {
-  const PreparedPicture prepared = preparePicture(store, sourcePath, settings, publishOutputPath, cancel);
+                              const image::CancelFlag* cancel, std::optional<std::uint64_t> memoryBudget) {
+  const PreparedPicture prepared =
+      preparePicture(store, sourcePath, settings, publishOutputPath, cancel, memoryBudget);
   PictureOutcome outcome = prepared.outcome;
   outcome.reason = writePreparedPicture(prepared, cancel, &outcome.outputBytes);
   return outcome;

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,10 +40,14 @@ using OutputPathSink = std::function<void(const std::string&)>;
 
 // `settings` is the consistent copy taken for this picture. A store made
 // while a batch runs may have turned its empty prefix back into "0", which
-// still means no prefix here.
+// still means no prefix here. `cancel` also reaches the decode.
+// `memoryBudget` bounds what the picture may take (decode, then the picture
+// with its resampled copy); without one the machine's budget is taken now.
+// Beyond it nothing is attempted and the reason is tooLargeForMemory.
 PictureOutcome processPicture(image::ImageStore& store, const std::string& sourcePath,
                               const settings::Settings& settings, const OutputPathSink& publishOutputPath,
-                              const image::CancelFlag* cancel = nullptr);
+                              const image::CancelFlag* cancel = nullptr,
+                              std::optional<std::uint64_t> memoryBudget = std::nullopt);
 
 // The same pipeline in two halves, so that the batch can write one picture
 // while it reads the next. preparePicture does everything up to the save
@@ -61,7 +66,8 @@ struct PreparedPicture {
 
 PreparedPicture preparePicture(image::ImageStore& store, const std::string& sourcePath,
                                const settings::Settings& settings, const OutputPathSink& publishOutputPath,
-                               const image::CancelFlag* cancel = nullptr);
+                               const image::CancelFlag* cancel = nullptr,
+                               std::optional<std::uint64_t> memoryBudget = std::nullopt);
 
 // Saves a prepared picture to its output path; answers the reason (none
 // when written, and then the file's size in `bytes` when given). A picture

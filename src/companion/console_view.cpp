@@ -3,6 +3,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include "batch/console_signals.h"
 #include "batch/status_texts.h"
 
 namespace pixmoor::companion {
@@ -62,13 +63,7 @@ ConsoleView::ConsoleView(std::FILE* stream, bool quiet)
 void ConsoleView::print(const std::string& text) {
   if (quiet_ || text == last_) return;
   last_ = text;
-  if (terminal_) {
-    std::fprintf(stream_, "\r%s\x1b[K", text.c_str());
-  } else {
-    std::fprintf(stream_, "%s\n", text.c_str());
-  }
-  std::fflush(stream_);
-  lineOpen_ = terminal_;
+  lineOpen_ = batch::print(stream_, terminal_ ? "\r" + text + "\x1b[K" : text + "\n") && terminal_;
 }
 
 void ConsoleView::showStatus(const std::string& text) {
@@ -90,9 +85,8 @@ void ConsoleView::showProgress(std::int32_t remaining, std::int32_t total, const
 
 void ConsoleView::finishLine() {
   const std::lock_guard lock(mutex_);
-  if (lineOpen_) std::fputc('\n', stream_);
+  if (lineOpen_) batch::print(stream_, "\n");
   lineOpen_ = false;
-  std::fflush(stream_);
 }
 
 }  // namespace pixmoor::companion

@@ -107,6 +107,8 @@ std::string_view reasonCode(batch::FailureReason reason) {
       return "unknown-format";
     case FailureReason::unsupported:
       return "unsupported";
+    case FailureReason::tooLargeForMemory:
+      return "too-large-for-memory";
     case FailureReason::noSize:
       return "no-size";
     case FailureReason::resampleFailed:

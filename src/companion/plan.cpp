@@ -21,6 +21,10 @@ FailureReason loadFailure(image::LoadStatus status) {
       return FailureReason::unreadable;
     case image::LoadStatus::Unsupported:
       return FailureReason::unsupported;
+    case image::LoadStatus::TooLargeForMemory:
+      return FailureReason::tooLargeForMemory;
+    case image::LoadStatus::Cancelled:
+      return FailureReason::stopped;
     case image::LoadStatus::UnknownFormat:
     case image::LoadStatus::Loaded:
       break;

@@ -1,14 +1,19 @@
 #include "files/replace_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <ctime>
+#include <map>
+#include <mutex>
 
 #include "files/link_target.h"
 
@@ -46,17 +51,101 @@ std::string randomSuffix() {
   return out;
 }
 
-// ".<name>.pixmoor-XXXXXX" in `folder`, with the name shortened (at a UTF-8
-// character boundary) so that the whole stays a legal file name.
-std::string tempName(const std::string& folder, const std::string& name) {
-  static constexpr std::size_t kExtra = 1 + 9 + 6;  // ".", ".pixmoor-", suffix
+constexpr std::size_t kSuffixLength = 6;
+
+// ".<name>.pixmoor-": the start of every temporary name of a target, with
+// the name shortened (at a UTF-8 character boundary) so that the whole,
+// suffix included, stays a legal file name.
+std::string tempPrefix(const std::string& name) {
+  static constexpr std::size_t kExtra = 1 + 9 + kSuffixLength;  // ".", ".pixmoor-", suffix
   std::string base = name;
   if (base.size() + kExtra > kNameMax) {
     std::size_t cut = kNameMax - kExtra;
     while (cut > 0 && (static_cast<unsigned char>(base[cut]) & 0xC0) == 0x80) --cut;
     base.resize(cut);
   }
-  return folder + "/." + base + ".pixmoor-" + randomSuffix();
+  return "." + base + ".pixmoor-";
+}
+
+// ".<name>.pixmoor-XXXXXX" in `folder`.
+std::string tempName(const std::string& folder, const std::string& name) {
+  return folder + "/" + tempPrefix(name) + randomSuffix();
+}
+
+bool isTempNameOf(const std::string& entry, const std::string& prefix) {
+  if (entry.size() != prefix.size() + kSuffixLength || entry.compare(0, prefix.size(), prefix) != 0)
+    return false;
+  return std::all_of(entry.begin() + static_cast<std::ptrdiff_t>(prefix.size()), entry.end(), [](char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+  });
+}
+
+// When this process began: temporaries older than that are leftovers of an
+// earlier run (killed between making one and renaming it, on a file system
+// without unnamed files), never the work of this one. Read from the coarse
+// clock that file times come from, so that a file of this run is never
+// older than its start.
+const struct timespec processStart = [] {
+  struct timespec now {};
+  ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
+  return now;
+}();
+
+bool olderThanProcess(const struct timespec& time) {
+  return time.tv_sec < processStart.tv_sec ||
+         (time.tv_sec == processStart.tv_sec && time.tv_nsec < processStart.tv_nsec);
+}
+
+// The hidden temporaries that were already stale in each folder this process
+// writes into, listed once per folder; those of a target are removed before
+// the target is written again.
+class StaleTemporaries {
+ public:
+  void removeFor(const std::string& folder, const std::string& name) {
+    const std::lock_guard lock(mutex_);
+    auto listed = folders_.find(folder);
+    if (listed == folders_.end()) listed = folders_.emplace(folder, list(folder)).first;
+    const std::string prefix = tempPrefix(name);
+    auto& entries = listed->second;
+    for (auto it = entries.begin(); it != entries.end();) {
+      if (!isTempNameOf(*it, prefix)) {
+        ++it;
+        continue;
+      }
+      // Looked at again: only our own regular files that are still old go.
+      const std::string path = folder + "/" + *it;
+      struct stat status {};
+      if (::lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) && status.st_uid == ::geteuid() &&
+          olderThanProcess(status.st_mtim)) {
+        ::unlink(path.c_str());
+      }
+      it = entries.erase(it);
+    }
+  }
+
+ private:
+  static std::vector<std::string> list(const std::string& folder) {
+    std::vector<std::string> found;
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) return found;
+    while (const dirent* entry = ::readdir(dir)) {
+      const std::string_view name = entry->d_name;
+      if (name.size() > 1 + 9 + kSuffixLength && name[0] == '.' &&
+          name.rfind(".pixmoor-") == name.size() - 9 - kSuffixLength) {
+        found.emplace_back(name);
+      }
+    }
+    ::closedir(dir);
+    return found;
+  }
+
+  std::mutex mutex_;
+  std::map<std::string, std::vector<std::string>> folders_;
+};
+
+StaleTemporaries& staleTemporaries() {
+  static StaleTemporaries instance;
+  return instance;
 }
 
 bool closeChecked(int fd) {
@@ -189,6 +278,7 @@ std::unique_ptr<FileReplacement> FileReplacement::create(const std::string& path
   out->folder_ = folderOf(out->target_);
   out->rule_ = rule;
   out->buffer_.reserve(kBufferSize);
+  staleTemporaries().removeFor(out->folder_, nameOf(out->target_));
 
   // An unnamed file vanishes by itself if the process dies mid-write. It is
   // named at commit through /proc, so only use it where /proc is there.

@@ -7,7 +7,10 @@
 //    ".<name>.pixmoor-XXXXXX"), is synced, and is renamed over the target,
 //    after which the folder is synced too. Readers see the old file or the
 //    new one, never a mixture; a failure, a cancelled write or a crash before
-//    the rename leaves the target as it was.
+//    the rename leaves the target as it was. A crash can leave a hidden
+//    temporary behind where there is no unnamed file: those of a target
+//    (exactly that name pattern, ours, older than this process) are removed
+//    before the target is written again.
 //  - A symbolic link is followed: the file it leads to is replaced, in that
 //    file's folder, and the link stays. Only when every link on the way and
 //    the file itself belong to the effective user (the rule the kernel

@@ -13,10 +13,14 @@
 #include <span>
 
 #include "image/decoded_picture.h"
+#include "image/memory_budget.h"
 
 namespace pixmoor::image {
 
-// Data starts with "BM". Fails (nullopt) when the header is unusable.
-std::optional<DecodedPicture> readBmp(std::span<const std::uint8_t> data);
+// Data starts with "BM". Fails (nullopt) when the header is unusable, a side
+// is above 32767, the raster would exceed the budget or the cancel flag was
+// raised; `failure`, when given, says which.
+std::optional<DecodedPicture> readBmp(std::span<const std::uint8_t> data, const DecodeLimits& limits = {},
+                                      DecodeFailure* failure = nullptr);
 
 }  // namespace pixmoor::image

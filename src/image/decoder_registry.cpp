@@ -5,6 +5,7 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 
@@ -51,32 +52,49 @@ void adviseHugePages(Raster& raster) {
 
 }  // namespace
 
-void registerJpegDecoder() { registry().add(&jpegDecoder()); }
-void registerPngDecoder() { registry().add(&pngDecoder()); }
+void registerJpegDecoder() {
+  registry().add(&jpegDecoder());
+}
+void registerPngDecoder() {
+  registry().add(&pngDecoder());
+}
 
-void setDecodePixelLimit(std::uint64_t pixels) { pixelLimit.store(pixels, std::memory_order_relaxed); }
+void setDecodePixelLimit(std::uint64_t pixels) {
+  pixelLimit.store(pixels, std::memory_order_relaxed);
+}
 
 std::optional<DecodedPicture> decodeWith(const Decoder& decoder, std::span<const std::uint8_t> data,
-                                         bool* refusedSize) {
+                                         const DecodeLimits& limits, DecodeFailure* failure) {
+  const auto refuse = [failure](DecodeFailure why) -> std::optional<DecodedPicture> {
+    if (failure != nullptr) *failure = why;
+    return std::nullopt;
+  };
   DecoderContext context;
   context.data = data;
   context.pixelLimit = pixelLimit.load(std::memory_order_relaxed);
+  context.memoryBudget = limits.memoryBudget;
+  context.cancel = limits.cancel;
   if (!decoder.probe(context)) {
-    if (refusedSize != nullptr && context.refusedSize) *refusedSize = true;
     decoder.close(context);
-    return std::nullopt;
+    return refuse(context.refusal);
+  }
+  const std::uint64_t needed = rasterBytes(context.width, context.height, context.rasterDepth);
+  if (needed + context.decoderBytes > context.memoryBudget) {
+    decoder.close(context);
+    return refuse(DecodeFailure::overBudget);
   }
   auto raster = makeRaster(context.width, context.height, context.rasterDepth);
   if (raster == nullptr) {
-    if (refusedSize != nullptr) *refusedSize = true;
     decoder.close(context);
-    return std::nullopt;
+    return refuse(needed == 0 ? DecodeFailure::unrecognised : DecodeFailure::overBudget);
   }
   adviseHugePages(*raster);
   // A decode that stops part-way keeps the rows it delivered; the rest stay
-  // zero (black, and transparent in a 32-bit raster).
+  // zero (black, and transparent in a 32-bit raster). A cancelled one is
+  // thrown away.
   const bool complete = decoder.decode(context, raster->data(), raster->stride, kRowsBottomUp);
   decoder.close(context);
+  if (!complete && context.refusal == DecodeFailure::cancelled) return refuse(DecodeFailure::cancelled);
   DecodedPicture picture;
   picture.raster = std::move(raster);
   picture.sourceDepth = context.sourceDepth;
@@ -85,14 +103,19 @@ std::optional<DecodedPicture> decodeWith(const Decoder& decoder, std::span<const
   return picture;
 }
 
-std::optional<DecodedPicture> decodeRegistered(std::span<const std::uint8_t> data, bool* refusedSize) {
+std::optional<DecodedPicture> decodeRegistered(std::span<const std::uint8_t> data, const DecodeLimits& limits,
+                                               DecodeFailure* failure) {
   const Registry& list = registry();
+  DecodeFailure worst = DecodeFailure::unrecognised;
   for (std::size_t i = 0; i < list.count; ++i) {
-    bool refused = false;
-    auto picture = decodeWith(*list.entries[i], data, &refused);
+    DecodeFailure why = DecodeFailure::unrecognised;
+    auto picture = decodeWith(*list.entries[i], data, limits, &why);
     if (picture) return picture;
-    if (refused && refusedSize != nullptr) *refusedSize = true;
+    // The enumerators run from the least to the most telling reason.
+    worst = std::max(worst, why);
+    if (why == DecodeFailure::cancelled) break;
   }
+  if (failure != nullptr) *failure = worst;
   return std::nullopt;
 }
 

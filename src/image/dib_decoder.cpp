@@ -32,7 +32,8 @@ std::optional<ChannelMask> channelFromMask(std::uint32_t mask, int bitsPerPixel)
   return channel;
 }
 
-bool setMasks(DibHeader& header, std::uint32_t red, std::uint32_t green, std::uint32_t blue, std::uint32_t alpha) {
+bool setMasks(DibHeader& header, std::uint32_t red, std::uint32_t green, std::uint32_t blue,
+              std::uint32_t alpha) {
   if (red == 0 && green == 0 && blue == 0) {
     // No colour mask at all: take the layout an unmasked file of this depth has.
     if (header.bitsPerPixel == 16) {
@@ -85,8 +86,12 @@ class ChannelReader {
   std::array<std::uint8_t, 256> table_{};
 };
 
-std::int64_t packedRowBytes(std::int64_t width, int bitsPerPixel) { return (width * bitsPerPixel + 7) / 8; }
-std::int64_t paddedRowBytes(std::int64_t width, int bitsPerPixel) { return ((width * bitsPerPixel + 31) / 32) * 4; }
+std::int64_t packedRowBytes(std::int64_t width, int bitsPerPixel) {
+  return (width * bitsPerPixel + 7) / 8;
+}
+std::int64_t paddedRowBytes(std::int64_t width, int bitsPerPixel) {
+  return ((width * bitsPerPixel + 31) / 32) * 4;
+}
 
 std::span<std::uint8_t> rasterRow(Raster& raster, int storageRow) {
   return {raster.storageRow(storageRow), static_cast<std::size_t>(raster.stride)};
@@ -186,13 +191,18 @@ class RowConverter {
 };
 
 template <std::size_t kOut>
-DibPixelsResult decodeRowsInto(const DibHeader& header, std::span<const std::uint8_t> pixels, Raster& raster) {
+DibPixelsResult decodeRowsInto(const DibHeader& header, std::span<const std::uint8_t> pixels, Raster& raster,
+                               const CancelFlag* cancel) {
   DibPixelsResult result;
   RowConverter<kOut> converter(header);
   const auto packed = static_cast<std::size_t>(packedRowBytes(header.width, header.bitsPerPixel));
   const auto padded = static_cast<std::size_t>(paddedRowBytes(header.width, header.bitsPerPixel));
   ByteCursor cursor(pixels);
   for (int i = 0; i < header.height; ++i) {
+    if (cancelled(cancel)) {
+      result.cancelled = true;
+      break;
+    }
     // The last row may lack its padding; a row without all its pixels is left out.
     const auto row = cursor.take(packed);
     if (!row) {
@@ -207,8 +217,10 @@ DibPixelsResult decodeRowsInto(const DibHeader& header, std::span<const std::uin
   return result;
 }
 
-DibPixelsResult decodeRows(const DibHeader& header, std::span<const std::uint8_t> pixels, Raster& raster) {
-  return raster.depth == 32 ? decodeRowsInto<4>(header, pixels, raster) : decodeRowsInto<3>(header, pixels, raster);
+DibPixelsResult decodeRows(const DibHeader& header, std::span<const std::uint8_t> pixels, Raster& raster,
+                           const CancelFlag* cancel) {
+  return raster.depth == 32 ? decodeRowsInto<4>(header, pixels, raster, cancel)
+                            : decodeRowsInto<3>(header, pixels, raster, cancel);
 }
 
 // --- run-length encoded rows ------------------------------------------------
@@ -222,11 +234,18 @@ class RleDecoder {
   RleDecoder(const DibHeader& header, Raster& raster)
       : header_(header), raster_(raster), step_(static_cast<std::size_t>(raster.depth / 8)) {}
 
-  DibPixelsResult run(std::span<const std::uint8_t> pixels) {
+  DibPixelsResult run(std::span<const std::uint8_t> pixels, const CancelFlag* cancel) {
+    // Each step paints at most 255 pixels: looking every few thousand is often enough.
+    constexpr unsigned kStepsPerCancelCheck = 4096;
     const bool fourBits = header_.encoding == DibEncoding::kRle4;
     ByteCursor cursor(pixels);
     bool ended = false;
-    while (y_ < header_.height) {
+    DibPixelsResult result;
+    for (unsigned step = 0; y_ < header_.height; ++step) {
+      if (step % kStepsPerCancelCheck == 0 && cancelled(cancel)) {
+        result.cancelled = true;
+        break;
+      }
       const std::uint8_t count = cursor.u8();
       const std::uint8_t value = cursor.u8();
       if (!cursor.ok()) break;
@@ -250,13 +269,13 @@ class RleDecoder {
         const auto literal = cursor.take(bytes);
         if (!literal) break;
         for (int i = 0; i < value; ++i) {
-          const std::uint8_t byte = (*literal)[fourBits ? static_cast<std::size_t>(i / 2) : static_cast<std::size_t>(i)];
+          const std::uint8_t byte =
+              (*literal)[fourBits ? static_cast<std::size_t>(i / 2) : static_cast<std::size_t>(i)];
           paint(fourBits ? ((i % 2 == 0) ? byte >> 4 : byte & 0x0F) : byte);
         }
         if (bytes % 2 != 0) cursor.skip(std::min<std::size_t>(1, cursor.remaining()));
       }
     }
-    DibPixelsResult result;
     result.partial = !ended && y_ < header_.height;
     return result;
   }
@@ -288,10 +307,12 @@ std::int64_t dibPixelBytes(const DibHeader& header) {
   return paddedRowBytes(header.width, header.bitsPerPixel) * header.height;
 }
 
-std::int64_t dibPackedRowBytes(const DibHeader& header) { return packedRowBytes(header.width, header.bitsPerPixel); }
+std::int64_t dibPackedRowBytes(const DibHeader& header) {
+  return packedRowBytes(header.width, header.bitsPerPixel);
+}
 
 std::optional<DibHeader> parseDibHeader(std::span<const std::uint8_t> data, std::size_t headerOffset,
-                                        DibContainer container, std::size_t pixelOffset) {
+                                        DibContainer container, std::size_t pixelOffset, bool* sideTooLarge) {
   ByteCursor cursor(data, headerOffset);
   DibHeader header;
   const std::uint32_t size = cursor.u32();
@@ -326,7 +347,7 @@ std::optional<DibHeader> parseDibHeader(std::span<const std::uint8_t> data, std:
   }
   if (!cursor.ok()) return std::nullopt;
 
-  if (width <= 0 || width > kMaxSide || height == 0) return std::nullopt;
+  if (width <= 0 || height == 0) return std::nullopt;
   header.topDown = height < 0;
   std::int64_t rows = height < 0 ? -height : height;
   if (container == DibContainer::kIconEntry) {
@@ -334,7 +355,11 @@ std::optional<DibHeader> parseDibHeader(std::span<const std::uint8_t> data, std:
     if (header.topDown) return std::nullopt;
     rows /= 2;
   }
-  if (rows <= 0 || rows > kMaxSide) return std::nullopt;
+  if (rows <= 0) return std::nullopt;
+  if (width > kMaxSide || rows > kMaxSide) {
+    if (sideTooLarge != nullptr) *sideTooLarge = true;
+    return std::nullopt;
+  }
   header.width = static_cast<int>(width);
   header.height = static_cast<int>(rows);
 
@@ -423,11 +448,13 @@ std::optional<DibHeader> parseDibHeader(std::span<const std::uint8_t> data, std:
   return header;
 }
 
-DibPixelsResult decodeDibPixels(const DibHeader& header, std::span<const std::uint8_t> pixels, Raster& raster) {
-  if (raster.width != header.width || raster.height != header.height || (raster.depth != 24 && raster.depth != 32))
+DibPixelsResult decodeDibPixels(const DibHeader& header, std::span<const std::uint8_t> pixels, Raster& raster,
+                                const CancelFlag* cancel) {
+  if (raster.width != header.width || raster.height != header.height ||
+      (raster.depth != 24 && raster.depth != 32))
     return DibPixelsResult{true, false};
-  if (header.compressed()) return RleDecoder(header, raster).run(pixels);
-  return decodeRows(header, pixels, raster);
+  if (header.compressed()) return RleDecoder(header, raster).run(pixels, cancel);
+  return decodeRows(header, pixels, raster, cancel);
 }
 
 }  // namespace pixmoor::image

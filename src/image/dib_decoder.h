@@ -37,10 +37,10 @@ struct ChannelMask {
 
 struct DibHeader {
   std::uint32_t headerSize = 0;
-  int width = 0;           // 1 .. kMaxSide
-  int height = 0;          // 1 .. kMaxSide, colour rows only (an icon's mask rows excluded)
-  bool topDown = false;    // first stored row is the top picture row
-  int bitsPerPixel = 0;    // as the file stores it: 1, 2, 4, 8, 16, 24 or 32
+  int width = 0;         // 1 .. kMaxSide
+  int height = 0;        // 1 .. kMaxSide, colour rows only (an icon's mask rows excluded)
+  bool topDown = false;  // first stored row is the top picture row
+  int bitsPerPixel = 0;  // as the file stores it: 1, 2, 4, 8, 16, 24 or 32
   DibEncoding encoding = DibEncoding::kIndexed;
   ChannelMask red, green, blue, alpha;  // kBitFields only
   // Colour table as B, G, R; entries at and beyond paletteSize stay black, so
@@ -63,9 +63,11 @@ enum class DibContainer {
 // Reads the information header that starts at `headerOffset` of `data`.
 // For a BMP file `pixelOffset` is where the file header says the pixel rows
 // start: a colour table is cut short there. Fails (nullopt) for any field out
-// of range, an unsupported compression or bit depth, or tables beyond the block.
+// of range, an unsupported compression or bit depth, or tables beyond the block;
+// `sideTooLarge`, when given, is set when a side above 32767 was the reason.
 std::optional<DibHeader> parseDibHeader(std::span<const std::uint8_t> data, std::size_t headerOffset,
-                                        DibContainer container, std::size_t pixelOffset);
+                                        DibContainer container, std::size_t pixelOffset,
+                                        bool* sideTooLarge = nullptr);
 
 // Bytes of the uncompressed colour rows (each row padded to 4 bytes).
 std::int64_t dibPixelBytes(const DibHeader& header);
@@ -73,14 +75,16 @@ std::int64_t dibPixelBytes(const DibHeader& header);
 std::int64_t dibPackedRowBytes(const DibHeader& header);
 
 struct DibPixelsResult {
-  bool partial = false;   // the data ended before every row was decoded
-  bool anyAlpha = false;  // some decoded alpha value was not 0
+  bool partial = false;    // the data ended before every row was decoded
+  bool anyAlpha = false;   // some decoded alpha value was not 0
+  bool cancelled = false;  // `cancel` was raised: the rows stopped there
 };
 
 // Decodes the pixel rows in `pixels` into `raster`, which must be zero-filled
 // and of the header's width and height at 24 or 32 bits. A 32-bit raster gets
 // the alpha channel of the data, or 0 where the data has none. Rows (and RLE
-// pixels) that the data does not hold stay zero.
-DibPixelsResult decodeDibPixels(const DibHeader& header, std::span<const std::uint8_t> pixels, Raster& raster);
+// pixels) that the data does not hold stay zero. `cancel` is read per row.
+DibPixelsResult decodeDibPixels(const DibHeader& header, std::span<const std::uint8_t> pixels, Raster& raster,
+                                const CancelFlag* cancel = nullptr);
 
 }  // namespace pixmoor::image

@@ -93,8 +93,9 @@ PictureHeader probeBmp(FileBytes& file) {
   cursor.skip(10);
   const std::uint32_t pixelOffset = cursor.u32();
   if (!cursor.ok() || pixelOffset > file.size()) return answer(LoadStatus::UnknownFormat);
-  const auto header = parseDibHeader(file.prefix(), 14, DibContainer::kBmpFile, pixelOffset);
-  if (!header) return answer(LoadStatus::UnknownFormat);
+  bool sideTooLarge = false;
+  const auto header = parseDibHeader(file.prefix(), 14, DibContainer::kBmpFile, pixelOffset, &sideTooLarge);
+  if (!header) return answer(sideTooLarge ? LoadStatus::Unsupported : LoadStatus::UnknownFormat);
   const auto pixelBytes = static_cast<std::int64_t>(file.size() - pixelOffset);
   if (header->compressed()) {
     constexpr std::int64_t kRleFreePixels = std::int64_t{1} << 24;
@@ -200,7 +201,7 @@ PictureHeader probeIcon(FileBytes& file) {
   const auto whole = file.at(0, static_cast<std::size_t>(file.size()));
   if (!whole) return answer(LoadStatus::Unreadable);
   const std::vector<std::uint8_t> data(whole->begin(), whole->end());
-  const auto icon = readIcon(data, decodePng);
+  const auto icon = readIcon(data, [](std::span<const std::uint8_t> entry) { return decodePng(entry); });
   // Data the icon reader cannot use is no JPEG or PNG either: it starts 0 0 1 0.
   if (!icon || icon->raster == nullptr) return answer(LoadStatus::UnknownFormat);
   PictureHeader header = answer(LoadStatus::Loaded, icon->raster->width, icon->raster->height);
@@ -211,7 +212,9 @@ PictureHeader probeIcon(FileBytes& file) {
 }  // namespace
 
 PictureHeader probePictureFile(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK: a FIFO named like a picture must not hang the plan; only a
+  // regular file is read (where the flag has no effect).
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return answer(LoadStatus::Unreadable);
   struct stat info {};
   PictureHeader header = answer(LoadStatus::Unreadable);

@@ -44,14 +44,16 @@ std::optional<DirectoryEntry> chooseEntry(ByteCursor& cursor, int count) {
   for (int i = 1; i < count; ++i) {
     const auto entry = readEntry(cursor);
     if (!entry) return std::nullopt;
-    if (entry->width == first.width && entry->height == first.height && entry->bitsPerPixel > best->bitsPerPixel)
+    if (entry->width == first.width && entry->height == first.height &&
+        entry->bitsPerPixel > best->bitsPerPixel)
       best = entry;
   }
   return best;
 }
 
 bool isPng(std::span<const std::uint8_t> entry) {
-  return entry.size() >= kPngSignature.size() && std::equal(kPngSignature.begin(), kPngSignature.end(), entry.begin());
+  return entry.size() >= kPngSignature.size() &&
+         std::equal(kPngSignature.begin(), kPngSignature.end(), entry.begin());
 }
 
 std::span<std::uint8_t> rasterRow(Raster& raster, int storageRow) {
@@ -64,7 +66,8 @@ bool applyMask(const DibHeader& header, std::span<const std::uint8_t> entry, Ras
   const auto width = static_cast<std::size_t>(header.width);
   const std::size_t packed = (width + 7) / 8;
   const std::size_t padded = ((width + 31) / 32) * 4;
-  const auto maskOffset = static_cast<std::uint64_t>(header.tablesEnd) + static_cast<std::uint64_t>(dibPixelBytes(header));
+  const auto maskOffset =
+      static_cast<std::uint64_t>(header.tablesEnd) + static_cast<std::uint64_t>(dibPixelBytes(header));
   ByteCursor cursor(entry, static_cast<std::size_t>(std::min<std::uint64_t>(maskOffset, entry.size())));
   bool complete = maskOffset <= entry.size();
   for (int y = 0; y < header.height; ++y) {
@@ -80,7 +83,7 @@ bool applyMask(const DibHeader& header, std::span<const std::uint8_t> entry, Ras
   return complete;
 }
 
-std::optional<DecodedPicture> readDibEntry(std::span<const std::uint8_t> entry) {
+std::optional<DecodedPicture> readDibEntry(std::span<const std::uint8_t> entry, const DecodeLimits& limits) {
   const auto header = parseDibHeader(entry, 0, DibContainer::kIconEntry, 0);
   if (!header || header->tablesEnd > entry.size()) return std::nullopt;
   const auto pixels = entry.subspan(header->tablesEnd);
@@ -89,13 +92,16 @@ std::optional<DecodedPicture> readDibEntry(std::span<const std::uint8_t> entry) 
       static_cast<std::int64_t>(pixels.size()) < dibPackedRowBytes(*header))
     return std::nullopt;
 
+  if (rasterBytes(header->width, header->height, 32) > limits.memoryBudget) return std::nullopt;
   auto raster = makeRaster(header->width, header->height, 32);
   if (!raster) return std::nullopt;
-  const DibPixelsResult result = decodeDibPixels(*header, pixels, *raster);
+  const DibPixelsResult result = decodeDibPixels(*header, pixels, *raster, limits.cancel);
+  if (result.cancelled) return std::nullopt;
   bool partial = result.partial;
   // An entry with alpha values of its own ignores the mask; one without
   // (fewer than 32 bits, or 32 bits whose alpha is 0 everywhere) takes it.
-  if (!(header->hasAlphaChannel() && result.anyAlpha)) partial = !applyMask(*header, entry, *raster) || partial;
+  if (!(header->hasAlphaChannel() && result.anyAlpha))
+    partial = !applyMask(*header, entry, *raster) || partial;
 
   DecodedPicture picture;
   picture.raster = std::move(raster);
@@ -103,7 +109,8 @@ std::optional<DecodedPicture> readDibEntry(std::span<const std::uint8_t> entry) 
   return picture;
 }
 
-std::optional<DecodedPicture> readPngEntry(std::span<const std::uint8_t> entry, const PngEntryDecoder& decodePng) {
+std::optional<DecodedPicture> readPngEntry(std::span<const std::uint8_t> entry,
+                                           const PngEntryDecoder& decodePng) {
   if (!decodePng) return std::nullopt;
   auto decoded = decodePng(entry);
   if (!decoded || !decoded->raster) return std::nullopt;
@@ -128,7 +135,8 @@ std::optional<DecodedPicture> readPngEntry(std::span<const std::uint8_t> entry, 
 
 }  // namespace
 
-std::optional<DecodedPicture> readIcon(std::span<const std::uint8_t> data, const PngEntryDecoder& decodePng) {
+std::optional<DecodedPicture> readIcon(std::span<const std::uint8_t> data, const PngEntryDecoder& decodePng,
+                                       const DecodeLimits& limits) {
   ByteCursor cursor(data);
   const std::uint16_t reserved = cursor.u16();
   const std::uint16_t type = cursor.u16();
@@ -144,7 +152,7 @@ std::optional<DecodedPicture> readIcon(std::span<const std::uint8_t> data, const
   const std::size_t length = std::min<std::size_t>(chosen->size, data.size() - chosen->offset);
   const auto entry = data.subspan(chosen->offset, length);
 
-  auto picture = isPng(entry) ? readPngEntry(entry, decodePng) : readDibEntry(entry);
+  auto picture = isPng(entry) ? readPngEntry(entry, decodePng) : readDibEntry(entry, limits);
   if (!picture) return std::nullopt;
   picture->isIcon = true;
   picture->sourceDepth = 32;

@@ -12,13 +12,16 @@
 #include <span>
 
 #include "image/decoded_picture.h"
+#include "image/memory_budget.h"
 
 namespace pixmoor::image {
 
 using PngEntryDecoder = std::function<std::optional<DecodedPicture>(std::span<const std::uint8_t>)>;
 
 // Data starts with the 16-bit values 0 and 1. Fails (nullopt) when no icon
-// can be built; the caller then offers the data to the other decoders.
-std::optional<DecodedPicture> readIcon(std::span<const std::uint8_t> data, const PngEntryDecoder& decodePng);
+// can be built (an entry beyond `limits` included); the caller then offers
+// the data to the other decoders. `decodePng` applies its own limits.
+std::optional<DecodedPicture> readIcon(std::span<const std::uint8_t> data, const PngEntryDecoder& decodePng,
+                                       const DecodeLimits& limits = {});
 
 }  // namespace pixmoor::image

@@ -21,6 +21,7 @@
 
 #include "image/decoded_picture.h"
 #include "image/encode.h"
+#include "image/memory_budget.h"
 #include "image/raster.h"
 #include "image/resample.h"
 
@@ -38,18 +39,20 @@ inline constexpr int kTransparentFlag = 0x100;
 
 enum class LoadStatus {
   Loaded,
-  Unreadable,     // the file could not be opened or read whole
-  UnknownFormat,  // no reader recognised the content (or its header was rejected)
-  Unsupported,    // recognised, but too large or unusable (side above 32767, no memory)
+  Unreadable,         // not a regular file, or it could not be opened or read whole
+  UnknownFormat,      // no reader recognised the content (or its header was rejected)
+  Unsupported,        // recognised, but too large or unusable (a side above 32767)
+  TooLargeForMemory,  // recognised, but the decode would exceed the memory budget
+  Cancelled,          // the cancel flag was raised while the picture was read
 };
 
 struct ImageRecord {
   std::unique_ptr<Raster> raster;  // the handle; null means no Image
   int width = 0;                   // kept in signed 16 bits
   int height = 0;
-  int depth = 0;        // 24 or 32
-  int sourceDepth = 0;  // bits per pixel as the source stored it
-  bool isIcon = false;  // built from an icon container: shown, never resampled or saved
+  int depth = 0;                         // 24 or 32
+  int sourceDepth = 0;                   // bits per pixel as the source stored it
+  bool isIcon = false;                   // built from an icon container: shown, never resampled or saved
   std::vector<std::uint8_t> iccProfile;  // the source's colour profile, carried into saved files
 };
 
@@ -64,10 +67,14 @@ class ImageStore {
   // raster's handle (nativeHandle); 0 on failure.
   std::uintptr_t create(ImageId number, int width, int height, int depth);
   // A file that cannot be read leaves the number as it was; data that cannot
-  // be decoded leaves it without Image.
-  std::uintptr_t loadFromFile(ImageId number, const std::string& path, LoadStatus* status = nullptr);
+  // be decoded leaves it without Image. Only regular files are read, and
+  // only once their first bytes look like a picture; the file's bytes count
+  // against the memory budget of `limits` together with the decode.
+  std::uintptr_t loadFromFile(ImageId number, const std::string& path, LoadStatus* status = nullptr,
+                              const DecodeLimits& limits = machineDecodeLimits());
   std::uintptr_t loadFromMemory(ImageId number, std::span<const std::uint8_t> data,
-                                LoadStatus* status = nullptr);
+                                LoadStatus* status = nullptr,
+                                const DecodeLimits& limits = machineDecodeLimits());
 
   // Same size: answers the handle untouched. Otherwise the new raster replaces
   // the old; on failure the number is left without Image and the requested

@@ -1,23 +1,29 @@
-// Loading pictures into the store: files read whole, then the content decides
-// the reader ("BM" BMP, 0 1 icon container, else the JPEG and PNG decoders).
-#include "image/image_store.h"
-
+// Loading pictures into the store: the first bytes of a file decide whether
+// it is read at all, then the content decides the reader ("BM" BMP, 0 1 icon
+// container, else the JPEG and PNG decoders).
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
+#include <cstring>
+#include <memory>
 #include <new>
 #include <optional>
-#include <vector>
 
 #include "image/bmp_reader.h"
 #include "image/decoder_registry.h"
 #include "image/icon_reader.h"
+#include "image/image_store.h"
 #include "image/png_reader.h"
 
 namespace pixmoor::image {
 namespace {
+
+// Pieces a file is read in: between two of them a Stop is noticed.
+constexpr std::size_t kReadPiece = std::size_t{1} << 20;
 
 void report(LoadStatus* status, LoadStatus value) {
   if (status != nullptr) *status = value;
@@ -37,49 +43,94 @@ class FileDescriptor {
   int fd_;
 };
 
-// The whole file, or nothing when it cannot be opened, is not a regular file,
-// or gives fewer bytes than its size.
-std::optional<std::vector<std::uint8_t>> readWholeFile(const std::string& path) {
-  const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (file.get() < 0) return std::nullopt;
-  struct stat info {};
-  if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0) return std::nullopt;
-  std::vector<std::uint8_t> block;
-  try {
-    block.resize(static_cast<std::size_t>(info.st_size));
-  } catch (const std::bad_alloc&) {
-    return std::nullopt;
-  } catch (const std::length_error&) {
-    return std::nullopt;
-  }
-  std::size_t done = 0;
-  while (done < block.size()) {
-    const ssize_t got = ::read(file.get(), block.data() + done, block.size() - done);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return std::nullopt;
-    done += static_cast<std::size_t>(got);
-  }
-  return block;
+bool startsWithBmp(std::span<const std::uint8_t> data) {
+  return data.size() >= 2 && data[0] == 'B' && data[1] == 'M';
 }
-
-bool startsWithBmp(std::span<const std::uint8_t> data) { return data.size() >= 2 && data[0] == 'B' && data[1] == 'M'; }
 
 bool startsWithIconHeader(std::span<const std::uint8_t> data) {
   return data.size() >= 4 && data[0] == 0 && data[1] == 0 && data[2] == 1 && data[3] == 0;
 }
 
+// The starts of the formats some reader takes: BMP, icon containers, and
+// those of the registered decoders (JPEG's start-of-image, PNG's signature).
+bool mayBePicture(std::span<const std::uint8_t> head) {
+  static constexpr std::uint8_t kPng[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+  const bool jpeg = head.size() >= 2 && head[0] == 0xFF && head[1] == 0xD8;
+  const bool png = head.size() >= sizeof kPng && std::memcmp(head.data(), kPng, sizeof kPng) == 0;
+  return startsWithBmp(head) || startsWithIconHeader(head) || jpeg || png;
+}
+
+// Reads exactly `size` bytes from the file's current position, in pieces.
+bool readPieces(int fd, std::uint8_t* out, std::size_t size, const CancelFlag* cancel) {
+  std::size_t done = 0;
+  while (done < size) {
+    if (cancelled(cancel)) return false;
+    const ssize_t got = ::read(fd, out + done, std::min(size - done, kReadPiece));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    done += static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
 }  // namespace
 
-std::uintptr_t ImageStore::loadFromFile(ImageId number, const std::string& path, LoadStatus* status) {
-  const auto block = readWholeFile(path);
-  if (!block) {
+std::uintptr_t ImageStore::loadFromFile(ImageId number, const std::string& path, LoadStatus* status,
+                                        const DecodeLimits& limits) {
+  // O_NONBLOCK keeps the open of a FIFO (a.jpg waiting for a writer that
+  // never comes) or a device from blocking; only a regular file is read, and
+  // with blocking reads again.
+  const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  struct stat info {};
+  if (file.get() < 0 || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0) {
     report(status, LoadStatus::Unreadable);
     return 0;
   }
-  return loadFromMemory(number, *block, status);
+  const int flags = ::fcntl(file.get(), F_GETFL);
+  if (flags < 0 || ::fcntl(file.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    report(status, LoadStatus::Unreadable);
+    return 0;
+  }
+
+  const auto size = static_cast<std::uint64_t>(info.st_size);
+  std::array<std::uint8_t, 8> head{};
+  const std::size_t headSize = static_cast<std::size_t>(std::min<std::uint64_t>(size, head.size()));
+  if (!readPieces(file.get(), head.data(), headSize, nullptr)) {
+    report(status, LoadStatus::Unreadable);
+    return 0;
+  }
+  // Nothing more is read of what no reader could take (a huge file of
+  // anything else answers at once).
+  if (!mayBePicture(std::span(head.data(), headSize))) {
+    release(number);
+    report(status, LoadStatus::UnknownFormat);
+    return 0;
+  }
+  // The compressed data counts against the budget with the decode.
+  if (size > limits.memoryBudget || size > SIZE_MAX) {
+    release(number);
+    report(status, LoadStatus::TooLargeForMemory);
+    return 0;
+  }
+  std::unique_ptr<std::uint8_t[]> block(new (std::nothrow) std::uint8_t[std::max<std::uint64_t>(size, 1)]);
+  if (block == nullptr) {
+    release(number);
+    report(status, LoadStatus::TooLargeForMemory);
+    return 0;
+  }
+  std::memcpy(block.get(), head.data(), headSize);
+  if (!readPieces(file.get(), block.get() + headSize, static_cast<std::size_t>(size) - headSize,
+                  limits.cancel)) {
+    report(status, cancelled(limits.cancel) ? LoadStatus::Cancelled : LoadStatus::Unreadable);
+    return 0;
+  }
+  DecodeLimits decode = limits;
+  decode.memoryBudget = budgetLeft(limits.memoryBudget, size);
+  return loadFromMemory(number, std::span(block.get(), static_cast<std::size_t>(size)), status, decode);
 }
 
-std::uintptr_t ImageStore::loadFromMemory(ImageId number, std::span<const std::uint8_t> data, LoadStatus* status) {
+std::uintptr_t ImageStore::loadFromMemory(ImageId number, std::span<const std::uint8_t> data,
+                                          LoadStatus* status, const DecodeLimits& limits) {
   if (number < kNewImage || number >= kSlotNumberLimit) {
     report(status, LoadStatus::Unsupported);
     return 0;
@@ -88,20 +139,39 @@ std::uintptr_t ImageStore::loadFromMemory(ImageId number, std::span<const std::u
   release(number);
 
   std::optional<DecodedPicture> picture;
-  bool refusedSize = false;
+  DecodeFailure failure = DecodeFailure::unrecognised;
   if (startsWithBmp(data)) {
-    picture = readBmp(data);
+    picture = readBmp(data, limits, &failure);
   } else {
-    if (startsWithIconHeader(data)) picture = readIcon(data, decodePng);
+    if (startsWithIconHeader(data)) {
+      const PngEntryDecoder png = [&limits](std::span<const std::uint8_t> entry) {
+        return decodePng(entry, limits);
+      };
+      picture = readIcon(data, png, limits);
+    }
     // Containers the icon reader cannot use (cursors among them) go on.
-    if (!picture) picture = decodeRegistered(data, &refusedSize);
+    if (!picture && !cancelled(limits.cancel)) picture = decodeRegistered(data, limits, &failure);
   }
   if (!picture || picture->raster == nullptr) {
-    report(status, refusedSize ? LoadStatus::Unsupported : LoadStatus::UnknownFormat);
+    if (cancelled(limits.cancel)) failure = DecodeFailure::cancelled;
+    switch (failure) {
+      case DecodeFailure::unrecognised:
+        report(status, LoadStatus::UnknownFormat);
+        break;
+      case DecodeFailure::tooLarge:
+        report(status, LoadStatus::Unsupported);
+        break;
+      case DecodeFailure::overBudget:
+        report(status, LoadStatus::TooLargeForMemory);
+        break;
+      case DecodeFailure::cancelled:
+        report(status, LoadStatus::Cancelled);
+        break;
+    }
     return 0;
   }
   const std::uintptr_t answer = install(number, std::move(*picture));
-  report(status, answer != 0 ? LoadStatus::Loaded : LoadStatus::Unsupported);
+  report(status, answer != 0 ? LoadStatus::Loaded : LoadStatus::TooLargeForMemory);
   return answer;
 }
 

@@ -1,6 +1,11 @@
 #include "image/jpeg_reader.h"
 
 // jpeglib.h needs size_t and FILE declared before it.
+#include <jerror.h>
+#include <jpeglib.h>
+
+#include <algorithm>
+#include <climits>
 #include <csetjmp>
 #include <cstddef>
 #include <cstdio>
@@ -9,11 +14,9 @@
 #include <new>
 #include <vector>
 
-#include <jerror.h>
-#include <jpeglib.h>
-
 #include "image/exif_orientation.h"
 #include "image/icc_profile.h"
+#include "image/memory_budget.h"
 #include "image/raster.h"
 
 namespace pixmoor::image {
@@ -36,6 +39,7 @@ struct JpegState {
   jpeg_source_mgr source;
   jpeg_progress_mgr progress;
   DecoderContext* context = nullptr;
+  std::size_t handedOut = 0;  // bytes of the block given to the library so far
   int orientation = 1;
   bool fourComponents = false;
   bool adobeInverted = false;
@@ -44,7 +48,9 @@ struct JpegState {
   std::unique_ptr<JSAMPLE[]> scratch;
 };
 
-JpegState* stateOf(j_common_ptr cinfo) { return static_cast<JpegState*>(cinfo->client_data); }
+JpegState* stateOf(j_common_ptr cinfo) {
+  return static_cast<JpegState*>(cinfo->client_data);
+}
 
 [[noreturn]] void onError(j_common_ptr cinfo) {
   auto* error = reinterpret_cast<ErrorManager*>(cinfo->err);
@@ -55,18 +61,35 @@ JpegState* stateOf(j_common_ptr cinfo) { return static_cast<JpegState*>(cinfo->c
 void onMessage(j_common_ptr, int) {}
 void onOutput(j_common_ptr) {}
 
+// Called by the library per row batch and, while a multi-scan file is read
+// in, per row of blocks: where a Stop is noticed inside the library.
 void onProgress(j_common_ptr cinfo) {
   if (!cinfo->is_decompressor) return;
+  if (stopRequested(*stateOf(cinfo)->context)) onError(cinfo);
   if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans) onError(cinfo);
 }
 
-// The whole block is the buffer from the start; a request for more means the
-// data ended before the picture did, answered with an end-of-image marker.
+// The block is handed to the library a piece at a time, so that a Stop is
+// also seen while it skips a long run of garbage between markers, where it
+// calls nothing else of ours. A request for more after the last piece means
+// the data ended before the picture did, answered with an end-of-image marker.
 void initSource(j_decompress_ptr) {}
 void termSource(j_decompress_ptr) {}
 
+constexpr std::size_t kSourcePiece = std::size_t{1} << 20;
+
 boolean fillInput(j_decompress_ptr cinfo) {
-  stateOf(reinterpret_cast<j_common_ptr>(cinfo))->context->ranShort = true;
+  JpegState* s = stateOf(reinterpret_cast<j_common_ptr>(cinfo));
+  if (stopRequested(*s->context)) onError(reinterpret_cast<j_common_ptr>(cinfo));
+  const auto data = s->context->data;
+  if (s->handedOut < data.size()) {
+    const std::size_t piece = std::min(kSourcePiece, data.size() - s->handedOut);
+    cinfo->src->next_input_byte = data.data() + s->handedOut;
+    cinfo->src->bytes_in_buffer = piece;
+    s->handedOut += piece;
+    return TRUE;
+  }
+  s->context->ranShort = true;
   WARNMS(cinfo, JWRN_JPEG_EOF);
   cinfo->src->next_input_byte = kEndOfImage;
   cinfo->src->bytes_in_buffer = sizeof kEndOfImage;
@@ -76,9 +99,10 @@ boolean fillInput(j_decompress_ptr cinfo) {
 void skipInput(j_decompress_ptr cinfo, long count) {
   if (count <= 0) return;
   auto* source = cinfo->src;
-  if (static_cast<unsigned long>(count) > source->bytes_in_buffer) {
+  while (static_cast<unsigned long>(count) > source->bytes_in_buffer) {
+    count -= static_cast<long>(source->bytes_in_buffer);
     fillInput(cinfo);
-    return;
+    if (source->next_input_byte == kEndOfImage) return;
   }
   source->next_input_byte += count;
   source->bytes_in_buffer -= static_cast<std::size_t>(count);
@@ -108,14 +132,43 @@ std::vector<std::uint8_t> iccProfileOf(j_decompress_ptr cinfo) {
   }
 }
 
-// Enough for the library's coefficient buffers (two bytes per sample, blocks
-// padded to whole units) and its row buffers; refuses what a hostile header
-// would otherwise make it allocate beyond the picture's own size.
-long memoryLimit(const jpeg_decompress_struct& cinfo) {
-  const std::uint64_t padded =
-      (static_cast<std::uint64_t>(cinfo.image_width) + 64) * (static_cast<std::uint64_t>(cinfo.image_height) + 64);
-  const std::uint64_t bytes = padded * static_cast<std::uint64_t>(cinfo.num_components) * 2 + (std::uint64_t{32} << 20);
-  return static_cast<long>(bytes);
+// Entropy-coded data paints at least one 8 x 8 block per bit (a Huffman
+// code is one bit or more, and every block of a picture needs its DC value):
+// 512 pixels per byte of the data after the first scan header.
+constexpr std::uint64_t kPixelsPerByte = 512;
+
+// Bytes of entropy-coded data (and the markers after it) that follow the
+// first scan header, where jpeg_read_header left the source.
+std::uint64_t scanBytes(const JpegState& s) {
+  const auto data = s.context->data;
+  const JOCTET* next = s.source.next_input_byte;
+  if (next < data.data() || next > data.data() + data.size()) return 0;  // the end-of-image stand-in
+  return static_cast<std::uint64_t>(data.data() + data.size() - next);
+}
+
+// What the library holds beside the raster. A file of several scans
+// (progressive, or components in separate scans) keeps every coefficient of
+// the picture, two bytes per sample, blocks padded to whole MCUs; a
+// single-scan file only a few rows of blocks. Both keep the saved markers.
+std::uint64_t libraryBytes(const jpeg_decompress_struct& cinfo) {
+  std::uint64_t bytes = std::uint64_t{1} << 20;  // the library's fixed tables and state
+  bytes += (static_cast<std::uint64_t>(cinfo.image_width) + 64) *
+           static_cast<std::uint64_t>(cinfo.num_components) * 64;
+  for (auto* marker = cinfo.marker_list; marker != nullptr; marker = marker->next)
+    bytes += 2 * marker->data_length;
+  if (cinfo.progressive_mode || cinfo.comps_in_scan < cinfo.num_components) {
+    for (int c = 0; c < cinfo.num_components; ++c) {
+      const jpeg_component_info& component = cinfo.comp_info[c];
+      const auto roundUp = [](std::uint64_t value, std::uint64_t unit) {
+        return (value + unit - 1) / unit * unit;
+      };
+      const std::uint64_t blocks =
+          roundUp(component.width_in_blocks, static_cast<std::uint64_t>(component.h_samp_factor)) *
+          roundUp(component.height_in_blocks, static_cast<std::uint64_t>(component.v_samp_factor));
+      bytes += blocks * DCTSIZE2 * sizeof(JCOEF);
+    }
+  }
+  return bytes;
 }
 
 // setjmp lives here and in guardedDecode alone; their locals are plain values.
@@ -126,8 +179,9 @@ bool guardedProbe(JpegState* s) {
   cinfo->progress = &s->progress;
 
   const auto data = s->context->data;
+  s->handedOut = std::min(kSourcePiece, data.size());
   s->source.next_input_byte = data.data();
-  s->source.bytes_in_buffer = data.size();
+  s->source.bytes_in_buffer = s->handedOut;
   s->source.init_source = initSource;
   s->source.fill_input_buffer = fillInput;
   s->source.skip_input_data = skipInput;
@@ -143,9 +197,11 @@ bool guardedProbe(JpegState* s) {
   const std::uint64_t limit = s->context->pixelLimit;
   if (width > static_cast<std::uint64_t>(kMaxSide) || height > static_cast<std::uint64_t>(kMaxSide) ||
       (limit != 0 && width * height > limit)) {
-    s->context->refusedSize = true;
+    s->context->refusal = DecodeFailure::tooLarge;
     return false;
   }
+  // A header that claims far more picture than its data could paint.
+  if (width * height > kFreePixels && width * height > kPixelsPerByte * scanBytes(*s)) return false;
   s->orientation = orientationOf(cinfo);
   s->context->iccProfile = iccProfileOf(cinfo);
 
@@ -160,7 +216,18 @@ bool guardedProbe(JpegState* s) {
     cinfo->out_color_space = JCS_EXT_BGR;
   }
   jpeg_calc_output_dimensions(cinfo);
-  cinfo->mem->max_memory_to_use = memoryLimit(*cinfo);
+  // Checked before jpeg_start_decompress, which allocates the coefficients.
+  const std::uint64_t raster =
+      rasterBytes(static_cast<int>(cinfo->output_width), static_cast<int>(cinfo->output_height), 24);
+  s->context->decoderBytes = libraryBytes(*cinfo);
+  if (raster + s->context->decoderBytes > s->context->memoryBudget) {
+    s->context->refusal = DecodeFailure::overBudget;
+    return false;
+  }
+  // The library's own ceiling on what it may allocate, should the estimate fall short.
+  const std::uint64_t ceiling =
+      std::min<std::uint64_t>(budgetLeft(s->context->memoryBudget, raster), 2 * s->context->decoderBytes);
+  cinfo->mem->max_memory_to_use = static_cast<long>(std::min<std::uint64_t>(ceiling, LONG_MAX));
   jpeg_start_decompress(cinfo);
 
   const int storedWidth = static_cast<int>(cinfo->output_width);
@@ -171,7 +238,8 @@ bool guardedProbe(JpegState* s) {
   s->context->rasterDepth = 24;
   s->context->sourceDepth = cinfo->output_components * 8;
   if (s->fourComponents || s->orientation != 1) {
-    const std::size_t rowBytes = static_cast<std::size_t>(storedWidth) * static_cast<std::size_t>(cinfo->output_components);
+    const std::size_t rowBytes =
+        static_cast<std::size_t>(storedWidth) * static_cast<std::size_t>(cinfo->output_components);
     s->scratch.reset(new (std::nothrow) JSAMPLE[rowBytes]);
     if (s->scratch == nullptr) return false;
   }
@@ -179,7 +247,9 @@ bool guardedProbe(JpegState* s) {
 }
 
 // Rounded v / 255 for v in 0 .. 255 * 255.
-inline std::uint8_t divide255(unsigned v) { return static_cast<std::uint8_t>((v + 128 + ((v + 128) >> 8)) >> 8); }
+inline std::uint8_t divide255(unsigned v) {
+  return static_cast<std::uint8_t>((v + 128 + ((v + 128) >> 8)) >> 8);
+}
 
 // Converts the scratch row (stored row y) and puts each pixel at its upright
 // place in the raster.
@@ -228,6 +298,7 @@ bool guardedDecode(JpegState* s, std::uint8_t* pixels, int stride, int flags) {
     // Upright colour or grey: the library writes B, G, R into the raster rows.
     constexpr JDIMENSION kBatch = 16;
     while (cinfo->output_scanline < height) {
+      if (stopRequested(*s->context)) return false;
       JSAMPROW rows[kBatch];
       const JDIMENSION first = cinfo->output_scanline;
       const JDIMENSION count = height - first < kBatch ? height - first : kBatch;
@@ -240,6 +311,7 @@ bool guardedDecode(JpegState* s, std::uint8_t* pixels, int stride, int flags) {
     }
   } else {
     while (cinfo->output_scanline < height) {
+      if (stopRequested(*s->context)) return false;
       const int y = static_cast<int>(cinfo->output_scanline);
       JSAMPROW row = s->scratch.get();
       if (jpeg_read_scanlines(cinfo, &row, 1) != 1) return false;
@@ -285,6 +357,8 @@ constexpr Decoder kJpegDecoder{probeJpeg, decodeJpeg, closeJpeg};
 
 }  // namespace
 
-const Decoder& jpegDecoder() { return kJpegDecoder; }
+const Decoder& jpegDecoder() {
+  return kJpegDecoder;
+}
 
 }  // namespace pixmoor::image

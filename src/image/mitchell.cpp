@@ -222,6 +222,7 @@ bool resampleSmoothThreads(Raster& source, Raster& target, const CancelFlag* can
 
   if (channels == 4) {
     for (int y = 0; y < source.height; ++y) {
+      if (cancelled(cancel)) return false;
       std::uint8_t* p = source.storageRow(y);
       for (int x = 0; x < source.width; ++x, p += 4) {
         if (p[3] == 0) p[0] = p[1] = p[2] = 0xFF;

@@ -1,12 +1,13 @@
 #include "image/png_reader.h"
 
+#include <png.h>
+#include <zlib.h>
+
+#include <algorithm>
 #include <csetjmp>
 #include <cstring>
 #include <new>
 #include <span>
-
-#include <png.h>
-#include <zlib.h>
 
 #include "image/icc_profile.h"
 #include "image/raster.h"
@@ -23,11 +24,11 @@ constexpr png_alloc_size_t kChunkMemoryLimit = png_alloc_size_t{8} << 20;
 // could otherwise expand to many megabytes from a small file. The profile
 // is bounded by kChunkMemoryLimit; libpng checks it and drops a bad one.
 constexpr png_byte kSkippedChunks[] = {
-    'b', 'K', 'G', 'D', '\0', 'c', 'H', 'R', 'M', '\0', 'e', 'X', 'I', 'f', '\0', 'g', 'A', 'M', 'A', '\0',
-    'h', 'I', 'S', 'T', '\0', 'i', 'T', 'X', 't', '\0', 'o', 'F', 'F', 's', '\0',
-    'p', 'C', 'A', 'L', '\0', 'p', 'H', 'Y', 's', '\0', 's', 'B', 'I', 'T', '\0', 's', 'C', 'A', 'L', '\0',
-    's', 'P', 'L', 'T', '\0', 's', 'R', 'G', 'B', '\0', 's', 'T', 'E', 'R', '\0', 't', 'E', 'X', 't', '\0',
-    't', 'I', 'M', 'E', '\0', 'z', 'T', 'X', 't', '\0'};
+    'b',  'K',  'G',  'D',  '\0', 'c',  'H',  'R',  'M',  '\0', 'e',  'X',  'I',  'f',  '\0', 'g',  'A',
+    'M',  'A',  '\0', 'h',  'I',  'S',  'T',  '\0', 'i',  'T',  'X',  't',  '\0', 'o',  'F',  'F',  's',
+    '\0', 'p',  'C',  'A',  'L',  '\0', 'p',  'H',  'Y',  's',  '\0', 's',  'B',  'I',  'T',  '\0', 's',
+    'C',  'A',  'L',  '\0', 's',  'P',  'L',  'T',  '\0', 's',  'R',  'G',  'B',  '\0', 's',  'T',  'E',
+    'R',  '\0', 't',  'E',  'X',  't',  '\0', 't',  'I',  'M',  'E',  '\0', 'z',  'T',  'X',  't',  '\0'};
 
 constexpr std::uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
 
@@ -64,6 +65,49 @@ bool criticalChunksIntact(std::span<const std::uint8_t> data) {
   return true;
 }
 
+// Deflate expands a byte into at most 1032 (a 258-byte copy coded in two bits).
+constexpr std::uint64_t kInflateRatio = 1032;
+
+// Bytes of picture data the block holds: the IDAT chunks, a cut-off last one
+// counted as far as it goes.
+std::uint64_t pictureDataBytes(std::span<const std::uint8_t> data) {
+  std::uint64_t total = 0;
+  std::size_t at = sizeof kSignature;
+  while (data.size() > at && data.size() - at >= 8) {
+    const std::uint64_t length = bigEndian32(&data[at]);
+    const std::uint8_t* type = &data[at + 4];
+    const std::uint64_t present = std::min<std::uint64_t>(length, data.size() - at - 8);
+    if (std::memcmp(type, "IDAT", 4) == 0) total += present;
+    if (std::memcmp(type, "IEND", 4) == 0 || present < length) break;
+    at += 12 + static_cast<std::size_t>(length);
+  }
+  return total;
+}
+
+// True when the picture is beyond the free allowance and the IDAT data,
+// inflated at the best ratio deflate has, could not hold its rows.
+bool dataCannotPaint(std::span<const std::uint8_t> data, std::uint64_t width, std::uint64_t height,
+                     int bitDepth, int colourType) {
+  if (width * height <= kFreePixels) return false;
+  int channels = 1;
+  switch (colourType) {
+    case PNG_COLOR_TYPE_RGB:
+      channels = 3;
+      break;
+    case PNG_COLOR_TYPE_GRAY_ALPHA:
+      channels = 2;
+      break;
+    case PNG_COLOR_TYPE_RGB_ALPHA:
+      channels = 4;
+      break;
+    default:
+      break;
+  }
+  // Rows of an interlaced picture take more, so this never refuses a whole file.
+  const std::uint64_t rowBytes = (width * static_cast<std::uint64_t>(channels * bitDepth) + 7) / 8;
+  return height * (1 + rowBytes) > kInflateRatio * pictureDataBytes(data);
+}
+
 // A header declaring a side beyond what a picture may have is refused before
 // libpng sees it, and reported as a size refusal rather than a broken file.
 bool sidesTooLarge(std::span<const std::uint8_t> data) {
@@ -77,6 +121,8 @@ bool sidesTooLarge(std::span<const std::uint8_t> data) {
 void readData(png_structp png, png_bytep out, std::size_t length) {
   auto* s = static_cast<PngState*>(png_get_io_ptr(png));
   DecoderContext& context = *s->context;
+  // libpng reads a large chunk in pieces: a Stop is seen between them.
+  if (stopRequested(context)) png_error(png, "stopped");
   if (length > context.data.size() - context.position) {
     context.ranShort = true;
     png_error(png, "read past the end of the data");
@@ -85,16 +131,23 @@ void readData(png_structp png, png_bytep out, std::size_t length) {
   context.position += length;
 }
 
-[[noreturn]] void onError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+[[noreturn]] void onError(png_structp png, png_const_charp) {
+  png_longjmp(png, 1);
+}
 void onWarning(png_structp, png_const_charp) {}
 
 int sourceDepthOf(int colourType, int bitDepth, bool transparency) {
   switch (colourType) {
-    case PNG_COLOR_TYPE_GRAY: return transparency && bitDepth < 8 ? 8 : bitDepth;
-    case PNG_COLOR_TYPE_RGB: return transparency ? 32 : 24;
-    case PNG_COLOR_TYPE_PALETTE: return transparency ? 32 : bitDepth;
-    case PNG_COLOR_TYPE_GRAY_ALPHA: return bitDepth;
-    default: return 32;
+    case PNG_COLOR_TYPE_GRAY:
+      return transparency && bitDepth < 8 ? 8 : bitDepth;
+    case PNG_COLOR_TYPE_RGB:
+      return transparency ? 32 : 24;
+    case PNG_COLOR_TYPE_PALETTE:
+      return transparency ? 32 : bitDepth;
+    case PNG_COLOR_TYPE_GRAY_ALPHA:
+      return bitDepth;
+    default:
+      return 32;
   }
 }
 
@@ -138,9 +191,10 @@ bool guardedProbe(PngState* s) {
   png_get_IHDR(png, info, &width, &height, &bitDepth, &colourType, nullptr, nullptr, nullptr);
   const std::uint64_t limit = s->context->pixelLimit;
   if (limit != 0 && static_cast<std::uint64_t>(width) * height > limit) {
-    s->context->refusedSize = true;
+    s->context->refusal = DecodeFailure::tooLarge;
     return false;
   }
+  if (dataCannotPaint(s->context->data, width, height, bitDepth, colourType)) return false;
   const bool transparency = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
   s->context->sourceDepth = sourceDepthOf(colourType, bitDepth, transparency);
   keepIccProfile(png, info, *s->context);
@@ -161,10 +215,16 @@ bool guardedProbe(PngState* s) {
 
   png_get_IHDR(png, info, &width, &height, &bitDepth, &colourType, nullptr, nullptr, nullptr);
   const int depth = colourType == PNG_COLOR_TYPE_RGB ? 24 : 32;
-  if (bitDepth != 8 || png_get_rowbytes(png, info) != static_cast<std::size_t>(width) * (depth / 8)) return false;
+  if (bitDepth != 8 || png_get_rowbytes(png, info) != static_cast<std::size_t>(width) * (depth / 8))
+    return false;
   s->context->width = static_cast<int>(width);
   s->context->height = static_cast<int>(height);
   s->context->rasterDepth = depth;
+  // libpng's rows (the widest, 16-bit RGBA, before its transformations), its
+  // state with the inflate window, and the profile (libpng's copy and ours);
+  // the raster is counted by the registry.
+  s->context->decoderBytes = 3 * (std::uint64_t{width} * 8 + 64) + (std::uint64_t{256} << 10) +
+                             2 * static_cast<std::uint64_t>(s->context->iccProfile.size());
   return true;
 }
 
@@ -176,6 +236,7 @@ bool guardedDecode(PngState* s, std::uint8_t* pixels, int stride, int flags) {
   // Each pass of an interlaced picture adds its pixels to the rows already read.
   for (int pass = 0; pass < s->passes; ++pass) {
     for (int y = 0; y < height; ++y) {
+      if (stopRequested(*s->context)) return false;
       const int row = bottomUp ? height - 1 - y : y;
       png_read_row(png, pixels + static_cast<std::size_t>(stride) * static_cast<std::size_t>(row), nullptr);
     }
@@ -187,7 +248,7 @@ bool probePng(DecoderContext& context) {
   const auto data = context.data;
   if (data.size() < sizeof kSignature || png_sig_cmp(data.data(), 0, sizeof kSignature) != 0) return false;
   if (sidesTooLarge(data)) {
-    context.refusedSize = true;
+    context.refusal = DecodeFailure::tooLarge;
     return false;
   }
 #ifndef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
@@ -222,8 +283,13 @@ constexpr Decoder kPngDecoder{probePng, decodePngRows, closePng};
 
 }  // namespace
 
-const Decoder& pngDecoder() { return kPngDecoder; }
+const Decoder& pngDecoder() {
+  return kPngDecoder;
+}
 
-std::optional<DecodedPicture> decodePng(std::span<const std::uint8_t> data) { return decodeWith(kPngDecoder, data); }
+std::optional<DecodedPicture> decodePng(std::span<const std::uint8_t> data, const DecodeLimits& limits,
+                                        DecodeFailure* failure) {
+  return decodeWith(kPngDecoder, data, limits, failure);
+}
 
 }  // namespace pixmoor::image

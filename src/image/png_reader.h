@@ -20,6 +20,7 @@ namespace pixmoor::image {
 const Decoder& pngDecoder();
 
 // Decodes a PNG block with this reader alone (for PNG entries of icons).
-std::optional<DecodedPicture> decodePng(std::span<const std::uint8_t> data);
+std::optional<DecodedPicture> decodePng(std::span<const std::uint8_t> data, const DecodeLimits& limits = {},
+                                        DecodeFailure* failure = nullptr);
 
 }  // namespace pixmoor::image

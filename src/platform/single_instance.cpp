@@ -42,7 +42,12 @@ std::string instanceLockPath(const std::string& instanceName) {
 }
 
 InstanceLock::~InstanceLock() {
+  release();
+}
+
+void InstanceLock::release() {
   if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
 }
 
 InstanceCheck InstanceLock::acquire(const std::string& instanceName) {

@@ -2,8 +2,9 @@
 //
 // The lock is an flock on a file named after the instance name in the user's
 // runtime folder ($XDG_RUNTIME_DIR, else a per-user folder under /tmp). It is
-// held for the life of the process (or of the InstanceLock object) and the
-// system drops it when the process ends, however it ends. Interface thread.
+// held until the window closes (release), at the latest for the life of the
+// process (or of the InstanceLock object); the system drops it when the
+// process ends, however it ends. Interface thread.
 #pragma once
 
 #include <string>
@@ -24,6 +25,9 @@ class InstanceLock {
   InstanceLock& operator=(const InstanceLock&) = delete;
 
   InstanceCheck acquire(const std::string& instanceName);
+  // Lets the next copy start: done when the window closes, before whatever
+  // the end still has to do.
+  void release();
 
  private:
   int fd_ = -1;

@@ -1,14 +1,20 @@
 // Starting the built program twice: the second copy ends silently with exit
-// code 0 and leaves the first one running.
+// code 0 and leaves the first one running. Ending the program never waits
+// for a batch whose read hangs.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QApplication>
+#include <QTimer>
 #include <chrono>
 #include <filesystem>
 #include <thread>
 
+#include "app/gui_numbers.h"
+#include "app/gui_startup.h"
+#include "support/stuck_read.h"
 #include "support/temp_folder.h"
 
 namespace {
@@ -61,6 +67,47 @@ TEST(SecondCopy, EndsSilentlyWithZero) {
   EXPECT_EQ(pixmoor::testing::readBytes(settingsFile.string()), before);
   kill(first, SIGTERM);
   waitForExit(first, 20);
+}
+
+// Quit while the batch's read hangs in the kernel (a dead network mount):
+// the program still ends, with exit code 0, within a few seconds.
+TEST(ProgramEnd, QuitDoesNotWaitForAStuckRead) {
+  pixmoor::testing::TempFolder folder;
+  std::filesystem::create_directory(folder.path() / "runtime");
+  std::filesystem::permissions(folder.path() / "runtime", std::filesystem::perms::owner_all);
+  const std::string picture = (folder.path() / "a.bmp").string();
+  pixmoor::testing::writeBytes(picture, std::string("BM") + std::string(60, '\0'));
+  std::fflush(nullptr);
+  const pid_t child = fork();
+  if (child == 0) {
+    if (chdir(folder.path().c_str()) != 0) _exit(90);
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    setenv("XDG_RUNTIME_DIR", (folder.path() / "runtime").c_str(), 1);
+    int argc = 1;
+    char name[] = "pixmoor";
+    char* argv[] = {name, nullptr};
+    QApplication application(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    pixmoor::app::AppState state;
+    pixmoor::settings::Settings settings;
+    pixmoor::app::DesktopStartup steps(state, settings);
+    stuck_read::hangOn(picture);
+    QTimer::singleShot(0, [&] {
+      steps.program()->dispatch({pixmoor::platform::UiEventKind::FilesDropped, 0, {picture}});
+      if (!stuck_read::waitUntilEntered()) _exit(91);
+      steps.program()->dispatch(
+          {pixmoor::platform::UiEventKind::MenuCommand, pixmoor::app::command::quit, {}});
+    });
+    pixmoor::app::runStartup(state, settings, steps);
+    _exit(92);  // the end waited for the batch after all
+  }
+  ASSERT_GT(child, 0);
+  const int code = waitForExit(child, 10);
+  EXPECT_EQ(code, 0);
+  if (code == -1) {
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+  }
 }
 
 }  // namespace

@@ -12,14 +12,23 @@
 #include <mutex>
 #include <optional>
 #include <span>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "batch/batch_view.h"
+#include "batch/picture_outcome.h"
 #include "image/decoder_registry.h"
 #include "image/encode.h"
 #include "image/image_store.h"
 #include "support/temp_folder.h"
+
+namespace pixmoor::batch {
+// Failures read as "path: reason" in test messages.
+inline void PrintTo(const PictureFailure& failure, std::ostream* os) {
+  *os << failure.sourcePath << ": " << failureReasonText(failure.reason);
+}
+}  // namespace pixmoor::batch
 
 namespace pixmoor::batch::testing {
 
@@ -85,7 +94,8 @@ inline std::string magicOf(const std::string& path) {
 
 inline std::vector<std::string> folderNames(const std::filesystem::path& folder) {
   std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
 }

@@ -1,6 +1,9 @@
 // The batch threads: progress, completion, Stop, drops during a batch and
 // ending the program while a batch runs. Runs under ThreadSanitizer too.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <random>
 #include <thread>
@@ -8,6 +11,7 @@
 #include "app/ui_texts.h"
 #include "batch/batch_runner.h"
 #include "batch_test_support.h"
+#include "support/stuck_read.h"
 
 namespace pixmoor::batch {
 namespace {
@@ -23,13 +27,17 @@ using testing::writePicture;
 using Event = RecordingView::Event;
 
 const std::string kFrenchDone = "Termin\xC3\xA9 ! ";
-const std::string kFrenchDoneEnd = " images trait\xC3\xA9" "es.";
+const std::string kFrenchDoneEnd =
+    " images trait\xC3\xA9"
+    "es.";
 const std::string kFrenchStop = "Arr\xC3\xAAt : ";
-const std::string kStopEnd = " images trait\xC3\xA9" "es !";
+const std::string kStopEnd =
+    " images trait\xC3\xA9"
+    "es !";
 
 BatchTexts textsFor(const char* language) {
-  return batchTextsFrom(app::BuildUiTexts(language, "Pixmoor 2011 v", "1.4.1", "\n", 1920, 1080,
-                                          "http://www.pixmoor.example"));
+  return batchTextsFrom(
+      app::BuildUiTexts(language, "Pixmoor 2011 v", "1.4.1", "\n", 1920, 1080, "http://www.pixmoor.example"));
 }
 
 settings::Settings relative(int landscapeWidth, int portraitHeight, const char* prefix = "prefix_") {
@@ -201,7 +209,8 @@ TEST_F(BatchWorker, SecondDropAfterCompletionStartsANewBatch) {
   // No wait: a drop that comes once the worker is done is taken; one that
   // comes before is ignored. Both leave exactly one batch running.
   view_.waitFor([](const std::vector<Event>& events) {
-    return std::count_if(events.begin(), events.end(), [](const Event& e) { return e.kind == Event::cue; }) == 1;
+    return std::count_if(events.begin(), events.end(), [](const Event& e) { return e.kind == Event::cue; }) ==
+           1;
   });
   ASSERT_EQ(runner->handleDrop({sources[0]}, s), DropResult::started);
   runner->waitUntilIdle();
@@ -333,6 +342,8 @@ TEST_F(BatchWorker, StopDuringTheNextReadLetsTheSaveBeforeItComplete) {
   std::this_thread::sleep_for(std::chrono::milliseconds(30));
   ASSERT_FALSE(std::filesystem::exists(path("prefix_slow_save.png"))) << "the save ended before Stop";
   runner->stopBatch();
+  // Stop answers without waiting for the save; the text counts it once it ends.
+  runner->waitUntilIdle();
   EXPECT_EQ(view_.lastStatus(), kFrenchStop + "1/2" + kStopEnd);
   const auto facts = readPicture(path("prefix_slow_save.png"));
   ASSERT_TRUE(facts);
@@ -340,6 +351,94 @@ TEST_F(BatchWorker, StopDuringTheNextReadLetsTheSaveBeforeItComplete) {
   EXPECT_EQ(runner->failures(),
             (std::vector<PictureFailure>{{path("slow_read.jpg"), FailureReason::stopped}}));
   expectOnlyNames({"slow_save.png", "slow_read.jpg", "prefix_slow_save.png"});
+}
+
+// A read that hangs in the kernel (a dead network mount) holds Stop for no
+// more than a moment: the text counts the pictures finished, the one being
+// read and the rest are stopped, and no new batch starts until that worker
+// has really ended.
+TEST_F(BatchWorker, StopDoesNotWaitForAStuckRead) {
+  const auto sources = writeMany(3, 60, 40);
+  stuck_read::hangOn(sources[1]);
+  auto runner = makeRunner();
+  settings::Settings s = relative(30, 30);
+  ASSERT_EQ(runner->handleDrop(sources, s), DropResult::started);
+  ASSERT_TRUE(stuck_read::waitUntilEntered());
+  // Should Stop wait for the worker after all, the read is let go after 10 s.
+  std::atomic<bool> stopped{false};
+  std::thread watchdog([&stopped] {
+    for (int i = 0; i < 1000 && !stopped; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (!stopped) stuck_read::release();
+  });
+  runner->stopBatch();
+  const bool answeredWhileStuck = !stuck_read::isReleased();
+  stopped = true;
+  EXPECT_TRUE(answeredWhileStuck) << "Stop waited for the stuck read";
+  EXPECT_EQ(view_.lastStatus(), kFrenchStop + "1/3" + kStopEnd);
+  EXPECT_FALSE(view_.events().back().kind == Event::controls && view_.events().back().running);
+  const std::vector<PictureFailure> stoppedPictures{{sources[1], FailureReason::stopped},
+                                                    {sources[2], FailureReason::stopped}};
+  EXPECT_EQ(runner->failures(), stoppedPictures);
+  if (answeredWhileStuck) {
+    EXPECT_FALSE(runner->waitUntilIdle(std::chrono::milliseconds(50)));
+    EXPECT_EQ(runner->handleDrop(sources, s), DropResult::ignoredWhileRunning);
+    EXPECT_FALSE(runner->finish(std::chrono::milliseconds(50)));
+  }
+  watchdog.join();
+  stuck_read::release();
+  runner->waitUntilIdle();
+  stuck_read::stopHanging();
+  EXPECT_FALSE(runner->running());
+  EXPECT_EQ(runner->failures(), stoppedPictures);
+  EXPECT_EQ(view_.lastStatus(), kFrenchStop + "1/3" + kStopEnd);
+  EXPECT_EQ(view_.count(Event::cue), 1);
+}
+
+// A FIFO named like a picture, dropped with its folder, is unreadable at
+// once instead of holding the worker until someone writes into it.
+TEST_F(BatchWorker, FifoIsUnreadable) {
+  ASSERT_TRUE(writePicture(path("b.jpg"), 60, 40, image::kJpegEncoder));
+  ASSERT_EQ(::mkfifo(path("a.jpg").c_str(), 0600), 0);
+  auto runner = makeRunner();
+  settings::Settings s = relative(30, 30);
+  ASSERT_EQ(runner->handleDrop({folder_.path().string()}, s), DropResult::started);
+  // Should the worker hang on the FIFO after all, a writer comes after 10 s.
+  std::atomic<bool> ended{false};
+  std::atomic<bool> unblocked{false};
+  std::thread watchdog([&] {
+    for (int i = 0; i < 1000 && !ended; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (ended) return;
+    unblocked = true;
+    const int fd = ::open(path("a.jpg").c_str(), O_WRONLY | O_NONBLOCK);
+    if (fd >= 0) ::close(fd);
+  });
+  runner->waitUntilIdle();
+  ended = true;
+  watchdog.join();
+  EXPECT_FALSE(unblocked) << "the worker waited on the FIFO";
+  EXPECT_EQ(runner->failures(), (std::vector<PictureFailure>{{path("a.jpg"), FailureReason::unreadable}}));
+  EXPECT_TRUE(readPicture(path("prefix_b.jpg")));
+}
+
+// Pictures beyond the batch's memory budget, in the decode or in the
+// resampled copy, are refused with their own reason; the others are written.
+TEST_F(BatchWorker, PicturesBeyondTheMemoryBudgetAreRefused) {
+  ASSERT_TRUE(writePicture(path("large.png"), 1500, 1000, image::kPngEncoder));
+  ASSERT_TRUE(writePicture(path("small.png"), 150, 100, image::kPngEncoder));
+  ASSERT_TRUE(writePicture(path("tiny.png"), 40, 20, image::kPngEncoder));
+  auto runner = makeRunner();
+  runner->setMemoryBudget(std::uint64_t{2} << 20);  // the large decode needs 4.5 MB
+  settings::Settings s = relative(150, 150);
+  ASSERT_EQ(runner->handleDrop({path("large.png"), path("small.png")}, s), DropResult::started);
+  runner->waitUntilIdle();
+  EXPECT_EQ(runner->failures(),
+            (std::vector<PictureFailure>{{path("large.png"), FailureReason::tooLargeForMemory}}));
+  EXPECT_TRUE(readPicture(path("prefix_small.jpg")));
+  s = relative(1500, 1500);  // 40 x 20 enlarged to 1500 x 750 twice over passes 2 MB
+  ASSERT_EQ(runner->handleDrop({path("tiny.png")}, s), DropResult::started);
+  runner->waitUntilIdle();
+  EXPECT_EQ(runner->failures(),
+            (std::vector<PictureFailure>{{path("tiny.png"), FailureReason::tooLargeForMemory}}));
 }
 
 // Large pictures, so that Stop lands while the batch is under way.
@@ -358,13 +457,15 @@ class BatchStop : public BatchWorker {
     }
     return names;
   }
-  // Waits until `finished` pictures are done, then a little more, then stops.
+  // Waits until `finished` pictures are done, then a little more, then
+  // stops; then until the worker has ended (Stop itself does not wait for it).
   void stopAfter(BatchRunner& runner, int finished, std::chrono::microseconds extra) {
     while (runner.running() && runner.remaining() > kCount - finished) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     std::this_thread::sleep_for(extra);
     runner.stopBatch();
+    runner.waitUntilIdle();
   }
   std::vector<std::string> sources_;
 };
@@ -394,12 +495,14 @@ TEST_F(BatchStop, StopCountsExactlyTheFinishedPicturesAndLeavesNoPartialFile) {
     expectOnlyNames(allowedNames("prefix_"));
     const auto statuses = view_.statuses();
     ASSERT_FALSE(statuses.empty());
-    EXPECT_EQ(statuses.back(), kFrenchStop + std::to_string(written) + "/" + std::to_string(kCount) + kStopEnd);
+    EXPECT_EQ(statuses.back(),
+              kFrenchStop + std::to_string(written) + "/" + std::to_string(kCount) + kStopEnd);
     for (const std::string& text : statuses) EXPECT_EQ(text.find(kFrenchDone), std::string::npos) << text;
     EXPECT_EQ(view_.count(Event::cue), 1);
     EXPECT_FALSE(view_.events().back().kind == Event::controls && view_.events().back().running);
     EXPECT_EQ(runner->failures().size(), static_cast<std::size_t>(kCount - written));
-    for (const PictureFailure& failure : runner->failures()) EXPECT_EQ(failure.reason, FailureReason::stopped);
+    for (const PictureFailure& failure : runner->failures())
+      EXPECT_EQ(failure.reason, FailureReason::stopped);
     EXPECT_EQ(runner->batchTotal(), 0);
     EXPECT_EQ(runner->remaining(), 0);
   }
@@ -418,6 +521,7 @@ TEST_F(BatchStop, StopCountEqualsTheFilesWrittenWheneverStopLands) {
     ASSERT_EQ(runner->handleDrop(sources_, s), DropResult::started);
     std::this_thread::sleep_for(std::chrono::microseconds(random() % 400000));
     runner->stopBatch();
+    runner->waitUntilIdle();
     int written = 0;
     for (int i = 0; i < kCount; ++i)
       written += std::filesystem::exists(path("prefix_big" + std::to_string(i) + ".jpg"));
@@ -425,7 +529,6 @@ TEST_F(BatchStop, StopCountEqualsTheFilesWrittenWheneverStopLands) {
       EXPECT_EQ(view_.lastStatus(), kFrenchStop + std::to_string(written) + "/8" + kStopEnd);
       EXPECT_EQ(runner->failures().size(), static_cast<std::size_t>(kCount - written));
     }
-    runner->waitUntilIdle();
   }
 }
 
@@ -435,7 +538,8 @@ TEST_F(BatchStop, EnglishStopText) {
   ASSERT_EQ(runner->handleDrop(sources_, s), DropResult::started);
   stopAfter(*runner, 1, std::chrono::microseconds(0));
   int written = 0;
-  for (int i = 0; i < kCount; ++i) written += std::filesystem::exists(path("prefix_big" + std::to_string(i) + ".jpg"));
+  for (int i = 0; i < kCount; ++i)
+    written += std::filesystem::exists(path("prefix_big" + std::to_string(i) + ".jpg"));
   EXPECT_EQ(view_.lastStatus(), "Stop : " + std::to_string(written) + "/8" + kStopEnd);
 }
 

@@ -25,6 +25,7 @@
 #include "companion/console_view.h"
 #include "companion/json_report.h"
 #include "settings/settings.h"
+#include "support/bounded_child.h"
 
 namespace pixmoor::batch {
 namespace {
@@ -460,6 +461,12 @@ TEST_F(BatchProgram, DryRunWritesNothingAndForeseesTheRun) {
                     std::to_string(fs::file_size(path("wide.png")) + fs::file_size(path("wide.jpg"))) +
                     " bytes before",
             }));
+
+  // A FIFO named like a picture is no picture, and never holds the plan up.
+  ASSERT_EQ(::mkfifo(path("pipe.jpg").c_str(), 0600), 0);
+  const ProgramRun fifo = run({"--dry-run", "pipe.jpg"});
+  EXPECT_EQ(fifo.status, 1);
+  EXPECT_EQ(lines(fifo.out).front(), "pipe.jpg: no file: unreadable");
 }
 
 // The exact plan's byte counts are the sizes of the files the run writes.
@@ -703,6 +710,122 @@ TEST_F(BatchProgram, OnATerminalTheLiveLineHasABar) {
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_NE(seen.find("\r[--------------------]  --/s  --:-- left  1/1 - "), std::string::npos) << seen;
   EXPECT_NE(seen.find("\rFinish ! 1 pictures were processed..\x1b[K"), std::string::npos) << seen;
+}
+
+// The companion started in the scratch folder with its output into `out`
+// (the log file when -1) and, when given, a cap on its address space.
+pid_t startProgram(const TempFolder& work, const TempFolder& logs, const std::vector<std::string>& arguments,
+                   int out = -1, rlim_t addressSpace = 0) {
+  std::fflush(nullptr);
+  const pid_t pid = ::fork();
+  if (pid != 0) return pid;
+  if (out < 0) out = ::open(logs.file("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  const int err = ::open(logs.file("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  const int nothing = ::open("/dev/null", O_RDONLY);
+  ::dup2(nothing, 0);
+  ::dup2(out, 1);
+  ::dup2(err, 2);
+  if (addressSpace != 0) {
+    const rlimit limit{addressSpace, addressSpace};
+    ::setrlimit(RLIMIT_AS, &limit);
+  }
+  if (::chdir(work.path().c_str()) != 0) ::_exit(127);
+  std::vector<char*> argv{const_cast<char*>(PIXMOOR_BATCH_PROGRAM)};
+  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+  ::execv(PIXMOOR_BATCH_PROGRAM, argv.data());
+  ::_exit(127);
+}
+
+// The exit status once the program ended within `seconds`; -1 when it had to
+// be killed then, 128 + the signal when a signal ended it.
+int exitWithin(pid_t pid, int seconds) {
+  int status = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (::waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Ctrl+C, SIGTERM and SIGHUP stop the batch as Stop does, also after a FIFO
+// named like a picture: the program prints what became of each picture and
+// ends with status 1.
+TEST_F(BatchProgram, SignalsStopTheBatchAfterAFifo) {
+  ASSERT_EQ(::mkfifo(path("a.jpg").c_str(), 0600), 0);
+  // Enlarged fourfold: each picture takes a while.
+  std::vector<std::string> arguments{"--lang", "FR", "--landscape-width", "6000", "a.jpg"};
+  for (int i = 0; i < 8; ++i) {
+    arguments.push_back("p" + std::to_string(i) + ".jpg");
+    ASSERT_TRUE(writePicture(path(arguments.back()), 3000, 2000, image::kJpegEncoder));
+  }
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signal);
+    writeBytes(logs_.file("out"), "");
+    const pid_t pid = startProgram(work_, logs_, arguments);
+    ASSERT_GT(pid, 0);
+    // Once the pictures after the FIFO are under way.
+    for (int i = 0; i < 1000 && readBytes(logs_.file("out")).find("fix_p") == std::string::npos; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ::kill(pid, signal);
+    EXPECT_EQ(exitWithin(pid, 10), 1);
+    const auto err = lines(readBytes(logs_.file("err")));
+    ASSERT_FALSE(err.empty());
+    EXPECT_EQ(err.front(), "a.jpg: unreadable");
+    EXPECT_EQ(err.back(), "p7.jpg: stopped");
+    EXPECT_EQ(lines(readBytes(logs_.file("out"))).back().rfind("Arr\xC3\xAAt : ", 0), 0u);
+  }
+}
+
+// Output into a pipe whose reader has gone (`| head -1`): printing ends,
+// the pictures are all written and the status is as usual.
+TEST_F(BatchProgram, ClosedOutputEndsPrintingNotTheBatch) {
+  std::vector<std::string> arguments{"--landscape-width", "40", "missing.jpg"};
+  for (int i = 0; i < 3; ++i) {
+    arguments.push_back("p" + std::to_string(i) + ".png");
+    ASSERT_TRUE(writePicture(path(arguments.back()), 80, 60, image::kPngEncoder));
+  }
+  int pipe[2];
+  ASSERT_EQ(::pipe(pipe), 0);
+  ::close(pipe[0]);
+  const pid_t pid = startProgram(work_, logs_, arguments, pipe[1]);
+  ::close(pipe[1]);
+  EXPECT_EQ(exitWithin(pid, 60), 1);
+  EXPECT_EQ(readBytes(logs_.file("err")), "missing.jpg: unreadable\n");
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(readPicture(path("prefix_p" + std::to_string(i) + ".jpg"))) << i;
+}
+
+// Under a limit on its address space the program takes a budget within it:
+// a picture whose raster alone would pass it is refused with its reason,
+// the others are written.
+TEST_F(BatchProgram, PictureBeyondTheMemoryBudgetIsListed) {
+  if (!pixmoor::testing::kAddressSpaceCapWorks) GTEST_SKIP() << "no address-space cap under a sanitizer";
+  // 32767 x 32767 at 8 bits, each row painted by runs of 255 pixels: 8.5 MB
+  // of data for a 3.2 GB raster.
+  std::string bmp = "BM";
+  const auto put32 = [&bmp](std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) bmp.push_back(static_cast<char>(v >> (8 * i)));
+  };
+  for (const std::uint32_t v : {0u, 0u, 14u + 40u + 1024u, 40u, 32767u, 32767u}) put32(v);
+  bmp += std::string("\x01\0\x08\0", 4);
+  for (const std::uint32_t v : {1u, 0u, 0u, 0u, 0u, 0u}) put32(v);
+  for (std::uint32_t i = 0; i < 256; ++i) put32(i * 0x010101u);
+  for (int y = 0; y < 32767; ++y) {
+    for (int x = 0; x < 32767; x += 255)
+      bmp += {static_cast<char>(std::min(255, 32767 - x)), static_cast<char>(y)};
+    bmp += std::string(2, '\0');
+  }
+  writeBytes(path("bomb.bmp"), bmp);
+  ASSERT_TRUE(writePicture(path("fine.jpg"), 400, 300, image::kJpegEncoder));
+  const pid_t pid = startProgram(work_, logs_, {"--quiet", "bomb.bmp", "fine.jpg"}, -1, rlim_t{2} << 30);
+  EXPECT_EQ(exitWithin(pid, 60), 1);
+  EXPECT_EQ(readBytes(logs_.file("err")), "bomb.bmp: too large for the available memory\n");
+  EXPECT_TRUE(readPicture(path("prefix_fine.jpg")));
 }
 
 // kill -9 at random moments of a batch that replaces its sources (prefix

@@ -2,11 +2,13 @@
 // attributes, hard links, the rule on what may be replaced, read-only folders.
 #include "files/replace_file.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <ctime>
 #include <set>
 
 #include "support/other_user.h"
@@ -297,6 +299,38 @@ TEST(NamedTemporary, ManyAtOnceNeverCollide) {
   EXPECT_EQ(namesIn(folder).size(), 50u);
   outs.clear();
   EXPECT_TRUE(namesIn(folder).empty());
+}
+
+// A run killed between making its hidden temporary and renaming it leaves
+// the temporary behind where the file system has no unnamed files. Writing
+// that target again removes such leftovers, and nothing else: not another
+// target's, not other names, not another user's files, not this run's own.
+TEST(NamedTemporary, LeftoversOfAnEarlierRunGoWhenTheirTargetIsWrittenAgain) {
+  TempFolder folder;
+  const auto leave = [&](const std::string& name, bool beforeThisRun) {
+    writeBytes(folder.file(name), "partial");
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {::time(nullptr) - 3600, 0}};
+    if (beforeThisRun) ::utimensat(AT_FDCWD, folder.file(name).c_str(), times, 0);
+  };
+  leave(".a.jpg.pixmoor-Ab3xYz", true);
+  leave(".a.jpg.pixmoor-Qr7tU9", true);
+  std::set<std::string> staying = {".a.jpg.pixmoor-Ab3xY", ".a.jpg.pixmoor-Ab3x-z", ".b.jpg.pixmoor-Ab3xYz",
+                                   "a.jpg.pixmoor-Ab3xYz"};
+  for (const std::string& name : staying) leave(name, true);
+  leave(".a.jpg.pixmoor-N0wN0w", false);
+  staying.insert(".a.jpg.pixmoor-N0wN0w");
+  ASSERT_EQ(::symlink("a.jpg", folder.file(".a.jpg.pixmoor-L1nk00").c_str()), 0);
+  staying.insert(".a.jpg.pixmoor-L1nk00");
+  if (pixmoor::testing::canActAsAnotherUser()) {
+    leave(".a.jpg.pixmoor-0ther5", true);
+    ASSERT_EQ(::chown(folder.file(".a.jpg.pixmoor-0ther5").c_str(), pixmoor::testing::kOtherUser,
+                      pixmoor::testing::kOtherGroup),
+              0);
+    staying.insert(".a.jpg.pixmoor-0ther5");
+  }
+  EXPECT_EQ(replace(folder.file("a.jpg"), "new"), ReplaceStatus::replaced);
+  staying.insert("a.jpg");
+  EXPECT_EQ(namesIn(folder), staying);
 }
 
 }  // namespace

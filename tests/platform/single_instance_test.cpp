@@ -79,6 +79,9 @@ TEST(SingleInstance, SecondLockInTheSameProcessSeesTheFirst) {
   pixmoor::platform::InstanceLock second;
   EXPECT_EQ(first.acquire(name), pixmoor::platform::InstanceCheck::First);
   EXPECT_EQ(second.acquire(name), pixmoor::platform::InstanceCheck::AlreadyRunning);
+  // Released when the window closes: the next copy starts while this one ends.
+  first.release();
+  EXPECT_EQ(second.acquire(name), pixmoor::platform::InstanceCheck::First);
 }
 
 TEST(SingleInstance, NameWithSlashStaysInsideTheRuntimeFolder) {
