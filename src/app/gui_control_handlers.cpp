@@ -12,6 +12,9 @@
 
 namespace pixmoor::app {
 
+using texts::FixedTexts;
+using texts::PresetEntry;
+
 namespace {
 inline constexpr int kClickCue = 50;
 }

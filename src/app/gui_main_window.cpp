@@ -38,6 +38,8 @@ namespace pixmoor::app {
 
 using platform::SkinnedButton;
 using platform::UiEventKind;
+using texts::FixedTexts;
+using texts::UiTexts;
 
 WindowFonts loadWindowFonts() {
   WindowFonts fonts{platform::fontByName("Arial black", 10), platform::fontByName("Microsoft Sans Serif", 7),

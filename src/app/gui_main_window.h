@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "app/app_state.h"
-#include "app/ui_texts.h"
+#include "texts/ui_texts.h"
 #include "image/image_store.h"
 #include "platform/object_table.h"
 #include "platform/ui_event.h"
@@ -56,7 +56,7 @@ QColor QualityColour(int quality);
 struct WindowSetup {
   const AppState* state = nullptr;
   settings::Settings* settings = nullptr;
-  const UiTexts* texts = nullptr;
+  const texts::UiTexts* texts = nullptr;
   WindowFonts fonts;
   image::ImageStore* pictures = nullptr;  // the logo (57) and menu icons (58-66)
   std::function<int()> screenDpi;          // horizontal logical dpi, read when needed

@@ -4,6 +4,8 @@
 
 namespace pixmoor::app {
 
+using texts::FixedTexts;
+
 void Program::onMenuCommand(int number) {
   switch (number) {
     case command::about:

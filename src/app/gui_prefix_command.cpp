@@ -5,6 +5,8 @@
 
 namespace pixmoor::app {
 
+using texts::FixedTexts;
+
 namespace {
 inline constexpr int kPrefixCue = 60;
 inline constexpr const char* kNoPrefix = "0";

@@ -7,7 +7,7 @@
 
 namespace pixmoor::app {
 
-Program::Program(AppState& state, settings::Settings& settings, UiTexts texts, WindowFonts fonts,
+Program::Program(AppState& state, settings::Settings& settings, texts::UiTexts texts, WindowFonts fonts,
                  image::ImageStore& pictures, std::function<int()> screenDpi, ProgramServices services)
     : state_(state),
       settings_(settings),

@@ -20,7 +20,7 @@
 #include "app/app_state.h"
 #include "app/gui_batch_view.h"
 #include "app/gui_main_window.h"
-#include "app/ui_texts.h"
+#include "texts/ui_texts.h"
 #include "batch/batch_runner.h"
 #include "batch/shared_settings.h"
 #include "image/image_store.h"
@@ -46,7 +46,7 @@ class Program final : public online::UpdateCheckWindow,
                       public online::PageOpener,
                       public settings::SettingsStatusSink {
  public:
-  Program(AppState& state, settings::Settings& settings, UiTexts texts, WindowFonts fonts,
+  Program(AppState& state, settings::Settings& settings, texts::UiTexts texts, WindowFonts fonts,
           image::ImageStore& pictures, std::function<int()> screenDpi, ProgramServices services);
   ~Program() override;
   Program(const Program&) = delete;
@@ -63,7 +63,7 @@ class Program final : public online::UpdateCheckWindow,
 
   MainWindow& window() { return *window_; }
   batch::BatchRunner& runner() { return *runner_; }
-  const UiTexts& texts() const { return texts_; }
+  const texts::UiTexts& texts() const { return texts_; }
 
   // UpdateCheckWindow and PageOpener: the window's side of the Online menu.
   void showStatus(const std::string& text) override;
@@ -95,7 +95,7 @@ class Program final : public online::UpdateCheckWindow,
 
   AppState& state_;
   settings::Settings& settings_;
-  const UiTexts texts_;
+  const texts::UiTexts texts_;
   image::ImageStore& pictures_;
   ProgramServices services_;
   batch::SharedSettings shared_;

@@ -72,7 +72,7 @@ InstanceOutcome DesktopStartup::checkSingleInstance(const std::string& instanceN
 DesktopSize DesktopStartup::takeDesktopSize() { return displayZero_; }
 
 void DesktopStartup::buildTexts(const AppState& state, const settings::Settings& settings) {
-  texts_ = BuildUiTexts(settings.language, state.titleBase, state.versionText, state.lineBreak, state.desktopWidth,
+  texts_ = texts::BuildUiTexts(settings.language, state.titleBase, state.versionText, state.lineBreak, state.desktopWidth,
                         state.desktopHeight, kVendorSite);
   // The boxes' standard buttons speak the interface language too.
   qtTranslation_.install(settings.language);

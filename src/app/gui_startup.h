@@ -57,7 +57,7 @@ class DesktopStartup final : public StartupSteps {
   platform::QtRequesters requesters_;
   platform::QtTranslation qtTranslation_;
   platform::InstanceLock lock_;  // released when the window closes
-  UiTexts texts_;
+  texts::UiTexts texts_;
   std::unique_ptr<Program> program_;
 };
 

@@ -1,14 +1,14 @@
 // CheckForUpdate: the Online menu's update check.
 #include <string>
 
-#include "app/ui_texts.h"
+#include "texts/ui_texts.h"
 #include "online/update_check.h"
 
 namespace pixmoor::online {
 
 UpdateOutcome CheckForUpdate(bool networkAvailable, std::string_view versionText,
                              const std::string& versionFileAddress, const std::string& downloadPageAddress,
-                             const app::UiTexts& texts, UpdateCheckWindow& window,
+                             const texts::UiTexts& texts, UpdateCheckWindow& window,
                              const FetchTimeouts& timeouts) {
   if (!networkAvailable) {
     window.showStatus(texts.noInternetText);

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-namespace pixmoor::app {
+namespace pixmoor::texts {
 struct UiTexts;
 }
 
@@ -91,7 +91,7 @@ inline constexpr int kUpdateCueMilliseconds = 60;
 //    userCancelledText into the status line and plays the 60 ms cue.
 UpdateOutcome CheckForUpdate(bool networkAvailable, std::string_view versionText,
                              const std::string& versionFileAddress, const std::string& downloadPageAddress,
-                             const app::UiTexts& texts, UpdateCheckWindow& window,
+                             const texts::UiTexts& texts, UpdateCheckWindow& window,
                              const FetchTimeouts& timeouts = {});
 
 }  // namespace pixmoor::online

@@ -332,10 +332,10 @@ TEST(MenuCommands, DesktopCommandStoresEvenWhenTheFieldsAlreadyHoldTheSize) {
 
 TEST(MenuCommands, HelpTextsGoToTheInformationArea) {
   ProgramHarness harness;
-  const std::pair<int, std::string UiTexts::*> rows[] = {
-      {command::about, &UiTexts::aboutText},          {command::helpUsage, &UiTexts::helpUsage},
-      {command::helpFormats, &UiTexts::helpFormats},  {command::helpResolution, &UiTexts::helpResolution},
-      {command::helpDonate, &UiTexts::helpDonate},
+  const std::pair<int, std::string texts::UiTexts::*> rows[] = {
+      {command::about, &texts::UiTexts::aboutText},          {command::helpUsage, &texts::UiTexts::helpUsage},
+      {command::helpFormats, &texts::UiTexts::helpFormats},  {command::helpResolution, &texts::UiTexts::helpResolution},
+      {command::helpDonate, &texts::UiTexts::helpDonate},
   };
   for (const auto& [number, member] : rows) {
     trigger(harness, number);

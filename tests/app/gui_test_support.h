@@ -153,7 +153,7 @@ class ProgramHarness {
     const int dpi = options_.dpi;
     program = std::make_unique<app::Program>(
         state, settings,
-        app::BuildUiTexts(settings.language, state.titleBase, state.versionText, state.lineBreak,
+        texts::BuildUiTexts(settings.language, state.titleBase, state.versionText, state.lineBreak,
                           state.desktopWidth, state.desktopHeight, app::kVendorSite),
         app::loadWindowFonts(), pictures, [this] { return currentDpi; }, std::move(services));
     currentDpi = dpi;
@@ -163,7 +163,7 @@ class ProgramHarness {
   }
 
   app::MainWindow& window() { return program->window(); }
-  const app::UiTexts& texts() const { return program->texts(); }
+  const texts::UiTexts& texts() const { return program->texts(); }
   template <typename T>
   T* control(int number) {
     return window().as<T>(number);

@@ -438,13 +438,13 @@ TEST(MainWindow, EveryTextFitsItsControl) {
       for (int number : window.creationOrder()) {
         if (number != control::infoArea) expectFits(window.control(number), where + window.text(number));
       }
-      const app::UiTexts& t = harness.texts();
+      const texts::UiTexts& t = harness.texts();
       const batch::BatchTexts b = batch::batchTextsFrom(t);
       for (const std::string& status :
            {t.resolutionChangedText, t.prefixUnchangedText, t.cancelledText + ", " + t.prefixUnchangedText,
             t.prefixSetText, t.savedText, t.saveFailedText, t.noInternetText, t.latestVersionText,
             t.userCancelledText, batch::completionText(b, 9999), batch::stopText(b, 999, 9999),
-            std::string(FixedTexts::spanishComingSoon), std::string(FixedTexts::dutchComingSoon)}) {
+            std::string(texts::FixedTexts::spanishComingSoon), std::string(texts::FixedTexts::dutchComingSoon)}) {
         window.setStatus(status);
         expectShownWhole(harness.control<platform::ElidingLineEdit>(control::statusLine), where + status);
       }

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ui_texts.h"
+#include "texts/ui_texts.h"
 #include "online/local_http_server.h"
 #include "online/update_check.h"
 #include "online/web_pages.h"
@@ -34,8 +34,8 @@ class FakeWindow : public UpdateCheckWindow {
   bool answerYes_;
 };
 
-app::UiTexts textsFor(const char* language) {
-  return app::BuildUiTexts(language, "Pixmoor 2011 v", "1.4.1", "\n", 1920, 1080, SiteAddress());
+texts::UiTexts textsFor(const char* language) {
+  return texts::BuildUiTexts(language, "Pixmoor 2011 v", "1.4.1", "\n", 1920, 1080, SiteAddress());
 }
 
 const std::string kOfferUk =

@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-namespace pixmoor::app {
+namespace pixmoor::texts {
 
 // One member per named text. Multi-line texts separate their lines with the
 // line break handed to BuildUiTexts; "&" in a menu text marks its mnemonic.
@@ -197,4 +197,4 @@ struct FixedTexts {
   }};
 };
 
-}  // namespace pixmoor::app
+}  // namespace pixmoor::texts
