@@ -24,6 +24,7 @@
 #include "app/gui_numbers.h"
 #include "app/gui_text.h"
 #include "batch/size_rules.h"
+#include "online/web_pages.h"
 #include "platform/balloon_tip.h"
 #include "platform/drop_down_list.h"
 #include "platform/eliding_line_edit.h"
@@ -366,7 +367,7 @@ void MainWindow::createControls() {
   status->setReadOnly(true);
   status->setFrame(false);
   status->setAlignment(Qt::AlignCenter);
-  status->setText(QString::fromUtf8(kVendorSite));
+  status->setText(qs(online::SiteAddress()));
 
   // The frame is drawn beneath the controls it surrounds and the mode
   // buttons it touches.

@@ -12,6 +12,7 @@
 #include "game/ball_game.h"
 #include "image/decoder_registry.h"
 #include "image/encode.h"
+#include "online/web_pages.h"
 #include "platform/fade_out.h"
 
 namespace pixmoor::app {
@@ -73,7 +74,7 @@ DesktopSize DesktopStartup::takeDesktopSize() { return displayZero_; }
 
 void DesktopStartup::buildTexts(const AppState& state, const settings::Settings& settings) {
   texts_ = texts::BuildUiTexts(settings.language, state.titleBase, state.versionText, state.lineBreak, state.desktopWidth,
-                        state.desktopHeight, kVendorSite);
+                        state.desktopHeight, online::SiteAddress());
   // The boxes' standard buttons speak the interface language too.
   qtTranslation_.install(settings.language);
 }

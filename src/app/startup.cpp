@@ -1,5 +1,6 @@
 #include "app/startup.h"
 
+#include "online/web_pages.h"
 #include "settings/settings_store.h"
 
 namespace pixmoor::app {
@@ -9,7 +10,7 @@ std::string StartupSteps::currentFolder() { return app::currentFolder(); }
 void fillStartValues(AppState& state, const std::string& folder) {
   state.titleBase = "Pixmoor 2011 v";
   state.versionText = "1.4.1";
-  state.versionFileAddress = std::string(kVendorSite) + kVersionFilePath;
+  state.versionFileAddress = online::VersionFileAddress();
   state.workingFolder = withTrailingSlash(folder);
   state.settingsPath = state.workingFolder + settings::kSettingsFileName;
   state.lineBreak = "\n";

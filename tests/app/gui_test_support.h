@@ -21,6 +21,7 @@
 #include "app/startup.h"
 #include "image/decoder_registry.h"
 #include "image/encode.h"
+#include "online/web_pages.h"
 #include "platform/requesters.h"
 #include "settings/settings_store.h"
 #include "support/temp_folder.h"
@@ -154,7 +155,7 @@ class ProgramHarness {
     program = std::make_unique<app::Program>(
         state, settings,
         texts::BuildUiTexts(settings.language, state.titleBase, state.versionText, state.lineBreak,
-                          state.desktopWidth, state.desktopHeight, app::kVendorSite),
+                          state.desktopWidth, state.desktopHeight, online::kVendorSite),
         app::loadWindowFonts(), pictures, [this] { return currentDpi; }, std::move(services));
     currentDpi = dpi;
     program->createMainWindow();
