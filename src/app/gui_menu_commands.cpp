@@ -1,10 +1,15 @@
-// Menu entries and keyboard shortcuts.
+// Menu entries and keyboard shortcuts, and what the user sees of the update
+// check.
 #include "app/gui_numbers.h"
 #include "app/gui_program.h"
 
 namespace pixmoor::app {
 
 using texts::FixedTexts;
+
+namespace {
+inline constexpr int kUpdateCue = 60;
+}  // namespace
 
 void Program::onMenuCommand(int number) {
   switch (number) {
@@ -17,14 +22,7 @@ void Program::onMenuCommand(int number) {
     case command::donate:
     case command::donateKey: openWebPage(online::DonationPageAddress()); break;
     case command::checkUpdate:
-    case command::checkUpdateKey:
-      if (services_.checkForUpdate) {
-        services_.checkForUpdate(*this);
-      } else {
-        online::CheckForUpdate(state_.networkAvailable, state_.versionText, state_.versionFileAddress,
-                               online::DownloadPageAddress(), texts_, *this);
-      }
-      break;
+    case command::checkUpdateKey: checkForUpdate(); break;
     case command::visitSite:
     case command::visitSiteKey: openWebPage(online::SiteAddress()); break;
     case command::quit:
@@ -41,6 +39,28 @@ void Program::onMenuCommand(int number) {
       if (services_.runBallGame) services_.runBallGame(*window_);
       break;
     default: break;  // the Enter key (47) does nothing
+  }
+}
+
+void Program::checkForUpdate() {
+  const online::UpdateFinding found =
+      online::CheckForUpdate(state_.networkAvailable, state_.versionText, state_.versionFileAddress);
+  switch (found.status) {
+    case online::UpdateStatus::NoNetwork: window_->setStatus(texts_.noInternetText); break;
+    case online::UpdateStatus::UpToDate:
+      window_->setStatus(texts_.latestVersionText);
+      playCue(kUpdateCue);
+      break;
+    case online::UpdateStatus::NewerVersion:
+      // Shown as received, whatever the server sent.
+      if (askYesNo(texts_.updateTitle,
+                   texts_.versionAvailablePrefix + found.latest + texts_.versionAvailableSuffix)) {
+        openWebPage(online::DownloadPageAddress());
+      } else {
+        window_->setStatus(texts_.userCancelledText);
+        playCue(kUpdateCue);
+      }
+      break;
   }
 }
 

@@ -70,8 +70,6 @@ void Program::onCloseRequest(int number) {
   RequestQuit(state_);
 }
 
-void Program::showStatus(const std::string& text) { window_->setStatus(text); }
-
 bool Program::askYesNo(const std::string& title, const std::string& text) {
   return services_.requesters != nullptr && services_.requesters->askYesNo(title, text);
 }

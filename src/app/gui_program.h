@@ -39,12 +39,9 @@ struct ProgramServices {
   std::function<bool(const std::string&)> openUrl;         // the default browser
   std::function<void()> endProgram;                        // the common end (language change, game failure)
   std::function<void(MainWindow&)> runBallGame;            // empty when the game is not built in
-  std::function<online::UpdateOutcome(online::UpdateCheckWindow&)> checkForUpdate;  // empty: the real check
 };
 
-class Program final : public online::UpdateCheckWindow,
-                      public online::PageOpener,
-                      public settings::SettingsStatusSink {
+class Program final : public online::PageOpener, public settings::SettingsStatusSink {
  public:
   Program(AppState& state, settings::Settings& settings, texts::UiTexts texts, WindowFonts fonts,
           image::ImageStore& pictures, std::function<int()> screenDpi, ProgramServices services);
@@ -65,11 +62,7 @@ class Program final : public online::UpdateCheckWindow,
   batch::BatchRunner& runner() { return *runner_; }
   const texts::UiTexts& texts() const { return texts_; }
 
-  // UpdateCheckWindow and PageOpener: the window's side of the Online menu.
-  void showStatus(const std::string& text) override;
-  bool askYesNo(const std::string& title, const std::string& text) override;
-  void openWebPage(const std::string& address) override;
-  void playCue(int milliseconds) override;
+  // PageOpener: the default browser.
   bool openUrl(const std::string& address) override;
 
   // SettingsStatusSink: the outcome of SaveAllSettings.
@@ -82,11 +75,15 @@ class Program final : public online::UpdateCheckWindow,
   void onFilesDropped(const std::vector<std::string>& paths);
   void onCloseRequest(int number);
 
+  void checkForUpdate();
   void presetChosen();
   void prefixCommand();
   void languageChange(const std::string& code);
   void desktopCommand();
   void saveAll();
+  bool askYesNo(const std::string& title, const std::string& text);
+  void openWebPage(const std::string& address);
+  void playCue(int milliseconds);
   void storeNumber(const char* key, std::int32_t value);
   void storeText(const char* key, const std::string& value);
   // Sets a field's text; the field's own handler runs once either way.

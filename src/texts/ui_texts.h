@@ -3,7 +3,7 @@
 //
 // BuildUiTexts fills a UiTexts once at start-up for the stored language code;
 // the record is then read, never changed, by the window, the event handlers,
-// the batch status texts and the update check. "FR" gives French, "UK"
+// the batch status texts and the command-line companion. "FR" gives French, "UK"
 // English (exact, case sensitive); any other code leaves every named text
 // empty while FixedTexts still apply. All texts are UTF-8. Building cannot
 // fail and touches no shared state, so any thread may call it.
