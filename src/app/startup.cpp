@@ -2,14 +2,15 @@
 
 #include "online/web_pages.h"
 #include "settings/settings_store.h"
+#include "texts/program_version.h"
 
 namespace pixmoor::app {
 
 std::string StartupSteps::currentFolder() { return app::currentFolder(); }
 
 void fillStartValues(AppState& state, const std::string& folder) {
-  state.titleBase = "Pixmoor 2011 v";
-  state.versionText = "1.4.1";
+  state.titleBase = texts::kTitleBase;
+  state.versionText = texts::kVersionText;
   state.versionFileAddress = online::VersionFileAddress();
   state.workingFolder = withTrailingSlash(folder);
   state.settingsPath = state.workingFolder + settings::kSettingsFileName;

@@ -34,6 +34,7 @@
 #include "image/resample.h"
 #include "settings/settings.h"
 #include "settings/settings_store.h"
+#include "texts/program_version.h"
 #include "texts/ui_texts.h"
 
 namespace {
@@ -42,7 +43,6 @@ using namespace pixmoor;
 using companion::Options;
 
 constexpr const char* kProgram = "pixmoor-batch";
-constexpr const char* kVersion = "1.4.1";
 constexpr int kDefaultDesktopWidth = 1920;
 constexpr int kDefaultDesktopHeight = 1080;
 
@@ -123,7 +123,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (options.version) {
-    std::printf("%s %s\n", kProgram, kVersion);
+    std::printf("%s %s\n", kProgram, std::string(texts::kVersionText).c_str());
     return 0;
   }
   if (options.paths.empty()) return usageError("no PATH given");
@@ -177,7 +177,7 @@ int main(int argc, char** argv) {
   // program does not know gets French), else the environment's.
   std::string language = settingsRead ? (chosen.language == "UK" ? "UK" : "FR") : environmentLanguage();
   if (options.language) language = *options.language;
-  const texts::UiTexts texts = texts::BuildUiTexts(language, "Pixmoor 2011 v", kVersion, "\n",
+  const texts::UiTexts texts = texts::BuildUiTexts(language, texts::kTitleBase, texts::kVersionText, "\n",
                                                    kDefaultDesktopWidth, kDefaultDesktopHeight, "");
 
   const batch::BatchJob job =
