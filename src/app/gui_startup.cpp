@@ -61,13 +61,8 @@ void DesktopStartup::loadIcons() {
   for (const auto& [number, data] : icons) pictures_.loadFromMemory(number, data);
 }
 
-InstanceOutcome DesktopStartup::checkSingleInstance(const std::string& instanceName) {
-  switch (lock_.acquire(instanceName)) {
-    case platform::InstanceCheck::First: return InstanceOutcome::First;
-    case platform::InstanceCheck::AlreadyRunning: return InstanceOutcome::AlreadyRunning;
-    case platform::InstanceCheck::Unprotected: break;
-  }
-  return InstanceOutcome::Unprotected;
+platform::InstanceCheck DesktopStartup::checkSingleInstance(const std::string& instanceName) {
+  return lock_.acquire(instanceName);
 }
 
 DesktopSize DesktopStartup::takeDesktopSize() { return displayZero_; }

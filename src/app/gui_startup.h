@@ -34,7 +34,7 @@ class DesktopStartup final : public StartupSteps {
   void loadFonts() override;
   bool openSound() override;
   void loadIcons() override;
-  InstanceOutcome checkSingleInstance(const std::string& instanceName) override;
+  platform::InstanceCheck checkSingleInstance(const std::string& instanceName) override;
   DesktopSize takeDesktopSize() override;
   void buildTexts(const AppState& state, const settings::Settings& settings) override;
   void createMainWindow() override;

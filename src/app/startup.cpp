@@ -29,7 +29,7 @@ int runStartup(AppState& state, settings::Settings& settings, StartupSteps& step
   state.soundAvailable = steps.openSound();
   steps.loadIcons();
 
-  if (steps.checkSingleInstance(state.instanceName) == InstanceOutcome::AlreadyRunning) {
+  if (steps.checkSingleInstance(state.instanceName) == platform::InstanceCheck::AlreadyRunning) {
     // Another copy of this version runs: end silently, no window, no message.
     steps.endProgram();
     return 0;
