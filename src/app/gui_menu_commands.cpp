@@ -7,10 +7,6 @@ namespace pixmoor::app {
 
 using texts::FixedTexts;
 
-namespace {
-inline constexpr int kUpdateCue = 60;
-}  // namespace
-
 void Program::onMenuCommand(int number) {
   switch (number) {
     case command::about:
@@ -49,7 +45,7 @@ void Program::checkForUpdate() {
     case online::UpdateStatus::NoNetwork: window_->setStatus(texts_.noInternetText); break;
     case online::UpdateStatus::UpToDate:
       window_->setStatus(texts_.latestVersionText);
-      playCue(kUpdateCue);
+      playCue(kAnswerCueMilliseconds);
       break;
     case online::UpdateStatus::NewerVersion:
       // Shown as received, whatever the server sent.
@@ -58,7 +54,7 @@ void Program::checkForUpdate() {
         openWebPage(online::DownloadPageAddress());
       } else {
         window_->setStatus(texts_.userCancelledText);
-        playCue(kUpdateCue);
+        playCue(kAnswerCueMilliseconds);
       }
       break;
   }
