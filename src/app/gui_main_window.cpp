@@ -375,29 +375,7 @@ void MainWindow::createControls() {
 
   // 12. Quality colour; the mode's layout without fonts; creation fonts.
   setControlColours(control::qualityValue, colour::black, QualityColour(settings.quality));
-  const bool relativeMode = settings.mode == "REL";
-  const bool freeMode = settings.mode == "LIB";
-  if (relativeMode || freeMode) {
-    auto* tall = relativeMode ? relative : free;
-    auto* shortButton = relativeMode ? free : relative;
-    tall->setGeometry(tall->x(), 2, 109, 34);
-    shortButton->setGeometry(shortButton->x(), 16, 109, 20);
-    for (int n : {control::landscapeLabelText, control::portraitLabelText, control::landscapeField,
-                  control::portraitField, control::landscapeHintText, control::portraitHintText}) {
-      control(n)->setVisible(relativeMode);
-    }
-    for (int n : {control::freeWidthLabel, control::freeHeightLabel, control::freeWidthField,
-                  control::freeHeightField, control::presetList}) {
-      control(n)->setVisible(freeMode);
-    }
-    if (screenDpi_ == 96) {
-      relative->setFont(relativeMode ? setup_.fonts.large : setup_.fonts.small);
-      free->setFont(relativeMode ? setup_.fonts.small : setup_.fonts.large);
-    } else if (screenDpi_ > 119) {
-      relative->setFont(relativeMode ? setup_.fonts.normal : setup_.fonts.small);
-      free->setFont(relativeMode ? setup_.fonts.small : setup_.fonts.normal);
-    }
-  }
+  if (placeModeControls()) setModeButtonFonts(/*atCreation=*/true);
 
   // 13. Colours and skins.
   colourControls();
@@ -460,14 +438,20 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 
 void MainWindow::applyModeLayout() {
   screenDpi_ = setup_.screenDpi ? setup_.screenDpi() : screenDpi_;
+  // Sizes first, then the fonts, which show at the next size or caption
+  // change.
+  if (placeModeControls()) setModeButtonFonts(/*atCreation=*/false);
+}
+
+bool MainWindow::placeModeControls() {
   const std::string& mode = setup_.settings->mode;
   const bool relativeMode = mode == "REL";
-  if (!relativeMode && mode != "LIB") return;  // an unknown mode changes nothing
+  if (!relativeMode && mode != "LIB") return false;  // an unknown mode changes nothing
   auto* relative = as<SkinnedButton>(control::relativeButton);
   auto* free = as<SkinnedButton>(control::freeButton);
   auto* tall = relativeMode ? relative : free;
   auto* shortButton = relativeMode ? free : relative;
-  // Sizes first: a size change draws the button again with its current font.
+  // A size change draws the button again with its current font.
   tall->setGeometry(tall->x(), 2, 109, 34);
   shortButton->setGeometry(shortButton->x(), 16, shortButton->width(), 20);
   for (int n : {control::landscapeLabelText, control::portraitLabelText, control::landscapeField,
@@ -478,14 +462,26 @@ void MainWindow::applyModeLayout() {
                 control::presetList}) {
     control(n)->setVisible(!relativeMode);
   }
-  // Then the fonts, which show at the next size or caption change.
+  return true;
+}
+
+void MainWindow::setModeButtonFonts(bool atCreation) {
+  const WindowFonts& fonts = setup_.fonts;
+  const QFont* heavy = nullptr;
   if (screenDpi_ == 96) {
-    relative->setFont(relativeMode ? setup_.fonts.small : setup_.fonts.large);
-    free->setFont(relativeMode ? setup_.fonts.large : setup_.fonts.small);
+    heavy = &fonts.large;
   } else if (screenDpi_ > 119) {
-    relative->setFont(setup_.fonts.small);
-    free->setFont(setup_.fonts.normal);
+    heavy = &fonts.normal;
+  } else {
+    return;  // both buttons keep the default control font
   }
+  // At creation the tall button gets the heavy font. A mode change sets the
+  // fonts drawn at the next change: at 96 dpi the heavy one goes to the short
+  // button, which is tall by then; above 119 dpi always to the free button.
+  const bool relativeMode = setup_.settings->mode == "REL";
+  const bool relativeHeavy = atCreation ? relativeMode : (screenDpi_ == 96 && !relativeMode);
+  as<SkinnedButton>(control::relativeButton)->setFont(relativeHeavy ? *heavy : fonts.small);
+  as<SkinnedButton>(control::freeButton)->setFont(relativeHeavy ? fonts.small : *heavy);
 }
 
 void MainWindow::setFreeSize(int width, int height) {

@@ -115,6 +115,11 @@ class MainWindow : public QMainWindow {
   void addShortcuts();
   void createControls();
   void colourControls();
+  // Positions, sizes and shown sets of the current mode; false (nothing
+  // changed) for a mode other than "REL" and "LIB".
+  bool placeModeControls();
+  // The fonts of the two mode buttons, at creation or after a mode change.
+  void setModeButtonFonts(bool atCreation);
   template <typename T>
   T* add(int number, int x, int y, int width, int height);
 
