@@ -20,7 +20,6 @@
 #include "app/app_state.h"
 #include "app/gui_batch_view.h"
 #include "app/gui_main_window.h"
-#include "texts/ui_texts.h"
 #include "batch/batch_runner.h"
 #include "batch/shared_settings.h"
 #include "image/image_store.h"
@@ -30,6 +29,7 @@
 #include "platform/ui_event.h"
 #include "settings/settings.h"
 #include "settings/settings_store.h"
+#include "texts/ui_texts.h"
 
 namespace pixmoor::app {
 
