@@ -73,7 +73,8 @@ void MainWindow::raise(UiEventKind kind, int number, std::vector<std::string> pa
 void MainWindow::create() {
   const settings::Settings& settings = *setup_.settings;
 
-  // 1. Window 0: caption, system menu, minimise box; fixed size; gold.
+  // The window: caption, system menu and minimise box; a fixed gold client
+  // area of 500 x 300 below the menu bar.
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
   setWindowTitle(qs(setup_.state->titleBase + setup_.state->versionText));
@@ -88,10 +89,10 @@ void MainWindow::create() {
   move(556, 352);
   if (settings.alwaysOnTop != 0) setWindowFlag(Qt::WindowStaysOnTopHint, true);
 
-  // 2. Shortcuts of the language.
+  // The keyboard shortcuts of the interface language.
   addShortcuts();
 
-  // 3. The default control font follows the screen's resolution.
+  // The default control font follows the screen's resolution.
   screenDpi_ = setup_.screenDpi ? setup_.screenDpi() : 96;
   if (screenDpi_ == 96) {
     defaultFont_ = setup_.fonts.normal;
@@ -101,16 +102,16 @@ void MainWindow::create() {
     hasDefaultFont_ = true;
   }
 
-  // 4. Menu 32.
+  // The menu bar with its three menus.
   createMenu();
 
-  // 5.-13. Controls, contents, format rule, colours, skins.
+  // The controls with their contents, the mode layout, colours and skins.
   createControls();
 
   const int menuHeight = menuBar()->sizeHint().height();
   setFixedSize(500, 300 + menuHeight);
 
-  // 14. Files and folders may be dropped anywhere on the window.
+  // Files and folders may be dropped anywhere on the window.
   setAcceptDrops(true);
   platform::setWindowManagerButtons(this);  // minimise and close, no maximise
   show();
