@@ -8,6 +8,10 @@
 // game) come in through ProgramServices so that tests can stand in for
 // them. Interface thread only; the batch threads reach the window through
 // WindowBatchView.
+//
+// Implemented in gui_program.cpp (life, dispatch, settings stores),
+// gui_control_handlers.cpp (the controls), gui_menu_commands.cpp (menus,
+// shortcuts, the update check) and gui_prefix_command.cpp (the prefix box).
 #pragma once
 
 #include <QEventLoop>

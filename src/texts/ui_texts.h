@@ -7,6 +7,9 @@
 // English (exact, case sensitive); any other code leaves every named text
 // empty while FixedTexts still apply. All texts are UTF-8. Building cannot
 // fail and touches no shared state, so any thread may call it.
+//
+// Implemented in ui_texts.cpp (assembly) over the language tables of
+// ui_texts_fr.cpp and ui_texts_uk.cpp (ui_texts_tables.h).
 #pragma once
 
 #include <array>
