@@ -38,6 +38,9 @@ declare -A layer=(
 )
 declare -A uses_qt=([platform_qt]=1 [game]=1 [app]=1)
 
+local_include='^[[:space:]]*#[[:space:]]*include[[:space:]]*"([^"]+)"'
+qt_include='^[[:space:]]*#[[:space:]]*include[[:space:]]*<(Q[A-Za-z]*|Qt[A-Za-z]*/[^>]*)>'
+
 problems=0
 complain() {
   echo "$1" >&2
@@ -53,7 +56,7 @@ while IFS= read -r -d '' file; do
   while IFS= read -r found; do
     number=${found%%:*}
     line=${found#*:}
-    if [[ "$line" =~ ^[[:space:]]*#[[:space:]]*include[[:space:]]*\"([^\"]+)\" ]]; then
+    if [[ "$line" =~ $local_include ]]; then
       target=${BASH_REMATCH[1]}
       [[ "$target" == */* ]] || continue  # a file beside this one: its own module
       to=$(module_of "$target")
@@ -61,7 +64,7 @@ while IFS= read -r -d '' file; do
       if [[ "$to" != "$from" && ${layer[$to]} -ge ${layer[$from]} ]]; then
         complain "$file:$number: $from (layer ${layer[$from]}) includes $target of $to (layer ${layer[$to]})"
       fi
-    elif [[ "$line" =~ ^[[:space:]]*#[[:space:]]*include[[:space:]]*\<(Q[A-Za-z]*|Qt[A-Za-z]*/[^\>]*)\> ]]; then
+    elif [[ "$line" =~ $qt_include ]]; then
       if [[ -z "${uses_qt[$from]:-}" ]]; then
         complain "$file:$number: $from uses no Qt, yet includes <${BASH_REMATCH[1]}>"
       fi

@@ -8,6 +8,8 @@
 // compare the table with the live window. Constants; any thread.
 #pragma once
 
+#include <array>
+
 #include "app/gui_numbers.h"
 
 namespace pixmoor::app {
@@ -54,38 +56,43 @@ struct ControlRow {
 
 // The mode buttons' row gives the tall shape; the mode layout moves the
 // short one down (top 16, height 20).
-inline constexpr ControlRow kControlTable[] = {
-    // clang-format off
-    {control::presetList,         ControlKind::dropDownList,    115, 180, 100,  21, ControlFont::screenDefault, ControlColours::system},
-    {control::logo,               ControlKind::picture,         222,   2, 275,  82, ControlFont::screenDefault, ControlColours::system},
-    {control::relativeButton,     ControlKind::skinnedButton,     1,   2, 109,  34, ControlFont::modeLayout,    ControlColours::skinned},
-    {control::freeButton,         ControlKind::skinnedButton,   111,   2, 109,  34, ControlFont::modeLayout,    ControlColours::skinned},
-    {control::infoArea,           ControlKind::richTextBox,     223, 122, 275, 175, ControlFont::screenDefault, ControlColours::system},
-    {control::stopButton,         ControlKind::skinnedButton,   226, 230, 269,  65, ControlFont::screenDefault, ControlColours::skinned},
-    {control::formatFrame,        ControlKind::groupFrame,        1,  30, 220, 248, ControlFont::screenDefault, ControlColours::blackOnGold},
-    {control::jpegOption,         ControlKind::optionButton,      8,  65,  70,  20, ControlFont::screenDefault, ControlColours::blackOnGold},
-    {control::pngOption,          ControlKind::optionButton,    145,  65,  70,  20, ControlFont::screenDefault, ControlColours::blackOnGold},
-    {control::formatTitleText,    ControlKind::centredText,       3,  42, 214,  19, ControlFont::screenDefault, ControlColours::whiteOnBlack},
-    {control::qualityLabelText,   ControlKind::centredText,       5, 120, 208,  20, ControlFont::screenDefault, ControlColours::blackOnGold},
-    {control::qualityValue,       ControlKind::valueField,      153,  94,  50,  22, ControlFont::screenDefault, ControlColours::blackOnQualityColour},
-    {control::qualitySlider,      ControlKind::trackBar,          5,  87, 145,  29, ControlFont::screenDefault, ControlColours::blackOnGold},
-    {control::sizeTitleText,      ControlKind::centredText,       3, 152, 214,  20, ControlFont::screenDefault, ControlColours::whiteOnBlack},
-    {control::landscapeHintText,  ControlKind::text,              6, 175, 210,  20, ControlFont::screenDefault, ControlColours::blackOnGold},
-    {control::landscapeLabelText, ControlKind::centredText,       3, 200, 147,  20, ControlFont::screenDefault, ControlColours::whiteOnDarkGrey},
-    {control::landscapeField,     ControlKind::digitsField,     155, 200,  60,  20, ControlFont::screenDefault, ControlColours::system},
-    {control::portraitHintText,   ControlKind::text,              6, 230, 210,  20, ControlFont::screenDefault, ControlColours::blackOnGold},
-    {control::portraitLabelText,  ControlKind::centredText,       3, 253, 147,  20, ControlFont::screenDefault, ControlColours::whiteOnDarkGrey},
-    {control::portraitField,      ControlKind::digitsField,     155, 253,  60,  20, ControlFont::screenDefault, ControlColours::system},
-    {control::prefixLabelText,    ControlKind::text,            224,  98,  50,  20, ControlFont::screenDefault, ControlColours::blackOnGold},
-    {control::prefixValue,        ControlKind::borderlessField, 276, 100,  60,  18, ControlFont::screenDefault, ControlColours::whiteOnDarkGrey},
-    {control::changePrefixButton, ControlKind::skinnedButton,   343,  95, 154,  25, ControlFont::screenDefault, ControlColours::skinned},
-    {control::freeWidthLabel,     ControlKind::centredText,       3, 180,  55,  20, ControlFont::screenDefault, ControlColours::blackOnGold},
-    {control::freeHeightLabel,    ControlKind::centredText,       3, 205,  55,  20, ControlFont::screenDefault, ControlColours::blackOnGold},
-    {control::freeWidthField,     ControlKind::digitsField,      60, 180,  50,  20, ControlFont::screenDefault, ControlColours::system},
-    {control::freeHeightField,    ControlKind::digitsField,      60, 205,  50,  20, ControlFont::screenDefault, ControlColours::system},
-    {control::onTopCheck,         ControlKind::checkBox,        230,  55, 220,  20, ControlFont::screenDefault, ControlColours::blackOnGold},
-    {control::statusLine,         ControlKind::statusLine,        2, 281, 219,  16, ControlFont::screenDefault, ControlColours::greenOnBlack},
-    // clang-format on
-};
+inline constexpr std::array<ControlRow, 29> kControlTable = [] {
+  using enum ControlKind;
+  using enum ControlFont;
+  using enum ControlColours;
+  return std::array<ControlRow, 29>{{
+      // clang-format off
+      {control::presetList,         dropDownList,    115, 180, 100,  21, screenDefault, system},
+      {control::logo,               picture,         222,   2, 275,  82, screenDefault, system},
+      {control::relativeButton,     skinnedButton,     1,   2, 109,  34, modeLayout,    skinned},
+      {control::freeButton,         skinnedButton,   111,   2, 109,  34, modeLayout,    skinned},
+      {control::infoArea,           richTextBox,     223, 122, 275, 175, screenDefault, system},
+      {control::stopButton,         skinnedButton,   226, 230, 269,  65, screenDefault, skinned},
+      {control::formatFrame,        groupFrame,        1,  30, 220, 248, screenDefault, blackOnGold},
+      {control::jpegOption,         optionButton,      8,  65,  70,  20, screenDefault, blackOnGold},
+      {control::pngOption,          optionButton,    145,  65,  70,  20, screenDefault, blackOnGold},
+      {control::formatTitleText,    centredText,       3,  42, 214,  19, screenDefault, whiteOnBlack},
+      {control::qualityLabelText,   centredText,       5, 120, 208,  20, screenDefault, blackOnGold},
+      {control::qualityValue,       valueField,      153,  94,  50,  22, screenDefault, blackOnQualityColour},
+      {control::qualitySlider,      trackBar,          5,  87, 145,  29, screenDefault, blackOnGold},
+      {control::sizeTitleText,      centredText,       3, 152, 214,  20, screenDefault, whiteOnBlack},
+      {control::landscapeHintText,  text,              6, 175, 210,  20, screenDefault, blackOnGold},
+      {control::landscapeLabelText, centredText,       3, 200, 147,  20, screenDefault, whiteOnDarkGrey},
+      {control::landscapeField,     digitsField,     155, 200,  60,  20, screenDefault, system},
+      {control::portraitHintText,   text,              6, 230, 210,  20, screenDefault, blackOnGold},
+      {control::portraitLabelText,  centredText,       3, 253, 147,  20, screenDefault, whiteOnDarkGrey},
+      {control::portraitField,      digitsField,     155, 253,  60,  20, screenDefault, system},
+      {control::prefixLabelText,    text,            224,  98,  50,  20, screenDefault, blackOnGold},
+      {control::prefixValue,        borderlessField, 276, 100,  60,  18, screenDefault, whiteOnDarkGrey},
+      {control::changePrefixButton, skinnedButton,   343,  95, 154,  25, screenDefault, skinned},
+      {control::freeWidthLabel,     centredText,       3, 180,  55,  20, screenDefault, blackOnGold},
+      {control::freeHeightLabel,    centredText,       3, 205,  55,  20, screenDefault, blackOnGold},
+      {control::freeWidthField,     digitsField,      60, 180,  50,  20, screenDefault, system},
+      {control::freeHeightField,    digitsField,      60, 205,  50,  20, screenDefault, system},
+      {control::onTopCheck,         checkBox,        230,  55, 220,  20, screenDefault, blackOnGold},
+      {control::statusLine,         statusLine,        2, 281, 219,  16, screenDefault, greenOnBlack},
+      // clang-format on
+  }};
+}();
 
 }  // namespace pixmoor::app

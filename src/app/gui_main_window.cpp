@@ -264,8 +264,12 @@ QWidget* MainWindow::makeControl(const ControlRow& row) {
       list->view()->setMinimumWidth(row.width);
       break;
     }
-    case ControlKind::picture: static_cast<QLabel*>(widget)->setAlignment(Qt::AlignLeft | Qt::AlignTop); break;
-    case ControlKind::text: static_cast<QLabel*>(widget)->setAlignment(Qt::AlignLeft | Qt::AlignVCenter); break;
+    case ControlKind::picture:
+      static_cast<QLabel*>(widget)->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+      break;
+    case ControlKind::text:
+      static_cast<QLabel*>(widget)->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+      break;
     case ControlKind::centredText: static_cast<QLabel*>(widget)->setAlignment(Qt::AlignCenter); break;
     case ControlKind::richTextBox: {
       auto* box = static_cast<QTextEdit*>(widget);
@@ -429,7 +433,9 @@ void MainWindow::colourControls() {
       }
       case ControlColours::blackOnGold: setControlColours(row.number, colour::black, colour::gold); break;
       case ControlColours::whiteOnBlack: setControlColours(row.number, colour::white, colour::black); break;
-      case ControlColours::whiteOnDarkGrey: setControlColours(row.number, colour::white, colour::darkGrey); break;
+      case ControlColours::whiteOnDarkGrey:
+        setControlColours(row.number, colour::white, colour::darkGrey);
+        break;
       case ControlColours::greenOnBlack: setControlColours(row.number, colour::green, colour::black); break;
       case ControlColours::blackOnQualityColour:
         setControlColours(row.number, colour::black, QualityColour(setup_.settings->quality));

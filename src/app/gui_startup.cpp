@@ -68,8 +68,8 @@ platform::InstanceCheck DesktopStartup::checkSingleInstance(const std::string& i
 DesktopSize DesktopStartup::takeDesktopSize() { return displayZero_; }
 
 void DesktopStartup::buildTexts(const AppState& state, const settings::Settings& settings) {
-  texts_ = texts::BuildUiTexts(settings.language, state.titleBase, state.versionText, state.lineBreak, state.desktopWidth,
-                        state.desktopHeight, online::SiteAddress());
+  texts_ = texts::BuildUiTexts(settings.language, state.titleBase, state.versionText, state.lineBreak,
+                               state.desktopWidth, state.desktopHeight, online::SiteAddress());
   // The boxes' standard buttons speak the interface language too.
   qtTranslation_.install(settings.language);
 }

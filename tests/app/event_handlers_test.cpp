@@ -335,8 +335,10 @@ TEST(MenuCommands, DesktopCommandStoresEvenWhenTheFieldsAlreadyHoldTheSize) {
 TEST(MenuCommands, HelpTextsGoToTheInformationArea) {
   ProgramHarness harness;
   const std::pair<int, std::string texts::UiTexts::*> rows[] = {
-      {command::about, &texts::UiTexts::aboutText},          {command::helpUsage, &texts::UiTexts::helpUsage},
-      {command::helpFormats, &texts::UiTexts::helpFormats},  {command::helpResolution, &texts::UiTexts::helpResolution},
+      {command::about, &texts::UiTexts::aboutText},
+      {command::helpUsage, &texts::UiTexts::helpUsage},
+      {command::helpFormats, &texts::UiTexts::helpFormats},
+      {command::helpResolution, &texts::UiTexts::helpResolution},
       {command::helpDonate, &texts::UiTexts::helpDonate},
   };
   for (const auto& [number, member] : rows) {

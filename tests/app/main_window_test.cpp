@@ -50,7 +50,8 @@ bool isOfKind(QWidget* widget, ControlKind kind) {
     }
     case ControlKind::groupFrame: return qobject_cast<QGroupBox*>(widget) != nullptr;
     case ControlKind::optionButton: return qobject_cast<QRadioButton*>(widget) != nullptr;
-    case ControlKind::text: return label != nullptr && label->alignment() == (Qt::AlignLeft | Qt::AlignVCenter);
+    case ControlKind::text:
+      return label != nullptr && label->alignment() == (Qt::AlignLeft | Qt::AlignVCenter);
     case ControlKind::centredText: return label != nullptr && label->alignment() == Qt::AlignCenter;
     case ControlKind::digitsField:
       return edit != nullptr && !edit->isReadOnly() && edit->validator() != nullptr &&
@@ -506,7 +507,8 @@ TEST(MainWindow, EveryTextFitsItsControl) {
            {t.resolutionChangedText, t.prefixUnchangedText, t.cancelledText + ", " + t.prefixUnchangedText,
             t.prefixSetText, t.savedText, t.saveFailedText, t.noInternetText, t.latestVersionText,
             t.userCancelledText, batch::completionText(b, 9999), batch::stopText(b, 999, 9999),
-            std::string(texts::FixedTexts::spanishComingSoon), std::string(texts::FixedTexts::dutchComingSoon)}) {
+            std::string(texts::FixedTexts::spanishComingSoon),
+            std::string(texts::FixedTexts::dutchComingSoon)}) {
         window.setStatus(status);
         expectShownWhole(harness.control<platform::ElidingLineEdit>(control::statusLine), where + status);
       }
