@@ -11,15 +11,22 @@ WERROR     ?= $(if $(CI),ON,OFF)
 CMAKE_ARGS ?=
 FUZZ_SECONDS ?= 15
 
-.PHONY: run test setup build test-asan test-tsan fuzz-smoke clean
+.PHONY: run test setup configure build test-asan test-tsan fuzz-smoke clean
 
 setup:
 	@scripts/setup.sh
 
-$(BUILD)/build.ninja:
-	cmake -S . -B $(BUILD) -G Ninja -DPIXMOOR_WERROR=$(WERROR) $(CMAKE_ARGS)
+# Configures a new build folder, and an existing one again whenever its
+# warnings-as-errors setting is not this run's: CI=true turns it on in a
+# folder configured without it, and a later run without CI turns it off.
+configure: setup
+	@if [ ! -f $(BUILD)/build.ninja ] || \
+	    ! grep -Eq '^PIXMOOR_WERROR:[A-Z]+=$(WERROR)$$' $(BUILD)/CMakeCache.txt; then \
+	  echo "cmake -S . -B $(BUILD) -G Ninja -DPIXMOOR_WERROR=$(WERROR) $(CMAKE_ARGS)"; \
+	  cmake -S . -B $(BUILD) -G Ninja -DPIXMOOR_WERROR=$(WERROR) $(CMAKE_ARGS); \
+	fi
 
-build: setup $(BUILD)/build.ninja
+build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
 run: build

@@ -6,7 +6,8 @@
 function(pixmoor_add_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
-  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} pixmoor_build_options GTest::gtest GTest::gmock
+                        GTest::gtest_main)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   target_compile_definitions(${name} PRIVATE
     PIXMOOR_TEST_DATA="${PROJECT_SOURCE_DIR}/tests/data")
@@ -20,4 +21,43 @@ function(pixmoor_add_test name)
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 600 ${labels})
+endfunction()
+
+# pixmoor_add_folder_tests(LIBS <targets...> [QT_LIBS <targets...>]
+#                          [WITHOUT_QT <tests...>] [THREADS <tests...>])
+# The one rule of every tests/<sub> folder: each *_test.cpp in it becomes one
+# test program named after its file, linked with LIBS.
+#   QT_LIBS     a folder that tests Qt code: every program also links these,
+#               and is built only with the Qt program (PIXMOOR_GUI), except
+#   WITHOUT_QT  the programs that need no Qt: linked with LIBS alone, built
+#               in every configuration.
+#   THREADS     the programs that exercise threads: labelled "threads".
+# A name in WITHOUT_QT or THREADS without its file stops the configuration.
+function(pixmoor_add_folder_tests)
+  cmake_parse_arguments(ARG "" "" "LIBS;QT_LIBS;WITHOUT_QT;THREADS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
+  set(names "")
+  foreach(source ${sources})
+    get_filename_component(name ${source} NAME_WE)
+    list(APPEND names ${name})
+  endforeach()
+  foreach(listed ${ARG_WITHOUT_QT} ${ARG_THREADS})
+    if(NOT listed IN_LIST names)
+      message(FATAL_ERROR "${CMAKE_CURRENT_SOURCE_DIR}: no ${listed}.cpp for a test named in its rule")
+    endif()
+  endforeach()
+  foreach(name ${names})
+    set(libs ${ARG_LIBS})
+    if(ARG_QT_LIBS AND NOT name IN_LIST ARG_WITHOUT_QT)
+      if(NOT PIXMOOR_GUI)
+        continue()
+      endif()
+      list(APPEND libs ${ARG_QT_LIBS})
+    endif()
+    set(labels "")
+    if(name IN_LIST ARG_THREADS)
+      set(labels LABELS threads)
+    endif()
+    pixmoor_add_test(${name} SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/${name}.cpp LIBS ${libs} ${labels})
+  endforeach()
 endfunction()

@@ -24,7 +24,7 @@ budget_mb=${PIXMOOR_FUZZ_BUDGET_MB:-128}
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-  -DPIXMOOR_FUZZ=ON -DPIXMOOR_SANITIZE=ON -DPIXMOOR_GUI=OFF >/dev/null
+  -DPIXMOOR_FUZZ=ON -DPIXMOOR_SANITIZE=ON -DPIXMOOR_GUI=OFF -DPIXMOOR_TESTS=OFF -DPIXMOOR_BENCH=OFF >/dev/null
 ninja -C "$build" -j2 load_fuzzer
 
 status=0

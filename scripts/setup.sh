@@ -16,6 +16,7 @@ packages=(
   libturbojpeg0-dev libjpeg-turbo-progs
   libbenchmark-dev
   clang libclang-rt-14-dev
+  desktop-file-utils appstream
 )
 
 missing=()

@@ -11,11 +11,6 @@
 
 namespace pixmoor::app {
 
-// The vendor's web site. Until the project has a site of its own this is a
-// host of the reserved ".example" domain.
-inline constexpr const char* kVendorSite = "http://www.pixmoor.example";
-inline constexpr const char* kVersionFilePath = "/downloads/pixmoor2.txt";
-
 struct AppState {
   std::string titleBase;
   std::string versionText;

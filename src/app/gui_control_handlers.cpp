@@ -12,9 +12,8 @@
 
 namespace pixmoor::app {
 
-namespace {
-inline constexpr int kClickCue = 50;
-}
+using texts::FixedTexts;
+using texts::PresetEntry;
 
 std::string Program::fieldText(int number) const {
   auto* edit = window_->as<QLineEdit>(number);
@@ -42,7 +41,7 @@ void Program::onControl(int number) {
     case control::relativeButton:
     case control::freeButton:
       settings_.mode = number == control::relativeButton ? "REL" : "LIB";
-      playCue(kClickCue);
+      playCue(kClickCueMilliseconds);
       window_->applyModeLayout();
       window_->showSummary();
       storeText(settings::kKeyMode, settings_.mode);
@@ -77,7 +76,7 @@ void Program::onControl(int number) {
     }
     case control::pngOption:
       settings_.format = "PNG";
-      playCue(kClickCue);
+      playCue(kClickCueMilliseconds);
       window_->as<QRadioButton>(control::jpegOption)->setChecked(false);
       for (int n : {control::qualitySlider, control::qualityValue, control::qualityLabelText}) {
         window_->control(n)->hide();
@@ -87,7 +86,7 @@ void Program::onControl(int number) {
       break;
     case control::jpegOption:
       settings_.format = "JPG";
-      playCue(kClickCue);
+      playCue(kClickCueMilliseconds);
       window_->as<QRadioButton>(control::pngOption)->setChecked(false);
       for (int n : {control::qualitySlider, control::qualityLabelText, control::qualityValue}) {
         window_->control(n)->show();
@@ -98,7 +97,7 @@ void Program::onControl(int number) {
     case control::changePrefixButton: prefixCommand(); break;
     case control::onTopCheck:
       settings_.alwaysOnTop = window_->as<QCheckBox>(control::onTopCheck)->isChecked() ? 1 : 0;
-      playCue(kClickCue);
+      playCue(kClickCueMilliseconds);
       window_->setTopmost(settings_.alwaysOnTop != 0);
       storeNumber(settings::kKeyAlwaysOnTop, settings_.alwaysOnTop);
       window_->showSummary();
@@ -122,7 +121,7 @@ void Program::presetChosen() {
   saveAll();
   window_->setStatus(texts_.resolutionChangedText);
   list->setCurrentIndex(0);
-  playCue(kClickCue);
+  playCue(kClickCueMilliseconds);
 }
 
 }  // namespace pixmoor::app

@@ -21,9 +21,11 @@
 #include <QUrl>
 #include <optional>
 
+#include "app/gui_control_table.h"
 #include "app/gui_numbers.h"
 #include "app/gui_text.h"
 #include "batch/size_rules.h"
+#include "online/web_pages.h"
 #include "platform/balloon_tip.h"
 #include "platform/drop_down_list.h"
 #include "platform/eliding_line_edit.h"
@@ -38,6 +40,8 @@ namespace pixmoor::app {
 
 using platform::SkinnedButton;
 using platform::UiEventKind;
+using texts::FixedTexts;
+using texts::UiTexts;
 
 WindowFonts loadWindowFonts() {
   WindowFonts fonts{platform::fontByName("Arial black", 10), platform::fontByName("Microsoft Sans Serif", 7),
@@ -57,18 +61,6 @@ MainWindow::MainWindow(WindowSetup setup) : setup_(std::move(setup)) {}
 
 MainWindow::~MainWindow() = default;
 
-template <typename T>
-T* MainWindow::add(int number, int x, int y, int width, int height) {
-  T* widget = new T(client_);
-  widget->setGeometry(x, y, width, height);
-  if (hasDefaultFont_) widget->setFont(defaultFont_);
-  // Drops anywhere on the window belong to the window, not to its fields.
-  widget->setAcceptDrops(false);
-  controls_.put(number, widget);
-  creationOrder_.push_back(number);
-  return widget;
-}
-
 void MainWindow::raise(UiEventKind kind, int number, std::vector<std::string> paths) {
   if (!dispatch_) return;
   platform::UiEvent event;
@@ -81,7 +73,8 @@ void MainWindow::raise(UiEventKind kind, int number, std::vector<std::string> pa
 void MainWindow::create() {
   const settings::Settings& settings = *setup_.settings;
 
-  // 1. Window 0: caption, system menu, minimise box; fixed size; gold.
+  // The window: caption, system menu and minimise box; a fixed gold client
+  // area of 500 x 300 below the menu bar.
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
   setWindowTitle(qs(setup_.state->titleBase + setup_.state->versionText));
@@ -96,10 +89,10 @@ void MainWindow::create() {
   move(556, 352);
   if (settings.alwaysOnTop != 0) setWindowFlag(Qt::WindowStaysOnTopHint, true);
 
-  // 2. Shortcuts of the language.
+  // The keyboard shortcuts of the interface language.
   addShortcuts();
 
-  // 3. The default control font follows the screen's resolution.
+  // The default control font follows the screen's resolution.
   screenDpi_ = setup_.screenDpi ? setup_.screenDpi() : 96;
   if (screenDpi_ == 96) {
     defaultFont_ = setup_.fonts.normal;
@@ -109,16 +102,16 @@ void MainWindow::create() {
     hasDefaultFont_ = true;
   }
 
-  // 4. Menu 32.
+  // The menu bar with its three menus.
   createMenu();
 
-  // 5.-13. Controls, contents, format rule, colours, skins.
+  // The controls with their contents, the mode layout, colours and skins.
   createControls();
 
   const int menuHeight = menuBar()->sizeHint().height();
   setFixedSize(500, 300 + menuHeight);
 
-  // 14. Files and folders may be dropped anywhere on the window.
+  // Files and folders may be dropped anywhere on the window.
   setAcceptDrops(true);
   platform::setWindowManagerButtons(this);  // minimise and close, no maximise
   show();
@@ -231,177 +224,101 @@ void centreAllParagraphs(QTextEdit* box) {
   box->setTextCursor(cursor);
 }
 
-QLineEdit* digitsOnly(QLineEdit* edit) {
-  edit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), edit));
-  edit->setAlignment(Qt::AlignCenter);
-  return edit;
-}
-
 }  // namespace
 
 void MainWindow::setControlColours(int number, const QColor& text, const QColor& background) {
   if (QWidget* widget = control(number); widget != nullptr) setColours(widget, text, background);
 }
 
+QWidget* MainWindow::makeControl(const ControlRow& row) {
+  QWidget* widget = nullptr;
+  switch (row.kind) {
+    case ControlKind::dropDownList: widget = new platform::DropDownList(client_); break;
+    case ControlKind::picture:
+    case ControlKind::text:
+    case ControlKind::centredText: widget = new QLabel(client_); break;
+    case ControlKind::skinnedButton: widget = new SkinnedButton(client_); break;
+    case ControlKind::richTextBox: widget = new QTextEdit(client_); break;
+    case ControlKind::groupFrame: widget = new QGroupBox(client_); break;
+    case ControlKind::optionButton: widget = new QRadioButton(client_); break;
+    case ControlKind::digitsField:
+    case ControlKind::valueField:
+    case ControlKind::borderlessField: widget = new QLineEdit(client_); break;
+    case ControlKind::statusLine: widget = new platform::ElidingLineEdit(client_); break;
+    case ControlKind::trackBar: widget = new QSlider(client_); break;
+    case ControlKind::checkBox: widget = new QCheckBox(client_); break;
+  }
+  widget->setGeometry(row.x, row.y, row.width, row.height);
+  // Every control starts with the default font; the mode layout gives the
+  // mode buttons theirs.
+  if (hasDefaultFont_) widget->setFont(defaultFont_);
+  // Drops anywhere on the window belong to the window, not to its fields.
+  widget->setAcceptDrops(false);
+  controls_.put(row.number, widget);
+  creationOrder_.push_back(row.number);
+
+  switch (row.kind) {
+    case ControlKind::dropDownList: {
+      auto* list = static_cast<QComboBox*>(widget);
+      list->setMaxVisibleItems(static_cast<int>(FixedTexts::presets.size()));
+      list->view()->setMinimumWidth(row.width);
+      break;
+    }
+    case ControlKind::picture:
+      static_cast<QLabel*>(widget)->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+      break;
+    case ControlKind::text:
+      static_cast<QLabel*>(widget)->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+      break;
+    case ControlKind::centredText: static_cast<QLabel*>(widget)->setAlignment(Qt::AlignCenter); break;
+    case ControlKind::richTextBox: {
+      auto* box = static_cast<QTextEdit*>(widget);
+      box->setReadOnly(true);
+      box->setLineWrapMode(QTextEdit::WidgetWidth);
+      break;
+    }
+    case ControlKind::digitsField: {
+      auto* edit = static_cast<QLineEdit*>(widget);
+      edit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), edit));
+      edit->setAlignment(Qt::AlignCenter);
+      break;
+    }
+    case ControlKind::valueField:
+    case ControlKind::borderlessField:
+    case ControlKind::statusLine: {
+      auto* edit = static_cast<QLineEdit*>(widget);
+      edit->setReadOnly(true);
+      edit->setFrame(row.kind == ControlKind::valueField);
+      edit->setAlignment(Qt::AlignCenter);
+      break;
+    }
+    case ControlKind::trackBar: {
+      auto* slider = static_cast<QSlider*>(widget);
+      slider->setOrientation(Qt::Horizontal);
+      slider->setRange(0, 10);
+      slider->setTickPosition(QSlider::TicksBelow);
+      slider->setTickInterval(1);
+      slider->setPageStep(1);
+      break;
+    }
+    case ControlKind::skinnedButton:
+    case ControlKind::groupFrame:
+    case ControlKind::optionButton:
+    case ControlKind::checkBox: break;
+  }
+  return widget;
+}
+
 void MainWindow::createControls() {
-  const settings::Settings& settings = *setup_.settings;
-  const UiTexts& texts = *setup_.texts;
-
-  // 5. Preset list, open list 100 wide and tall enough for every entry.
-  auto* presets = add<platform::DropDownList>(control::presetList, 115, 180, 100, 21);
-  for (std::size_t i = 0; i < FixedTexts::presets.size(); ++i) {
-    presets->addItem(i == 0 ? qs(texts.presetsCaption) : qs(std::string(FixedTexts::presets[i].text)));
-  }
-  presets->setMaxVisibleItems(static_cast<int>(FixedTexts::presets.size()));
-  presets->view()->setMinimumWidth(100);
-  presets->setCurrentIndex(0);
-
-  // 6. Logo (Image 57) with its tip.
-  auto* logo = add<QLabel>(control::logo, 222, 2, 275, 82);
-  logo->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  if (setup_.pictures != nullptr) {
-    const QImage picture = platform::rasterToQImage(setup_.pictures->raster(picture::logo));
-    if (!picture.isNull()) logo->setPixmap(QPixmap::fromImage(picture));
-  }
-  platform::AddBalloonTip(logo,
-                          std::string(FixedTexts::logoTipPrefix) + setup_.state->versionText +
-                              std::string(FixedTexts::logoTipSeparator) + texts.dropInvite,
-                          {});
-
-  // 7. Mode buttons with their tips.
-  auto* relative = add<SkinnedButton>(control::relativeButton, 1, 2, 109, 34);
-  relative->setCaption(texts.relativeModeCaption);
-  auto* free = add<SkinnedButton>(control::freeButton, 111, 2, 109, 34);
-  free->setCaption(texts.freeModeCaption);
-  platform::AddBalloonTip(relative, texts.relativeModeCaption + std::string(FixedTexts::relativeTipSuffix),
-                          texts.helpTitle);
-  platform::AddBalloonTip(free, texts.freeModeCaption + std::string(FixedTexts::freeTipSuffix), texts.helpTitle);
-
-  // 8. Information area and the Stop button over it.
-  auto* info = add<QTextEdit>(control::infoArea, 223, 122, 275, 175);
-  info->setReadOnly(true);
-  info->setLineWrapMode(QTextEdit::WidgetWidth);
-  auto* stop = add<SkinnedButton>(control::stopButton, 226, 230, 269, 65);
-  stop->setCaption(texts.stopCaption);
-  stop->hide();
-  info->setPlainText(qs(std::string(FixedTexts::infoAreaInitial)));
-  centreAllParagraphs(info);
-
-  // 9. The remaining controls, in order.
-  add<QGroupBox>(control::formatFrame, 1, 30, 220, 248);
-  auto* jpeg = add<QRadioButton>(control::jpegOption, 8, 65, 70, 20);
-  jpeg->setText(qs(std::string(FixedTexts::jpgCaption)));
-  auto* png = add<QRadioButton>(control::pngOption, 145, 65, 70, 20);
-  png->setText(qs(std::string(FixedTexts::pngCaption)));
-  auto* formatTitle = add<QLabel>(control::formatTitleText, 3, 42, 214, 19);
-  formatTitle->setText(qs(texts.formatTitle));
-  formatTitle->setAlignment(Qt::AlignCenter);
-  auto* qualityLabel = add<QLabel>(control::qualityLabelText, 5, 120, 208, 20);
-  qualityLabel->setText(qs(texts.qualityLabel));
-  qualityLabel->setAlignment(Qt::AlignCenter);
-  auto* qualityValue = add<QLineEdit>(control::qualityValue, 153, 94, 50, 22);
-  qualityValue->setReadOnly(true);
-  qualityValue->setAlignment(Qt::AlignCenter);
-  qualityValue->setText(QString::number(settings.quality));
-  auto* slider = add<QSlider>(control::qualitySlider, 5, 87, 145, 29);
-  slider->setOrientation(Qt::Horizontal);
-  slider->setRange(0, 10);
-  slider->setTickPosition(QSlider::TicksBelow);
-  slider->setTickInterval(1);
-  slider->setPageStep(1);
-  slider->setValue(settings.quality);
-  auto* sizeTitle = add<QLabel>(control::sizeTitleText, 3, 152, 214, 20);
-  sizeTitle->setText(qs(texts.sizeTitle));
-  sizeTitle->setAlignment(Qt::AlignCenter);
-  add<QLabel>(control::landscapeHintText, 6, 175, 210, 20)->setText(qs(texts.landscapeHint));
-  auto* landscapeLabel = add<QLabel>(control::landscapeLabelText, 3, 200, 147, 20);
-  landscapeLabel->setText(qs(texts.landscapeWidthLabel));
-  landscapeLabel->setAlignment(Qt::AlignCenter);
-  digitsOnly(add<QLineEdit>(control::landscapeField, 155, 200, 60, 20))
-      ->setText(QString::number(settings.landscapeWidth));
-  add<QLabel>(control::portraitHintText, 6, 230, 210, 20)->setText(qs(texts.portraitHint));
-  auto* portraitLabel = add<QLabel>(control::portraitLabelText, 3, 253, 147, 20);
-  portraitLabel->setText(qs(texts.portraitHeightLabel));
-  portraitLabel->setAlignment(Qt::AlignCenter);
-  digitsOnly(add<QLineEdit>(control::portraitField, 155, 253, 60, 20))
-      ->setText(QString::number(settings.portraitHeight));
-  auto* prefixLabel = add<QLabel>(control::prefixLabelText, 224, 98, 50, 20);
-  prefixLabel->setText(qs(texts.prefixLabel));
-  prefixLabel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-  auto* prefixValue = add<QLineEdit>(control::prefixValue, 276, 100, 60, 18);
-  prefixValue->setReadOnly(true);
-  prefixValue->setFrame(false);
-  prefixValue->setAlignment(Qt::AlignCenter);
-  prefixValue->setText(qs(settings.prefix));
-  add<SkinnedButton>(control::changePrefixButton, 343, 95, 154, 25)->setCaption(texts.changePrefixCaption);
-  auto* freeWidthLabel = add<QLabel>(control::freeWidthLabel, 3, 180, 55, 20);
-  freeWidthLabel->setText(qs(texts.widthWord + std::string(FixedTexts::labelColon)));
-  freeWidthLabel->setAlignment(Qt::AlignCenter);
-  auto* freeHeightLabel = add<QLabel>(control::freeHeightLabel, 3, 205, 55, 20);
-  freeHeightLabel->setText(qs(texts.heightWord + std::string(FixedTexts::labelColon)));
-  freeHeightLabel->setAlignment(Qt::AlignCenter);
-  digitsOnly(add<QLineEdit>(control::freeWidthField, 60, 180, 50, 20))->setText(QString::number(settings.freeWidth));
-  digitsOnly(add<QLineEdit>(control::freeHeightField, 60, 205, 50, 20))
-      ->setText(QString::number(settings.freeHeight));
-
-  // 10. Output format.
-  if (settings.format == "JPG") {
-    jpeg->setChecked(true);
-    slider->show();
-    qualityLabel->show();
-  } else if (settings.format == "PNG") {
-    png->setChecked(true);
-    slider->hide();
-    qualityValue->hide();
-    qualityLabel->hide();
-  }
-
-  // 11. Always-on-top box and status line.
-  auto* onTop = add<QCheckBox>(control::onTopCheck, 230, 55, 220, 20);
-  onTop->setText(qs(texts.alwaysOnTopCaption));
-  onTop->setChecked(settings.alwaysOnTop != 0);
-  auto* status = add<platform::ElidingLineEdit>(control::statusLine, 2, 281, 219, 16);
-  status->setReadOnly(true);
-  status->setFrame(false);
-  status->setAlignment(Qt::AlignCenter);
-  status->setText(QString::fromUtf8(kVendorSite));
-
+  for (const ControlRow& row : kControlTable) makeControl(row);
+  fillControls();
   // The frame is drawn beneath the controls it surrounds and the mode
   // buttons it touches.
   control(control::formatFrame)->lower();
-
-  // 12. Quality colour; the mode's layout without fonts; creation fonts.
-  setControlColours(control::qualityValue, colour::black, QualityColour(settings.quality));
-  const bool relativeMode = settings.mode == "REL";
-  const bool freeMode = settings.mode == "LIB";
-  if (relativeMode || freeMode) {
-    auto* tall = relativeMode ? relative : free;
-    auto* shortButton = relativeMode ? free : relative;
-    tall->setGeometry(tall->x(), 2, 109, 34);
-    shortButton->setGeometry(shortButton->x(), 16, 109, 20);
-    for (int n : {control::landscapeLabelText, control::portraitLabelText, control::landscapeField,
-                  control::portraitField, control::landscapeHintText, control::portraitHintText}) {
-      control(n)->setVisible(relativeMode);
-    }
-    for (int n : {control::freeWidthLabel, control::freeHeightLabel, control::freeWidthField,
-                  control::freeHeightField, control::presetList}) {
-      control(n)->setVisible(freeMode);
-    }
-    if (screenDpi_ == 96) {
-      relative->setFont(relativeMode ? setup_.fonts.large : setup_.fonts.small);
-      free->setFont(relativeMode ? setup_.fonts.small : setup_.fonts.large);
-    } else if (screenDpi_ > 119) {
-      relative->setFont(relativeMode ? setup_.fonts.normal : setup_.fonts.small);
-      free->setFont(relativeMode ? setup_.fonts.small : setup_.fonts.normal);
-    }
-  }
-
-  // 13. Colours and skins.
+  if (placeModeControls()) setModeButtonFonts(/*atCreation=*/true);
+  // Colours and skins last: a skinned button draws its caption with the font
+  // the mode layout has just given it.
   colourControls();
-  for (int n : {control::freeButton, control::relativeButton, control::changePrefixButton, control::stopButton}) {
-    auto* button = as<SkinnedButton>(n);
-    button->setCaption(button->caption());
-  }
 
   // Every notification of a control becomes a control event.
   for (int number : creationOrder_) {
@@ -421,17 +338,110 @@ void MainWindow::createControls() {
   }
 }
 
+void MainWindow::fillControls() {
+  const settings::Settings& settings = *setup_.settings;
+  const UiTexts& texts = *setup_.texts;
+
+  // The preset list: the caption (entry 0, selected) and the 21 entries.
+  auto* presets = as<QComboBox>(control::presetList);
+  for (std::size_t i = 0; i < FixedTexts::presets.size(); ++i) {
+    presets->addItem(i == 0 ? qs(texts.presetsCaption) : qs(std::string(FixedTexts::presets[i].text)));
+  }
+  presets->setCurrentIndex(0);
+
+  // The logo (Image 57) and the balloon tips.
+  auto* logo = as<QLabel>(control::logo);
+  if (setup_.pictures != nullptr) {
+    const QImage picture = platform::rasterToQImage(setup_.pictures->raster(picture::logo));
+    if (!picture.isNull()) logo->setPixmap(QPixmap::fromImage(picture));
+  }
+  platform::AddBalloonTip(logo,
+                          std::string(FixedTexts::logoTipPrefix) + setup_.state->versionText +
+                              std::string(FixedTexts::logoTipSeparator) + texts.dropInvite,
+                          {});
+  auto* relative = as<SkinnedButton>(control::relativeButton);
+  relative->setCaption(texts.relativeModeCaption);
+  auto* free = as<SkinnedButton>(control::freeButton);
+  free->setCaption(texts.freeModeCaption);
+  platform::AddBalloonTip(relative, texts.relativeModeCaption + std::string(FixedTexts::relativeTipSuffix),
+                          texts.helpTitle);
+  platform::AddBalloonTip(free, texts.freeModeCaption + std::string(FixedTexts::freeTipSuffix), texts.helpTitle);
+
+  // The information area, and the Stop button over it, hidden until a batch.
+  auto* stop = as<SkinnedButton>(control::stopButton);
+  stop->setCaption(texts.stopCaption);
+  stop->hide();
+  showHelpText(std::string(FixedTexts::infoAreaInitial));
+
+  // Texts of the labels and buttons.
+  const std::pair<int, std::string> captions[] = {
+      {control::jpegOption, std::string(FixedTexts::jpgCaption)},
+      {control::pngOption, std::string(FixedTexts::pngCaption)},
+      {control::formatTitleText, texts.formatTitle},
+      {control::qualityLabelText, texts.qualityLabel},
+      {control::sizeTitleText, texts.sizeTitle},
+      {control::landscapeHintText, texts.landscapeHint},
+      {control::landscapeLabelText, texts.landscapeWidthLabel},
+      {control::portraitHintText, texts.portraitHint},
+      {control::portraitLabelText, texts.portraitHeightLabel},
+      {control::prefixLabelText, texts.prefixLabel},
+      {control::freeWidthLabel, texts.widthWord + std::string(FixedTexts::labelColon)},
+      {control::freeHeightLabel, texts.heightWord + std::string(FixedTexts::labelColon)},
+      {control::onTopCheck, texts.alwaysOnTopCaption},
+  };
+  for (const auto& [number, text] : captions) {
+    if (auto* label = as<QLabel>(number)) label->setText(qs(text));
+    if (auto* button = as<QAbstractButton>(number)) button->setText(qs(text));
+  }
+  as<SkinnedButton>(control::changePrefixButton)->setCaption(texts.changePrefixCaption);
+
+  // Values from the Settings.
+  const std::pair<int, QString> values[] = {
+      {control::qualityValue, QString::number(settings.quality)},
+      {control::landscapeField, QString::number(settings.landscapeWidth)},
+      {control::portraitField, QString::number(settings.portraitHeight)},
+      {control::prefixValue, qs(settings.prefix)},
+      {control::freeWidthField, QString::number(settings.freeWidth)},
+      {control::freeHeightField, QString::number(settings.freeHeight)},
+      {control::statusLine, qs(online::SiteAddress())},
+  };
+  for (const auto& [number, value] : values) as<QLineEdit>(number)->setText(value);
+  as<QSlider>(control::qualitySlider)->setValue(settings.quality);
+  as<QCheckBox>(control::onTopCheck)->setChecked(settings.alwaysOnTop != 0);
+
+  // The output format: PNG hides the quality controls; any other value
+  // leaves both options clear and the quality controls shown.
+  if (settings.format == "JPG") {
+    as<QRadioButton>(control::jpegOption)->setChecked(true);
+    for (int n : {control::qualitySlider, control::qualityLabelText}) control(n)->show();
+  } else if (settings.format == "PNG") {
+    as<QRadioButton>(control::pngOption)->setChecked(true);
+    for (int n : {control::qualitySlider, control::qualityValue, control::qualityLabelText}) {
+      control(n)->hide();
+    }
+  }
+}
+
 void MainWindow::colourControls() {
-  for (int n : {control::formatFrame, control::jpegOption, control::pngOption, control::qualityLabelText,
-                control::qualitySlider, control::landscapeHintText, control::portraitHintText,
-                control::prefixLabelText, control::freeWidthLabel, control::freeHeightLabel, control::onTopCheck}) {
-    setControlColours(n, colour::black, colour::gold);
+  for (const ControlRow& row : kControlTable) {
+    switch (row.colours) {
+      case ControlColours::system: break;
+      case ControlColours::skinned: {
+        auto* button = as<SkinnedButton>(row.number);
+        button->setCaption(button->caption());  // draws the faces with the font it has now
+        break;
+      }
+      case ControlColours::blackOnGold: setControlColours(row.number, colour::black, colour::gold); break;
+      case ControlColours::whiteOnBlack: setControlColours(row.number, colour::white, colour::black); break;
+      case ControlColours::whiteOnDarkGrey:
+        setControlColours(row.number, colour::white, colour::darkGrey);
+        break;
+      case ControlColours::greenOnBlack: setControlColours(row.number, colour::green, colour::black); break;
+      case ControlColours::blackOnQualityColour:
+        setControlColours(row.number, colour::black, QualityColour(setup_.settings->quality));
+        break;
+    }
   }
-  for (int n : {control::formatTitleText, control::sizeTitleText}) setControlColours(n, colour::white, colour::black);
-  for (int n : {control::landscapeLabelText, control::portraitLabelText, control::prefixValue}) {
-    setControlColours(n, colour::white, colour::darkGrey);
-  }
-  setControlColours(control::statusLine, colour::green, colour::black);
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
@@ -457,14 +467,20 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 
 void MainWindow::applyModeLayout() {
   screenDpi_ = setup_.screenDpi ? setup_.screenDpi() : screenDpi_;
+  // Sizes first, then the fonts, which show at the next size or caption
+  // change.
+  if (placeModeControls()) setModeButtonFonts(/*atCreation=*/false);
+}
+
+bool MainWindow::placeModeControls() {
   const std::string& mode = setup_.settings->mode;
   const bool relativeMode = mode == "REL";
-  if (!relativeMode && mode != "LIB") return;  // an unknown mode changes nothing
+  if (!relativeMode && mode != "LIB") return false;  // an unknown mode changes nothing
   auto* relative = as<SkinnedButton>(control::relativeButton);
   auto* free = as<SkinnedButton>(control::freeButton);
   auto* tall = relativeMode ? relative : free;
   auto* shortButton = relativeMode ? free : relative;
-  // Sizes first: a size change draws the button again with its current font.
+  // A size change draws the button again with its current font.
   tall->setGeometry(tall->x(), 2, 109, 34);
   shortButton->setGeometry(shortButton->x(), 16, shortButton->width(), 20);
   for (int n : {control::landscapeLabelText, control::portraitLabelText, control::landscapeField,
@@ -475,14 +491,26 @@ void MainWindow::applyModeLayout() {
                 control::presetList}) {
     control(n)->setVisible(!relativeMode);
   }
-  // Then the fonts, which show at the next size or caption change.
+  return true;
+}
+
+void MainWindow::setModeButtonFonts(bool atCreation) {
+  const WindowFonts& fonts = setup_.fonts;
+  const QFont* heavy = nullptr;
   if (screenDpi_ == 96) {
-    relative->setFont(relativeMode ? setup_.fonts.small : setup_.fonts.large);
-    free->setFont(relativeMode ? setup_.fonts.large : setup_.fonts.small);
+    heavy = &fonts.large;
   } else if (screenDpi_ > 119) {
-    relative->setFont(setup_.fonts.small);
-    free->setFont(setup_.fonts.normal);
+    heavy = &fonts.normal;
+  } else {
+    return;  // both buttons keep the default control font
   }
+  // At creation the tall button gets the heavy font. A mode change sets the
+  // fonts drawn at the next change: at 96 dpi the heavy one goes to the short
+  // button, which is tall by then; above 119 dpi always to the free button.
+  const bool relativeMode = setup_.settings->mode == "REL";
+  const bool relativeHeavy = atCreation ? relativeMode : (screenDpi_ == 96 && !relativeMode);
+  as<SkinnedButton>(control::relativeButton)->setFont(relativeHeavy ? *heavy : fonts.small);
+  as<SkinnedButton>(control::freeButton)->setFont(relativeHeavy ? fonts.small : *heavy);
 }
 
 void MainWindow::setFreeSize(int width, int height) {

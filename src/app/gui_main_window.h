@@ -18,11 +18,12 @@
 #include <vector>
 
 #include "app/app_state.h"
-#include "app/ui_texts.h"
+#include "app/gui_control_table.h"
 #include "image/image_store.h"
 #include "platform/object_table.h"
 #include "platform/ui_event.h"
 #include "settings/settings.h"
+#include "texts/ui_texts.h"
 
 class QAction;
 class QShortcut;
@@ -56,7 +57,7 @@ QColor QualityColour(int quality);
 struct WindowSetup {
   const AppState* state = nullptr;
   settings::Settings* settings = nullptr;
-  const UiTexts* texts = nullptr;
+  const texts::UiTexts* texts = nullptr;
   WindowFonts fonts;
   image::ImageStore* pictures = nullptr;  // the logo (57) and menu icons (58-66)
   std::function<int()> screenDpi;          // horizontal logical dpi, read when needed
@@ -113,10 +114,17 @@ class MainWindow : public QMainWindow {
  private:
   void createMenu();
   void addShortcuts();
+  // The controls in the order of kControlTable, their contents, the mode
+  // layout, colours and skins.
   void createControls();
+  QWidget* makeControl(const ControlRow& row);
+  void fillControls();
   void colourControls();
-  template <typename T>
-  T* add(int number, int x, int y, int width, int height);
+  // Positions, sizes and shown sets of the current mode; false (nothing
+  // changed) for a mode other than "REL" and "LIB".
+  bool placeModeControls();
+  // The fonts of the two mode buttons, at creation or after a mode change.
+  void setModeButtonFonts(bool atCreation);
 
   WindowSetup setup_;
   platform::UiDispatch dispatch_;

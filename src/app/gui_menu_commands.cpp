@@ -1,8 +1,11 @@
-// Menu entries and keyboard shortcuts.
+// Menu entries and keyboard shortcuts, and what the user sees of the update
+// check.
 #include "app/gui_numbers.h"
 #include "app/gui_program.h"
 
 namespace pixmoor::app {
+
+using texts::FixedTexts;
 
 void Program::onMenuCommand(int number) {
   switch (number) {
@@ -15,14 +18,7 @@ void Program::onMenuCommand(int number) {
     case command::donate:
     case command::donateKey: openWebPage(online::DonationPageAddress()); break;
     case command::checkUpdate:
-    case command::checkUpdateKey:
-      if (services_.checkForUpdate) {
-        services_.checkForUpdate(*this);
-      } else {
-        online::CheckForUpdate(state_.networkAvailable, state_.versionText, state_.versionFileAddress,
-                               online::DownloadPageAddress(), texts_, *this);
-      }
-      break;
+    case command::checkUpdateKey: checkForUpdate(); break;
     case command::visitSite:
     case command::visitSiteKey: openWebPage(online::SiteAddress()); break;
     case command::quit:
@@ -39,6 +35,28 @@ void Program::onMenuCommand(int number) {
       if (services_.runBallGame) services_.runBallGame(*window_);
       break;
     default: break;  // the Enter key (47) does nothing
+  }
+}
+
+void Program::checkForUpdate() {
+  const online::UpdateFinding found =
+      online::CheckForUpdate(state_.networkAvailable, state_.versionText, state_.versionFileAddress);
+  switch (found.status) {
+    case online::UpdateStatus::NoNetwork: window_->setStatus(texts_.noInternetText); break;
+    case online::UpdateStatus::UpToDate:
+      window_->setStatus(texts_.latestVersionText);
+      playCue(kAnswerCueMilliseconds);
+      break;
+    case online::UpdateStatus::NewerVersion:
+      // Shown as received, whatever the server sent.
+      if (askYesNo(texts_.updateTitle,
+                   texts_.versionAvailablePrefix + found.latest + texts_.versionAvailableSuffix)) {
+        openWebPage(online::DownloadPageAddress());
+      } else {
+        window_->setStatus(texts_.userCancelledText);
+        playCue(kAnswerCueMilliseconds);
+      }
+      break;
   }
 }
 

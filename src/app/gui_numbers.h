@@ -1,12 +1,18 @@
-// The numbers of the main window's controls and menu commands.
+// The numbers of the main window's controls and menu commands, and the
+// lengths of the sound cues its handlers play.
 //
 // Every control, menu entry and shortcut is addressed by these numbers in
-// events, in the object table and in tests.
+// events, in the object table and in tests. Constants; any thread.
 #pragma once
 
 namespace pixmoor::app {
 
 inline constexpr int kMainWindow = 0;
+
+// Lengths of the sound cue, in milliseconds. The end of a batch and Stop
+// play the batch's own.
+inline constexpr int kClickCueMilliseconds = 50;   // a mode, format, on-top or preset choice
+inline constexpr int kAnswerCueMilliseconds = 60;  // the answer of the prefix command and the update check
 
 namespace control {
 inline constexpr int infoArea = 1;

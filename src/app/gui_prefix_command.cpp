@@ -5,8 +5,9 @@
 
 namespace pixmoor::app {
 
+using texts::FixedTexts;
+
 namespace {
-inline constexpr int kPrefixCue = 60;
 inline constexpr const char* kNoPrefix = "0";
 }  // namespace
 
@@ -36,7 +37,7 @@ void Program::prefixCommand() {
   } else {
     window_->setStatus(texts_.prefixUnchangedText);
   }
-  playCue(kPrefixCue);
+  playCue(kAnswerCueMilliseconds);
 }
 
 }  // namespace pixmoor::app

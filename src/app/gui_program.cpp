@@ -7,7 +7,7 @@
 
 namespace pixmoor::app {
 
-Program::Program(AppState& state, settings::Settings& settings, UiTexts texts, WindowFonts fonts,
+Program::Program(AppState& state, settings::Settings& settings, texts::UiTexts texts, WindowFonts fonts,
                  image::ImageStore& pictures, std::function<int()> screenDpi, ProgramServices services)
     : state_(state),
       settings_(settings),
@@ -69,8 +69,6 @@ void Program::onCloseRequest(int number) {
   saveAll();
   RequestQuit(state_);
 }
-
-void Program::showStatus(const std::string& text) { window_->setStatus(text); }
 
 bool Program::askYesNo(const std::string& title, const std::string& text) {
   return services_.requesters != nullptr && services_.requesters->askYesNo(title, text);

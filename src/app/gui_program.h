@@ -8,6 +8,10 @@
 // game) come in through ProgramServices so that tests can stand in for
 // them. Interface thread only; the batch threads reach the window through
 // WindowBatchView.
+//
+// Implemented in gui_program.cpp (life, dispatch, settings stores),
+// gui_control_handlers.cpp (the controls), gui_menu_commands.cpp (menus,
+// shortcuts, the update check) and gui_prefix_command.cpp (the prefix box).
 #pragma once
 
 #include <QEventLoop>
@@ -20,7 +24,6 @@
 #include "app/app_state.h"
 #include "app/gui_batch_view.h"
 #include "app/gui_main_window.h"
-#include "app/ui_texts.h"
 #include "batch/batch_runner.h"
 #include "batch/shared_settings.h"
 #include "image/image_store.h"
@@ -30,6 +33,7 @@
 #include "platform/ui_event.h"
 #include "settings/settings.h"
 #include "settings/settings_store.h"
+#include "texts/ui_texts.h"
 
 namespace pixmoor::app {
 
@@ -39,14 +43,11 @@ struct ProgramServices {
   std::function<bool(const std::string&)> openUrl;         // the default browser
   std::function<void()> endProgram;                        // the common end (language change, game failure)
   std::function<void(MainWindow&)> runBallGame;            // empty when the game is not built in
-  std::function<online::UpdateOutcome(online::UpdateCheckWindow&)> checkForUpdate;  // empty: the real check
 };
 
-class Program final : public online::UpdateCheckWindow,
-                      public online::PageOpener,
-                      public settings::SettingsStatusSink {
+class Program final : public online::PageOpener, public settings::SettingsStatusSink {
  public:
-  Program(AppState& state, settings::Settings& settings, UiTexts texts, WindowFonts fonts,
+  Program(AppState& state, settings::Settings& settings, texts::UiTexts texts, WindowFonts fonts,
           image::ImageStore& pictures, std::function<int()> screenDpi, ProgramServices services);
   ~Program() override;
   Program(const Program&) = delete;
@@ -63,13 +64,9 @@ class Program final : public online::UpdateCheckWindow,
 
   MainWindow& window() { return *window_; }
   batch::BatchRunner& runner() { return *runner_; }
-  const UiTexts& texts() const { return texts_; }
+  const texts::UiTexts& texts() const { return texts_; }
 
-  // UpdateCheckWindow and PageOpener: the window's side of the Online menu.
-  void showStatus(const std::string& text) override;
-  bool askYesNo(const std::string& title, const std::string& text) override;
-  void openWebPage(const std::string& address) override;
-  void playCue(int milliseconds) override;
+  // PageOpener: the default browser.
   bool openUrl(const std::string& address) override;
 
   // SettingsStatusSink: the outcome of SaveAllSettings.
@@ -82,11 +79,15 @@ class Program final : public online::UpdateCheckWindow,
   void onFilesDropped(const std::vector<std::string>& paths);
   void onCloseRequest(int number);
 
+  void checkForUpdate();
   void presetChosen();
   void prefixCommand();
   void languageChange(const std::string& code);
   void desktopCommand();
   void saveAll();
+  bool askYesNo(const std::string& title, const std::string& text);
+  void openWebPage(const std::string& address);
+  void playCue(int milliseconds);
   void storeNumber(const char* key, std::int32_t value);
   void storeText(const char* key, const std::string& value);
   // Sets a field's text; the field's own handler runs once either way.
@@ -95,7 +96,7 @@ class Program final : public online::UpdateCheckWindow,
 
   AppState& state_;
   settings::Settings& settings_;
-  const UiTexts texts_;
+  const texts::UiTexts texts_;
   image::ImageStore& pictures_;
   ProgramServices services_;
   batch::SharedSettings shared_;

@@ -12,6 +12,7 @@
 #include "game/ball_game.h"
 #include "image/decoder_registry.h"
 #include "image/encode.h"
+#include "online/web_pages.h"
 #include "platform/fade_out.h"
 
 namespace pixmoor::app {
@@ -60,20 +61,15 @@ void DesktopStartup::loadIcons() {
   for (const auto& [number, data] : icons) pictures_.loadFromMemory(number, data);
 }
 
-InstanceOutcome DesktopStartup::checkSingleInstance(const std::string& instanceName) {
-  switch (lock_.acquire(instanceName)) {
-    case platform::InstanceCheck::First: return InstanceOutcome::First;
-    case platform::InstanceCheck::AlreadyRunning: return InstanceOutcome::AlreadyRunning;
-    case platform::InstanceCheck::Unprotected: break;
-  }
-  return InstanceOutcome::Unprotected;
+platform::InstanceCheck DesktopStartup::checkSingleInstance(const std::string& instanceName) {
+  return lock_.acquire(instanceName);
 }
 
 DesktopSize DesktopStartup::takeDesktopSize() { return displayZero_; }
 
 void DesktopStartup::buildTexts(const AppState& state, const settings::Settings& settings) {
-  texts_ = BuildUiTexts(settings.language, state.titleBase, state.versionText, state.lineBreak, state.desktopWidth,
-                        state.desktopHeight, kVendorSite);
+  texts_ = texts::BuildUiTexts(settings.language, state.titleBase, state.versionText, state.lineBreak,
+                               state.desktopWidth, state.desktopHeight, online::SiteAddress());
   // The boxes' standard buttons speak the interface language too.
   qtTranslation_.install(settings.language);
 }

@@ -34,7 +34,7 @@ class DesktopStartup final : public StartupSteps {
   void loadFonts() override;
   bool openSound() override;
   void loadIcons() override;
-  InstanceOutcome checkSingleInstance(const std::string& instanceName) override;
+  platform::InstanceCheck checkSingleInstance(const std::string& instanceName) override;
   DesktopSize takeDesktopSize() override;
   void buildTexts(const AppState& state, const settings::Settings& settings) override;
   void createMainWindow() override;
@@ -57,7 +57,7 @@ class DesktopStartup final : public StartupSteps {
   platform::QtRequesters requesters_;
   platform::QtTranslation qtTranslation_;
   platform::InstanceLock lock_;  // released when the window closes
-  UiTexts texts_;
+  texts::UiTexts texts_;
   std::unique_ptr<Program> program_;
 };
 

@@ -1,15 +1,17 @@
 #include "app/startup.h"
 
+#include "online/web_pages.h"
 #include "settings/settings_store.h"
+#include "texts/program_version.h"
 
 namespace pixmoor::app {
 
 std::string StartupSteps::currentFolder() { return app::currentFolder(); }
 
 void fillStartValues(AppState& state, const std::string& folder) {
-  state.titleBase = "Pixmoor 2011 v";
-  state.versionText = "1.4.1";
-  state.versionFileAddress = std::string(kVendorSite) + kVersionFilePath;
+  state.titleBase = texts::kTitleBase;
+  state.versionText = texts::kVersionText;
+  state.versionFileAddress = online::VersionFileAddress();
   state.workingFolder = withTrailingSlash(folder);
   state.settingsPath = state.workingFolder + settings::kSettingsFileName;
   state.lineBreak = "\n";
@@ -27,7 +29,7 @@ int runStartup(AppState& state, settings::Settings& settings, StartupSteps& step
   state.soundAvailable = steps.openSound();
   steps.loadIcons();
 
-  if (steps.checkSingleInstance(state.instanceName) == InstanceOutcome::AlreadyRunning) {
+  if (steps.checkSingleInstance(state.instanceName) == platform::InstanceCheck::AlreadyRunning) {
     // Another copy of this version runs: end silently, no window, no message.
     steps.endProgram();
     return 0;

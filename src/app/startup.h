@@ -11,11 +11,10 @@
 #include <string>
 
 #include "app/app_state.h"
+#include "platform/single_instance.h"
 #include "settings/settings.h"
 
 namespace pixmoor::app {
-
-enum class InstanceOutcome { First, AlreadyRunning, Unprotected };
 
 struct DesktopSize {
   int width = 0;
@@ -32,7 +31,7 @@ class StartupSteps {
   virtual void loadFonts() {}
   virtual bool openSound() { return false; }
   virtual void loadIcons() {}
-  virtual InstanceOutcome checkSingleInstance(const std::string& instanceName) = 0;
+  virtual platform::InstanceCheck checkSingleInstance(const std::string& instanceName) = 0;
   virtual DesktopSize takeDesktopSize() = 0;
   virtual void buildTexts(const AppState&, const settings::Settings&) {}
   virtual void createMainWindow() {}

@@ -21,7 +21,6 @@
 #include <thread>
 #include <vector>
 
-#include "app/ui_texts.h"
 #include "batch/batch_runner.h"
 #include "batch/console_signals.h"
 #include "batch/intake.h"
@@ -35,6 +34,8 @@
 #include "image/resample.h"
 #include "settings/settings.h"
 #include "settings/settings_store.h"
+#include "texts/program_version.h"
+#include "texts/ui_texts.h"
 
 namespace {
 
@@ -42,7 +43,6 @@ using namespace pixmoor;
 using companion::Options;
 
 constexpr const char* kProgram = "pixmoor-batch";
-constexpr const char* kVersion = "1.4.1";
 constexpr int kDefaultDesktopWidth = 1920;
 constexpr int kDefaultDesktopHeight = 1080;
 
@@ -123,7 +123,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (options.version) {
-    std::printf("%s %s\n", kProgram, kVersion);
+    std::printf("%s %s\n", kProgram, std::string(texts::kVersionText).c_str());
     return 0;
   }
   if (options.paths.empty()) return usageError("no PATH given");
@@ -177,8 +177,8 @@ int main(int argc, char** argv) {
   // program does not know gets French), else the environment's.
   std::string language = settingsRead ? (chosen.language == "UK" ? "UK" : "FR") : environmentLanguage();
   if (options.language) language = *options.language;
-  const app::UiTexts texts = app::BuildUiTexts(language, "Pixmoor 2011 v", kVersion, "\n",
-                                               kDefaultDesktopWidth, kDefaultDesktopHeight, "");
+  const texts::UiTexts texts = texts::BuildUiTexts(language, texts::kTitleBase, texts::kVersionText, "\n",
+                                                   kDefaultDesktopWidth, kDefaultDesktopHeight, "");
 
   const batch::BatchJob job =
       batch::intakeDrop(options.paths, options.recursive ? batch::FolderDepth::withSubfolders

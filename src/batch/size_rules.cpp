@@ -58,7 +58,7 @@ TargetSize targetSize(std::int32_t pictureWidth, std::int32_t pictureHeight,
 }
 
 std::string settingsSummary(const settings::Settings& settings, int desktopWidth,
-                            int desktopHeight, const app::UiTexts& texts) {
+                            int desktopHeight, const texts::UiTexts& texts) {
   std::string out = "\n";
   out += texts.screenResolutionPrefix + texts.widthLetter + " " + std::to_string(desktopWidth) +
          "    " + texts.heightLetter + " " + std::to_string(desktopHeight) + " <\n";

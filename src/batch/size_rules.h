@@ -11,8 +11,8 @@
 #include <cstdint>
 #include <string>
 
-#include "app/ui_texts.h"
 #include "settings/settings.h"
+#include "texts/ui_texts.h"
 
 namespace pixmoor::batch {
 
@@ -51,6 +51,6 @@ TargetSize targetSize(std::int32_t pictureWidth, std::int32_t pictureHeight,
 // language of `texts`. Every line but the closing hint ends with "\n". Any
 // mode other than "REL" is described as free mode.
 std::string settingsSummary(const settings::Settings& settings, int desktopWidth,
-                            int desktopHeight, const app::UiTexts& texts);
+                            int desktopHeight, const texts::UiTexts& texts);
 
 }  // namespace pixmoor::batch

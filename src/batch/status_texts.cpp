@@ -2,7 +2,7 @@
 
 namespace pixmoor::batch {
 
-BatchTexts batchTextsFrom(const app::UiTexts& texts) {
+BatchTexts batchTextsFrom(const texts::UiTexts& texts) {
   BatchTexts batch;
   batch.finishedPrefix = texts.finishedPrefix;
   batch.finishedSuffix = texts.finishedSuffix;

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/ui_texts.h"
+#include "texts/ui_texts.h"
 
 namespace pixmoor::batch {
 
@@ -15,11 +15,11 @@ struct BatchTexts {
   std::string finishedPrefix;   // "Terminé ! " / "Finish ! "
   std::string finishedSuffix;   // " images traitées." / " pictures were processed.."
   std::string stopCountPrefix;  // "Arrêt : " / "Stop : "
-  std::string stopCountSeparator{app::FixedTexts::stopCountSeparator};
-  std::string stopCountSuffix{app::FixedTexts::stopCountSuffix};
+  std::string stopCountSeparator{texts::FixedTexts::stopCountSeparator};
+  std::string stopCountSuffix{texts::FixedTexts::stopCountSuffix};
 };
 
-BatchTexts batchTextsFrom(const app::UiTexts& texts);
+BatchTexts batchTextsFrom(const texts::UiTexts& texts);
 
 // "12/12 - fix_IMG_0001.jpg": remaining, "/", total, " - ", then the file
 // name of outputPath (after its last "/") without its first three

@@ -9,6 +9,7 @@
 #include "game/ball_game_pictures.h"
 #include "game/label_turn.h"
 #include "game/qt_drawing.h"
+#include "platform/raster_image.h"
 
 namespace pixmoor::game {
 namespace {
@@ -34,7 +35,7 @@ bool GameWindow::showPicture(const image::ImageStore& store, image::ImageId numb
   if (record == nullptr || record->raster == nullptr) {
     return false;
   }
-  const QImage picture = rasterToQImage(*record->raster);
+  const QImage picture = platform::rasterToQImage(record->raster.get());
   if (picture.isNull()) {
     return false;
   }

@@ -1,8 +1,10 @@
-// Copies between the store's bottom-up rasters and QImages, and ImageDrawing.
+// Copying a QImage back into the store's bottom-up raster, and ImageDrawing.
 #include "game/qt_drawing.h"
 
 #include <cstddef>
 #include <cstdint>
+
+#include "platform/raster_image.h"
 
 namespace pixmoor::game {
 namespace {
@@ -13,28 +15,6 @@ bool isDrawableRaster(const image::ImageRecord* record) {
 }
 
 }  // namespace
-
-QImage rasterToQImage(const image::Raster& raster) {
-  if (raster.data() == nullptr || raster.width <= 0 || raster.height <= 0 ||
-      (raster.depth != 24 && raster.depth != 32)) {
-    return {};
-  }
-  const bool alpha = raster.depth == 32;
-  QImage picture(raster.width, raster.height, alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
-  if (picture.isNull()) {
-    return {};
-  }
-  const int bytes = raster.bytesPerPixel();
-  for (int y = 0; y < raster.height; ++y) {
-    const std::uint8_t* source = raster.pictureRow(y);
-    auto* target = reinterpret_cast<QRgb*>(picture.scanLine(y));
-    for (int x = 0; x < raster.width; ++x) {
-      const std::uint8_t* p = source + static_cast<std::ptrdiff_t>(x) * bytes;
-      target[x] = qRgba(p[2], p[1], p[0], alpha ? p[3] : 0xFF);
-    }
-  }
-  return picture;
-}
 
 bool copyQImageToRaster(const QImage& picture, image::Raster& raster) {
   if (raster.data() == nullptr || picture.width() != raster.width || picture.height() != raster.height ||
@@ -67,7 +47,7 @@ ImageDrawing::ImageDrawing(image::ImageStore& store, image::ImageId number) {
     return;
   }
   raster_ = store.raster(number);
-  picture_ = rasterToQImage(*raster_);
+  picture_ = platform::rasterToQImage(raster_);
   if (picture_.isNull()) {
     raster_ = nullptr;
     return;

@@ -3,9 +3,9 @@
 // ImageDrawing is the game's way in to an Image's pixels for 2D drawing: it
 // copies the raster (24 or 32 bits, rows bottom-up, B G R (A)) into a QImage
 // (top-down), hands out a QPainter on it, and when the drawing ends copies
-// the pixels back into the raster. rasterToQImage makes the top-down copy a
-// control needs to show a picture. Interface thread only (QPainter on a
-// QImage); the store and the Image belong to that thread while drawing.
+// the pixels back into the raster (platform::rasterToQImage makes the copy).
+// Interface thread only (QPainter on a QImage); the store and the Image
+// belong to that thread while drawing.
 #pragma once
 
 #include <QImage>
@@ -15,10 +15,6 @@
 #include "image/image_store.h"
 
 namespace pixmoor::game {
-
-// A top-down copy of `raster`: RGB32 for 24 bits, ARGB32 (straight alpha)
-// for 32 bits. A null QImage when the raster has no pixels.
-QImage rasterToQImage(const image::Raster& raster);
 
 // Copies a QImage of the raster's size back into the raster; false (raster
 // untouched) when the sizes differ.

@@ -1,20 +1,19 @@
-// The update check: reads the one-line version file from the vendor site and
-// tells the user whether a newer version exists.
+// The update check: the network layer's start and end, the HTTP fetch, and
+// the check that reads the one-line version file from the vendor site and
+// answers whether a newer version exists (fetch_url_text.cpp,
+// network_start.cpp, check_for_update.cpp).
 //
 // Everything here runs on the interface thread and blocks it for the length
-// of one HTTP request; the time-outs below bound that wait. The module never
-// shows anything itself: it speaks to the window through UpdateCheckWindow.
-// Failures of the network are not errors here: a fetch that fails answers
-// the empty text, which the check reads as "no newer version". Qt-free.
+// of one HTTP request; the time-outs below bound that wait. The module shows
+// nothing and plays nothing: CheckForUpdate returns what it found and the
+// window decides what the user sees. Failures of the network are not errors
+// here: a fetch that fails answers the empty text, which the check reads as
+// "no newer version". Qt-free.
 #pragma once
 
 #include <chrono>
 #include <string>
 #include <string_view>
-
-namespace pixmoor::app {
-struct UiTexts;
-}
 
 namespace pixmoor::online {
 
@@ -55,43 +54,26 @@ struct FetchTimeouts {
 // request fails (bad address, no connection, time-out).
 std::string FetchUrlText(const std::string& address, const FetchTimeouts& timeouts = {});
 
-// What the update check needs from the main window. Implemented by the
-// window; tests implement it to record and answer.
-class UpdateCheckWindow {
- public:
-  virtual ~UpdateCheckWindow() = default;
-  // Puts `text` into the status line.
-  virtual void showStatus(const std::string& text) = 0;
-  // A Yes/No message box without icon; true for Yes.
-  virtual bool askYesNo(const std::string& title, const std::string& text) = 0;
-  // Opens `address` in the default browser (see web_pages.h).
-  virtual void openWebPage(const std::string& address) = 0;
-  // The sound cue for `milliseconds` (silent when the program has no sound).
-  virtual void playCue(int milliseconds) = 0;
+// What the update check found.
+enum class UpdateStatus {
+  NoNetwork,     // network start-up had failed: no request was made
+  UpToDate,      // the fetched text equals our version, or nothing could be fetched
+  NewerVersion,  // any other text came back
 };
 
-enum class UpdateOutcome {
-  NoNetwork,  // network start-up had failed: status text only, no request made
-  UpToDate,   // the fetched text equals our version, or nothing could be fetched
-  Accepted,   // another text came back and the user chose to open the download page
-  Declined,   // another text came back and the user said No
+struct UpdateFinding {
+  UpdateStatus status = UpdateStatus::NoNetwork;
+  // With NewerVersion, the fetched text exactly as received: an older
+  // number, a number followed by a line end, or an error page the server
+  // sent instead all count as a newer version. Empty otherwise.
+  std::string latest;
 };
 
-// The length of the click cue played by the update check.
-inline constexpr int kUpdateCueMilliseconds = 60;
-
-// The update check of the Online menu.
-//  - networkAvailable false: status noInternetText; nothing else.
-//  - fetched text equal to versionText byte for byte, or empty: status
-//    latestVersionText and a 60 ms cue.
-//  - any other text (an older number, a line end after the number, an error
-//    page...) is taken as a newer version and shown exactly as received:
-//    askYesNo(updateTitle, versionAvailablePrefix + text +
-//    versionAvailableSuffix); Yes opens downloadPageAddress, No puts
-//    userCancelledText into the status line and plays the 60 ms cue.
-UpdateOutcome CheckForUpdate(bool networkAvailable, std::string_view versionText,
-                             const std::string& versionFileAddress, const std::string& downloadPageAddress,
-                             const app::UiTexts& texts, UpdateCheckWindow& window,
-                             const FetchTimeouts& timeouts = {});
+// The update check of the Online menu: no request without the network;
+// otherwise one fetch of versionFileAddress, compared with versionText byte
+// for byte (case and line ends included). An empty answer, also that of a
+// failed fetch, is UpToDate.
+UpdateFinding CheckForUpdate(bool networkAvailable, std::string_view versionText,
+                             const std::string& versionFileAddress, const FetchTimeouts& timeouts = {});
 
 }  // namespace pixmoor::online

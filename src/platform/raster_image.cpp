@@ -6,8 +6,9 @@ namespace pixmoor::platform {
 
 QImage rasterToQImage(const image::Raster* raster) {
   if (raster == nullptr || raster->data() == nullptr || raster->width <= 0 || raster->height <= 0) return {};
+  if (raster->depth != 24 && raster->depth != 32) return {};
   const int bytes = raster->bytesPerPixel();
-  if ((bytes != 3 && bytes != 4) || raster->stride < raster->width * bytes) return {};
+  if (raster->stride < raster->width * bytes) return {};
   QImage out(raster->width, raster->height, bytes == 4 ? QImage::Format_ARGB32 : QImage::Format_RGB32);
   if (out.isNull()) return {};
   for (int y = 0; y < raster->height; ++y) {

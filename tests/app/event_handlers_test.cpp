@@ -13,6 +13,8 @@
 #include <functional>
 
 #include "gui_test_support.h"
+#include "online/local_http_server.h"
+#include "online/web_pages.h"
 
 namespace pixmoor::app {
 namespace {
@@ -332,10 +334,12 @@ TEST(MenuCommands, DesktopCommandStoresEvenWhenTheFieldsAlreadyHoldTheSize) {
 
 TEST(MenuCommands, HelpTextsGoToTheInformationArea) {
   ProgramHarness harness;
-  const std::pair<int, std::string UiTexts::*> rows[] = {
-      {command::about, &UiTexts::aboutText},          {command::helpUsage, &UiTexts::helpUsage},
-      {command::helpFormats, &UiTexts::helpFormats},  {command::helpResolution, &UiTexts::helpResolution},
-      {command::helpDonate, &UiTexts::helpDonate},
+  const std::pair<int, std::string texts::UiTexts::*> rows[] = {
+      {command::about, &texts::UiTexts::aboutText},
+      {command::helpUsage, &texts::UiTexts::helpUsage},
+      {command::helpFormats, &texts::UiTexts::helpFormats},
+      {command::helpResolution, &texts::UiTexts::helpResolution},
+      {command::helpDonate, &texts::UiTexts::helpDonate},
   };
   for (const auto& [number, member] : rows) {
     trigger(harness, number);
@@ -358,10 +362,95 @@ TEST(MenuCommands, WebPages) {
 }
 
 TEST(MenuCommands, UpdateCheckWithoutNetworkSaysSo) {
-  ProgramHarness harness;
-  harness.state.networkAvailable = false;
-  trigger(harness, command::checkUpdate);
-  EXPECT_EQ(harness.window().text(control::statusLine), "Aucune connexion internet n'est disponible.");
+  for (const auto& [language, text] : {std::pair("FR", "Aucune connexion internet n'est disponible."),
+                                       std::pair("UK", "No internet connection is available.")}) {
+    testing::LocalHttpServer server;
+    server.answer("/downloads/pixmoor2.txt", testing::httpResponse("200 OK", "1.5.0"));
+    HarnessOptions options;
+    options.language = language;
+    ProgramHarness harness(options);
+    harness.state.networkAvailable = false;
+    harness.state.versionFileAddress = online::VersionFileAddress(server.url(""));
+    trigger(harness, command::checkUpdate);
+    EXPECT_EQ(harness.window().text(control::statusLine), text);
+    EXPECT_TRUE(harness.cues.empty());
+    EXPECT_TRUE(harness.requesters.asked.empty());
+    EXPECT_EQ(server.requestCount(), 0u);
+  }
+}
+
+const std::string kOfferUk =
+    " is available, you want to download it?\n(Click Yes button to go to the download page)";
+const std::string kOfferFr =
+    " est disponible, souhaitez vous la télécharger ?\n(Cliquez sur Oui pour accéder à la page de "
+    "téléchargement)";
+const std::string kNotFoundPage = "<html><body><h1>404 Not Found</h1></body></html>\n";
+
+struct UpdateRow {
+  const char* language;
+  std::string served;  // the version file's body; a 404 page is served as such
+  bool answerYes;
+  std::string asked;   // "title|text" of the Yes/No box, empty when none opens
+  std::string status;  // the status line afterwards
+  std::vector<int> cues;
+  std::vector<std::string> opened;
+};
+
+// What the user sees for each answer of the vendor site: the status line,
+// the Yes/No box (the offer holds the text exactly as received), the cue
+// and the download page.
+TEST(MenuCommands, UpdateCheckShowsWhatTheSiteAnswered) {
+  const std::string site = "http://www.pixmoor.example";
+  const std::string download = "http://www.pixmoor.example/telecharger_pixmoor.php";
+  const UpdateRow rows[] = {
+      {"UK", "1.4.1", true, "", "You have the latest version", {60}, {}},
+      {"FR", "1.4.1", true, "", "Vous avez la dernière version", {60}, {}},
+      {"UK", "", true, "", "You have the latest version", {60}, {}},
+      {"UK", "1.5.0", true, "Update|Version 1.5.0" + kOfferUk, site, {}, {download}},
+      {"UK", "1.5.0", false, "Update|Version 1.5.0" + kOfferUk, "User canceled", {60}, {}},
+      {"FR", "1.5.0", false, "Mise à jour|La version 1.5.0" + kOfferFr, "Annulé par l'utilisateur", {60}, {}},
+      {"UK", "1.4.1\r\n", false, "Update|Version 1.4.1\r\n" + kOfferUk, "User canceled", {60}, {}},
+      {"UK", kNotFoundPage, true, "Update|Version " + kNotFoundPage + kOfferUk, site, {}, {download}},
+  };
+  for (const UpdateRow& row : rows) {
+    SCOPED_TRACE(std::string(row.language) + " " + row.served);
+    testing::LocalHttpServer server;
+    server.answer("/downloads/pixmoor2.txt",
+                  row.served == kNotFoundPage
+                      ? testing::httpResponse("404 Not Found", row.served, "text/html")
+                      : testing::httpResponse("200 OK", row.served));
+    HarnessOptions options;
+    options.language = row.language;
+    ProgramHarness harness(options);
+    harness.state.networkAvailable = true;
+    harness.state.versionFileAddress = online::VersionFileAddress(server.url(""));
+    harness.requesters.yesNoAnswers = {row.answerYes};
+    trigger(harness, command::checkUpdate);
+    std::string asked;
+    for (const auto& box : harness.requesters.asked) asked += box.kind + ":" + box.title + "|" + box.text;
+    EXPECT_EQ(asked, row.asked.empty() ? "" : "yesno:" + row.asked);
+    EXPECT_EQ(harness.window().text(control::statusLine), row.status);
+    EXPECT_EQ(harness.cues, row.cues);
+    EXPECT_EQ(harness.opened, row.opened);
+    EXPECT_EQ(server.requestCount(), 1u);
+  }
+}
+
+TEST(MenuCommands, UpdateCheckWithTheSiteUnreachableIsUpToDate) {
+  std::string address;
+  {
+    testing::LocalHttpServer gone;
+    address = online::VersionFileAddress(gone.url(""));
+  }
+  HarnessOptions options;
+  options.language = "UK";
+  ProgramHarness harness(options);
+  harness.state.networkAvailable = true;
+  harness.state.versionFileAddress = address;
+  harness.window().raise(platform::UiEventKind::MenuCommand, command::checkUpdateKey);
+  EXPECT_EQ(harness.window().text(control::statusLine), "You have the latest version");
+  EXPECT_EQ(harness.cues, std::vector<int>{60});
+  EXPECT_TRUE(harness.requesters.asked.empty());
 }
 
 TEST(MenuCommands, QuitSavesEverythingAndEndsTheLoop) {

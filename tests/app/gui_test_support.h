@@ -21,6 +21,7 @@
 #include "app/startup.h"
 #include "image/decoder_registry.h"
 #include "image/encode.h"
+#include "online/web_pages.h"
 #include "platform/requesters.h"
 #include "settings/settings_store.h"
 #include "support/temp_folder.h"
@@ -153,8 +154,8 @@ class ProgramHarness {
     const int dpi = options_.dpi;
     program = std::make_unique<app::Program>(
         state, settings,
-        app::BuildUiTexts(settings.language, state.titleBase, state.versionText, state.lineBreak,
-                          state.desktopWidth, state.desktopHeight, app::kVendorSite),
+        texts::BuildUiTexts(settings.language, state.titleBase, state.versionText, state.lineBreak,
+                          state.desktopWidth, state.desktopHeight, online::kVendorSite),
         app::loadWindowFonts(), pictures, [this] { return currentDpi; }, std::move(services));
     currentDpi = dpi;
     program->createMainWindow();
@@ -163,7 +164,7 @@ class ProgramHarness {
   }
 
   app::MainWindow& window() { return program->window(); }
-  const app::UiTexts& texts() const { return program->texts(); }
+  const texts::UiTexts& texts() const { return program->texts(); }
   template <typename T>
   T* control(int number) {
     return window().as<T>(number);

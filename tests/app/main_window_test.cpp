@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -15,10 +16,15 @@
 #include <QStyleOption>
 #include <QTextBlock>
 #include <QTextEdit>
+#include <map>
+#include <optional>
+#include <set>
 
+#include "app/gui_control_table.h"
 #include "app/gui_text.h"
 #include "batch/status_texts.h"
 #include "gui_test_support.h"
+#include "platform/drop_down_list.h"
 #include "platform/eliding_line_edit.h"
 #include "platform/skinned_button.h"
 
@@ -28,42 +34,99 @@ namespace {
 using testing::HarnessOptions;
 using testing::ProgramHarness;
 
-struct Placement {
-  int number;
-  int x, y, width, height;
-};
-
-// Relative mode: the relative button is the tall one.
-constexpr Placement kPlacements[] = {
-    {control::presetList, 115, 180, 100, 21},   {control::logo, 222, 2, 275, 82},
-    {control::relativeButton, 1, 2, 109, 34},   {control::freeButton, 111, 16, 109, 20},
-    {control::infoArea, 223, 122, 275, 175},    {control::stopButton, 226, 230, 269, 65},
-    {control::formatFrame, 1, 30, 220, 248},    {control::jpegOption, 8, 65, 70, 20},
-    {control::pngOption, 145, 65, 70, 20},      {control::formatTitleText, 3, 42, 214, 19},
-    {control::qualityLabelText, 5, 120, 208, 20}, {control::qualityValue, 153, 94, 50, 22},
-    {control::qualitySlider, 5, 87, 145, 29},   {control::sizeTitleText, 3, 152, 214, 20},
-    {control::landscapeHintText, 6, 175, 210, 20}, {control::landscapeLabelText, 3, 200, 147, 20},
-    {control::landscapeField, 155, 200, 60, 20}, {control::portraitHintText, 6, 230, 210, 20},
-    {control::portraitLabelText, 3, 253, 147, 20}, {control::portraitField, 155, 253, 60, 20},
-    {control::prefixLabelText, 224, 98, 50, 20}, {control::prefixValue, 276, 100, 60, 18},
-    {control::changePrefixButton, 343, 95, 154, 25}, {control::freeWidthLabel, 3, 180, 55, 20},
-    {control::freeHeightLabel, 3, 205, 55, 20}, {control::freeWidthField, 60, 180, 50, 20},
-    {control::freeHeightField, 60, 205, 50, 20}, {control::onTopCheck, 230, 55, 220, 20},
-    {control::statusLine, 2, 281, 219, 16},
-};
-
-TEST(MainWindow, EveryControlAtItsPlaceInCreationOrder) {
-  ProgramHarness harness;
-  std::vector<int> expectedOrder;
-  for (const Placement& p : kPlacements) {
-    SCOPED_TRACE(p.number);
-    expectedOrder.push_back(p.number);
-    QWidget* widget = harness.window().control(p.number);
-    ASSERT_NE(widget, nullptr);
-    EXPECT_EQ(widget->geometry(), QRect(p.x, p.y, p.width, p.height));
+bool isOfKind(QWidget* widget, ControlKind kind) {
+  const auto* label = qobject_cast<QLabel*>(widget);
+  const auto* edit = qobject_cast<QLineEdit*>(widget);
+  const bool eliding = dynamic_cast<platform::ElidingLineEdit*>(widget) != nullptr;
+  switch (kind) {
+    case ControlKind::dropDownList:
+      return dynamic_cast<platform::DropDownList*>(widget) != nullptr &&
+             !static_cast<QComboBox*>(widget)->isEditable();
+    case ControlKind::picture: return label != nullptr && !label->pixmap().isNull();
+    case ControlKind::skinnedButton: return dynamic_cast<platform::SkinnedButton*>(widget) != nullptr;
+    case ControlKind::richTextBox: {
+      const auto* box = qobject_cast<QTextEdit*>(widget);
+      return box != nullptr && box->isReadOnly() && box->lineWrapMode() == QTextEdit::WidgetWidth;
+    }
+    case ControlKind::groupFrame: return qobject_cast<QGroupBox*>(widget) != nullptr;
+    case ControlKind::optionButton: return qobject_cast<QRadioButton*>(widget) != nullptr;
+    case ControlKind::text:
+      return label != nullptr && label->alignment() == (Qt::AlignLeft | Qt::AlignVCenter);
+    case ControlKind::centredText: return label != nullptr && label->alignment() == Qt::AlignCenter;
+    case ControlKind::digitsField:
+      return edit != nullptr && !edit->isReadOnly() && edit->validator() != nullptr &&
+             edit->alignment() == Qt::AlignCenter;
+    case ControlKind::valueField:
+    case ControlKind::borderlessField:
+    case ControlKind::statusLine:
+      return edit != nullptr && edit->isReadOnly() && edit->alignment() == Qt::AlignCenter &&
+             edit->hasFrame() == (kind == ControlKind::valueField) &&
+             eliding == (kind == ControlKind::statusLine);
+    case ControlKind::trackBar: {
+      const auto* slider = qobject_cast<QSlider*>(widget);
+      return slider != nullptr && slider->minimum() == 0 && slider->maximum() == 10 &&
+             slider->tickInterval() == 1;
+    }
+    case ControlKind::checkBox: return qobject_cast<QCheckBox*>(widget) != nullptr;
   }
-  EXPECT_EQ(harness.window().creationOrder(), expectedOrder);
-  EXPECT_EQ(harness.window().creationOrder().size(), 29u);
+  return false;
+}
+
+// Text and background as the program set them; nothing for system colours.
+std::optional<std::pair<QColor, QColor>> coloursOf(QWidget* widget) {
+  if (!widget->autoFillBackground()) return std::nullopt;
+  return std::pair(widget->palette().color(QPalette::WindowText), widget->palette().color(QPalette::Window));
+}
+
+// The window is built from its control table: every row is a live control of
+// its kind at its place, with its font and colours, in the table's order.
+TEST(MainWindow, ControlsAreBuiltFromTheirTable) {
+  ProgramHarness harness;  // relative mode, quality 8, 96 dpi
+  const std::map<ControlColours, std::pair<QColor, QColor>> colours = {
+      {ControlColours::blackOnGold, {QColor(0, 0, 0), QColor(250, 215, 95)}},
+      {ControlColours::whiteOnBlack, {QColor(255, 255, 255), QColor(0, 0, 0)}},
+      {ControlColours::whiteOnDarkGrey, {QColor(255, 255, 255), QColor(51, 51, 51)}},
+      {ControlColours::greenOnBlack, {QColor(0, 255, 0), QColor(0, 0, 0)}},
+      {ControlColours::blackOnQualityColour, {QColor(0, 0, 0), QColor(0, 255, 0)}},
+  };
+  std::vector<int> tableOrder;
+  for (const ControlRow& row : kControlTable) {
+    SCOPED_TRACE(row.number);
+    tableOrder.push_back(row.number);
+    QWidget* widget = harness.window().control(row.number);
+    ASSERT_NE(widget, nullptr);
+    // In relative mode the free button is the short one.
+    const int top = row.number == control::freeButton ? 16 : row.y;
+    const int height = row.number == control::freeButton ? 20 : row.height;
+    EXPECT_EQ(widget->geometry(), QRect(row.x, top, row.width, height));
+    EXPECT_TRUE(isOfKind(widget, row.kind));
+    if (row.font == ControlFont::screenDefault) {
+      EXPECT_EQ(widget->font(), harness.window().fonts().normal);
+    }
+    if (row.colours == ControlColours::system) {
+      EXPECT_EQ(coloursOf(widget), std::nullopt);
+    } else if (colours.contains(row.colours)) {
+      EXPECT_EQ(coloursOf(widget), colours.at(row.colours));
+    }
+  }
+  EXPECT_EQ(harness.window().creationOrder(), tableOrder);
+  EXPECT_EQ(std::set<int>(tableOrder.begin(), tableOrder.end()).size(), 29u);
+}
+
+// A few places of the layout, written out apart from the table.
+TEST(MainWindow, ControlsWhereTheLayoutPutsThem) {
+  ProgramHarness harness;
+  const std::pair<int, QRect> places[] = {
+      {control::presetList, QRect(115, 180, 100, 21)}, {control::relativeButton, QRect(1, 2, 109, 34)},
+      {control::freeButton, QRect(111, 16, 109, 20)},  {control::infoArea, QRect(223, 122, 275, 175)},
+      {control::stopButton, QRect(226, 230, 269, 65)}, {control::qualityValue, QRect(153, 94, 50, 22)},
+      {control::prefixValue, QRect(276, 100, 60, 18)}, {control::statusLine, QRect(2, 281, 219, 16)},
+  };
+  for (const auto& [number, place] : places) {
+    EXPECT_EQ(harness.window().control(number)->geometry(), place) << number;
+  }
+  EXPECT_EQ(harness.window().creationOrder().front(), control::presetList);
+  EXPECT_EQ(harness.window().creationOrder().back(), control::statusLine);
 }
 
 TEST(MainWindow, TitleClientAreaPositionAndBackground) {
@@ -438,13 +501,14 @@ TEST(MainWindow, EveryTextFitsItsControl) {
       for (int number : window.creationOrder()) {
         if (number != control::infoArea) expectFits(window.control(number), where + window.text(number));
       }
-      const app::UiTexts& t = harness.texts();
+      const texts::UiTexts& t = harness.texts();
       const batch::BatchTexts b = batch::batchTextsFrom(t);
       for (const std::string& status :
            {t.resolutionChangedText, t.prefixUnchangedText, t.cancelledText + ", " + t.prefixUnchangedText,
             t.prefixSetText, t.savedText, t.saveFailedText, t.noInternetText, t.latestVersionText,
             t.userCancelledText, batch::completionText(b, 9999), batch::stopText(b, 999, 9999),
-            std::string(FixedTexts::spanishComingSoon), std::string(FixedTexts::dutchComingSoon)}) {
+            std::string(texts::FixedTexts::spanishComingSoon),
+            std::string(texts::FixedTexts::dutchComingSoon)}) {
         window.setStatus(status);
         expectShownWhole(harness.control<platform::ElidingLineEdit>(control::statusLine), where + status);
       }

@@ -14,7 +14,8 @@ using pixmoor::testing::TempFolder;
 
 class RecordingSteps : public StartupSteps {
  public:
-  RecordingSteps(std::string folder, InstanceOutcome outcome) : folder_(std::move(folder)), outcome_(outcome) {}
+  RecordingSteps(std::string folder, platform::InstanceCheck outcome)
+      : folder_(std::move(folder)), outcome_(outcome) {}
 
   void initialiseRuntime() override { log += "runtime "; }
   std::string currentFolder() override { log += "folder "; return folder_; }
@@ -22,7 +23,7 @@ class RecordingSteps : public StartupSteps {
   void loadFonts() override { log += "fonts "; }
   bool openSound() override { log += "sound "; return false; }
   void loadIcons() override { log += "icons "; }
-  InstanceOutcome checkSingleInstance(const std::string& name) override {
+  platform::InstanceCheck checkSingleInstance(const std::string& name) override {
     log += "instance ";
     instanceName = name;
     return outcome_;
@@ -47,12 +48,12 @@ class RecordingSteps : public StartupSteps {
 
  private:
   std::string folder_;
-  InstanceOutcome outcome_;
+  platform::InstanceCheck outcome_;
 };
 
 TEST(Startup, RunsEveryStepInOrderAndCreatesTheSettingsFileInTheWorkingFolder) {
   TempFolder folder;
-  RecordingSteps steps(folder.path().string(), InstanceOutcome::First);
+  RecordingSteps steps(folder.path().string(), platform::InstanceCheck::First);
   AppState state;
   settings::Settings s;
   EXPECT_EQ(runStartup(state, s, steps), 0);
@@ -69,7 +70,7 @@ TEST(Startup, RunsEveryStepInOrderAndCreatesTheSettingsFileInTheWorkingFolder) {
 
 TEST(Startup, LanguageChangeEndsWithoutFadeOut) {
   TempFolder folder;
-  RecordingSteps steps(folder.path().string(), InstanceOutcome::First);
+  RecordingSteps steps(folder.path().string(), platform::InstanceCheck::First);
   AppState state;
   steps.state = &state;
   steps.endAtOnceInLoop = true;
@@ -80,7 +81,7 @@ TEST(Startup, LanguageChangeEndsWithoutFadeOut) {
 
 TEST(Startup, SecondCopyEndsRightAfterTheInstanceCheck) {
   TempFolder folder;
-  RecordingSteps steps(folder.path().string(), InstanceOutcome::AlreadyRunning);
+  RecordingSteps steps(folder.path().string(), platform::InstanceCheck::AlreadyRunning);
   AppState state;
   settings::Settings s;
   EXPECT_EQ(runStartup(state, s, steps), 0);
@@ -90,7 +91,7 @@ TEST(Startup, SecondCopyEndsRightAfterTheInstanceCheck) {
 
 TEST(Startup, UnprotectedRunGoesOn) {
   TempFolder folder;
-  RecordingSteps steps(folder.path().string(), InstanceOutcome::Unprotected);
+  RecordingSteps steps(folder.path().string(), platform::InstanceCheck::Unprotected);
   AppState state;
   settings::Settings s;
   runStartup(state, s, steps);

@@ -8,10 +8,10 @@
 #include <random>
 #include <thread>
 
-#include "app/ui_texts.h"
 #include "batch/batch_runner.h"
 #include "batch_test_support.h"
 #include "support/stuck_read.h"
+#include "texts/ui_texts.h"
 
 namespace pixmoor::batch {
 namespace {
@@ -37,7 +37,7 @@ const std::string kStopEnd =
 
 BatchTexts textsFor(const char* language) {
   return batchTextsFrom(
-      app::BuildUiTexts(language, "Pixmoor 2011 v", "1.4.1", "\n", 1920, 1080, "http://www.pixmoor.example"));
+      texts::BuildUiTexts(language, "Pixmoor 2011 v", "1.4.1", "\n", 1920, 1080, "http://www.pixmoor.example"));
 }
 
 settings::Settings relative(int landscapeWidth, int portraitHeight, const char* prefix = "prefix_") {

@@ -213,7 +213,7 @@ TEST_P(SettingsSummaryTest, MatchesToTheByte) {
   s.freeWidth = row.freeWidth;
   s.freeHeight = row.freeHeight;
   s.language = row.language;
-  const app::UiTexts texts = app::BuildUiTexts(row.language, "Pixmoor 2011 v", "1.4.1", "\n",
+  const texts::UiTexts texts = texts::BuildUiTexts(row.language, "Pixmoor 2011 v", "1.4.1", "\n",
                                                row.desktopWidth, row.desktopHeight,
                                                "http://www.pixmoor.example");
   EXPECT_EQ(settingsSummary(s, row.desktopWidth, row.desktopHeight, texts),

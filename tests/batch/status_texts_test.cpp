@@ -2,13 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include "app/ui_texts.h"
+#include "texts/ui_texts.h"
 
 namespace pixmoor::batch {
 namespace {
 
 BatchTexts textsFor(const char* language) {
-  return batchTextsFrom(app::BuildUiTexts(language, "Pixmoor 2011 v", "1.4.1", "\n", 1920, 1080,
+  return batchTextsFrom(texts::BuildUiTexts(language, "Pixmoor 2011 v", "1.4.1", "\n", 1920, 1080,
                                           "http://www.pixmoor.example"));
 }
 

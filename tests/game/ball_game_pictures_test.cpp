@@ -11,6 +11,7 @@
 #include "game/label_turn.h"
 #include "game/qt_drawing.h"
 #include "image/image_store.h"
+#include "platform/raster_image.h"
 
 namespace pixmoor::game {
 namespace {
@@ -22,7 +23,7 @@ class BallGamePicturesTest : public ::testing::Test {
   image::ImageId make(int width, int height) {
     return static_cast<image::ImageId>(store_.create(image::kNewImage, width, height, 24));
   }
-  QImage shown(image::ImageId id) { return rasterToQImage(*store_.raster(id)); }
+  QImage shown(image::ImageId id) { return platform::rasterToQImage(store_.raster(id)); }
 
   image::ImageStore store_;
   QFont font_ = makeGameFont(96.0);

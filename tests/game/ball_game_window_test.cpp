@@ -19,6 +19,7 @@
 #include "game/label_turn.h"
 #include "game/qt_drawing.h"
 #include "image/image_store.h"
+#include "platform/raster_image.h"
 
 namespace pixmoor::game {
 namespace {
@@ -139,7 +140,7 @@ TEST_F(BallGameWindowTest, WindowsOpenAtTheirPlacesWithTheirPictures) {
   };
   for (const Bat bat : {Bat{game.leftBat(), "QVLM", true}, Bat{game.rightBat(), "AntiVirus", false}}) {
     ASSERT_TRUE(drawLabelPicture(store_, label, font, bat.word));
-    const QImage source = rasterToQImage(*store_.raster(label));
+    const QImage source = platform::rasterToQImage(store_.raster(label));
     const QImage shown = shownPicture(bat.window);
     ASSERT_EQ(shown.size(), QSize(24, 128));
     for (int y = 0; y < 128; ++y) {

@@ -9,6 +9,7 @@
 
 #include "game/game_test_app.h"
 #include "image/image_store.h"
+#include "platform/raster_image.h"
 
 namespace pixmoor::game {
 namespace {
@@ -40,7 +41,7 @@ TEST_F(QtDrawingTest, RasterBecomesATopDownQImage) {
   image::ImageStore store;
   const image::ImageId id = makeSmall(store, 24);
   ASSERT_EQ(store.raster(id)->stride, 12);
-  const QImage picture = rasterToQImage(*store.raster(id));
+  const QImage picture = platform::rasterToQImage(store.raster(id));
   ASSERT_EQ(picture.size(), QSize(3, 2));
   // Picture row 0 is storage row 1.
   EXPECT_EQ(picture.pixel(0, 0), qRgb(33, 21, 10));
@@ -52,7 +53,7 @@ TEST_F(QtDrawingTest, RasterBecomesATopDownQImage) {
 TEST_F(QtDrawingTest, ThirtyTwoBitsKeepStraightAlpha) {
   image::ImageStore store;
   const image::ImageId id = makeSmall(store, 32);
-  const QImage picture = rasterToQImage(*store.raster(id));
+  const QImage picture = platform::rasterToQImage(store.raster(id));
   EXPECT_EQ(picture.format(), QImage::Format_ARGB32);
   EXPECT_EQ(picture.pixel(1, 1), qRgba(31, 20, 11, 101));
   auto back = image::makeRaster(3, 2, 32);

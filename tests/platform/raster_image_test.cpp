@@ -41,6 +41,9 @@ TEST(RasterImage, MissingOrMalformedRasterGivesNull) {
   auto raster = image::makeRaster(4, 4, 24);
   raster->stride = 4;  // shorter than a row
   EXPECT_TRUE(rasterToQImage(raster.get()).isNull());
+  auto odd = image::makeRaster(2, 2, 32);
+  odd->depth = 16;  // neither 24 nor 32
+  EXPECT_TRUE(rasterToQImage(odd.get()).isNull());
 }
 
 }  // namespace

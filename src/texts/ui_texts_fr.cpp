@@ -1,9 +1,9 @@
 // French interface texts ("FR"). Spellings, spaces and punctuation are the
 // program's own and are shown exactly as written here.
 
-#include "app/ui_texts_tables.h"
+#include "texts/ui_texts_tables.h"
 
-namespace pixmoor::app::texts {
+namespace pixmoor::texts::tables {
 namespace {
 
 constexpr ShortText kShort[] = {
@@ -192,4 +192,4 @@ constexpr LanguageTable kFrench{kShort, kLong};
 
 const LanguageTable& FrenchTable() { return kFrench; }
 
-}  // namespace pixmoor::app::texts
+}  // namespace pixmoor::texts::tables

@@ -2,7 +2,7 @@
 // (spaces, mnemonics, slips kept on purpose), the assembled long texts and
 // the fixed texts.
 
-#include "app/ui_texts.h"
+#include "texts/ui_texts.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-namespace pixmoor::app {
+namespace pixmoor::texts {
 namespace {
 
 constexpr std::string_view kSite = "http://www.pixmoor.example";
@@ -395,4 +395,4 @@ TEST(FixedTexts, PresetListHasTwentyOneEntries) {
 }
 
 }  // namespace
-}  // namespace pixmoor::app
+}  // namespace pixmoor::texts

@@ -11,9 +11,9 @@
 #include <string>
 #include <string_view>
 
-#include "app/ui_texts.h"
+#include "texts/ui_texts.h"
 
-namespace pixmoor::app::texts {
+namespace pixmoor::texts::tables {
 
 inline constexpr std::string_view kTitlePlaceholder = "{title}";    // titleBase + versionText
 inline constexpr std::string_view kSitePlaceholder = "{site}";      // the vendor site's address
@@ -38,4 +38,4 @@ struct LanguageTable {
 const LanguageTable& FrenchTable();
 const LanguageTable& EnglishTable();
 
-}  // namespace pixmoor::app::texts
+}  // namespace pixmoor::texts::tables

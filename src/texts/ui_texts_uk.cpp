@@ -1,9 +1,9 @@
 // English interface texts ("UK"). Spellings, spaces and punctuation are the
 // program's own and are shown exactly as written here, slips included.
 
-#include "app/ui_texts_tables.h"
+#include "texts/ui_texts_tables.h"
 
-namespace pixmoor::app::texts {
+namespace pixmoor::texts::tables {
 namespace {
 
 constexpr ShortText kShort[] = {
@@ -186,4 +186,4 @@ constexpr LanguageTable kEnglish{kShort, kLong};
 
 const LanguageTable& EnglishTable() { return kEnglish; }
 
-}  // namespace pixmoor::app::texts
+}  // namespace pixmoor::texts::tables

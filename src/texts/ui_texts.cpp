@@ -1,12 +1,12 @@
 // Assembles UiTexts from the language tables.
 
-#include "app/ui_texts.h"
+#include "texts/ui_texts.h"
 
 #include <string>
 
-#include "app/ui_texts_tables.h"
+#include "texts/ui_texts_tables.h"
 
-namespace pixmoor::app {
+namespace pixmoor::texts {
 namespace {
 
 #define PIXMOOR_NAMED_TEXT(name) NamedText{#name, &UiTexts::name}
@@ -111,18 +111,18 @@ void appendLine(std::string& out, std::string_view line, const Fill& fill) {
       return;
     }
     line.remove_prefix(brace);
-    if (line.starts_with(texts::kTitlePlaceholder)) {
+    if (line.starts_with(tables::kTitlePlaceholder)) {
       out.append(fill.title);
-      line.remove_prefix(texts::kTitlePlaceholder.size());
-    } else if (line.starts_with(texts::kSitePlaceholder)) {
+      line.remove_prefix(tables::kTitlePlaceholder.size());
+    } else if (line.starts_with(tables::kSitePlaceholder)) {
       out.append(fill.site);
-      line.remove_prefix(texts::kSitePlaceholder.size());
-    } else if (line.starts_with(texts::kWidthPlaceholder)) {
+      line.remove_prefix(tables::kSitePlaceholder.size());
+    } else if (line.starts_with(tables::kWidthPlaceholder)) {
       out.append(fill.width);
-      line.remove_prefix(texts::kWidthPlaceholder.size());
-    } else if (line.starts_with(texts::kHeightPlaceholder)) {
+      line.remove_prefix(tables::kWidthPlaceholder.size());
+    } else if (line.starts_with(tables::kHeightPlaceholder)) {
       out.append(fill.height);
-      line.remove_prefix(texts::kHeightPlaceholder.size());
+      line.remove_prefix(tables::kHeightPlaceholder.size());
     } else {
       out.push_back('{');
       line.remove_prefix(1);
@@ -139,16 +139,16 @@ UiTexts BuildUiTexts(std::string_view language, std::string_view titleBase,
                      int desktopWidth, int desktopHeight,
                      std::string_view siteAddress) {
   UiTexts result;
-  const texts::LanguageTable* table = nullptr;
+  const tables::LanguageTable* table = nullptr;
   if (language == "FR") {
-    table = &texts::FrenchTable();
+    table = &tables::FrenchTable();
   } else if (language == "UK") {
-    table = &texts::EnglishTable();
+    table = &tables::EnglishTable();
   } else {
     return result;  // unknown codes keep every named text empty
   }
 
-  for (const texts::ShortText& entry : table->shortTexts) {
+  for (const tables::ShortText& entry : table->shortTexts) {
     result.*entry.member = std::string(entry.text);
   }
 
@@ -156,7 +156,7 @@ UiTexts BuildUiTexts(std::string_view language, std::string_view titleBase,
   title.append(versionText);
   const Fill fill{title, siteAddress, std::to_string(desktopWidth),
                   std::to_string(desktopHeight)};
-  for (const texts::LongText& entry : table->longTexts) {
+  for (const tables::LongText& entry : table->longTexts) {
     std::string& out = result.*entry.member;
     bool first = true;
     for (std::string_view line : entry.lines) {
@@ -170,4 +170,4 @@ UiTexts BuildUiTexts(std::string_view language, std::string_view titleBase,
   return result;
 }
 
-}  // namespace pixmoor::app
+}  // namespace pixmoor::texts

@@ -3,10 +3,13 @@
 //
 // BuildUiTexts fills a UiTexts once at start-up for the stored language code;
 // the record is then read, never changed, by the window, the event handlers,
-// the batch status texts and the update check. "FR" gives French, "UK"
+// the batch status texts and the command-line companion. "FR" gives French, "UK"
 // English (exact, case sensitive); any other code leaves every named text
 // empty while FixedTexts still apply. All texts are UTF-8. Building cannot
 // fail and touches no shared state, so any thread may call it.
+//
+// Implemented in ui_texts.cpp (assembly) over the language tables of
+// ui_texts_fr.cpp and ui_texts_uk.cpp (ui_texts_tables.h).
 #pragma once
 
 #include <array>
@@ -15,7 +18,7 @@
 #include <string>
 #include <string_view>
 
-namespace pixmoor::app {
+namespace pixmoor::texts {
 
 // One member per named text. Multi-line texts separate their lines with the
 // line break handed to BuildUiTexts; "&" in a menu text marks its mnemonic.
@@ -197,4 +200,4 @@ struct FixedTexts {
   }};
 };
 
-}  // namespace pixmoor::app
+}  // namespace pixmoor::texts

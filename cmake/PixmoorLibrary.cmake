@@ -1,0 +1,10 @@
+# pixmoor_library(<name> <sources...>)
+# One static library of ours: src/ is its public include root (its headers
+# are named "<subsystem>/<file>.h") and it links the project's build options
+# (warnings, errors, sanitizers) publicly, so that what is built over it gets
+# them too.
+function(pixmoor_library name)
+  add_library(${name} STATIC ${ARGN})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(${name} PUBLIC pixmoor_build_options)
+endfunction()
