@@ -262,12 +262,8 @@ ReplaceStatus rewriteInPlace(const std::string& path, std::string_view bytes) {
 
 }  // namespace
 
-std::unique_ptr<FileReplacement> FileReplacement::create(const std::string& path, ReplaceStatus* status,
-                                                         const ReplaceRule& rule, Temporary temporary) {
-  auto fail = [status](ReplaceStatus why) -> std::unique_ptr<FileReplacement> {
-    if (status != nullptr) *status = why;
-    return nullptr;
-  };
+OpenedReplacement FileReplacement::create(const std::string& path, const ReplaceRule& rule, Temporary temporary) {
+  auto fail = [](ReplaceStatus why) { return OpenedReplacement{nullptr, why}; };
   if (path.empty()) return fail(ReplaceStatus::badPath);
   const Checked checked = checkTarget(path, rule);
   if (checked.status != ReplaceStatus::replaced) return fail(checked.status);
@@ -287,8 +283,7 @@ std::unique_ptr<FileReplacement> FileReplacement::create(const std::string& path
     if (fd >= 0) {
       out->fd_ = fd;
       out->unnamed_ = true;
-      if (status != nullptr) *status = ReplaceStatus::replaced;
-      return out;
+      return {std::move(out), ReplaceStatus::replaced};
     }
     // Old kernels answer EISDIR, file systems without support EOPNOTSUPP:
     // fall back to a named file. Anything else (no folder, no permission,
@@ -303,8 +298,7 @@ std::unique_ptr<FileReplacement> FileReplacement::create(const std::string& path
     if (fd >= 0) {
       out->fd_ = fd;
       out->tempPath_ = std::move(temp);
-      if (status != nullptr) *status = ReplaceStatus::replaced;
-      return out;
+      return {std::move(out), ReplaceStatus::replaced};
     }
     if (errno != EEXIST) break;
   }
@@ -426,16 +420,16 @@ void FileReplacement::discard() {
 }
 
 ReplaceStatus replaceWholeFile(const std::string& path, std::string_view bytes, InPlace inPlace) {
-  ReplaceStatus status = ReplaceStatus::writeFailed;
-  if (auto out = FileReplacement::create(path, &status)) {
+  const OpenedReplacement opened = FileReplacement::create(path);
+  if (auto& out = opened.file) {
     out->write(bytes.data(), bytes.size());
     out->commit();
     return out->status();
   }
-  if (status == ReplaceStatus::cannotCreate && inPlace == InPlace::whenFolderIsReadOnly) {
+  if (opened.status == ReplaceStatus::cannotCreate && inPlace == InPlace::whenFolderIsReadOnly) {
     return rewriteInPlace(path, bytes);
   }
-  return status;
+  return opened.status;
 }
 
 }  // namespace pixmoor::files

@@ -67,16 +67,24 @@ struct ReplaceRule {
   std::function<bool(const std::string& path)> setAside = nullptr;
 };
 
+class FileReplacement;
+
+// What FileReplacement::create answers: the replacement under way, or no file
+// and why not (`replaced` only when `file` is set).
+struct OpenedReplacement {
+  std::unique_ptr<FileReplacement> file;
+  ReplaceStatus status = ReplaceStatus::writeFailed;
+};
+
 class FileReplacement {
  public:
   // `named` always uses the hidden named file (the fallback, selectable for tests).
   enum class Temporary { unnamed, named };
 
-  // Checks the policy and makes the temporary file. Null on failure, with the
-  // reason in `status`; nothing is created then.
-  static std::unique_ptr<FileReplacement> create(const std::string& path, ReplaceStatus* status = nullptr,
-                                                 const ReplaceRule& rule = {},
-                                                 Temporary temporary = Temporary::unnamed);
+  // Checks the policy and makes the temporary file. Nothing is created when
+  // the answer holds no file.
+  static OpenedReplacement create(const std::string& path, const ReplaceRule& rule = {},
+                                  Temporary temporary = Temporary::unnamed);
 
   ~FileReplacement();
   FileReplacement(const FileReplacement&) = delete;

@@ -7,9 +7,10 @@ namespace pixmoor::image {
 
 std::unique_ptr<FileOutput> TempOutput::create(const std::string& path, files::ReplaceStatus* status,
                                                const files::ReplaceRule& rule) {
-  auto file = files::FileReplacement::create(path, status, rule);
-  if (!file) return nullptr;
-  return std::make_unique<FileOutput>(std::move(file));
+  files::OpenedReplacement opened = files::FileReplacement::create(path, rule);
+  if (status != nullptr) *status = opened.status;
+  if (!opened.file) return nullptr;
+  return std::make_unique<FileOutput>(std::move(opened.file));
 }
 
 bool MemoryOutput::write(const void* data, std::size_t size) {

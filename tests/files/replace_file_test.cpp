@@ -37,8 +37,7 @@ std::set<std::string> namesIn(const TempFolder& folder) {
 
 ReplaceStatus replace(const std::string& path, const std::string& bytes, const ReplaceRule& rule = {},
                       Temporary temporary = Temporary::unnamed) {
-  ReplaceStatus status = ReplaceStatus::writeFailed;
-  auto out = FileReplacement::create(path, &status, rule, temporary);
+  auto [out, status] = FileReplacement::create(path, rule, temporary);
   if (!out) return status;
   out->write(bytes.data(), bytes.size());
   out->commit();
@@ -54,7 +53,7 @@ class Replacement : public ::testing::TestWithParam<Temporary> {
 };
 
 TEST_P(Replacement, NothingAppearsUnderTheTargetNameBeforeCommit) {
-  auto out = FileReplacement::create(folder.file("a.png"), nullptr, {}, GetParam());
+  auto out = FileReplacement::create(folder.file("a.png"), {}, GetParam()).file;
   ASSERT_TRUE(out);
   const std::string big(200000, 'x');  // more than the buffer holds
   ASSERT_TRUE(out->write(big.data(), big.size()));
@@ -71,7 +70,7 @@ TEST_P(Replacement, NothingAppearsUnderTheTargetNameBeforeCommit) {
 TEST_P(Replacement, DiscardLeavesNothingAndTheOldFileAsItWas) {
   writeBytes(folder.file("a.png"), "old");
   {
-    auto out = FileReplacement::create(folder.file("a.png"), nullptr, {}, GetParam());
+    auto out = FileReplacement::create(folder.file("a.png"), {}, GetParam()).file;
     ASSERT_TRUE(out);
     out->write("new content", 11);
   }  // dropped without commit
@@ -99,16 +98,11 @@ TEST_P(Replacement, NewFilesTakeTheUmaskReplacedFilesKeepBitsAndAttributes) {
 }
 
 TEST_P(Replacement, PathsThatNameNoFileOrNoFolder) {
-  ReplaceStatus status = ReplaceStatus::replaced;
-  EXPECT_FALSE(FileReplacement::create("", &status, {}, GetParam()));
-  EXPECT_EQ(status, ReplaceStatus::badPath);
-  EXPECT_FALSE(FileReplacement::create(folder.path().string() + "/", &status, {}, GetParam()));
-  EXPECT_EQ(status, ReplaceStatus::badPath);
-  EXPECT_FALSE(FileReplacement::create(folder.file("no/such/a.png"), &status, {}, GetParam()));
-  EXPECT_EQ(status, ReplaceStatus::cannotCreate);
+  EXPECT_EQ(FileReplacement::create("", {}, GetParam()).status, ReplaceStatus::badPath);
+  EXPECT_EQ(FileReplacement::create(folder.path().string() + "/", {}, GetParam()).status, ReplaceStatus::badPath);
+  EXPECT_EQ(FileReplacement::create(folder.file("no/such/a.png"), {}, GetParam()).status, ReplaceStatus::cannotCreate);
   std::filesystem::create_directory(folder.file("taken.png"));
-  EXPECT_FALSE(FileReplacement::create(folder.file("taken.png"), &status, {}, GetParam()));
-  EXPECT_EQ(status, ReplaceStatus::cannotCreate);
+  EXPECT_EQ(FileReplacement::create(folder.file("taken.png"), {}, GetParam()).status, ReplaceStatus::cannotCreate);
   EXPECT_EQ(namesIn(folder), std::set<std::string>{"taken.png"});
 }
 
@@ -190,7 +184,7 @@ TEST_P(Replacement, OnlyTheAllowedFileIsReplaced) {
   // stays. (The rule names a file that still exists: a replaced file's inode
   // number may be given to the next new file.)
   const ReplaceRule onlyB{identityOf(folder.file("b.jpg"))};
-  auto out = FileReplacement::create(folder.file("late.jpg"), nullptr, onlyB, GetParam());
+  auto out = FileReplacement::create(folder.file("late.jpg"), onlyB, GetParam()).file;
   ASSERT_TRUE(out);
   out->write("x", 1);
   writeBytes(folder.file("late.jpg"), "arrived");
@@ -243,8 +237,7 @@ TEST(ReadOnlyFolder, OnlyWholeTextIsWrittenInPlace) {
   ASSERT_EQ(link(folder.file("linked").c_str(), folder.file("second").c_str()), 0);
   ASSERT_EQ(chmod(folder.path().c_str(), 0555), 0);
   const int result = pixmoor::testing::runAsOrdinaryUser([&] {
-    ReplaceStatus status = ReplaceStatus::replaced;
-    if (FileReplacement::create(target, &status) || status != ReplaceStatus::cannotCreate) return 1;
+    if (FileReplacement::create(target).status != ReplaceStatus::cannotCreate) return 1;
     if (replaceWholeFile(target, "picture", InPlace::never) != ReplaceStatus::cannotCreate) return 2;
     if (readBytes(target) != "old text that is longer") return 3;
     if (replaceWholeFile(target, "new", InPlace::whenFolderIsReadOnly) != ReplaceStatus::replaced) return 4;
@@ -261,7 +254,7 @@ TEST(ReadOnlyFolder, OnlyWholeTextIsWrittenInPlace) {
 
 TEST(NamedTemporary, IsHiddenBesideTheTarget) {
   TempFolder folder;
-  auto out = FileReplacement::create(folder.file("photo.jpg"), nullptr, {}, Temporary::named);
+  auto out = FileReplacement::create(folder.file("photo.jpg"), {}, Temporary::named).file;
   ASSERT_TRUE(out);
   const std::string name = out->temporaryPath().substr(folder.path().string().size() + 1);
   EXPECT_EQ(name.rfind(".photo.jpg.pixmoor-", 0), 0u) << name;
@@ -277,7 +270,7 @@ TEST(NamedTemporary, LongNamesAreShortenedAtACharacterBoundary) {
   std::string target;
   while (target.size() + 2 <= 250) target += "\xC3\xA9";
   target += ".jpg";
-  auto out = FileReplacement::create(folder.file(target), nullptr, {}, Temporary::named);
+  auto out = FileReplacement::create(folder.file(target), {}, Temporary::named).file;
   ASSERT_TRUE(out);
   const std::string name = out->temporaryPath().substr(folder.path().string().size() + 1);
   EXPECT_LE(name.size(), 255u);
@@ -293,7 +286,7 @@ TEST(NamedTemporary, ManyAtOnceNeverCollide) {
   TempFolder folder;
   std::vector<std::unique_ptr<FileReplacement>> outs;
   for (int i = 0; i < 50; ++i) {
-    outs.push_back(FileReplacement::create(folder.file("same.png"), nullptr, {}, Temporary::named));
+    outs.push_back(FileReplacement::create(folder.file("same.png"), {}, Temporary::named).file);
     ASSERT_TRUE(outs.back());
   }
   EXPECT_EQ(namesIn(folder).size(), 50u);
