@@ -138,7 +138,7 @@ void MainWindow::addShortcuts() {
     auto* shortcut = new QShortcut(sequence, this);
     shortcut->setContext(Qt::WindowShortcut);
     const int raised = number;
-    connect(shortcut, &QShortcut::activated, this, [this, raised] { raise(UiEventKind::MenuCommand, raised); });
+    connect(shortcut, &QShortcut::activated, this, [this, raised] { raise(UiEventKind::menuCommand, raised); });
     shortcuts_.emplace_back(shortcut, number);
   }
 }
@@ -173,7 +173,7 @@ void MainWindow::createMenu() {
     QAction* action = menu->addAction(qs(label));
     if (icon != 0) action->setIcon(iconOf(icon));
     action->setIconVisibleInMenu(true);
-    connect(action, &QAction::triggered, this, [this, number] { raise(UiEventKind::MenuCommand, number); });
+    connect(action, &QAction::triggered, this, [this, number] { raise(UiEventKind::menuCommand, number); });
     menuEntries_[number] = action;
   };
   QMenu* information = bar->addMenu(qs(texts.menuInformation));
@@ -323,7 +323,7 @@ void MainWindow::createControls() {
   // Every notification of a control becomes a control event.
   for (int number : creationOrder_) {
     QWidget* widget = control(number);
-    auto raiseThis = [this, number] { raise(UiEventKind::Control, number); };
+    auto raiseThis = [this, number] { raise(UiEventKind::control, number); };
     if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
       connect(button, &QAbstractButton::clicked, this, raiseThis);
     } else if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
@@ -403,7 +403,7 @@ void MainWindow::fillControls() {
       {control::prefixValue, qs(settings.prefix)},
       {control::freeWidthField, QString::number(settings.freeWidth)},
       {control::freeHeightField, QString::number(settings.freeHeight)},
-      {control::statusLine, qs(online::SiteAddress())},
+      {control::statusLine, qs(online::siteAddress())},
   };
   for (const auto& [number, value] : values) as<QLineEdit>(number)->setText(value);
   as<QSlider>(control::qualitySlider)->setValue(settings.quality);
@@ -457,7 +457,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut) {
     for (const auto& [number, widget] : controls_.all()) {
       if (widget.data() == watched) {
-        raise(UiEventKind::Control, number);
+        raise(UiEventKind::control, number);
         break;
       }
     }
@@ -557,7 +557,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   }
   // The program decides: the close request becomes an event.
   event->ignore();
-  raise(UiEventKind::CloseRequest, kMainWindow);
+  raise(UiEventKind::closeRequest, kMainWindow);
 }
 
 void MainWindow::closeForGood() {
@@ -605,7 +605,7 @@ void MainWindow::dropEvent(QDropEvent* event) {
   }
   event->setDropAction(Qt::CopyAction);
   event->accept();
-  raise(UiEventKind::FilesDropped, kMainWindow, std::move(paths));
+  raise(UiEventKind::filesDropped, kMainWindow, std::move(paths));
 }
 
 }  // namespace pixmoor::app

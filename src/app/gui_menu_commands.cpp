@@ -16,11 +16,11 @@ void Program::onMenuCommand(int number) {
     case command::helpResolution: window_->showHelpText(texts_.helpResolution); break;
     case command::helpDonate: window_->showHelpText(texts_.helpDonate); break;
     case command::donate:
-    case command::donateKey: openWebPage(online::DonationPageAddress()); break;
+    case command::donateKey: openWebPage(online::donationPageAddress()); break;
     case command::checkUpdate:
     case command::checkUpdateKey: checkForUpdate(); break;
     case command::visitSite:
-    case command::visitSiteKey: openWebPage(online::SiteAddress()); break;
+    case command::visitSiteKey: openWebPage(online::siteAddress()); break;
     case command::quit:
     case command::quitKey:
       saveAll();
@@ -42,16 +42,16 @@ void Program::checkForUpdate() {
   const online::UpdateFinding found =
       online::CheckForUpdate(state_.networkAvailable, state_.versionText, state_.versionFileAddress);
   switch (found.status) {
-    case online::UpdateStatus::NoNetwork: window_->setStatus(texts_.noInternetText); break;
-    case online::UpdateStatus::UpToDate:
+    case online::UpdateStatus::noNetwork: window_->setStatus(texts_.noInternetText); break;
+    case online::UpdateStatus::upToDate:
       window_->setStatus(texts_.latestVersionText);
       playCue(kAnswerCueMilliseconds);
       break;
-    case online::UpdateStatus::NewerVersion:
+    case online::UpdateStatus::newerVersion:
       // Shown as received, whatever the server sent.
       if (askYesNo(texts_.updateTitle,
                    texts_.versionAvailablePrefix + found.latest + texts_.versionAvailableSuffix)) {
-        openWebPage(online::DownloadPageAddress());
+        openWebPage(online::downloadPageAddress());
       } else {
         window_->setStatus(texts_.userCancelledText);
         playCue(kAnswerCueMilliseconds);

@@ -52,10 +52,10 @@ void Program::runEventLoop() {
 
 void Program::dispatch(const platform::UiEvent& event) {
   switch (event.kind) {
-    case platform::UiEventKind::Control: onControl(event.number); break;
-    case platform::UiEventKind::MenuCommand: onMenuCommand(event.number); break;
-    case platform::UiEventKind::FilesDropped: onFilesDropped(event.paths); break;
-    case platform::UiEventKind::CloseRequest: onCloseRequest(event.number); break;
+    case platform::UiEventKind::control: onControl(event.number); break;
+    case platform::UiEventKind::menuCommand: onMenuCommand(event.number); break;
+    case platform::UiEventKind::filesDropped: onFilesDropped(event.paths); break;
+    case platform::UiEventKind::closeRequest: onCloseRequest(event.number); break;
   }
   // The batch reads the settings as they are when it needs them.
   shared_.publish(settings_);

@@ -69,7 +69,7 @@ DesktopSize DesktopStartup::takeDesktopSize() { return displayZero_; }
 
 void DesktopStartup::buildTexts(const AppState& state, const settings::Settings& settings) {
   texts_ = texts::BuildUiTexts(settings.language, state.titleBase, state.versionText, state.lineBreak,
-                               state.desktopWidth, state.desktopHeight, online::SiteAddress());
+                               state.desktopWidth, state.desktopHeight, online::siteAddress());
   // The boxes' standard buttons speak the interface language too.
   qtTranslation_.install(settings.language);
 }

@@ -11,7 +11,7 @@ std::string StartupSteps::currentFolder() { return app::currentFolder(); }
 void fillStartValues(AppState& state, const std::string& folder) {
   state.titleBase = texts::kTitleBase;
   state.versionText = texts::kVersionText;
-  state.versionFileAddress = online::VersionFileAddress();
+  state.versionFileAddress = online::versionFileAddress();
   state.workingFolder = withTrailingSlash(folder);
   state.settingsPath = state.workingFolder + settings::kSettingsFileName;
   state.lineBreak = "\n";
@@ -29,7 +29,7 @@ int runStartup(AppState& state, settings::Settings& settings, StartupSteps& step
   state.soundAvailable = steps.openSound();
   steps.loadIcons();
 
-  if (steps.checkSingleInstance(state.instanceName) == platform::InstanceCheck::AlreadyRunning) {
+  if (steps.checkSingleInstance(state.instanceName) == platform::InstanceCheck::alreadyRunning) {
     // Another copy of this version runs: end silently, no window, no message.
     steps.endProgram();
     return 0;

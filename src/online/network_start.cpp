@@ -5,11 +5,11 @@
 
 namespace pixmoor::online {
 
-bool StartNetwork() {
+bool startNetwork() {
   return curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
 }
 
-void StopNetwork() {
+void stopNetwork() {
   curl_global_cleanup();
 }
 

@@ -19,18 +19,18 @@ namespace pixmoor::online {
 
 // Starts libcurl's global state. Call once at start-up, before any other
 // thread exists; its answer is the program's networkAvailable flag.
-bool StartNetwork();
-// Releases what StartNetwork set up. Call once at the end, after the last
-// fetch, and only when StartNetwork answered true.
-void StopNetwork();
+bool startNetwork();
+// Releases what startNetwork set up. Call once at the end, after the last
+// fetch, and only when startNetwork answered true.
+void stopNetwork();
 
-// Holds the network layer for the life of the program (StartNetwork on
-// construction, StopNetwork on destruction when it had started).
+// Holds the network layer for the life of the program (startNetwork on
+// construction, stopNetwork on destruction when it had started).
 class NetworkSession {
  public:
-  NetworkSession() : available_(StartNetwork()) {}
+  NetworkSession() : available_(startNetwork()) {}
   ~NetworkSession() {
-    if (available_) StopNetwork();
+    if (available_) stopNetwork();
   }
   NetworkSession(const NetworkSession&) = delete;
   NetworkSession& operator=(const NetworkSession&) = delete;
@@ -56,14 +56,14 @@ std::string FetchUrlText(const std::string& address, const FetchTimeouts& timeou
 
 // What the update check found.
 enum class UpdateStatus {
-  NoNetwork,     // network start-up had failed: no request was made
-  UpToDate,      // the fetched text equals our version, or nothing could be fetched
-  NewerVersion,  // any other text came back
+  noNetwork,     // network start-up had failed: no request was made
+  upToDate,      // the fetched text equals our version, or nothing could be fetched
+  newerVersion,  // any other text came back
 };
 
 struct UpdateFinding {
-  UpdateStatus status = UpdateStatus::NoNetwork;
-  // With NewerVersion, the fetched text exactly as received: an older
+  UpdateStatus status = UpdateStatus::noNetwork;
+  // With newerVersion, the fetched text exactly as received: an older
   // number, a number followed by a line end, or an error page the server
   // sent instead all count as a newer version. Empty otherwise.
   std::string latest;
@@ -72,7 +72,7 @@ struct UpdateFinding {
 // The update check of the Online menu: no request without the network;
 // otherwise one fetch of versionFileAddress, compared with versionText byte
 // for byte (case and line ends included). An empty answer, also that of a
-// failed fetch, is UpToDate.
+// failed fetch, is upToDate.
 UpdateFinding CheckForUpdate(bool networkAvailable, std::string_view versionText,
                              const std::string& versionFileAddress, const FetchTimeouts& timeouts = {});
 

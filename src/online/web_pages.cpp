@@ -14,16 +14,16 @@ std::string join(std::string_view site, std::string_view path) {
 
 }  // namespace
 
-std::string VersionFileAddress(std::string_view site) {
+std::string versionFileAddress(std::string_view site) {
   return join(site, kVersionFilePath);
 }
-std::string DownloadPageAddress(std::string_view site) {
+std::string downloadPageAddress(std::string_view site) {
   return join(site, kDownloadPagePath);
 }
-std::string DonationPageAddress(std::string_view site) {
+std::string donationPageAddress(std::string_view site) {
   return join(site, kDonationPagePath);
 }
-std::string SiteAddress(std::string_view site) {
+std::string siteAddress(std::string_view site) {
   return std::string(site);
 }
 

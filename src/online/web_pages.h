@@ -21,13 +21,13 @@ inline constexpr std::string_view kDownloadPagePath = "/telecharger_pixmoor.php"
 inline constexpr std::string_view kDonationPagePath = "/don.php";
 
 // The one-line file that holds the latest version number.
-std::string VersionFileAddress(std::string_view site = kVendorSite);
+std::string versionFileAddress(std::string_view site = kVendorSite);
 // The page opened after the user accepts a newer version.
-std::string DownloadPageAddress(std::string_view site = kVendorSite);
+std::string downloadPageAddress(std::string_view site = kVendorSite);
 // The donation page.
-std::string DonationPageAddress(std::string_view site = kVendorSite);
+std::string donationPageAddress(std::string_view site = kVendorSite);
 // The site's home page: the host alone, no path.
-std::string SiteAddress(std::string_view site = kVendorSite);
+std::string siteAddress(std::string_view site = kVendorSite);
 
 // Hands an address to the default browser. Implemented by the window.
 class PageOpener {

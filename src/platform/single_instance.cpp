@@ -51,18 +51,18 @@ void InstanceLock::release() {
 }
 
 InstanceCheck InstanceLock::acquire(const std::string& instanceName) {
-  if (fd_ >= 0) return InstanceCheck::First;
+  if (fd_ >= 0) return InstanceCheck::first;
   const std::string path = instanceLockPath(instanceName);
-  if (path.empty()) return InstanceCheck::Unprotected;
+  if (path.empty()) return InstanceCheck::unprotected;
   const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd < 0) return InstanceCheck::Unprotected;
+  if (fd < 0) return InstanceCheck::unprotected;
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int error = errno;
     ::close(fd);
-    return error == EWOULDBLOCK ? InstanceCheck::AlreadyRunning : InstanceCheck::Unprotected;
+    return error == EWOULDBLOCK ? InstanceCheck::alreadyRunning : InstanceCheck::unprotected;
   }
   fd_ = fd;
-  return InstanceCheck::First;
+  return InstanceCheck::first;
 }
 
 }  // namespace pixmoor::platform

@@ -12,9 +12,9 @@
 namespace pixmoor::platform {
 
 enum class InstanceCheck {
-  First,           // we hold the lock now
-  AlreadyRunning,  // another process of this name holds it: end silently
-  Unprotected,     // the lock file could not be made: run without protection
+  first,           // we hold the lock now
+  alreadyRunning,  // another process of this name holds it: end silently
+  unprotected,     // the lock file could not be made: run without protection
 };
 
 class InstanceLock {

@@ -13,14 +13,14 @@
 namespace pixmoor::platform {
 
 enum class UiEventKind {
-  Control,       // a notification of control `number`
-  MenuCommand,   // a menu entry or keyboard shortcut raised command `number`
-  FilesDropped,  // `paths` were dropped on window `number`, in drop order
-  CloseRequest,  // the user asked to close window `number`
+  control,       // a notification of control `number`
+  menuCommand,   // a menu entry or keyboard shortcut raised command `number`
+  filesDropped,  // `paths` were dropped on window `number`, in drop order
+  closeRequest,  // the user asked to close window `number`
 };
 
 struct UiEvent {
-  UiEventKind kind = UiEventKind::Control;
+  UiEventKind kind = UiEventKind::control;
   int number = 0;
   std::vector<std::string> paths;  // FilesDropped only: local paths, UTF-8
 };

@@ -53,11 +53,11 @@ std::optional<PreferenceLine> parseLine(std::string_view line) {
   if (line.front() == ';') {
     line.remove_prefix(1);
     if (!line.empty() && line.front() == ' ') line.remove_prefix(1);
-    return PreferenceLine{LineKind::Comment, std::string(line), {}};
+    return PreferenceLine{LineKind::comment, std::string(line), {}};
   }
   if (line.front() == '[') {
     line.remove_prefix(1);
-    return PreferenceLine{LineKind::Group, std::string(line.substr(0, line.find(']'))), {}};
+    return PreferenceLine{LineKind::group, std::string(line.substr(0, line.find(']'))), {}};
   }
   const auto equals = line.find('=');
   std::string_view name = line.substr(0, equals);
@@ -67,7 +67,7 @@ std::optional<PreferenceLine> parseLine(std::string_view line) {
     value = line.substr(equals + 1);
     while (!value.empty() && isBlank(value.front())) value.remove_prefix(1);
   }
-  return PreferenceLine{LineKind::Key, std::string(name), std::string(value)};
+  return PreferenceLine{LineKind::key, std::string(name), std::string(value)};
 }
 
 // How many leading bytes of `s` fit one well-formed UTF-8 sequence, and
@@ -143,7 +143,7 @@ std::int32_t parseDecimal(std::string_view text) {
 ParsedPreferences parsePreferenceText(std::string_view bytes) {
   ParsedPreferences parsed;
   if (bytes.size() >= 3 && bytes.substr(0, 3) == kUtf8Mark) {
-    parsed.encoding = TextEncoding::Utf8;
+    parsed.encoding = TextEncoding::utf8;
     bytes.remove_prefix(3);
   }
   while (!bytes.empty()) {
@@ -160,22 +160,22 @@ ParsedPreferences parsePreferenceText(std::string_view bytes) {
 
 std::string writtenPreferenceText(const std::vector<PreferenceLine>& lines, TextEncoding encoding) {
   std::string text;
-  if (encoding == TextEncoding::Utf8) {
+  if (encoding == TextEncoding::utf8) {
     text += kUtf8Mark;
     text += kLineEnd;
   }
   for (const auto& line : lines) {
     switch (line.kind) {
-      case LineKind::Group:
+      case LineKind::group:
         text += '[';
         text += line.name;
         text += ']';
         break;
-      case LineKind::Comment:
+      case LineKind::comment:
         text += "; ";
         text += line.name;
         break;
-      case LineKind::Key:
+      case LineKind::key:
         text += line.name;
         text += " = ";
         text += line.value;
@@ -191,11 +191,11 @@ PreferenceFile::~PreferenceFile() {
 }
 
 void PreferenceFile::reset() {
-  state_ = State::Closed;
+  state_ = State::closed;
   path_.clear();
   modified_ = false;
   readOnly_ = false;
-  encoding_ = TextEncoding::Plain;
+  encoding_ = TextEncoding::plain;
   lines_.clear();
   currentGroup_.reset();
   pendingGroup_.reset();
@@ -204,7 +204,7 @@ void PreferenceFile::reset() {
 bool PreferenceFile::Open(const std::string& path) {
   Close();
   path_ = path;
-  state_ = State::PathOnly;
+  state_ = State::pathOnly;
 
   // O_NONBLOCK keeps a FIFO planted under the file's name from hanging us.
   int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
@@ -216,7 +216,7 @@ bool PreferenceFile::Open(const std::string& path) {
   if (fd < 0) {
     // Only a missing file may be created at Close; one that is there but
     // cannot be read would be replaced by a file holding only our changes.
-    if (errno != ENOENT) state_ = State::Failed;
+    if (errno != ENOENT) state_ = State::failed;
     return false;
   }
 
@@ -245,7 +245,7 @@ bool PreferenceFile::Open(const std::string& path) {
   }
   ::close(fd);
 
-  state_ = State::Open;
+  state_ = State::open;
   if (haveText) {
     ParsedPreferences parsed = parsePreferenceText(bytes);
     encoding_ = parsed.encoding;
@@ -273,17 +273,17 @@ bool PreferenceFile::Create(const std::string& path) {
         ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && ::access(folder.c_str(), W_OK | X_OK) == 0;
   }
   if (!ok) {
-    state_ = State::Failed;
+    state_ = State::failed;
     return false;
   }
-  state_ = State::Open;
+  state_ = State::open;
   path_ = path;
   modified_ = true;  // an existing file is emptied even when nothing is written
   return true;
 }
 
 void PreferenceFile::Close() {
-  if (modified_ && !readOnly_ && (state_ == State::Open || state_ == State::PathOnly)) {
+  if (modified_ && !readOnly_ && (state_ == State::open || state_ == State::pathOnly)) {
     // Failures are silent: the file keeps its old content. The text is held
     // whole, so a folder that forbids a replacement may have it in place.
     files::replaceWholeFile(path_, writtenPreferenceText(lines_, encoding_),
@@ -293,28 +293,28 @@ void PreferenceFile::Close() {
 }
 
 std::string PreferenceFile::convertIn(std::string_view stored) const {
-  return encoding_ == TextEncoding::Utf8 ? sanitiseUtf8(stored) : std::string(stored);
+  return encoding_ == TextEncoding::utf8 ? sanitiseUtf8(stored) : std::string(stored);
 }
 
 std::optional<std::size_t> PreferenceFile::findGroup(std::string_view name) const {
   for (std::size_t i = 0; i < lines_.size(); ++i) {
-    if (lines_[i].kind == LineKind::Group && sameName(convertIn(lines_[i].name), name)) return i;
+    if (lines_[i].kind == LineKind::group && sameName(convertIn(lines_[i].name), name)) return i;
   }
   return std::nullopt;
 }
 
 std::optional<std::size_t> PreferenceFile::findKey(std::string_view key) const {
-  if (pendingGroup_ || state_ == State::Closed || state_ == State::Failed) return std::nullopt;
+  if (pendingGroup_ || state_ == State::closed || state_ == State::failed) return std::nullopt;
   const std::size_t start = currentGroup_ ? *currentGroup_ + 1 : 0;
   for (std::size_t i = start; i < lines_.size(); ++i) {
-    if (lines_[i].kind == LineKind::Group) break;
-    if (lines_[i].kind == LineKind::Key && sameName(convertIn(lines_[i].name), key)) return i;
+    if (lines_[i].kind == LineKind::group) break;
+    if (lines_[i].kind == LineKind::key && sameName(convertIn(lines_[i].name), key)) return i;
   }
   return std::nullopt;
 }
 
 bool PreferenceFile::SelectGroup(const std::string& name) {
-  if (state_ == State::Closed || state_ == State::Failed) return false;
+  if (state_ == State::closed || state_ == State::failed) return false;
   if (name.empty()) {
     currentGroup_.reset();
     pendingGroup_.reset();
@@ -342,9 +342,9 @@ std::int32_t PreferenceFile::ReadNumber(const std::string& key, std::int32_t def
 }
 
 void PreferenceFile::WriteText(const std::string& key, const std::string& value) {
-  if (state_ != State::Open && state_ != State::PathOnly) return;
+  if (state_ != State::open && state_ != State::pathOnly) return;
   if (pendingGroup_) {
-    lines_.push_back(PreferenceLine{LineKind::Group, *pendingGroup_, {}});
+    lines_.push_back(PreferenceLine{LineKind::group, *pendingGroup_, {}});
     currentGroup_ = lines_.size() - 1;
     pendingGroup_.reset();
   }
@@ -355,9 +355,9 @@ void PreferenceFile::WriteText(const std::string& key, const std::string& value)
     // A new key goes after the last line of its group: just before the next
     // header, or at the end of the list.
     std::size_t at = currentGroup_ ? *currentGroup_ + 1 : 0;
-    while (at < lines_.size() && lines_[at].kind != LineKind::Group) ++at;
+    while (at < lines_.size() && lines_[at].kind != LineKind::group) ++at;
     lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at),
-                  PreferenceLine{LineKind::Key, key, value});
+                  PreferenceLine{LineKind::key, key, value});
   }
   modified_ = true;
 }
@@ -367,17 +367,17 @@ void PreferenceFile::WriteNumber(const std::string& key, std::int32_t value) {
 }
 
 bool PreferenceFile::FirstGroup() {
-  if (state_ != State::Open && state_ != State::PathOnly) return false;
+  if (state_ != State::open && state_ != State::pathOnly) return false;
   currentGroup_.reset();
   pendingGroup_.reset();
   return true;
 }
 
 bool PreferenceFile::NextGroup() {
-  if (state_ != State::Open && state_ != State::PathOnly) return false;
+  if (state_ != State::open && state_ != State::pathOnly) return false;
   const std::size_t start = currentGroup_ ? *currentGroup_ + 1 : 0;
   for (std::size_t i = start; i < lines_.size(); ++i) {
-    if (lines_[i].kind == LineKind::Group) {
+    if (lines_[i].kind == LineKind::group) {
       currentGroup_ = i;
       return true;
     }

@@ -32,7 +32,7 @@
 
 namespace pixmoor::settings {
 
-enum class LineKind { Group, Comment, Key };
+enum class LineKind { group, comment, key };
 
 struct PreferenceLine {
   LineKind kind;
@@ -42,7 +42,7 @@ struct PreferenceLine {
   bool operator==(const PreferenceLine&) const = default;
 };
 
-enum class TextEncoding { Plain, Utf8 };
+enum class TextEncoding { plain, utf8 };
 
 class PreferenceFile {
  public:
@@ -79,18 +79,18 @@ class PreferenceFile {
   bool readOnly() const { return readOnly_; }
 
  private:
-  enum class State { Closed, Open, PathOnly, Failed };
+  enum class State { closed, open, pathOnly, failed };
 
   std::optional<std::size_t> findKey(std::string_view key) const;
   std::optional<std::size_t> findGroup(std::string_view name) const;
   std::string convertIn(std::string_view stored) const;
   void reset();
 
-  State state_ = State::Closed;
+  State state_ = State::closed;
   std::string path_;
   bool modified_ = false;
   bool readOnly_ = false;
-  TextEncoding encoding_ = TextEncoding::Plain;
+  TextEncoding encoding_ = TextEncoding::plain;
   std::vector<PreferenceLine> lines_;
   std::optional<std::size_t> currentGroup_;  // index of a header line; none: top section
   std::optional<std::string> pendingGroup_;
@@ -98,7 +98,7 @@ class PreferenceFile {
 
 // The parsing and writing rules, exposed so that they can be tested alone.
 struct ParsedPreferences {
-  TextEncoding encoding = TextEncoding::Plain;
+  TextEncoding encoding = TextEncoding::plain;
   std::vector<PreferenceLine> lines;
   bool whole = true;  // false when a NUL byte cut a line: writing back would lose its rest
 };

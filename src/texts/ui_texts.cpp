@@ -132,7 +132,7 @@ void appendLine(std::string& out, std::string_view line, const Fill& fill) {
 
 }  // namespace
 
-std::span<const NamedText> AllNamedTexts() { return kNamedTexts; }
+std::span<const NamedText> allNamedTexts() { return kNamedTexts; }
 
 UiTexts BuildUiTexts(std::string_view language, std::string_view titleBase,
                      std::string_view versionText, std::string_view lineBreak,
@@ -141,9 +141,9 @@ UiTexts BuildUiTexts(std::string_view language, std::string_view titleBase,
   UiTexts result;
   const tables::LanguageTable* table = nullptr;
   if (language == "FR") {
-    table = &tables::FrenchTable();
+    table = &tables::frenchTable();
   } else if (language == "UK") {
-    table = &tables::EnglishTable();
+    table = &tables::englishTable();
   } else {
     return result;  // unknown codes keep every named text empty
   }

@@ -130,7 +130,7 @@ struct NamedText {
   std::string_view name;
   std::string UiTexts::*member;
 };
-std::span<const NamedText> AllNamedTexts();
+std::span<const NamedText> allNamedTexts();
 
 // One entry of the resolution preset list. Entries with a zero width are
 // the caption, group headings and spacers: choosing one changes nothing.

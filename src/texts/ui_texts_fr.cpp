@@ -190,6 +190,6 @@ constexpr LanguageTable kFrench{kShort, kLong};
 
 }  // namespace
 
-const LanguageTable& FrenchTable() { return kFrench; }
+const LanguageTable& frenchTable() { return kFrench; }
 
 }  // namespace pixmoor::texts::tables

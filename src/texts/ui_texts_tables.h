@@ -35,7 +35,7 @@ struct LanguageTable {
   std::span<const LongText> longTexts;
 };
 
-const LanguageTable& FrenchTable();
-const LanguageTable& EnglishTable();
+const LanguageTable& frenchTable();
+const LanguageTable& englishTable();
 
 }  // namespace pixmoor::texts::tables

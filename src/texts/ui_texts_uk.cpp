@@ -184,6 +184,6 @@ constexpr LanguageTable kEnglish{kShort, kLong};
 
 }  // namespace
 
-const LanguageTable& EnglishTable() { return kEnglish; }
+const LanguageTable& englishTable() { return kEnglish; }
 
 }  // namespace pixmoor::texts::tables

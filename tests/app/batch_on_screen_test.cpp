@@ -146,9 +146,9 @@ TEST(BatchOnScreen, StopInTheMiddle) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   // Commands stay available during the batch: a setting changes and is stored.
-  harness.window().raise(platform::UiEventKind::MenuCommand, command::spanish);
+  harness.window().raise(platform::UiEventKind::menuCommand, command::spanish);
   EXPECT_EQ(harness.window().text(control::statusLine), "Disponible pronto");
-  harness.window().raise(platform::UiEventKind::Control, control::qualitySlider);
+  harness.window().raise(platform::UiEventKind::control, control::qualitySlider);
   EXPECT_EQ(harness.userGroup().at("QUALITE"), "8");
 
   harness.control<QAbstractButton>(control::stopButton)->click();

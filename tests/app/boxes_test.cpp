@@ -29,7 +29,7 @@ using testing::ProgramHarness;
 void checkForUpdate(ProgramHarness& harness, const LocalHttpServer& server, Qt::Key key,
                     const std::function<void(QMessageBox&)>& onBox) {
   harness.state.networkAvailable = true;
-  harness.state.versionFileAddress = online::VersionFileAddress(server.url(""));
+  harness.state.versionFileAddress = online::versionFileAddress(server.url(""));
   harness.window().show();
   QApplication::setActiveWindow(&harness.window());
   QTimer poke;

@@ -345,7 +345,7 @@ TEST(MenuCommands, HelpTextsGoToTheInformationArea) {
     trigger(harness, number);
     EXPECT_EQ(harness.window().text(control::infoArea), harness.texts().*member) << number;
   }
-  harness.window().raise(platform::UiEventKind::MenuCommand, command::aboutKey);
+  harness.window().raise(platform::UiEventKind::menuCommand, command::aboutKey);
   EXPECT_EQ(harness.window().text(control::infoArea).rfind("Pixmoor 2011 v1.4.1\n", 0), 0u);
 }
 
@@ -353,8 +353,8 @@ TEST(MenuCommands, WebPages) {
   ProgramHarness harness;
   trigger(harness, command::donate);
   trigger(harness, command::visitSite);
-  harness.window().raise(platform::UiEventKind::MenuCommand, command::donateKey);
-  harness.window().raise(platform::UiEventKind::MenuCommand, command::visitSiteKey);
+  harness.window().raise(platform::UiEventKind::menuCommand, command::donateKey);
+  harness.window().raise(platform::UiEventKind::menuCommand, command::visitSiteKey);
   EXPECT_EQ(harness.opened, (std::vector<std::string>{"http://www.pixmoor.example/don.php",
                                                       "http://www.pixmoor.example",
                                                       "http://www.pixmoor.example/don.php",
@@ -370,7 +370,7 @@ TEST(MenuCommands, UpdateCheckWithoutNetworkSaysSo) {
     options.language = language;
     ProgramHarness harness(options);
     harness.state.networkAvailable = false;
-    harness.state.versionFileAddress = online::VersionFileAddress(server.url(""));
+    harness.state.versionFileAddress = online::versionFileAddress(server.url(""));
     trigger(harness, command::checkUpdate);
     EXPECT_EQ(harness.window().text(control::statusLine), text);
     EXPECT_TRUE(harness.cues.empty());
@@ -423,7 +423,7 @@ TEST(MenuCommands, UpdateCheckShowsWhatTheSiteAnswered) {
     options.language = row.language;
     ProgramHarness harness(options);
     harness.state.networkAvailable = true;
-    harness.state.versionFileAddress = online::VersionFileAddress(server.url(""));
+    harness.state.versionFileAddress = online::versionFileAddress(server.url(""));
     harness.requesters.yesNoAnswers = {row.answerYes};
     trigger(harness, command::checkUpdate);
     std::string asked;
@@ -440,14 +440,14 @@ TEST(MenuCommands, UpdateCheckWithTheSiteUnreachableIsUpToDate) {
   std::string address;
   {
     testing::LocalHttpServer gone;
-    address = online::VersionFileAddress(gone.url(""));
+    address = online::versionFileAddress(gone.url(""));
   }
   HarnessOptions options;
   options.language = "UK";
   ProgramHarness harness(options);
   harness.state.networkAvailable = true;
   harness.state.versionFileAddress = address;
-  harness.window().raise(platform::UiEventKind::MenuCommand, command::checkUpdateKey);
+  harness.window().raise(platform::UiEventKind::menuCommand, command::checkUpdateKey);
   EXPECT_EQ(harness.window().text(control::statusLine), "You have the latest version");
   EXPECT_EQ(harness.cues, std::vector<int>{60});
   EXPECT_TRUE(harness.requesters.asked.empty());
@@ -455,7 +455,7 @@ TEST(MenuCommands, UpdateCheckWithTheSiteUnreachableIsUpToDate) {
 
 TEST(MenuCommands, QuitSavesEverythingAndEndsTheLoop) {
   ProgramHarness harness;
-  harness.window().raise(platform::UiEventKind::MenuCommand, command::quitKey);
+  harness.window().raise(platform::UiEventKind::menuCommand, command::quitKey);
   EXPECT_EQ(harness.userGroup().size(), 12u);
   EXPECT_TRUE(harness.state.quitRequested);
   EXPECT_FALSE(harness.state.endAtOnce);
@@ -465,7 +465,7 @@ TEST(MenuCommands, QuitSavesEverythingAndEndsTheLoop) {
 TEST(MenuCommands, EnterKeyDoesNothing) {
   ProgramHarness harness;
   const std::string before = harness.window().text(control::infoArea);
-  harness.window().raise(platform::UiEventKind::MenuCommand, command::enterKey);
+  harness.window().raise(platform::UiEventKind::menuCommand, command::enterKey);
   EXPECT_EQ(harness.window().text(control::infoArea), before);
   EXPECT_TRUE(harness.userGroup().empty());
   EXPECT_FALSE(harness.state.quitRequested);

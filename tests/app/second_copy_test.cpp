@@ -93,10 +93,10 @@ TEST(ProgramEnd, QuitDoesNotWaitForAStuckRead) {
     pixmoor::app::DesktopStartup steps(state, settings);
     stuck_read::hangOn(picture);
     QTimer::singleShot(0, [&] {
-      steps.program()->dispatch({pixmoor::platform::UiEventKind::FilesDropped, 0, {picture}});
+      steps.program()->dispatch({pixmoor::platform::UiEventKind::filesDropped, 0, {picture}});
       if (!stuck_read::waitUntilEntered()) _exit(91);
       steps.program()->dispatch(
-          {pixmoor::platform::UiEventKind::MenuCommand, pixmoor::app::command::quit, {}});
+          {pixmoor::platform::UiEventKind::menuCommand, pixmoor::app::command::quit, {}});
     });
     pixmoor::app::runStartup(state, settings, steps);
     _exit(92);  // the end waited for the batch after all

@@ -53,7 +53,7 @@ class RecordingSteps : public StartupSteps {
 
 TEST(Startup, RunsEveryStepInOrderAndCreatesTheSettingsFileInTheWorkingFolder) {
   TempFolder folder;
-  RecordingSteps steps(folder.path().string(), platform::InstanceCheck::First);
+  RecordingSteps steps(folder.path().string(), platform::InstanceCheck::first);
   AppState state;
   settings::Settings s;
   EXPECT_EQ(runStartup(state, s, steps), 0);
@@ -70,7 +70,7 @@ TEST(Startup, RunsEveryStepInOrderAndCreatesTheSettingsFileInTheWorkingFolder) {
 
 TEST(Startup, LanguageChangeEndsWithoutFadeOut) {
   TempFolder folder;
-  RecordingSteps steps(folder.path().string(), platform::InstanceCheck::First);
+  RecordingSteps steps(folder.path().string(), platform::InstanceCheck::first);
   AppState state;
   steps.state = &state;
   steps.endAtOnceInLoop = true;
@@ -81,7 +81,7 @@ TEST(Startup, LanguageChangeEndsWithoutFadeOut) {
 
 TEST(Startup, SecondCopyEndsRightAfterTheInstanceCheck) {
   TempFolder folder;
-  RecordingSteps steps(folder.path().string(), platform::InstanceCheck::AlreadyRunning);
+  RecordingSteps steps(folder.path().string(), platform::InstanceCheck::alreadyRunning);
   AppState state;
   settings::Settings s;
   EXPECT_EQ(runStartup(state, s, steps), 0);
@@ -91,7 +91,7 @@ TEST(Startup, SecondCopyEndsRightAfterTheInstanceCheck) {
 
 TEST(Startup, UnprotectedRunGoesOn) {
   TempFolder folder;
-  RecordingSteps steps(folder.path().string(), platform::InstanceCheck::Unprotected);
+  RecordingSteps steps(folder.path().string(), platform::InstanceCheck::unprotected);
   AppState state;
   settings::Settings s;
   runStartup(state, s, steps);

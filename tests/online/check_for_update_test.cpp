@@ -17,15 +17,15 @@ using testing::LocalHttpServer;
 
 class CheckForUpdateTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { ASSERT_TRUE(StartNetwork()); }
-  static void TearDownTestSuite() { StopNetwork(); }
+  static void SetUpTestSuite() { ASSERT_TRUE(startNetwork()); }
+  static void TearDownTestSuite() { stopNetwork(); }
 
   void SetUp() override { ASSERT_TRUE(server_.running()); }
 
   void serveVersion(const std::string& body) {
     server_.answer("/downloads/pixmoor2.txt", httpResponse("200 OK", body));
   }
-  std::string versionAddress() const { return VersionFileAddress(server_.url("")); }
+  std::string versionAddress() const { return versionFileAddress(server_.url("")); }
 
   UpdateFinding check(bool network = true, FetchTimeouts timeouts = {}) {
     return CheckForUpdate(network, "1.4.1", versionAddress(), timeouts);
@@ -37,7 +37,7 @@ class CheckForUpdateTest : public ::testing::Test {
 TEST_F(CheckForUpdateTest, SameVersionIsUpToDate) {
   serveVersion("1.4.1");
   const UpdateFinding found = check();
-  EXPECT_EQ(found.status, UpdateStatus::UpToDate);
+  EXPECT_EQ(found.status, UpdateStatus::upToDate);
   EXPECT_EQ(found.latest, "");
   EXPECT_EQ(server_.requestCount(), 1u);
   ASSERT_EQ(server_.requests()[0].rfind("GET /downloads/pixmoor2.txt HTTP/1.1\r\n", 0), 0u);
@@ -46,7 +46,7 @@ TEST_F(CheckForUpdateTest, SameVersionIsUpToDate) {
 TEST_F(CheckForUpdateTest, NewerVersionComesWithItsText) {
   serveVersion("1.5.0");
   const UpdateFinding found = check();
-  EXPECT_EQ(found.status, UpdateStatus::NewerVersion);
+  EXPECT_EQ(found.status, UpdateStatus::newerVersion);
   EXPECT_EQ(found.latest, "1.5.0");
 }
 
@@ -57,8 +57,8 @@ TEST_F(CheckForUpdateTest, EveryOtherTextIsOfferedAsItCame) {
     LocalHttpServer server;
     ASSERT_TRUE(server.running());
     server.answer("/downloads/pixmoor2.txt", httpResponse("200 OK", body));
-    const UpdateFinding found = CheckForUpdate(true, "1.4.1", VersionFileAddress(server.url("")));
-    EXPECT_EQ(found.status, UpdateStatus::NewerVersion) << body;
+    const UpdateFinding found = CheckForUpdate(true, "1.4.1", versionFileAddress(server.url("")));
+    EXPECT_EQ(found.status, UpdateStatus::newerVersion) << body;
     EXPECT_EQ(found.latest, body);
   }
 }
@@ -70,13 +70,13 @@ TEST_F(CheckForUpdateTest, NotFoundPageIsTheVersionWhole) {
       "server.</p>\n</body></html>\n";
   server_.answer("/downloads/pixmoor2.txt", httpResponse("404 Not Found", page, "text/html"));
   const UpdateFinding found = check();
-  EXPECT_EQ(found.status, UpdateStatus::NewerVersion);
+  EXPECT_EQ(found.status, UpdateStatus::newerVersion);
   EXPECT_EQ(found.latest, page);
 }
 
 TEST_F(CheckForUpdateTest, EmptyVersionFileCountsAsUpToDate) {
   serveVersion("");
-  EXPECT_EQ(check().status, UpdateStatus::UpToDate);
+  EXPECT_EQ(check().status, UpdateStatus::upToDate);
 }
 
 TEST_F(CheckForUpdateTest, ServerThatNeverAnswersEndsUpToDateAfterTheTimeOut) {
@@ -85,7 +85,7 @@ TEST_F(CheckForUpdateTest, ServerThatNeverAnswersEndsUpToDateAfterTheTimeOut) {
   timeouts.connect = std::chrono::milliseconds(1000);
   timeouts.total = std::chrono::milliseconds(2000);
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(check(true, timeouts).status, UpdateStatus::UpToDate);
+  EXPECT_EQ(check(true, timeouts).status, UpdateStatus::upToDate);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
   EXPECT_EQ(server_.requestCount(), 1u);
 }
@@ -94,15 +94,15 @@ TEST_F(CheckForUpdateTest, UnreachableServerIsUpToDate) {
   std::string address;
   {
     LocalHttpServer gone;
-    address = VersionFileAddress(gone.url(""));
+    address = versionFileAddress(gone.url(""));
   }
-  EXPECT_EQ(CheckForUpdate(true, "1.4.1", address).status, UpdateStatus::UpToDate);
+  EXPECT_EQ(CheckForUpdate(true, "1.4.1", address).status, UpdateStatus::upToDate);
 }
 
 TEST_F(CheckForUpdateTest, NoNetworkAtStartUpMakesNoRequest) {
   serveVersion("1.5.0");
   const UpdateFinding found = check(/*network=*/false);
-  EXPECT_EQ(found.status, UpdateStatus::NoNetwork);
+  EXPECT_EQ(found.status, UpdateStatus::noNetwork);
   EXPECT_EQ(found.latest, "");
   EXPECT_EQ(server_.requestCount(), 0u);
 }

@@ -15,8 +15,8 @@ using testing::LocalHttpServer;
 
 class FetchUrlTextTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { ASSERT_TRUE(StartNetwork()); }
-  static void TearDownTestSuite() { StopNetwork(); }
+  static void SetUpTestSuite() { ASSERT_TRUE(startNetwork()); }
+  static void TearDownTestSuite() { stopNetwork(); }
 
   void SetUp() override { ASSERT_TRUE(server_.running()); }
 

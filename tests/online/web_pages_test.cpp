@@ -9,17 +9,17 @@ namespace pixmoor::online {
 namespace {
 
 TEST(WebPagesTest, AddressesOnTheVendorSite) {
-  EXPECT_EQ(VersionFileAddress(), "http://www.pixmoor.example/downloads/pixmoor2.txt");
-  EXPECT_EQ(DownloadPageAddress(), "http://www.pixmoor.example/telecharger_pixmoor.php");
-  EXPECT_EQ(DonationPageAddress(), "http://www.pixmoor.example/don.php");
-  EXPECT_EQ(SiteAddress(), "http://www.pixmoor.example");
+  EXPECT_EQ(versionFileAddress(), "http://www.pixmoor.example/downloads/pixmoor2.txt");
+  EXPECT_EQ(downloadPageAddress(), "http://www.pixmoor.example/telecharger_pixmoor.php");
+  EXPECT_EQ(donationPageAddress(), "http://www.pixmoor.example/don.php");
+  EXPECT_EQ(siteAddress(), "http://www.pixmoor.example");
 }
 
 TEST(WebPagesTest, AnotherHostKeepsThePaths) {
-  EXPECT_EQ(VersionFileAddress("http://127.0.0.1:8080"), "http://127.0.0.1:8080/downloads/pixmoor2.txt");
-  EXPECT_EQ(DonationPageAddress("http://h.example/"), "http://h.example/don.php");
-  EXPECT_EQ(DownloadPageAddress("http://h.example//"), "http://h.example/telecharger_pixmoor.php");
-  EXPECT_EQ(SiteAddress("http://h.example"), "http://h.example");
+  EXPECT_EQ(versionFileAddress("http://127.0.0.1:8080"), "http://127.0.0.1:8080/downloads/pixmoor2.txt");
+  EXPECT_EQ(donationPageAddress("http://h.example/"), "http://h.example/don.php");
+  EXPECT_EQ(downloadPageAddress("http://h.example//"), "http://h.example/telecharger_pixmoor.php");
+  EXPECT_EQ(siteAddress("http://h.example"), "http://h.example");
 }
 
 class RecordingOpener : public PageOpener {
@@ -38,7 +38,7 @@ class RecordingOpener : public PageOpener {
 TEST(WebPagesTest, OpenWebPageHandsTheAddressOverOnce) {
   for (bool accepts : {true, false}) {
     RecordingOpener opener(accepts);
-    OpenWebPage(DonationPageAddress(), opener);
+    OpenWebPage(donationPageAddress(), opener);
     ASSERT_EQ(opener.opened.size(), 1u);
     EXPECT_EQ(opener.opened[0], "http://www.pixmoor.example/don.php");
   }

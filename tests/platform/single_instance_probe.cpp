@@ -12,13 +12,13 @@ int main(int argc, char** argv) {
   if (argc < 3) return 2;
   pixmoor::platform::InstanceLock lock;
   switch (lock.acquire(argv[1])) {
-    case pixmoor::platform::InstanceCheck::AlreadyRunning:
+    case pixmoor::platform::InstanceCheck::alreadyRunning:
       std::puts("second");
       return 0;
-    case pixmoor::platform::InstanceCheck::Unprotected:
+    case pixmoor::platform::InstanceCheck::unprotected:
       std::puts("unprotected");
       return 3;
-    case pixmoor::platform::InstanceCheck::First:
+    case pixmoor::platform::InstanceCheck::first:
       break;
   }
   std::puts("first");

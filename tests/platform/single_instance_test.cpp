@@ -77,11 +77,11 @@ TEST(SingleInstance, SecondLockInTheSameProcessSeesTheFirst) {
   const std::string name = uniqueName("same process");
   pixmoor::platform::InstanceLock first;
   pixmoor::platform::InstanceLock second;
-  EXPECT_EQ(first.acquire(name), pixmoor::platform::InstanceCheck::First);
-  EXPECT_EQ(second.acquire(name), pixmoor::platform::InstanceCheck::AlreadyRunning);
+  EXPECT_EQ(first.acquire(name), pixmoor::platform::InstanceCheck::first);
+  EXPECT_EQ(second.acquire(name), pixmoor::platform::InstanceCheck::alreadyRunning);
   // Released when the window closes: the next copy starts while this one ends.
   first.release();
-  EXPECT_EQ(second.acquire(name), pixmoor::platform::InstanceCheck::First);
+  EXPECT_EQ(second.acquire(name), pixmoor::platform::InstanceCheck::first);
 }
 
 TEST(SingleInstance, NameWithSlashStaysInsideTheRuntimeFolder) {

@@ -28,9 +28,9 @@ struct LineCase {
   std::vector<PreferenceLine> expected;
 };
 
-PreferenceLine group(std::string name) { return {LineKind::Group, std::move(name), {}}; }
-PreferenceLine comment(std::string text) { return {LineKind::Comment, std::move(text), {}}; }
-PreferenceLine key(std::string name, std::string value) { return {LineKind::Key, std::move(name), std::move(value)}; }
+PreferenceLine group(std::string name) { return {LineKind::group, std::move(name), {}}; }
+PreferenceLine comment(std::string text) { return {LineKind::comment, std::move(text), {}}; }
+PreferenceLine key(std::string name, std::string value) { return {LineKind::key, std::move(name), std::move(value)}; }
 
 TEST(PreferenceParsing, LinesAreReadByTheirFirstCharacter) {
   const std::vector<LineCase> cases = {
@@ -53,7 +53,7 @@ TEST(PreferenceParsing, LinesAreReadByTheirFirstCharacter) {
   for (const auto& c : cases) {
     const ParsedPreferences parsed = parsePreferenceText(c.input);
     EXPECT_EQ(parsed.lines, c.expected) << c.label;
-    EXPECT_EQ(parsed.encoding, TextEncoding::Plain) << c.label;
+    EXPECT_EQ(parsed.encoding, TextEncoding::plain) << c.label;
   }
 }
 
@@ -62,9 +62,9 @@ TEST(PreferenceParsing, WritingNormalisesTheFile) {
       "\r\n  [G]\n;c\n;  two\n  MoDe=rel\nv = trailing  \n\n=x\nnovalue\n";
   const std::string expected =
       "[G]\r\n; c\r\n;  two\r\nMoDe = rel\r\nv = trailing  \r\n = x\r\nnovalue = \r\n";
-  EXPECT_EQ(writtenPreferenceText(parsePreferenceText(input).lines, TextEncoding::Plain), expected);
-  EXPECT_EQ(writtenPreferenceText({}, TextEncoding::Plain), "");
-  EXPECT_EQ(writtenPreferenceText({}, TextEncoding::Utf8), "\xEF\xBB\xBF\r\n");
+  EXPECT_EQ(writtenPreferenceText(parsePreferenceText(input).lines, TextEncoding::plain), expected);
+  EXPECT_EQ(writtenPreferenceText({}, TextEncoding::plain), "");
+  EXPECT_EQ(writtenPreferenceText({}, TextEncoding::utf8), "\xEF\xBB\xBF\r\n");
 }
 
 TEST(PreferenceParsing, NumbersAreReadAsPlainDecimals) {
@@ -188,7 +188,7 @@ TEST_F(PreferenceFileTest, Utf8MarkIsKeptAndTextPassesUnchanged) {
   write("\xEF\xBB\xBF[G]\nname=caf\xC3\xA9\nwide=\xC4\x80\nbad=a\xE9z\n");
   PreferenceFile file;
   ASSERT_TRUE(file.Open(path));
-  EXPECT_EQ(file.encoding(), TextEncoding::Utf8);
+  EXPECT_EQ(file.encoding(), TextEncoding::utf8);
   ASSERT_TRUE(file.SelectGroup("G"));
   EXPECT_EQ(file.ReadText("name"), "caf\xC3\xA9");
   EXPECT_EQ(file.ReadText("wide"), "\xC4\x80");
@@ -203,7 +203,7 @@ TEST_F(PreferenceFileTest, ShortFileIsNeverTakenAsUtf8) {
   write("\xEF\xBB");
   PreferenceFile file;
   ASSERT_TRUE(file.Open(path));
-  EXPECT_EQ(file.encoding(), TextEncoding::Plain);
+  EXPECT_EQ(file.encoding(), TextEncoding::plain);
 }
 
 TEST_F(PreferenceFileTest, FailedOpenStillCreatesTheFileAtClose) {

@@ -122,7 +122,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(UiTextsLanguage, FrenchAndEnglishFillEveryNamedText) {
   for (std::string_view language : {"FR", "UK"}) {
     const UiTexts texts = build(language);
-    for (const NamedText& named : AllNamedTexts()) {
+    for (const NamedText& named : allNamedTexts()) {
       EXPECT_FALSE((texts.*named.member).empty()) << language << " " << named.name;
     }
   }
@@ -155,7 +155,7 @@ TEST(UiTextsLanguage, LanguagesDiffer) {
 TEST(UiTextsLanguage, NoPlaceholderSurvives) {
   for (std::string_view language : {"FR", "UK"}) {
     const UiTexts texts = build(language);
-    for (const NamedText& named : AllNamedTexts()) {
+    for (const NamedText& named : allNamedTexts()) {
       EXPECT_EQ((texts.*named.member).find('{'), std::string::npos) << language << " " << named.name;
     }
   }
@@ -163,19 +163,19 @@ TEST(UiTextsLanguage, NoPlaceholderSurvives) {
 
 TEST(UiTextsLanguage, NamedTextListIsComplete) {
   std::set<std::string_view> names;
-  for (const NamedText& named : AllNamedTexts()) {
+  for (const NamedText& named : allNamedTexts()) {
     EXPECT_TRUE(names.insert(named.name).second) << named.name;
   }
   EXPECT_EQ(names.size(), 73u);
-  EXPECT_EQ(AllNamedTexts().front().name, "menuInformation");
-  EXPECT_EQ(AllNamedTexts().back().name, "helpDonate");
+  EXPECT_EQ(allNamedTexts().front().name, "menuInformation");
+  EXPECT_EQ(allNamedTexts().back().name, "helpDonate");
   // The list addresses distinct members: writing through each entry touches
   // exactly one field.
-  for (const NamedText& named : AllNamedTexts()) {
+  for (const NamedText& named : allNamedTexts()) {
     UiTexts texts;
     texts.*named.member = "x";
     std::size_t filled = 0;
-    for (const NamedText& other : AllNamedTexts()) {
+    for (const NamedText& other : allNamedTexts()) {
       filled += (texts.*other.member).empty() ? 0 : 1;
     }
     EXPECT_EQ(filled, 1u) << named.name;
