@@ -15,7 +15,7 @@ packages=(
   libgtest-dev libgmock-dev
   libturbojpeg0-dev libjpeg-turbo-progs
   libbenchmark-dev
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format-14
   desktop-file-utils appstream
 )
 
