@@ -34,9 +34,12 @@
 #include <emmintrin.h>
 #endif
 
+#include "image/exif_orientation.h"
+#include "image/memory_budget.h"
 #include "image/parallel_rows.h"
 #include "image/resample.h"
 #include "image/resample_kernels.h"
+#include "image/row_reducer.h"
 
 namespace pixmoor::image {
 namespace {
@@ -131,11 +134,14 @@ inline std::int32_t scaled(std::uint32_t sum, float scale) {
 // One target row, vertical pass over `length` bytes: mid[x] = sum over the
 // taps of w * row[x], times `scale`. The 16-bit line keeps the bytes' order
 // (C per pixel). Sums stay below 32767 * 255.
-void verticalScalar(const Raster& source, const std::uint16_t* w, std::int32_t first, std::int32_t count,
+// `rows(y)` is picture row y of the source: a raster's, or one held while
+// the picture is decoded.
+template <typename Rows>
+void verticalScalar(const Rows& rows, const std::uint16_t* w, std::int32_t first, std::int32_t count,
                     float scale, int from, int length, std::uint16_t* mid) {
   for (int x = from; x < length; ++x) {
     std::uint32_t sum = 0;
-    for (std::int32_t k = 0; k < count; ++k) sum += std::uint32_t{w[k]} * source.pictureRow(first + k)[x];
+    for (std::int32_t k = 0; k < count; ++k) sum += std::uint32_t{w[k]} * rows(first + k)[x];
     mid[x] = static_cast<std::uint16_t>(scaled(sum, scale));
   }
 }
@@ -148,7 +154,8 @@ constexpr int kBlockBytes = 1024;
 // Two source rows at a time: their bytes interleaved, widened to 16 bits and
 // multiplied by (w[k], w[k + 1]) with the pairs summed in one step. Weights
 // are at most 32767, so they fit the signed lanes.
-void verticalRow(const Raster& source, const AxisTaps& ys, float scale, int targetRow, int length,
+template <typename Rows>
+void verticalRow(const Rows& rows, const AxisTaps& ys, float scale, int targetRow, int length,
                  std::uint16_t* mid) {
   const std::int32_t first = ys.first[static_cast<std::size_t>(targetRow)];
   const std::int32_t count = ys.count[static_cast<std::size_t>(targetRow)];
@@ -163,8 +170,8 @@ void verticalRow(const Raster& source, const AxisTaps& ys, float scale, int targ
     for (int v = 0; v < bytes / 4; ++v) acc[v] = zero;
     for (std::int32_t k = 0; k < count; k += 2) {
       const bool pair = k + 1 < count;
-      const std::uint8_t* a = source.pictureRow(first + k) + x0;
-      const std::uint8_t* b = pair ? source.pictureRow(first + k + 1) + x0 : a;
+      const std::uint8_t* a = rows(first + k) + x0;
+      const std::uint8_t* b = pair ? rows(first + k + 1) + x0 : a;
       const int weights = static_cast<int>(w[k] | (pair ? std::uint32_t{w[k + 1]} << 16 : 0u));
       const __m128i wv = _mm_set1_epi32(weights);
       __m128i* out = acc;
@@ -186,14 +193,14 @@ void verticalRow(const Raster& source, const AxisTaps& ys, float scale, int targ
       _mm_storeu_si128(reinterpret_cast<__m128i*>(mid + x0 + 4 * v), packed);
     }
   }
-  verticalScalar(source, w, first, count, scale, vectorLength, length, mid);
+  verticalScalar(rows, w, first, count, scale, vectorLength, length, mid);
 }
 #else
-void verticalRow(const Raster& source, const AxisTaps& ys, float scale, int targetRow, int length,
+template <typename Rows>
+void verticalRow(const Rows& rows, const AxisTaps& ys, float scale, int targetRow, int length,
                  std::uint16_t* mid) {
   const auto at = static_cast<std::size_t>(targetRow);
-  verticalScalar(source, ys.weights.data() + ys.offset[at], ys.first[at], ys.count[at], scale, 0, length,
-                 mid);
+  verticalScalar(rows, ys.weights.data() + ys.offset[at], ys.first[at], ys.count[at], scale, 0, length, mid);
 }
 #endif
 
@@ -279,6 +286,77 @@ void horizontalRow(const std::uint16_t* mid, const AxisTaps& xs, float scale, in
   }
 }
 
+// One arriving row of a picture turned a quarter, reduced along itself with
+// the taps of the upright vertical axis: out[3 * i + c] = the sum over the
+// taps of w * row[3 * (first + k) + c], times `scale`, rounded as the
+// vertical pass rounds. `row` has one readable byte after its last pixel.
+#if defined(__SSE2__)
+inline __m128i fourBytes(const std::uint8_t* p) {
+  std::int32_t word = 0;
+  std::memcpy(&word, p, 4);
+  return _mm_unpacklo_epi8(_mm_cvtsi32_si128(word), _mm_setzero_si128());
+}
+
+template <int Span>
+void acrossRow(const std::uint8_t* row, const AxisTaps& taps, float scale, int length, std::uint16_t* out) {
+  const int span = Span > 0 ? Span : taps.span;
+  const std::uint16_t* w = taps.padWeights.data();
+  const __m128 scaleV = _mm_set1_ps(scale);
+  const __m128 half = _mm_set1_ps(0.5f);
+  for (int i = 0; i < length; ++i, w += span, out += 3) {
+    const std::uint8_t* p = row + static_cast<std::size_t>(taps.padFirst[static_cast<std::size_t>(i)]) * 3;
+    __m128i sum = _mm_setzero_si128();
+    int k = 0;
+    for (; k + 2 <= span; k += 2, p += 6) {
+      const __m128i pair = _mm_unpacklo_epi16(fourBytes(p), fourBytes(p + 3));
+      const int weights = static_cast<int>(w[k] | (std::uint32_t{w[k + 1]} << 16));
+      sum = _mm_add_epi32(sum, _mm_madd_epi16(pair, _mm_set1_epi32(weights)));
+    }
+    if (k < span) {
+      const __m128i single = _mm_unpacklo_epi16(fourBytes(p), _mm_setzero_si128());
+      sum = _mm_add_epi32(sum, _mm_madd_epi16(single, _mm_set1_epi32(w[k])));
+    }
+    const __m128i values = _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(_mm_cvtepi32_ps(sum), scaleV), half));
+    alignas(16) std::uint16_t packed[8];
+    _mm_store_si128(reinterpret_cast<__m128i*>(packed), _mm_packs_epi32(values, values));
+    std::memcpy(out, packed, 3 * sizeof(std::uint16_t));
+  }
+}
+#else
+template <int Span>
+void acrossRow(const std::uint8_t* row, const AxisTaps& taps, float scale, int length, std::uint16_t* out) {
+  const int span = Span > 0 ? Span : taps.span;
+  const std::uint16_t* w = taps.padWeights.data();
+  for (int i = 0; i < length; ++i, w += span, out += 3) {
+    const std::uint8_t* p = row + static_cast<std::size_t>(taps.padFirst[static_cast<std::size_t>(i)]) * 3;
+    std::uint32_t s0 = 0, s1 = 0, s2 = 0;
+    for (int k = 0; k < span; ++k, p += 3) {
+      s0 += std::uint32_t{w[k]} * p[0];
+      s1 += std::uint32_t{w[k]} * p[1];
+      s2 += std::uint32_t{w[k]} * p[2];
+    }
+    out[0] = static_cast<std::uint16_t>(scaled(s0, scale));
+    out[1] = static_cast<std::uint16_t>(scaled(s1, scale));
+    out[2] = static_cast<std::uint16_t>(scaled(s2, scale));
+  }
+}
+#endif
+
+void acrossRow(const std::uint8_t* row, const AxisTaps& taps, float scale, int length, std::uint16_t* out) {
+  switch (taps.span) {
+    case 2:
+      return acrossRow<2>(row, taps, scale, length, out);
+    case 3:
+      return acrossRow<3>(row, taps, scale, length, out);
+    case 4:
+      return acrossRow<4>(row, taps, scale, length, out);
+    case 5:
+      return acrossRow<5>(row, taps, scale, length, out);
+    default:
+      return acrossRow<0>(row, taps, scale, length, out);
+  }
+}
+
 // Target rows per block handed to a thread; also how often `cancel` is read.
 constexpr int kRowsPerBlock = 16;
 
@@ -340,8 +418,11 @@ bool resampleOpaqueThreads(const Raster& source, Raster& target, const CancelFla
   return detail::forEachRowBlock(target.height, kRowsPerBlock, threads, cancel,
                                  [&](int slot, int begin, int end) {
                                    std::uint16_t* mid = mids[static_cast<std::size_t>(slot)].get();
+                                   const auto rows = [&source](std::int32_t y) {
+                                     return source.pictureRow(y);
+                                   };
                                    for (int y = begin; y < end; ++y) {
-                                     verticalRow(source, ys, verticalScale, y, length, mid);
+                                     verticalRow(rows, ys, verticalScale, y, length, mid);
                                      std::uint8_t* out = target.pictureRow(y);
                                      if (channels == 3) {
                                        horizontalRow<3>(mid, xs, horizontalScale, target.width, out);
@@ -355,6 +436,180 @@ bool resampleOpaqueThreads(const Raster& source, Raster& target, const CancelFla
 
 bool resampleOpaque(const Raster& source, Raster& target, const CancelFlag* cancel) {
   return resampleOpaqueThreads(source, target, cancel, 0);
+}
+
+// ---- Reducing while decoding ------------------------------------------------
+
+struct RowReducer::State {
+  int width = 0;  // rows as they arrive
+  int height = 0;
+  int targetWidth = 0;  // upright
+  int targetHeight = 0;
+  bool turned = false;   // a quarter turn: each arriving row is an upright column
+  bool mirrorX = false;  // the result, made in the arriving layout, is then mirrored
+  bool mirrorY = false;
+  AxisTaps xs;  // the upright horizontal axis: along the arriving rows, or across them when turned
+  AxisTaps ys;  // the upright vertical axis
+  float verticalScale = 0;
+  float horizontalScale = 0;
+  std::size_t rowBytes = 0;  // 3 per pixel and one spare
+  int ringRows = 0;          // rows held: the longest run a target row reads, or 1 when turned
+  std::unique_ptr<std::uint8_t[]> ring;
+  // Upright layout: the 16-bit line between the passes. Turned: one arriving
+  // row reduced along itself, 3 values per target row.
+  std::vector<std::uint16_t> mid;
+  std::vector<std::uint32_t> sums;  // turned: the two target columns an arriving row may add to
+  std::vector<std::uint8_t> line;   // a target row before it is mirrored
+  std::unique_ptr<Raster> result;
+  int arrived = 0;
+  int next = 0;  // the next target row (upright layout) or column (turned) to complete
+
+  std::uint8_t* slot(int row) { return ring.get() + static_cast<std::size_t>(row % ringRows) * rowBytes; }
+
+  void emitRow(int t) {
+    const auto rows = [this](std::int32_t y) -> const std::uint8_t* { return slot(y); };
+    verticalRow(rows, ys, verticalScale, t, width * 3, mid.data());
+    std::uint8_t* out = result->pictureRow(mirrorY ? targetHeight - 1 - t : t);
+    if (!mirrorX) {
+      horizontalRow<3>(mid.data(), xs, horizontalScale, targetWidth, out);
+      return;
+    }
+    horizontalRow<3>(mid.data(), xs, horizontalScale, targetWidth, line.data());
+    for (int x = 0; x < targetWidth; ++x)
+      std::memcpy(out + 3 * static_cast<std::size_t>(targetWidth - 1 - x),
+                  line.data() + 3 * static_cast<std::size_t>(x), 3);
+  }
+
+  void emitColumn(int t) {
+    const std::size_t values = static_cast<std::size_t>(targetHeight) * 3;
+    std::uint32_t* acc = sums.data() + static_cast<std::size_t>(t & 1) * values;
+    const auto column = static_cast<std::size_t>(mirrorX ? targetWidth - 1 - t : t);
+    for (int y = 0; y < targetHeight; ++y) {
+      std::uint8_t* px = result->pictureRow(mirrorY ? targetHeight - 1 - y : y) + column * 3;
+      const std::uint32_t* in = acc + static_cast<std::size_t>(y) * 3;
+      for (int c = 0; c < 3; ++c) px[c] = static_cast<std::uint8_t>(scaled(in[c], horizontalScale));
+    }
+    std::fill(acc, acc + values, 0u);
+  }
+
+  // Arriving row r of a turned picture: its column r of the upright layout
+  // is reduced vertically, then added to the target columns that cover it.
+  void addColumn(const std::uint8_t* row, int r) {
+    acrossRow(row, ys, verticalScale, targetHeight, mid.data());
+    const std::size_t values = static_cast<std::size_t>(targetHeight) * 3;
+    for (int t = next; t < targetWidth && xs.first[static_cast<std::size_t>(t)] <= r; ++t) {
+      const auto at = static_cast<std::size_t>(t);
+      if (r >= xs.first[at] + xs.count[at]) continue;
+      const std::uint32_t w = xs.weights[static_cast<std::size_t>(xs.offset[at] + r - xs.first[at])];
+      std::uint32_t* acc = sums.data() + static_cast<std::size_t>(t & 1) * values;
+      for (std::size_t i = 0; i < values; ++i) acc[i] += w * mid[i];
+    }
+  }
+};
+
+namespace {
+
+// Bytes of one axis's taps (AxisTaps) for n targets over o sources.
+std::uint64_t tapBytes(std::uint64_t n, std::uint64_t o) {
+  const std::uint64_t span = (o + n - 1) / n + 1;
+  return 16 * n + 2 * (o + n) + 2 * n * span;
+}
+
+}  // namespace
+
+std::uint64_t RowReducer::bytesNeeded(int width, int height, int orientation, int targetWidth,
+                                      int targetHeight) {
+  const bool turned = orientationSwapsSides(orientation);
+  const int uprightWidth = turned ? height : width;
+  const int uprightHeight = turned ? width : height;
+  if (width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide || orientation < 1 ||
+      orientation > 8 || targetWidth <= 0 || targetHeight <= 0 || targetWidth > uprightWidth ||
+      targetHeight > uprightHeight)
+    return 0;
+  const std::uint64_t rowBytes = std::uint64_t{3} * static_cast<std::uint64_t>(width) + 1;
+  const auto tw = static_cast<std::uint64_t>(targetWidth);
+  const auto th = static_cast<std::uint64_t>(targetHeight);
+  std::uint64_t bytes = tapBytes(tw, static_cast<std::uint64_t>(uprightWidth)) +
+                        tapBytes(th, static_cast<std::uint64_t>(uprightHeight)) +
+                        rasterBytes(targetWidth, targetHeight, 24);
+  if (turned) {
+    bytes += rowBytes + 2 * 3 * th + 2 * 4 * 3 * th;
+  } else {
+    const std::uint64_t ringRows = (static_cast<std::uint64_t>(height) + th - 1) / th + 1;
+    bytes += ringRows * rowBytes + 2 * rowBytes + 3 * tw;
+  }
+  return bytes;
+}
+
+std::unique_ptr<RowReducer> RowReducer::make(int width, int height, int orientation, int targetWidth,
+                                             int targetHeight) {
+  if (bytesNeeded(width, height, orientation, targetWidth, targetHeight) == 0) return nullptr;
+  auto s = std::unique_ptr<State>(new (std::nothrow) State);
+  if (s == nullptr) return nullptr;
+  s->width = width;
+  s->height = height;
+  s->targetWidth = targetWidth;
+  s->targetHeight = targetHeight;
+  s->turned = orientationSwapsSides(orientation);
+  s->mirrorX = orientation == 2 || orientation == 3 || orientation == 6 || orientation == 7;
+  s->mirrorY = orientation == 3 || orientation == 4 || orientation == 7 || orientation == 8;
+  const bool built =
+      s->turned ? buildAxisTaps(targetWidth, height, s->xs) && buildAxisTaps(targetHeight, width, s->ys)
+                : buildAxisTaps(targetWidth, width, s->xs) && buildAxisTaps(targetHeight, height, s->ys);
+  if (!built) return nullptr;
+  s->verticalScale = roundingFactor(kMidScale / s->ys.unit);
+  s->horizontalScale = roundingFactor(1.0 / (s->xs.unit * kMidScale));
+  s->rowBytes = static_cast<std::size_t>(width) * 3 + 1;
+  s->ringRows = s->turned ? 1 : s->ys.span;
+  s->ring.reset(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(s->ringRows) * s->rowBytes]());
+  s->result = makeRaster(targetWidth, targetHeight, 24);
+  if (s->ring == nullptr || s->result == nullptr) return nullptr;
+  try {
+    if (s->turned) {
+      s->mid.assign(static_cast<std::size_t>(targetHeight) * 3, 0);
+      s->sums.assign(static_cast<std::size_t>(targetHeight) * 3 * 2, 0);
+    } else {
+      s->mid.assign(static_cast<std::size_t>(width) * 3 + 1, 0);
+      if (s->mirrorX) s->line.assign(static_cast<std::size_t>(targetWidth) * 3, 0);
+    }
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  return std::unique_ptr<RowReducer>(new (std::nothrow) RowReducer(std::move(s)));
+}
+
+RowReducer::RowReducer(std::unique_ptr<State> state) : state_(std::move(state)) {}
+RowReducer::~RowReducer() = default;
+
+std::uint8_t* RowReducer::nextRow() {
+  return state_->slot(state_->arrived);
+}
+
+void RowReducer::rowDone() {
+  State& s = *state_;
+  if (s.arrived >= s.height) return;
+  const int r = s.arrived++;
+  if (s.turned) {
+    s.addColumn(s.slot(r), r);
+    while (s.next < s.targetWidth &&
+           s.xs.first[static_cast<std::size_t>(s.next)] + s.xs.count[static_cast<std::size_t>(s.next)] <=
+               s.arrived)
+      s.emitColumn(s.next++);
+    return;
+  }
+  while (s.next < s.targetHeight &&
+         s.ys.first[static_cast<std::size_t>(s.next)] + s.ys.count[static_cast<std::size_t>(s.next)] <=
+             s.arrived)
+    s.emitRow(s.next++);
+}
+
+std::unique_ptr<Raster> RowReducer::finish() {
+  State& s = *state_;
+  while (s.arrived < s.height) {
+    std::memset(nextRow(), 0, s.rowBytes);
+    rowDone();
+  }
+  return std::move(s.result);
 }
 
 }  // namespace pixmoor::image
