@@ -420,25 +420,27 @@ TEST_F(BatchWorker, FifoIsUnreadable) {
   EXPECT_TRUE(readPicture(path("prefix_b.jpg")));
 }
 
-// Pictures beyond the batch's memory budget, in the decode or in the
-// resampled copy, are refused with their own reason; the others are written.
+// The memory budget counts what a picture holds: a reduced picture only the
+// rows it is reduced from, so it passes where loading it whole would not; a
+// picture kept at its size, or enlarged, is refused with its own reason.
 TEST_F(BatchWorker, PicturesBeyondTheMemoryBudgetAreRefused) {
   ASSERT_TRUE(writePicture(path("large.png"), 1500, 1000, image::kPngEncoder));
   ASSERT_TRUE(writePicture(path("small.png"), 150, 100, image::kPngEncoder));
   ASSERT_TRUE(writePicture(path("tiny.png"), 40, 20, image::kPngEncoder));
   auto runner = makeRunner();
-  runner->setMemoryBudget(std::uint64_t{2} << 20);  // the large decode needs 4.5 MB
+  runner->setMemoryBudget(std::uint64_t{2} << 20);  // the large picture whole needs 4.5 MB
   settings::Settings s = relative(150, 150);
   ASSERT_EQ(runner->handleDrop({path("large.png"), path("small.png")}, s), DropResult::started);
   runner->waitUntilIdle();
-  EXPECT_EQ(runner->failures(),
-            (std::vector<PictureFailure>{{path("large.png"), FailureReason::tooLargeForMemory}}));
-  EXPECT_TRUE(readPicture(path("prefix_small.jpg")));
-  s = relative(1500, 1500);  // 40 x 20 enlarged to 1500 x 750 twice over passes 2 MB
-  ASSERT_EQ(runner->handleDrop({path("tiny.png")}, s), DropResult::started);
+  EXPECT_EQ(runner->failures(), std::vector<PictureFailure>{});
+  EXPECT_EQ(readPicture(path("prefix_large.jpg"))->width, 150);
+  s = relative(1500,
+               1500);  // the large one keeps its size; 40 x 20 enlarged to 1500 x 750 twice over passes 2 MB
+  ASSERT_EQ(runner->handleDrop({path("large.png"), path("tiny.png")}, s), DropResult::started);
   runner->waitUntilIdle();
   EXPECT_EQ(runner->failures(),
-            (std::vector<PictureFailure>{{path("tiny.png"), FailureReason::tooLargeForMemory}}));
+            (std::vector<PictureFailure>{{path("large.png"), FailureReason::tooLargeForMemory},
+                                         {path("tiny.png"), FailureReason::tooLargeForMemory}}));
 }
 
 // Large pictures, so that Stop lands while the batch is under way.
