@@ -151,11 +151,12 @@ PreparedPicture preparePicture(image::ImageStore& store, const std::string& sour
   return prepared;
 }
 
-FailureReason writePreparedPicture(const PreparedPicture& picture, const image::CancelFlag* cancel,
-                                   std::uint64_t* bytes) {
-  if (!picture.outcome.written()) return picture.outcome.reason;
-  if (picture.raster == nullptr) return FailureReason::writeFailed;
-  // A refusal to set the old file aside is told apart from the policy's own.
+namespace {
+
+// Writes through `save` under the picture's replace rule, telling a refusal
+// to set the old file aside apart from the policy's own.
+template <typename Save>
+FailureReason writeWith(const PreparedPicture& picture, std::uint64_t* bytes, const Save& save) {
   files::ReplaceRule rule = picture.replaceRule;
   bool notSetAside = false;
   if (rule.setAside) {
@@ -164,14 +165,32 @@ FailureReason writePreparedPicture(const PreparedPicture& picture, const image::
       return !notSetAside;
     };
   }
-  const image::SaveStatus saved =
-      image::saveRaster(*picture.raster, picture.sourceDepth, picture.outcome.outputPath, picture.encoder,
-                        picture.quality, -1, cancel, picture.iccProfile, rule);
+  const image::SaveStatus saved = save(rule);
   if (saved != image::SaveStatus::Saved) return notSetAside ? FailureReason::notTrashed : saveFailure(saved);
   struct stat written {};
   if (bytes != nullptr && ::stat(picture.outcome.outputPath.c_str(), &written) == 0)
     *bytes = static_cast<std::uint64_t>(written.st_size);
   return FailureReason::none;
+}
+
+}  // namespace
+
+FailureReason writePreparedPicture(const PreparedPicture& picture, const image::CancelFlag* cancel,
+                                   std::uint64_t* bytes) {
+  if (!picture.outcome.written()) return picture.outcome.reason;
+  if (picture.raster == nullptr) return FailureReason::writeFailed;
+  return writeWith(picture, bytes, [&](const files::ReplaceRule& rule) {
+    return image::saveRaster(*picture.raster, picture.sourceDepth, picture.outcome.outputPath,
+                             picture.encoder, picture.quality, -1, cancel, picture.iccProfile, rule);
+  });
+}
+
+FailureReason writeEncodedPicture(const PreparedPicture& picture, std::span<const std::uint8_t> encoded,
+                                  const image::CancelFlag* cancel, std::uint64_t* bytes) {
+  if (!picture.outcome.written()) return picture.outcome.reason;
+  return writeWith(picture, bytes, [&](const files::ReplaceRule& rule) {
+    return image::saveEncoded(encoded, picture.outcome.outputPath, cancel, rule);
+  });
 }
 
 FailureReason encodePreparedPicture(const PreparedPicture& picture, std::vector<std::uint8_t>& bytes,

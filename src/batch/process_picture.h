@@ -24,6 +24,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -84,5 +85,10 @@ FailureReason writePreparedPicture(const PreparedPicture& picture, const image::
 // writePreparedPicture would write, and nothing touches the disk.
 FailureReason encodePreparedPicture(const PreparedPicture& picture, std::vector<std::uint8_t>& bytes,
                                     const image::CancelFlag* cancel = nullptr);
+
+// Writes what encodePreparedPicture made of the picture, exactly as
+// writePreparedPicture would have (file, rule, Trash, answer).
+FailureReason writeEncodedPicture(const PreparedPicture& picture, std::span<const std::uint8_t> encoded,
+                                  const image::CancelFlag* cancel = nullptr, std::uint64_t* bytes = nullptr);
 
 }  // namespace pixmoor::batch

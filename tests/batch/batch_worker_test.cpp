@@ -443,6 +443,23 @@ TEST_F(BatchWorker, PicturesBeyondTheMemoryBudgetAreRefused) {
                                          {path("tiny.png"), FailureReason::tooLargeForMemory}}));
 }
 
+// Each of several workers has a share of the budget; a picture beyond its
+// share is read again alone, with the whole budget, as one after another.
+TEST_F(BatchWorker, APictureBeyondItsShareWaitsForTheWholeBudget) {
+  ASSERT_TRUE(writePicture(path("a.png"), 1500, 1000, image::kPngEncoder));
+  ASSERT_TRUE(writePicture(path("b.png"), 1500, 1000, image::kPngEncoder));
+  auto runner = makeRunner();
+  RunOptions options;
+  options.workers = 2;
+  runner->setRunOptions(options);
+  runner->setMemoryBudget(std::uint64_t{6} << 20);  // each, kept at its size, needs 5 MB: more than half
+  settings::Settings s = relative(1500, 1500);
+  ASSERT_EQ(runner->handleDrop({path("a.png"), path("b.png")}, s), DropResult::started);
+  runner->waitUntilIdle();
+  EXPECT_EQ(runner->failures(), std::vector<PictureFailure>{});
+  EXPECT_EQ(readPicture(path("prefix_b.jpg"))->width, 1500);
+}
+
 // Large pictures, so that Stop lands while the batch is under way.
 class BatchStop : public BatchWorker {
  protected:
@@ -531,6 +548,40 @@ TEST_F(BatchStop, StopCountEqualsTheFilesWrittenWheneverStopLands) {
       EXPECT_EQ(view_.lastStatus(), kFrenchStop + std::to_string(written) + "/8" + kStopEnd);
       EXPECT_EQ(runner->failures().size(), static_cast<std::size_t>(kCount - written));
     }
+  }
+}
+
+// Four workers: wherever Stop lands, the files written are those of the
+// first pictures of the list, as many as the count says, every picture is
+// told once in list order, and no temporary file is left.
+TEST_F(BatchStop, SeveralWorkersStopAfterExactlyTheFirstPictures) {
+  std::mt19937 random(7);
+  for (int trial = 0; trial < 8; ++trial) {
+    SCOPED_TRACE(trial);
+    view_.clear();
+    for (int i = 0; i < kCount; ++i) std::filesystem::remove(path("prefix_big" + std::to_string(i) + ".jpg"));
+    auto runner = makeRunner();
+    std::vector<std::size_t> told;
+    RunOptions options;
+    options.workers = 4;
+    options.observer = [&told](const PictureReport& report) { told.push_back(report.index); };
+    runner->setRunOptions(options);
+    settings::Settings s = relative(800, 600);
+    ASSERT_EQ(runner->handleDrop(sources_, s), DropResult::started);
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % 300000));
+    runner->stopBatch();
+    runner->waitUntilIdle();
+    int written = 0;
+    for (int i = 0; i < kCount; ++i) {
+      if (!std::filesystem::exists(path("prefix_big" + std::to_string(i) + ".jpg"))) continue;
+      EXPECT_EQ(i, written) << "a later picture was written before an earlier one";
+      ++written;
+    }
+    if (written < kCount) {
+      EXPECT_EQ(view_.lastStatus(), kFrenchStop + std::to_string(written) + "/8" + kStopEnd);
+    }
+    EXPECT_EQ(told, (std::vector<std::size_t>{0, 1, 2, 3, 4, 5, 6, 7}));
+    expectOnlyNames(allowedNames("prefix_"));
   }
 }
 
