@@ -364,6 +364,9 @@ TEST_F(BatchWorker, StopDoesNotWaitForAStuckRead) {
   settings::Settings s = relative(30, 30);
   ASSERT_EQ(runner->handleDrop(sources, s), DropResult::started);
   ASSERT_TRUE(stuck_read::waitUntilEntered());
+  // Pictures are read at once: the first may still be on its way.
+  for (int i = 0; i < 10000 && runner->remaining() > 2; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   // Should Stop wait for the worker after all, the read is let go after 10 s.
   std::atomic<bool> stopped{false};
   std::thread watchdog([&stopped] {
