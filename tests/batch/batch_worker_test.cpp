@@ -268,6 +268,56 @@ TEST_F(BatchWorker, LaterPictureReadsWhatAnEarlierOneWrote) {
   EXPECT_LT(facts->meanBlue, 40);
 }
 
+// Several workers write exactly what one would: the same files, bytes,
+// failures and count, told in list order. Sources that an earlier picture
+// writes (one only comes to be then), the same picture twice, a broken one.
+TEST_F(BatchWorker, ManyWorkersWriteWhatOneWouldWrite) {
+  struct Outcome {
+    std::vector<std::string> names;
+    std::vector<std::string> bytes;
+    std::vector<std::pair<std::string, FailureReason>> failures;
+    std::vector<std::size_t> told;
+    std::string status;
+    bool operator==(const Outcome&) const = default;
+  };
+  const auto runWith = [&](int workers) {
+    const std::string dir = "w" + std::to_string(workers);
+    std::filesystem::create_directory(path(dir));
+    const auto at = [&](const std::string& name) { return path(dir + "/" + name); };
+    EXPECT_TRUE(writePicture(at("a.jpg"), 400, 300, image::kJpegEncoder, 240));
+    EXPECT_TRUE(writePicture(at("prefix_a.jpg"), 300, 400, image::kJpegEncoder, 10));
+    EXPECT_TRUE(writePicture(at("b.png"), 500, 200, image::kPngEncoder, 90));
+    EXPECT_TRUE(writePicture(at("c.jpg"), 1200, 900, image::kJpegEncoder, 30));
+    writeBytes(at("broken.jpg"), "\xFF\xD8\xFF not a picture");
+    std::vector<std::string> list;
+    for (const char* name : {"a.jpg", "prefix_a.jpg", "prefix_prefix_a.jpg", "b.png", "broken.jpg",
+                             "prefix_b.jpg", "c.jpg", "a.jpg", "prefix_c.jpg"})
+      list.push_back(at(name));
+    Outcome o;
+    auto runner = makeRunner();
+    RunOptions options;
+    options.workers = workers;
+    options.observer = [&o](const PictureReport& report) { o.told.push_back(report.index); };
+    runner->setRunOptions(options);
+    view_.clear();
+    settings::Settings s = relative(200, 100);
+    EXPECT_EQ(runner->handleDrop(list, s), DropResult::started);
+    runner->waitUntilIdle();
+    for (const std::string& name : folderNames(path(dir))) {
+      o.names.push_back(name);
+      o.bytes.push_back(readBytes(at(name)));
+    }
+    for (const PictureFailure& f : runner->failures())
+      o.failures.emplace_back(f.sourcePath.substr(path(dir).size()), f.reason);
+    o.status = view_.lastStatus();
+    return o;
+  };
+  const Outcome one = runWith(1);
+  EXPECT_EQ(one.names.size(), 11u);
+  EXPECT_EQ(one.failures.size(), 1u);
+  EXPECT_EQ(runWith(4), one);
+}
+
 // A store during the batch turns its empty prefix back into "0": the names
 // it writes stay those of no prefix.
 TEST_F(BatchWorker, StoreDuringABatchNeverChangesItsNames) {
