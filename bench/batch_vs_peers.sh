@@ -5,13 +5,17 @@
 #
 #   bench/batch_vs_peers.sh            # everything, five runs per row
 #   RUNS=3 bench/batch_vs_peers.sh     # fewer runs
-#   SKIP_PSNR=1 SKIP_PNG=1 ...         # leave out the quality and PNG parts
+#   SKIP_PSNR=1 SKIP_PNG=1 SKIP_BIG=1  # leave out the quality, PNG and huge-picture parts
 #
 # Installs its peers with apt-get, fetches Debian's Plasma wallpaper package
-# with `apt-get download`, and works in bench/scratch/ (git-ignored). Prints
-# median wall time, CPU time (user + system) and peak resident memory per
-# tool, our ratio to each peer, and the floor: libjpeg-turbo's djpeg decoding
-# every photo at full size plus cjpeg -quality 80 encoding the outputs.
+# with `apt-get download` (Debian's archive is all it needs), and works in
+# bench/scratch/ (git-ignored). Prints median wall time, CPU time (user +
+# system) and peak resident memory per tool, our ratio to each peer, and the
+# floor: libjpeg-turbo's djpeg decoding every photo at full size plus cjpeg
+# -quality 80 encoding the outputs. Then a 16000 x 12000 baseline JPEG (the
+# photos tiled, made with pnmtile and cjpeg) reduced to 1920 wide, beside
+# djpeg decoding it, and the targets: every ratio from this one run, with
+# the load average before and after.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -44,6 +48,9 @@ vips_thumb() {
 }
 floor_decode() { for f in "${files[@]}"; do djpeg -outfile /dev/null "$f"; done; }
 floor_encode() { for f in "$scratch"/floor-ppm/*.ppm; do cjpeg -quality 80 -outfile /dev/null "$f"; done; }
+huge_ours() { (cd "$scratch/big" && rm -f bench_huge.jpg && "$program" --quiet --mode rel --landscape-width 1920 \
+  --portrait-height 1080 --format jpg --quality 8 --prefix bench_ huge.jpg); }
+huge_djpeg() { djpeg -outfile /dev/null "$scratch/big/huge.jpg"; }
 floor_png_encode() { for f in "$scratch"/floor-ppm/*.ppm; do pnmtopng -compression 9 -nofilter "$f" >/dev/null; done; }
 
 load_lists() {
@@ -62,7 +69,7 @@ fi
 # ---- Tools -------------------------------------------------------------
 need_install=()
 for pair in convert:imagemagick gm:graphicsmagick vipsthumbnail:libvips-tools djpeg:libjpeg-turbo-progs \
-            /usr/bin/time:time pnmtopng:netpbm taskset:util-linux cmake:cmake ninja:ninja-build; do
+            /usr/bin/time:time pnmtopng:netpbm pnmtile:netpbm taskset:util-linux cmake:cmake ninja:ninja-build; do
   command -v "${pair%%:*}" >/dev/null 2>&1 || need_install+=("${pair#*:}")
 done
 if ((${#need_install[@]})); then
@@ -159,8 +166,10 @@ measure "floor-encode/one" one_core floor_encode
 floor=$(echo "${wall[floor-decode/one]} + ${wall[floor-encode/one]}" | bc)
 
 floor_cpu=$(echo "${cpu[floor-decode/one]} + ${cpu[floor-encode/one]}" | bc)
+load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 ratio() { printf '%.2f' "$(echo "scale=4; $1 / $2" | bc)"; }
-printf '\nload average before the timings: %s\n' "$load_before"
+mib() { echo $((${1%.*} / 1024)); }
+printf '\nload average before the timings: %s, after: %s\n' "$load_before" "$load_after"
 printf '%-22s %8s %8s %8s %10s %10s\n' "tool (threads)" "wall s" "cpu s" "RSS MiB" "ours/wall" "ours/cpu"
 for mode in one default; do
   for tool in pixmoor-batch vipsthumbnail graphicsmagick imagemagick; do
@@ -173,6 +182,23 @@ printf '%-22s %8.2f %8.2f %8s %10s %10s\n' "floor (djpeg+cjpeg)" "$floor" "$floo
   "$(ratio "${wall[pixmoor-batch/one]}" "$floor")" "$(ratio "${cpu[pixmoor-batch/one]}" "$floor_cpu")"
 printf '  decode %.2f s, encode %.2f s (wall)\n' "${wall[floor-decode/one]}" "${wall[floor-encode/one]}"
 
+# ---- A huge baseline JPEG reduced to 1920 wide --------------------------------
+# Peak memory is the point: the picture is 16000 x 12000 (576 MB decoded).
+if [[ -z "${SKIP_BIG:-}" ]]; then
+  big="$scratch/big"
+  if [[ ! -f "$big/huge.jpg" ]]; then
+    mkdir -p "$big"
+    djpeg -outfile "$big/tile.ppm" "$photos/${landscape[0]}"
+    pnmtile 16000 12000 "$big/tile.ppm" | cjpeg -quality 90 -outfile "$big/huge.jpg"
+    rm -f "$big/tile.ppm"
+  fi
+  measure huge-ours all_cores huge_ours
+  measure huge-djpeg all_cores huge_djpeg
+  rm -f "$scratch"/big/bench_*
+  printf '\n16000 x 12000 baseline JPEG to 1920 wide: %.2f s, peak %d MiB; djpeg decoding it: %.2f s, peak %d MiB\n' \
+    "${wall[huge-ours]}" "$(mib "${rss[huge-ours]}")" "${wall[huge-djpeg]}" "$(mib "${rss[huge-djpeg]}")"
+fi
+
 # ---- PNG output against its floor ------------------------------------------
 if [[ -z "${SKIP_PNG:-}" ]]; then
   measure "pixmoor-batch-png/one" one_core ours_png
@@ -184,6 +210,20 @@ if [[ -z "${SKIP_PNG:-}" ]]; then
   printf ' %.2f s wall, %.2f s cpu; ratios %s wall, %s cpu\n' "$png_floor" "$png_floor_cpu" \
     "$(ratio "${wall[pixmoor-batch-png/one]}" "$png_floor")" "$(ratio "${cpu[pixmoor-batch-png/one]}" "$png_floor_cpu")"
 fi
+
+# ---- The targets, from this run ---------------------------------------------
+printf '\nTargets (wall-time ratios of this run; load average %s before, %s after):\n' "$load_before" "$load_after"
+target() { printf '  %-44s %8s   (target %s)\n' "$1" "$2" "$3"; }
+target "one core vs the floor" "$(ratio "${wall[pixmoor-batch/one]}" "$floor")" "<= 1.00"
+target "one core vs vipsthumbnail on one core" \
+  "$(ratio "${wall[pixmoor-batch/one]}" "${wall[vipsthumbnail/one]}")" "<= 0.55"
+target "both cores vs the floor" "$(ratio "${wall[pixmoor-batch/default]}" "$floor")" "<= 0.65"
+target "peak memory of the photo job, one core" "$(mib "${rss[pixmoor-batch/one]}") MiB" "<= 64 MiB"
+target "peak memory of the photo job, both cores" "$(mib "${rss[pixmoor-batch/default]}") MiB" "<= 128 MiB"
+[[ -n "${SKIP_BIG:-}" ]] ||
+  target "peak memory, 16000 x 12000 JPEG to 1920 wide" "$(mib "${rss[huge-ours]}") MiB" "< 96 MiB"
+[[ -n "${SKIP_PNG:-}" ]] ||
+  target "PNG output vs its floor, one core" "$(ratio "${wall[pixmoor-batch-png/one]}" "$png_floor")" "<= 1.00"
 
 # ---- Quality: luma PSNR against an exact area average -----------------------
 # The reference is our own resampling written losslessly (exact area

@@ -28,10 +28,11 @@ bool BatchRunner::finish(std::chrono::milliseconds deadline) {
     const std::lock_guard lock(stateMutex_);
     if (workerRunning_.load()) {
       stop_.store(true);
-      saveCancel_.store(true);  // ending the program waits for no save
+      abandonSaves(true);  // ending the program waits for no save
       busy_.store(0);
     }
   }
+  flightChanged_.notify_all();
   wake_.notify_all();
   if (!threadsEnded(deadline)) return false;
   joinThreads();
@@ -59,8 +60,6 @@ void BatchRunner::startBatch() {
   joinThreads();
 
   stop_.store(false);
-  saveCancel_.store(false);
-  saveInForeground_.store(false);
   {
     const std::lock_guard lock(failuresMutex_);
     failures_.clear();
@@ -80,6 +79,11 @@ void BatchRunner::startBatch() {
   {
     const std::lock_guard lock(stateMutex_);
     stopAnswered_ = false;
+    flight_ = Flight{};
+    flight_.outputs.assign(job_.size(), std::string());
+    flight_.readDone.assign(job_.size(), 0);
+    flight_.saving.assign(job_.size(), 0);
+    flight_.saveCancel = std::make_unique<image::CancelFlag[]>(job_.size());
   }
   current_.store(0);
 
@@ -105,10 +109,11 @@ void BatchRunner::stopBatch() {
     // its own end steps and the completion text follow, Stop has nothing to end.
     if (!workerRunning_.load()) return;
     stop_.store(true);
-    // A save is abandoned only when it is the picture in progress.
-    if (saveInForeground_.load()) saveCancel_.store(true);
+    // A save is abandoned only when it is the picture in progress, or after it.
+    abandonSaves(false);
   }
   busy_.store(0);
+  flightChanged_.notify_all();
   wake_.notify_all();
   const bool ended = threadsEnded(kStopWait);
   if (ended) joinThreads();

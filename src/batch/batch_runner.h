@@ -1,9 +1,12 @@
 // BatchRunner: one batch at a time, from the drop to the completion text.
 //
-// Owns the BatchJob, an ImageStore of its own for the worker (nothing of it
-// is shared with the interface thread), the worker and progress threads, the
-// batch counters, the path of the picture in progress and the stop flag.
-// `busy` belongs to the application state and is shared by reference.
+// Owns the BatchJob, the worker and progress threads, the batch counters,
+// the path of the picture in progress and the stop flag. The worker runs a
+// small pool (itself and helpers, one per core): each picture is read,
+// reduced and encoded on whichever of them takes it, in an ImageStore of
+// that thread's own (nothing of it is shared with the interface thread),
+// and the results are written strictly in list order. `busy` belongs to
+// the application state and is shared by reference.
 //
 // Threads: handleDrop, startBatch, stopBatch, waitUntilIdle, failures and
 // the destructor are called from one thread (the interface thread). The
@@ -11,14 +14,19 @@
 // over to its own thread. The counters are atomics; currentOutputPath is
 // replaced whole under a lock.
 //
-// Stop is cooperative: the worker starts no further picture and abandons the
-// one in progress (the stop flag reaches resample and save, whose temporary
-// file is removed; the target stays untouched). A save still running while
-// the next picture is read belongs to a picture that one-after-another
-// processing would have finished: it completes and counts. Pictures are
-// counted in list order as each is finished (a save the moment it ends), so
-// the stop text, written once the worker has ended, counts exactly the
-// pictures finished.
+// Outputs and counts are exactly those of one picture after another: a
+// picture is read only once every earlier output it could be is written
+// (files::couldBeSameFile), and pictures are finished (written, or counted
+// as failed) strictly in list order.
+//
+// Stop is cooperative: no further picture is started and the one in
+// progress is abandoned (the stop flag reaches reading, resampling, encoding
+// and saving, whose temporary file is removed; the target stays untouched),
+// with every later one. A save still running while a later picture is being
+// read belongs to a picture that one-after-another processing would have
+// finished: it completes and counts. Pictures are counted in list order as
+// each is finished (a save the moment it ends), so the stop text, written
+// once the worker has ended, counts exactly the pictures finished.
 // Stop never waits long on the worker: it waits at most 200 ms for it (a
 // picture in progress answers a Stop within about 100 ms), then writes the
 // stop text with the pictures finished so far; should the worker end later
@@ -30,7 +38,9 @@
 // calls finish first and, when it answers false, ends the process instead.
 //
 // Every picture of a batch is held to the memory budget taken when the
-// batch starts (image/memory_budget.h), or the one the owner set.
+// batch starts (image/memory_budget.h), or the one the owner set: the pool
+// shares it, and a picture that does not fit its share waits until it is
+// the only one being read, then has the whole budget.
 #pragma once
 
 #include <atomic>
@@ -64,16 +74,20 @@ struct PictureReport {
 
 // How the next batches run; the window keeps the defaults.
 struct RunOptions {
-  // Told every picture of a batch once, in list order: from the worker or
-  // the save helper thread the moment each is finished, then the pictures a
-  // Stop left, as stopped. Calls never overlap; they must not block long.
+  // Told every picture of a batch once, in list order: from the pool thread
+  // that finished it, the moment it is finished, then the pictures a Stop
+  // left, as stopped. Calls never overlap; they must not block long.
   std::function<void(const PictureReport&)> observer;
   // Sets aside the file an output is about to replace (files::ReplaceRule);
   // a refusal leaves the picture unwritten, as notTrashed.
   std::function<bool(const std::string& path)> setAside;
-  // false: the worker writes each picture itself before reading the next,
-  // so that the pictures' own work stays on one thread.
+  // false: one thread does everything, each picture written before the
+  // next is read, so that the pictures' own work stays on one thread.
   bool overlapSaves = true;
+  // Pictures worked on at once (with overlapSaves): 0 takes the cores this
+  // process may run on, at least 2 (a save's wait on the disk overlaps the
+  // next read) and at most 4.
+  int workers = 0;
 };
 
 enum class DropResult {
@@ -147,6 +161,11 @@ class BatchRunner {
 
  private:
   void runWorker();
+  // One thread of the pool: takes pictures in list order until none is left.
+  void runPictures(int workers);
+  // Under stateMutex_, after Stop: abandons the saves of the picture in
+  // progress and every later one (`all`: every save).
+  void abandonSaves(bool all);
   void runProgress();
   void joinThreads();
   // Waits at most `deadline` for both threads to end; true when they have
@@ -164,17 +183,14 @@ class BatchRunner {
   RunOptions options_;  // replaced only while no worker runs
 
   std::vector<std::string> job_;  // replaced only while no worker runs
-  image::ImageStore store_;       // the worker's own; picture 55 lives here
 
   std::atomic<std::int32_t> batchTotal_{0};
   std::atomic<std::int32_t> shownTotal_{0};
   std::atomic<std::int32_t> remaining_{0};
   image::CancelFlag stop_{false};
-  image::CancelFlag saveCancel_{false};        // abandons the save in flight
-  std::atomic<bool> saveInForeground_{false};  // the worker waits on that save alone
   std::atomic<bool> silent_{false};            // the destructor: end without texts
   std::atomic<bool> workerRunning_{false};     // cleared when the worker passed its last picture
-  std::atomic<std::size_t> current_{0};        // index of the picture the worker is on
+  std::atomic<std::size_t> current_{0};        // the first picture not finished
   std::optional<std::uint64_t> budgetOverride_;
   std::uint64_t memoryBudget_ = 0;  // of the running batch, taken at its start
 
@@ -190,8 +206,24 @@ class BatchRunner {
   std::vector<PictureFailure> failures_;
   std::vector<std::size_t> failureIndices_;  // position in job_ of each failure
 
-  std::mutex stateMutex_;         // orders Stop against the worker's end
-  std::condition_variable wake_;  // ends the progress loop's waits early
+  // The pictures between their start and their turn, under stateMutex_.
+  struct Flight {
+    std::size_t nextClaim = 0;              // the next picture a pool thread takes
+    std::size_t turn = 0;                   // the first picture not finished: they finish in list order
+    std::optional<std::size_t> latestRead;  // the latest picture whose read has begun
+    std::optional<std::size_t> abandoned;   // the first picture a Stop left unfinished
+    std::vector<std::string> outputs;       // each started picture's output path
+    std::vector<char> readDone;             // its name may be shown: its read has ended
+    std::vector<char> saving;               // its pixels are ready: encoded, awaiting its turn, written
+    std::unique_ptr<image::CancelFlag[]> saveCancel;  // abandons that picture's save
+    int reading = 0;                                  // pictures being read and reduced now
+    int aloneWanted = 0;                              // pictures waiting to be read with the whole budget
+  };
+  Flight flight_;
+
+  std::mutex stateMutex_;                  // orders Stop against the worker's end; guards flight_
+  std::condition_variable flightChanged_;  // a turn passed, a read ended, or Stop
+  std::condition_variable wake_;           // ends the progress loop's waits early
   std::mutex wakeMutex_;
 
   std::mutex endMutex_;

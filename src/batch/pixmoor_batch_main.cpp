@@ -198,8 +198,10 @@ int main(int argc, char** argv) {
 
   const auto start = std::chrono::steady_clock::now();
   batch::RunOptions run;
-  // One job: the pictures' own work, saves included, on one thread.
+  // N jobs: N pictures at once, each resampling split N ways; one job: the
+  // pictures' own work, saves included, on one thread.
   run.overlapSaves = !options.jobs || *options.jobs > 1;
+  if (options.jobs) run.workers = *options.jobs;
   std::mutex reportMutex;
   companion::Summary summary;
   std::vector<std::optional<std::uint64_t>> sourceSizes;

@@ -64,10 +64,21 @@ PreparedPicture preparePicture(image::ImageStore& store, const std::string& sour
     prepared.replaceRule.onlyReplacing = files::identityOf(sourcePath).value_or(files::FileIdentity{});
 
   const std::uint64_t budget = memoryBudget.value_or(image::machineMemoryBudget());
+  // Once the header is read: the size the picture will be resampled to, so
+  // that a reader which can reduce it while decoding does so (the same
+  // pixels as resampling it whole below, holding rows instead of a picture).
+  const image::ReduceTo reduce = [&settings](int w, int h) -> std::optional<image::PictureSize> {
+    if (settings.format != "JPG" && settings.format != "PNG") return std::nullopt;
+    const TargetSize target = targetSize(w, h, settings);
+    if (!target.writesPicture()) return std::nullopt;
+    return image::PictureSize{target.width, target.height};
+  };
   image::LoadStatus loadStatus = image::LoadStatus::Unreadable;
-  const bool loaded = store.loadFromFile(kWorkingPicture, sourcePath, &loadStatus, {budget, cancel}) != 0;
-  const int width = store.imageWidth(kWorkingPicture);
-  const int height = store.imageHeight(kWorkingPicture);
+  const bool loaded =
+      store.loadReduced(kWorkingPicture, sourcePath, reduce, &loadStatus, {budget, cancel}) != 0;
+  const image::ImageRecord* loadedRecord = store.record(kWorkingPicture);
+  const int width = loaded && loadedRecord != nullptr ? loadedRecord->sourceWidth : 0;
+  const int height = loaded && loadedRecord != nullptr ? loadedRecord->sourceHeight : 0;
   if (loaded) {
     outcome.sourceWidth = width;
     outcome.sourceHeight = height;
@@ -107,7 +118,8 @@ PreparedPicture preparePicture(image::ImageStore& store, const std::string& sour
     return prepared;
   }
 
-  if (target.width != width || target.height != height) {
+  if (target.width != store.imageWidth(kWorkingPicture) ||
+      target.height != store.imageHeight(kWorkingPicture)) {
     // The picture, its resampled copy and one more of that size (the
     // filter's intermediate picture, or the encoder's flattened copy).
     const image::Raster* source = store.raster(kWorkingPicture);
@@ -139,11 +151,12 @@ PreparedPicture preparePicture(image::ImageStore& store, const std::string& sour
   return prepared;
 }
 
-FailureReason writePreparedPicture(const PreparedPicture& picture, const image::CancelFlag* cancel,
-                                   std::uint64_t* bytes) {
-  if (!picture.outcome.written()) return picture.outcome.reason;
-  if (picture.raster == nullptr) return FailureReason::writeFailed;
-  // A refusal to set the old file aside is told apart from the policy's own.
+namespace {
+
+// Writes through `save` under the picture's replace rule, telling a refusal
+// to set the old file aside apart from the policy's own.
+template <typename Save>
+FailureReason writeWith(const PreparedPicture& picture, std::uint64_t* bytes, const Save& save) {
   files::ReplaceRule rule = picture.replaceRule;
   bool notSetAside = false;
   if (rule.setAside) {
@@ -152,14 +165,32 @@ FailureReason writePreparedPicture(const PreparedPicture& picture, const image::
       return !notSetAside;
     };
   }
-  const image::SaveStatus saved =
-      image::saveRaster(*picture.raster, picture.sourceDepth, picture.outcome.outputPath, picture.encoder,
-                        picture.quality, -1, cancel, picture.iccProfile, rule);
+  const image::SaveStatus saved = save(rule);
   if (saved != image::SaveStatus::Saved) return notSetAside ? FailureReason::notTrashed : saveFailure(saved);
   struct stat written {};
   if (bytes != nullptr && ::stat(picture.outcome.outputPath.c_str(), &written) == 0)
     *bytes = static_cast<std::uint64_t>(written.st_size);
   return FailureReason::none;
+}
+
+}  // namespace
+
+FailureReason writePreparedPicture(const PreparedPicture& picture, const image::CancelFlag* cancel,
+                                   std::uint64_t* bytes) {
+  if (!picture.outcome.written()) return picture.outcome.reason;
+  if (picture.raster == nullptr) return FailureReason::writeFailed;
+  return writeWith(picture, bytes, [&](const files::ReplaceRule& rule) {
+    return image::saveRaster(*picture.raster, picture.sourceDepth, picture.outcome.outputPath,
+                             picture.encoder, picture.quality, -1, cancel, picture.iccProfile, rule);
+  });
+}
+
+FailureReason writeEncodedPicture(const PreparedPicture& picture, std::span<const std::uint8_t> encoded,
+                                  const image::CancelFlag* cancel, std::uint64_t* bytes) {
+  if (!picture.outcome.written()) return picture.outcome.reason;
+  return writeWith(picture, bytes, [&](const files::ReplaceRule& rule) {
+    return image::saveEncoded(encoded, picture.outcome.outputPath, cancel, rule);
+  });
 }
 
 FailureReason encodePreparedPicture(const PreparedPicture& picture, std::vector<std::uint8_t>& bytes,

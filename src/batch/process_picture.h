@@ -1,9 +1,12 @@
 // The per-picture pipeline: one source picture in, at most one output file.
 //
-// Runs on the thread that owns `store` (the batch worker): load the source
+// Runs on the thread that owns `store` (a batch worker): load the source
 // as picture 55, measure it, publish the output path, take the target size,
 // resample (skipped when the size already matches), save with the encoder
-// of the output format, release picture 55 whatever happened. A picture that
+// of the output format, release picture 55 whatever happened. A picture
+// that is reduced on the opaque path (JPEG, non-interlaced PNG, BMP) is
+// reduced while it is decoded (ImageStore::loadReduced): the same pixels,
+// and only the rows a target row needs are held. A picture that
 // cannot be decoded, sized, resampled or written writes nothing and loses
 // nothing (an existing file of the output name stays as it was); the reason
 // comes back in the outcome. `cancel` reaches resample and save: once it is
@@ -21,6 +24,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -41,8 +45,9 @@ using OutputPathSink = std::function<void(const std::string&)>;
 // `settings` is the consistent copy taken for this picture. A store made
 // while a batch runs may have turned its empty prefix back into "0", which
 // still means no prefix here. `cancel` also reaches the decode.
-// `memoryBudget` bounds what the picture may take (decode, then the picture
-// with its resampled copy); without one the machine's budget is taken now.
+// `memoryBudget` bounds what the picture may take (the decode with the rows
+// it holds, or the whole picture with its resampled copy); without one the
+// machine's budget is taken now.
 // Beyond it nothing is attempted and the reason is tooLargeForMemory.
 PictureOutcome processPicture(image::ImageStore& store, const std::string& sourcePath,
                               const settings::Settings& settings, const OutputPathSink& publishOutputPath,
@@ -80,5 +85,10 @@ FailureReason writePreparedPicture(const PreparedPicture& picture, const image::
 // writePreparedPicture would write, and nothing touches the disk.
 FailureReason encodePreparedPicture(const PreparedPicture& picture, std::vector<std::uint8_t>& bytes,
                                     const image::CancelFlag* cancel = nullptr);
+
+// Writes what encodePreparedPicture made of the picture, exactly as
+// writePreparedPicture would have (file, rule, Trash, answer).
+FailureReason writeEncodedPicture(const PreparedPicture& picture, std::span<const std::uint8_t> encoded,
+                                  const image::CancelFlag* cancel = nullptr, std::uint64_t* bytes = nullptr);
 
 }  // namespace pixmoor::batch

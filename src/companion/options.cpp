@@ -53,9 +53,10 @@ constexpr std::array<OptionHelp, 20> kOptions = {{
      "(each folder's pictures, then its subfolders, in\n"
      "name order); links to folders are not followed"},
     {"--jobs N", "",
-     "threads the resizing may use (default: the cores,\n"
-     "at most 4); with 1 each picture is also written\n"
-     "before the next one is read"},
+     "pictures resized at once and threads a resizing may\n"
+     "use (default: the cores, at most 4, and at least two\n"
+     "pictures); with 1 everything runs on one thread,\n"
+     "each picture written before the next one is read"},
     {"--dry-run", nullptr,
      "write nothing: read each picture's header and print\n"
      "its upright size, its target size, its output name\n"

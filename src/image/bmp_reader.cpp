@@ -1,6 +1,10 @@
 #include "image/bmp_reader.h"
 
+#include <algorithm>
+#include <array>
+
 #include "image/byte_cursor.h"
+#include "image/decoder_registry.h"
 #include "image/dib_decoder.h"
 
 namespace pixmoor::image {
@@ -24,59 +28,116 @@ void makeOpaque(Raster& raster, const CancelFlag* cancel) {
 
 }  // namespace
 
-std::optional<DecodedPicture> readBmp(std::span<const std::uint8_t> data, const DecodeLimits& limits,
-                                      DecodeFailure* failure) {
-  const auto refuse = [failure](DecodeFailure why) -> std::optional<DecodedPicture> {
-    if (failure != nullptr) *failure = why;
-    return std::nullopt;
-  };
-  ByteCursor cursor(data);
+namespace {
+
+// The file header, information header, masks and colour table all lie in
+// the first few KiB: a parse of just those gives the same header as a parse
+// of the whole file (the table is cut short at the pixel rows either way).
+constexpr std::size_t kHeadBytes = 4096;
+
+struct BmpLayout {
+  std::uint32_t pixelOffset = 0;
+  DibHeader header;
+};
+
+std::optional<BmpLayout> readLayout(std::span<const std::uint8_t> head, std::uint64_t size,
+                                    DecodeFailure& failure) {
+  ByteCursor cursor(head);
   const std::uint8_t b = cursor.u8();
   const std::uint8_t m = cursor.u8();
   cursor.skip(8);  // file size and two reserved words: often wrong, never needed
   const std::uint32_t pixelOffset = cursor.u32();
-  if (!cursor.ok() || b != 'B' || m != 'M') return refuse(DecodeFailure::unrecognised);
+  failure = DecodeFailure::unrecognised;
+  if (!cursor.ok() || b != 'B' || m != 'M') return std::nullopt;
 
   bool sideTooLarge = false;
   const auto header =
-      parseDibHeader(data, kFileHeaderSize, DibContainer::kBmpFile, pixelOffset, &sideTooLarge);
-  if (!header || pixelOffset > data.size())
-    return refuse(sideTooLarge ? DecodeFailure::tooLarge : DecodeFailure::unrecognised);
-  const auto pixels = data.subspan(pixelOffset);
-
+      parseDibHeader(head, kFileHeaderSize, DibContainer::kBmpFile, pixelOffset, &sideTooLarge);
+  if (!header || pixelOffset > size) {
+    if (sideTooLarge) failure = DecodeFailure::tooLarge;
+    return std::nullopt;
+  }
+  const std::uint64_t pixelBytes = size - pixelOffset;
   if (header->compressed()) {
     const std::int64_t area = std::int64_t{header->width} * header->height;
-    const auto bytes = static_cast<std::int64_t>(pixels.size());
-    if (bytes < 2 || area > kRleFreePixels + kRlePixelsPerByte * bytes)
-      return refuse(DecodeFailure::unrecognised);
+    const auto bytes = static_cast<std::int64_t>(pixelBytes);
+    if (bytes < 2 || area > kRleFreePixels + kRlePixelsPerByte * bytes) return std::nullopt;
   } else {
     // A file that holds less than half of its rows is far more likely broken
     // or hostile than a picture worth keeping; refusing it also keeps the
     // raster within a small multiple of the file's own size.
     const std::int64_t needed = dibPixelBytes(*header);
-    if (static_cast<std::int64_t>(pixels.size()) * 2 < needed ||
-        static_cast<std::int64_t>(pixels.size()) < dibPackedRowBytes(*header))
-      return refuse(DecodeFailure::unrecognised);
+    if (static_cast<std::int64_t>(pixelBytes) * 2 < needed ||
+        static_cast<std::int64_t>(pixelBytes) < dibPackedRowBytes(*header))
+      return std::nullopt;
   }
+  return BmpLayout{pixelOffset, *header};
+}
+
+}  // namespace
+
+std::optional<DecodedPicture> readBmp(PictureInput& input, const DecodeLimits& limits, DecodeFailure* failure,
+                                      const ReduceTo* reduce) {
+  const auto refuse = [failure](DecodeFailure why) -> std::optional<DecodedPicture> {
+    if (failure != nullptr) *failure = why;
+    return std::nullopt;
+  };
+  std::array<std::uint8_t, kHeadBytes> head{};
+  const auto headSize = static_cast<std::size_t>(std::min<std::uint64_t>(input.size(), kHeadBytes));
+  if (!input.copy(0, std::span(head).first(headSize))) return refuse(DecodeFailure::unrecognised);
+  DecodeFailure why = DecodeFailure::unrecognised;
+  const auto layout = readLayout(std::span(head).first(headSize), input.size(), why);
+  if (!layout) return refuse(why);
+  const DibHeader& header = layout->header;
 
   // Only a 32-bit file keeps its alpha; every file below 24 bits gets a
   // 24-bit raster, an alpha mask of a 16-bit file included.
-  const int depth = header->bitsPerPixel == 32 ? 32 : 24;
-  if (rasterBytes(header->width, header->height, depth) > limits.memoryBudget)
+  const int depth = header.bitsPerPixel == 32 ? 32 : 24;
+  DecodedPicture picture;
+  picture.source = {header.width, header.height};
+  picture.sourceDepth = header.bitsPerPixel;
+
+  // Rows come bottom-up unless the height said otherwise: bottom-up is the
+  // upright picture mirrored top to bottom.
+  const auto target =
+      !header.compressed() && depth == 24 ? reductionFor(reduce, header.width, header.height) : std::nullopt;
+  if (target) {
+    const int orientation = header.topDown ? 1 : 4;
+    const std::uint64_t held =
+        RowReducer::bytesNeeded(header.width, header.height, orientation, target->width, target->height);
+    if (held + input.heldBytes() > limits.memoryBudget) return refuse(DecodeFailure::overBudget);
+    auto reducer = RowReducer::make(header.width, header.height, orientation, target->width, target->height);
+    if (reducer == nullptr) return refuse(DecodeFailure::overBudget);
+    const DibPixelsResult result = streamDibRows(header, input, layout->pixelOffset, *reducer, limits.cancel);
+    if (result.cancelled || cancelled(limits.cancel)) return refuse(DecodeFailure::cancelled);
+    picture.raster = reducer->finish();
+    picture.partial = result.partial;
+    return picture;
+  }
+
+  const std::uint64_t fileBytes = input.fromFile() ? input.size() : 0;
+  if (fileBytes + rasterBytes(header.width, header.height, depth) > limits.memoryBudget)
     return refuse(DecodeFailure::overBudget);
-  auto raster = makeRaster(header->width, header->height, depth);
+  const auto data = input.whole();
+  if (!data) return refuse(cancelled(limits.cancel) ? DecodeFailure::cancelled : DecodeFailure::overBudget);
+  auto raster = makeRaster(header.width, header.height, depth);
   if (!raster) return refuse(DecodeFailure::overBudget);
 
-  const DibPixelsResult result = decodeDibPixels(*header, pixels, *raster, limits.cancel);
+  const DibPixelsResult result =
+      decodeDibPixels(header, data->subspan(layout->pixelOffset), *raster, limits.cancel);
   // Alpha that is 0 everywhere was never meant as alpha: such pictures are opaque.
   if (depth == 32 && !result.anyAlpha) makeOpaque(*raster, limits.cancel);
   if (cancelled(limits.cancel)) return refuse(DecodeFailure::cancelled);
 
-  DecodedPicture picture;
   picture.raster = std::move(raster);
-  picture.sourceDepth = header->bitsPerPixel;
   picture.partial = result.partial;
   return picture;
+}
+
+std::optional<DecodedPicture> readBmp(std::span<const std::uint8_t> data, const DecodeLimits& limits,
+                                      DecodeFailure* failure) {
+  PictureInput input(data);
+  return readBmp(input, limits, failure, nullptr);
 }
 
 }  // namespace pixmoor::image

@@ -14,6 +14,7 @@
 
 #include "image/decoded_picture.h"
 #include "image/memory_budget.h"
+#include "image/picture_input.h"
 
 namespace pixmoor::image {
 
@@ -22,5 +23,11 @@ namespace pixmoor::image {
 // raised; `failure`, when given, says which.
 std::optional<DecodedPicture> readBmp(std::span<const std::uint8_t> data, const DecodeLimits& limits = {},
                                       DecodeFailure* failure = nullptr);
+
+// The same from an input read in pieces. Uncompressed files of 24 bits or
+// fewer are read a row at a time, and with `reduce` reduced on the way
+// (see ReduceTo); the others are read whole, and the budget counts them.
+std::optional<DecodedPicture> readBmp(PictureInput& input, const DecodeLimits& limits, DecodeFailure* failure,
+                                      const ReduceTo* reduce);
 
 }  // namespace pixmoor::image

@@ -1,10 +1,13 @@
 // What a picture reader hands back: the raster it filled, the depth the
 // source stored its pixels at (the default output depth when saving) and
 // the source's colour profile, which outputs carry; or why it has none.
+// Also how a caller asks for a picture reduced while it is decoded.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "image/raster.h"
@@ -19,8 +22,22 @@ enum class DecodeFailure {
   cancelled,     // the cancel flag was raised part-way
 };
 
+struct PictureSize {
+  int width = 0;
+  int height = 0;
+};
+
+// Asked once a picture's header has been read, with its upright size: the
+// size the caller is going to resample it to, or nullopt when it will not.
+// A reader that can hand its rows over one at a time then reduces them on
+// the way (opaque pictures, both sides shrinking or equal, see
+// row_reducer.h); every other picture is decoded whole, and the caller
+// resamples it as usual. Either way the pixels are the same.
+using ReduceTo = std::function<std::optional<PictureSize>(int width, int height)>;
+
 struct DecodedPicture {
   std::unique_ptr<Raster> raster;
+  PictureSize source;                    // the upright picture's size, before any reduction
   int sourceDepth = 0;                   // bits per pixel as stored by the source
   bool isIcon = false;                   // built from an icon container entry
   bool partial = false;                  // the data ended or broke before every row arrived

@@ -9,6 +9,7 @@
 #include <array>
 #include <atomic>
 
+#include "image/exif_orientation.h"
 #include "image/jpeg_reader.h"
 #include "image/png_reader.h"
 
@@ -63,14 +64,24 @@ void setDecodePixelLimit(std::uint64_t pixels) {
   pixelLimit.store(pixels, std::memory_order_relaxed);
 }
 
-std::optional<DecodedPicture> decodeWith(const Decoder& decoder, std::span<const std::uint8_t> data,
-                                         const DecodeLimits& limits, DecodeFailure* failure) {
+std::optional<PictureSize> reductionFor(const ReduceTo* reduce, int width, int height) {
+  if (reduce == nullptr || !*reduce) return std::nullopt;
+  const std::optional<PictureSize> target = (*reduce)(width, height);
+  if (!target || target->width <= 0 || target->height <= 0 || target->width > width ||
+      target->height > height || (target->width == width && target->height == height))
+    return std::nullopt;
+  return target;
+}
+
+std::optional<DecodedPicture> decodeWith(const Decoder& decoder, PictureInput& input,
+                                         const DecodeLimits& limits, DecodeFailure* failure,
+                                         const ReduceTo* reduce) {
   const auto refuse = [failure](DecodeFailure why) -> std::optional<DecodedPicture> {
     if (failure != nullptr) *failure = why;
     return std::nullopt;
   };
   DecoderContext context;
-  context.data = data;
+  context.input = &input;
   context.pixelLimit = pixelLimit.load(std::memory_order_relaxed);
   context.memoryBudget = limits.memoryBudget;
   context.cancel = limits.cancel;
@@ -78,6 +89,40 @@ std::optional<DecodedPicture> decodeWith(const Decoder& decoder, std::span<const
     decoder.close(context);
     return refuse(context.refusal);
   }
+  DecodedPicture picture;
+  picture.source = {context.width, context.height};
+
+  // Reduced on the way: only the rows a target row needs are held.
+  const auto target = decoder.decodeRows != nullptr && context.rowByRow && context.rasterDepth == 24
+                          ? reductionFor(reduce, context.width, context.height)
+                          : std::nullopt;
+  if (target) {
+    const bool turned = orientationSwapsSides(context.orientation);
+    const int storedWidth = turned ? context.height : context.width;
+    const int storedHeight = turned ? context.width : context.height;
+    context.outputBytes = RowReducer::bytesNeeded(storedWidth, storedHeight, context.orientation,
+                                                  target->width, target->height);
+    if (context.outputBytes + context.decoderBytes > context.memoryBudget) {
+      decoder.close(context);
+      return refuse(DecodeFailure::overBudget);
+    }
+    auto reducer =
+        RowReducer::make(storedWidth, storedHeight, context.orientation, target->width, target->height);
+    if (reducer == nullptr) {
+      decoder.close(context);
+      return refuse(DecodeFailure::overBudget);
+    }
+    const bool complete = decoder.decodeRows(context, *reducer);
+    decoder.close(context);
+    if (!complete && context.refusal == DecodeFailure::cancelled) return refuse(DecodeFailure::cancelled);
+    if (context.rejected) return refuse(context.refusal);
+    picture.raster = reducer->finish();
+    picture.sourceDepth = context.sourceDepth;
+    picture.partial = !complete || context.ranShort;
+    picture.iccProfile = std::move(context.iccProfile);
+    return picture;
+  }
+
   const std::uint64_t needed = rasterBytes(context.width, context.height, context.rasterDepth);
   if (needed + context.decoderBytes > context.memoryBudget) {
     decoder.close(context);
@@ -89,13 +134,14 @@ std::optional<DecodedPicture> decodeWith(const Decoder& decoder, std::span<const
     return refuse(needed == 0 ? DecodeFailure::unrecognised : DecodeFailure::overBudget);
   }
   adviseHugePages(*raster);
+  context.outputBytes = needed;
   // A decode that stops part-way keeps the rows it delivered; the rest stay
   // zero (black, and transparent in a 32-bit raster). A cancelled one is
-  // thrown away.
+  // thrown away, and so is one whose data turned out unusable.
   const bool complete = decoder.decode(context, raster->data(), raster->stride, kRowsBottomUp);
   decoder.close(context);
   if (!complete && context.refusal == DecodeFailure::cancelled) return refuse(DecodeFailure::cancelled);
-  DecodedPicture picture;
+  if (context.rejected) return refuse(context.refusal);
   picture.raster = std::move(raster);
   picture.sourceDepth = context.sourceDepth;
   picture.partial = !complete || context.ranShort;
@@ -103,13 +149,19 @@ std::optional<DecodedPicture> decodeWith(const Decoder& decoder, std::span<const
   return picture;
 }
 
-std::optional<DecodedPicture> decodeRegistered(std::span<const std::uint8_t> data, const DecodeLimits& limits,
-                                               DecodeFailure* failure) {
+std::optional<DecodedPicture> decodeWith(const Decoder& decoder, std::span<const std::uint8_t> data,
+                                         const DecodeLimits& limits, DecodeFailure* failure) {
+  PictureInput input(data);
+  return decodeWith(decoder, input, limits, failure);
+}
+
+std::optional<DecodedPicture> decodeRegistered(PictureInput& input, const DecodeLimits& limits,
+                                               DecodeFailure* failure, const ReduceTo* reduce) {
   const Registry& list = registry();
   DecodeFailure worst = DecodeFailure::unrecognised;
   for (std::size_t i = 0; i < list.count; ++i) {
     DecodeFailure why = DecodeFailure::unrecognised;
-    auto picture = decodeWith(*list.entries[i], data, limits, &why);
+    auto picture = decodeWith(*list.entries[i], input, limits, &why, reduce);
     if (picture) return picture;
     // The enumerators run from the least to the most telling reason.
     worst = std::max(worst, why);
@@ -117,6 +169,12 @@ std::optional<DecodedPicture> decodeRegistered(std::span<const std::uint8_t> dat
   }
   if (failure != nullptr) *failure = worst;
   return std::nullopt;
+}
+
+std::optional<DecodedPicture> decodeRegistered(std::span<const std::uint8_t> data, const DecodeLimits& limits,
+                                               DecodeFailure* failure) {
+  PictureInput input(data);
+  return decodeRegistered(input, limits, failure);
 }
 
 }  // namespace pixmoor::image

@@ -3,7 +3,7 @@
 // Filled once at start-up (registerJpegDecoder, then registerPngDecoder; a
 // second call of either does nothing) before any worker runs, and only read
 // afterwards. Each decode owns its own context, so loads may run on any
-// thread; the data is hostile and nothing is read outside the block.
+// thread; the data is hostile and nothing is read outside it.
 #pragma once
 
 #include <cstddef>
@@ -14,6 +14,8 @@
 
 #include "image/decoded_picture.h"
 #include "image/memory_budget.h"
+#include "image/picture_input.h"
+#include "image/row_reducer.h"
 
 namespace pixmoor::image {
 
@@ -26,6 +28,12 @@ void registerPngDecoder();
 // decode answers nothing. `failure`, when given, says why nothing came: the
 // most telling refusal of the decoders (cancelled, then over the budget, then
 // too large, else unrecognised).
+// With `reduce`, a picture whose decoder hands its rows over one at a time is
+// reduced on the way (see ReduceTo); its budget then counts the rows held,
+// not the picture.
+std::optional<DecodedPicture> decodeRegistered(PictureInput& input, const DecodeLimits& limits = {},
+                                               DecodeFailure* failure = nullptr,
+                                               const ReduceTo* reduce = nullptr);
 std::optional<DecodedPicture> decodeRegistered(std::span<const std::uint8_t> data,
                                                const DecodeLimits& limits = {},
                                                DecodeFailure* failure = nullptr);
@@ -46,8 +54,8 @@ inline constexpr int kRowsBottomUp = 2;
 
 // One load's state, owned by the call that decodes (never shared).
 struct DecoderContext {
-  std::span<const std::uint8_t> data;            // the whole block
-  std::size_t position = 0;                      // reading position (the PNG reader advances it)
+  PictureInput* input = nullptr;                 // the data
+  std::uint64_t position = 0;                    // reading position (the PNG reader advances it)
   std::uint64_t pixelLimit = 0;                  // 0: only the per-side limit
   std::uint64_t memoryBudget = kNoMemoryBudget;  // for the raster and the decoder's own state
   const CancelFlag* cancel = nullptr;            // polled per row, scan or pass
@@ -57,21 +65,29 @@ struct DecoderContext {
   int sourceDepth = 0;                   // bits per pixel as stored
   std::vector<std::uint8_t> iccProfile;  // the source's colour profile, empty when none (probe fills it)
   std::uint64_t decoderBytes = 0;        // probe: what the decoder holds beside the raster
+  // probe: the rows can be handed over one at a time, as stored, which the
+  // upright picture is turned by `orientation` (EXIF values 1 to 8).
+  bool rowByRow = false;
+  int orientation = 1;
+  std::uint64_t outputBytes = 0;  // what the rows go into (raster or reducer), set before decoding
   DecodeFailure refusal = DecodeFailure::unrecognised;  // why probe or decode gave up
   bool ranShort = false;                                // decode met the end of the data or a broken row
-  void* state = nullptr;                                // the decoder's own library objects
+  bool rejected = false;  // decode found the data unusable after all: no picture, as if probe had said so
+  void* state = nullptr;  // the decoder's own library objects
 };
 
 // probe: reads the header; true when the decoder takes the data, with width,
-// height, rasterDepth, sourceDepth and decoderBytes filled; a probe that must
-// allocate its big buffers itself checks the budget first. decode: fills the
-// raster's pixels; true when every row arrived. close: frees `state` (also
-// after a failed probe). A refusal or a cancel sets `refusal`. None of them
-// throws.
+// height, rasterDepth, sourceDepth, decoderBytes and rowByRow filled; it
+// allocates nothing big. decode: fills the raster's pixels (the upright
+// picture); true when every row arrived. decodeRows (null where the decoder
+// has none): hands the rows as stored to `sink`, for a probe that set
+// rowByRow; true when every row arrived. close: frees `state` (also after a
+// failed probe). A refusal or a cancel sets `refusal`. None of them throws.
 struct Decoder {
   bool (*probe)(DecoderContext& context);
   bool (*decode)(DecoderContext& context, std::uint8_t* pixels, int stride, int flags);
   void (*close)(DecoderContext& context);
+  bool (*decodeRows)(DecoderContext& context, RowSink& sink) = nullptr;
 };
 
 // True, with `refusal` set, once the context's cancel flag is raised.
@@ -81,8 +97,16 @@ inline bool stopRequested(DecoderContext& context) {
   return true;
 }
 
-// Runs one decoder over the block: probe, raster, decode, close.
+// Runs one decoder over the data: probe, raster (or reducer), decode, close.
+std::optional<DecodedPicture> decodeWith(const Decoder& decoder, PictureInput& input,
+                                         const DecodeLimits& limits = {}, DecodeFailure* failure = nullptr,
+                                         const ReduceTo* reduce = nullptr);
 std::optional<DecodedPicture> decodeWith(const Decoder& decoder, std::span<const std::uint8_t> data,
                                          const DecodeLimits& limits = {}, DecodeFailure* failure = nullptr);
+
+// The size `reduce` asks for a picture of `width` x `height`, when it is a
+// reduction the rows can be streamed into: both sides positive, neither
+// longer than the picture's, not both equal.
+std::optional<PictureSize> reductionFor(const ReduceTo* reduce, int width, int height);
 
 }  // namespace pixmoor::image

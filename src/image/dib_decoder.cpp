@@ -217,6 +217,30 @@ DibPixelsResult decodeRowsInto(const DibHeader& header, std::span<const std::uin
   return result;
 }
 
+DibPixelsResult decodeRowsFrom(const DibHeader& header, PictureInput& input, std::uint64_t pixelOffset,
+                               RowSink& sink, const CancelFlag* cancel) {
+  DibPixelsResult result;
+  RowConverter<3> converter(header);
+  const auto packed = static_cast<std::size_t>(packedRowBytes(header.width, header.bitsPerPixel));
+  const auto padded = static_cast<std::uint64_t>(paddedRowBytes(header.width, header.bitsPerPixel));
+  const std::size_t out = static_cast<std::size_t>(header.width) * 3;
+  for (int i = 0; i < header.height; ++i) {
+    if (cancelled(cancel)) {
+      result.cancelled = true;
+      break;
+    }
+    // As above: the last row may lack its padding, a row short of pixels is left out.
+    const auto row = input.bytes(pixelOffset + padded * static_cast<std::uint64_t>(i), packed);
+    if (row.size() < packed) {
+      result.partial = true;
+      break;
+    }
+    converter.convert(row, {sink.nextRow(), out});
+    sink.rowDone();
+  }
+  return result;
+}
+
 DibPixelsResult decodeRows(const DibHeader& header, std::span<const std::uint8_t> pixels, Raster& raster,
                            const CancelFlag* cancel) {
   return raster.depth == 32 ? decodeRowsInto<4>(header, pixels, raster, cancel)
@@ -302,6 +326,12 @@ class RleDecoder {
 };
 
 }  // namespace
+
+DibPixelsResult streamDibRows(const DibHeader& header, PictureInput& input, std::uint64_t pixelOffset,
+                              RowSink& sink, const CancelFlag* cancel) {
+  if (header.compressed() || header.bitsPerPixel == 32) return DibPixelsResult{true, false};
+  return decodeRowsFrom(header, input, pixelOffset, sink, cancel);
+}
 
 std::int64_t dibPixelBytes(const DibHeader& header) {
   return paddedRowBytes(header.width, header.bitsPerPixel) * header.height;

@@ -15,7 +15,9 @@
 #include <optional>
 #include <span>
 
+#include "image/picture_input.h"
 #include "image/raster.h"
+#include "image/row_reducer.h"
 
 namespace pixmoor::image {
 
@@ -86,5 +88,11 @@ struct DibPixelsResult {
 // pixels) that the data does not hold stay zero. `cancel` is read per row.
 DibPixelsResult decodeDibPixels(const DibHeader& header, std::span<const std::uint8_t> pixels, Raster& raster,
                                 const CancelFlag* cancel = nullptr);
+
+// The same for uncompressed rows that give a 24-bit raster, read a row at a
+// time from `input` (the rows start at `pixelOffset`) and handed to `sink`
+// in the order the file stores them, with the same pixels.
+DibPixelsResult streamDibRows(const DibHeader& header, PictureInput& input, std::uint64_t pixelOffset,
+                              RowSink& sink, const CancelFlag* cancel = nullptr);
 
 }  // namespace pixmoor::image

@@ -50,6 +50,11 @@ SaveStatus saveRaster(const Raster& raster, int sourceDepth, const std::string& 
                       int quality, int depth, const CancelFlag* cancel = nullptr,
                       std::span<const std::uint8_t> iccProfile = {}, const files::ReplaceRule& rule = {});
 
+// Puts bytes that encodeRaster made in place under `path`, as saveRaster
+// would have written them: the same replacement, `rule` and cancel points.
+SaveStatus saveEncoded(std::span<const std::uint8_t> bytes, const std::string& path,
+                       const CancelFlag* cancel = nullptr, const files::ReplaceRule& rule = {});
+
 // Encodes exactly as saveRaster would, into `bytes` instead of a file: the
 // same checks, the same writer, the same bytes; nothing touches the disk.
 // `bytes` is emptied first and holds the picture when the answer is Saved.

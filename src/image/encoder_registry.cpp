@@ -110,6 +110,18 @@ SaveStatus saveRaster(const Raster& raster, int sourceDepth, const std::string& 
                     });
 }
 
+SaveStatus saveEncoded(std::span<const std::uint8_t> bytes, const std::string& path, const CancelFlag* cancel,
+                       const files::ReplaceRule& rule) {
+  if (path.empty() || bytes.empty()) return SaveStatus::BadRequest;
+  files::ReplaceStatus opened = files::ReplaceStatus::writeFailed;
+  auto out = TempOutput::create(path, &opened, rule);
+  if (!out) return failedReplacement(opened);
+  if (cancelled(cancel)) return SaveStatus::Cancelled;
+  if (!out->write(bytes.data(), bytes.size())) return SaveStatus::WriteFailed;
+  if (cancelled(cancel)) return SaveStatus::Cancelled;
+  return out->commit() ? SaveStatus::Saved : failedReplacement(out->status());
+}
+
 SaveStatus encodeRaster(const Raster& raster, int sourceDepth, std::uint32_t encoder, int quality, int depth,
                         std::vector<std::uint8_t>& bytes, const CancelFlag* cancel,
                         std::span<const std::uint8_t> iccProfile) {

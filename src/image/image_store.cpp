@@ -87,6 +87,8 @@ std::uintptr_t ImageStore::install(ImageId number, DecodedPicture picture) {
   const Raster& raster = *picture.raster;
   record->width = raster.width;
   record->height = raster.height;
+  record->sourceWidth = picture.source.width > 0 ? picture.source.width : raster.width;
+  record->sourceHeight = picture.source.height > 0 ? picture.source.height : raster.height;
   record->depth = raster.depth;
   record->isIcon = picture.isIcon;
   record->sourceDepth = picture.isIcon ? raster.depth : picture.sourceDepth;

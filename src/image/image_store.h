@@ -22,6 +22,7 @@
 #include "image/decoded_picture.h"
 #include "image/encode.h"
 #include "image/memory_budget.h"
+#include "image/picture_input.h"
 #include "image/raster.h"
 #include "image/resample.h"
 
@@ -50,6 +51,8 @@ struct ImageRecord {
   std::unique_ptr<Raster> raster;  // the handle; null means no Image
   int width = 0;                   // kept in signed 16 bits
   int height = 0;
+  int sourceWidth = 0;  // the picture's size before a reduction on load (loadReduced), else width and height
+  int sourceHeight = 0;
   int depth = 0;                         // 24 or 32
   int sourceDepth = 0;                   // bits per pixel as the source stored it
   bool isIcon = false;                   // built from an icon container: shown, never resampled or saved
@@ -75,6 +78,16 @@ class ImageStore {
   std::uintptr_t loadFromMemory(ImageId number, std::span<const std::uint8_t> data,
                                 LoadStatus* status = nullptr,
                                 const DecodeLimits& limits = machineDecodeLimits());
+  // loadFromFile, asking `reduce` for the size the picture is going to be
+  // resampled to once its header is read: a JPEG, non-interlaced PNG or
+  // uncompressed BMP that will be reduced on the opaque path is reduced while
+  // it is decoded, holding rows rather than the picture, and the Image holds
+  // the result, exactly what resample would have made of the whole picture.
+  // Any other picture loads whole. sourceWidth and sourceHeight of the
+  // record give the picture's own size either way.
+  std::uintptr_t loadReduced(ImageId number, const std::string& path, const ReduceTo& reduce,
+                             LoadStatus* status = nullptr,
+                             const DecodeLimits& limits = machineDecodeLimits());
 
   // Same size: answers the handle untouched. Otherwise the new raster replaces
   // the old; on failure the number is left without Image and the requested
@@ -111,6 +124,10 @@ class ImageStore {
   // Takes the slot for a new Image (releasing what it held) and fills it.
   std::uintptr_t install(ImageId number, DecodedPicture picture);
   std::uintptr_t answerFor(ImageId number, const ImageRecord& record) const;
+  std::uintptr_t loadFromInput(ImageId number, PictureInput& input, LoadStatus* status,
+                               const DecodeLimits& limits, const ReduceTo* reduce);
+  std::uintptr_t loadFile(ImageId number, const std::string& path, LoadStatus* status,
+                          const DecodeLimits& limits, const ReduceTo* reduce);
 
   std::vector<std::unique_ptr<ImageRecord>> slots_;
   std::list<ImageRecord> dynamic_;  // identifiers are the records' addresses

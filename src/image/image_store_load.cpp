@@ -17,13 +17,11 @@
 #include "image/decoder_registry.h"
 #include "image/icon_reader.h"
 #include "image/image_store.h"
+#include "image/picture_input.h"
 #include "image/png_reader.h"
 
 namespace pixmoor::image {
 namespace {
-
-// Pieces a file is read in: between two of them a Stop is noticed.
-constexpr std::size_t kReadPiece = std::size_t{1} << 20;
 
 void report(LoadStatus* status, LoadStatus value) {
   if (status != nullptr) *status = value;
@@ -60,12 +58,12 @@ bool mayBePicture(std::span<const std::uint8_t> head) {
   return startsWithBmp(head) || startsWithIconHeader(head) || jpeg || png;
 }
 
-// Reads exactly `size` bytes from the file's current position, in pieces.
+// Reads exactly `size` bytes from the file's current position.
 bool readPieces(int fd, std::uint8_t* out, std::size_t size, const CancelFlag* cancel) {
   std::size_t done = 0;
   while (done < size) {
     if (cancelled(cancel)) return false;
-    const ssize_t got = ::read(fd, out + done, std::min(size - done, kReadPiece));
+    const ssize_t got = ::read(fd, out + done, size - done);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) return false;
     done += static_cast<std::size_t>(got);
@@ -77,6 +75,16 @@ bool readPieces(int fd, std::uint8_t* out, std::size_t size, const CancelFlag* c
 
 std::uintptr_t ImageStore::loadFromFile(ImageId number, const std::string& path, LoadStatus* status,
                                         const DecodeLimits& limits) {
+  return loadFile(number, path, status, limits, nullptr);
+}
+
+std::uintptr_t ImageStore::loadReduced(ImageId number, const std::string& path, const ReduceTo& reduce,
+                                       LoadStatus* status, const DecodeLimits& limits) {
+  return loadFile(number, path, status, limits, &reduce);
+}
+
+std::uintptr_t ImageStore::loadFile(ImageId number, const std::string& path, LoadStatus* status,
+                                    const DecodeLimits& limits, const ReduceTo* reduce) {
   // O_NONBLOCK keeps the open of a FIFO (a.jpg waiting for a writer that
   // never comes) or a device from blocking; only a regular file is read, and
   // with blocking reads again.
@@ -106,31 +114,20 @@ std::uintptr_t ImageStore::loadFromFile(ImageId number, const std::string& path,
     report(status, LoadStatus::UnknownFormat);
     return 0;
   }
-  // The compressed data counts against the budget with the decode.
-  if (size > limits.memoryBudget || size > SIZE_MAX) {
-    release(number);
-    report(status, LoadStatus::TooLargeForMemory);
-    return 0;
-  }
-  std::unique_ptr<std::uint8_t[]> block(new (std::nothrow) std::uint8_t[std::max<std::uint64_t>(size, 1)]);
-  if (block == nullptr) {
-    release(number);
-    report(status, LoadStatus::TooLargeForMemory);
-    return 0;
-  }
-  std::memcpy(block.get(), head.data(), headSize);
-  if (!readPieces(file.get(), block.get() + headSize, static_cast<std::size_t>(size) - headSize,
-                  limits.cancel)) {
-    report(status, cancelled(limits.cancel) ? LoadStatus::Cancelled : LoadStatus::Unreadable);
-    return 0;
-  }
-  DecodeLimits decode = limits;
-  decode.memoryBudget = budgetLeft(limits.memoryBudget, size);
-  return loadFromMemory(number, std::span(block.get(), static_cast<std::size_t>(size)), status, decode);
+  // The readers take the file a piece at a time; what must be read whole
+  // (icon containers, run-length and 32-bit BMP) counts against the budget.
+  PictureInput input(file.get(), size, limits.cancel);
+  return loadFromInput(number, input, status, limits, reduce);
 }
 
 std::uintptr_t ImageStore::loadFromMemory(ImageId number, std::span<const std::uint8_t> data,
                                           LoadStatus* status, const DecodeLimits& limits) {
+  PictureInput input(data);
+  return loadFromInput(number, input, status, limits, nullptr);
+}
+
+std::uintptr_t ImageStore::loadFromInput(ImageId number, PictureInput& input, LoadStatus* status,
+                                         const DecodeLimits& limits, const ReduceTo* reduce) {
   if (number < kNewImage || number >= kSlotNumberLimit) {
     report(status, LoadStatus::Unsupported);
     return 0;
@@ -138,19 +135,43 @@ std::uintptr_t ImageStore::loadFromMemory(ImageId number, std::span<const std::u
   // The old Image goes first, so that it and the new one never both take memory.
   release(number);
 
+  std::array<std::uint8_t, 4> start{};
+  const auto startSize = static_cast<std::size_t>(std::min<std::uint64_t>(input.size(), start.size()));
+  input.copy(0, std::span(start).first(startSize));
+  const std::span<const std::uint8_t> first(start.data(), startSize);
+
   std::optional<DecodedPicture> picture;
   DecodeFailure failure = DecodeFailure::unrecognised;
-  if (startsWithBmp(data)) {
-    picture = readBmp(data, limits, &failure);
-  } else {
-    if (startsWithIconHeader(data)) {
-      const PngEntryDecoder png = [&limits](std::span<const std::uint8_t> entry) {
-        return decodePng(entry, limits);
+  if (startsWithBmp(first)) {
+    picture = readBmp(input, limits, &failure, reduce);
+  } else if (startsWithIconHeader(first)) {
+    // Icon containers are read whole: small, and full of offsets.
+    const std::uint64_t fileBytes = input.fromFile() ? input.size() : 0;
+    const auto data = fileBytes <= limits.memoryBudget ? input.whole() : std::nullopt;
+    if (data) {
+      DecodeLimits rest = limits;
+      rest.memoryBudget = budgetLeft(limits.memoryBudget, fileBytes);
+      const PngEntryDecoder png = [&rest](std::span<const std::uint8_t> entry) {
+        return decodePng(entry, rest);
       };
-      picture = readIcon(data, png, limits);
+      picture = readIcon(*data, png, rest);
+      // Containers the icon reader cannot use (cursors among them) go on.
+      if (!picture && !cancelled(limits.cancel)) {
+        PictureInput block(*data);
+        picture = decodeRegistered(block, rest, &failure, reduce);
+      }
+    } else {
+      failure = cancelled(limits.cancel) ? DecodeFailure::cancelled : DecodeFailure::overBudget;
     }
-    // Containers the icon reader cannot use (cursors among them) go on.
-    if (!picture && !cancelled(limits.cancel)) picture = decodeRegistered(data, limits, &failure);
+  } else {
+    DecodeLimits rest = limits;
+    rest.memoryBudget = budgetLeft(limits.memoryBudget, input.heldBytes());
+    picture = decodeRegistered(input, rest, &failure, reduce);
+  }
+  // A file that could not be read as far as its size is not the picture.
+  if (input.failed()) {
+    report(status, cancelled(limits.cancel) ? LoadStatus::Cancelled : LoadStatus::Unreadable);
+    return 0;
   }
   if (!picture || picture->raster == nullptr) {
     if (cancelled(limits.cancel)) failure = DecodeFailure::cancelled;

@@ -26,6 +26,12 @@ namespace {
 // Past this many the data is taken as hostile (each scan costs a full pass).
 constexpr int kMaxScans = 500;
 
+// The markers before the first scan (profiles, thumbnails, metadata) take a
+// few megabytes at most. Data that has not reached a scan by this far is
+// not taken for a picture: a huge file of garbage is refused without being
+// read to its end.
+constexpr std::uint64_t kMaxHeaderBytes = std::uint64_t{64} << 20;
+
 constexpr JOCTET kEndOfImage[2] = {0xFF, JPEG_EOI};
 
 struct ErrorManager {
@@ -39,8 +45,10 @@ struct JpegState {
   jpeg_source_mgr source;
   jpeg_progress_mgr progress;
   DecoderContext* context = nullptr;
-  std::size_t handedOut = 0;  // bytes of the block given to the library so far
+  std::uint64_t handedOut = 0;  // bytes of the data given to the library so far
   int orientation = 1;
+  bool inHeader = false;  // jpeg_read_header is running
+  bool started = false;   // jpeg_start_decompress has returned
   bool fourComponents = false;
   bool adobeInverted = false;
   // Row of library output for pictures that need converting or turning;
@@ -69,26 +77,26 @@ void onProgress(j_common_ptr cinfo) {
   if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans) onError(cinfo);
 }
 
-// The block is handed to the library a piece at a time, so that a Stop is
-// also seen while it skips a long run of garbage between markers, where it
-// calls nothing else of ours. A request for more after the last piece means
-// the data ended before the picture did, answered with an end-of-image marker.
+// The data is handed to the library a piece at a time (a file is read so,
+// never whole), so that a Stop is also seen while it skips a long run of
+// garbage between markers, where it calls nothing else of ours. A request
+// for more after the last piece means the data ended before the picture
+// did, answered with an end-of-image marker.
 void initSource(j_decompress_ptr) {}
 void termSource(j_decompress_ptr) {}
-
-constexpr std::size_t kSourcePiece = std::size_t{1} << 20;
 
 boolean fillInput(j_decompress_ptr cinfo) {
   JpegState* s = stateOf(reinterpret_cast<j_common_ptr>(cinfo));
   if (stopRequested(*s->context)) onError(reinterpret_cast<j_common_ptr>(cinfo));
-  const auto data = s->context->data;
-  if (s->handedOut < data.size()) {
-    const std::size_t piece = std::min(kSourcePiece, data.size() - s->handedOut);
-    cinfo->src->next_input_byte = data.data() + s->handedOut;
-    cinfo->src->bytes_in_buffer = piece;
-    s->handedOut += piece;
+  if (s->inHeader && s->handedOut >= kMaxHeaderBytes) onError(reinterpret_cast<j_common_ptr>(cinfo));
+  const auto piece = s->context->input->bytes(s->handedOut, PictureInput::kWindow);
+  if (!piece.empty()) {
+    cinfo->src->next_input_byte = piece.data();
+    cinfo->src->bytes_in_buffer = piece.size();
+    s->handedOut += piece.size();
     return TRUE;
   }
+  s->handedOut = s->context->input->size();
   s->context->ranShort = true;
   WARNMS(cinfo, JWRN_JPEG_EOF);
   cinfo->src->next_input_byte = kEndOfImage;
@@ -96,16 +104,20 @@ boolean fillInput(j_decompress_ptr cinfo) {
   return TRUE;
 }
 
+// Skipped bytes are not read at all; the library asks for the next piece.
 void skipInput(j_decompress_ptr cinfo, long count) {
   if (count <= 0) return;
   auto* source = cinfo->src;
-  while (static_cast<unsigned long>(count) > source->bytes_in_buffer) {
-    count -= static_cast<long>(source->bytes_in_buffer);
-    fillInput(cinfo);
-    if (source->next_input_byte == kEndOfImage) return;
+  if (static_cast<unsigned long>(count) <= source->bytes_in_buffer) {
+    source->next_input_byte += count;
+    source->bytes_in_buffer -= static_cast<std::size_t>(count);
+    return;
   }
-  source->next_input_byte += count;
-  source->bytes_in_buffer -= static_cast<std::size_t>(count);
+  JpegState* s = stateOf(reinterpret_cast<j_common_ptr>(cinfo));
+  const bool standIn = source->next_input_byte == kEndOfImage;
+  const std::uint64_t beyond = static_cast<std::uint64_t>(count) - source->bytes_in_buffer;
+  source->bytes_in_buffer = 0;
+  if (!standIn) s->handedOut += std::min(beyond, s->context->input->size() - s->handedOut);
 }
 
 int orientationOf(j_decompress_ptr cinfo) {
@@ -140,10 +152,9 @@ constexpr std::uint64_t kPixelsPerByte = 512;
 // Bytes of entropy-coded data (and the markers after it) that follow the
 // first scan header, where jpeg_read_header left the source.
 std::uint64_t scanBytes(const JpegState& s) {
-  const auto data = s.context->data;
-  const JOCTET* next = s.source.next_input_byte;
-  if (next < data.data() || next > data.data() + data.size()) return 0;  // the end-of-image stand-in
-  return static_cast<std::uint64_t>(data.data() + data.size() - next);
+  if (s.source.next_input_byte == kEndOfImage) return 0;
+  const std::uint64_t position = s.handedOut - s.source.bytes_in_buffer;
+  return budgetLeft(s.context->input->size(), position);
 }
 
 // What the library holds beside the raster. A file of several scans
@@ -178,10 +189,9 @@ bool guardedProbe(JpegState* s) {
   jpeg_create_decompress(cinfo);
   cinfo->progress = &s->progress;
 
-  const auto data = s->context->data;
-  s->handedOut = std::min(kSourcePiece, data.size());
-  s->source.next_input_byte = data.data();
-  s->source.bytes_in_buffer = s->handedOut;
+  s->handedOut = 0;
+  s->source.next_input_byte = nullptr;
+  s->source.bytes_in_buffer = 0;
   s->source.init_source = initSource;
   s->source.fill_input_buffer = fillInput;
   s->source.skip_input_data = skipInput;
@@ -191,7 +201,9 @@ bool guardedProbe(JpegState* s) {
   jpeg_save_markers(cinfo, JPEG_APP0 + 1, 0xFFFF);
   jpeg_save_markers(cinfo, JPEG_APP0 + 2, 0xFFFF);
 
+  s->inHeader = true;
   if (jpeg_read_header(cinfo, TRUE) != JPEG_HEADER_OK) return false;
+  s->inHeader = false;
   const std::uint64_t width = cinfo->image_width;
   const std::uint64_t height = cinfo->image_height;
   const std::uint64_t limit = s->context->pixelLimit;
@@ -216,19 +228,9 @@ bool guardedProbe(JpegState* s) {
     cinfo->out_color_space = JCS_EXT_BGR;
   }
   jpeg_calc_output_dimensions(cinfo);
-  // Checked before jpeg_start_decompress, which allocates the coefficients.
-  const std::uint64_t raster =
-      rasterBytes(static_cast<int>(cinfo->output_width), static_cast<int>(cinfo->output_height), 24);
+  // The registry checks this and what the rows go into against the budget
+  // before decoding starts; jpeg_start_decompress allocates the coefficients.
   s->context->decoderBytes = libraryBytes(*cinfo);
-  if (raster + s->context->decoderBytes > s->context->memoryBudget) {
-    s->context->refusal = DecodeFailure::overBudget;
-    return false;
-  }
-  // The library's own ceiling on what it may allocate, should the estimate fall short.
-  const std::uint64_t ceiling =
-      std::min<std::uint64_t>(budgetLeft(s->context->memoryBudget, raster), 2 * s->context->decoderBytes);
-  cinfo->mem->max_memory_to_use = static_cast<long>(std::min<std::uint64_t>(ceiling, LONG_MAX));
-  jpeg_start_decompress(cinfo);
 
   const int storedWidth = static_cast<int>(cinfo->output_width);
   const int storedHeight = static_cast<int>(cinfo->output_height);
@@ -237,6 +239,8 @@ bool guardedProbe(JpegState* s) {
   s->context->height = turned ? storedWidth : storedHeight;
   s->context->rasterDepth = 24;
   s->context->sourceDepth = cinfo->output_components * 8;
+  s->context->rowByRow = true;
+  s->context->orientation = s->orientation;
   if (s->fourComponents || s->orientation != 1) {
     const std::size_t rowBytes =
         static_cast<std::size_t>(storedWidth) * static_cast<std::size_t>(cinfo->output_components);
@@ -246,9 +250,45 @@ bool guardedProbe(JpegState* s) {
   return true;
 }
 
+// Starts the decompression, under the library's own ceiling on what it may
+// allocate should the estimate fall short. Called within a setjmp guard;
+// the data is refused whole when this fails.
+void startDecompress(JpegState* s) {
+  j_decompress_ptr cinfo = &s->cinfo;
+  const std::uint64_t ceiling = std::min<std::uint64_t>(
+      budgetLeft(s->context->memoryBudget, s->context->outputBytes), 2 * s->context->decoderBytes);
+  cinfo->mem->max_memory_to_use = static_cast<long>(std::min<std::uint64_t>(ceiling, LONG_MAX));
+  jpeg_start_decompress(cinfo);
+  s->started = true;
+}
+
 // Rounded v / 255 for v in 0 .. 255 * 255.
 inline std::uint8_t divide255(unsigned v) {
   return static_cast<std::uint8_t>((v + 128 + ((v + 128) >> 8)) >> 8);
+}
+
+// The pixel at `in` as blue, green, red; `in` moves on to the next.
+inline void nextPixel(const JpegState* s, const JSAMPLE*& in, std::uint8_t& b, std::uint8_t& g,
+                      std::uint8_t& r) {
+  if (s->fourComponents) {
+    const unsigned c = in[0], m = in[1], ye = in[2], k = in[3];
+    in += 4;
+    // Adobe applications store CMYK inverted (0 = full ink).
+    if (s->adobeInverted) {
+      r = divide255(c * k);
+      g = divide255(m * k);
+      b = divide255(ye * k);
+    } else {
+      r = divide255((255 - c) * (255 - k));
+      g = divide255((255 - m) * (255 - k));
+      b = divide255((255 - ye) * (255 - k));
+    }
+  } else {
+    b = in[0];
+    g = in[1];
+    r = in[2];
+    in += 3;
+  }
 }
 
 // Converts the scratch row (stored row y) and puts each pixel at its upright
@@ -260,25 +300,7 @@ void placeRow(JpegState* s, int y, std::uint8_t* pixels, int stride, bool bottom
   const JSAMPLE* in = s->scratch.get();
   for (int x = 0; x < width; ++x) {
     std::uint8_t b, g, r;
-    if (s->fourComponents) {
-      const unsigned c = in[0], m = in[1], ye = in[2], k = in[3];
-      in += 4;
-      // Adobe applications store CMYK inverted (0 = full ink).
-      if (s->adobeInverted) {
-        r = divide255(c * k);
-        g = divide255(m * k);
-        b = divide255(ye * k);
-      } else {
-        r = divide255((255 - c) * (255 - k));
-        g = divide255((255 - m) * (255 - k));
-        b = divide255((255 - ye) * (255 - k));
-      }
-    } else {
-      b = in[0];
-      g = in[1];
-      r = in[2];
-      in += 3;
-    }
+    nextPixel(s, in, b, g, r);
     const Position at = orientedPosition(s->orientation, x, y, width, height);
     const int row = bottomUp ? uprightHeight - 1 - at.y : at.y;
     std::uint8_t* out = pixels + static_cast<std::size_t>(stride) * static_cast<std::size_t>(row) +
@@ -291,7 +313,11 @@ void placeRow(JpegState* s, int y, std::uint8_t* pixels, int stride, bool bottom
 
 bool guardedDecode(JpegState* s, std::uint8_t* pixels, int stride, int flags) {
   j_decompress_ptr cinfo = &s->cinfo;
-  if (setjmp(s->error.jump) != 0) return false;
+  if (setjmp(s->error.jump) != 0) {
+    s->context->rejected = !s->started;
+    return false;
+  }
+  startDecompress(s);
   const bool bottomUp = (flags & kRowsBottomUp) != 0;
   const JDIMENSION height = cinfo->output_height;
   if (s->scratch == nullptr) {
@@ -322,9 +348,34 @@ bool guardedDecode(JpegState* s, std::uint8_t* pixels, int stride, int flags) {
   return true;
 }
 
+// The rows as stored, one at a time, into the sink; the sink turns them.
+bool guardedRows(JpegState* s, RowSink& sink) {
+  j_decompress_ptr cinfo = &s->cinfo;
+  if (setjmp(s->error.jump) != 0) {
+    s->context->rejected = !s->started;
+    return false;
+  }
+  startDecompress(s);
+  const int width = static_cast<int>(cinfo->output_width);
+  while (cinfo->output_scanline < cinfo->output_height) {
+    if (stopRequested(*s->context)) return false;
+    // One row per call: a row the library gives up in is the one not done.
+    JSAMPROW row = s->fourComponents ? s->scratch.get() : sink.nextRow();
+    if (jpeg_read_scanlines(cinfo, &row, 1) != 1) return false;
+    if (s->fourComponents) {
+      const JSAMPLE* in = s->scratch.get();
+      std::uint8_t* out = sink.nextRow();
+      for (int x = 0; x < width; ++x, out += 3) nextPixel(s, in, out[0], out[1], out[2]);
+    }
+    sink.rowDone();
+  }
+  jpeg_finish_decompress(cinfo);
+  return true;
+}
+
 bool probeJpeg(DecoderContext& context) {
-  const auto data = context.data;
-  if (data.size() < 2 || data[0] != 0xFF || data[1] != 0xD8) return false;
+  std::uint8_t start[2] = {};
+  if (!context.input->copy(0, start) || start[0] != 0xFF || start[1] != 0xD8) return false;
   auto* s = new (std::nothrow) JpegState{};
   if (s == nullptr) return false;
   context.state = s;
@@ -344,6 +395,12 @@ bool decodeJpeg(DecoderContext& context, std::uint8_t* pixels, int stride, int f
   return guardedDecode(s, pixels, stride, flags);
 }
 
+bool decodeJpegRows(DecoderContext& context, RowSink& sink) {
+  auto* s = static_cast<JpegState*>(context.state);
+  if (s == nullptr) return false;
+  return guardedRows(s, sink);
+}
+
 void closeJpeg(DecoderContext& context) {
   auto* s = static_cast<JpegState*>(context.state);
   if (s == nullptr) return;
@@ -353,7 +410,7 @@ void closeJpeg(DecoderContext& context) {
   context.state = nullptr;
 }
 
-constexpr Decoder kJpegDecoder{probeJpeg, decodeJpeg, closeJpeg};
+constexpr Decoder kJpegDecoder{probeJpeg, decodeJpeg, closeJpeg, decodeJpegRows};
 
 }  // namespace
 

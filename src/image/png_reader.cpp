@@ -1,7 +1,6 @@
 #include "image/png_reader.h"
 
 #include <png.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <csetjmp>
@@ -37,6 +36,7 @@ struct PngState {
   png_infop info = nullptr;
   DecoderContext* context = nullptr;
   int passes = 1;
+  bool finishing = false;  // every row is in; the chunks up to IEND are read for their checksums
 };
 
 std::uint32_t bigEndian32(const std::uint8_t* p) {
@@ -44,50 +44,30 @@ std::uint32_t bigEndian32(const std::uint8_t* p) {
          static_cast<std::uint32_t>(p[2]) << 8 | static_cast<std::uint32_t>(p[3]);
 }
 
-// Walks the chunks that lie wholly inside the block and checks the CRC of the
-// critical ones, so that a damaged picture chunk is refused as a whole rather
-// than loaded as a picture with a silently broken part. A chunk that runs
-// past the end is a cut-off file: libpng reads what is there.
-bool criticalChunksIntact(std::span<const std::uint8_t> data) {
-  std::size_t at = sizeof kSignature;
-  while (data.size() - at >= 12) {
-    const std::uint32_t length = bigEndian32(&data[at]);
-    if (length > data.size() - at - 12) return true;
-    const std::uint8_t* type = &data[at + 4];
-    const bool critical = (type[0] & 0x20) == 0;
-    if (critical) {
-      const auto crc = crc32(crc32(0L, Z_NULL, 0), type, static_cast<uInt>(length) + 4);
-      if (crc != bigEndian32(&data[at + 8 + length])) return false;
-    }
-    if (std::memcmp(type, "IEND", 4) == 0) return true;
-    at += 12 + static_cast<std::size_t>(length);
-  }
-  return true;
-}
-
 // Deflate expands a byte into at most 1032 (a 258-byte copy coded in two bits).
 constexpr std::uint64_t kInflateRatio = 1032;
 
-// Bytes of picture data the block holds: the IDAT chunks, a cut-off last one
-// counted as far as it goes.
-std::uint64_t pictureDataBytes(std::span<const std::uint8_t> data) {
+// Bytes of picture data the input holds: the IDAT chunks, a cut-off last one
+// counted as far as it goes. Only the chunk headers are read.
+std::uint64_t pictureDataBytes(PictureInput& input) {
   std::uint64_t total = 0;
-  std::size_t at = sizeof kSignature;
-  while (data.size() > at && data.size() - at >= 8) {
-    const std::uint64_t length = bigEndian32(&data[at]);
-    const std::uint8_t* type = &data[at + 4];
-    const std::uint64_t present = std::min<std::uint64_t>(length, data.size() - at - 8);
+  std::uint64_t at = sizeof kSignature;
+  std::uint8_t header[8];
+  while (input.copy(at, header)) {
+    const std::uint64_t length = bigEndian32(header);
+    const std::uint8_t* type = header + 4;
+    const std::uint64_t present = std::min<std::uint64_t>(length, input.size() - at - 8);
     if (std::memcmp(type, "IDAT", 4) == 0) total += present;
     if (std::memcmp(type, "IEND", 4) == 0 || present < length) break;
-    at += 12 + static_cast<std::size_t>(length);
+    at += 12 + length;
   }
   return total;
 }
 
 // True when the picture is beyond the free allowance and the IDAT data,
 // inflated at the best ratio deflate has, could not hold its rows.
-bool dataCannotPaint(std::span<const std::uint8_t> data, std::uint64_t width, std::uint64_t height,
-                     int bitDepth, int colourType) {
+bool dataCannotPaint(PictureInput& input, std::uint64_t width, std::uint64_t height, int bitDepth,
+                     int colourType) {
   if (width * height <= kFreePixels) return false;
   int channels = 1;
   switch (colourType) {
@@ -105,15 +85,16 @@ bool dataCannotPaint(std::span<const std::uint8_t> data, std::uint64_t width, st
   }
   // Rows of an interlaced picture take more, so this never refuses a whole file.
   const std::uint64_t rowBytes = (width * static_cast<std::uint64_t>(channels * bitDepth) + 7) / 8;
-  return height * (1 + rowBytes) > kInflateRatio * pictureDataBytes(data);
+  return height * (1 + rowBytes) > kInflateRatio * pictureDataBytes(input);
 }
 
 // A header declaring a side beyond what a picture may have is refused before
 // libpng sees it, and reported as a size refusal rather than a broken file.
-bool sidesTooLarge(std::span<const std::uint8_t> data) {
-  if (data.size() < 24 || std::memcmp(&data[12], "IHDR", 4) != 0) return false;
-  const std::uint32_t width = bigEndian32(&data[16]);
-  const std::uint32_t height = bigEndian32(&data[20]);
+bool sidesTooLarge(PictureInput& input) {
+  std::uint8_t start[24];
+  if (!input.copy(0, start) || std::memcmp(&start[12], "IHDR", 4) != 0) return false;
+  const std::uint32_t width = bigEndian32(&start[16]);
+  const std::uint32_t height = bigEndian32(&start[20]);
   const auto limit = static_cast<std::uint32_t>(kMaxSide);
   return (width > limit && width <= 0x7FFFFFFFu) || (height > limit && height <= 0x7FFFFFFFu);
 }
@@ -123,15 +104,23 @@ void readData(png_structp png, png_bytep out, std::size_t length) {
   DecoderContext& context = *s->context;
   // libpng reads a large chunk in pieces: a Stop is seen between them.
   if (stopRequested(context)) png_error(png, "stopped");
-  if (length > context.data.size() - context.position) {
-    context.ranShort = true;
+  const auto piece = context.input->bytes(context.position, length);
+  if (piece.size() < length) {
+    // Past the picture, a missing end is no loss.
+    if (!s->finishing) context.ranShort = true;
     png_error(png, "read past the end of the data");
   }
-  std::memcpy(out, context.data.data() + context.position, length);
+  std::memcpy(out, piece.data(), length);
   context.position += length;
 }
 
-[[noreturn]] void onError(png_structp png, png_const_charp) {
+// libpng checks every chunk's CRC as it reads it (once: nothing else does).
+// A damaged critical chunk refuses the picture whole rather than leaving it
+// with a silently broken part; a file cut off is still read as far as it goes.
+[[noreturn]] void onError(png_structp png, png_const_charp message) {
+  auto* s = static_cast<PngState*>(png_get_error_ptr(png));
+  if (s != nullptr && message != nullptr && std::strstr(message, "CRC error") != nullptr)
+    s->context->rejected = true;
   png_longjmp(png, 1);
 }
 void onWarning(png_structp, png_const_charp) {}
@@ -194,7 +183,7 @@ bool guardedProbe(PngState* s) {
     s->context->refusal = DecodeFailure::tooLarge;
     return false;
   }
-  if (dataCannotPaint(s->context->data, width, height, bitDepth, colourType)) return false;
+  if (dataCannotPaint(*s->context->input, width, height, bitDepth, colourType)) return false;
   const bool transparency = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
   s->context->sourceDepth = sourceDepthOf(colourType, bitDepth, transparency);
   keepIccProfile(png, info, *s->context);
@@ -220,6 +209,8 @@ bool guardedProbe(PngState* s) {
   s->context->width = static_cast<int>(width);
   s->context->height = static_cast<int>(height);
   s->context->rasterDepth = depth;
+  // Rows of an interlaced picture are only whole once its last pass is read.
+  s->context->rowByRow = s->passes == 1;
   // libpng's rows (the widest, 16-bit RGBA, before its transformations), its
   // state with the inflate window, and the profile (libpng's copy and ours);
   // the raster is counted by the registry.
@@ -228,9 +219,16 @@ bool guardedProbe(PngState* s) {
   return true;
 }
 
+// After the last row: the chunks up to IEND, whose checksums count too.
+// Anything else that goes wrong there does not touch the picture.
+void readEnd(PngState* s) {
+  s->finishing = true;
+  png_read_end(s->png, nullptr);
+}
+
 bool guardedDecode(PngState* s, std::uint8_t* pixels, int stride, int flags) {
   png_structp png = s->png;
-  if (setjmp(png_jmpbuf(png)) != 0) return false;
+  if (setjmp(png_jmpbuf(png)) != 0) return s->finishing && !s->context->rejected;
   const bool bottomUp = (flags & kRowsBottomUp) != 0;
   const int height = s->context->height;
   // Each pass of an interlaced picture adds its pixels to the rows already read.
@@ -241,19 +239,30 @@ bool guardedDecode(PngState* s, std::uint8_t* pixels, int stride, int flags) {
       png_read_row(png, pixels + static_cast<std::size_t>(stride) * static_cast<std::size_t>(row), nullptr);
     }
   }
+  readEnd(s);
+  return true;
+}
+
+bool guardedRows(PngState* s, RowSink& sink) {
+  png_structp png = s->png;
+  if (setjmp(png_jmpbuf(png)) != 0) return s->finishing && !s->context->rejected;
+  const int height = s->context->height;
+  for (int y = 0; y < height; ++y) {
+    if (stopRequested(*s->context)) return false;
+    png_read_row(png, sink.nextRow(), nullptr);
+    sink.rowDone();
+  }
+  readEnd(s);
   return true;
 }
 
 bool probePng(DecoderContext& context) {
-  const auto data = context.data;
-  if (data.size() < sizeof kSignature || png_sig_cmp(data.data(), 0, sizeof kSignature) != 0) return false;
-  if (sidesTooLarge(data)) {
+  std::uint8_t signature[sizeof kSignature] = {};
+  if (!context.input->copy(0, signature) || png_sig_cmp(signature, 0, sizeof kSignature) != 0) return false;
+  if (sidesTooLarge(*context.input)) {
     context.refusal = DecodeFailure::tooLarge;
     return false;
   }
-#ifndef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
-  if (!criticalChunksIntact(data)) return false;
-#endif
   auto* s = new (std::nothrow) PngState{};
   if (s == nullptr) return false;
   context.state = s;
@@ -271,6 +280,12 @@ bool decodePngRows(DecoderContext& context, std::uint8_t* pixels, int stride, in
   return guardedDecode(s, pixels, stride, flags);
 }
 
+bool decodePngStream(DecoderContext& context, RowSink& sink) {
+  auto* s = static_cast<PngState*>(context.state);
+  if (s == nullptr) return false;
+  return guardedRows(s, sink);
+}
+
 void closePng(DecoderContext& context) {
   auto* s = static_cast<PngState*>(context.state);
   if (s == nullptr) return;
@@ -279,7 +294,7 @@ void closePng(DecoderContext& context) {
   context.state = nullptr;
 }
 
-constexpr Decoder kPngDecoder{probePng, decodePngRows, closePng};
+constexpr Decoder kPngDecoder{probePng, decodePngRows, closePng, decodePngStream};
 
 }  // namespace
 

@@ -1,11 +1,13 @@
-// PNG reader over libpng 1.6: a decoder of the registry that reads a PNG held
-// in memory into a 24-bit (no alpha) or 32-bit raster.
+// PNG reader over libpng 1.6: a decoder of the registry that reads a PNG, a
+// piece of its data at a time, into a 24-bit (no alpha) or 32-bit raster,
+// or hands the rows of a non-interlaced one to a RowSink one at a time.
 //
 // Every colour type arrives as 8-bit blue, green, red (, alpha): palettes and
 // grey are expanded, a transparency chunk becomes alpha, 16-bit samples keep
 // their high byte. No gamma, background or colour-profile processing; an
 // iCCP profile that libpng accepts is kept, unapplied, for the output. A file
-// that breaks while rows are read keeps the rows delivered. Library errors end
+// that breaks while rows are read keeps the rows delivered; one whose
+// critical chunk fails its CRC (libpng's own check, the only one) is refused. Library errors end
 // the call with a failure value; warnings are ignored. Each call owns its state.
 #pragma once
 

@@ -55,6 +55,10 @@ struct AxisTaps {
 // the edges held. Lengths must be positive. False when memory runs out.
 bool buildAxisTaps(int newLength, int oldLength, AxisTaps& taps);
 
+// Whether the opaque passes may use AVX2 where the processor has it (the
+// default). The bytes are the same either way; tests compare the two.
+void setWideVectors(bool allowed);
+
 // resampleOpaque with an explicit number of threads (0: the default).
 bool resampleOpaqueThreads(const Raster& source, Raster& target, const CancelFlag* cancel, int threads);
 

@@ -268,6 +268,56 @@ TEST_F(BatchWorker, LaterPictureReadsWhatAnEarlierOneWrote) {
   EXPECT_LT(facts->meanBlue, 40);
 }
 
+// Several workers write exactly what one would: the same files, bytes,
+// failures and count, told in list order. Sources that an earlier picture
+// writes (one only comes to be then), the same picture twice, a broken one.
+TEST_F(BatchWorker, ManyWorkersWriteWhatOneWouldWrite) {
+  struct Outcome {
+    std::vector<std::string> names;
+    std::vector<std::string> bytes;
+    std::vector<std::pair<std::string, FailureReason>> failures;
+    std::vector<std::size_t> told;
+    std::string status;
+    bool operator==(const Outcome&) const = default;
+  };
+  const auto runWith = [&](int workers) {
+    const std::string dir = "w" + std::to_string(workers);
+    std::filesystem::create_directory(path(dir));
+    const auto at = [&](const std::string& name) { return path(dir + "/" + name); };
+    EXPECT_TRUE(writePicture(at("a.jpg"), 400, 300, image::kJpegEncoder, 240));
+    EXPECT_TRUE(writePicture(at("prefix_a.jpg"), 300, 400, image::kJpegEncoder, 10));
+    EXPECT_TRUE(writePicture(at("b.png"), 500, 200, image::kPngEncoder, 90));
+    EXPECT_TRUE(writePicture(at("c.jpg"), 1200, 900, image::kJpegEncoder, 30));
+    writeBytes(at("broken.jpg"), "\xFF\xD8\xFF not a picture");
+    std::vector<std::string> list;
+    for (const char* name : {"a.jpg", "prefix_a.jpg", "prefix_prefix_a.jpg", "b.png", "broken.jpg",
+                             "prefix_b.jpg", "c.jpg", "a.jpg", "prefix_c.jpg"})
+      list.push_back(at(name));
+    Outcome o;
+    auto runner = makeRunner();
+    RunOptions options;
+    options.workers = workers;
+    options.observer = [&o](const PictureReport& report) { o.told.push_back(report.index); };
+    runner->setRunOptions(options);
+    view_.clear();
+    settings::Settings s = relative(200, 100);
+    EXPECT_EQ(runner->handleDrop(list, s), DropResult::started);
+    runner->waitUntilIdle();
+    for (const std::string& name : folderNames(path(dir))) {
+      o.names.push_back(name);
+      o.bytes.push_back(readBytes(at(name)));
+    }
+    for (const PictureFailure& f : runner->failures())
+      o.failures.emplace_back(f.sourcePath.substr(path(dir).size()), f.reason);
+    o.status = view_.lastStatus();
+    return o;
+  };
+  const Outcome one = runWith(1);
+  EXPECT_EQ(one.names.size(), 11u);
+  EXPECT_EQ(one.failures.size(), 1u);
+  EXPECT_EQ(runWith(4), one);
+}
+
 // A store during the batch turns its empty prefix back into "0": the names
 // it writes stay those of no prefix.
 TEST_F(BatchWorker, StoreDuringABatchNeverChangesItsNames) {
@@ -364,6 +414,9 @@ TEST_F(BatchWorker, StopDoesNotWaitForAStuckRead) {
   settings::Settings s = relative(30, 30);
   ASSERT_EQ(runner->handleDrop(sources, s), DropResult::started);
   ASSERT_TRUE(stuck_read::waitUntilEntered());
+  // Pictures are read at once: the first may still be on its way.
+  for (int i = 0; i < 10000 && runner->remaining() > 2; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   // Should Stop wait for the worker after all, the read is let go after 10 s.
   std::atomic<bool> stopped{false};
   std::thread watchdog([&stopped] {
@@ -420,25 +473,44 @@ TEST_F(BatchWorker, FifoIsUnreadable) {
   EXPECT_TRUE(readPicture(path("prefix_b.jpg")));
 }
 
-// Pictures beyond the batch's memory budget, in the decode or in the
-// resampled copy, are refused with their own reason; the others are written.
+// The memory budget counts what a picture holds: a reduced picture only the
+// rows it is reduced from, so it passes where loading it whole would not; a
+// picture kept at its size, or enlarged, is refused with its own reason.
 TEST_F(BatchWorker, PicturesBeyondTheMemoryBudgetAreRefused) {
   ASSERT_TRUE(writePicture(path("large.png"), 1500, 1000, image::kPngEncoder));
   ASSERT_TRUE(writePicture(path("small.png"), 150, 100, image::kPngEncoder));
   ASSERT_TRUE(writePicture(path("tiny.png"), 40, 20, image::kPngEncoder));
   auto runner = makeRunner();
-  runner->setMemoryBudget(std::uint64_t{2} << 20);  // the large decode needs 4.5 MB
+  runner->setMemoryBudget(std::uint64_t{2} << 20);  // the large picture whole needs 4.5 MB
   settings::Settings s = relative(150, 150);
   ASSERT_EQ(runner->handleDrop({path("large.png"), path("small.png")}, s), DropResult::started);
   runner->waitUntilIdle();
-  EXPECT_EQ(runner->failures(),
-            (std::vector<PictureFailure>{{path("large.png"), FailureReason::tooLargeForMemory}}));
-  EXPECT_TRUE(readPicture(path("prefix_small.jpg")));
-  s = relative(1500, 1500);  // 40 x 20 enlarged to 1500 x 750 twice over passes 2 MB
-  ASSERT_EQ(runner->handleDrop({path("tiny.png")}, s), DropResult::started);
+  EXPECT_EQ(runner->failures(), std::vector<PictureFailure>{});
+  EXPECT_EQ(readPicture(path("prefix_large.jpg"))->width, 150);
+  s = relative(1500,
+               1500);  // the large one keeps its size; 40 x 20 enlarged to 1500 x 750 twice over passes 2 MB
+  ASSERT_EQ(runner->handleDrop({path("large.png"), path("tiny.png")}, s), DropResult::started);
   runner->waitUntilIdle();
   EXPECT_EQ(runner->failures(),
-            (std::vector<PictureFailure>{{path("tiny.png"), FailureReason::tooLargeForMemory}}));
+            (std::vector<PictureFailure>{{path("large.png"), FailureReason::tooLargeForMemory},
+                                         {path("tiny.png"), FailureReason::tooLargeForMemory}}));
+}
+
+// Each of several workers has a share of the budget; a picture beyond its
+// share is read again alone, with the whole budget, as one after another.
+TEST_F(BatchWorker, APictureBeyondItsShareWaitsForTheWholeBudget) {
+  ASSERT_TRUE(writePicture(path("a.png"), 1500, 1000, image::kPngEncoder));
+  ASSERT_TRUE(writePicture(path("b.png"), 1500, 1000, image::kPngEncoder));
+  auto runner = makeRunner();
+  RunOptions options;
+  options.workers = 2;
+  runner->setRunOptions(options);
+  runner->setMemoryBudget(std::uint64_t{6} << 20);  // each, kept at its size, needs 5 MB: more than half
+  settings::Settings s = relative(1500, 1500);
+  ASSERT_EQ(runner->handleDrop({path("a.png"), path("b.png")}, s), DropResult::started);
+  runner->waitUntilIdle();
+  EXPECT_EQ(runner->failures(), std::vector<PictureFailure>{});
+  EXPECT_EQ(readPicture(path("prefix_b.jpg"))->width, 1500);
 }
 
 // Large pictures, so that Stop lands while the batch is under way.
@@ -529,6 +601,40 @@ TEST_F(BatchStop, StopCountEqualsTheFilesWrittenWheneverStopLands) {
       EXPECT_EQ(view_.lastStatus(), kFrenchStop + std::to_string(written) + "/8" + kStopEnd);
       EXPECT_EQ(runner->failures().size(), static_cast<std::size_t>(kCount - written));
     }
+  }
+}
+
+// Four workers: wherever Stop lands, the files written are those of the
+// first pictures of the list, as many as the count says, every picture is
+// told once in list order, and no temporary file is left.
+TEST_F(BatchStop, SeveralWorkersStopAfterExactlyTheFirstPictures) {
+  std::mt19937 random(7);
+  for (int trial = 0; trial < 8; ++trial) {
+    SCOPED_TRACE(trial);
+    view_.clear();
+    for (int i = 0; i < kCount; ++i) std::filesystem::remove(path("prefix_big" + std::to_string(i) + ".jpg"));
+    auto runner = makeRunner();
+    std::vector<std::size_t> told;
+    RunOptions options;
+    options.workers = 4;
+    options.observer = [&told](const PictureReport& report) { told.push_back(report.index); };
+    runner->setRunOptions(options);
+    settings::Settings s = relative(800, 600);
+    ASSERT_EQ(runner->handleDrop(sources_, s), DropResult::started);
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % 300000));
+    runner->stopBatch();
+    runner->waitUntilIdle();
+    int written = 0;
+    for (int i = 0; i < kCount; ++i) {
+      if (!std::filesystem::exists(path("prefix_big" + std::to_string(i) + ".jpg"))) continue;
+      EXPECT_EQ(i, written) << "a later picture was written before an earlier one";
+      ++written;
+    }
+    if (written < kCount) {
+      EXPECT_EQ(view_.lastStatus(), kFrenchStop + std::to_string(written) + "/8" + kStopEnd);
+    }
+    EXPECT_EQ(told, (std::vector<std::size_t>{0, 1, 2, 3, 4, 5, 6, 7}));
+    expectOnlyNames(allowedNames("prefix_"));
   }
 }
 

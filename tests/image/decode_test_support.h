@@ -70,6 +70,9 @@ struct JpegRecipe {
   J_COLOR_SPACE stored = JCS_UNKNOWN;  // colour space in the file; JCS_UNKNOWN: the library's default
   int quality = 90;
   bool adobeMarker = true;  // four components: write Adobe's APP14 (the library's default)
+  int lumaH = 2;            // YCbCr: luma sampling factors (2 x 2 is 4:2:0, 2 x 1 4:2:2, 1 x 1 4:4:4)
+  int lumaV = 2;
+  bool progressive = false;
   Bytes app1;               // written as an APP1 segment when not empty
   std::vector<Bytes> app2;  // each written as an APP2 segment, in order
   Bytes samples;            // top-down rows of width * components samples
@@ -91,6 +94,11 @@ inline Bytes makeJpeg(const JpegRecipe& recipe) {
   if (recipe.stored != JCS_UNKNOWN) jpeg_set_colorspace(&cinfo, recipe.stored);
   if (recipe.components == 4) cinfo.write_Adobe_marker = recipe.adobeMarker ? TRUE : FALSE;
   jpeg_set_quality(&cinfo, recipe.quality, TRUE);
+  if (recipe.components == 3 && recipe.stored == JCS_UNKNOWN) {
+    cinfo.comp_info[0].h_samp_factor = recipe.lumaH;
+    cinfo.comp_info[0].v_samp_factor = recipe.lumaV;
+  }
+  if (recipe.progressive) jpeg_simple_progression(&cinfo);
   jpeg_start_compress(&cinfo, TRUE);
   if (!recipe.app1.empty()) {
     jpeg_write_marker(&cinfo, JPEG_APP0 + 1, recipe.app1.data(), static_cast<unsigned>(recipe.app1.size()));

@@ -326,6 +326,10 @@ TEST_F(PngReaderTest, DamagedPictureChunkIsRefused) {
   ASSERT_NE(store.create(55, 2, 2, 24), 0u);
   EXPECT_EQ(store.loadFromMemory(55, file), 0u);
   EXPECT_EQ(store.imageWidth(55), 0);
+  // So is a file whose end chunk is damaged, though every row came before it.
+  Bytes badEnd = makePng(made.recipe);
+  badEnd[findChunk(badEnd, "IEND") + 8] ^= 0x01;
+  EXPECT_EQ(store.loadFromMemory(55, badEnd), 0u);
 }
 
 TEST_F(PngReaderTest, DamagedAncillaryChunkIsIgnored) {

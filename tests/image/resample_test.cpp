@@ -407,6 +407,28 @@ TEST(OpaqueArea, ThreadCountDoesNotChangeBytes) {
   }
 }
 
+// The AVX2 passes give the bytes of the SSE2 ones: spans of one to many
+// pixels, more rows than fit the registers, odd lengths, one and two threads.
+TEST(OpaqueArea, WideVectorsDoNotChangeBytes) {
+  std::mt19937 rng(77);
+  for (int depth : {24, 32}) {
+    auto source = randomPicture(rng, 1203, 611, depth);
+    for (auto [w, h] : {std::pair{1203, 611}, std::pair{602, 306}, std::pair{397, 150}, std::pair{77, 15},
+                        std::pair{31, 3}, std::pair{1, 1}, std::pair{1500, 901}}) {
+      for (int threads : {1, 2}) {
+        setWideVectors(false);
+        auto narrow = rasterOf(w, h, depth);
+        ASSERT_TRUE(resampleOpaqueThreads(*source, *narrow, nullptr, threads));
+        setWideVectors(true);
+        auto wide = rasterOf(w, h, depth);
+        ASSERT_TRUE(resampleOpaqueThreads(*source, *wide, nullptr, threads));
+        ASSERT_EQ(bytesOf(*narrow), bytesOf(*wide))
+            << depth << " " << w << "x" << h << " threads " << threads;
+      }
+    }
+  }
+}
+
 // The process-wide count (the command line's --jobs) replaces what each call
 // asks for, and the pixels stay those of one thread.
 TEST(OpaqueArea, ProcessWideThreadCountReplacesTheCallsOwn) {
