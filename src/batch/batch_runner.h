@@ -85,8 +85,8 @@ struct RunOptions {
   // next is read, so that the pictures' own work stays on one thread.
   bool overlapSaves = true;
   // Pictures worked on at once (with overlapSaves): 0 takes the cores this
-  // process may run on, at least 2 (a save's wait on the disk overlaps the
-  // next read) and at most 4.
+  // process may run on, at most 4: one picture at a time on one core, where a
+  // second one would only double the memory held.
   int workers = 0;
 };
 

@@ -50,7 +50,7 @@ int usableCores() {
 
 int poolSize(const RunOptions& options, std::size_t pictures) {
   if (!options.overlapSaves) return 1;
-  const int wanted = options.workers > 0 ? options.workers : std::clamp(usableCores(), 2, 4);
+  const int wanted = options.workers > 0 ? options.workers : std::clamp(usableCores(), 1, 4);
   return static_cast<int>(std::clamp<std::size_t>(pictures, 1, static_cast<std::size_t>(wanted)));
 }
 

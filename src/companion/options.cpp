@@ -54,8 +54,8 @@ constexpr std::array<OptionHelp, 20> kOptions = {{
      "name order); links to folders are not followed"},
     {"--jobs N", "",
      "pictures resized at once and threads a resizing may\n"
-     "use (default: the cores, at most 4, and at least two\n"
-     "pictures); with 1 everything runs on one thread,\n"
+     "use (default: the cores this process may run on, at\n"
+     "most 4); with 1 everything runs on one thread,\n"
      "each picture written before the next one is read"},
     {"--dry-run", nullptr,
      "write nothing: read each picture's header and print\n"
