@@ -75,7 +75,7 @@ void runWriter(benchmark::State& state, const Raster& raster, Writer write) {
   std::uint64_t bytes = 0;
   for (auto _ : state) {
     auto out = TempOutput::create(scratchFolder() + "/bench.out");
-    if (!out || write(*out, rows) != SaveStatus::Saved) {
+    if (!out || write(*out, rows) != SaveStatus::saved) {
       state.SkipWithError("write failed");
       break;
     }
@@ -132,7 +132,7 @@ void SaveJpeg(benchmark::State& state) {
   registerJpegEncoder();
   const std::string target = scratchFolder() + "/saved.jpg";
   for (auto _ : state) {
-    if (saveRaster(*raster, 24, target, kJpegEncoder, 8, -1) != SaveStatus::Saved) {
+    if (saveRaster(*raster, 24, target, kJpegEncoder, 8, -1) != SaveStatus::saved) {
       state.SkipWithError("save failed");
       break;
     }

@@ -86,8 +86,8 @@ void BM_PaletteOutput(benchmark::State& state) {
       store.loadFromFile(kWorkingPicture, source);
       const int w = std::max(1, store.imageWidth(kWorkingPicture) / divisor);
       const int h = std::max(1, store.imageHeight(kWorkingPicture) / divisor);
-      store.resample(kWorkingPicture, w, h, ResampleMode::Smooth);
-      if (store.save(kWorkingPicture, palettePath, kPngEncoder, 7, -1) != SaveStatus::Saved) {
+      store.resample(kWorkingPicture, w, h, ResampleMode::smooth);
+      if (store.save(kWorkingPicture, palettePath, kPngEncoder, 7, -1) != SaveStatus::saved) {
         state.SkipWithError(("cannot write " + source).c_str());
         return;
       }

@@ -132,12 +132,12 @@ int main(int argc, char** argv) {
   bool settingsRead = false;
   if (options.settingsFile) {
     const auto read =
-        settings::ReadSettings(*options.settingsFile, kDefaultDesktopWidth, kDefaultDesktopHeight);
+        settings::readSettings(*options.settingsFile, kDefaultDesktopWidth, kDefaultDesktopHeight);
     if (!read) return usageError("--settings: cannot read '" + *options.settingsFile + "'");
     chosen = *read;
     settingsRead = true;
   } else if (::access(settings::kSettingsFileName, F_OK) == 0) {
-    if (const auto read = settings::ReadSettings(settings::kSettingsFileName, kDefaultDesktopWidth,
+    if (const auto read = settings::readSettings(settings::kSettingsFileName, kDefaultDesktopWidth,
                                                  kDefaultDesktopHeight)) {
       chosen = *read;
       settingsRead = true;

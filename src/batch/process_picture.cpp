@@ -12,25 +12,25 @@ using image::kWorkingPicture;
 
 FailureReason loadFailure(image::LoadStatus status) {
   switch (status) {
-    case image::LoadStatus::Unreadable:
+    case image::LoadStatus::unreadable:
       return FailureReason::unreadable;
-    case image::LoadStatus::UnknownFormat:
+    case image::LoadStatus::unknownFormat:
       return FailureReason::unknownFormat;
-    case image::LoadStatus::Unsupported:
+    case image::LoadStatus::unsupported:
       return FailureReason::unsupported;
-    case image::LoadStatus::TooLargeForMemory:
+    case image::LoadStatus::tooLargeForMemory:
       return FailureReason::tooLargeForMemory;
-    case image::LoadStatus::Cancelled:
+    case image::LoadStatus::cancelled:
       return FailureReason::stopped;
-    case image::LoadStatus::Loaded:
+    case image::LoadStatus::loaded:
       break;
   }
   return FailureReason::unknownFormat;
 }
 
 FailureReason saveFailure(image::SaveStatus status) {
-  if (status == image::SaveStatus::Cancelled) return FailureReason::stopped;
-  if (status == image::SaveStatus::WouldReplaceAnother) return FailureReason::wouldReplaceAnother;
+  if (status == image::SaveStatus::cancelled) return FailureReason::stopped;
+  if (status == image::SaveStatus::wouldReplaceAnother) return FailureReason::wouldReplaceAnother;
   return FailureReason::writeFailed;
 }
 
@@ -73,7 +73,7 @@ PreparedPicture preparePicture(image::ImageStore& store, const std::string& sour
     if (!target.writesPicture()) return std::nullopt;
     return image::PictureSize{target.width, target.height};
   };
-  image::LoadStatus loadStatus = image::LoadStatus::Unreadable;
+  image::LoadStatus loadStatus = image::LoadStatus::unreadable;
   const bool loaded =
       store.loadReduced(kWorkingPicture, sourcePath, reduce, &loadStatus, {budget, cancel}) != 0;
   const image::ImageRecord* loadedRecord = store.record(kWorkingPicture);
@@ -128,7 +128,7 @@ PreparedPicture preparePicture(image::ImageStore& store, const std::string& sour
       outcome.reason = FailureReason::tooLargeForMemory;
       return prepared;
     }
-    if (store.resample(kWorkingPicture, target.width, target.height, image::ResampleMode::Smooth, cancel) ==
+    if (store.resample(kWorkingPicture, target.width, target.height, image::ResampleMode::smooth, cancel) ==
         0) {
       outcome.reason = image::cancelled(cancel) ? FailureReason::stopped : FailureReason::resampleFailed;
       return prepared;
@@ -166,7 +166,7 @@ FailureReason writeWith(const PreparedPicture& picture, std::uint64_t* bytes, co
     };
   }
   const image::SaveStatus saved = save(rule);
-  if (saved != image::SaveStatus::Saved) return notSetAside ? FailureReason::notTrashed : saveFailure(saved);
+  if (saved != image::SaveStatus::saved) return notSetAside ? FailureReason::notTrashed : saveFailure(saved);
   struct stat written {};
   if (bytes != nullptr && ::stat(picture.outcome.outputPath.c_str(), &written) == 0)
     *bytes = static_cast<std::uint64_t>(written.st_size);
@@ -201,7 +201,7 @@ FailureReason encodePreparedPicture(const PreparedPicture& picture, std::vector<
   const image::SaveStatus encoded = image::encodeRaster(*picture.raster, picture.sourceDepth, picture.encoder,
                                                         picture.quality, -1, bytes, cancel,
                                                         picture.iccProfile);
-  return encoded == image::SaveStatus::Saved ? FailureReason::none : saveFailure(encoded);
+  return encoded == image::SaveStatus::saved ? FailureReason::none : saveFailure(encoded);
 }
 
 PictureOutcome processPicture(image::ImageStore& store, const std::string& sourcePath,

@@ -17,16 +17,16 @@ using batch::FailureReason;
 
 FailureReason loadFailure(image::LoadStatus status) {
   switch (status) {
-    case image::LoadStatus::Unreadable:
+    case image::LoadStatus::unreadable:
       return FailureReason::unreadable;
-    case image::LoadStatus::Unsupported:
+    case image::LoadStatus::unsupported:
       return FailureReason::unsupported;
-    case image::LoadStatus::TooLargeForMemory:
+    case image::LoadStatus::tooLargeForMemory:
       return FailureReason::tooLargeForMemory;
-    case image::LoadStatus::Cancelled:
+    case image::LoadStatus::cancelled:
       return FailureReason::stopped;
-    case image::LoadStatus::UnknownFormat:
-    case image::LoadStatus::Loaded:
+    case image::LoadStatus::unknownFormat:
+    case image::LoadStatus::loaded:
       break;
   }
   return FailureReason::unknownFormat;
@@ -62,7 +62,7 @@ void Planner::planFromHeader(PlannedPicture& planned) {
   batch::PictureOutcome& outcome = planned.outcome;
   outcome.outputPath = batch::outputPath(planned.source, prefix_, settings_.format);
   const image::PictureHeader header = image::probePictureFile(planned.source);
-  if (header.status != image::LoadStatus::Loaded) {
+  if (header.status != image::LoadStatus::loaded) {
     outcome.reason = loadFailure(header.status);
     return;
   }

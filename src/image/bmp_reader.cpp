@@ -52,7 +52,7 @@ std::optional<BmpLayout> readLayout(std::span<const std::uint8_t> head, std::uin
 
   bool sideTooLarge = false;
   const auto header =
-      parseDibHeader(head, kFileHeaderSize, DibContainer::kBmpFile, pixelOffset, &sideTooLarge);
+      parseDibHeader(head, kFileHeaderSize, DibContainer::bmpFile, pixelOffset, &sideTooLarge);
   if (!header || pixelOffset > size) {
     if (sideTooLarge) failure = DecodeFailure::tooLarge;
     return std::nullopt;

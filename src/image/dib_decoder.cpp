@@ -114,7 +114,7 @@ class RowConverter {
   void convert(std::span<const std::uint8_t> in, std::span<std::uint8_t> out) {
     const auto width = static_cast<std::size_t>(header_.width);
     switch (header_.encoding) {
-      case DibEncoding::kIndexed:
+      case DibEncoding::indexed:
         if (header_.bitsPerPixel == 8) {
           for (std::size_t x = 0; x < width; ++x) putColour(out, x, header_.palette[in[x]]);
         } else {
@@ -128,14 +128,14 @@ class RowConverter {
           }
         }
         break;
-      case DibEncoding::kRgb24:
+      case DibEncoding::rgb24:
         if constexpr (kOut == 3) {
           std::copy_n(in.begin(), 3 * width, out.begin());
         } else {
           for (std::size_t x = 0; x < width; ++x) put(out, x, in[3 * x], in[3 * x + 1], in[3 * x + 2], 0);
         }
         break;
-      case DibEncoding::kBitFields:
+      case DibEncoding::bitFields:
         if (plainBytes32()) {
           const bool withAlpha = header_.alpha.mask != 0;
           for (std::size_t x = 0; x < width; ++x)
@@ -154,8 +154,8 @@ class RowConverter {
           }
         }
         break;
-      case DibEncoding::kRle8:
-      case DibEncoding::kRle4:
+      case DibEncoding::rle8:
+      case DibEncoding::rle4:
         break;
     }
   }
@@ -261,7 +261,7 @@ class RleDecoder {
   DibPixelsResult run(std::span<const std::uint8_t> pixels, const CancelFlag* cancel) {
     // Each step paints at most 255 pixels: looking every few thousand is often enough.
     constexpr unsigned kStepsPerCancelCheck = 4096;
-    const bool fourBits = header_.encoding == DibEncoding::kRle4;
+    const bool fourBits = header_.encoding == DibEncoding::rle4;
     ByteCursor cursor(pixels);
     bool ended = false;
     DibPixelsResult result;
@@ -380,7 +380,7 @@ std::optional<DibHeader> parseDibHeader(std::span<const std::uint8_t> data, std:
   if (width <= 0 || height == 0) return std::nullopt;
   header.topDown = height < 0;
   std::int64_t rows = height < 0 ? -height : height;
-  if (container == DibContainer::kIconEntry) {
+  if (container == DibContainer::iconEntry) {
     // The stored height counts the colour rows and the mask rows.
     if (header.topDown) return std::nullopt;
     rows /= 2;
@@ -398,15 +398,15 @@ std::optional<DibHeader> parseDibHeader(std::span<const std::uint8_t> data, std:
   switch (compression) {
     case kCompressionNone:
       if (bpp == 1 || bpp == 2 || bpp == 4 || bpp == 8) {
-        header.encoding = DibEncoding::kIndexed;
+        header.encoding = DibEncoding::indexed;
       } else if (bpp == 16) {
-        header.encoding = DibEncoding::kBitFields;
+        header.encoding = DibEncoding::bitFields;
         setMasks(header, 0x7C00, 0x03E0, 0x001F, 0);
       } else if (bpp == 24) {
-        header.encoding = DibEncoding::kRgb24;
+        header.encoding = DibEncoding::rgb24;
       } else if (bpp == 32) {
         // The fourth byte of an unmasked 32-bit pixel is taken as alpha.
-        header.encoding = DibEncoding::kBitFields;
+        header.encoding = DibEncoding::bitFields;
         setMasks(header, 0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000);
       } else {
         return std::nullopt;
@@ -417,8 +417,8 @@ std::optional<DibHeader> parseDibHeader(std::span<const std::uint8_t> data, std:
       const bool eight = compression == kCompressionRle8;
       if (bpp != (eight ? 8 : 4)) return std::nullopt;
       // Compressed rows are always stored bottom-up; icon entries are never compressed.
-      if (header.topDown || container == DibContainer::kIconEntry) return std::nullopt;
-      header.encoding = eight ? DibEncoding::kRle8 : DibEncoding::kRle4;
+      if (header.topDown || container == DibContainer::iconEntry) return std::nullopt;
+      header.encoding = eight ? DibEncoding::rle8 : DibEncoding::rle4;
       break;
     }
     case kCompressionBitFields:
@@ -439,7 +439,7 @@ std::optional<DibHeader> parseDibHeader(std::span<const std::uint8_t> data, std:
         for (int i = 0; i < count; ++i) masks[i] = maskCursor.u32();
         if (!maskCursor.ok()) return std::nullopt;
       }
-      header.encoding = DibEncoding::kBitFields;
+      header.encoding = DibEncoding::bitFields;
       if (!setMasks(header, masks[0], masks[1], masks[2], masks[3])) return std::nullopt;
       break;
     }
@@ -448,13 +448,13 @@ std::optional<DibHeader> parseDibHeader(std::span<const std::uint8_t> data, std:
       return std::nullopt;
   }
 
-  if (container == DibContainer::kBmpFile && pixelOffset < tablesEnd) return std::nullopt;
+  if (container == DibContainer::bmpFile && pixelOffset < tablesEnd) return std::nullopt;
 
   if (bpp <= 8) {
     const std::size_t entrySize = core ? 3 : 4;
     const std::uint32_t full = 1u << bpp;
     std::size_t count = (colorsUsed == 0 || colorsUsed > full) ? full : colorsUsed;
-    if (container == DibContainer::kBmpFile) {
+    if (container == DibContainer::bmpFile) {
       // The table cannot run into the pixel rows (short OS/2 tables end there).
       const std::size_t limit = std::min(pixelOffset, data.size());
       const std::size_t room = limit > tablesEnd ? (limit - tablesEnd) / entrySize : 0;
@@ -468,7 +468,7 @@ std::optional<DibHeader> parseDibHeader(std::span<const std::uint8_t> data, std:
     }
     header.paletteSize = static_cast<int>(count);
     tablesEnd += count * entrySize;
-  } else if (container == DibContainer::kIconEntry && colorsUsed > 0) {
+  } else if (container == DibContainer::iconEntry && colorsUsed > 0) {
     // A packed DIB keeps its optional colour table before the pixels even
     // when the pixels do not use it.
     if (tablesEnd > data.size() || colorsUsed > (data.size() - tablesEnd) / 4) return std::nullopt;

@@ -22,11 +22,11 @@
 namespace pixmoor::image {
 
 enum class DibEncoding {
-  kIndexed,    // 1, 2, 4 or 8 bits per pixel through the colour table
-  kRle8,       // run-length encoded 8-bit indices
-  kRle4,       // run-length encoded 4-bit indices
-  kRgb24,      // three bytes B, G, R
-  kBitFields,  // 16 or 32-bit words split by channel masks
+  indexed,    // 1, 2, 4 or 8 bits per pixel through the colour table
+  rle8,       // run-length encoded 8-bit indices
+  rle4,       // run-length encoded 4-bit indices
+  rgb24,      // three bytes B, G, R
+  bitFields,  // 16 or 32-bit words split by channel masks
 };
 
 // One colour channel of a bit-field pixel: a contiguous run of `bits` bits
@@ -43,7 +43,7 @@ struct DibHeader {
   int height = 0;        // 1 .. kMaxSide, colour rows only (an icon's mask rows excluded)
   bool topDown = false;  // first stored row is the top picture row
   int bitsPerPixel = 0;  // as the file stores it: 1, 2, 4, 8, 16, 24 or 32
-  DibEncoding encoding = DibEncoding::kIndexed;
+  DibEncoding encoding = DibEncoding::indexed;
   ChannelMask red, green, blue, alpha;  // kBitFields only
   // Colour table as B, G, R; entries at and beyond paletteSize stay black, so
   // that indices the table does not cover come out black.
@@ -54,12 +54,12 @@ struct DibHeader {
   std::size_t tablesEnd = 0;
 
   bool hasAlphaChannel() const { return alpha.bits > 0; }
-  bool compressed() const { return encoding == DibEncoding::kRle8 || encoding == DibEncoding::kRle4; }
+  bool compressed() const { return encoding == DibEncoding::rle8 || encoding == DibEncoding::rle4; }
 };
 
 enum class DibContainer {
-  kBmpFile,    // BMP file: pixel rows at the file header's offset; the colour table ends there
-  kIconEntry,  // icon entry: packed DIB, height counts colour and mask rows, bottom-up, uncompressed
+  bmpFile,    // BMP file: pixel rows at the file header's offset; the colour table ends there
+  iconEntry,  // icon entry: packed DIB, height counts colour and mask rows, bottom-up, uncompressed
 };
 
 // Reads the information header that starts at `headerOffset` of `data`.

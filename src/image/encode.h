@@ -32,13 +32,13 @@ void registerJpegEncoder();
 void registerPngEncoder();
 
 enum class SaveStatus {
-  Saved,
-  BadRequest,           // empty path, no pixels, unsupported raster depth
-  NoEncoder,            // identifier not in the registry
-  CannotCreate,         // refused or no temporary file (folder missing or not writable, a foreign link)
-  WriteFailed,          // the library or the disk failed while writing (disk full, ...)
-  Cancelled,            // `cancel` was raised part-way
-  WouldReplaceAnother,  // the name holds a file other than the one `rule` allows
+  saved,
+  badRequest,           // empty path, no pixels, unsupported raster depth
+  noEncoder,            // identifier not in the registry
+  cannotCreate,         // refused or no temporary file (folder missing or not writable, a foreign link)
+  writeFailed,          // the library or the disk failed while writing (disk full, ...)
+  cancelled,            // `cancel` was raised part-way
+  wouldReplaceAnother,  // the name holds a file other than the one `rule` allows
 };
 
 // `depth` -1 means `sourceDepth`. `quality` is the program's 0..10 scale for

@@ -21,17 +21,17 @@ Registry& registry() {
 SaveStatus failedReplacement(files::ReplaceStatus status) {
   switch (status) {
     case files::ReplaceStatus::badPath:
-      return SaveStatus::BadRequest;
+      return SaveStatus::badRequest;
     case files::ReplaceStatus::wouldReplaceAnother:
-      return SaveStatus::WouldReplaceAnother;
+      return SaveStatus::wouldReplaceAnother;
     case files::ReplaceStatus::refused:
     case files::ReplaceStatus::cannotCreate:
-      return SaveStatus::CannotCreate;
+      return SaveStatus::cannotCreate;
     case files::ReplaceStatus::replaced:
     case files::ReplaceStatus::writeFailed:
       break;
   }
-  return SaveStatus::WriteFailed;
+  return SaveStatus::writeFailed;
 }
 
 RowSource rowsOf(const Raster& raster, std::span<const std::uint8_t> iccProfile) {
@@ -53,18 +53,18 @@ RowSource rowsOf(const Raster& raster, std::span<const std::uint8_t> iccProfile)
 template <typename Write>
 SaveStatus encodeWith(const Raster& raster, int sourceDepth, std::uint32_t encoder, int depth,
                       const Write& write) {
-  if (raster.data() == nullptr || raster.width <= 0 || raster.height <= 0) return SaveStatus::BadRequest;
-  if (raster.depth != 24 && raster.depth != 32) return SaveStatus::BadRequest;
-  if (raster.stride < raster.width * (raster.depth / 8)) return SaveStatus::BadRequest;
+  if (raster.data() == nullptr || raster.width <= 0 || raster.height <= 0) return SaveStatus::badRequest;
+  if (raster.depth != 24 && raster.depth != 32) return SaveStatus::badRequest;
+  if (raster.stride < raster.width * (raster.depth / 8)) return SaveStatus::badRequest;
   if (depth == -1) depth = sourceDepth;
 
   const auto found = findEncoder(encoder);
-  if (!found) return SaveStatus::NoEncoder;
+  if (!found) return SaveStatus::noEncoder;
 
   if (raster.depth == 32) {
     if (found->write32 != nullptr) return write(found->write32, raster, depth);
     const auto flat = flattenToWhite(raster);
-    if (!flat) return SaveStatus::BadRequest;  // no memory for the flattened copy
+    if (!flat) return SaveStatus::badRequest;  // no memory for the flattened copy
     return write(found->write24, *flat, depth);
   }
   return write(found->write24, raster, depth);
@@ -97,29 +97,29 @@ std::size_t encoderCount() {
 SaveStatus saveRaster(const Raster& raster, int sourceDepth, const std::string& path, std::uint32_t encoder,
                       int quality, int depth, const CancelFlag* cancel,
                       std::span<const std::uint8_t> iccProfile, const files::ReplaceRule& rule) {
-  if (path.empty()) return SaveStatus::BadRequest;
+  if (path.empty()) return SaveStatus::badRequest;
   return encodeWith(raster, sourceDepth, encoder, depth,
                     [&](EncoderEntry entry, const Raster& pixels, int bits) {
                       files::ReplaceStatus opened = files::ReplaceStatus::writeFailed;
                       auto out = TempOutput::create(path, &opened, rule);
                       if (!out) return failedReplacement(opened);
                       const SaveStatus status = entry(*out, rowsOf(pixels, iccProfile), quality, bits, cancel);
-                      if (status != SaveStatus::Saved) return status;  // `out` removes its file
-                      if (cancelled(cancel)) return SaveStatus::Cancelled;
-                      return out->commit() ? SaveStatus::Saved : failedReplacement(out->status());
+                      if (status != SaveStatus::saved) return status;  // `out` removes its file
+                      if (cancelled(cancel)) return SaveStatus::cancelled;
+                      return out->commit() ? SaveStatus::saved : failedReplacement(out->status());
                     });
 }
 
 SaveStatus saveEncoded(std::span<const std::uint8_t> bytes, const std::string& path, const CancelFlag* cancel,
                        const files::ReplaceRule& rule) {
-  if (path.empty() || bytes.empty()) return SaveStatus::BadRequest;
+  if (path.empty() || bytes.empty()) return SaveStatus::badRequest;
   files::ReplaceStatus opened = files::ReplaceStatus::writeFailed;
   auto out = TempOutput::create(path, &opened, rule);
   if (!out) return failedReplacement(opened);
-  if (cancelled(cancel)) return SaveStatus::Cancelled;
-  if (!out->write(bytes.data(), bytes.size())) return SaveStatus::WriteFailed;
-  if (cancelled(cancel)) return SaveStatus::Cancelled;
-  return out->commit() ? SaveStatus::Saved : failedReplacement(out->status());
+  if (cancelled(cancel)) return SaveStatus::cancelled;
+  if (!out->write(bytes.data(), bytes.size())) return SaveStatus::writeFailed;
+  if (cancelled(cancel)) return SaveStatus::cancelled;
+  return out->commit() ? SaveStatus::saved : failedReplacement(out->status());
 }
 
 SaveStatus encodeRaster(const Raster& raster, int sourceDepth, std::uint32_t encoder, int quality, int depth,
@@ -130,11 +130,11 @@ SaveStatus encodeRaster(const Raster& raster, int sourceDepth, std::uint32_t enc
                     [&](EncoderEntry entry, const Raster& pixels, int bits) {
                       MemoryOutput out;
                       const SaveStatus status = entry(out, rowsOf(pixels, iccProfile), quality, bits, cancel);
-                      if (status != SaveStatus::Saved) return status;
-                      if (cancelled(cancel)) return SaveStatus::Cancelled;
-                      if (out.failed()) return SaveStatus::WriteFailed;
+                      if (status != SaveStatus::saved) return status;
+                      if (cancelled(cancel)) return SaveStatus::cancelled;
+                      if (out.failed()) return SaveStatus::writeFailed;
                       bytes.swap(out.bytes());
-                      return SaveStatus::Saved;
+                      return SaveStatus::saved;
                     });
 }
 

@@ -72,7 +72,7 @@ class FileBytes {
 PictureHeader answer(LoadStatus status, int width = 0, int height = 0) {
   PictureHeader header;
   header.status = status;
-  if (status == LoadStatus::Loaded) {
+  if (status == LoadStatus::loaded) {
     header.width = width;
     header.height = height;
   }
@@ -92,21 +92,21 @@ PictureHeader probeBmp(FileBytes& file) {
   ByteCursor cursor(file.prefix());
   cursor.skip(10);
   const std::uint32_t pixelOffset = cursor.u32();
-  if (!cursor.ok() || pixelOffset > file.size()) return answer(LoadStatus::UnknownFormat);
+  if (!cursor.ok() || pixelOffset > file.size()) return answer(LoadStatus::unknownFormat);
   bool sideTooLarge = false;
-  const auto header = parseDibHeader(file.prefix(), 14, DibContainer::kBmpFile, pixelOffset, &sideTooLarge);
-  if (!header) return answer(sideTooLarge ? LoadStatus::Unsupported : LoadStatus::UnknownFormat);
+  const auto header = parseDibHeader(file.prefix(), 14, DibContainer::bmpFile, pixelOffset, &sideTooLarge);
+  if (!header) return answer(sideTooLarge ? LoadStatus::unsupported : LoadStatus::unknownFormat);
   const auto pixelBytes = static_cast<std::int64_t>(file.size() - pixelOffset);
   if (header->compressed()) {
     constexpr std::int64_t kRleFreePixels = std::int64_t{1} << 24;
     constexpr std::int64_t kRlePixelsPerByte = 128;
     const std::int64_t area = std::int64_t{header->width} * header->height;
     if (pixelBytes < 2 || area > kRleFreePixels + kRlePixelsPerByte * pixelBytes)
-      return answer(LoadStatus::UnknownFormat);
+      return answer(LoadStatus::unknownFormat);
   } else if (pixelBytes * 2 < dibPixelBytes(*header) || pixelBytes < dibPackedRowBytes(*header)) {
-    return answer(LoadStatus::UnknownFormat);
+    return answer(LoadStatus::unknownFormat);
   }
-  return answer(LoadStatus::Loaded, header->width, header->height);
+  return answer(LoadStatus::loaded, header->width, header->height);
 }
 
 bool startsWith(std::span<const std::uint8_t> data, std::initializer_list<std::uint8_t> bytes) {
@@ -128,45 +128,45 @@ PictureHeader probeJpeg(FileBytes& file) {
     while (marker == 0) {
       while ((byte = file.at(at, 1)) && (*byte)[0] != 0xFF) ++at;
       while ((byte = file.at(at, 1)) && (*byte)[0] == 0xFF) ++at;
-      if (!byte) return answer(LoadStatus::UnknownFormat);  // the data ended before the first scan
+      if (!byte) return answer(LoadStatus::unknownFormat);  // the data ended before the first scan
       marker = (*byte)[0];
       ++at;
     }
-    if (marker == 0xD9 || marker == 0xD8) return answer(LoadStatus::UnknownFormat);  // no picture
+    if (marker == 0xD9 || marker == 0xD8) return answer(LoadStatus::unknownFormat);  // no picture
     if ((marker >= 0xD0 && marker <= 0xD7) || marker == 0x01) continue;              // no length
     if (marker == 0xDA) break;                                                       // the first scan
     const auto lengthBytes = file.at(at, 2);
-    if (!lengthBytes) return answer(LoadStatus::UnknownFormat);
+    if (!lengthBytes) return answer(LoadStatus::unknownFormat);
     const std::uint32_t length = bigEndian16(*lengthBytes, 0);
-    if (length < 2) return answer(LoadStatus::UnknownFormat);
+    if (length < 2) return answer(LoadStatus::unknownFormat);
     const bool frame = marker == 0xC0 || marker == 0xC1 || marker == 0xC2 || marker == 0xC9 || marker == 0xCA;
     const bool otherFrame = (marker >= 0xC3 && marker <= 0xCF) && marker != 0xC4 && marker != 0xCC && !frame;
     const bool skipped = marker == 0xC4 || marker == 0xCC || marker == 0xDB || marker == 0xDD ||
                          marker == 0xDC || marker == 0xFE || (marker >= 0xE0 && marker <= 0xEF);
     if (otherFrame || (!frame && !skipped))
-      return answer(LoadStatus::UnknownFormat);  // unsupported or unknown
+      return answer(LoadStatus::unknownFormat);  // unsupported or unknown
     if (frame) {
       const auto body = file.at(at + 2, length - 2);
-      if (size || !body || body->size() < 6) return answer(LoadStatus::UnknownFormat);
+      if (size || !body || body->size() < 6) return answer(LoadStatus::unknownFormat);
       const std::uint32_t components = (*body)[5];
       if ((*body)[0] != 8 || components == 0 || components > 10 || body->size() != 6 + 3 * components)
-        return answer(LoadStatus::UnknownFormat);
+        return answer(LoadStatus::unknownFormat);
       size = std::pair{bigEndian16(*body, 3), bigEndian16(*body, 1)};
-      if (size->first == 0 || size->second == 0) return answer(LoadStatus::UnknownFormat);
+      if (size->first == 0 || size->second == 0) return answer(LoadStatus::unknownFormat);
     } else if (marker == 0xE1 && !orientation && length >= 8) {
       const auto body = file.at(at + 2, length - 2);
-      if (!body) return answer(LoadStatus::UnknownFormat);
+      if (!body) return answer(LoadStatus::unknownFormat);
       if (startsWith(*body, {'E', 'x', 'i', 'f', 0, 0})) orientation = exifOrientation(*body);
     }
     at += length;
   }
-  if (!size) return answer(LoadStatus::UnknownFormat);
+  if (!size) return answer(LoadStatus::unknownFormat);
   const auto [width, height] = *size;
-  if (width > kJpegLibraryMaxSide || height > kJpegLibraryMaxSide) return answer(LoadStatus::UnknownFormat);
+  if (width > kJpegLibraryMaxSide || height > kJpegLibraryMaxSide) return answer(LoadStatus::unknownFormat);
   if (width > static_cast<std::uint32_t>(kMaxSide) || height > static_cast<std::uint32_t>(kMaxSide))
-    return answer(LoadStatus::Unsupported);
+    return answer(LoadStatus::unsupported);
   const bool turned = orientationSwapsSides(orientation.value_or(1));
-  return answer(LoadStatus::Loaded, static_cast<int>(turned ? height : width),
+  return answer(LoadStatus::loaded, static_cast<int>(turned ? height : width),
                 static_cast<int>(turned ? width : height));
 }
 
@@ -174,13 +174,13 @@ PictureHeader probeJpeg(FileBytes& file) {
 PictureHeader probePng(FileBytes& file) {
   const auto data = file.prefix();
   if (data.size() < 33 || bigEndian32(data, 8) != 13 || std::memcmp(&data[12], "IHDR", 4) != 0)
-    return answer(LoadStatus::UnknownFormat);
+    return answer(LoadStatus::unknownFormat);
   const std::uint32_t width = bigEndian32(data, 16);
   const std::uint32_t height = bigEndian32(data, 20);
   constexpr std::uint32_t kLargestValue = 0x7FFFFFFFu;
   const auto limit = static_cast<std::uint32_t>(kMaxSide);
   if ((width > limit && width <= kLargestValue) || (height > limit && height <= kLargestValue))
-    return answer(LoadStatus::Unsupported);
+    return answer(LoadStatus::unsupported);
   const int bitDepth = data[24];
   const int colourType = data[25];
   const bool depthFits =
@@ -191,20 +191,20 @@ PictureHeader probePng(FileBytes& file) {
   const auto checksum = crc32(crc32(0L, Z_NULL, 0), &data[12], 17);
   if (width == 0 || height == 0 || width > limit || height > limit || !depthFits || data[26] != 0 ||
       data[27] != 0 || data[28] > 1 || checksum != bigEndian32(data, 29))
-    return answer(LoadStatus::UnknownFormat);
-  return answer(LoadStatus::Loaded, static_cast<int>(width), static_cast<int>(height));
+    return answer(LoadStatus::unknownFormat);
+  return answer(LoadStatus::loaded, static_cast<int>(width), static_cast<int>(height));
 }
 
 // Icons are read whole: which entry the reader takes needs its entries.
 PictureHeader probeIcon(FileBytes& file) {
-  if (file.size() > std::uint64_t{64} << 20) return answer(LoadStatus::UnknownFormat);
+  if (file.size() > std::uint64_t{64} << 20) return answer(LoadStatus::unknownFormat);
   const auto whole = file.at(0, static_cast<std::size_t>(file.size()));
-  if (!whole) return answer(LoadStatus::Unreadable);
+  if (!whole) return answer(LoadStatus::unreadable);
   const std::vector<std::uint8_t> data(whole->begin(), whole->end());
   const auto icon = readIcon(data, [](std::span<const std::uint8_t> entry) { return decodePng(entry); });
   // Data the icon reader cannot use is no JPEG or PNG either: it starts 0 0 1 0.
-  if (!icon || icon->raster == nullptr) return answer(LoadStatus::UnknownFormat);
-  PictureHeader header = answer(LoadStatus::Loaded, icon->raster->width, icon->raster->height);
+  if (!icon || icon->raster == nullptr) return answer(LoadStatus::unknownFormat);
+  PictureHeader header = answer(LoadStatus::loaded, icon->raster->width, icon->raster->height);
   header.isIcon = true;
   return header;
 }
@@ -215,9 +215,9 @@ PictureHeader probePictureFile(const std::string& path) {
   // O_NONBLOCK: a FIFO named like a picture must not hang the plan; only a
   // regular file is read (where the flag has no effect).
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) return answer(LoadStatus::Unreadable);
+  if (fd < 0) return answer(LoadStatus::unreadable);
   struct stat info {};
-  PictureHeader header = answer(LoadStatus::Unreadable);
+  PictureHeader header = answer(LoadStatus::unreadable);
   if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size >= 0) {
     FileBytes file(fd, static_cast<std::uint64_t>(info.st_size));
     if (file.readPrefix()) {
@@ -231,7 +231,7 @@ PictureHeader probePictureFile(const std::string& path) {
       } else if (startsWith(data, {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A})) {
         header = probePng(file);
       } else {
-        header = answer(LoadStatus::UnknownFormat);
+        header = answer(LoadStatus::unknownFormat);
       }
     }
   }

@@ -19,7 +19,7 @@
 namespace pixmoor::image {
 
 struct PictureHeader {
-  LoadStatus status = LoadStatus::Unreadable;  // Loaded: the sides below are set
+  LoadStatus status = LoadStatus::unreadable;  // Loaded: the sides below are set
   int width = 0;                               // as the loaded Image would be (upright)
   int height = 0;
   bool isIcon = false;  // an icon container: shown, never resampled or saved

@@ -84,7 +84,7 @@ bool applyMask(const DibHeader& header, std::span<const std::uint8_t> entry, Ras
 }
 
 std::optional<DecodedPicture> readDibEntry(std::span<const std::uint8_t> entry, const DecodeLimits& limits) {
-  const auto header = parseDibHeader(entry, 0, DibContainer::kIconEntry, 0);
+  const auto header = parseDibHeader(entry, 0, DibContainer::iconEntry, 0);
   if (!header || header->tablesEnd > entry.size()) return std::nullopt;
   const auto pixels = entry.subspan(header->tablesEnd);
   // As for BMP files: an entry missing more than half its colour rows is refused.

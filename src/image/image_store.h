@@ -39,12 +39,12 @@ inline constexpr ImageId kLogo = 57;
 inline constexpr int kTransparentFlag = 0x100;
 
 enum class LoadStatus {
-  Loaded,
-  Unreadable,         // not a regular file, or it could not be opened or read whole
-  UnknownFormat,      // no reader recognised the content (or its header was rejected)
-  Unsupported,        // recognised, but too large or unusable (a side above 32767)
-  TooLargeForMemory,  // recognised, but the decode would exceed the memory budget
-  Cancelled,          // the cancel flag was raised while the picture was read
+  loaded,
+  unreadable,         // not a regular file, or it could not be opened or read whole
+  unknownFormat,      // no reader recognised the content (or its header was rejected)
+  unsupported,        // recognised, but too large or unusable (a side above 32767)
+  tooLargeForMemory,  // recognised, but the decode would exceed the memory budget
+  cancelled,          // the cancel flag was raised while the picture was read
 };
 
 struct ImageRecord {

@@ -91,12 +91,12 @@ std::uintptr_t ImageStore::loadFile(ImageId number, const std::string& path, Loa
   const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
   struct stat info {};
   if (file.get() < 0 || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0) {
-    report(status, LoadStatus::Unreadable);
+    report(status, LoadStatus::unreadable);
     return 0;
   }
   const int flags = ::fcntl(file.get(), F_GETFL);
   if (flags < 0 || ::fcntl(file.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
-    report(status, LoadStatus::Unreadable);
+    report(status, LoadStatus::unreadable);
     return 0;
   }
 
@@ -104,14 +104,14 @@ std::uintptr_t ImageStore::loadFile(ImageId number, const std::string& path, Loa
   std::array<std::uint8_t, 8> head{};
   const std::size_t headSize = static_cast<std::size_t>(std::min<std::uint64_t>(size, head.size()));
   if (!readPieces(file.get(), head.data(), headSize, nullptr)) {
-    report(status, LoadStatus::Unreadable);
+    report(status, LoadStatus::unreadable);
     return 0;
   }
   // Nothing more is read of what no reader could take (a huge file of
   // anything else answers at once).
   if (!mayBePicture(std::span(head.data(), headSize))) {
     release(number);
-    report(status, LoadStatus::UnknownFormat);
+    report(status, LoadStatus::unknownFormat);
     return 0;
   }
   // The readers take the file a piece at a time; what must be read whole
@@ -129,7 +129,7 @@ std::uintptr_t ImageStore::loadFromMemory(ImageId number, std::span<const std::u
 std::uintptr_t ImageStore::loadFromInput(ImageId number, PictureInput& input, LoadStatus* status,
                                          const DecodeLimits& limits, const ReduceTo* reduce) {
   if (number < kNewImage || number >= kSlotNumberLimit) {
-    report(status, LoadStatus::Unsupported);
+    report(status, LoadStatus::unsupported);
     return 0;
   }
   // The old Image goes first, so that it and the new one never both take memory.
@@ -170,29 +170,29 @@ std::uintptr_t ImageStore::loadFromInput(ImageId number, PictureInput& input, Lo
   }
   // A file that could not be read as far as its size is not the picture.
   if (input.failed()) {
-    report(status, cancelled(limits.cancel) ? LoadStatus::Cancelled : LoadStatus::Unreadable);
+    report(status, cancelled(limits.cancel) ? LoadStatus::cancelled : LoadStatus::unreadable);
     return 0;
   }
   if (!picture || picture->raster == nullptr) {
     if (cancelled(limits.cancel)) failure = DecodeFailure::cancelled;
     switch (failure) {
       case DecodeFailure::unrecognised:
-        report(status, LoadStatus::UnknownFormat);
+        report(status, LoadStatus::unknownFormat);
         break;
       case DecodeFailure::tooLarge:
-        report(status, LoadStatus::Unsupported);
+        report(status, LoadStatus::unsupported);
         break;
       case DecodeFailure::overBudget:
-        report(status, LoadStatus::TooLargeForMemory);
+        report(status, LoadStatus::tooLargeForMemory);
         break;
       case DecodeFailure::cancelled:
-        report(status, LoadStatus::Cancelled);
+        report(status, LoadStatus::cancelled);
         break;
     }
     return 0;
   }
   const std::uintptr_t answer = install(number, std::move(*picture));
-  report(status, answer != 0 ? LoadStatus::Loaded : LoadStatus::TooLargeForMemory);
+  report(status, answer != 0 ? LoadStatus::loaded : LoadStatus::tooLargeForMemory);
   return answer;
 }
 

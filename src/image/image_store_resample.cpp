@@ -17,9 +17,9 @@ std::uintptr_t ImageStore::resample(ImageId number, int width, int height, Resam
   if (result != nullptr) {
     bool done = false;
     if (hasAlpha(old.get()) == 1) {
-      done = mode == ResampleMode::Smooth ? resampleSmooth(*old, *result, cancel) : stretchRaw(*old, *result);
+      done = mode == ResampleMode::smooth ? resampleSmooth(*old, *result, cancel) : stretchRaw(*old, *result);
     } else {
-      done = mode == ResampleMode::Smooth ? resampleOpaque(*old, *result, cancel) : stretchRaw(*old, *result);
+      done = mode == ResampleMode::smooth ? resampleOpaque(*old, *result, cancel) : stretchRaw(*old, *result);
     }
     if (!done) result.reset();
   }
@@ -33,9 +33,9 @@ std::uintptr_t ImageStore::resample(ImageId number, int width, int height, Resam
 
 SaveStatus ImageStore::save(ImageId number, const std::string& path, std::uint32_t encoder, int quality, int depth,
                             const CancelFlag* cancel) {
-  if (path.empty()) return SaveStatus::BadRequest;
+  if (path.empty()) return SaveStatus::badRequest;
   const ImageRecord* record = find(number);
-  if (record == nullptr || record->isIcon || record->raster->data() == nullptr) return SaveStatus::BadRequest;
+  if (record == nullptr || record->isIcon || record->raster->data() == nullptr) return SaveStatus::badRequest;
   return saveRaster(*record->raster, record->sourceDepth, path, encoder, quality, depth, cancel,
                     record->iccProfile);
 }

@@ -76,7 +76,7 @@ void compress(JpegJob& job) {
   cinfo->err = jpeg_std_error(&job.error.pub);
   job.error.pub.error_exit = onError;
   job.error.pub.output_message = onMessage;
-  job.status = SaveStatus::WriteFailed;
+  job.status = SaveStatus::writeFailed;
   if (setjmp(job.error.jump) != 0) {
     jpeg_destroy_compress(cinfo);
     return;
@@ -104,7 +104,7 @@ void compress(JpegJob& job) {
 
   for (int y = 0; y < job.rows->height; ++y) {
     if (cancelled(job.cancel)) {
-      job.status = SaveStatus::Cancelled;
+      job.status = SaveStatus::cancelled;
       jpeg_destroy_compress(cinfo);
       return;
     }
@@ -114,13 +114,13 @@ void compress(JpegJob& job) {
   }
   jpeg_finish_compress(cinfo);
   jpeg_destroy_compress(cinfo);
-  job.status = SaveStatus::Saved;
+  job.status = SaveStatus::saved;
 }
 
 }  // namespace
 
 SaveStatus writeJpeg(TempOutput& out, const RowSource& rows, int quality, int /*depth*/, const CancelFlag* cancel) {
-  if (rows.bytesPerPixel != 3 || rows.width <= 0 || rows.height <= 0) return SaveStatus::BadRequest;
+  if (rows.bytesPerPixel != 3 || rows.width <= 0 || rows.height <= 0) return SaveStatus::badRequest;
   std::vector<JOCTET> buffer(kDestinationSize);
   JpegJob job{};
   job.destination.out = &out;
@@ -129,7 +129,7 @@ SaveStatus writeJpeg(TempOutput& out, const RowSource& rows, int quality, int /*
   job.cancel = cancel;
   job.libraryQuality = jpegLibraryQuality(quality);
   compress(job);
-  if (job.status == SaveStatus::Saved && out.failed()) return SaveStatus::WriteFailed;
+  if (job.status == SaveStatus::saved && out.failed()) return SaveStatus::writeFailed;
   return job.status;
 }
 

@@ -68,7 +68,7 @@ void packRow(const PngJob& job, int y) {
 // The one function that holds the setjmp. Its only local state lives in
 // `job`, which outlives the jump.
 void encode(PngJob& job) {
-  job.status = SaveStatus::WriteFailed;
+  job.status = SaveStatus::writeFailed;
   job.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &job, onError, onWarning);
   if (job.png == nullptr) return;
   job.info = png_create_info_struct(job.png);
@@ -114,7 +114,7 @@ void encode(PngJob& job) {
 
   for (int y = 0; y < job.rows->height; ++y) {
     if (cancelled(job.cancel)) {
-      job.status = SaveStatus::Cancelled;
+      job.status = SaveStatus::cancelled;
       png_destroy_write_struct(&job.png, &job.info);
       return;
     }
@@ -128,7 +128,7 @@ void encode(PngJob& job) {
   }
   png_write_end(job.png, job.info);
   png_destroy_write_struct(&job.png, &job.info);
-  job.status = SaveStatus::Saved;
+  job.status = SaveStatus::saved;
 }
 
 // The quantiser learns from contiguous B G R A pixels in memory order: a
@@ -159,7 +159,7 @@ std::optional<PaletteQuantizer> learnPalette(const RowSource& rows, int colours,
 
 SaveStatus writePng(TempOutput& out, const RowSource& rows, int colourType, int depth, const CancelFlag* cancel) {
   if (rows.width <= 0 || rows.height <= 0 || rows.bytesPerPixel != (colourType == 6 ? 4 : 3)) {
-    return SaveStatus::BadRequest;
+    return SaveStatus::badRequest;
   }
   const bool palette = depth == 1 || depth == 2 || depth == 4 || depth == 8;
 
@@ -172,7 +172,7 @@ SaveStatus writePng(TempOutput& out, const RowSource& rows, int colourType, int 
   std::vector<std::uint8_t> packedRow;
   if (palette) {
     quantizer = learnPalette(rows, 1 << depth, cancel);
-    if (!quantizer) return cancelled(cancel) ? SaveStatus::Cancelled : SaveStatus::WriteFailed;
+    if (!quantizer) return cancelled(cancel) ? SaveStatus::cancelled : SaveStatus::writeFailed;
     const auto& colours = quantizer->palette();
     for (std::size_t i = 0; i < colours.size(); ++i) {
       job.palette[i] = png_color{colours[i].red, colours[i].green, colours[i].blue};
@@ -183,7 +183,7 @@ SaveStatus writePng(TempOutput& out, const RowSource& rows, int colourType, int 
     job.packedRow = packedRow.data();
   }
   encode(job);
-  if (job.status == SaveStatus::Saved && out.failed()) return SaveStatus::WriteFailed;
+  if (job.status == SaveStatus::saved && out.failed()) return SaveStatus::writeFailed;
   return job.status;
 }
 

@@ -11,7 +11,7 @@
 
 namespace pixmoor::image {
 
-enum class ResampleMode : int { Smooth = 0, Raw = 1 };
+enum class ResampleMode : int { smooth = 0, raw = 1 };
 
 // Opaque pictures (24-bit, or any raster without alpha): exact area averaging
 // on an axis that shrinks, smooth interpolation on an axis that grows.

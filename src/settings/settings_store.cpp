@@ -38,7 +38,7 @@ std::int32_t CountPreferenceGroups(const std::string& path) {
   return count;
 }
 
-std::optional<Settings> ReadSettings(const std::string& path, int desktopWidth, int desktopHeight) {
+std::optional<Settings> readSettings(const std::string& path, int desktopWidth, int desktopHeight) {
   const Settings defaults = defaultSettings(desktopWidth, desktopHeight);
   const char* group = CountPreferenceGroups(path) == 1 ? kDefaultGroup : kUserGroup;
 
@@ -63,7 +63,7 @@ std::optional<Settings> ReadSettings(const std::string& path, int desktopWidth, 
 }
 
 Settings LoadSettings(const std::string& path, int desktopWidth, int desktopHeight) {
-  if (auto read = ReadSettings(path, desktopWidth, desktopHeight)) return *read;
+  if (auto read = readSettings(path, desktopWidth, desktopHeight)) return *read;
 
   // First run (or the file went away): write the defaults into "DEFAUT". A
   // file that is there but could not be read keeps what it holds.

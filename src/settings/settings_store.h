@@ -46,7 +46,7 @@ std::int32_t CountPreferenceGroups(const std::string& path);
 // Reads the record from an existing file without ever writing it: from
 // "DEFAUT" when it is the file's only group, else from "USER"; a missing key
 // takes its default. Nothing when the file cannot be opened.
-std::optional<Settings> ReadSettings(const std::string& path, int desktopWidth, int desktopHeight);
+std::optional<Settings> readSettings(const std::string& path, int desktopWidth, int desktopHeight);
 
 // Reads the record once at start-up: from "DEFAUT" when it is the file's
 // only group, else from "USER"; a missing key takes its default. When the

@@ -34,7 +34,7 @@ void makePictures(const std::filesystem::path& folder, int count, int width, int
   }
   for (int i = 0; i < count; ++i) {
     const std::string path = (folder / ("pic" + std::to_string(i) + ".jpg")).string();
-    ASSERT_EQ(store.save(1, path, image::kJpegEncoder, 8, -1), image::SaveStatus::Saved);
+    ASSERT_EQ(store.save(1, path, image::kJpegEncoder, 8, -1), image::SaveStatus::saved);
   }
 }
 

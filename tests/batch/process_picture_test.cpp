@@ -67,7 +67,7 @@ TEST_F(ProcessPicture, ColourProfileReachesTheOutput) {
   testing::registerCodecs();
   const auto raster = image::makeRaster(400, 300, 24);
   ASSERT_EQ(image::saveRaster(*raster, 24, path("p3.jpg"), image::kJpegEncoder, 8, -1, nullptr, profile),
-            image::SaveStatus::Saved);
+            image::SaveStatus::saved);
   ASSERT_TRUE(run(path("p3.jpg"), relative(200, 100, "PNG")).written());
   image::ImageStore written;
   ASSERT_NE(written.loadFromFile(0, path("prefix_p3.png")), 0u);

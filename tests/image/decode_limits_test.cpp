@@ -276,7 +276,7 @@ TEST_P(Bombs, RefusedOrDecodedWithinTheBudget) {
   const auto run = testing::runBounded(
       [&] {
         ImageStore store;
-        LoadStatus status = LoadStatus::Loaded;
+        LoadStatus status = LoadStatus::loaded;
         std::int64_t report[3] = {0, 0, 0};
 #ifdef PIXMOOR_WATCH_HEAP
         largestRequest = 0;
@@ -324,7 +324,7 @@ INSTANTIATE_TEST_SUITE_P(Hostile, Bombs,
                                                 [] { return makeJpeg(16, 16, 1, manyScans(), 32767, 32767); },
                                                 {},
                                                 256 * kMiB,
-                                                LoadStatus::UnknownFormat},
+                                                LoadStatus::unknownFormat},
                                            Bomb{"progressive JPEG cut to 238 bytes claiming 32767 x 32767",
                                                 [] {
                                                   Bytes file =
@@ -334,49 +334,49 @@ INSTANTIATE_TEST_SUITE_P(Hostile, Bombs,
                                                 },
                                                 {},
                                                 256 * kMiB,
-                                                LoadStatus::UnknownFormat},
+                                                LoadStatus::unknownFormat},
                                            Bomb{"RGBA PNG of a few hundred bytes claiming 32767 x 32767",
                                                 claimingPng,
                                                 {},
                                                 256 * kMiB,
-                                                LoadStatus::UnknownFormat},
+                                                LoadStatus::unknownFormat},
                                            Bomb{"RLE8 BMP of 32767 x 32767 painted by 8.5 MB of runs",
                                                 rleBmp,
                                                 {},
                                                 256 * kMiB,
-                                                LoadStatus::TooLargeForMemory},
+                                                LoadStatus::tooLargeForMemory},
                                            Bomb{"BMP claiming 65500 x 65500",
                                                 [] { return bmpHeader(65500, 65500, 24, 0, 0); },
                                                 {},
                                                 256 * kMiB,
-                                                LoadStatus::Unsupported},
+                                                LoadStatus::unsupported},
                                            Bomb{"progressive JPEG whose coefficients pass the budget",
                                                 [] { return makeJpeg(2048, 2048, 3, simpleProgression(3)); },
                                                 {},
                                                 32 * kMiB,
-                                                LoadStatus::TooLargeForMemory},
+                                                LoadStatus::tooLargeForMemory},
                                            Bomb{"the same JPEG with twice the budget",
                                                 [] { return makeJpeg(2048, 2048, 3, simpleProgression(3)); },
                                                 {},
                                                 64 * kMiB,
-                                                LoadStatus::Loaded},
+                                                LoadStatus::loaded},
                                            Bomb{"4096 x 4096 PNG of zeros",
                                                 [] { return blankPng(4096, 4096); },
                                                 {},
                                                 32 * kMiB,
-                                                LoadStatus::TooLargeForMemory},
+                                                LoadStatus::tooLargeForMemory},
                                            Bomb{"sparse 4 GiB x.jpg of zeros",
                                                 {},
                                                 [](const TempFolder& f) {
                                                   return sparseFile(f, {0, 0, 0, 0});
                                                 },
                                                 256 * kMiB,
-                                                LoadStatus::UnknownFormat},
+                                                LoadStatus::unknownFormat},
                                            Bomb{"sparse 4 GiB x.jpg starting as a JPEG, read in pieces",
                                                 {},
                                                 [](const TempFolder& f) { return sparseFile(f, kJpegStart); },
                                                 8 * kMiB,
-                                                LoadStatus::UnknownFormat},
+                                                LoadStatus::unknownFormat},
                                            Bomb{"FIFO named a.jpg",
                                                 {},
                                                 [](const TempFolder& f) {
@@ -385,7 +385,7 @@ INSTANTIATE_TEST_SUITE_P(Hostile, Bombs,
                                                                                            : std::string();
                                                 },
                                                 256 * kMiB,
-                                                LoadStatus::Unreadable}));
+                                                LoadStatus::unreadable}));
 
 // A raised cancel flag ends the decode of every reader: nothing is loaded.
 TEST(DecodeCancel, EveryReaderStops) {
@@ -405,12 +405,12 @@ TEST(DecodeCancel, EveryReaderStops) {
   CancelFlag stop{false};
   for (const auto& [what, bytes] : pictures) {
     ImageStore store;
-    LoadStatus status = LoadStatus::Loaded;
+    LoadStatus status = LoadStatus::loaded;
     stop = false;
     EXPECT_NE(store.loadFromMemory(55, bytes, &status, {kNoMemoryBudget, &stop}), 0u) << what;
     stop = true;
     EXPECT_EQ(store.loadFromMemory(55, bytes, &status, {kNoMemoryBudget, &stop}), 0u) << what;
-    EXPECT_EQ(status, LoadStatus::Cancelled) << what;
+    EXPECT_EQ(status, LoadStatus::cancelled) << what;
   }
 }
 

@@ -69,24 +69,24 @@ TEST_F(EncodeCorpus, EveryGoodPictureIsWrittenAtItsTargetSize) {
   int written = 0;
   for (const auto& path : files) {
     SCOPED_TRACE(path);
-    LoadStatus status = LoadStatus::Unreadable;
+    LoadStatus status = LoadStatus::unreadable;
     if (store.loadFromFile(kWorkingPicture, path, &status) == 0) continue;  // the readers' business
     const int w = std::max(1, store.imageWidth(kWorkingPicture) * 2 / 3);
     const int h = std::max(1, store.imageHeight(kWorkingPicture) * 2 / 3);
-    ASSERT_NE(store.resample(kWorkingPicture, w, h, ResampleMode::Smooth), 0u);
+    ASSERT_NE(store.resample(kWorkingPicture, w, h, ResampleMode::smooth), 0u);
     const ImageRecord* record = store.record(kWorkingPicture);
     ASSERT_NE(record, nullptr);
     const int sourceDepth = record->sourceDepth;
     const int rasterDepth = record->raster->depth;
 
-    ASSERT_EQ(store.save(kWorkingPicture, folder.file("out.jpg"), kJpegEncoder, 8, -1), SaveStatus::Saved);
+    ASSERT_EQ(store.save(kWorkingPicture, folder.file("out.jpg"), kJpegEncoder, 8, -1), SaveStatus::saved);
     int jw = 0, jh = 0, components = 0;
     ASSERT_TRUE(jpegSize(readBytes(folder.file("out.jpg")), &jw, &jh, &components));
     EXPECT_EQ(jw, w);
     EXPECT_EQ(jh, h);
     EXPECT_EQ(components, 3);
 
-    ASSERT_EQ(store.save(kWorkingPicture, folder.file("out.png"), kPngEncoder, 7, -1), SaveStatus::Saved);
+    ASSERT_EQ(store.save(kWorkingPicture, folder.file("out.png"), kPngEncoder, 7, -1), SaveStatus::saved);
     const auto bytes = readBytes(folder.file("out.png"));
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
@@ -131,7 +131,7 @@ TEST_F(EncodeCorpus, PaletteSourcesAtTheirOwnSizeComeBackPixelIdentical) {
     const ImageRecord& source = *store.record(kWorkingPicture);
     if (source.sourceDepth > 8 || source.depth != 24) continue;
     SCOPED_TRACE(path);
-    ASSERT_EQ(store.save(kWorkingPicture, folder.file("out.png"), kPngEncoder, 7, -1), SaveStatus::Saved);
+    ASSERT_EQ(store.save(kWorkingPicture, folder.file("out.png"), kPngEncoder, 7, -1), SaveStatus::saved);
     ImageStore written;
     ASSERT_NE(written.loadFromFile(0, folder.file("out.png")), 0u);
     const Raster& a = *source.raster;

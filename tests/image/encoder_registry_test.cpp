@@ -49,24 +49,24 @@ SaveStatus recordingWriter(TempOutput& out, const RowSource& rows, int quality, 
   seen.bottomUp = rows.bottomUp;
   seen.topRow.assign(rows.row(0), rows.row(0) + rows.width * rows.bytesPerPixel);
   out.write("written", 7);
-  return SaveStatus::Saved;
+  return SaveStatus::saved;
 }
 
 SaveStatus otherWriter(TempOutput& out, const RowSource&, int, int, const CancelFlag*) {
   out.write("other", 5);
-  return SaveStatus::Saved;
+  return SaveStatus::saved;
 }
 
 SaveStatus failingWriter(TempOutput& out, const RowSource&, int, int, const CancelFlag*) {
   out.write("partial data", 12);
-  return SaveStatus::WriteFailed;
+  return SaveStatus::writeFailed;
 }
 
 // Writes half its output, then the user presses Stop.
 SaveStatus stoppedWriter(TempOutput& out, const RowSource&, int, int, const CancelFlag*) {
   out.write("half of it", 10);
   if (raiseDuringWrite != nullptr) raiseDuringWrite->store(true);
-  return SaveStatus::Saved;
+  return SaveStatus::saved;
 }
 
 constexpr std::uint32_t kRecording = encoderId('T', 'E', 'S', 'T');
@@ -167,7 +167,7 @@ TEST_F(EncoderRegistryTest, AnEntryWithoutA24BitWriterIsIgnored) {
 
 TEST_F(EncoderRegistryTest, FirstEntryWins) {
   auto raster = makeRaster(2, 2, 24);
-  ASSERT_EQ(saveRaster(*raster, 24, folder.file("a.bin"), kRecording, 7, -1), SaveStatus::Saved);
+  ASSERT_EQ(saveRaster(*raster, 24, folder.file("a.bin"), kRecording, 7, -1), SaveStatus::saved);
   EXPECT_EQ(seen.calls, 1);
   const auto bytes = readBytes(folder.file("a.bin"));
   EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "written");
@@ -175,10 +175,10 @@ TEST_F(EncoderRegistryTest, FirstEntryWins) {
 
 TEST_F(EncoderRegistryTest, DepthMinusOneMeansTheSourceDepth) {
   auto raster = makeRaster(2, 2, 24);
-  ASSERT_EQ(saveRaster(*raster, 8, folder.file("a.bin"), kRecording, 3, -1), SaveStatus::Saved);
+  ASSERT_EQ(saveRaster(*raster, 8, folder.file("a.bin"), kRecording, 3, -1), SaveStatus::saved);
   EXPECT_EQ(seen.depth, 8);
   EXPECT_EQ(seen.quality, 3);
-  ASSERT_EQ(saveRaster(*raster, 8, folder.file("a.bin"), kRecording, 3, 24), SaveStatus::Saved);
+  ASSERT_EQ(saveRaster(*raster, 8, folder.file("a.bin"), kRecording, 3, 24), SaveStatus::saved);
   EXPECT_EQ(seen.depth, 24);
 }
 
@@ -186,7 +186,7 @@ TEST_F(EncoderRegistryTest, ThirtyTwoBitRastersGoToTheAlphaWriterWhenThereIsOne)
   auto raster = makeFilled(2, 2, 32, [](int x, int y, std::uint8_t* p) {
     p[0] = 0, p[1] = 0, p[2] = 255, p[3] = static_cast<std::uint8_t>(x == 0 && y == 0 ? 128 : 0);
   });
-  ASSERT_EQ(saveRaster(*raster, 32, folder.file("a.bin"), kRecordingRgba, 0, -1), SaveStatus::Saved);
+  ASSERT_EQ(saveRaster(*raster, 32, folder.file("a.bin"), kRecordingRgba, 0, -1), SaveStatus::saved);
   EXPECT_EQ(seen.bytesPerPixel, 4);
   EXPECT_EQ(seen.topRow, (std::vector<std::uint8_t>{0, 0, 255, 128, 0, 0, 255, 0}));
 }
@@ -195,7 +195,7 @@ TEST_F(EncoderRegistryTest, ThirtyTwoBitRastersAreFlattenedOnWhiteOtherwise) {
   auto raster = makeFilled(2, 2, 32, [](int x, int y, std::uint8_t* p) {
     p[0] = 0, p[1] = 0, p[2] = 255, p[3] = static_cast<std::uint8_t>(x == 0 && y == 0 ? 128 : 0);
   });
-  ASSERT_EQ(saveRaster(*raster, 32, folder.file("a.bin"), kRecording, 0, -1), SaveStatus::Saved);
+  ASSERT_EQ(saveRaster(*raster, 32, folder.file("a.bin"), kRecording, 0, -1), SaveStatus::saved);
   EXPECT_EQ(seen.bytesPerPixel, 3);
   EXPECT_TRUE(seen.bottomUp);
   EXPECT_EQ(seen.topRow, (std::vector<std::uint8_t>{127, 127, 255, 255, 255, 255}));
@@ -214,29 +214,29 @@ TEST_F(EncoderRegistryTest, EncodingInMemoryGivesTheSavedBytes) {
   };
   for (const Row row :
        {Row{kJpegEncoder, 24}, Row{kPngEncoder, 32}, Row{kPngEncoder, 4}, Row{kRecording, 24}}) {
-    ASSERT_EQ(saveRaster(*raster, 32, folder.file("saved"), row.encoder, 6, row.depth), SaveStatus::Saved);
+    ASSERT_EQ(saveRaster(*raster, 32, folder.file("saved"), row.encoder, 6, row.depth), SaveStatus::saved);
     const auto saved = readBytes(folder.file("saved"));
     std::vector<std::uint8_t> bytes{1, 2, 3};
-    ASSERT_EQ(encodeRaster(*raster, 32, row.encoder, 6, row.depth, bytes), SaveStatus::Saved);
+    ASSERT_EQ(encodeRaster(*raster, 32, row.encoder, 6, row.depth, bytes), SaveStatus::saved);
     EXPECT_EQ(std::vector<std::uint8_t>(saved.begin(), saved.end()), bytes) << row.depth;
   }
   int entries = 0;
   for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder.path())) ++entries;
   EXPECT_EQ(entries, 1);  // the saved file alone
   std::vector<std::uint8_t> bytes{1};
-  EXPECT_EQ(encodeRaster(*raster, 32, kFailing, 6, -1, bytes), SaveStatus::WriteFailed);
+  EXPECT_EQ(encodeRaster(*raster, 32, kFailing, 6, -1, bytes), SaveStatus::writeFailed);
   EXPECT_TRUE(bytes.empty());
 }
 
 TEST_F(EncoderRegistryTest, BadRequests) {
   auto raster = makeRaster(2, 2, 24);
-  EXPECT_EQ(saveRaster(*raster, 24, "", kRecording, 7, -1), SaveStatus::BadRequest);
+  EXPECT_EQ(saveRaster(*raster, 24, "", kRecording, 7, -1), SaveStatus::badRequest);
   Raster empty;
   empty.width = 2, empty.height = 2, empty.depth = 24, empty.stride = 8;
-  EXPECT_EQ(saveRaster(empty, 24, folder.file("a.bin"), kRecording, 7, -1), SaveStatus::BadRequest);
+  EXPECT_EQ(saveRaster(empty, 24, folder.file("a.bin"), kRecording, 7, -1), SaveStatus::badRequest);
   Raster odd = std::move(*makeRaster(4, 2, 32));
   odd.depth = 16;
-  EXPECT_EQ(saveRaster(odd, 16, folder.file("a.bin"), kRecording, 7, -1), SaveStatus::BadRequest);
+  EXPECT_EQ(saveRaster(odd, 16, folder.file("a.bin"), kRecording, 7, -1), SaveStatus::badRequest);
   EXPECT_EQ(seen.calls, 0);
   EXPECT_TRUE(folder.names().empty());
 }
@@ -244,7 +244,7 @@ TEST_F(EncoderRegistryTest, BadRequests) {
 TEST_F(EncoderRegistryTest, UnknownEncoderIsNoEncoderAndWritesNothing) {
   auto raster = makeRaster(2, 2, 24);
   EXPECT_EQ(saveRaster(*raster, 24, folder.file("a.jpg"), encoderId('G', 'I', 'F', '8'), 7, -1),
-            SaveStatus::NoEncoder);
+            SaveStatus::noEncoder);
   EXPECT_TRUE(folder.names().empty());
 }
 
@@ -252,9 +252,9 @@ TEST_F(EncoderRegistryTest, MissingFolderIsCannotCreateAndCreatesNothing) {
   auto raster = makeRaster(2, 2, 24);
   for (const auto encoder : {kJpegEncoder, kPngEncoder}) {
     EXPECT_EQ(saveRaster(*raster, 24, folder.file("missing/a.out"), encoder, 7, -1),
-              SaveStatus::CannotCreate);
+              SaveStatus::cannotCreate);
     EXPECT_EQ(saveRaster(*raster, 24, folder.file("missing/deeper/a.out"), encoder, 7, -1),
-              SaveStatus::CannotCreate);
+              SaveStatus::cannotCreate);
   }
   EXPECT_TRUE(folder.names().empty());
 }
@@ -263,7 +263,7 @@ TEST_F(EncoderRegistryTest, AFileInPlaceOfTheFolderIsCannotCreate) {
   writeBytes(folder.file("plain"), {1, 2, 3});
   auto raster = makeRaster(2, 2, 24);
   EXPECT_EQ(saveRaster(*raster, 24, folder.file("plain/a.jpg"), kJpegEncoder, 7, -1),
-            SaveStatus::CannotCreate);
+            SaveStatus::cannotCreate);
   EXPECT_EQ(folder.names(), std::set<std::string>{"plain"});
 }
 
@@ -284,7 +284,7 @@ TEST_F(EncoderRegistryTest, ReadOnlyFolderIsCannotCreateAndCreatesNothing) {
   if (geteuid() != 0) {
     ASSERT_EQ(chmod(folder.path().c_str(), 0555), 0);
     auto raster = makeRaster(2, 2, 24);
-    EXPECT_EQ(saveRaster(*raster, 24, folder.file("a.jpg"), kJpegEncoder, 7, -1), SaveStatus::CannotCreate);
+    EXPECT_EQ(saveRaster(*raster, 24, folder.file("a.jpg"), kJpegEncoder, 7, -1), SaveStatus::cannotCreate);
     chmod(folder.path().c_str(), 0755);
     EXPECT_TRUE(folder.names().empty());
     return;
@@ -302,13 +302,13 @@ TEST_F(EncoderRegistryTest, ReadOnlyFolderIsCannotCreateAndCreatesNothing) {
     return static_cast<int>(status) * 2 + (empty ? 0 : 1);
   });
   if (code == kSkipped) GTEST_SKIP() << "no way to make a read-only folder here";
-  EXPECT_EQ(code, static_cast<int>(SaveStatus::CannotCreate) * 2);
+  EXPECT_EQ(code, static_cast<int>(SaveStatus::cannotCreate) * 2);
 }
 
 TEST_F(EncoderRegistryTest, SuccessReplacesAnExistingFileWhole) {
   writeBytes(folder.file("a.bin"), std::vector<std::uint8_t>(1000, 0xAA));
   auto raster = makeRaster(2, 2, 24);
-  ASSERT_EQ(saveRaster(*raster, 24, folder.file("a.bin"), kRecording, 7, -1), SaveStatus::Saved);
+  ASSERT_EQ(saveRaster(*raster, 24, folder.file("a.bin"), kRecording, 7, -1), SaveStatus::saved);
   const auto bytes = readBytes(folder.file("a.bin"));
   EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "written");
   EXPECT_EQ(folder.names(), std::set<std::string>{"a.bin"});
@@ -318,10 +318,10 @@ TEST_F(EncoderRegistryTest, AFailedWriteLeavesTheEarlierFileAndNoTemporary) {
   const std::vector<std::uint8_t> earlier(1000, 0xAA);
   writeBytes(folder.file("a.bin"), earlier);
   auto raster = makeRaster(2, 2, 24);
-  EXPECT_EQ(saveRaster(*raster, 24, folder.file("a.bin"), kFailing, 7, -1), SaveStatus::WriteFailed);
+  EXPECT_EQ(saveRaster(*raster, 24, folder.file("a.bin"), kFailing, 7, -1), SaveStatus::writeFailed);
   EXPECT_EQ(readBytes(folder.file("a.bin")), earlier);
   EXPECT_EQ(folder.names(), std::set<std::string>{"a.bin"});
-  EXPECT_EQ(saveRaster(*raster, 24, folder.file("new.bin"), kFailing, 7, -1), SaveStatus::WriteFailed);
+  EXPECT_EQ(saveRaster(*raster, 24, folder.file("new.bin"), kFailing, 7, -1), SaveStatus::writeFailed);
   EXPECT_EQ(folder.names(), std::set<std::string>{"a.bin"});
 }
 
@@ -331,7 +331,7 @@ TEST_F(EncoderRegistryTest, StopDuringTheWriteLeavesTheEarlierFileAndNoTemporary
   auto raster = makeRaster(2, 2, 24);
   CancelFlag cancel{false};
   raiseDuringWrite = &cancel;
-  EXPECT_EQ(saveRaster(*raster, 24, folder.file("a.bin"), kStopped, 7, -1, &cancel), SaveStatus::Cancelled);
+  EXPECT_EQ(saveRaster(*raster, 24, folder.file("a.bin"), kStopped, 7, -1, &cancel), SaveStatus::cancelled);
   raiseDuringWrite = nullptr;
   EXPECT_EQ(readBytes(folder.file("a.bin")), earlier);
   EXPECT_EQ(folder.names(), std::set<std::string>{"a.bin"});
@@ -347,7 +347,7 @@ TEST_F(EncoderRegistryTest, StopBeforeTheFirstRowOfTheRealWriters) {
     for (const auto encoder : {kJpegEncoder, kPngEncoder}) {
       for (const int outDepth : {-1, 8}) {
         EXPECT_EQ(saveRaster(*raster, depth, folder.file("a.out"), encoder, 7, outDepth, &cancel),
-                  SaveStatus::Cancelled);
+                  SaveStatus::cancelled);
       }
     }
   }
@@ -367,9 +367,9 @@ TEST_F(EncoderRegistryTest, StopFromAnotherThreadNeverLeavesATemporary) {
   });
   const auto status = saveRaster(*raster, 8, folder.file("a.png"), kPngEncoder, 7, -1, &cancel);
   stopper.join();
-  ASSERT_TRUE(status == SaveStatus::Cancelled || status == SaveStatus::Saved);
+  ASSERT_TRUE(status == SaveStatus::cancelled || status == SaveStatus::saved);
   EXPECT_EQ(folder.names(), std::set<std::string>{"a.png"});
-  if (status == SaveStatus::Cancelled) {
+  if (status == SaveStatus::cancelled) {
     EXPECT_EQ(readBytes(folder.file("a.png")), earlier);
   }
 }
@@ -377,7 +377,7 @@ TEST_F(EncoderRegistryTest, StopFromAnotherThreadNeverLeavesATemporary) {
 TEST_F(EncoderRegistryTest, TargetThatIsAFolderFailsWithoutLeftovers) {
   ASSERT_TRUE(std::filesystem::create_directory(folder.file("taken.jpg")));
   auto raster = makeRaster(8, 8, 24);
-  EXPECT_EQ(saveRaster(*raster, 24, folder.file("taken.jpg"), kJpegEncoder, 7, -1), SaveStatus::CannotCreate);
+  EXPECT_EQ(saveRaster(*raster, 24, folder.file("taken.jpg"), kJpegEncoder, 7, -1), SaveStatus::cannotCreate);
   EXPECT_EQ(folder.names(), std::set<std::string>{"taken.jpg"});
   EXPECT_TRUE(std::filesystem::is_directory(folder.file("taken.jpg")));
 }
@@ -389,7 +389,7 @@ TEST_F(EncoderRegistryTest, NewFilesFollowTheUmask) {
     const std::string name = folder.file("m" + std::to_string(mask) + ".bin");
     const auto status = saveRaster(*raster, 24, name, kRecording, 7, -1);
     umask(old);
-    ASSERT_EQ(status, SaveStatus::Saved);
+    ASSERT_EQ(status, SaveStatus::saved);
     struct stat st {};
     ASSERT_EQ(stat(name.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0666u & ~mask) << std::oct << mask;
@@ -402,14 +402,14 @@ TEST_F(EncoderRegistryTest, ABareFileNameGoesToTheWorkingFolder) {
   auto raster = makeRaster(2, 2, 24);
   const auto status = saveRaster(*raster, 24, "bare.bin", kRecording, 7, -1);
   std::filesystem::current_path(previous);
-  EXPECT_EQ(status, SaveStatus::Saved);
+  EXPECT_EQ(status, SaveStatus::saved);
   EXPECT_EQ(folder.names(), std::set<std::string>{"bare.bin"});
 }
 
 TEST_F(EncoderRegistryTest, AVeryLongNameStillSaves) {
   const std::string name = std::string(250, 'n') + ".png";  // 254 bytes: legal, but no room for a prefix
   auto raster = makeRaster(4, 4, 24);
-  EXPECT_EQ(saveRaster(*raster, 24, folder.file(name), kPngEncoder, 7, -1), SaveStatus::Saved);
+  EXPECT_EQ(saveRaster(*raster, 24, folder.file(name), kPngEncoder, 7, -1), SaveStatus::saved);
   EXPECT_EQ(folder.names(), std::set<std::string>{name});
 }
 
@@ -438,7 +438,7 @@ TEST_F(EncoderRegistryTest, FullDiskLeavesTheEarlierFileAndNoTemporary) {
       return static_cast<int>(saveRaster(*raster, c.sourceDepth, target, c.encoder, 10, -1));
     });
     ASSERT_NE(code, kSkipped);
-    EXPECT_EQ(code, static_cast<int>(SaveStatus::WriteFailed)) << c.encoder << " " << c.depth;
+    EXPECT_EQ(code, static_cast<int>(SaveStatus::writeFailed)) << c.encoder << " " << c.depth;
     EXPECT_EQ(readBytes(folder.file("photo.out")), earlier);
     EXPECT_EQ(folder.names(), std::set<std::string>{"photo.out"});
   }
@@ -460,7 +460,7 @@ TEST_F(EncoderRegistryTest, FullFileSystemLeavesTheEarlierFileAndNoTemporary) {
       p[2] = static_cast<std::uint8_t>(h >> 8);
     });
     const auto status = saveRaster(*raster, 24, mountPoint + "/photo.png", kPngEncoder, 7, -1);
-    if (status != SaveStatus::WriteFailed) return 102;
+    if (status != SaveStatus::writeFailed) return 102;
     if (readBytes(mountPoint + "/photo.png") != earlier) return 103;
     int entries = 0;
     for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(mountPoint)) ++entries;
@@ -473,7 +473,7 @@ TEST_F(EncoderRegistryTest, FullFileSystemLeavesTheEarlierFileAndNoTemporary) {
 TEST_F(EncoderRegistryTest, HalfTransparentRedIsSavedAsPinkInJpeg) {
   auto raster =
       makeFilled(16, 16, 32, [](int, int, std::uint8_t* p) { p[0] = 0, p[1] = 0, p[2] = 255, p[3] = 128; });
-  ASSERT_EQ(saveRaster(*raster, 32, folder.file("pink.jpg"), kJpegEncoder, 10, -1), SaveStatus::Saved);
+  ASSERT_EQ(saveRaster(*raster, 32, folder.file("pink.jpg"), kJpegEncoder, 10, -1), SaveStatus::saved);
   const auto bytes = readBytes(folder.file("pink.jpg"));
   jpeg_decompress_struct cinfo{};
   jpeg_error_mgr err{};

@@ -22,16 +22,16 @@ TEST(HeaderProbe, AgreesWithTheLoaderOnTheWholeCorpus) {
     if (!entry.is_regular_file()) continue;
     const std::string path = entry.path().string();
     ++files;
-    LoadStatus loaded = LoadStatus::Unreadable;
+    LoadStatus loaded = LoadStatus::unreadable;
     store.loadFromFile(1, path, &loaded);
     const PictureHeader header = probePictureFile(path);
-    if (loaded == LoadStatus::Loaded) {
+    if (loaded == LoadStatus::loaded) {
       // Whatever loads is planned with the size and kind it loads as.
-      ASSERT_EQ(header.status, LoadStatus::Loaded) << path;
+      ASSERT_EQ(header.status, LoadStatus::loaded) << path;
       EXPECT_EQ(header.width, store.imageWidth(1)) << path;
       EXPECT_EQ(header.height, store.imageHeight(1)) << path;
       EXPECT_EQ(header.isIcon, store.record(1)->isIcon) << path;
-    } else if (header.status == LoadStatus::Loaded) {
+    } else if (header.status == LoadStatus::loaded) {
       ++brokenBeyondTheHeader;  // only the pixel data shows the fault
     } else {
       EXPECT_EQ(header.status, loaded) << path;
@@ -41,8 +41,8 @@ TEST(HeaderProbe, AgreesWithTheLoaderOnTheWholeCorpus) {
   EXPECT_GT(files, 100);
   std::printf("%d files, %d refused only by their pixel data\n", files, brokenBeyondTheHeader);
   EXPECT_EQ(probePictureFile(std::string(PIXMOOR_TEST_DATA) + "/no-such-file.jpg").status,
-            LoadStatus::Unreadable);
-  EXPECT_EQ(probePictureFile(PIXMOOR_TEST_DATA).status, LoadStatus::Unreadable);
+            LoadStatus::unreadable);
+  EXPECT_EQ(probePictureFile(PIXMOOR_TEST_DATA).status, LoadStatus::unreadable);
 }
 
 }  // namespace

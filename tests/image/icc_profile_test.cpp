@@ -165,9 +165,9 @@ class CarriedProfile : public ::testing::Test {
   // JPEG and as PNG at the source's depth.
   void convert(const Bytes& source) {
     ASSERT_NE(store.loadFromMemory(kWorkingPicture, source), 0u);
-    ASSERT_NE(store.resample(kWorkingPicture, 20, 14, ResampleMode::Smooth), 0u);
-    ASSERT_EQ(store.save(kWorkingPicture, folder.file("out.jpg"), kJpegEncoder, 8, -1), SaveStatus::Saved);
-    ASSERT_EQ(store.save(kWorkingPicture, folder.file("out.png"), kPngEncoder, 7, -1), SaveStatus::Saved);
+    ASSERT_NE(store.resample(kWorkingPicture, 20, 14, ResampleMode::smooth), 0u);
+    ASSERT_EQ(store.save(kWorkingPicture, folder.file("out.jpg"), kJpegEncoder, 8, -1), SaveStatus::saved);
+    ASSERT_EQ(store.save(kWorkingPicture, folder.file("out.png"), kPngEncoder, 7, -1), SaveStatus::saved);
     jpeg = testing::readBytes(folder.file("out.jpg"));
     png = testing::pngChunks(testing::readBytes(folder.file("out.png")));
   }
@@ -211,7 +211,7 @@ TEST_F(CarriedProfile, AProfileTooLargeForJpegIsLeftOut) {
   const auto raster = makeRaster(8, 8, 24);
   const Bytes huge = grown(displayP3(), kMaxIccProfileBytes + 1);
   ASSERT_EQ(saveRaster(*raster, 24, folder.file("out.jpg"), kJpegEncoder, 8, -1, nullptr, huge),
-            SaveStatus::Saved);
+            SaveStatus::saved);
   int segments = 0;
   EXPECT_TRUE(jpegProfileOf(testing::readBytes(folder.file("out.jpg")), &segments).empty());
 }

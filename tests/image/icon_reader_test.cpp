@@ -367,10 +367,10 @@ TEST(IconReader, SizeFieldRunningPastTheBlockIsCutAtItsEnd) {
 // --- conformance corpus ---------------------------------------------------------
 
 enum class Expect {
-  kMatch,   // loads and equals the reference rendering of its entry
-  kLoads,   // loads at the given size, as the given entry alone would
-  kReject,  // refused
-  kEither,  // loads or is refused, without harm
+  match,   // loads and equals the reference rendering of its entry
+  loads,   // loads at the given size, as the given entry alone would
+  reject,  // refused
+  either,  // loads or is refused, without harm
 };
 
 struct CorpusIcon {
@@ -400,23 +400,23 @@ TEST_P(IconCorpus, LoadsAsExpected) {
   const Bytes bytes = readFile(dataPath(file.path));
   ASSERT_FALSE(bytes.empty());
   const auto picture = readIcon(bytes, decodePngForTest);
-  if (file.expect == Expect::kReject) {
+  if (file.expect == Expect::reject) {
     EXPECT_FALSE(picture.has_value());
     return;
   }
-  if (file.expect == Expect::kEither && !picture) return;
+  if (file.expect == Expect::either && !picture) return;
   ASSERT_TRUE(picture.has_value());
   ASSERT_NE(picture->raster, nullptr);
   const Raster& raster = *picture->raster;
   EXPECT_EQ(raster.depth, 32);
   EXPECT_EQ(picture->sourceDepth, 32);
   EXPECT_TRUE(picture->isIcon);
-  if (file.expect == Expect::kEither) return;
+  if (file.expect == Expect::either) return;
 
   EXPECT_EQ(raster.width, file.width);
   EXPECT_EQ(raster.height, file.height);
   EXPECT_FALSE(picture->partial);
-  if (file.expect == Expect::kMatch) {
+  if (file.expect == Expect::match) {
     std::string name = file.path;
     name = "reference/imagers/" + name.substr(name.find('/') + 1) + ".png";
     const auto reference = readReference(dataPath(name));
@@ -434,46 +434,46 @@ TEST_P(IconCorpus, LoadsAsExpected) {
 }
 
 const std::vector<CorpusIcon> kIcons = {
-    {"good/idle_idle.ico", Expect::kLoads, 16, 16, 0},
-    {"good/irs_bmp-24bpp-mask.ico", Expect::kMatch, 32, 32},
-    {"good/irs_bmp-32bpp-alpha.ico", Expect::kMatch, 32, 32},
-    {"good/irs_bmp_v5_with_icc.ico", Expect::kLoads, 127, 64, 0},
-    {"good/irs_multiple_entries_with_different_bit_depth.ico", Expect::kLoads, 32, 32, 6},
-    {"good/irs_png-32bpp-alpha.ico", Expect::kMatch, 32, 32},
-    {"good/irs_png_rgb8.ico", Expect::kMatch, 32, 32},
-    {"good/irs_smile.ico", Expect::kMatch, 32, 32},
-    {"good/nsis_arrow-install.ico", Expect::kLoads, 16, 16, 1},
-    {"good/nsis_classic-install.ico", Expect::kLoads, 16, 16, 0},
-    {"good/nsis_llama-blue.ico", Expect::kLoads, 32, 32, 0},
-    {"good/nsis_modern-install-full.ico", Expect::kLoads, 16, 16, 5},
-    {"good/nsis_modern-install.ico", Expect::kLoads, 16, 16, 5},
-    {"good/nsis_modern-uninstall-colorful.ico", Expect::kLoads, 16, 16, 5},
-    {"good/nsis_nsis-menu.ico", Expect::kLoads, 16, 16, 3},
-    {"good/nsis_nsis3-install-alt.ico", Expect::kLoads, 32, 32, 4},
-    {"good/nsis_nsis3-install.ico", Expect::kLoads, 32, 32, 4},
-    {"good/nsis_orange-install.ico", Expect::kLoads, 16, 16, 6},
-    {"good/nsis_pixel-install.ico", Expect::kLoads, 16, 16, 0},
-    {"good/nsis_win-install.ico", Expect::kLoads, 16, 16, 0},
-    {"good/pil_hopper.ico", Expect::kLoads, 16, 16, 0},
-    {"good/pil_hopper_256x256.ico", Expect::kLoads, 256, 256, 0},
-    {"good/pil_hopper_mask.ico", Expect::kLoads, 16, 16, 0},
-    {"good/pil_pillow.ico", Expect::kLoads, 256, 256, 0},
-    {"good/pil_python.ico", Expect::kLoads, 16, 16, 0},
+    {"good/idle_idle.ico", Expect::loads, 16, 16, 0},
+    {"good/irs_bmp-24bpp-mask.ico", Expect::match, 32, 32},
+    {"good/irs_bmp-32bpp-alpha.ico", Expect::match, 32, 32},
+    {"good/irs_bmp_v5_with_icc.ico", Expect::loads, 127, 64, 0},
+    {"good/irs_multiple_entries_with_different_bit_depth.ico", Expect::loads, 32, 32, 6},
+    {"good/irs_png-32bpp-alpha.ico", Expect::match, 32, 32},
+    {"good/irs_png_rgb8.ico", Expect::match, 32, 32},
+    {"good/irs_smile.ico", Expect::match, 32, 32},
+    {"good/nsis_arrow-install.ico", Expect::loads, 16, 16, 1},
+    {"good/nsis_classic-install.ico", Expect::loads, 16, 16, 0},
+    {"good/nsis_llama-blue.ico", Expect::loads, 32, 32, 0},
+    {"good/nsis_modern-install-full.ico", Expect::loads, 16, 16, 5},
+    {"good/nsis_modern-install.ico", Expect::loads, 16, 16, 5},
+    {"good/nsis_modern-uninstall-colorful.ico", Expect::loads, 16, 16, 5},
+    {"good/nsis_nsis-menu.ico", Expect::loads, 16, 16, 3},
+    {"good/nsis_nsis3-install-alt.ico", Expect::loads, 32, 32, 4},
+    {"good/nsis_nsis3-install.ico", Expect::loads, 32, 32, 4},
+    {"good/nsis_orange-install.ico", Expect::loads, 16, 16, 6},
+    {"good/nsis_pixel-install.ico", Expect::loads, 16, 16, 0},
+    {"good/nsis_win-install.ico", Expect::loads, 16, 16, 0},
+    {"good/pil_hopper.ico", Expect::loads, 16, 16, 0},
+    {"good/pil_hopper_256x256.ico", Expect::loads, 256, 256, 0},
+    {"good/pil_hopper_mask.ico", Expect::loads, 16, 16, 0},
+    {"good/pil_pillow.ico", Expect::loads, 256, 256, 0},
+    {"good/pil_python.ico", Expect::loads, 16, 16, 0},
     // The entry's own header gives no size: nothing to build.
-    {"questionable/irs_bmp-32bpp-biWidth=biHeight=0.ico", Expect::kReject},
-    {"questionable/irs_bmp-32bpp-conflicting-and-mask.ico", Expect::kMatch, 16, 16},
-    {"questionable/irs_bmp_0rgb_with_and_mask.ico", Expect::kMatch, 16, 16},
-    {"questionable/irs_lenient-bpp.ico", Expect::kMatch, 256, 256},
-    {"questionable/irs_truncated_mask_32bpp.ico", Expect::kEither},
-    {"questionable/pil_deerstalker.cur", Expect::kReject},
-    {"questionable/pil_mask_1.cur", Expect::kReject},
-    {"bad/irs_Bad_smile-incorrect-image-length.ico", Expect::kEither},
-    {"bad/irs_crash-981fee302fe0fc543ee48292cc3d6ace7e97e633.ico", Expect::kEither},
-    {"bad/irs_oom-0d0085eb7f66ea55d9119206235cd29e089b9140.ico", Expect::kEither},
-    {"bad/pil_decompression_bomb.ico", Expect::kReject},
-    {"bad/trunc_nsis_modern-install_in-directory.ico", Expect::kReject},
-    {"bad/trunc_nsis_orange-install_in-last-dib.ico", Expect::kEither},
-    {"bad/trunc_nsis_pixel-install_in-first-dib-header.ico", Expect::kReject},
+    {"questionable/irs_bmp-32bpp-biWidth=biHeight=0.ico", Expect::reject},
+    {"questionable/irs_bmp-32bpp-conflicting-and-mask.ico", Expect::match, 16, 16},
+    {"questionable/irs_bmp_0rgb_with_and_mask.ico", Expect::match, 16, 16},
+    {"questionable/irs_lenient-bpp.ico", Expect::match, 256, 256},
+    {"questionable/irs_truncated_mask_32bpp.ico", Expect::either},
+    {"questionable/pil_deerstalker.cur", Expect::reject},
+    {"questionable/pil_mask_1.cur", Expect::reject},
+    {"bad/irs_Bad_smile-incorrect-image-length.ico", Expect::either},
+    {"bad/irs_crash-981fee302fe0fc543ee48292cc3d6ace7e97e633.ico", Expect::either},
+    {"bad/irs_oom-0d0085eb7f66ea55d9119206235cd29e089b9140.ico", Expect::either},
+    {"bad/pil_decompression_bomb.ico", Expect::reject},
+    {"bad/trunc_nsis_modern-install_in-directory.ico", Expect::reject},
+    {"bad/trunc_nsis_orange-install_in-last-dib.ico", Expect::either},
+    {"bad/trunc_nsis_pixel-install_in-first-dib-header.ico", Expect::reject},
 };
 
 INSTANTIATE_TEST_SUITE_P(Files, IconCorpus, ::testing::ValuesIn(kIcons),

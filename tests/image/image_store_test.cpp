@@ -290,9 +290,9 @@ TEST(Premultiply, TwentyFourBitSourceBecomesOpaque32Bit) {
 TEST_F(ImageStoreTest, MissingFileLeavesTheOldImageInPlace) {
   const auto handle = store.create(55, 9, 9, 24);
   ASSERT_NE(handle, 0u);
-  LoadStatus status = LoadStatus::Loaded;
+  LoadStatus status = LoadStatus::loaded;
   EXPECT_EQ(store.loadFromFile(55, "/nonexistent/pixmoor/picture.png", &status), 0u);
-  EXPECT_EQ(status, LoadStatus::Unreadable);
+  EXPECT_EQ(status, LoadStatus::unreadable);
   EXPECT_EQ(store.nativeHandle(55), handle);
   EXPECT_EQ(store.imageWidth(55), 9);
 }
@@ -302,9 +302,9 @@ TEST_F(ImageStoreTest, FolderIsNotAFileAndLeavesTheOldImage) {
   const std::string path = folder.file("sub");
   ASSERT_EQ(::mkdir(path.c_str(), 0700), 0);
   ASSERT_NE(store.create(55, 9, 9, 24), 0u);
-  LoadStatus status = LoadStatus::Loaded;
+  LoadStatus status = LoadStatus::loaded;
   EXPECT_EQ(store.loadFromFile(55, path, &status), 0u);
-  EXPECT_EQ(status, LoadStatus::Unreadable);
+  EXPECT_EQ(status, LoadStatus::unreadable);
   EXPECT_EQ(store.imageWidth(55), 9);
 }
 
@@ -313,9 +313,9 @@ TEST_F(ImageStoreTest, UndecodableFileReleasesTheOldImage) {
   const std::string path = folder.file("notes.jpg");
   writeFile(path, Bytes{'h', 'e', 'l', 'l', 'o', '\n'});
   ASSERT_NE(store.create(55, 9, 9, 24), 0u);
-  LoadStatus status = LoadStatus::Loaded;
+  LoadStatus status = LoadStatus::loaded;
   EXPECT_EQ(store.loadFromFile(55, path, &status), 0u);
-  EXPECT_EQ(status, LoadStatus::UnknownFormat);
+  EXPECT_EQ(status, LoadStatus::unknownFormat);
   EXPECT_EQ(store.imageWidth(55), 0);
   EXPECT_EQ(store.nativeHandle(55), 0u);
 }
@@ -325,9 +325,9 @@ TEST_F(ImageStoreTest, EmptyFileAnswersZero) {
   const std::string path = folder.file("empty.png");
   writeFile(path, Bytes{});
   ASSERT_NE(store.create(55, 9, 9, 24), 0u);
-  LoadStatus status = LoadStatus::Loaded;
+  LoadStatus status = LoadStatus::loaded;
   EXPECT_EQ(store.loadFromFile(55, path, &status), 0u);
-  EXPECT_EQ(status, LoadStatus::UnknownFormat);
+  EXPECT_EQ(status, LoadStatus::unknownFormat);
   EXPECT_EQ(store.imageWidth(55), 0);
 }
 
@@ -342,10 +342,10 @@ TEST_F(ImageStoreTest, FormatComesFromTheContentNotTheName) {
   TempFolder folder;
   const std::string path = folder.file("really-a-png.jpg");
   writeFile(path, smallPng(7, 5, 99));
-  LoadStatus status = LoadStatus::Unreadable;
+  LoadStatus status = LoadStatus::unreadable;
   const auto handle = store.loadFromFile(55, path, &status);
   ASSERT_NE(handle, 0u);
-  EXPECT_EQ(status, LoadStatus::Loaded);
+  EXPECT_EQ(status, LoadStatus::loaded);
   EXPECT_EQ(handle, store.nativeHandle(55));
   EXPECT_EQ(store.imageWidth(55), 7);
   EXPECT_EQ(store.imageHeight(55), 5);
@@ -389,9 +389,9 @@ TEST_F(ImageStoreTest, DynamicLoadAnswersTheIdentifier) {
 TEST_F(ImageStoreTest, DataStartingLikeAJpegThatIsNotOneFails) {
   const Bytes data = {0xFF, 0xD8, 0x00, 0x11, 0x22, 0x33};
   ASSERT_NE(store.create(55, 2, 2, 24), 0u);
-  LoadStatus status = LoadStatus::Loaded;
+  LoadStatus status = LoadStatus::loaded;
   EXPECT_EQ(store.loadFromMemory(55, data, &status), 0u);
-  EXPECT_EQ(status, LoadStatus::UnknownFormat);
+  EXPECT_EQ(status, LoadStatus::unknownFormat);
   EXPECT_EQ(store.imageWidth(55), 0);
 }
 
@@ -406,13 +406,13 @@ TEST_F(ImageStoreTest, ResampleToTheSameSizeAnswersTheHandleUntouched) {
   const auto handle = store.create(55, 8, 6, 24);
   ASSERT_NE(handle, 0u);
   store.raster(55)->data()[0] = 42;
-  EXPECT_EQ(store.resample(55, 8, 6, ResampleMode::Smooth), handle);
+  EXPECT_EQ(store.resample(55, 8, 6, ResampleMode::smooth), handle);
   EXPECT_EQ(store.raster(55)->data()[0], 42);
 }
 
 TEST_F(ImageStoreTest, ResampleChangesTheSizeKeepingTheDepths) {
   ASSERT_NE(store.create(55, 8, 6, 32), 0u);
-  const auto handle = store.resample(55, 4, 3, ResampleMode::Raw);
+  const auto handle = store.resample(55, 4, 3, ResampleMode::raw);
   ASSERT_NE(handle, 0u);
   EXPECT_EQ(handle, store.nativeHandle(55));
   EXPECT_EQ(store.imageWidth(55), 4);
@@ -425,21 +425,21 @@ TEST_F(ImageStoreTest, ResampleChangesTheSizeKeepingTheDepths) {
 
 TEST_F(ImageStoreTest, ResampleToAnUnusableSizeLeavesNoImage) {
   ASSERT_NE(store.create(55, 8, 6, 24), 0u);
-  EXPECT_EQ(store.resample(55, 0, 6, ResampleMode::Smooth), 0u);
+  EXPECT_EQ(store.resample(55, 0, 6, ResampleMode::smooth), 0u);
   EXPECT_EQ(store.imageWidth(55), 0);
   EXPECT_EQ(store.nativeHandle(55), 0u);
-  EXPECT_EQ(store.resample(55, 8, 6, ResampleMode::Smooth), 0u);
+  EXPECT_EQ(store.resample(55, 8, 6, ResampleMode::smooth), 0u);
 }
 
 TEST_F(ImageStoreTest, ResampleOfNoImageAnswersZero) {
-  EXPECT_EQ(store.resample(12, 4, 4, ResampleMode::Smooth), 0u);
-  EXPECT_EQ(store.resample(kNewImage, 4, 4, ResampleMode::Smooth), 0u);
+  EXPECT_EQ(store.resample(12, 4, 4, ResampleMode::smooth), 0u);
+  EXPECT_EQ(store.resample(kNewImage, 4, 4, ResampleMode::smooth), 0u);
 }
 
 TEST_F(ImageStoreTest, SaveRefusesEmptyPathAndMissingImage) {
   ASSERT_NE(store.create(55, 2, 2, 24), 0u);
-  EXPECT_EQ(store.save(55, "", kPngEncoder, 7, -1), SaveStatus::BadRequest);
-  EXPECT_EQ(store.save(56, "/tmp/pixmoor-never-written.png", kPngEncoder, 7, -1), SaveStatus::BadRequest);
+  EXPECT_EQ(store.save(55, "", kPngEncoder, 7, -1), SaveStatus::badRequest);
+  EXPECT_EQ(store.save(56, "/tmp/pixmoor-never-written.png", kPngEncoder, 7, -1), SaveStatus::badRequest);
 }
 
 }  // namespace

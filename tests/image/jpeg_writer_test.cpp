@@ -140,7 +140,7 @@ class JpegWriterTest : public ::testing::Test {
   static void SetUpTestSuite() { registerJpegEncoder(); }
 
   std::vector<std::uint8_t> save(const Raster& raster, int quality) {
-    EXPECT_EQ(saveRaster(raster, raster.depth, folder.file("out.jpg"), kJpegEncoder, quality, -1), SaveStatus::Saved);
+    EXPECT_EQ(saveRaster(raster, raster.depth, folder.file("out.jpg"), kJpegEncoder, quality, -1), SaveStatus::saved);
     return readBytes(folder.file("out.jpg"));
   }
 
@@ -258,7 +258,7 @@ TEST_F(JpegWriterTest, GreyPicturesStillHaveThreeComponents) {
   auto raster = makeFilled(20, 20, 24, [](int x, int y, std::uint8_t* p) {
     p[0] = p[1] = p[2] = static_cast<std::uint8_t>(x * 10 + y);
   });
-  EXPECT_EQ(saveRaster(*raster, 8, folder.file("grey.jpg"), kJpegEncoder, 8, -1), SaveStatus::Saved);
+  EXPECT_EQ(saveRaster(*raster, 8, folder.file("grey.jpg"), kJpegEncoder, 8, -1), SaveStatus::saved);
   EXPECT_EQ(decode(readBytes(folder.file("grey.jpg"))).components, 3);
 }
 
@@ -279,7 +279,7 @@ TEST_F(JpegWriterTest, StopBeforeTheFirstRow) {
   auto raster = makeRaster(8, 8, 24);
   RowSource rows{raster->data(), 8, 8, raster->stride, 3, true};
   CancelFlag cancel{true};
-  EXPECT_EQ(writeJpeg(*out, rows, 8, 24, &cancel), SaveStatus::Cancelled);
+  EXPECT_EQ(writeJpeg(*out, rows, 8, 24, &cancel), SaveStatus::cancelled);
   out.reset();
   EXPECT_TRUE(folder.names().empty());
 }
@@ -288,7 +288,7 @@ TEST_F(JpegWriterTest, RefusesRowsWithAlpha) {
   auto out = TempOutput::create(folder.file("x.jpg"));
   auto raster = makeRaster(8, 8, 32);
   RowSource rows{raster->data(), 8, 8, raster->stride, 4, true};
-  EXPECT_EQ(writeJpeg(*out, rows, 8, 32, nullptr), SaveStatus::BadRequest);
+  EXPECT_EQ(writeJpeg(*out, rows, 8, 32, nullptr), SaveStatus::badRequest);
 }
 
 }  // namespace

@@ -87,7 +87,7 @@ class PngWriterTest : public ::testing::Test {
   static void SetUpTestSuite() { registerPngEncoder(); }
 
   std::vector<std::uint8_t> save(const Raster& raster, int sourceDepth, int depth = -1) {
-    EXPECT_EQ(saveRaster(raster, sourceDepth, folder.file("out.png"), kPngEncoder, 7, depth), SaveStatus::Saved);
+    EXPECT_EQ(saveRaster(raster, sourceDepth, folder.file("out.png"), kPngEncoder, 7, depth), SaveStatus::saved);
     return readBytes(folder.file("out.png"));
   }
 
@@ -348,7 +348,7 @@ TEST_F(PngWriterTest, StopBeforeTheFirstRow) {
   for (const int depth : {24, 8, 1}) {
     auto out = TempOutput::create(folder.file("x.png"));
     ASSERT_TRUE(out);
-    EXPECT_EQ(writePngRgb(*out, rows, 7, depth, &cancel), SaveStatus::Cancelled) << depth;
+    EXPECT_EQ(writePngRgb(*out, rows, 7, depth, &cancel), SaveStatus::cancelled) << depth;
   }
   EXPECT_TRUE(folder.names().empty());
 }
@@ -357,7 +357,7 @@ TEST_F(PngWriterTest, RefusesRowsOfTheWrongWidth) {
   auto raster = makeRaster(4, 4, 24);
   RowSource rows{raster->data(), 4, 4, raster->stride, 3, true};
   auto out = TempOutput::create(folder.file("x.png"));
-  EXPECT_EQ(writePngRgba(*out, rows, 7, 32, nullptr), SaveStatus::BadRequest);
+  EXPECT_EQ(writePngRgba(*out, rows, 7, 32, nullptr), SaveStatus::badRequest);
 }
 
 }  // namespace

@@ -47,7 +47,7 @@ std::vector<PictureSize> targetsFor(int w, int h) {
 void expectSameAsTwoSteps(const std::string& path) {
   SCOPED_TRACE(path);
   ImageStore whole;
-  LoadStatus wholeStatus = LoadStatus::Loaded;
+  LoadStatus wholeStatus = LoadStatus::loaded;
   const bool loaded = whole.loadFromFile(1, path, &wholeStatus) != 0;
   const int w = whole.imageWidth(1);
   const int h = whole.imageHeight(1);
@@ -60,7 +60,7 @@ void expectSameAsTwoSteps(const std::string& path) {
     wide = !wide;
     setWideVectors(wide);
     ImageStore reduced;
-    LoadStatus status = LoadStatus::Loaded;
+    LoadStatus status = LoadStatus::loaded;
     const ReduceTo reduce = [&](int width, int height) -> std::optional<PictureSize> {
       EXPECT_TRUE(!loaded || (width == w && height == h));
       return target;
@@ -74,12 +74,12 @@ void expectSameAsTwoSteps(const std::string& path) {
     EXPECT_EQ(record.sourceDepth, whole.record(1)->sourceDepth);
     EXPECT_EQ(record.iccProfile, whole.record(1)->iccProfile);
     if (record.width != target.width || record.height != target.height) {
-      ASSERT_NE(reduced.resample(1, target.width, target.height, ResampleMode::Smooth), 0u);
+      ASSERT_NE(reduced.resample(1, target.width, target.height, ResampleMode::smooth), 0u);
     }
     setWideVectors(!wide);
     ImageStore twoSteps;
     ASSERT_NE(twoSteps.loadFromFile(1, path), 0u);
-    ASSERT_NE(twoSteps.resample(1, target.width, target.height, ResampleMode::Smooth), 0u);
+    ASSERT_NE(twoSteps.resample(1, target.width, target.height, ResampleMode::smooth), 0u);
     setWideVectors(true);
     ASSERT_EQ(rowsOf(*reduced.raster(1)), rowsOf(*twoSteps.raster(1)));
   }
@@ -217,9 +217,9 @@ TEST(ReducedOnLoad, HoldsRowsNotThePicture) {
   for (const char* name : {"a.jpg", "turned.jpg", "a.png", "a.bmp"}) {
     SCOPED_TRACE(name);
     ImageStore store;
-    LoadStatus status = LoadStatus::Loaded;
+    LoadStatus status = LoadStatus::loaded;
     EXPECT_EQ(store.loadFromFile(1, folder.file(name), &status, limits), 0u);
-    EXPECT_EQ(status, LoadStatus::TooLargeForMemory);
+    EXPECT_EQ(status, LoadStatus::tooLargeForMemory);
     const ReduceTo reduce = [](int, int) { return PictureSize{150, 200}; };
     ASSERT_NE(store.loadReduced(1, folder.file(name), reduce, &status, limits), 0u);
     EXPECT_EQ(store.imageWidth(1), 150);

@@ -176,11 +176,11 @@ TEST_F(SettingsStoreTest, HostileSettingsFilesGiveDefaults) {
 }
 
 TEST_F(SettingsStoreTest, ReadingAloneNeverCreatesOrChangesTheFile) {
-  EXPECT_FALSE(ReadSettings(path, 1920, 1080).has_value());
+  EXPECT_FALSE(readSettings(path, 1920, 1080).has_value());
   EXPECT_FALSE(std::filesystem::exists(path));
   const std::string text = "[DEFAUT]\r\nQUALITE=3\r\n";
   writeBytes(path, text);
-  const auto read = ReadSettings(path, 1920, 1080);
+  const auto read = readSettings(path, 1920, 1080);
   ASSERT_TRUE(read.has_value());
   EXPECT_EQ(read->quality, 3);
   EXPECT_EQ(readBytes(path), text);
