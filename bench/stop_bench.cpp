@@ -167,7 +167,7 @@ void runWhole(benchmark::State& state, const std::function<void(const CancelFlag
 
 void decodeJpeg(const CancelFlag* cancel) {
   ImageStore store;
-  store.loadFromMemory(kWorkingPicture, jpegBytes(), nullptr, {kNoMemoryBudget, cancel});
+  store.loadFromMemory(kWorkingPicture, jpegBytes(), {kNoMemoryBudget, cancel});
 }
 // A JPEG start followed by 1 GiB of zeros (untouched pages): libjpeg skips
 // them all looking for a marker.
@@ -183,19 +183,19 @@ std::span<const std::uint8_t> garbage() {
 }
 void skipGarbage(const CancelFlag* cancel) {
   ImageStore store;
-  store.loadFromMemory(kWorkingPicture, garbage(), nullptr, {kNoMemoryBudget, cancel});
+  store.loadFromMemory(kWorkingPicture, garbage(), {kNoMemoryBudget, cancel});
 }
 void decodeProgressive(const CancelFlag* cancel) {
   ImageStore store;
-  store.loadFromMemory(kWorkingPicture, progressiveBytes(), nullptr, {kNoMemoryBudget, cancel});
+  store.loadFromMemory(kWorkingPicture, progressiveBytes(), {kNoMemoryBudget, cancel});
 }
 void decodePng(const CancelFlag* cancel) {
   ImageStore store;
-  store.loadFromMemory(kWorkingPicture, pngBytes(), nullptr, {kNoMemoryBudget, cancel});
+  store.loadFromMemory(kWorkingPicture, pngBytes(), {kNoMemoryBudget, cancel});
 }
 void loadJpegFile(const CancelFlag* cancel) {
   ImageStore store;
-  store.loadFromFile(kWorkingPicture, jpegFile(), nullptr, {kNoMemoryBudget, cancel});
+  store.loadFromFile(kWorkingPicture, jpegFile(), {kNoMemoryBudget, cancel});
 }
 void shrink(const CancelFlag* cancel) {
   auto target = makeRaster(3000, 3000, 24);

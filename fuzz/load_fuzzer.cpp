@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::span<const std::uint8_t> block(data, size);
   if (memoryBudget == 0 && bmpTooLarge(block)) return -1;  // not added to the corpus
   const DecodeLimits limits{memoryBudget != 0 ? memoryBudget : kNoMemoryBudget, nullptr};
-  if (store.loadFromMemory(kWorkingPicture, block, nullptr, limits) != 0) {
+  if (store.loadFromMemory(kWorkingPicture, block, limits) != 0) {
     // Every byte of the raster must be owned and initialised.
     const Raster* raster = store.raster(kWorkingPicture);
     unsigned sum = 0;
@@ -71,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (sum == 0xFFFFFFFFu) std::abort();  // keeps the reads
     // The dynamic path takes the same readers; try it on small inputs.
     if (size < 4096) {
-      const auto id = store.loadFromMemory(kNewImage, block, nullptr, limits);
+      const auto id = store.loadFromMemory(kNewImage, block, limits);
       store.release(static_cast<ImageId>(id));
     }
   }

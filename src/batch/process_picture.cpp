@@ -73,9 +73,8 @@ PreparedPicture preparePicture(image::ImageStore& store, const std::string& sour
     if (!target.writesPicture()) return std::nullopt;
     return image::PictureSize{target.width, target.height};
   };
-  image::LoadStatus loadStatus = image::LoadStatus::unreadable;
-  const bool loaded =
-      store.loadReduced(kWorkingPicture, sourcePath, reduce, &loadStatus, {budget, cancel}) != 0;
+  const image::LoadStatus loadStatus = store.loadReduced(kWorkingPicture, sourcePath, reduce, {budget, cancel}).status;
+  const bool loaded = loadStatus == image::LoadStatus::loaded;
   const image::ImageRecord* loadedRecord = store.record(kWorkingPicture);
   const int width = loaded && loadedRecord != nullptr ? loadedRecord->sourceWidth : 0;
   const int height = loaded && loadedRecord != nullptr ? loadedRecord->sourceHeight : 0;

@@ -9,6 +9,10 @@
 // its pictures before any worker exists; during a batch only the worker
 // touches number 55; the game uses dynamic Images on the interface thread).
 // Failures are answered with 0 (or a status value), never with exceptions.
+//
+// Implemented in image_store.cpp (slots, create, save, release),
+// image_store_load.cpp (loading files and memory), image_store_resample.cpp
+// (resample) and image_store_premultiply.cpp (display copies with alpha).
 #pragma once
 
 #include <cstddef>
@@ -47,6 +51,13 @@ enum class LoadStatus {
   cancelled,          // the cancel flag was raised while the picture was read
 };
 
+// What a load answers: the handle (as loadFromFile answers it: the dynamic
+// identifier for -1, else the raster's handle; 0 on failure) and why.
+struct LoadResult {
+  std::uintptr_t handle = 0;
+  LoadStatus status = LoadStatus::unreadable;
+};
+
 struct ImageRecord {
   std::unique_ptr<Raster> raster;  // the handle; null means no Image
   int width = 0;                   // kept in signed 16 bits
@@ -73,21 +84,27 @@ class ImageStore {
   // be decoded leaves it without Image. Only regular files are read, and
   // only once their first bytes look like a picture; the file's bytes count
   // against the memory budget of `limits` together with the decode.
-  std::uintptr_t loadFromFile(ImageId number, const std::string& path, LoadStatus* status = nullptr,
-                              const DecodeLimits& limits = machineDecodeLimits());
+  LoadResult load(ImageId number, const std::string& path, const DecodeLimits& limits = machineDecodeLimits());
+  LoadResult loadData(ImageId number, std::span<const std::uint8_t> data,
+                      const DecodeLimits& limits = machineDecodeLimits());
+  // The same, answering the handle alone.
+  std::uintptr_t loadFromFile(ImageId number, const std::string& path,
+                              const DecodeLimits& limits = machineDecodeLimits()) {
+    return load(number, path, limits).handle;
+  }
   std::uintptr_t loadFromMemory(ImageId number, std::span<const std::uint8_t> data,
-                                LoadStatus* status = nullptr,
-                                const DecodeLimits& limits = machineDecodeLimits());
-  // loadFromFile, asking `reduce` for the size the picture is going to be
+                                const DecodeLimits& limits = machineDecodeLimits()) {
+    return loadData(number, data, limits).handle;
+  }
+  // load, asking `reduce` for the size the picture is going to be
   // resampled to once its header is read: a JPEG, non-interlaced PNG or
   // uncompressed BMP that will be reduced on the opaque path is reduced while
   // it is decoded, holding rows rather than the picture, and the Image holds
   // the result, exactly what resample would have made of the whole picture.
   // Any other picture loads whole. sourceWidth and sourceHeight of the
   // record give the picture's own size either way.
-  std::uintptr_t loadReduced(ImageId number, const std::string& path, const ReduceTo& reduce,
-                             LoadStatus* status = nullptr,
-                             const DecodeLimits& limits = machineDecodeLimits());
+  LoadResult loadReduced(ImageId number, const std::string& path, const ReduceTo& reduce,
+                         const DecodeLimits& limits = machineDecodeLimits());
 
   // Same size: answers the handle untouched. Otherwise the new raster replaces
   // the old; on failure the number is left without Image and the requested
@@ -124,10 +141,10 @@ class ImageStore {
   // Takes the slot for a new Image (releasing what it held) and fills it.
   std::uintptr_t install(ImageId number, DecodedPicture picture);
   std::uintptr_t answerFor(ImageId number, const ImageRecord& record) const;
-  std::uintptr_t loadFromInput(ImageId number, PictureInput& input, LoadStatus* status,
-                               const DecodeLimits& limits, const ReduceTo* reduce);
-  std::uintptr_t loadFile(ImageId number, const std::string& path, LoadStatus* status,
-                          const DecodeLimits& limits, const ReduceTo* reduce);
+  LoadResult loadFromInput(ImageId number, PictureInput& input, const DecodeLimits& limits,
+                           const ReduceTo* reduce);
+  LoadResult loadFile(ImageId number, const std::string& path, const DecodeLimits& limits,
+                      const ReduceTo* reduce);
 
   std::vector<std::unique_ptr<ImageRecord>> slots_;
   std::list<ImageRecord> dynamic_;  // identifiers are the records' addresses

@@ -23,8 +23,8 @@
 namespace pixmoor::image {
 namespace {
 
-void report(LoadStatus* status, LoadStatus value) {
-  if (status != nullptr) *status = value;
+LoadResult failed(LoadStatus why) {
+  return {0, why};
 }
 
 class FileDescriptor {
@@ -73,64 +73,57 @@ bool readPieces(int fd, std::uint8_t* out, std::size_t size, const CancelFlag* c
 
 }  // namespace
 
-std::uintptr_t ImageStore::loadFromFile(ImageId number, const std::string& path, LoadStatus* status,
-                                        const DecodeLimits& limits) {
-  return loadFile(number, path, status, limits, nullptr);
+LoadResult ImageStore::load(ImageId number, const std::string& path, const DecodeLimits& limits) {
+  return loadFile(number, path, limits, nullptr);
 }
 
-std::uintptr_t ImageStore::loadReduced(ImageId number, const std::string& path, const ReduceTo& reduce,
-                                       LoadStatus* status, const DecodeLimits& limits) {
-  return loadFile(number, path, status, limits, &reduce);
+LoadResult ImageStore::loadReduced(ImageId number, const std::string& path, const ReduceTo& reduce,
+                                   const DecodeLimits& limits) {
+  return loadFile(number, path, limits, &reduce);
 }
 
-std::uintptr_t ImageStore::loadFile(ImageId number, const std::string& path, LoadStatus* status,
-                                    const DecodeLimits& limits, const ReduceTo* reduce) {
+LoadResult ImageStore::loadFile(ImageId number, const std::string& path, const DecodeLimits& limits,
+                                const ReduceTo* reduce) {
   // O_NONBLOCK keeps the open of a FIFO (a.jpg waiting for a writer that
   // never comes) or a device from blocking; only a regular file is read, and
   // with blocking reads again.
   const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
   struct stat info {};
   if (file.get() < 0 || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0) {
-    report(status, LoadStatus::unreadable);
-    return 0;
+    return failed(LoadStatus::unreadable);
   }
   const int flags = ::fcntl(file.get(), F_GETFL);
   if (flags < 0 || ::fcntl(file.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
-    report(status, LoadStatus::unreadable);
-    return 0;
+    return failed(LoadStatus::unreadable);
   }
 
   const auto size = static_cast<std::uint64_t>(info.st_size);
   std::array<std::uint8_t, 8> head{};
   const std::size_t headSize = static_cast<std::size_t>(std::min<std::uint64_t>(size, head.size()));
   if (!readPieces(file.get(), head.data(), headSize, nullptr)) {
-    report(status, LoadStatus::unreadable);
-    return 0;
+    return failed(LoadStatus::unreadable);
   }
   // Nothing more is read of what no reader could take (a huge file of
   // anything else answers at once).
   if (!mayBePicture(std::span(head.data(), headSize))) {
     release(number);
-    report(status, LoadStatus::unknownFormat);
-    return 0;
+    return failed(LoadStatus::unknownFormat);
   }
   // The readers take the file a piece at a time; what must be read whole
   // (icon containers, run-length and 32-bit BMP) counts against the budget.
   PictureInput input(file.get(), size, limits.cancel);
-  return loadFromInput(number, input, status, limits, reduce);
+  return loadFromInput(number, input, limits, reduce);
 }
 
-std::uintptr_t ImageStore::loadFromMemory(ImageId number, std::span<const std::uint8_t> data,
-                                          LoadStatus* status, const DecodeLimits& limits) {
+LoadResult ImageStore::loadData(ImageId number, std::span<const std::uint8_t> data, const DecodeLimits& limits) {
   PictureInput input(data);
-  return loadFromInput(number, input, status, limits, nullptr);
+  return loadFromInput(number, input, limits, nullptr);
 }
 
-std::uintptr_t ImageStore::loadFromInput(ImageId number, PictureInput& input, LoadStatus* status,
-                                         const DecodeLimits& limits, const ReduceTo* reduce) {
+LoadResult ImageStore::loadFromInput(ImageId number, PictureInput& input, const DecodeLimits& limits,
+                                     const ReduceTo* reduce) {
   if (number < kNewImage || number >= kSlotNumberLimit) {
-    report(status, LoadStatus::unsupported);
-    return 0;
+    return failed(LoadStatus::unsupported);
   }
   // The old Image goes first, so that it and the new one never both take memory.
   release(number);
@@ -170,30 +163,24 @@ std::uintptr_t ImageStore::loadFromInput(ImageId number, PictureInput& input, Lo
   }
   // A file that could not be read as far as its size is not the picture.
   if (input.failed()) {
-    report(status, cancelled(limits.cancel) ? LoadStatus::cancelled : LoadStatus::unreadable);
-    return 0;
+    return failed(cancelled(limits.cancel) ? LoadStatus::cancelled : LoadStatus::unreadable);
   }
   if (!picture || picture->raster == nullptr) {
     if (cancelled(limits.cancel)) failure = DecodeFailure::cancelled;
     switch (failure) {
       case DecodeFailure::unrecognised:
-        report(status, LoadStatus::unknownFormat);
-        break;
+        return failed(LoadStatus::unknownFormat);
       case DecodeFailure::tooLarge:
-        report(status, LoadStatus::unsupported);
-        break;
+        return failed(LoadStatus::unsupported);
       case DecodeFailure::overBudget:
-        report(status, LoadStatus::tooLargeForMemory);
-        break;
+        return failed(LoadStatus::tooLargeForMemory);
       case DecodeFailure::cancelled:
-        report(status, LoadStatus::cancelled);
-        break;
+        return failed(LoadStatus::cancelled);
     }
-    return 0;
+    return failed(LoadStatus::unknownFormat);
   }
   const std::uintptr_t answer = install(number, std::move(*picture));
-  report(status, answer != 0 ? LoadStatus::loaded : LoadStatus::tooLargeForMemory);
-  return answer;
+  return {answer, answer != 0 ? LoadStatus::loaded : LoadStatus::tooLargeForMemory};
 }
 
 }  // namespace pixmoor::image

@@ -132,8 +132,7 @@ TEST_P(JpegCorpus, MeetsItsExpectation) {
   const CorpusFile& file = GetParam();
   const Bytes data = readFile(testData(file.path));
   ImageStore store;
-  LoadStatus status = LoadStatus::unreadable;
-  const auto handle = store.loadFromMemory(55, data, &status);
+  const auto [handle, status] = store.loadData(55, data);
   if (file.expect == "MUST_DECODE") {
     ASSERT_NE(handle, 0u);
     const Reference want = jpegReference(data, orientationFromName(file.path));

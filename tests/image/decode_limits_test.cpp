@@ -285,9 +285,9 @@ TEST_P(Bombs, RefusedOrDecodedWithinTheBudget) {
 #endif
         const DecodeLimits limits{bomb.budget, nullptr};
         if (bomb.bytes) {
-          store.loadFromMemory(kWorkingPicture, bytes, &status, limits);
+          status = store.loadData(kWorkingPicture, bytes, limits).status;
         } else {
-          store.loadFromFile(kWorkingPicture, path, &status, limits);
+          status = store.load(kWorkingPicture, path, limits).status;
         }
         report[0] = static_cast<std::int64_t>(status);
 #ifdef PIXMOOR_WATCH_HEAP
@@ -407,9 +407,11 @@ TEST(DecodeCancel, EveryReaderStops) {
     ImageStore store;
     LoadStatus status = LoadStatus::loaded;
     stop = false;
-    EXPECT_NE(store.loadFromMemory(55, bytes, &status, {kNoMemoryBudget, &stop}), 0u) << what;
+    status = store.loadData(55, bytes, {kNoMemoryBudget, &stop}).status;
+    EXPECT_EQ(status, LoadStatus::loaded) << what;
     stop = true;
-    EXPECT_EQ(store.loadFromMemory(55, bytes, &status, {kNoMemoryBudget, &stop}), 0u) << what;
+    status = store.loadData(55, bytes, {kNoMemoryBudget, &stop}).status;
+    EXPECT_NE(status, LoadStatus::loaded) << what;
     EXPECT_EQ(status, LoadStatus::cancelled) << what;
   }
 }

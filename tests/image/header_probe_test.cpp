@@ -22,8 +22,7 @@ TEST(HeaderProbe, AgreesWithTheLoaderOnTheWholeCorpus) {
     if (!entry.is_regular_file()) continue;
     const std::string path = entry.path().string();
     ++files;
-    LoadStatus loaded = LoadStatus::unreadable;
-    store.loadFromFile(1, path, &loaded);
+    const LoadStatus loaded = store.load(1, path).status;
     const PictureHeader header = probePictureFile(path);
     if (loaded == LoadStatus::loaded) {
       // Whatever loads is planned with the size and kind it loads as.

@@ -291,7 +291,7 @@ TEST_F(ImageStoreTest, MissingFileLeavesTheOldImageInPlace) {
   const auto handle = store.create(55, 9, 9, 24);
   ASSERT_NE(handle, 0u);
   LoadStatus status = LoadStatus::loaded;
-  EXPECT_EQ(store.loadFromFile(55, "/nonexistent/pixmoor/picture.png", &status), 0u);
+  status = store.load(55, "/nonexistent/pixmoor/picture.png").status;
   EXPECT_EQ(status, LoadStatus::unreadable);
   EXPECT_EQ(store.nativeHandle(55), handle);
   EXPECT_EQ(store.imageWidth(55), 9);
@@ -303,7 +303,7 @@ TEST_F(ImageStoreTest, FolderIsNotAFileAndLeavesTheOldImage) {
   ASSERT_EQ(::mkdir(path.c_str(), 0700), 0);
   ASSERT_NE(store.create(55, 9, 9, 24), 0u);
   LoadStatus status = LoadStatus::loaded;
-  EXPECT_EQ(store.loadFromFile(55, path, &status), 0u);
+  status = store.load(55, path).status;
   EXPECT_EQ(status, LoadStatus::unreadable);
   EXPECT_EQ(store.imageWidth(55), 9);
 }
@@ -314,7 +314,7 @@ TEST_F(ImageStoreTest, UndecodableFileReleasesTheOldImage) {
   writeFile(path, Bytes{'h', 'e', 'l', 'l', 'o', '\n'});
   ASSERT_NE(store.create(55, 9, 9, 24), 0u);
   LoadStatus status = LoadStatus::loaded;
-  EXPECT_EQ(store.loadFromFile(55, path, &status), 0u);
+  status = store.load(55, path).status;
   EXPECT_EQ(status, LoadStatus::unknownFormat);
   EXPECT_EQ(store.imageWidth(55), 0);
   EXPECT_EQ(store.nativeHandle(55), 0u);
@@ -326,7 +326,7 @@ TEST_F(ImageStoreTest, EmptyFileAnswersZero) {
   writeFile(path, Bytes{});
   ASSERT_NE(store.create(55, 9, 9, 24), 0u);
   LoadStatus status = LoadStatus::loaded;
-  EXPECT_EQ(store.loadFromFile(55, path, &status), 0u);
+  status = store.load(55, path).status;
   EXPECT_EQ(status, LoadStatus::unknownFormat);
   EXPECT_EQ(store.imageWidth(55), 0);
 }
@@ -342,11 +342,10 @@ TEST_F(ImageStoreTest, FormatComesFromTheContentNotTheName) {
   TempFolder folder;
   const std::string path = folder.file("really-a-png.jpg");
   writeFile(path, smallPng(7, 5, 99));
-  LoadStatus status = LoadStatus::unreadable;
-  const auto handle = store.loadFromFile(55, path, &status);
-  ASSERT_NE(handle, 0u);
-  EXPECT_EQ(status, LoadStatus::loaded);
-  EXPECT_EQ(handle, store.nativeHandle(55));
+  const LoadResult loaded = store.load(55, path);
+  ASSERT_NE(loaded.handle, 0u);
+  EXPECT_EQ(loaded.status, LoadStatus::loaded);
+  EXPECT_EQ(loaded.handle, store.nativeHandle(55));
   EXPECT_EQ(store.imageWidth(55), 7);
   EXPECT_EQ(store.imageHeight(55), 5);
   EXPECT_EQ(pixelAt(*store.raster(55), 6, 4)[1], 99);
@@ -390,7 +389,7 @@ TEST_F(ImageStoreTest, DataStartingLikeAJpegThatIsNotOneFails) {
   const Bytes data = {0xFF, 0xD8, 0x00, 0x11, 0x22, 0x33};
   ASSERT_NE(store.create(55, 2, 2, 24), 0u);
   LoadStatus status = LoadStatus::loaded;
-  EXPECT_EQ(store.loadFromMemory(55, data, &status), 0u);
+  status = store.loadData(55, data).status;
   EXPECT_EQ(status, LoadStatus::unknownFormat);
   EXPECT_EQ(store.imageWidth(55), 0);
 }

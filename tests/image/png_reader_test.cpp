@@ -357,13 +357,14 @@ Bytes withHeaderSize(Bytes file, std::uint32_t width, std::uint32_t height) {
 TEST_F(PngReaderTest, SidesAbove32767AreRefused) {
   const Bytes file = makePng(rgbaPicture(9, 9).recipe);
   LoadStatus status = LoadStatus::loaded;
-  EXPECT_EQ(store.loadFromMemory(55, withHeaderSize(file, 40000, 9), &status), 0u);
+  status = store.loadData(55, withHeaderSize(file, 40000, 9)).status;
   EXPECT_EQ(status, LoadStatus::unsupported);
-  EXPECT_EQ(store.loadFromMemory(55, withHeaderSize(file, 9, 32768), &status), 0u);
+  status = store.loadData(55, withHeaderSize(file, 9, 32768)).status;
   EXPECT_EQ(status, LoadStatus::unsupported);
   // A declared 32767 x 32767 picture with nine rows of data: the raster is
   // made lazily and only the rows present are written.
-  EXPECT_NE(store.loadFromMemory(55, withHeaderSize(file, 9, 32767), &status), 0u);
+  status = store.loadData(55, withHeaderSize(file, 9, 32767)).status;
+  EXPECT_EQ(status, LoadStatus::loaded);
   EXPECT_EQ(store.imageHeight(55), 32767);
 }
 
@@ -371,7 +372,7 @@ TEST_F(PngReaderTest, PixelLimitRefusesLargerPictures) {
   const Bytes file = makePng(rgbaPicture(9, 9).recipe);
   setDecodePixelLimit(80);
   LoadStatus status = LoadStatus::loaded;
-  EXPECT_EQ(store.loadFromMemory(55, file, &status), 0u);
+  status = store.loadData(55, file).status;
   EXPECT_EQ(status, LoadStatus::unsupported);
   setDecodePixelLimit(0);
   EXPECT_NE(store.loadFromMemory(55, file), 0u);

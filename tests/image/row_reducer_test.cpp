@@ -47,8 +47,8 @@ std::vector<PictureSize> targetsFor(int w, int h) {
 void expectSameAsTwoSteps(const std::string& path) {
   SCOPED_TRACE(path);
   ImageStore whole;
-  LoadStatus wholeStatus = LoadStatus::loaded;
-  const bool loaded = whole.loadFromFile(1, path, &wholeStatus) != 0;
+  const LoadStatus wholeStatus = whole.load(1, path).status;
+  const bool loaded = wholeStatus == LoadStatus::loaded;
   const int w = whole.imageWidth(1);
   const int h = whole.imageHeight(1);
   const auto sizes = loaded ? targetsFor(w, h) : std::vector<PictureSize>{{1, 1}};
@@ -60,13 +60,13 @@ void expectSameAsTwoSteps(const std::string& path) {
     wide = !wide;
     setWideVectors(wide);
     ImageStore reduced;
-    LoadStatus status = LoadStatus::loaded;
     const ReduceTo reduce = [&](int width, int height) -> std::optional<PictureSize> {
       EXPECT_TRUE(!loaded || (width == w && height == h));
       return target;
     };
-    ASSERT_EQ(reduced.loadReduced(1, path, reduce, &status) != 0, loaded);
-    EXPECT_EQ(status, wholeStatus);
+    const LoadResult result = reduced.loadReduced(1, path, reduce);
+    ASSERT_EQ(result.handle != 0, loaded);
+    EXPECT_EQ(result.status, wholeStatus);
     if (!loaded) return;
     const ImageRecord& record = *reduced.record(1);
     EXPECT_EQ(record.sourceWidth, w);
@@ -217,11 +217,11 @@ TEST(ReducedOnLoad, HoldsRowsNotThePicture) {
   for (const char* name : {"a.jpg", "turned.jpg", "a.png", "a.bmp"}) {
     SCOPED_TRACE(name);
     ImageStore store;
-    LoadStatus status = LoadStatus::loaded;
-    EXPECT_EQ(store.loadFromFile(1, folder.file(name), &status, limits), 0u);
-    EXPECT_EQ(status, LoadStatus::tooLargeForMemory);
+    const LoadResult whole = store.load(1, folder.file(name), limits);
+    EXPECT_EQ(whole.handle, 0u);
+    EXPECT_EQ(whole.status, LoadStatus::tooLargeForMemory);
     const ReduceTo reduce = [](int, int) { return PictureSize{150, 200}; };
-    ASSERT_NE(store.loadReduced(1, folder.file(name), reduce, &status, limits), 0u);
+    ASSERT_NE(store.loadReduced(1, folder.file(name), reduce, limits).handle, 0u);
     EXPECT_EQ(store.imageWidth(1), 150);
     EXPECT_EQ(store.imageHeight(1), 200);
   }
