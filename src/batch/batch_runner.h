@@ -41,6 +41,10 @@
 // batch starts (image/memory_budget.h), or the one the owner set: the pool
 // shares it, and a picture that does not fit its share waits until it is
 // the only one being read, then has the whole budget.
+//
+// Implemented in batch_runner.cpp (drops, start, Stop, the end of a batch),
+// batch_worker.cpp (the pool of workers and the list-order finishing) and
+// batch_progress.cpp (the progress thread and the status texts it sends).
 #pragma once
 
 #include <atomic>

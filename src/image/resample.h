@@ -5,6 +5,11 @@
 // when it gives up (out of memory, or `cancel` was raised). They may split
 // their rows over the machine's cores; results are identical to one thread.
 // Callable from any thread for rasters that thread owns.
+//
+// Implemented in area_average.cpp (resampleOpaque, and the row-by-row
+// reduction of row_reducer.h), mitchell.cpp (resampleSmooth),
+// nearest_stretch.cpp (stretchRaw) and resample_threads.cpp (the thread
+// count), over the weights and vector switches of resample_kernels.h.
 #pragma once
 
 #include "image/raster.h"
