@@ -9,6 +9,7 @@
 // With PIXMOOR_BENCH_JPEG set to a path, the picture is also written there
 // (bench/decode_vs_djpeg.sh times djpeg on that file).
 #include <benchmark/benchmark.h>
+#include <jpeglib.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -20,8 +21,6 @@
 #include <fstream>
 #include <string>
 #include <vector>
-
-#include <jpeglib.h>
 
 #include "image/decoder_registry.h"
 #include "image/image_store.h"
@@ -41,10 +40,12 @@ std::vector<std::uint8_t> makePhotoJpeg() {
       seed ^= seed << 13, seed ^= seed >> 17, seed ^= seed << 5;
       const double grain = static_cast<double>(seed & 15) - 7.5;
       const double shade = 90.0 * x / kWidth + 60.0 * y / kHeight;
-      const double texture = 35.0 * std::sin(x / 37.0) * std::cos(y / 53.0) + 12.0 * std::sin((x + 2 * y) / 9.0);
+      const double texture =
+          35.0 * std::sin(x / 37.0) * std::cos(y / 53.0) + 12.0 * std::sin((x + 2 * y) / 9.0);
       for (int c = 0; c < 3; ++c) {
         const double v = 40.0 + shade + texture * (1.0 - 0.3 * c) + grain + 25.0 * c * std::sin(y / 211.0);
-        rgb[(static_cast<std::size_t>(y) * kWidth + x) * 3 + c] = static_cast<std::uint8_t>(std::clamp(v, 0.0, 255.0));
+        rgb[(static_cast<std::size_t>(y) * kWidth + x) * 3 + c] =
+            static_cast<std::uint8_t>(std::clamp(v, 0.0, 255.0));
       }
     }
   }
@@ -77,8 +78,8 @@ const std::vector<std::uint8_t>& photoJpeg() {
   static const std::vector<std::uint8_t> jpeg = [] {
     auto bytes = makePhotoJpeg();
     if (const char* path = std::getenv("PIXMOOR_BENCH_JPEG"); path != nullptr && *path != '\0') {
-      std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                  static_cast<std::streamsize>(bytes.size()));
+      std::ofstream(path, std::ios::binary)
+          .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     }
     return bytes;
   }();
@@ -105,8 +106,11 @@ void DecodeIntoStore(benchmark::State& state) {
 void LoadFile(benchmark::State& state) {
   registerJpegDecoder();
   const auto& jpeg = photoJpeg();
-  const std::string path = (std::filesystem::temp_directory_path() / ("pixmoor-decode-bench-" + std::to_string(::getpid()) + ".jpg")).string();
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(jpeg.data()), static_cast<std::streamsize>(jpeg.size()));
+  const std::string path = (std::filesystem::temp_directory_path() /
+                            ("pixmoor-decode-bench-" + std::to_string(::getpid()) + ".jpg"))
+                               .string();
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(jpeg.data()), static_cast<std::streamsize>(jpeg.size()));
   ImageStore store;
   for (auto _ : state) {
     const auto handle = store.loadFromFile(kWorkingPicture, path);
@@ -122,7 +126,9 @@ struct Jump {
   std::jmp_buf buffer;
 };
 
-[[noreturn]] void jumpOut(j_common_ptr cinfo) { std::longjmp(reinterpret_cast<Jump*>(cinfo->err)->buffer, 1); }
+[[noreturn]] void jumpOut(j_common_ptr cinfo) {
+  std::longjmp(reinterpret_cast<Jump*>(cinfo->err)->buffer, 1);
+}
 
 bool libjpegDecode(const std::vector<std::uint8_t>& jpeg, std::vector<std::uint8_t>& out) {
   jpeg_decompress_struct cinfo{};

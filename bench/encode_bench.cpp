@@ -37,7 +37,8 @@ std::unique_ptr<Raster> photo(int depth) {
       seed ^= seed << 13, seed ^= seed >> 17, seed ^= seed << 5;
       const double grain = static_cast<double>(seed & 15) - 7.5;
       const double shade = 90.0 * x / kWidth + 60.0 * y / kHeight;
-      const double texture = 35.0 * std::sin(x / 37.0) * std::cos(y / 53.0) + 12.0 * std::sin((x + 2 * y) / 9.0);
+      const double texture =
+          35.0 * std::sin(x / 37.0) * std::cos(y / 53.0) + 12.0 * std::sin((x + 2 * y) / 9.0);
       const double channels[3] = {shade + texture + grain + 20, 1.2 * shade - texture + grain + 10,
                                   0.8 * shade + 0.5 * texture + grain + 60};
       for (int c = 0; c < 3; ++c) {
@@ -49,7 +50,9 @@ std::unique_ptr<Raster> photo(int depth) {
   return raster;
 }
 
-RowSource rowsOf(const Raster& r) { return RowSource{r.data(), r.width, r.height, r.stride, r.bytesPerPixel(), true}; }
+RowSource rowsOf(const Raster& r) {
+  return RowSource{r.data(), r.width, r.height, r.stride, r.bytesPerPixel(), true};
+}
 
 // A folder of our own for the output, removed when the program ends.
 struct Scratch {
@@ -96,13 +99,15 @@ BENCHMARK(WriteJpeg)->Arg(8)->Arg(10)->Unit(benchmark::kMillisecond);
 
 void WritePngRgb(benchmark::State& state) {
   static const auto raster = photo(24);
-  runWriter(state, *raster, [](TempOutput& out, const RowSource& rows) { return writePngRgb(out, rows, 7, 24, nullptr); });
+  runWriter(state, *raster,
+            [](TempOutput& out, const RowSource& rows) { return writePngRgb(out, rows, 7, 24, nullptr); });
 }
 BENCHMARK(WritePngRgb)->Unit(benchmark::kMillisecond);
 
 void WritePngRgba(benchmark::State& state) {
   static const auto raster = photo(32);
-  runWriter(state, *raster, [](TempOutput& out, const RowSource& rows) { return writePngRgba(out, rows, 7, 32, nullptr); });
+  runWriter(state, *raster,
+            [](TempOutput& out, const RowSource& rows) { return writePngRgba(out, rows, 7, 32, nullptr); });
 }
 BENCHMARK(WritePngRgba)->Unit(benchmark::kMillisecond);
 

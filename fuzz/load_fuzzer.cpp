@@ -41,7 +41,8 @@ bool bmpTooLarge(std::span<const std::uint8_t> data) {
     width = static_cast<std::int32_t>(littleEndian(&data[18], 4));
     height = static_cast<std::int32_t>(littleEndian(&data[22], 4));
   }
-  return static_cast<std::uint64_t>(std::llabs(width)) * static_cast<std::uint64_t>(std::llabs(height)) > kPixelLimit;
+  return static_cast<std::uint64_t>(std::llabs(width)) * static_cast<std::uint64_t>(std::llabs(height)) >
+         kPixelLimit;
 }
 
 }  // namespace
@@ -49,7 +50,8 @@ bool bmpTooLarge(std::span<const std::uint8_t> data) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   pixmoor::image::registerJpegDecoder();
   pixmoor::image::registerPngDecoder();
-  if (const char* budget = std::getenv("PIXMOOR_FUZZ_MEMORY_BUDGET_MB"); budget != nullptr && *budget != '\0') {
+  if (const char* budget = std::getenv("PIXMOOR_FUZZ_MEMORY_BUDGET_MB");
+      budget != nullptr && *budget != '\0') {
     memoryBudget = std::strtoull(budget, nullptr, 10) << 20;
   } else {
     pixmoor::image::setDecodePixelLimit(kPixelLimit);
@@ -67,7 +69,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Every byte of the raster must be owned and initialised.
     const Raster* raster = store.raster(kWorkingPicture);
     unsigned sum = 0;
-    for (int y = 0; y < raster->height; y += 1 + raster->height / 8) sum += raster->storageRow(y)[raster->stride - 1];
+    for (int y = 0; y < raster->height; y += 1 + raster->height / 8)
+      sum += raster->storageRow(y)[raster->stride - 1];
     if (sum == 0xFFFFFFFFu) std::abort();  // keeps the reads
     // The dynamic path takes the same readers; try it on small inputs.
     if (size < 4096) {

@@ -22,6 +22,8 @@ std::string currentFolder() {
   return buffer.data();
 }
 
-void RequestQuit(AppState& state) { state.quitRequested = true; }
+void RequestQuit(AppState& state) {
+  state.quitRequested = true;
+}
 
 }  // namespace pixmoor::app

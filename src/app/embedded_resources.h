@@ -10,8 +10,8 @@
 
 namespace pixmoor::app::resources {
 
-std::span<const std::uint8_t> logoPng();      // PNG, 275 x 47
-std::span<const std::uint8_t> chimeWave();    // RIFF/WAVE, 2 channels, 22050 Hz, 16 bits
+std::span<const std::uint8_t> logoPng();    // PNG, 275 x 47
+std::span<const std::uint8_t> chimeWave();  // RIFF/WAVE, 2 channels, 22050 Hz, 16 bits
 std::span<const std::uint8_t> informationIcon();
 std::span<const std::uint8_t> donateIcon();
 std::span<const std::uint8_t> updateIcon();

@@ -36,8 +36,12 @@ void Program::setFieldText(int number, int value) {
 
 void Program::onControl(int number) {
   switch (number) {
-    case control::presetList: presetChosen(); break;
-    case control::stopButton: runner_->stopBatch(); break;
+    case control::presetList:
+      presetChosen();
+      break;
+    case control::stopButton:
+      runner_->stopBatch();
+      break;
     case control::relativeButton:
     case control::freeButton:
       settings_.mode = number == control::relativeButton ? "REL" : "LIB";
@@ -94,7 +98,9 @@ void Program::onControl(int number) {
       storeText(settings::kKeyFormat, settings_.format);
       window_->showSummary();
       break;
-    case control::changePrefixButton: prefixCommand(); break;
+    case control::changePrefixButton:
+      prefixCommand();
+      break;
     case control::onTopCheck:
       settings_.alwaysOnTop = window_->as<QCheckBox>(control::onTopCheck)->isChecked() ? 1 : 0;
       playCue(kClickCueMilliseconds);
@@ -102,7 +108,8 @@ void Program::onControl(int number) {
       storeNumber(settings::kKeyAlwaysOnTop, settings_.alwaysOnTop);
       window_->showSummary();
       break;
-    default: break;  // static texts, read-only fields, the logo, the frame
+    default:
+      break;  // static texts, read-only fields, the logo, the frame
   }
 }
 

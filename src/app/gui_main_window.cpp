@@ -121,12 +121,16 @@ void MainWindow::addShortcuts() {
   const std::string& language = setup_.settings->language;
   std::vector<std::pair<QKeySequence, int>> keys;
   if (language == "FR" || language == "ES" || language == "DE") {
-    keys = {{QKeySequence(Qt::Key_Q), command::quitKey},       {QKeySequence(Qt::Key_L), command::aboutKey},
-            {QKeySequence(Qt::Key_D), command::donateKey},     {QKeySequence(Qt::Key_M), command::checkUpdateKey},
+    keys = {{QKeySequence(Qt::Key_Q), command::quitKey},
+            {QKeySequence(Qt::Key_L), command::aboutKey},
+            {QKeySequence(Qt::Key_D), command::donateKey},
+            {QKeySequence(Qt::Key_M), command::checkUpdateKey},
             {QKeySequence(Qt::Key_V), command::visitSiteKey}};
   } else if (language == "UK") {
-    keys = {{QKeySequence(Qt::Key_E), command::quitKey},       {QKeySequence(Qt::Key_A), command::aboutKey},
-            {QKeySequence(Qt::Key_D), command::donateKey},     {QKeySequence(Qt::Key_U), command::checkUpdateKey},
+    keys = {{QKeySequence(Qt::Key_E), command::quitKey},
+            {QKeySequence(Qt::Key_A), command::aboutKey},
+            {QKeySequence(Qt::Key_D), command::donateKey},
+            {QKeySequence(Qt::Key_U), command::checkUpdateKey},
             {QKeySequence(Qt::Key_V), command::visitSiteKey}};
   } else {
     return;  // an unknown language gets no shortcut at all
@@ -138,7 +142,8 @@ void MainWindow::addShortcuts() {
     auto* shortcut = new QShortcut(sequence, this);
     shortcut->setContext(Qt::WindowShortcut);
     const int raised = number;
-    connect(shortcut, &QShortcut::activated, this, [this, raised] { raise(UiEventKind::menuCommand, raised); });
+    connect(shortcut, &QShortcut::activated, this,
+            [this, raised] { raise(UiEventKind::menuCommand, raised); });
     shortcuts_.emplace_back(shortcut, number);
   }
 }
@@ -233,20 +238,40 @@ void MainWindow::setControlColours(int number, const QColor& text, const QColor&
 QWidget* MainWindow::makeControl(const ControlRow& row) {
   QWidget* widget = nullptr;
   switch (row.kind) {
-    case ControlKind::dropDownList: widget = new platform::DropDownList(client_); break;
+    case ControlKind::dropDownList:
+      widget = new platform::DropDownList(client_);
+      break;
     case ControlKind::picture:
     case ControlKind::text:
-    case ControlKind::centredText: widget = new QLabel(client_); break;
-    case ControlKind::skinnedButton: widget = new SkinnedButton(client_); break;
-    case ControlKind::richTextBox: widget = new QTextEdit(client_); break;
-    case ControlKind::groupFrame: widget = new QGroupBox(client_); break;
-    case ControlKind::optionButton: widget = new QRadioButton(client_); break;
+    case ControlKind::centredText:
+      widget = new QLabel(client_);
+      break;
+    case ControlKind::skinnedButton:
+      widget = new SkinnedButton(client_);
+      break;
+    case ControlKind::richTextBox:
+      widget = new QTextEdit(client_);
+      break;
+    case ControlKind::groupFrame:
+      widget = new QGroupBox(client_);
+      break;
+    case ControlKind::optionButton:
+      widget = new QRadioButton(client_);
+      break;
     case ControlKind::digitsField:
     case ControlKind::valueField:
-    case ControlKind::borderlessField: widget = new QLineEdit(client_); break;
-    case ControlKind::statusLine: widget = new platform::ElidingLineEdit(client_); break;
-    case ControlKind::trackBar: widget = new QSlider(client_); break;
-    case ControlKind::checkBox: widget = new QCheckBox(client_); break;
+    case ControlKind::borderlessField:
+      widget = new QLineEdit(client_);
+      break;
+    case ControlKind::statusLine:
+      widget = new platform::ElidingLineEdit(client_);
+      break;
+    case ControlKind::trackBar:
+      widget = new QSlider(client_);
+      break;
+    case ControlKind::checkBox:
+      widget = new QCheckBox(client_);
+      break;
   }
   widget->setGeometry(row.x, row.y, row.width, row.height);
   // Every control starts with the default font; the mode layout gives the
@@ -270,7 +295,9 @@ QWidget* MainWindow::makeControl(const ControlRow& row) {
     case ControlKind::text:
       static_cast<QLabel*>(widget)->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
       break;
-    case ControlKind::centredText: static_cast<QLabel*>(widget)->setAlignment(Qt::AlignCenter); break;
+    case ControlKind::centredText:
+      static_cast<QLabel*>(widget)->setAlignment(Qt::AlignCenter);
+      break;
     case ControlKind::richTextBox: {
       auto* box = static_cast<QTextEdit*>(widget);
       box->setReadOnly(true);
@@ -304,7 +331,8 @@ QWidget* MainWindow::makeControl(const ControlRow& row) {
     case ControlKind::skinnedButton:
     case ControlKind::groupFrame:
     case ControlKind::optionButton:
-    case ControlKind::checkBox: break;
+    case ControlKind::checkBox:
+      break;
   }
   return widget;
 }
@@ -365,7 +393,8 @@ void MainWindow::fillControls() {
   free->setCaption(texts.freeModeCaption);
   platform::AddBalloonTip(relative, texts.relativeModeCaption + std::string(FixedTexts::relativeTipSuffix),
                           texts.helpTitle);
-  platform::AddBalloonTip(free, texts.freeModeCaption + std::string(FixedTexts::freeTipSuffix), texts.helpTitle);
+  platform::AddBalloonTip(free, texts.freeModeCaption + std::string(FixedTexts::freeTipSuffix),
+                          texts.helpTitle);
 
   // The information area, and the Stop button over it, hidden until a batch.
   auto* stop = as<SkinnedButton>(control::stopButton);
@@ -425,18 +454,25 @@ void MainWindow::fillControls() {
 void MainWindow::colourControls() {
   for (const ControlRow& row : kControlTable) {
     switch (row.colours) {
-      case ControlColours::system: break;
+      case ControlColours::system:
+        break;
       case ControlColours::skinned: {
         auto* button = as<SkinnedButton>(row.number);
         button->setCaption(button->caption());  // draws the faces with the font it has now
         break;
       }
-      case ControlColours::blackOnGold: setControlColours(row.number, colour::black, colour::gold); break;
-      case ControlColours::whiteOnBlack: setControlColours(row.number, colour::white, colour::black); break;
+      case ControlColours::blackOnGold:
+        setControlColours(row.number, colour::black, colour::gold);
+        break;
+      case ControlColours::whiteOnBlack:
+        setControlColours(row.number, colour::white, colour::black);
+        break;
       case ControlColours::whiteOnDarkGrey:
         setControlColours(row.number, colour::white, colour::darkGrey);
         break;
-      case ControlColours::greenOnBlack: setControlColours(row.number, colour::green, colour::black); break;
+      case ControlColours::greenOnBlack:
+        setControlColours(row.number, colour::green, colour::black);
+        break;
       case ControlColours::blackOnQualityColour:
         setControlColours(row.number, colour::black, QualityColour(setup_.settings->quality));
         break;
@@ -487,8 +523,8 @@ bool MainWindow::placeModeControls() {
                 control::portraitField, control::landscapeHintText, control::portraitHintText}) {
     control(n)->setVisible(relativeMode);
   }
-  for (int n : {control::freeWidthLabel, control::freeHeightLabel, control::freeWidthField, control::freeHeightField,
-                control::presetList}) {
+  for (int n : {control::freeWidthLabel, control::freeHeightLabel, control::freeWidthField,
+                control::freeHeightField, control::presetList}) {
     control(n)->setVisible(!relativeMode);
   }
   return true;
@@ -527,17 +563,21 @@ void MainWindow::showHelpText(const std::string& text) {
 }
 
 void MainWindow::showSummary() {
-  showHelpText(batch::settingsSummary(*setup_.settings, setup_.state->desktopWidth, setup_.state->desktopHeight,
-                                      *setup_.texts));
+  showHelpText(batch::settingsSummary(*setup_.settings, setup_.state->desktopWidth,
+                                      setup_.state->desktopHeight, *setup_.texts));
 }
 
-void MainWindow::setStatus(const std::string& text) { as<QLineEdit>(control::statusLine)->setText(qs(text)); }
+void MainWindow::setStatus(const std::string& text) {
+  as<QLineEdit>(control::statusLine)->setText(qs(text));
+}
 
 void MainWindow::setFieldText(int number, const std::string& text) {
   if (auto* edit = as<QLineEdit>(number)) edit->setText(qs(text));
 }
 
-void MainWindow::setTopmost(bool onTop) { platform::setStaysOnTop(this, onTop); }
+void MainWindow::setTopmost(bool onTop) {
+  platform::setStaysOnTop(this, onTop);
+}
 
 std::string MainWindow::text(int number) const {
   QWidget* widget = control(number);

@@ -60,7 +60,7 @@ struct WindowSetup {
   const texts::UiTexts* texts = nullptr;
   WindowFonts fonts;
   image::ImageStore* pictures = nullptr;  // the logo (57) and menu icons (58-66)
-  std::function<int()> screenDpi;          // horizontal logical dpi, read when needed
+  std::function<int()> screenDpi;         // horizontal logical dpi, read when needed
 };
 
 class MainWindow : public QMainWindow {

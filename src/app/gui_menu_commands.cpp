@@ -10,31 +10,58 @@ using texts::FixedTexts;
 void Program::onMenuCommand(int number) {
   switch (number) {
     case command::about:
-    case command::aboutKey: window_->showHelpText(texts_.aboutText); break;
-    case command::helpUsage: window_->showHelpText(texts_.helpUsage); break;
-    case command::helpFormats: window_->showHelpText(texts_.helpFormats); break;
-    case command::helpResolution: window_->showHelpText(texts_.helpResolution); break;
-    case command::helpDonate: window_->showHelpText(texts_.helpDonate); break;
+    case command::aboutKey:
+      window_->showHelpText(texts_.aboutText);
+      break;
+    case command::helpUsage:
+      window_->showHelpText(texts_.helpUsage);
+      break;
+    case command::helpFormats:
+      window_->showHelpText(texts_.helpFormats);
+      break;
+    case command::helpResolution:
+      window_->showHelpText(texts_.helpResolution);
+      break;
+    case command::helpDonate:
+      window_->showHelpText(texts_.helpDonate);
+      break;
     case command::donate:
-    case command::donateKey: openWebPage(online::donationPageAddress()); break;
+    case command::donateKey:
+      openWebPage(online::donationPageAddress());
+      break;
     case command::checkUpdate:
-    case command::checkUpdateKey: checkForUpdate(); break;
+    case command::checkUpdateKey:
+      checkForUpdate();
+      break;
     case command::visitSite:
-    case command::visitSiteKey: openWebPage(online::siteAddress()); break;
+    case command::visitSiteKey:
+      openWebPage(online::siteAddress());
+      break;
     case command::quit:
     case command::quitKey:
       saveAll();
       RequestQuit(state_);
       break;
-    case command::french: languageChange("FR"); break;
-    case command::english: languageChange("UK"); break;
-    case command::spanish: window_->setStatus(std::string(FixedTexts::spanishComingSoon)); break;
-    case command::dutch: window_->setStatus(std::string(FixedTexts::dutchComingSoon)); break;
-    case command::adjustToDesktop: desktopCommand(); break;
+    case command::french:
+      languageChange("FR");
+      break;
+    case command::english:
+      languageChange("UK");
+      break;
+    case command::spanish:
+      window_->setStatus(std::string(FixedTexts::spanishComingSoon));
+      break;
+    case command::dutch:
+      window_->setStatus(std::string(FixedTexts::dutchComingSoon));
+      break;
+    case command::adjustToDesktop:
+      desktopCommand();
+      break;
     case command::ballGame:
       if (services_.runBallGame) services_.runBallGame(*window_);
       break;
-    default: break;  // the Enter key (47) does nothing
+    default:
+      break;  // the Enter key (47) does nothing
   }
 }
 
@@ -42,7 +69,9 @@ void Program::checkForUpdate() {
   const online::UpdateFinding found =
       online::CheckForUpdate(state_.networkAvailable, state_.versionText, state_.versionFileAddress);
   switch (found.status) {
-    case online::UpdateStatus::noNetwork: window_->setStatus(texts_.noInternetText); break;
+    case online::UpdateStatus::noNetwork:
+      window_->setStatus(texts_.noInternetText);
+      break;
     case online::UpdateStatus::upToDate:
       window_->setStatus(texts_.latestVersionText);
       playCue(kAnswerCueMilliseconds);

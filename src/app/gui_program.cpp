@@ -24,7 +24,8 @@ Program::Program(AppState& state, settings::Settings& settings, texts::UiTexts t
   setup.screenDpi = std::move(screenDpi);
   window_ = std::make_unique<MainWindow>(std::move(setup));
   batchView_ = std::make_unique<WindowBatchView>(*window_, [this](int ms) { playCue(ms); });
-  runner_ = std::make_unique<batch::BatchRunner>(*batchView_, shared_, batch::batchTextsFrom(texts_), state_.busy);
+  runner_ =
+      std::make_unique<batch::BatchRunner>(*batchView_, shared_, batch::batchTextsFrom(texts_), state_.busy);
 }
 
 Program::~Program() {
@@ -38,9 +39,13 @@ void Program::createMainWindow() {
   window_->setDispatch([this](const platform::UiEvent& event) { dispatch(event); });
 }
 
-void Program::applyModeLayout() { window_->applyModeLayout(); }
+void Program::applyModeLayout() {
+  window_->applyModeLayout();
+}
 
-void Program::showSettingsSummary() { window_->showSummary(); }
+void Program::showSettingsSummary() {
+  window_->showSummary();
+}
 
 void Program::runEventLoop() {
   if (state_.quitRequested) return;
@@ -52,17 +57,27 @@ void Program::runEventLoop() {
 
 void Program::dispatch(const platform::UiEvent& event) {
   switch (event.kind) {
-    case platform::UiEventKind::control: onControl(event.number); break;
-    case platform::UiEventKind::menuCommand: onMenuCommand(event.number); break;
-    case platform::UiEventKind::filesDropped: onFilesDropped(event.paths); break;
-    case platform::UiEventKind::closeRequest: onCloseRequest(event.number); break;
+    case platform::UiEventKind::control:
+      onControl(event.number);
+      break;
+    case platform::UiEventKind::menuCommand:
+      onMenuCommand(event.number);
+      break;
+    case platform::UiEventKind::filesDropped:
+      onFilesDropped(event.paths);
+      break;
+    case platform::UiEventKind::closeRequest:
+      onCloseRequest(event.number);
+      break;
   }
   // The batch reads the settings as they are when it needs them.
   shared_.publish(settings_);
   if (state_.quitRequested && loop_ != nullptr) loop_->quit();
 }
 
-void Program::onFilesDropped(const std::vector<std::string>& paths) { runner_->handleDrop(paths, settings_); }
+void Program::onFilesDropped(const std::vector<std::string>& paths) {
+  runner_->handleDrop(paths, settings_);
+}
 
 void Program::onCloseRequest(int number) {
   if (number != kMainWindow) return;
@@ -74,22 +89,30 @@ bool Program::askYesNo(const std::string& title, const std::string& text) {
   return services_.requesters != nullptr && services_.requesters->askYesNo(title, text);
 }
 
-void Program::openWebPage(const std::string& address) { online::OpenWebPage(address, *this); }
+void Program::openWebPage(const std::string& address) {
+  online::OpenWebPage(address, *this);
+}
 
 void Program::playCue(int milliseconds) {
   if (state_.soundAvailable && services_.playCue) services_.playCue(milliseconds);
 }
 
-bool Program::openUrl(const std::string& address) { return services_.openUrl && services_.openUrl(address); }
+bool Program::openUrl(const std::string& address) {
+  return services_.openUrl && services_.openUrl(address);
+}
 
-void Program::settingsSaved() { window_->setStatus(texts_.savedText); }
+void Program::settingsSaved() {
+  window_->setStatus(texts_.savedText);
+}
 
 void Program::settingsNotSaved() {
   window_->setStatus(texts_.saveFailedText);
   window_->showHelpText(texts_.saveFailedHelp);
 }
 
-void Program::saveAll() { settings::SaveAllSettings(settings_, state_.settingsPath, *this); }
+void Program::saveAll() {
+  settings::SaveAllSettings(settings_, state_.settingsPath, *this);
+}
 
 void Program::storeNumber(const char* key, std::int32_t value) {
   settings::StoreSettingNumber(state_.settingsPath, key, value);

@@ -39,10 +39,10 @@ namespace pixmoor::app {
 
 struct ProgramServices {
   platform::Requesters* requesters = nullptr;
-  std::function<void(int)> playCue;                        // blocks for the duration; silent without sound
-  std::function<bool(const std::string&)> openUrl;         // the default browser
-  std::function<void()> endProgram;                        // the common end (language change, game failure)
-  std::function<void(MainWindow&)> runBallGame;            // empty when the game is not built in
+  std::function<void(int)> playCue;                 // blocks for the duration; silent without sound
+  std::function<bool(const std::string&)> openUrl;  // the default browser
+  std::function<void()> endProgram;                 // the common end (language change, game failure)
+  std::function<void(MainWindow&)> runBallGame;     // empty when the game is not built in
 };
 
 class Program final : public online::PageOpener, public settings::SettingsStatusSink {

@@ -27,7 +27,9 @@ int primaryScreenDpi() {
   return screen == nullptr ? 96 : static_cast<int>(screen->logicalDotsPerInchX());
 }
 
-DesktopStartup::~DesktopStartup() { endProgram(); }
+DesktopStartup::~DesktopStartup() {
+  endProgram();
+}
 
 void DesktopStartup::initialiseRuntime() {
   image::registerJpegDecoder();
@@ -46,16 +48,24 @@ bool DesktopStartup::startNetwork() {
   return network_->available();
 }
 
-void DesktopStartup::loadFonts() { fonts_ = loadWindowFonts(); }
+void DesktopStartup::loadFonts() {
+  fonts_ = loadWindowFonts();
+}
 
-bool DesktopStartup::openSound() { return sound_.open(resources::chimeWave()); }
+bool DesktopStartup::openSound() {
+  return sound_.open(resources::chimeWave());
+}
 
 void DesktopStartup::loadIcons() {
   const std::pair<int, std::span<const std::uint8_t>> icons[] = {
-      {picture::informationIcon, resources::informationIcon()}, {picture::donateIcon, resources::donateIcon()},
-      {picture::updateIcon, resources::updateIcon()},           {picture::visitIcon, resources::visitIcon()},
-      {picture::frenchIcon, resources::frenchIcon()},           {picture::englishIcon, resources::englishIcon()},
-      {picture::dutchIcon, resources::dutchIcon()},             {picture::spanishIcon, resources::spanishIcon()},
+      {picture::informationIcon, resources::informationIcon()},
+      {picture::donateIcon, resources::donateIcon()},
+      {picture::updateIcon, resources::updateIcon()},
+      {picture::visitIcon, resources::visitIcon()},
+      {picture::frenchIcon, resources::frenchIcon()},
+      {picture::englishIcon, resources::englishIcon()},
+      {picture::dutchIcon, resources::dutchIcon()},
+      {picture::spanishIcon, resources::spanishIcon()},
       {picture::desktopIcon, resources::desktopIcon()},
   };
   for (const auto& [number, data] : icons) pictures_.loadFromMemory(number, data);
@@ -65,7 +75,9 @@ platform::InstanceCheck DesktopStartup::checkSingleInstance(const std::string& i
   return lock_.acquire(instanceName);
 }
 
-DesktopSize DesktopStartup::takeDesktopSize() { return displayZero_; }
+DesktopSize DesktopStartup::takeDesktopSize() {
+  return displayZero_;
+}
 
 void DesktopStartup::buildTexts(const AppState& state, const settings::Settings& settings) {
   texts_ = texts::BuildUiTexts(settings.language, state.titleBase, state.versionText, state.lineBreak,

@@ -6,7 +6,9 @@
 
 namespace pixmoor::app {
 
-std::string StartupSteps::currentFolder() { return app::currentFolder(); }
+std::string StartupSteps::currentFolder() {
+  return app::currentFolder();
+}
 
 void fillStartValues(AppState& state, const std::string& folder) {
   state.titleBase = texts::kTitleBase;

@@ -192,9 +192,9 @@ class BatchRunner {
   std::atomic<std::int32_t> shownTotal_{0};
   std::atomic<std::int32_t> remaining_{0};
   image::CancelFlag stop_{false};
-  std::atomic<bool> silent_{false};            // the destructor: end without texts
-  std::atomic<bool> workerRunning_{false};     // cleared when the worker passed its last picture
-  std::atomic<std::size_t> current_{0};        // the first picture not finished
+  std::atomic<bool> silent_{false};         // the destructor: end without texts
+  std::atomic<bool> workerRunning_{false};  // cleared when the worker passed its last picture
+  std::atomic<std::size_t> current_{0};     // the first picture not finished
   std::optional<std::uint64_t> budgetOverride_;
   std::uint64_t memoryBudget_ = 0;  // of the running batch, taken at its start
 

@@ -73,7 +73,8 @@ PreparedPicture preparePicture(image::ImageStore& store, const std::string& sour
     if (!target.writesPicture()) return std::nullopt;
     return image::PictureSize{target.width, target.height};
   };
-  const image::LoadStatus loadStatus = store.loadReduced(kWorkingPicture, sourcePath, reduce, {budget, cancel}).status;
+  const image::LoadStatus loadStatus =
+      store.loadReduced(kWorkingPicture, sourcePath, reduce, {budget, cancel}).status;
   const bool loaded = loadStatus == image::LoadStatus::loaded;
   const image::ImageRecord* loadedRecord = store.record(kWorkingPicture);
   const int width = loaded && loadedRecord != nullptr ? loadedRecord->sourceWidth : 0;
@@ -197,9 +198,9 @@ FailureReason encodePreparedPicture(const PreparedPicture& picture, std::vector<
   bytes.clear();
   if (!picture.outcome.written()) return picture.outcome.reason;
   if (picture.raster == nullptr) return FailureReason::writeFailed;
-  const image::SaveStatus encoded = image::encodeRaster(*picture.raster, picture.sourceDepth, picture.encoder,
-                                                        picture.quality, -1, bytes, cancel,
-                                                        picture.iccProfile);
+  const image::SaveStatus encoded =
+      image::encodeRaster(*picture.raster, picture.sourceDepth, picture.encoder, picture.quality, -1, bytes,
+                          cancel, picture.iccProfile);
   return encoded == image::SaveStatus::saved ? FailureReason::none : saveFailure(encoded);
 }
 

@@ -16,8 +16,7 @@ TargetSize checked(std::int64_t width, std::int64_t height) {
   if (width > kMaxPictureSide || height > kMaxPictureSide) {
     return {SizeOutcome::tooLarge, 0, 0};
   }
-  return {SizeOutcome::resize, static_cast<std::int32_t>(width),
-          static_cast<std::int32_t>(height)};
+  return {SizeOutcome::resize, static_cast<std::int32_t>(width), static_cast<std::int32_t>(height)};
 }
 
 }  // namespace
@@ -57,11 +56,11 @@ TargetSize targetSize(std::int32_t pictureWidth, std::int32_t pictureHeight,
   return checked(width, height);
 }
 
-std::string settingsSummary(const settings::Settings& settings, int desktopWidth,
-                            int desktopHeight, const texts::UiTexts& texts) {
+std::string settingsSummary(const settings::Settings& settings, int desktopWidth, int desktopHeight,
+                            const texts::UiTexts& texts) {
   std::string out = "\n";
-  out += texts.screenResolutionPrefix + texts.widthLetter + " " + std::to_string(desktopWidth) +
-         "    " + texts.heightLetter + " " + std::to_string(desktopHeight) + " <\n";
+  out += texts.screenResolutionPrefix + texts.widthLetter + " " + std::to_string(desktopWidth) + "    " +
+         texts.heightLetter + " " + std::to_string(desktopHeight) + " <\n";
 
   std::string closingHint = "\n";
   if (settings.mode == "REL") {

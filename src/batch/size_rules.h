@@ -50,7 +50,7 @@ TargetSize targetSize(std::int32_t pictureWidth, std::int32_t pictureHeight,
 // The text of the information area describing the current choices, in the
 // language of `texts`. Every line but the closing hint ends with "\n". Any
 // mode other than "REL" is described as free mode.
-std::string settingsSummary(const settings::Settings& settings, int desktopWidth,
-                            int desktopHeight, const texts::UiTexts& texts);
+std::string settingsSummary(const settings::Settings& settings, int desktopWidth, int desktopHeight,
+                            const texts::UiTexts& texts);
 
 }  // namespace pixmoor::batch

@@ -16,8 +16,8 @@ std::string progressText(std::int32_t remaining, std::int32_t total, const std::
   text += std::to_string(total);
   text += " - ";
   const std::size_t slash = outputPath.rfind('/');
-  const std::string_view name =
-      slash == std::string::npos ? std::string_view(outputPath) : std::string_view(outputPath).substr(slash + 1);
+  const std::string_view name = slash == std::string::npos ? std::string_view(outputPath)
+                                                           : std::string_view(outputPath).substr(slash + 1);
   // The first three characters of the name are not shown (with the default
   // prefix "prefix_" the line reads "fix_IMG_0001.jpg"). Characters, not
   // bytes: a UTF-8 sequence is never cut in two (continuation bytes are

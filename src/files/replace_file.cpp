@@ -262,7 +262,8 @@ ReplaceStatus rewriteInPlace(const std::string& path, std::string_view bytes) {
 
 }  // namespace
 
-OpenedReplacement FileReplacement::create(const std::string& path, const ReplaceRule& rule, Temporary temporary) {
+OpenedReplacement FileReplacement::create(const std::string& path, const ReplaceRule& rule,
+                                          Temporary temporary) {
   auto fail = [](ReplaceStatus why) { return OpenedReplacement{nullptr, why}; };
   if (path.empty()) return fail(ReplaceStatus::badPath);
   const Checked checked = checkTarget(path, rule);

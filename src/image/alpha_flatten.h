@@ -17,7 +17,8 @@ namespace pixmoor::image {
 constexpr std::uint8_t flattenOnWhite(std::uint8_t colour, std::uint8_t alpha) {
   // The numerator is never negative ((c - 255) * a >= -65025), so the
   // division truncates and floors alike.
-  return static_cast<std::uint8_t>(((static_cast<int>(colour) - 255) * static_cast<int>(alpha) + 65025) / 255);
+  return static_cast<std::uint8_t>(((static_cast<int>(colour) - 255) * static_cast<int>(alpha) + 65025) /
+                                   255);
 }
 
 // A new 24-bit raster (stride: 3 bytes per pixel padded to 4) holding the

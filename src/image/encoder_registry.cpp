@@ -98,16 +98,16 @@ SaveStatus saveRaster(const Raster& raster, int sourceDepth, const std::string& 
                       int quality, int depth, const CancelFlag* cancel,
                       std::span<const std::uint8_t> iccProfile, const files::ReplaceRule& rule) {
   if (path.empty()) return SaveStatus::badRequest;
-  return encodeWith(raster, sourceDepth, encoder, depth,
-                    [&](EncoderEntry entry, const Raster& pixels, int bits) {
-                      files::ReplaceStatus opened = files::ReplaceStatus::writeFailed;
-                      auto out = TempOutput::create(path, &opened, rule);
-                      if (!out) return failedReplacement(opened);
-                      const SaveStatus status = entry(*out, rowsOf(pixels, iccProfile), quality, bits, cancel);
-                      if (status != SaveStatus::saved) return status;  // `out` removes its file
-                      if (cancelled(cancel)) return SaveStatus::cancelled;
-                      return out->commit() ? SaveStatus::saved : failedReplacement(out->status());
-                    });
+  return encodeWith(
+      raster, sourceDepth, encoder, depth, [&](EncoderEntry entry, const Raster& pixels, int bits) {
+        files::ReplaceStatus opened = files::ReplaceStatus::writeFailed;
+        auto out = TempOutput::create(path, &opened, rule);
+        if (!out) return failedReplacement(opened);
+        const SaveStatus status = entry(*out, rowsOf(pixels, iccProfile), quality, bits, cancel);
+        if (status != SaveStatus::saved) return status;  // `out` removes its file
+        if (cancelled(cancel)) return SaveStatus::cancelled;
+        return out->commit() ? SaveStatus::saved : failedReplacement(out->status());
+      });
 }
 
 SaveStatus saveEncoded(std::span<const std::uint8_t> bytes, const std::string& path, const CancelFlag* cancel,

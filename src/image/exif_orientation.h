@@ -16,7 +16,9 @@ namespace pixmoor::image {
 int exifOrientation(std::span<const std::uint8_t> app1);
 
 // Orientations 5 to 8 turn the picture a quarter: width and height swap.
-inline bool orientationSwapsSides(int orientation) { return orientation >= 5 && orientation <= 8; }
+inline bool orientationSwapsSides(int orientation) {
+  return orientation >= 5 && orientation <= 8;
+}
 
 // Where the stored pixel (x, y) of a width x height picture lands in the
 // upright picture (top-left origin).
@@ -26,14 +28,22 @@ struct Position {
 };
 inline Position orientedPosition(int orientation, int x, int y, int width, int height) {
   switch (orientation) {
-    case 2: return {width - 1 - x, y};
-    case 3: return {width - 1 - x, height - 1 - y};
-    case 4: return {x, height - 1 - y};
-    case 5: return {y, x};
-    case 6: return {height - 1 - y, x};
-    case 7: return {height - 1 - y, width - 1 - x};
-    case 8: return {y, width - 1 - x};
-    default: return {x, y};
+    case 2:
+      return {width - 1 - x, y};
+    case 3:
+      return {width - 1 - x, height - 1 - y};
+    case 4:
+      return {x, height - 1 - y};
+    case 5:
+      return {y, x};
+    case 6:
+      return {height - 1 - y, x};
+    case 7:
+      return {height - 1 - y, width - 1 - x};
+    case 8:
+      return {y, width - 1 - x};
+    default:
+      return {x, y};
   }
 }
 

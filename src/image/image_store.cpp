@@ -10,9 +10,13 @@ constexpr std::size_t kInitialSlots = 16;
 constexpr std::size_t kSlotHeadroom = 16;
 }  // namespace
 
-ImageStore::ImageStore() { slots_.resize(kInitialSlots); }
+ImageStore::ImageStore() {
+  slots_.resize(kInitialSlots);
+}
 
-ImageStore::~ImageStore() { releaseAll(); }
+ImageStore::~ImageStore() {
+  releaseAll();
+}
 
 const ImageRecord* ImageStore::find(ImageId number) const {
   const ImageRecord* found = nullptr;
@@ -159,13 +163,17 @@ std::uintptr_t ImageStore::nativeHandle(ImageId number) const {
   return record != nullptr ? reinterpret_cast<std::uintptr_t>(record->raster.get()) : 0;
 }
 
-const ImageRecord* ImageStore::record(ImageId number) const { return find(number); }
+const ImageRecord* ImageStore::record(ImageId number) const {
+  return find(number);
+}
 
 Raster* ImageStore::raster(ImageId number) {
   ImageRecord* record = find(number);
   return record != nullptr ? record->raster.get() : nullptr;
 }
 
-int hasAlpha(const Raster* raster) { return raster != nullptr && raster->data() != nullptr && raster->depth == 32 ? 1 : 0; }
+int hasAlpha(const Raster* raster) {
+  return raster != nullptr && raster->data() != nullptr && raster->depth == 32 ? 1 : 0;
+}
 
 }  // namespace pixmoor::image

@@ -84,7 +84,8 @@ class ImageStore {
   // be decoded leaves it without Image. Only regular files are read, and
   // only once their first bytes look like a picture; the file's bytes count
   // against the memory budget of `limits` together with the decode.
-  LoadResult load(ImageId number, const std::string& path, const DecodeLimits& limits = machineDecodeLimits());
+  LoadResult load(ImageId number, const std::string& path,
+                  const DecodeLimits& limits = machineDecodeLimits());
   LoadResult loadData(ImageId number, std::span<const std::uint8_t> data,
                       const DecodeLimits& limits = machineDecodeLimits());
   // The same, answering the handle alone.

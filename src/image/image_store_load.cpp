@@ -115,7 +115,8 @@ LoadResult ImageStore::loadFile(ImageId number, const std::string& path, const D
   return loadFromInput(number, input, limits, reduce);
 }
 
-LoadResult ImageStore::loadData(ImageId number, std::span<const std::uint8_t> data, const DecodeLimits& limits) {
+LoadResult ImageStore::loadData(ImageId number, std::span<const std::uint8_t> data,
+                                const DecodeLimits& limits) {
   PictureInput input(data);
   return loadFromInput(number, input, limits, nullptr);
 }

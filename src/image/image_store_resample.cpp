@@ -8,7 +8,8 @@ std::uintptr_t ImageStore::resample(ImageId number, int width, int height, Resam
                                     const CancelFlag* cancel) {
   ImageRecord* record = find(number);
   if (record == nullptr || record->isIcon) return 0;
-  if (width == record->width && height == record->height) return reinterpret_cast<std::uintptr_t>(record->raster.get());
+  if (width == record->width && height == record->height)
+    return reinterpret_cast<std::uintptr_t>(record->raster.get());
 
   std::unique_ptr<Raster> old = std::move(record->raster);
   // makeRaster refuses sides that are not positive or above 32767 before
@@ -31,8 +32,8 @@ std::uintptr_t ImageStore::resample(ImageId number, int width, int height, Resam
   return reinterpret_cast<std::uintptr_t>(record->raster.get());
 }
 
-SaveStatus ImageStore::save(ImageId number, const std::string& path, std::uint32_t encoder, int quality, int depth,
-                            const CancelFlag* cancel) {
+SaveStatus ImageStore::save(ImageId number, const std::string& path, std::uint32_t encoder, int quality,
+                            int depth, const CancelFlag* cancel) {
   if (path.empty()) return SaveStatus::badRequest;
   const ImageRecord* record = find(number);
   if (record == nullptr || record->isIcon || record->raster->data() == nullptr) return SaveStatus::badRequest;

@@ -119,7 +119,8 @@ void compress(JpegJob& job) {
 
 }  // namespace
 
-SaveStatus writeJpeg(TempOutput& out, const RowSource& rows, int quality, int /*depth*/, const CancelFlag* cancel) {
+SaveStatus writeJpeg(TempOutput& out, const RowSource& rows, int quality, int /*depth*/,
+                     const CancelFlag* cancel) {
   if (rows.bytesPerPixel != 3 || rows.width <= 0 || rows.height <= 0) return SaveStatus::badRequest;
   std::vector<JOCTET> buffer(kDestinationSize);
   JpegJob job{};

@@ -24,6 +24,7 @@ constexpr int jpegLibraryQuality(int quality) {
 }
 
 // Writes a 24-bit RowSource (bytesPerPixel 3); `depth` is not used.
-SaveStatus writeJpeg(TempOutput& out, const RowSource& rows, int quality, int depth, const CancelFlag* cancel);
+SaveStatus writeJpeg(TempOutput& out, const RowSource& rows, int quality, int depth,
+                     const CancelFlag* cancel);
 
 }  // namespace pixmoor::image

@@ -30,7 +30,9 @@ struct PngJob {
   SaveStatus status;
 };
 
-[[noreturn]] void onError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+[[noreturn]] void onError(png_structp png, png_const_charp) {
+  png_longjmp(png, 1);
+}
 void onWarning(png_structp, png_const_charp) {}
 
 void onWrite(png_structp png, png_bytep data, png_size_t size) {
@@ -47,7 +49,8 @@ void packRow(const PngJob& job, int y) {
   const int bpp = rows.bytesPerPixel;
   const int depth = job.depth;
   const int perByte = 8 / depth;
-  const std::size_t rowBytes = (static_cast<std::size_t>(rows.width) * static_cast<std::size_t>(depth) + 7) / 8;
+  const std::size_t rowBytes =
+      (static_cast<std::size_t>(rows.width) * static_cast<std::size_t>(depth) + 7) / 8;
   std::memset(job.packedRow, 0, rowBytes);
   // Neighbouring pixels are often equal; remember the last answer.
   std::uint32_t lastKey = 0;
@@ -55,7 +58,8 @@ void packRow(const PngJob& job, int y) {
   for (int x = 0; x < rows.width; ++x, in += bpp) {
     const std::uint8_t alpha = bpp == 4 ? in[3] : 255;
     const std::uint32_t key = static_cast<std::uint32_t>(in[0]) | static_cast<std::uint32_t>(in[1]) << 8 |
-                              static_cast<std::uint32_t>(in[2]) << 16 | static_cast<std::uint32_t>(alpha) << 24;
+                              static_cast<std::uint32_t>(in[2]) << 16 |
+                              static_cast<std::uint32_t>(alpha) << 24;
     if (lastIndex < 0 || key != lastKey) {
       lastIndex = job.quantizer->indexOf(in[0], in[1], in[2], alpha);
       lastKey = key;
@@ -157,7 +161,8 @@ std::optional<PaletteQuantizer> learnPalette(const RowSource& rows, int colours,
   return PaletteQuantizer::learn(bgra.data(), count, colours, cancel);
 }
 
-SaveStatus writePng(TempOutput& out, const RowSource& rows, int colourType, int depth, const CancelFlag* cancel) {
+SaveStatus writePng(TempOutput& out, const RowSource& rows, int colourType, int depth,
+                    const CancelFlag* cancel) {
   if (rows.width <= 0 || rows.height <= 0 || rows.bytesPerPixel != (colourType == 6 ? 4 : 3)) {
     return SaveStatus::badRequest;
   }

@@ -22,8 +22,10 @@ namespace pixmoor::image {
 inline constexpr unsigned kPaletteGamma = 180000;
 
 // 24-bit rows: colour type 2, or a palette for depth 1, 2, 4, 8.
-SaveStatus writePngRgb(TempOutput& out, const RowSource& rows, int quality, int depth, const CancelFlag* cancel);
+SaveStatus writePngRgb(TempOutput& out, const RowSource& rows, int quality, int depth,
+                       const CancelFlag* cancel);
 // 32-bit rows: colour type 6, or a palette for depth 1, 2, 4, 8.
-SaveStatus writePngRgba(TempOutput& out, const RowSource& rows, int quality, int depth, const CancelFlag* cancel);
+SaveStatus writePngRgba(TempOutput& out, const RowSource& rows, int quality, int depth,
+                        const CancelFlag* cancel);
 
 }  // namespace pixmoor::image

@@ -5,18 +5,26 @@
 
 namespace pixmoor::image {
 
-void Raster::FreeDeleter::operator()(std::uint8_t* p) const noexcept { std::free(p); }
+void Raster::FreeDeleter::operator()(std::uint8_t* p) const noexcept {
+  std::free(p);
+}
 
 std::int64_t rowStride(std::int64_t width, int bitsPerPixel) {
   if (width < 0 || width > std::numeric_limits<std::int32_t>::max()) return -1;
   switch (bitsPerPixel) {
-    case 1: return ((width + 31) / 32) * 4;
-    case 4: return ((width + 7) / 8) * 4;
-    case 8: return ((width + 3) / 4) * 4;
+    case 1:
+      return ((width + 31) / 32) * 4;
+    case 4:
+      return ((width + 7) / 8) * 4;
+    case 8:
+      return ((width + 3) / 4) * 4;
     case 15:
-    case 16: return ((width + 1) / 2) * 4;
-    case 24: return ((3 * width + 3) / 4) * 4;
-    default: return 4 * width;
+    case 16:
+      return ((width + 1) / 2) * 4;
+    case 24:
+      return ((3 * width + 3) / 4) * 4;
+    default:
+      return 4 * width;
   }
 }
 

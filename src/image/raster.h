@@ -37,11 +37,17 @@ struct Raster {
 
   std::uint8_t* data() { return pixels_.get(); }
   const std::uint8_t* data() const { return pixels_.get(); }
-  std::size_t sizeBytes() const { return static_cast<std::size_t>(stride) * static_cast<std::size_t>(height); }
+  std::size_t sizeBytes() const {
+    return static_cast<std::size_t>(stride) * static_cast<std::size_t>(height);
+  }
 
   // Storage row: 0 is the bottom row of the picture.
-  std::uint8_t* storageRow(int y) { return data() + static_cast<std::size_t>(stride) * static_cast<std::size_t>(y); }
-  const std::uint8_t* storageRow(int y) const { return data() + static_cast<std::size_t>(stride) * static_cast<std::size_t>(y); }
+  std::uint8_t* storageRow(int y) {
+    return data() + static_cast<std::size_t>(stride) * static_cast<std::size_t>(y);
+  }
+  const std::uint8_t* storageRow(int y) const {
+    return data() + static_cast<std::size_t>(stride) * static_cast<std::size_t>(y);
+  }
   // Picture row: 0 is the top row of the picture.
   std::uint8_t* pictureRow(int y) { return storageRow(height - 1 - y); }
   const std::uint8_t* pictureRow(int y) const { return storageRow(height - 1 - y); }

@@ -12,7 +12,9 @@
 namespace pixmoor::platform {
 
 namespace {
-QString fromUtf8(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+QString fromUtf8(const std::string& text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
 }  // namespace
 
 InputBoxDialog::InputBoxDialog(const std::string& title, const std::string& prompt,

@@ -8,7 +8,9 @@
 namespace pixmoor::platform {
 
 namespace {
-QString fromUtf8(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+QString fromUtf8(const std::string& text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
 
 // Texts may come from the network (the update check shows what the server
 // answered): a box never interprets markup.

@@ -26,7 +26,9 @@ void SkinnedButton::setCaption(const std::string& text) {
   update();
 }
 
-std::string SkinnedButton::caption() const { return text().toStdString(); }
+std::string SkinnedButton::caption() const {
+  return text().toStdString();
+}
 
 void SkinnedButton::resizeEvent(QResizeEvent* event) {
   QPushButton::resizeEvent(event);

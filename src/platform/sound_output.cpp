@@ -11,11 +11,15 @@ namespace {
 
 void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
 
-snd_pcm_t* asPcm(void* pcm) { return static_cast<snd_pcm_t*>(pcm); }
+snd_pcm_t* asPcm(void* pcm) {
+  return static_cast<snd_pcm_t*>(pcm);
+}
 
 }  // namespace
 
-SoundOutput::~SoundOutput() { close(); }
+SoundOutput::~SoundOutput() {
+  close();
+}
 
 bool SoundOutput::open(std::span<const std::uint8_t> block) {
   std::lock_guard lock(mutex_);
@@ -45,12 +49,13 @@ void SoundOutput::playCue(int milliseconds) {
   snd_pcm_prepare(pcm);
   const std::size_t frameBytes = wave_.frameBytes();
   const std::size_t total = wave_.frameCount();
-  std::size_t toPlay = static_cast<std::size_t>(milliseconds) * static_cast<std::size_t>(wave_.sampleRate) / 1000u;
+  std::size_t toPlay =
+      static_cast<std::size_t>(milliseconds) * static_cast<std::size_t>(wave_.sampleRate) / 1000u;
   std::size_t position = 0;
   while (toPlay > 0) {
     const std::size_t chunk = std::min(toPlay, total - position);
-    const snd_pcm_sframes_t written =
-        snd_pcm_writei(pcm, wave_.samples.data() + position * frameBytes, static_cast<snd_pcm_uframes_t>(chunk));
+    const snd_pcm_sframes_t written = snd_pcm_writei(pcm, wave_.samples.data() + position * frameBytes,
+                                                     static_cast<snd_pcm_uframes_t>(chunk));
     if (written < 0) {
       if (snd_pcm_recover(pcm, static_cast<int>(written), 1) < 0) break;
       continue;

@@ -11,18 +11,18 @@
 namespace pixmoor::settings {
 
 struct Settings {
-  std::string mode = "REL";             // "MODE": "REL" relative, "LIB" free; other texts kept as read
-  std::string format = "JPG";           // "TYPE": "JPG" or "PNG"; other texts kept as read
-  std::int32_t quality = 8;             // "QUALITE": 0..10, handed unchanged to the JPEG writer
-  std::int16_t freeWidth = 0;           // "L": free mode output width (low 16 bits, signed)
-  std::int16_t freeHeight = 0;          // "H": free mode output height
-  std::int32_t landscapeWidth = 0;      // "Taille_Paysage": relative mode, width of landscape pictures
-  std::int32_t portraitHeight = 0;      // "Taille_Portrait": relative mode, height of portrait pictures
-  std::int32_t carriedFreeL = 0;        // "FREE_L": read and written back, used nowhere else
-  std::int32_t carriedFreeH = 0;        // "FREE_H": likewise
-  std::int32_t alwaysOnTop = 1;         // "VISIBLE": non-zero keeps the main window on top
-  std::string prefix = "prefix_";       // "PREFIX": "0" means no prefix
-  std::string language = "FR";          // "LNG": "FR" or "UK"; anything else leaves the texts empty
+  std::string mode = "REL";         // "MODE": "REL" relative, "LIB" free; other texts kept as read
+  std::string format = "JPG";       // "TYPE": "JPG" or "PNG"; other texts kept as read
+  std::int32_t quality = 8;         // "QUALITE": 0..10, handed unchanged to the JPEG writer
+  std::int16_t freeWidth = 0;       // "L": free mode output width (low 16 bits, signed)
+  std::int16_t freeHeight = 0;      // "H": free mode output height
+  std::int32_t landscapeWidth = 0;  // "Taille_Paysage": relative mode, width of landscape pictures
+  std::int32_t portraitHeight = 0;  // "Taille_Portrait": relative mode, height of portrait pictures
+  std::int32_t carriedFreeL = 0;    // "FREE_L": read and written back, used nowhere else
+  std::int32_t carriedFreeH = 0;    // "FREE_H": likewise
+  std::int32_t alwaysOnTop = 1;     // "VISIBLE": non-zero keeps the main window on top
+  std::string prefix = "prefix_";   // "PREFIX": "0" means no prefix
+  std::string language = "FR";      // "LNG": "FR" or "UK"; anything else leaves the texts empty
 
   bool operator==(const Settings&) const = default;
 };

@@ -9,7 +9,10 @@
 namespace pixmoor::texts {
 namespace {
 
-#define PIXMOOR_NAMED_TEXT(name) NamedText{#name, &UiTexts::name}
+#define PIXMOOR_NAMED_TEXT(name) \
+  NamedText {                    \
+#name, &UiTexts::name        \
+  }
 
 constexpr NamedText kNamedTexts[] = {
     PIXMOOR_NAMED_TEXT(menuInformation),
@@ -132,11 +135,12 @@ void appendLine(std::string& out, std::string_view line, const Fill& fill) {
 
 }  // namespace
 
-std::span<const NamedText> allNamedTexts() { return kNamedTexts; }
+std::span<const NamedText> allNamedTexts() {
+  return kNamedTexts;
+}
 
-UiTexts BuildUiTexts(std::string_view language, std::string_view titleBase,
-                     std::string_view versionText, std::string_view lineBreak,
-                     int desktopWidth, int desktopHeight,
+UiTexts BuildUiTexts(std::string_view language, std::string_view titleBase, std::string_view versionText,
+                     std::string_view lineBreak, int desktopWidth, int desktopHeight,
                      std::string_view siteAddress) {
   UiTexts result;
   const tables::LanguageTable* table = nullptr;
@@ -154,8 +158,7 @@ UiTexts BuildUiTexts(std::string_view language, std::string_view titleBase,
 
   std::string title(titleBase);
   title.append(versionText);
-  const Fill fill{title, siteAddress, std::to_string(desktopWidth),
-                  std::to_string(desktopHeight)};
+  const Fill fill{title, siteAddress, std::to_string(desktopWidth), std::to_string(desktopHeight)};
   for (const tables::LongText& entry : table->longTexts) {
     std::string& out = result.*entry.member;
     bool first = true;

@@ -119,9 +119,8 @@ struct UiTexts {
 // titleBase followed by versionText and its fourth line is siteAddress;
 // helpResolution quotes the desktop size in decimal. Long texts join their
 // lines with lineBreak, with none after the last line.
-UiTexts BuildUiTexts(std::string_view language, std::string_view titleBase,
-                     std::string_view versionText, std::string_view lineBreak,
-                     int desktopWidth, int desktopHeight,
+UiTexts BuildUiTexts(std::string_view language, std::string_view titleBase, std::string_view versionText,
+                     std::string_view lineBreak, int desktopWidth, int desktopHeight,
                      std::string_view siteAddress);
 
 // Every named text by its member name, in declaration order: lets callers

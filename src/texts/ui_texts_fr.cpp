@@ -81,8 +81,7 @@ constexpr ShortText kShort[] = {
     {&UiTexts::userCancelledText, "Annulé par l'utilisateur"},
 
     // Settings summary.
-    {&UiTexts::relativeModeHelp,
-     "Le mode relatif permet un redimensionnement proportionel des images."},
+    {&UiTexts::relativeModeHelp, "Le mode relatif permet un redimensionnement proportionel des images."},
     {&UiTexts::freeModeHelp,
      "Le mode libre permet un redimensionnement libre, l'image pourra être déformée."},
     {&UiTexts::sizesIntro, "Les 2 tailles (larg/haut) sélectionnées sont : "},
@@ -179,10 +178,8 @@ constexpr std::string_view kDonate[] = {
 };
 
 constexpr LongText kLong[] = {
-    {&UiTexts::aboutText, kAbout},
-    {&UiTexts::helpUsage, kUsage},
-    {&UiTexts::helpFormats, kFormats},
-    {&UiTexts::helpResolution, kResolution},
+    {&UiTexts::aboutText, kAbout},     {&UiTexts::helpUsage, kUsage},
+    {&UiTexts::helpFormats, kFormats}, {&UiTexts::helpResolution, kResolution},
     {&UiTexts::helpDonate, kDonate},
 };
 
@@ -190,6 +187,8 @@ constexpr LanguageTable kFrench{kShort, kLong};
 
 }  // namespace
 
-const LanguageTable& frenchTable() { return kFrench; }
+const LanguageTable& frenchTable() {
+  return kFrench;
+}
 
 }  // namespace pixmoor::texts::tables

@@ -173,10 +173,8 @@ constexpr std::string_view kDonate[] = {
 };
 
 constexpr LongText kLong[] = {
-    {&UiTexts::aboutText, kAbout},
-    {&UiTexts::helpUsage, kUsage},
-    {&UiTexts::helpFormats, kFormats},
-    {&UiTexts::helpResolution, kResolution},
+    {&UiTexts::aboutText, kAbout},     {&UiTexts::helpUsage, kUsage},
+    {&UiTexts::helpFormats, kFormats}, {&UiTexts::helpResolution, kResolution},
     {&UiTexts::helpDonate, kDonate},
 };
 
@@ -184,6 +182,8 @@ constexpr LanguageTable kEnglish{kShort, kLong};
 
 }  // namespace
 
-const LanguageTable& englishTable() { return kEnglish; }
+const LanguageTable& englishTable() {
+  return kEnglish;
+}
 
 }  // namespace pixmoor::texts::tables

@@ -44,7 +44,8 @@ void dropOnWindow(app::MainWindow& window, const std::vector<std::filesystem::pa
   for (const auto& path : paths) urls.push_back(QUrl::fromLocalFile(QString::fromStdString(path.string())));
   data.setUrls(urls);
   // As a real drag does: the window is entered first, then dropped on.
-  QDragEnterEvent enter(QPoint(250, 150), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QDragEnterEvent enter(QPoint(250, 150), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton,
+                        Qt::NoModifier);
   QCoreApplication::sendEvent(&window, &enter);
   EXPECT_TRUE(enter.isAccepted());
   EXPECT_EQ(enter.dropAction(), Qt::CopyAction);

@@ -1,6 +1,8 @@
 // The program's own resources as the binary carries them: the icon files
 // with their exact entry sizes and depths, the logo and the cue, and their
 // loading into the image store under their numbers.
+#include "app/embedded_resources.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -9,7 +11,6 @@
 #include <utility>
 #include <vector>
 
-#include "app/embedded_resources.h"
 #include "image/decoder_registry.h"
 #include "image/image_store.h"
 #include "platform/wave_data.h"
@@ -17,8 +18,12 @@
 namespace pixmoor::app::resources {
 namespace {
 
-std::uint32_t le16(std::span<const std::uint8_t> d, std::size_t at) { return d[at] | d[at + 1] << 8; }
-std::uint32_t le32(std::span<const std::uint8_t> d, std::size_t at) { return le16(d, at) | le16(d, at + 2) << 16; }
+std::uint32_t le16(std::span<const std::uint8_t> d, std::size_t at) {
+  return d[at] | d[at + 1] << 8;
+}
+std::uint32_t le32(std::span<const std::uint8_t> d, std::size_t at) {
+  return le16(d, at) | le16(d, at + 2) << 16;
+}
 
 // (size, bits per pixel) of every entry, as the directory and the entry's
 // own header both say.
@@ -33,9 +38,9 @@ std::vector<std::pair<int, int>> iconEntries(std::span<const std::uint8_t> file)
     const std::uint32_t length = le32(file, at + 8);
     const std::uint32_t offset = le32(file, at + 12);
     EXPECT_LE(offset + length, file.size());
-    EXPECT_EQ(le32(file, offset), 40u);                                    // BITMAPINFOHEADER
-    EXPECT_EQ(static_cast<int>(le32(file, offset + 4)), size);             // width
-    EXPECT_EQ(static_cast<int>(le32(file, offset + 8)), 2 * size);         // XOR and AND masks
+    EXPECT_EQ(le32(file, offset), 40u);                             // BITMAPINFOHEADER
+    EXPECT_EQ(static_cast<int>(le32(file, offset + 4)), size);      // width
+    EXPECT_EQ(static_cast<int>(le32(file, offset + 8)), 2 * size);  // XOR and AND masks
     EXPECT_EQ(static_cast<int>(le16(file, offset + 14)), bits);
     entries.emplace_back(size, bits);
   }
@@ -54,10 +59,14 @@ TEST(EmbeddedResources, IconFilesHaveTheirEntries) {
     std::size_t bytes;
     const Entries* entries;
   } rows[] = {
-      {"information", informationIcon(), 5278, &five}, {"donate", donateIcon(), 5278, &five},
-      {"update", updateIcon(), 5278, &five},           {"visit", visitIcon(), 5278, &five},
-      {"french", frenchIcon(), 25214, &nine},          {"english", englishIcon(), 25214, &nine},
-      {"dutch", dutchIcon(), 25214, &nine},            {"spanish", spanishIcon(), 25214, &nine},
+      {"information", informationIcon(), 5278, &five},
+      {"donate", donateIcon(), 5278, &five},
+      {"update", updateIcon(), 5278, &five},
+      {"visit", visitIcon(), 5278, &five},
+      {"french", frenchIcon(), 25214, &nine},
+      {"english", englishIcon(), 25214, &nine},
+      {"dutch", dutchIcon(), 25214, &nine},
+      {"spanish", spanishIcon(), 25214, &nine},
       {"desktop", desktopIcon(), 11790, &seven},
   };
   for (const auto& row : rows) {
@@ -73,8 +82,9 @@ TEST(EmbeddedResources, IconsAndLogoLoadIntoTheStore) {
   image::registerPngDecoder();
   image::ImageStore store;
   const std::pair<int, std::span<const std::uint8_t>> icons[] = {
-      {58, informationIcon()}, {59, donateIcon()},  {60, updateIcon()},  {61, visitIcon()},  {62, frenchIcon()},
-      {64, englishIcon()},     {63, dutchIcon()},   {65, spanishIcon()}, {66, desktopIcon()},
+      {58, informationIcon()}, {59, donateIcon()},  {60, updateIcon()},
+      {61, visitIcon()},       {62, frenchIcon()},  {64, englishIcon()},
+      {63, dutchIcon()},       {65, spanishIcon()}, {66, desktopIcon()},
   };
   for (const auto& [number, data] : icons) {
     EXPECT_NE(store.loadFromMemory(number, data), 0u) << number;

@@ -22,7 +22,9 @@ namespace {
 using testing::HarnessOptions;
 using testing::ProgramHarness;
 
-QLineEdit* field(ProgramHarness& harness, int number) { return harness.control<QLineEdit>(number); }
+QLineEdit* field(ProgramHarness& harness, int number) {
+  return harness.control<QLineEdit>(number);
+}
 
 struct StoreRow {
   const char* name;
@@ -36,22 +38,56 @@ TEST(ControlHandlers, EachControlStoresItsKey) {
   const StoreRow rows[] = {
       {"free width", [](auto& h) { field(h, control::freeWidthField)->setText("1234"); }, "L", "1234", {}},
       {"free height", [](auto& h) { field(h, control::freeHeightField)->setText("567"); }, "H", "567", {}},
-      {"free width wraps at 16 bits", [](auto& h) { field(h, control::freeWidthField)->setText("40000"); }, "L",
-       "-25536", {}},
-      {"landscape", [](auto& h) { field(h, control::landscapeField)->setText("1600"); }, "Taille_Paysage", "1600",
+      {"free width wraps at 16 bits",
+       [](auto& h) { field(h, control::freeWidthField)->setText("40000"); },
+       "L",
+       "-25536",
        {}},
-      {"portrait", [](auto& h) { field(h, control::portraitField)->setText("900"); }, "Taille_Portrait", "900", {}},
-      {"empty field stores 0", [](auto& h) { field(h, control::portraitField)->setText(""); }, "Taille_Portrait",
-       "0", {}},
-      {"slider", [](auto& h) { h.template control<QSlider>(control::qualitySlider)->setValue(5); }, "QUALITE", "5",
+      {"landscape",
+       [](auto& h) { field(h, control::landscapeField)->setText("1600"); },
+       "Taille_Paysage",
+       "1600",
        {}},
-      {"png", [](auto& h) { h.template control<QRadioButton>(control::pngOption)->click(); }, "TYPE", "PNG", {50}},
-      {"jpeg", [](auto& h) { h.template control<QRadioButton>(control::jpegOption)->click(); }, "TYPE", "JPG", {50}},
-      {"relative", [](auto& h) { h.template control<QAbstractButton>(control::relativeButton)->click(); }, "MODE",
-       "REL", {50}},
-      {"free", [](auto& h) { h.template control<QAbstractButton>(control::freeButton)->click(); }, "MODE", "LIB",
+      {"portrait",
+       [](auto& h) { field(h, control::portraitField)->setText("900"); },
+       "Taille_Portrait",
+       "900",
+       {}},
+      {"empty field stores 0",
+       [](auto& h) { field(h, control::portraitField)->setText(""); },
+       "Taille_Portrait",
+       "0",
+       {}},
+      {"slider",
+       [](auto& h) { h.template control<QSlider>(control::qualitySlider)->setValue(5); },
+       "QUALITE",
+       "5",
+       {}},
+      {"png",
+       [](auto& h) { h.template control<QRadioButton>(control::pngOption)->click(); },
+       "TYPE",
+       "PNG",
        {50}},
-      {"on top", [](auto& h) { h.template control<QCheckBox>(control::onTopCheck)->click(); }, "VISIBLE", "1", {50}},
+      {"jpeg",
+       [](auto& h) { h.template control<QRadioButton>(control::jpegOption)->click(); },
+       "TYPE",
+       "JPG",
+       {50}},
+      {"relative",
+       [](auto& h) { h.template control<QAbstractButton>(control::relativeButton)->click(); },
+       "MODE",
+       "REL",
+       {50}},
+      {"free",
+       [](auto& h) { h.template control<QAbstractButton>(control::freeButton)->click(); },
+       "MODE",
+       "LIB",
+       {50}},
+      {"on top",
+       [](auto& h) { h.template control<QCheckBox>(control::onTopCheck)->click(); },
+       "VISIBLE",
+       "1",
+       {50}},
   };
   for (const StoreRow& row : rows) {
     SCOPED_TRACE(row.name);
@@ -70,7 +106,8 @@ TEST(ControlHandlers, FieldHandlersUpdateTheSummary) {
   ProgramHarness harness;
   field(harness, control::landscapeField)->setText("1111");
   EXPECT_EQ(harness.settings.landscapeWidth, 1111);
-  EXPECT_NE(harness.window().text(control::infoArea).find("Taille : 1111 px  x  1080 px."), std::string::npos);
+  EXPECT_NE(harness.window().text(control::infoArea).find("Taille : 1111 px  x  1080 px."),
+            std::string::npos);
 }
 
 TEST(ControlHandlers, FocusChangesRunTheFieldHandler) {
@@ -87,7 +124,9 @@ TEST(ControlHandlers, QualityColoursAtTheBoundaries) {
   options.quality = 3;
   ProgramHarness harness(options);
   auto* slider = harness.control<QSlider>(control::qualitySlider);
-  auto background = [&] { return harness.window().control(control::qualityValue)->palette().color(QPalette::Base); };
+  auto background = [&] {
+    return harness.window().control(control::qualityValue)->palette().color(QPalette::Base);
+  };
   EXPECT_EQ(background(), QColor(255, 0, 0));
   slider->setValue(4);
   EXPECT_EQ(background(), QColor(0, 170, 0));
@@ -157,7 +196,7 @@ TEST(PresetList, Choosing1080pSetsTheFreeSize) {
 }
 
 TEST(PresetList, EntriesGiveTheSizesTheirTextsSay) {
-  const std::tuple<int, int, int> rows[] = {{2, 2560, 1600}, {7, 1024, 640}, {10, 1280, 720},
+  const std::tuple<int, int, int> rows[] = {{2, 2560, 1600},  {7, 1024, 640},   {10, 1280, 720},
                                             {14, 2048, 1536}, {15, 1600, 1200}, {20, 320, 240}};
   for (const auto& [index, width, height] : rows) {
     ProgramHarness harness;
@@ -257,7 +296,9 @@ TEST(PrefixCommand, TakenAsTypedInEnglish) {
   EXPECT_EQ(harness.window().text(control::statusLine), "New prefix done");
 }
 
-void trigger(ProgramHarness& harness, int command) { harness.window().menuEntry(command)->trigger(); }
+void trigger(ProgramHarness& harness, int command) {
+  harness.window().menuEntry(command)->trigger();
+}
 
 TEST(MenuCommands, LanguageChangeStoresAndEndsAtOnce) {
   ProgramHarness harness;
@@ -355,10 +396,9 @@ TEST(MenuCommands, WebPages) {
   trigger(harness, command::visitSite);
   harness.window().raise(platform::UiEventKind::menuCommand, command::donateKey);
   harness.window().raise(platform::UiEventKind::menuCommand, command::visitSiteKey);
-  EXPECT_EQ(harness.opened, (std::vector<std::string>{"http://www.pixmoor.example/don.php",
-                                                      "http://www.pixmoor.example",
-                                                      "http://www.pixmoor.example/don.php",
-                                                      "http://www.pixmoor.example"}));
+  EXPECT_EQ(harness.opened,
+            (std::vector<std::string>{"http://www.pixmoor.example/don.php", "http://www.pixmoor.example",
+                                      "http://www.pixmoor.example/don.php", "http://www.pixmoor.example"}));
 }
 
 TEST(MenuCommands, UpdateCheckWithoutNetworkSaysSo) {
@@ -477,8 +517,8 @@ TEST(CloseRequest, ClosingTheWindowSavesEveryKey) {
   harness.window().show();
   EXPECT_FALSE(harness.window().close());  // the program decides, the window stays
   const auto user = harness.userGroup();
-  const char* keys[] = {"MODE", "TYPE", "QUALITE", "Taille_Paysage", "Taille_Portrait", "FREE_L",
-                        "FREE_H", "L", "H", "VISIBLE", "PREFIX", "LNG"};
+  const char* keys[] = {"MODE",   "TYPE", "QUALITE", "Taille_Paysage", "Taille_Portrait", "FREE_L",
+                        "FREE_H", "L",    "H",       "VISIBLE",        "PREFIX",          "LNG"};
   EXPECT_EQ(user.size(), 12u);
   for (const char* key : keys) EXPECT_EQ(user.count(key), 1u) << key;
   EXPECT_EQ(user.at("PREFIX"), "0");

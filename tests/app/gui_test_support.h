@@ -28,7 +28,9 @@
 
 // fontconfig's caches live as long as the process: not a leak of ours.
 // Defined here, not inline: each test program includes this header once.
-extern "C" __attribute__((used)) const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+extern "C" __attribute__((used)) const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig.so\n";
+}
 
 namespace pixmoor::testing {
 
@@ -66,7 +68,8 @@ class ScriptedRequesters final : public platform::Requesters {
   void showInformation(const std::string& title, const std::string& text) override {
     asked.push_back({"info", title, text, {}});
   }
-  std::string inputBox(const std::string& title, const std::string& prompt, const std::string& proposed) override {
+  std::string inputBox(const std::string& title, const std::string& prompt,
+                       const std::string& proposed) override {
     asked.push_back({"input", title, prompt, proposed});
     std::string answer = inputAnswers.empty() ? std::string() : inputAnswers.front();
     if (!inputAnswers.empty()) inputAnswers.pop_front();
@@ -155,7 +158,7 @@ class ProgramHarness {
     program = std::make_unique<app::Program>(
         state, settings,
         texts::BuildUiTexts(settings.language, state.titleBase, state.versionText, state.lineBreak,
-                          state.desktopWidth, state.desktopHeight, online::kVendorSite),
+                            state.desktopWidth, state.desktopHeight, online::kVendorSite),
         app::loadWindowFonts(), pictures, [this] { return currentDpi; }, std::move(services));
     currentDpi = dpi;
     program->createMainWindow();

@@ -42,17 +42,22 @@ bool isOfKind(QWidget* widget, ControlKind kind) {
     case ControlKind::dropDownList:
       return dynamic_cast<platform::DropDownList*>(widget) != nullptr &&
              !static_cast<QComboBox*>(widget)->isEditable();
-    case ControlKind::picture: return label != nullptr && !label->pixmap().isNull();
-    case ControlKind::skinnedButton: return dynamic_cast<platform::SkinnedButton*>(widget) != nullptr;
+    case ControlKind::picture:
+      return label != nullptr && !label->pixmap().isNull();
+    case ControlKind::skinnedButton:
+      return dynamic_cast<platform::SkinnedButton*>(widget) != nullptr;
     case ControlKind::richTextBox: {
       const auto* box = qobject_cast<QTextEdit*>(widget);
       return box != nullptr && box->isReadOnly() && box->lineWrapMode() == QTextEdit::WidgetWidth;
     }
-    case ControlKind::groupFrame: return qobject_cast<QGroupBox*>(widget) != nullptr;
-    case ControlKind::optionButton: return qobject_cast<QRadioButton*>(widget) != nullptr;
+    case ControlKind::groupFrame:
+      return qobject_cast<QGroupBox*>(widget) != nullptr;
+    case ControlKind::optionButton:
+      return qobject_cast<QRadioButton*>(widget) != nullptr;
     case ControlKind::text:
       return label != nullptr && label->alignment() == (Qt::AlignLeft | Qt::AlignVCenter);
-    case ControlKind::centredText: return label != nullptr && label->alignment() == Qt::AlignCenter;
+    case ControlKind::centredText:
+      return label != nullptr && label->alignment() == Qt::AlignCenter;
     case ControlKind::digitsField:
       return edit != nullptr && !edit->isReadOnly() && edit->validator() != nullptr &&
              edit->alignment() == Qt::AlignCenter;
@@ -67,7 +72,8 @@ bool isOfKind(QWidget* widget, ControlKind kind) {
       return slider != nullptr && slider->minimum() == 0 && slider->maximum() == 10 &&
              slider->tickInterval() == 1;
     }
-    case ControlKind::checkBox: return qobject_cast<QCheckBox*>(widget) != nullptr;
+    case ControlKind::checkBox:
+      return qobject_cast<QCheckBox*>(widget) != nullptr;
   }
   return false;
 }
@@ -171,12 +177,12 @@ struct LanguageTexts {
 
 constexpr LanguageTexts kLanguages[] = {
     {"FR", "Mode Relatif ", "Mode Libre ", "Stopper", "Choix du format de sortie",
-     "Qualité : 0 (mauvaise) 10 (meilleur) ", "Largeur :", " Préfixe : ", "Modifier le préfixe", " + Résolution",
-     " Garder la fenêtre toujours visible", "Information", " Preferences", "A propos du &logiciel ?\tL",
-     "&Quitter\tQ"},
-    {"UK", " Relative", " Free", "Stop", "Output format", "0 : Bad - 10 : Best", "Width :", " Prefix : ",
-     "Change prefix", " > Resolutions", " Keep the window always visible", "Information", " Preferences",
-     "&About the software ?\tW", "&Exit\tQ"},
+     "Qualité : 0 (mauvaise) 10 (meilleur) ", "Largeur :", " Préfixe : ", "Modifier le préfixe",
+     " + Résolution", " Garder la fenêtre toujours visible", "Information", " Preferences",
+     "A propos du &logiciel ?\tL", "&Quitter\tQ"},
+    {"UK", " Relative", " Free", "Stop", "Output format", "0 : Bad - 10 : Best",
+     "Width :", " Prefix : ", "Change prefix", " > Resolutions", " Keep the window always visible",
+     "Information", " Preferences", "&About the software ?\tW", "&Exit\tQ"},
     {"DE", "", "", "", "", "", " :", "", "", "", "", "", "", "\t", "\tQ"},
 };
 
@@ -277,14 +283,14 @@ std::map<QString, int> shortcutsOf(const std::string& language) {
 }
 
 TEST(MainWindow, ShortcutsFollowTheLanguage) {
-  const std::map<QString, int> french = {{"Q", 52}, {"L", 49}, {"D", 50}, {"M", 51}, {"V", 53},
-                                         {"Return", 47}, {"Enter", 47}, {"Ctrl+O", 666}};
+  const std::map<QString, int> french = {{"Q", 52}, {"L", 49},      {"D", 50},     {"M", 51},
+                                         {"V", 53}, {"Return", 47}, {"Enter", 47}, {"Ctrl+O", 666}};
   EXPECT_EQ(shortcutsOf("FR"), french);
   std::map<QString, int> otherLatin = french;
   otherLatin.erase("Ctrl+O");
   EXPECT_EQ(shortcutsOf("ES"), otherLatin);
   EXPECT_EQ(shortcutsOf("DE"), otherLatin);
-  const std::map<QString, int> english = {{"E", 52}, {"A", 49}, {"D", 50}, {"U", 51},
+  const std::map<QString, int> english = {{"E", 52}, {"A", 49},      {"D", 50},    {"U", 51},
                                           {"V", 53}, {"Return", 47}, {"Enter", 47}};
   EXPECT_EQ(shortcutsOf("UK"), english);
   EXPECT_TRUE(shortcutsOf("NL").empty());
@@ -294,7 +300,8 @@ TEST(MainWindow, ShortcutsFollowTheLanguage) {
 TEST(MainWindow, BalloonTips) {
   ProgramHarness harness;
   const std::string logo = harness.window().control(control::logo)->toolTip().toStdString();
-  EXPECT_NE(logo.find("QVL MULTIMEDIA - Pixmoor 1.4.1 Glisser &amp; Déposer vos photos !"), std::string::npos);
+  EXPECT_NE(logo.find("QVL MULTIMEDIA - Pixmoor 1.4.1 Glisser &amp; Déposer vos photos !"),
+            std::string::npos);
   EXPECT_EQ(logo.find("<b>"), std::string::npos);  // no title
   const std::string relative = harness.window().control(control::relativeButton)->toolTip().toStdString();
   EXPECT_NE(relative.find("<b>Aide</b>"), std::string::npos);
@@ -358,7 +365,8 @@ TEST(MainWindow, StartingColoursTheQualityNumber) {
     options.quality = quality;
     options.mode = quality == 5 ? "LIB" : "REL";
     ProgramHarness harness(options);
-    EXPECT_EQ(harness.window().control(control::qualityValue)->palette().color(QPalette::Base), colour) << quality;
+    EXPECT_EQ(harness.window().control(control::qualityValue)->palette().color(QPalette::Base), colour)
+        << quality;
   }
 }
 
@@ -530,8 +538,10 @@ TEST(MainWindow, SummaryFillsTheInformationArea) {
   const std::string info = harness.window().text(control::infoArea);
   EXPECT_EQ(info.rfind("\n > Résolution écran : L 1920    H 1080 <\nMode : relatif\n", 0), 0u) << info;
   auto* box = harness.control<QTextEdit>(control::infoArea);
-  EXPECT_EQ(box->document()->firstBlock().blockFormat().alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
-  EXPECT_EQ(box->document()->lastBlock().blockFormat().alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
+  EXPECT_EQ(box->document()->firstBlock().blockFormat().alignment() & Qt::AlignHorizontal_Mask,
+            Qt::AlignHCenter);
+  EXPECT_EQ(box->document()->lastBlock().blockFormat().alignment() & Qt::AlignHorizontal_Mask,
+            Qt::AlignHCenter);
 }
 
 }  // namespace

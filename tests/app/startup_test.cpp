@@ -18,18 +18,33 @@ class RecordingSteps : public StartupSteps {
       : folder_(std::move(folder)), outcome_(outcome) {}
 
   void initialiseRuntime() override { log += "runtime "; }
-  std::string currentFolder() override { log += "folder "; return folder_; }
-  bool startNetwork() override { log += "network "; return true; }
+  std::string currentFolder() override {
+    log += "folder ";
+    return folder_;
+  }
+  bool startNetwork() override {
+    log += "network ";
+    return true;
+  }
   void loadFonts() override { log += "fonts "; }
-  bool openSound() override { log += "sound "; return false; }
+  bool openSound() override {
+    log += "sound ";
+    return false;
+  }
   void loadIcons() override { log += "icons "; }
   platform::InstanceCheck checkSingleInstance(const std::string& name) override {
     log += "instance ";
     instanceName = name;
     return outcome_;
   }
-  DesktopSize takeDesktopSize() override { log += "desktop "; return {1920, 1080}; }
-  void buildTexts(const AppState&, const settings::Settings& s) override { log += "texts "; language = s.language; }
+  DesktopSize takeDesktopSize() override {
+    log += "desktop ";
+    return {1920, 1080};
+  }
+  void buildTexts(const AppState&, const settings::Settings& s) override {
+    log += "texts ";
+    language = s.language;
+  }
   void createMainWindow() override { log += "window "; }
   void applyModeLayout() override { log += "layout "; }
   void showSettingsSummary() override { log += "summary "; }
@@ -57,8 +72,9 @@ TEST(Startup, RunsEveryStepInOrderAndCreatesTheSettingsFileInTheWorkingFolder) {
   AppState state;
   settings::Settings s;
   EXPECT_EQ(runStartup(state, s, steps), 0);
-  EXPECT_EQ(steps.log,
-            "runtime folder network fonts sound icons instance desktop texts window layout summary loop fade end");
+  EXPECT_EQ(
+      steps.log,
+      "runtime folder network fonts sound icons instance desktop texts window layout summary loop fade end");
   EXPECT_EQ(steps.instanceName, "Pixmoor 2011 v1.4.1");
   EXPECT_EQ(state.settingsPath, folder.path().string() + "/pref.qvl");
   EXPECT_EQ(state.desktopWidth, 1920);
@@ -76,7 +92,8 @@ TEST(Startup, LanguageChangeEndsWithoutFadeOut) {
   steps.endAtOnceInLoop = true;
   settings::Settings s;
   EXPECT_EQ(runStartup(state, s, steps), 0);
-  EXPECT_EQ(steps.log, "runtime folder network fonts sound icons instance desktop texts window layout summary loop end");
+  EXPECT_EQ(steps.log,
+            "runtime folder network fonts sound icons instance desktop texts window layout summary loop end");
 }
 
 TEST(Startup, SecondCopyEndsRightAfterTheInstanceCheck) {

@@ -11,8 +11,8 @@
 #include <filesystem>
 #include <mutex>
 #include <optional>
-#include <span>
 #include <ostream>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -59,7 +59,8 @@ inline bool writePicture(const std::string& path, int width, int height, std::ui
       row[3 * x + 2] = static_cast<std::uint8_t>((y * 255) / (height > 1 ? height - 1 : 1));
     }
   }
-  return image::saveRaster(*raster, 24, path, encoder, 9, -1, nullptr, iccProfile) == image::SaveStatus::saved;
+  return image::saveRaster(*raster, 24, path, encoder, 9, -1, nullptr, iccProfile) ==
+         image::SaveStatus::saved;
 }
 
 struct PictureFacts {

@@ -36,8 +36,8 @@ const std::string kStopEnd =
     "es !";
 
 BatchTexts textsFor(const char* language) {
-  return batchTextsFrom(
-      texts::BuildUiTexts(language, "Pixmoor 2011 v", "1.4.1", "\n", 1920, 1080, "http://www.pixmoor.example"));
+  return batchTextsFrom(texts::BuildUiTexts(language, "Pixmoor 2011 v", "1.4.1", "\n", 1920, 1080,
+                                            "http://www.pixmoor.example"));
 }
 
 settings::Settings relative(int landscapeWidth, int portraitHeight, const char* prefix = "prefix_") {

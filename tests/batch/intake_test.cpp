@@ -26,11 +26,20 @@ TEST(IntakeExtension, TakesTheTextAfterTheLastDotLowerCased) {
     const char* extension;
   };
   const Row rows[] = {
-      {"IMG.JPG", ".jpg"},        {"x.JPEG", ".jpeg"},         {"y.Jp2", ".jp2"},
-      {"scan.TIFF", ".tiff"},     {"noext", "."},              {"a.b.c.PNG", ".png"},
-      {"/some.dir/file", "."},    {"/some.dir/file.Bmp", ".bmp"}, {"trailing.", "."},
-      {".hidden", ".hidden"},     {"", "."},                   {"caf\xC3\xA9.\xC3\x89PG", ".\xC3\x89pg"},
-      {"back\\slash.JPG", ".jpg"}, {"dot.in\\name", ".in\\name"},
+      {"IMG.JPG", ".jpg"},
+      {"x.JPEG", ".jpeg"},
+      {"y.Jp2", ".jp2"},
+      {"scan.TIFF", ".tiff"},
+      {"noext", "."},
+      {"a.b.c.PNG", ".png"},
+      {"/some.dir/file", "."},
+      {"/some.dir/file.Bmp", ".bmp"},
+      {"trailing.", "."},
+      {".hidden", ".hidden"},
+      {"", "."},
+      {"caf\xC3\xA9.\xC3\x89PG", ".\xC3\x89pg"},
+      {"back\\slash.JPG", ".jpg"},
+      {"dot.in\\name", ".in\\name"},
   };
   for (const Row& row : rows) EXPECT_EQ(intakeExtension(row.name), row.extension) << row.name;
 }
@@ -82,7 +91,8 @@ TEST_F(IntakeFolder, ListsInTheFileSystemOrder) {
   BatchJob expected;
   for (const auto& entry : std::filesystem::directory_iterator(folder_.path())) {
     const std::string name = entry.path().filename().string();
-    if (!entry.is_directory() && acceptedExtension(intakeExtension(name))) expected.push_back(root + "/" + name);
+    if (!entry.is_directory() && acceptedExtension(intakeExtension(name)))
+      expected.push_back(root + "/" + name);
   }
   EXPECT_EQ(intakeDrop({root}), expected);
 }
@@ -104,7 +114,8 @@ TEST_F(IntakeFolder, TwoFoldersGiveNothing) {
 
 TEST_F(IntakeFolder, FolderAndTwoPicturesGiveTheTwoPictures) {
   const std::string root = folder_.path().string();
-  EXPECT_EQ(intakeDrop({root + "/a.jpg", root, root + "/b.PNG"}), (BatchJob{root + "/a.jpg", root + "/b.PNG"}));
+  EXPECT_EQ(intakeDrop({root + "/a.jpg", root, root + "/b.PNG"}),
+            (BatchJob{root + "/a.jpg", root + "/b.PNG"}));
 }
 
 TEST_F(IntakeFolder, FolderNamedLikeAPictureIsTakenInFilesMode) {

@@ -20,10 +20,14 @@ constexpr std::int32_t kInt32Min = std::numeric_limits<std::int32_t>::min();
 
 const char* outcomeName(SizeOutcome outcome) {
   switch (outcome) {
-    case SizeOutcome::resize: return "resize";
-    case SizeOutcome::emptyPicture: return "emptyPicture";
-    case SizeOutcome::nonPositiveSide: return "nonPositiveSide";
-    case SizeOutcome::tooLarge: return "tooLarge";
+    case SizeOutcome::resize:
+      return "resize";
+    case SizeOutcome::emptyPicture:
+      return "emptyPicture";
+    case SizeOutcome::nonPositiveSide:
+      return "nonPositiveSide";
+    case SizeOutcome::tooLarge:
+      return "tooLarge";
   }
   return "?";
 }
@@ -42,7 +46,9 @@ struct SizeRow {
   std::int32_t height;
 };
 
-void PrintTo(const SizeRow& row, std::ostream* os) { *os << row.name; }
+void PrintTo(const SizeRow& row, std::ostream* os) {
+  *os << row.name;
+}
 
 Settings settingsFor(const SizeRow& row) {
   Settings s;
@@ -83,10 +89,9 @@ INSTANTIATE_TEST_SUITE_P(
         SizeRow{"TallPictureGetsZeroWidth", "REL", 800, 600, 0, 0, 3, 5000, kNonPositive, 0, 0},
         // Only one side is fixed: the other follows the proportion and may
         // pass the other setting.
-        SizeRow{"LandscapeHeightPassesPortraitSetting", "REL", 1000, 100, 0, 0, 2000, 1999,
-                kResize, 1000, 999},
-        SizeRow{"PortraitWidthPassesLandscapeSetting", "REL", 10, 1000, 0, 0, 1000, 1001,
-                kResize, 999, 1000},
+        SizeRow{"LandscapeHeightPassesPortraitSetting", "REL", 1000, 100, 0, 0, 2000, 1999, kResize, 1000,
+                999},
+        SizeRow{"PortraitWidthPassesLandscapeSetting", "REL", 10, 1000, 0, 0, 1000, 1001, kResize, 999, 1000},
         SizeRow{"OnePixelWiderIsLandscape", "REL", 300, 900, 0, 0, 101, 100, kResize, 300, 297},
         SizeRow{"ZeroLandscapeWidth", "REL", 0, 600, 0, 0, 4000, 3000, kNonPositive, 0, 0},
         SizeRow{"NegativeLandscapeWidth", "REL", -800, 600, 0, 0, 4000, 3000, kNonPositive, 0, 0},
@@ -95,12 +100,9 @@ INSTANTIATE_TEST_SUITE_P(
         SizeRow{"SettingAboveLargestSide", "REL", 32768, 600, 0, 0, 4000, 3000, kTooLarge, 0, 0},
         SizeRow{"HugeLandscapeWidth", "REL", 100000, 600, 0, 0, 4000, 3000, kTooLarge, 0, 0},
         // 32766 * 2147483647 needs 46 bits; a 32-bit product would wrap.
-        SizeRow{"ProductBeyond32Bits", "REL", kInt32Max, 600, 0, 0, 32767, 32766, kTooLarge, 0,
-                0},
-        SizeRow{"PortraitProductBeyond32Bits", "REL", 600, kInt32Max, 0, 0, 32766, 32767,
-                kTooLarge, 0, 0},
-        SizeRow{"MostNegativeSetting", "REL", kInt32Min, 600, 0, 0, 32767, 32766, kNonPositive, 0,
-                0}));
+        SizeRow{"ProductBeyond32Bits", "REL", kInt32Max, 600, 0, 0, 32767, 32766, kTooLarge, 0, 0},
+        SizeRow{"PortraitProductBeyond32Bits", "REL", 600, kInt32Max, 0, 0, 32766, 32767, kTooLarge, 0, 0},
+        SizeRow{"MostNegativeSetting", "REL", kInt32Min, 600, 0, 0, 32767, 32766, kNonPositive, 0, 0}));
 
 INSTANTIATE_TEST_SUITE_P(
     Square, TargetSizeTest,
@@ -121,43 +123,38 @@ INSTANTIATE_TEST_SUITE_P(
     Free, TargetSizeTest,
     ::testing::Values(
         SizeRow{"FreeLandscape", "LIB", 800, 600, 320, 240, 4000, 3000, kResize, 320, 240},
-        SizeRow{"FreePortraitIsDistorted", "LIB", 800, 600, 320, 240, 3000, 4000, kResize, 320,
-                240},
+        SizeRow{"FreePortraitIsDistorted", "LIB", 800, 600, 320, 240, 3000, 4000, kResize, 320, 240},
         SizeRow{"FreeSquare", "LIB", 800, 600, 320, 240, 500, 500, kResize, 320, 240},
         SizeRow{"FreeEnlargesTinyPicture", "LIB", 800, 600, 1920, 1080, 1, 1, kResize, 1920, 1080},
         SizeRow{"FreeLargest", "LIB", 0, 0, 32767, 32767, 10, 10, kResize, 32767, 32767},
         SizeRow{"FreeIgnoresRelativeSettings", "LIB", -1, -1, 64, 48, 4000, 3000, kResize, 64, 48},
         // 0xFFFF read back as a 16-bit field is -1, not 65535.
-        SizeRow{"FreeWidthAllOnesIsMinusOne", "LIB", 800, 600, static_cast<std::int16_t>(-1), 240,
-                4000, 3000, kNonPositive, 0, 0},
-        SizeRow{"FreeHeightMostNegative", "LIB", 800, 600, 320, static_cast<std::int16_t>(-32768),
-                4000, 3000, kNonPositive, 0, 0},
+        SizeRow{"FreeWidthAllOnesIsMinusOne", "LIB", 800, 600, static_cast<std::int16_t>(-1), 240, 4000, 3000,
+                kNonPositive, 0, 0},
+        SizeRow{"FreeHeightMostNegative", "LIB", 800, 600, 320, static_cast<std::int16_t>(-32768), 4000, 3000,
+                kNonPositive, 0, 0},
         SizeRow{"FreeZeroWidth", "LIB", 800, 600, 0, 240, 4000, 3000, kNonPositive, 0, 0},
         SizeRow{"FreeZeroHeight", "LIB", 800, 600, 320, 0, 4000, 3000, kNonPositive, 0, 0}));
 
 INSTANTIATE_TEST_SUITE_P(
     UnknownMode, TargetSizeTest,
     ::testing::Values(
-        SizeRow{"LowerCaseRelKeepsOwnSize", "rel", 800, 600, 320, 240, 4000, 3000, kResize, 4000,
-                3000},
-        SizeRow{"LowerCaseLibKeepsOwnSize", "lib", 800, 600, 320, 240, 683, 1024, kResize, 683,
-                1024},
+        SizeRow{"LowerCaseRelKeepsOwnSize", "rel", 800, 600, 320, 240, 4000, 3000, kResize, 4000, 3000},
+        SizeRow{"LowerCaseLibKeepsOwnSize", "lib", 800, 600, 320, 240, 683, 1024, kResize, 683, 1024},
         SizeRow{"EmptyModeKeepsOwnSize", "", 800, 600, 320, 240, 500, 500, kResize, 500, 500},
-        SizeRow{"OtherTextKeepsOwnSize", "RELATIVE", 800, 600, 320, 240, 32767, 1, kResize, 32767,
-                1},
+        SizeRow{"OtherTextKeepsOwnSize", "RELATIVE", 800, 600, 320, 240, 32767, 1, kResize, 32767, 1},
         SizeRow{"TrailingSpaceIsUnknown", "REL ", 800, 600, 320, 240, 123, 45, kResize, 123, 45}));
 
 INSTANTIATE_TEST_SUITE_P(
     PictureOutOfRange, TargetSizeTest,
-    ::testing::Values(
-        SizeRow{"NoPictureRelative", "REL", 800, 600, 320, 240, 0, 0, kEmpty, 0, 0},
-        SizeRow{"NoPictureFree", "LIB", 800, 600, 320, 240, 0, 0, kEmpty, 0, 0},
-        SizeRow{"NoPictureUnknownMode", "X", 800, 600, 320, 240, 0, 0, kEmpty, 0, 0},
-        SizeRow{"ZeroWidth", "REL", 800, 600, 320, 240, 0, 100, kEmpty, 0, 0},
-        SizeRow{"NegativeHeight", "REL", 800, 600, 320, 240, 100, -3, kEmpty, 0, 0},
-        SizeRow{"WiderThanAPictureCanBe", "REL", 800, 600, 320, 240, 32768, 100, kEmpty, 0, 0},
-        SizeRow{"TallerThanAPictureCanBe", "LIB", 800, 600, 320, 240, 10, kInt32Max, kEmpty, 0,
-                0}));
+    ::testing::Values(SizeRow{"NoPictureRelative", "REL", 800, 600, 320, 240, 0, 0, kEmpty, 0, 0},
+                      SizeRow{"NoPictureFree", "LIB", 800, 600, 320, 240, 0, 0, kEmpty, 0, 0},
+                      SizeRow{"NoPictureUnknownMode", "X", 800, 600, 320, 240, 0, 0, kEmpty, 0, 0},
+                      SizeRow{"ZeroWidth", "REL", 800, 600, 320, 240, 0, 100, kEmpty, 0, 0},
+                      SizeRow{"NegativeHeight", "REL", 800, 600, 320, 240, 100, -3, kEmpty, 0, 0},
+                      SizeRow{"WiderThanAPictureCanBe", "REL", 800, 600, 320, 240, 32768, 100, kEmpty, 0, 0},
+                      SizeRow{"TallerThanAPictureCanBe", "LIB", 800, 600, 320, 240, 10, kInt32Max, kEmpty, 0,
+                              0}));
 
 TEST(TargetSize, LeavesTheSettingsAlone) {
   Settings s;
@@ -198,7 +195,9 @@ struct SummaryRow {
   const char* expected;
 };
 
-void PrintTo(const SummaryRow& row, std::ostream* os) { *os << row.name; }
+void PrintTo(const SummaryRow& row, std::ostream* os) {
+  *os << row.name;
+}
 
 class SettingsSummaryTest : public ::testing::TestWithParam<SummaryRow> {};
 
@@ -213,11 +212,10 @@ TEST_P(SettingsSummaryTest, MatchesToTheByte) {
   s.freeWidth = row.freeWidth;
   s.freeHeight = row.freeHeight;
   s.language = row.language;
-  const texts::UiTexts texts = texts::BuildUiTexts(row.language, "Pixmoor 2011 v", "1.4.1", "\n",
-                                               row.desktopWidth, row.desktopHeight,
-                                               "http://www.pixmoor.example");
-  EXPECT_EQ(settingsSummary(s, row.desktopWidth, row.desktopHeight, texts),
-            std::string(row.expected));
+  const texts::UiTexts texts =
+      texts::BuildUiTexts(row.language, "Pixmoor 2011 v", "1.4.1", "\n", row.desktopWidth, row.desktopHeight,
+                          "http://www.pixmoor.example");
+  EXPECT_EQ(settingsSummary(s, row.desktopWidth, row.desktopHeight, texts), std::string(row.expected));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -225,9 +223,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         SummaryRow{"RelativeJpg", "FR", "REL", "JPG", 8, 1920, 1080, 1024, 768, 1920, 1080,
                    "\n"
-                   " > R\xC3\xA9solution \xC3\xA9" "cran : L 1920    H 1080 <\n"
+                   " > R\xC3\xA9solution \xC3\xA9"
+                   "cran : L 1920    H 1080 <\n"
                    "Mode : relatif\n"
-                   "Les 2 tailles (larg/haut) s\xC3\xA9lectionn\xC3\xA9" "es sont : \n"
+                   "Les 2 tailles (larg/haut) s\xC3\xA9lectionn\xC3\xA9"
+                   "es sont : \n"
                    "Taille : 1920 px  x  1080 px.\n"
                    "Format de sortie : JPG\n"
                    "Qualit\xC3\xA9 d'image : 8 / 10\n"
@@ -235,79 +235,85 @@ INSTANTIATE_TEST_SUITE_P(
                    "Le mode relatif permet un redimensionnement proportionel des images."},
         SummaryRow{"RelativePng", "FR", "REL", "PNG", 8, 800, 600, 1024, 768, 1280, 1024,
                    "\n"
-                   " > R\xC3\xA9solution \xC3\xA9" "cran : L 1280    H 1024 <\n"
+                   " > R\xC3\xA9solution \xC3\xA9"
+                   "cran : L 1280    H 1024 <\n"
                    "Mode : relatif\n"
-                   "Les 2 tailles (larg/haut) s\xC3\xA9lectionn\xC3\xA9" "es sont : \n"
+                   "Les 2 tailles (larg/haut) s\xC3\xA9lectionn\xC3\xA9"
+                   "es sont : \n"
                    "Taille : 800 px  x  600 px.\n"
                    "Format de sortie : PNG\n"
                    "\n"
                    "Le mode relatif permet un redimensionnement proportionel des images."},
         SummaryRow{"FreeJpg", "FR", "LIB", "JPG", 10, 800, 600, 1024, 768, 1920, 1080,
                    "\n"
-                   " > R\xC3\xA9solution \xC3\xA9" "cran : L 1920    H 1080 <\n"
+                   " > R\xC3\xA9solution \xC3\xA9"
+                   "cran : L 1920    H 1080 <\n"
                    "Mode : libre\n"
                    "Taille de l'image finale : 1024 px   x 768 px \n"
                    "Format de sortie : JPG\n"
                    "Qualit\xC3\xA9 d'image : 10 / 10\n"
                    "\n"
                    "Le mode libre permet un redimensionnement libre, l'image pourra \xC3\xAAtre "
-                   "d\xC3\xA9" "form\xC3\xA9" "e."},
+                   "d\xC3\xA9"
+                   "form\xC3\xA9"
+                   "e."},
         SummaryRow{"FreePng", "FR", "LIB", "PNG", 0, 800, 600, 320, 240, 1024, 768,
                    "\n"
-                   " > R\xC3\xA9solution \xC3\xA9" "cran : L 1024    H 768 <\n"
+                   " > R\xC3\xA9solution \xC3\xA9"
+                   "cran : L 1024    H 768 <\n"
                    "Mode : libre\n"
                    "Taille de l'image finale : 320 px   x 240 px \n"
                    "Format de sortie : PNG\n"
                    "\n"
                    "Le mode libre permet un redimensionnement libre, l'image pourra \xC3\xAAtre "
-                   "d\xC3\xA9" "form\xC3\xA9" "e."}));
+                   "d\xC3\xA9"
+                   "form\xC3\xA9"
+                   "e."}));
 
 INSTANTIATE_TEST_SUITE_P(
     English, SettingsSummaryTest,
-    ::testing::Values(
-        SummaryRow{"RelativeJpg", "UK", "REL", "JPG", 0, 1366, 768, 1024, 768, 1366, 768,
-                   "\n"
-                   " > Screen resolution : W 1366    H 768 <\n"
-                   "Mode : relative\n"
-                   "Scaling based on the \n"
-                   "Size : 1366 px  x  768 px.\n"
-                   "Output format : JPG\n"
-                   "Image quality: 0 / 10\n"
-                   "\n"
-                   "The relative mode allows a proportional resizing images."},
-        SummaryRow{"RelativePng", "UK", "REL", "PNG", 8, 640, 480, 1024, 768, 1366, 768,
-                   "\n"
-                   " > Screen resolution : W 1366    H 768 <\n"
-                   "Mode : relative\n"
-                   "Scaling based on the \n"
-                   "Size : 640 px  x  480 px.\n"
-                   "Output format : PNG\n"
-                   "\n"
-                   "The relative mode allows a proportional resizing images."},
-        SummaryRow{"FreeJpg", "UK", "LIB", "JPG", 7, 640, 480, 2048, 1536, 2560, 1600,
-                   "\n"
-                   " > Screen resolution : W 2560    H 1600 <\n"
-                   "Mode : free\n"
-                   "Size of the ouput picture:2048 px   x 1536 px \n"
-                   "Output format : JPG\n"
-                   "Image quality: 7 / 10\n"
-                   "\n"
-                   "Free mode allows a free resizing, the image could be distorted."},
-        SummaryRow{"FreePng", "UK", "LIB", "PNG", 7, 640, 480, 1920, 1080, 1920, 1080,
-                   "\n"
-                   " > Screen resolution : W 1920    H 1080 <\n"
-                   "Mode : free\n"
-                   "Size of the ouput picture:1920 px   x 1080 px \n"
-                   "Output format : PNG\n"
-                   "\n"
-                   "Free mode allows a free resizing, the image could be distorted."}));
+    ::testing::Values(SummaryRow{"RelativeJpg", "UK", "REL", "JPG", 0, 1366, 768, 1024, 768, 1366, 768,
+                                 "\n"
+                                 " > Screen resolution : W 1366    H 768 <\n"
+                                 "Mode : relative\n"
+                                 "Scaling based on the \n"
+                                 "Size : 1366 px  x  768 px.\n"
+                                 "Output format : JPG\n"
+                                 "Image quality: 0 / 10\n"
+                                 "\n"
+                                 "The relative mode allows a proportional resizing images."},
+                      SummaryRow{"RelativePng", "UK", "REL", "PNG", 8, 640, 480, 1024, 768, 1366, 768,
+                                 "\n"
+                                 " > Screen resolution : W 1366    H 768 <\n"
+                                 "Mode : relative\n"
+                                 "Scaling based on the \n"
+                                 "Size : 640 px  x  480 px.\n"
+                                 "Output format : PNG\n"
+                                 "\n"
+                                 "The relative mode allows a proportional resizing images."},
+                      SummaryRow{"FreeJpg", "UK", "LIB", "JPG", 7, 640, 480, 2048, 1536, 2560, 1600,
+                                 "\n"
+                                 " > Screen resolution : W 2560    H 1600 <\n"
+                                 "Mode : free\n"
+                                 "Size of the ouput picture:2048 px   x 1536 px \n"
+                                 "Output format : JPG\n"
+                                 "Image quality: 7 / 10\n"
+                                 "\n"
+                                 "Free mode allows a free resizing, the image could be distorted."},
+                      SummaryRow{"FreePng", "UK", "LIB", "PNG", 7, 640, 480, 1920, 1080, 1920, 1080,
+                                 "\n"
+                                 " > Screen resolution : W 1920    H 1080 <\n"
+                                 "Mode : free\n"
+                                 "Size of the ouput picture:1920 px   x 1080 px \n"
+                                 "Output format : PNG\n"
+                                 "\n"
+                                 "Free mode allows a free resizing, the image could be distorted."}));
 
 INSTANTIATE_TEST_SUITE_P(
     Unusual, SettingsSummaryTest,
     ::testing::Values(
         // Any mode other than "REL" reads as free mode.
-        SummaryRow{"UnknownModeShowsFreeLines", "UK", "XYZ", "JPG", 8, 800, 600, 320, 240, 1920,
-                   1080,
+        SummaryRow{"UnknownModeShowsFreeLines", "UK", "XYZ", "JPG", 8, 800, 600, 320, 240, 1920, 1080,
                    "\n"
                    " > Screen resolution : W 1920    H 1080 <\n"
                    "Mode : free\n"
@@ -316,17 +322,20 @@ INSTANTIATE_TEST_SUITE_P(
                    "Image quality: 8 / 10\n"
                    "\n"
                    "Free mode allows a free resizing, the image could be distorted."},
-        SummaryRow{"NegativeNumbersWithSign", "FR", "LIB", "JPG", -3, 800, 600,
-                   static_cast<std::int16_t>(-1), static_cast<std::int16_t>(-32768), 0, 0,
+        SummaryRow{"NegativeNumbersWithSign", "FR", "LIB", "JPG", -3, 800, 600, static_cast<std::int16_t>(-1),
+                   static_cast<std::int16_t>(-32768), 0, 0,
                    "\n"
-                   " > R\xC3\xA9solution \xC3\xA9" "cran : L 0    H 0 <\n"
+                   " > R\xC3\xA9solution \xC3\xA9"
+                   "cran : L 0    H 0 <\n"
                    "Mode : libre\n"
                    "Taille de l'image finale : -1 px   x -32768 px \n"
                    "Format de sortie : JPG\n"
                    "Qualit\xC3\xA9 d'image : -3 / 10\n"
                    "\n"
                    "Le mode libre permet un redimensionnement libre, l'image pourra \xC3\xAAtre "
-                   "d\xC3\xA9" "form\xC3\xA9" "e."},
+                   "d\xC3\xA9"
+                   "form\xC3\xA9"
+                   "e."},
         SummaryRow{"RelativeExtremes", "UK", "REL", "PNG", 8, kInt32Max, kInt32Min, 0, 0, 1, 1,
                    "\n"
                    " > Screen resolution : W 1    H 1 <\n"

@@ -9,7 +9,7 @@ namespace {
 
 BatchTexts textsFor(const char* language) {
   return batchTextsFrom(texts::BuildUiTexts(language, "Pixmoor 2011 v", "1.4.1", "\n", 1920, 1080,
-                                          "http://www.pixmoor.example"));
+                                            "http://www.pixmoor.example"));
 }
 
 TEST(StatusTexts, ProgressLineDropsTheFirstThreeCharactersOfTheName) {
@@ -31,29 +31,44 @@ TEST(StatusTexts, ProgressLineDropsTheFirstThreeCharactersOfTheName) {
       {-1, 2147483647, "/p/\xC3\xA9t\xC3\xA9_a.jpg", "-1/2147483647 - _a.jpg"},
       {7, 9, "/p/ab\xC3\xA9z.png", "7/9 - z.png"},
   };
-  for (const Row& row : rows) EXPECT_EQ(progressText(row.remaining, row.total, row.path), row.text) << row.path;
+  for (const Row& row : rows)
+    EXPECT_EQ(progressText(row.remaining, row.total, row.path), row.text) << row.path;
 }
 
 TEST(StatusTexts, FrenchCompletionAndStop) {
   const BatchTexts fr = textsFor("FR");
-  EXPECT_EQ(completionText(fr, 12), "Termin\xC3\xA9 ! 12 images trait\xC3\xA9" "es.");
-  EXPECT_EQ(completionText(fr, 3), "Termin\xC3\xA9 ! 3 images trait\xC3\xA9" "es.");
-  EXPECT_EQ(stopText(fr, 4, 10), "Arr\xC3\xAAt : 4/10 images trait\xC3\xA9" "es !");
-  EXPECT_EQ(stopText(fr, 0, 1), "Arr\xC3\xAAt : 0/1 images trait\xC3\xA9" "es !");
+  EXPECT_EQ(completionText(fr, 12),
+            "Termin\xC3\xA9 ! 12 images trait\xC3\xA9"
+            "es.");
+  EXPECT_EQ(completionText(fr, 3),
+            "Termin\xC3\xA9 ! 3 images trait\xC3\xA9"
+            "es.");
+  EXPECT_EQ(stopText(fr, 4, 10),
+            "Arr\xC3\xAAt : 4/10 images trait\xC3\xA9"
+            "es !");
+  EXPECT_EQ(stopText(fr, 0, 1),
+            "Arr\xC3\xAAt : 0/1 images trait\xC3\xA9"
+            "es !");
 }
 
 TEST(StatusTexts, EnglishCompletionAndStop) {
   const BatchTexts uk = textsFor("UK");
   EXPECT_EQ(completionText(uk, 3), "Finish ! 3 pictures were processed..");
   // The stop text keeps its French ending in both languages.
-  EXPECT_EQ(stopText(uk, 4, 10), "Stop : 4/10 images trait\xC3\xA9" "es !");
-  EXPECT_EQ(stopText(uk, 5, 10), "Stop : 5/10 images trait\xC3\xA9" "es !");
+  EXPECT_EQ(stopText(uk, 4, 10),
+            "Stop : 4/10 images trait\xC3\xA9"
+            "es !");
+  EXPECT_EQ(stopText(uk, 5, 10),
+            "Stop : 5/10 images trait\xC3\xA9"
+            "es !");
 }
 
 TEST(StatusTexts, UnknownLanguageKeepsOnlyTheFixedParts) {
   const BatchTexts none = textsFor("DE");
   EXPECT_EQ(completionText(none, 3), "3");
-  EXPECT_EQ(stopText(none, 1, 2), "1/2 images trait\xC3\xA9" "es !");
+  EXPECT_EQ(stopText(none, 1, 2),
+            "1/2 images trait\xC3\xA9"
+            "es !");
 }
 
 }  // namespace

@@ -99,10 +99,13 @@ TEST_P(Replacement, NewFilesTakeTheUmaskReplacedFilesKeepBitsAndAttributes) {
 
 TEST_P(Replacement, PathsThatNameNoFileOrNoFolder) {
   EXPECT_EQ(FileReplacement::create("", {}, GetParam()).status, ReplaceStatus::badPath);
-  EXPECT_EQ(FileReplacement::create(folder.path().string() + "/", {}, GetParam()).status, ReplaceStatus::badPath);
-  EXPECT_EQ(FileReplacement::create(folder.file("no/such/a.png"), {}, GetParam()).status, ReplaceStatus::cannotCreate);
+  EXPECT_EQ(FileReplacement::create(folder.path().string() + "/", {}, GetParam()).status,
+            ReplaceStatus::badPath);
+  EXPECT_EQ(FileReplacement::create(folder.file("no/such/a.png"), {}, GetParam()).status,
+            ReplaceStatus::cannotCreate);
   std::filesystem::create_directory(folder.file("taken.png"));
-  EXPECT_EQ(FileReplacement::create(folder.file("taken.png"), {}, GetParam()).status, ReplaceStatus::cannotCreate);
+  EXPECT_EQ(FileReplacement::create(folder.file("taken.png"), {}, GetParam()).status,
+            ReplaceStatus::cannotCreate);
   EXPECT_EQ(namesIn(folder), std::set<std::string>{"taken.png"});
 }
 

@@ -4,11 +4,11 @@
 #include <png.h>
 
 #include <array>
+#include <cctype>
 #include <csetjmp>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cctype>
-#include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -30,8 +30,9 @@ using test_support::readFile;
 using test_support::readReference;
 using test_support::Rgba;
 
-std::string dataPath(const std::string& relative) { return std::string(PIXMOOR_TEST_DATA) + "/bmp/" + relative; }
-
+std::string dataPath(const std::string& relative) {
+  return std::string(PIXMOOR_TEST_DATA) + "/bmp/" + relative;
+}
 
 std::optional<DecodedPicture> readBmpFile(const std::string& relative) {
   const Bytes bytes = readFile(dataPath(relative));
@@ -302,7 +303,9 @@ Bytes buildBmp(const BmpLayout& layout) {
   return file;
 }
 
-std::array<int, 4> rgba(const Rgb& colour, int alpha = 255) { return {colour.r, colour.g, colour.b, alpha}; }
+std::array<int, 4> rgba(const Rgb& colour, int alpha = 255) {
+  return {colour.r, colour.g, colour.b, alpha};
+}
 
 constexpr Rgb kBlack = {0, 0, 0};
 
@@ -470,12 +473,12 @@ TEST(BmpReader, Rle8RunsLiteralsDeltaAndEndOfBitmap) {
   layout.compression = 1;
   layout.colorsUsed = 4;
   layout.palette = rlePalette(4);
-  layout.pixels = {3, 1,             // three pixels of index 1
-                 0, 3, 2, 3, 2, 0,  // three literal pixels, padded to an even count
-                 0, 0,              // end of line
-                 0, 2, 2, 1,        // move 2 right and 1 up: row 2, x 2
-                 2, 3,              // two pixels of index 3
-                 0, 1};             // end of bitmap
+  layout.pixels = {3, 1,              // three pixels of index 1
+                   0, 3, 2, 3, 2, 0,  // three literal pixels, padded to an even count
+                   0, 0,              // end of line
+                   0, 2, 2, 1,        // move 2 right and 1 up: row 2, x 2
+                   2, 3,              // two pixels of index 3
+                   0, 1};             // end of bitmap
   const DecodedPicture picture = load(layout);
   ASSERT_NE(picture.raster, nullptr);
   const Raster& r = *picture.raster;
@@ -498,9 +501,9 @@ TEST(BmpReader, Rle4AlternatesNibblesInRunsAndLiterals) {
   layout.bitsPerPixel = 4;
   layout.compression = 2;
   layout.palette = rlePalette(16);
-  layout.pixels = {5, 0x12, 0, 0,           // bottom row: 1 2 1 2 1
-                 0, 3, 0x34, 0x50,        // literal 3 4 5 (two bytes, already even)
-                 2, 0x67, 0, 1};          // 6 7, end of bitmap
+  layout.pixels = {5, 0x12, 0,    0,     // bottom row: 1 2 1 2 1
+                   0, 3,    0x34, 0x50,  // literal 3 4 5 (two bytes, already even)
+                   2, 0x67, 0,    1};    // 6 7, end of bitmap
   const DecodedPicture picture = load(layout);
   ASSERT_NE(picture.raster, nullptr);
   const auto palette = rlePalette(16);
@@ -519,9 +522,9 @@ TEST(BmpReader, Rle4LiteralOfOddByteCountIsPaddedToAnEvenOne) {
   layout.bitsPerPixel = 4;
   layout.compression = 2;
   layout.palette = rlePalette(16);
-  layout.pixels = {0, 5, 0x9A, 0xBC, 0xD0, 0,  // five literal nibbles: three bytes and one of padding
-                 1, 0xE0,                    // then one pixel of index 14
-                 0, 1};
+  layout.pixels = {0, 5,    0x9A, 0xBC, 0xD0, 0,  // five literal nibbles: three bytes and one of padding
+                   1, 0xE0,                       // then one pixel of index 14
+                   0, 1};
   const DecodedPicture picture = load(layout);
   ASSERT_NE(picture.raster, nullptr);
   const auto palette = rlePalette(16);
@@ -777,7 +780,9 @@ BmpLayout with(BmpLayout layout, void (*change)(BmpLayout&)) {
 
 class BmpRefusal : public ::testing::TestWithParam<Refusal> {};
 
-TEST_P(BmpRefusal, IsRefusedCleanly) { EXPECT_FALSE(readBmp(buildBmp(GetParam().layout)).has_value()) << GetParam().what; }
+TEST_P(BmpRefusal, IsRefusedCleanly) {
+  EXPECT_FALSE(readBmp(buildBmp(GetParam().layout)).has_value()) << GetParam().what;
+}
 
 const std::vector<Refusal> kRefusals = {
     {"width 0", with(valid24(2, 2), [](BmpLayout& s) { s.width = 0; })},
@@ -791,28 +796,89 @@ const std::vector<Refusal> kRefusals = {
     {"JPEG inside", with(valid24(2, 2), [](BmpLayout& s) { s.compression = 4; })},
     {"PNG inside", with(valid24(2, 2), [](BmpLayout& s) { s.compression = 5; })},
     {"unknown compression", with(valid24(2, 2), [](BmpLayout& s) { s.compression = 11; })},
-    {"bit fields at 24 bits", with(valid24(2, 2), [](BmpLayout& s) { s.compression = 3; s.masks = {0xFF0000, 0xFF00, 0xFF}; })},
-    {"RLE8 at 4 bits", with(valid24(2, 2), [](BmpLayout& s) { s.compression = 1; s.bitsPerPixel = 4; })},
-    {"RLE4 at 8 bits", with(valid24(2, 2), [](BmpLayout& s) { s.compression = 2; s.bitsPerPixel = 8; })},
-    {"RLE stored top-down", with(valid24(2, 2), [](BmpLayout& s) { s.compression = 1; s.bitsPerPixel = 8; s.height = -2; })},
-    {"64 bits per pixel", with(valid24(2, 2), [](BmpLayout& s) { s.bitsPerPixel = 64; s.pixels.resize(64); })},
+    {"bit fields at 24 bits", with(valid24(2, 2),
+                                   [](BmpLayout& s) {
+                                     s.compression = 3;
+                                     s.masks = {0xFF0000, 0xFF00, 0xFF};
+                                   })},
+    {"RLE8 at 4 bits", with(valid24(2, 2),
+                            [](BmpLayout& s) {
+                              s.compression = 1;
+                              s.bitsPerPixel = 4;
+                            })},
+    {"RLE4 at 8 bits", with(valid24(2, 2),
+                            [](BmpLayout& s) {
+                              s.compression = 2;
+                              s.bitsPerPixel = 8;
+                            })},
+    {"RLE stored top-down", with(valid24(2, 2),
+                                 [](BmpLayout& s) {
+                                   s.compression = 1;
+                                   s.bitsPerPixel = 8;
+                                   s.height = -2;
+                                 })},
+    {"64 bits per pixel", with(valid24(2, 2),
+                               [](BmpLayout& s) {
+                                 s.bitsPerPixel = 64;
+                                 s.pixels.resize(64);
+                               })},
     {"0 bits per pixel", with(valid24(2, 2), [](BmpLayout& s) { s.bitsPerPixel = 0; })},
     {"7 bits per pixel", with(valid24(2, 2), [](BmpLayout& s) { s.bitsPerPixel = 7; })},
-    {"mask with a hole", with(valid24(2, 2), [](BmpLayout& s) { s.bitsPerPixel = 16; s.compression = 3; s.masks = {0xF0F0, 0x0F00, 0x000F}; })},
-    {"mask beyond 16 bits", with(valid24(2, 2), [](BmpLayout& s) { s.bitsPerPixel = 16; s.compression = 3; s.masks = {0x10000, 0x0F00, 0x000F}; })},
-    {"masks cut by the end of the file", with(valid24(1, 1), [](BmpLayout& s) { s.bitsPerPixel = 32; s.compression = 3; s.pixels.clear(); s.masks = {0xFF0000}; })},
-    {"Huffman 1D in an OS/2 header", with(valid24(2, 2), [](BmpLayout& s) { s.headerSize = 64; s.bitsPerPixel = 1; s.compression = 3; })},
-    {"RLE24 in an OS/2 header", with(valid24(2, 2), [](BmpLayout& s) { s.headerSize = 64; s.compression = 4; })},
+    {"mask with a hole", with(valid24(2, 2),
+                              [](BmpLayout& s) {
+                                s.bitsPerPixel = 16;
+                                s.compression = 3;
+                                s.masks = {0xF0F0, 0x0F00, 0x000F};
+                              })},
+    {"mask beyond 16 bits", with(valid24(2, 2),
+                                 [](BmpLayout& s) {
+                                   s.bitsPerPixel = 16;
+                                   s.compression = 3;
+                                   s.masks = {0x10000, 0x0F00, 0x000F};
+                                 })},
+    {"masks cut by the end of the file", with(valid24(1, 1),
+                                              [](BmpLayout& s) {
+                                                s.bitsPerPixel = 32;
+                                                s.compression = 3;
+                                                s.pixels.clear();
+                                                s.masks = {0xFF0000};
+                                              })},
+    {"Huffman 1D in an OS/2 header", with(valid24(2, 2),
+                                          [](BmpLayout& s) {
+                                            s.headerSize = 64;
+                                            s.bitsPerPixel = 1;
+                                            s.compression = 3;
+                                          })},
+    {"RLE24 in an OS/2 header", with(valid24(2, 2),
+                                     [](BmpLayout& s) {
+                                       s.headerSize = 64;
+                                       s.compression = 4;
+                                     })},
     {"header size 8", with(valid24(2, 2), [](BmpLayout& s) { s.headerSize = 8; })},
     {"header size 200", with(valid24(2, 2), [](BmpLayout& s) { s.headerSize = 200; })},
     {"pixel offset beyond the file", with(valid24(2, 2), [](BmpLayout& s) { s.pixelOffset = 100000; })},
     {"pixel offset inside the header", with(valid24(2, 2), [](BmpLayout& s) { s.pixelOffset = 30; })},
-    {"pixel offset inside the masks", with(valid24(1, 1), [](BmpLayout& s) { s.bitsPerPixel = 32; s.compression = 3; s.masks = {0xFF0000, 0xFF00, 0xFF}; s.pixelOffset = 58; })},
+    {"pixel offset inside the masks", with(valid24(1, 1),
+                                           [](BmpLayout& s) {
+                                             s.bitsPerPixel = 32;
+                                             s.compression = 3;
+                                             s.masks = {0xFF0000, 0xFF00, 0xFF};
+                                             s.pixelOffset = 58;
+                                           })},
     {"less than half of the rows", with(valid24(2, 8), [](BmpLayout& s) { s.pixels.resize(8); })},
-    {"RLE without data", with(valid24(2, 2), [](BmpLayout& s) { s.compression = 1; s.bitsPerPixel = 8; s.pixels.clear(); })},
-    {"RLE far too short to paint 5000 x 5000", with(valid24(2, 2), [](BmpLayout& s) {
-       s.compression = 1; s.bitsPerPixel = 8; s.width = s.height = 5000; s.pixels = {0, 1};
-     })},
+    {"RLE without data", with(valid24(2, 2),
+                              [](BmpLayout& s) {
+                                s.compression = 1;
+                                s.bitsPerPixel = 8;
+                                s.pixels.clear();
+                              })},
+    {"RLE far too short to paint 5000 x 5000", with(valid24(2, 2),
+                                                    [](BmpLayout& s) {
+                                                      s.compression = 1;
+                                                      s.bitsPerPixel = 8;
+                                                      s.width = s.height = 5000;
+                                                      s.pixels = {0, 1};
+                                                    })},
 };
 
 INSTANTIATE_TEST_SUITE_P(Headers, BmpRefusal, ::testing::ValuesIn(kRefusals),

@@ -82,8 +82,8 @@ Reference jpegReference(const Bytes& jpeg, int orientation) {
   Reference out;
   tjhandle handle = tjInitDecompress();
   int width = 0, height = 0, subsampling = 0, colourspace = 0;
-  if (tjDecompressHeader3(handle, jpeg.data(), static_cast<unsigned long>(jpeg.size()), &width, &height, &subsampling,
-                          &colourspace) != 0) {
+  if (tjDecompressHeader3(handle, jpeg.data(), static_cast<unsigned long>(jpeg.size()), &width, &height,
+                          &subsampling, &colourspace) != 0) {
     tjDestroy(handle);
     return out;
   }
@@ -91,8 +91,8 @@ Reference jpegReference(const Bytes& jpeg, int orientation) {
   const int format = inks ? TJPF_CMYK : TJPF_BGR;
   const int size = inks ? 4 : 3;
   std::vector<std::uint8_t> stored(static_cast<std::size_t>(width) * height * size);
-  const int status = tjDecompress2(handle, jpeg.data(), static_cast<unsigned long>(jpeg.size()), stored.data(), width, 0,
-                                   height, format, TJFLAG_ACCURATEDCT);
+  const int status = tjDecompress2(handle, jpeg.data(), static_cast<unsigned long>(jpeg.size()),
+                                   stored.data(), width, 0, height, format, TJFLAG_ACCURATEDCT);
   tjDestroy(handle);
   if (status != 0) return out;
   const bool swap = orientation >= 5;
@@ -111,14 +111,34 @@ Reference jpegReference(const Bytes& jpeg, int orientation) {
       }
       int ux = x, uy = y;
       switch (orientation) {
-        case 2: ux = width - 1 - x; break;
-        case 3: ux = width - 1 - x; uy = height - 1 - y; break;
-        case 4: uy = height - 1 - y; break;
-        case 5: ux = y; uy = x; break;
-        case 6: ux = height - 1 - y; uy = x; break;
-        case 7: ux = height - 1 - y; uy = width - 1 - x; break;
-        case 8: ux = y; uy = width - 1 - x; break;
-        default: break;
+        case 2:
+          ux = width - 1 - x;
+          break;
+        case 3:
+          ux = width - 1 - x;
+          uy = height - 1 - y;
+          break;
+        case 4:
+          uy = height - 1 - y;
+          break;
+        case 5:
+          ux = y;
+          uy = x;
+          break;
+        case 6:
+          ux = height - 1 - y;
+          uy = x;
+          break;
+        case 7:
+          ux = height - 1 - y;
+          uy = width - 1 - x;
+          break;
+        case 8:
+          ux = y;
+          uy = width - 1 - x;
+          break;
+        default:
+          break;
       }
       std::copy(bgr, bgr + 3, &out.bgr[(static_cast<std::size_t>(uy) * out.width + ux) * 3]);
     }
@@ -146,8 +166,8 @@ TEST_P(JpegCorpus, MeetsItsExpectation) {
         const std::uint8_t* got = pixelAt(*record->raster, x, y);
         const std::uint8_t* ref = &want.bgr[(static_cast<std::size_t>(y) * want.width + x) * 3];
         ASSERT_TRUE(got[0] == ref[0] && got[1] == ref[1] && got[2] == ref[2])
-            << x << "," << y << ": " << int(got[0]) << " " << int(got[1]) << " " << int(got[2]) << " vs " << int(ref[0])
-            << " " << int(ref[1]) << " " << int(ref[2]);
+            << x << "," << y << ": " << int(got[0]) << " " << int(got[1]) << " " << int(got[2]) << " vs "
+            << int(ref[0]) << " " << int(ref[1]) << " " << int(ref[2]);
       }
     }
   } else if (file.expect == "MUST_REJECT") {
@@ -173,7 +193,9 @@ const std::vector<std::string> kColourChunks = {"gAMA", "cHRM", "sRGB", "iCCP"};
 
 class PngCorpus : public Corpus {};
 
-int bitDepthOf(const Bytes& png) { return png.size() > 24 ? png[24] : 0; }
+int bitDepthOf(const Bytes& png) {
+  return png.size() > 24 ? png[24] : 0;
+}
 
 TEST_P(PngCorpus, MeetsItsExpectation) {
   const CorpusFile& file = GetParam();
@@ -277,9 +299,11 @@ TEST_P(Truncation, EveryPrefixFailsOrLoadsAtFullSize) {
 
 INSTANTIATE_TEST_SUITE_P(Files, Truncation,
                          ::testing::Values("jpeg/good/ljt_testorig.jpg", "jpeg/good/ljt_testimgp.jpg",
-                                           "jpeg/good/moz_jpg-cmyk-1.jpg", "jpeg/good/pil_hopper_orientation_6.jpg",
-                                           "jpeg/good/ljt_testimgari.jpg", "png/good/basi2c16.png", "png/good/oi9n0g16.png",
-                                           "png/good/basn3p04.png", "png/good/basi0g01.png", "png/good/tbbn3p08.png"),
+                                           "jpeg/good/moz_jpg-cmyk-1.jpg",
+                                           "jpeg/good/pil_hopper_orientation_6.jpg",
+                                           "jpeg/good/ljt_testimgari.jpg", "png/good/basi2c16.png",
+                                           "png/good/oi9n0g16.png", "png/good/basn3p04.png",
+                                           "png/good/basi0g01.png", "png/good/tbbn3p08.png"),
                          [](const auto& info) {
                            std::string name = info.param;
                            for (char& c : name) {

@@ -2,8 +2,11 @@
 // memory with the libraries' writers, scratch files, pixel access.
 #pragma once
 
+#include <jpeglib.h>
+#include <png.h>
 #include <stdlib.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <csetjmp>
 #include <cstdint>
@@ -14,10 +17,6 @@
 #include <iterator>
 #include <string>
 #include <vector>
-
-#include <jpeglib.h>
-#include <png.h>
-#include <zlib.h>
 
 #include "image/raster.h"
 
@@ -35,7 +34,9 @@ inline void writeFile(const std::string& path, const Bytes& bytes) {
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-inline std::string testData(const std::string& relative) { return std::string(PIXMOOR_TEST_DATA) + "/" + relative; }
+inline std::string testData(const std::string& relative) {
+  return std::string(PIXMOOR_TEST_DATA) + "/" + relative;
+}
 
 // A folder of its own under the temporary folder, removed at the end.
 class TempFolder {
@@ -58,7 +59,8 @@ class TempFolder {
 
 // Bytes of the pixel at picture position (x, y), top-left origin.
 inline const std::uint8_t* pixelAt(const Raster& raster, int x, int y) {
-  return raster.pictureRow(y) + static_cast<std::size_t>(x) * static_cast<std::size_t>(raster.bytesPerPixel());
+  return raster.pictureRow(y) +
+         static_cast<std::size_t>(x) * static_cast<std::size_t>(raster.bytesPerPixel());
 }
 
 // ---- JPEG files made with libjpeg ----
@@ -106,7 +108,8 @@ inline Bytes makeJpeg(const JpegRecipe& recipe) {
   for (const Bytes& app2 : recipe.app2) {
     jpeg_write_marker(&cinfo, JPEG_APP0 + 2, app2.data(), static_cast<unsigned>(app2.size()));
   }
-  const std::size_t rowBytes = static_cast<std::size_t>(recipe.width) * static_cast<std::size_t>(recipe.components);
+  const std::size_t rowBytes =
+      static_cast<std::size_t>(recipe.width) * static_cast<std::size_t>(recipe.components);
   while (cinfo.next_scanline < cinfo.image_height) {
     auto* row = const_cast<JSAMPLE*>(recipe.samples.data() + rowBytes * cinfo.next_scanline);
     jpeg_write_scanlines(&cinfo, &row, 1);
@@ -192,12 +195,15 @@ inline Bytes makePng(const PngRecipe& recipe) {
     return {};
   }
   png_set_write_fn(png, &out, appendPng, flushNothing);
-  png_set_IHDR(png, info, static_cast<png_uint_32>(recipe.width), static_cast<png_uint_32>(recipe.height), recipe.bitDepth,
-               recipe.colourType, recipe.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+  png_set_IHDR(png, info, static_cast<png_uint_32>(recipe.width), static_cast<png_uint_32>(recipe.height),
+               recipe.bitDepth, recipe.colourType,
+               recipe.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                PNG_FILTER_TYPE_DEFAULT);
-  if (!recipe.palette.empty()) png_set_PLTE(png, info, recipe.palette.data(), static_cast<int>(recipe.palette.size()));
+  if (!recipe.palette.empty())
+    png_set_PLTE(png, info, recipe.palette.data(), static_cast<int>(recipe.palette.size()));
   if (!recipe.paletteAlpha.empty()) {
-    png_set_tRNS(png, info, recipe.paletteAlpha.data(), static_cast<int>(recipe.paletteAlpha.size()), nullptr);
+    png_set_tRNS(png, info, recipe.paletteAlpha.data(), static_cast<int>(recipe.paletteAlpha.size()),
+                 nullptr);
   } else if (recipe.greyOrColourKey) {
     png_color_16 key = recipe.key;
     png_set_tRNS(png, info, nullptr, 0, &key);
@@ -223,13 +229,17 @@ inline Bytes withoutChunks(const Bytes& file, const std::vector<std::string>& dr
   Bytes out(file.begin(), file.begin() + 8);
   std::size_t at = 8;
   while (file.size() - at >= 12) {
-    const std::uint32_t length = static_cast<std::uint32_t>(file[at]) << 24 | static_cast<std::uint32_t>(file[at + 1]) << 16 |
+    const std::uint32_t length = static_cast<std::uint32_t>(file[at]) << 24 |
+                                 static_cast<std::uint32_t>(file[at + 1]) << 16 |
                                  static_cast<std::uint32_t>(file[at + 2]) << 8 | file[at + 3];
     if (length > file.size() - at - 12) break;
-    const std::string type(file.begin() + static_cast<std::ptrdiff_t>(at + 4), file.begin() + static_cast<std::ptrdiff_t>(at + 8));
+    const std::string type(file.begin() + static_cast<std::ptrdiff_t>(at + 4),
+                           file.begin() + static_cast<std::ptrdiff_t>(at + 8));
     bool keep = true;
     for (const auto& name : drop) keep = keep && name != type;
-    if (keep) out.insert(out.end(), file.begin() + static_cast<std::ptrdiff_t>(at), file.begin() + static_cast<std::ptrdiff_t>(at + 12 + length));
+    if (keep)
+      out.insert(out.end(), file.begin() + static_cast<std::ptrdiff_t>(at),
+                 file.begin() + static_cast<std::ptrdiff_t>(at + 12 + length));
     at += 12 + length;
   }
   return out;

@@ -23,7 +23,8 @@ using testing::ScratchFolder;
 
 std::vector<std::string> goodFiles(const std::string& kind) {
   std::vector<std::string> out;
-  const std::filesystem::path folder = std::filesystem::path(PIXMOOR_TEST_DATA) / kind / (kind == "bmp" ? "g" : "good");
+  const std::filesystem::path folder =
+      std::filesystem::path(PIXMOOR_TEST_DATA) / kind / (kind == "bmp" ? "g" : "good");
   if (!std::filesystem::is_directory(folder)) return out;
   for (const auto& entry : std::filesystem::directory_iterator(folder)) {
     if (entry.is_regular_file()) out.push_back(entry.path().string());

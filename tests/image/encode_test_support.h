@@ -32,7 +32,8 @@ class ScratchFolder {
   ~ScratchFolder() {
     std::error_code ec;
     if (!path_.empty()) {
-      std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
+      std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                                   std::filesystem::perm_options::add, ec);
       std::filesystem::remove_all(path_, ec);
     }
   }
@@ -45,7 +46,8 @@ class ScratchFolder {
   // Every name in the folder, hidden ones included.
   std::set<std::string> names() const {
     std::set<std::string> out;
-    for (const auto& entry : std::filesystem::directory_iterator(path_)) out.insert(entry.path().filename().string());
+    for (const auto& entry : std::filesystem::directory_iterator(path_))
+      out.insert(entry.path().filename().string());
     return out;
   }
 

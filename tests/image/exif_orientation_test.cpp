@@ -14,7 +14,9 @@ namespace {
 using decodetest::Bytes;
 using decodetest::exifWithOrientation;
 
-int orientationOf(const Bytes& block) { return exifOrientation(std::span(block.data(), block.size())); }
+int orientationOf(const Bytes& block) {
+  return exifOrientation(std::span(block.data(), block.size()));
+}
 
 TEST(ExifOrientation, ReadsEveryValueInBothByteOrders) {
   for (int value = 1; value <= 8; ++value) {

@@ -30,8 +30,9 @@ using test_support::readFile;
 using test_support::readReference;
 using test_support::Rgba;
 
-std::string dataPath(const std::string& relative) { return std::string(PIXMOOR_TEST_DATA) + "/ico/" + relative; }
-
+std::string dataPath(const std::string& relative) {
+  return std::string(PIXMOOR_TEST_DATA) + "/ico/" + relative;
+}
 
 // Stands in for the program's PNG decoder: libpng's simplified reader, rows
 // stored bottom-up as B, G, R, A in a 32-bit raster. Sides are checked before
@@ -60,7 +61,6 @@ std::optional<DecodedPicture> decodePngForTest(std::span<const std::uint8_t> dat
   picture.sourceDepth = 32;
   return picture;
 }
-
 
 // --- building containers ------------------------------------------------------
 
@@ -119,8 +119,12 @@ Bytes dibEntry(int width, int height, int bitsPerPixel, Rgb colour, int alpha, b
     Bytes row(static_cast<std::size_t>(stride), 0);
     for (int x = 0; x < width; ++x) {
       switch (bitsPerPixel) {
-        case 4: row[static_cast<std::size_t>(x / 2)] |= static_cast<std::uint8_t>(x % 2 == 0 ? 0x10 : 0x01); break;
-        case 8: row[static_cast<std::size_t>(x)] = 1; break;
+        case 4:
+          row[static_cast<std::size_t>(x / 2)] |= static_cast<std::uint8_t>(x % 2 == 0 ? 0x10 : 0x01);
+          break;
+        case 8:
+          row[static_cast<std::size_t>(x)] = 1;
+          break;
         default: {
           const std::size_t at = static_cast<std::size_t>(x * bitsPerPixel / 8);
           row[at] = static_cast<std::uint8_t>(colour.b);
@@ -142,11 +146,19 @@ Bytes dibEntry(int width, int height, int bitsPerPixel, Rgb colour, int alpha, b
   return out;
 }
 
-bool noMask(int, int) { return false; }
-bool fullMask(int, int) { return true; }
-bool checkerMask(int x, int y) { return (x + y) % 2 == 0; }
+bool noMask(int, int) {
+  return false;
+}
+bool fullMask(int, int) {
+  return true;
+}
+bool checkerMask(int x, int y) {
+  return (x + y) % 2 == 0;
+}
 
-std::array<int, 4> rgba(Rgb colour, int alpha) { return {colour.r, colour.g, colour.b, alpha}; }
+std::array<int, 4> rgba(Rgb colour, int alpha) {
+  return {colour.r, colour.g, colour.b, alpha};
+}
 
 const Rgb kRed = {200, 10, 20};
 const Rgb kGreen = {30, 210, 40};
@@ -158,7 +170,8 @@ void expectUniform(const DecodedPicture& picture, int width, int height, Rgb col
   ASSERT_EQ(picture.raster->width, width);
   ASSERT_EQ(picture.raster->height, height);
   for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x) ASSERT_EQ(pixelAt(*picture.raster, x, y), rgba(colour, alpha)) << x << "," << y;
+    for (int x = 0; x < width; ++x)
+      ASSERT_EQ(pixelAt(*picture.raster, x, y), rgba(colour, alpha)) << x << "," << y;
 }
 
 // --- entry choice ---------------------------------------------------------------
@@ -194,28 +207,35 @@ TEST_P(IconChoice, TakesTheRightEntry) {
 const std::vector<ChoiceCase> kChoices = {
     {"first of equal depths wins",
      {{16, 16, 8, dibEntry(16, 16, 8, kRed, 0, noMask)}, {16, 16, 8, dibEntry(16, 16, 8, kGreen, 0, noMask)}},
-     kRed, 16},
+     kRed,
+     16},
     {"deeper later entry of the same size wins",
-     {{16, 16, 4, dibEntry(16, 16, 4, kRed, 0, noMask)}, {16, 16, 24, dibEntry(16, 16, 24, kGreen, 0, noMask)}},
-     kGreen, 16},
+     {{16, 16, 4, dibEntry(16, 16, 4, kRed, 0, noMask)},
+      {16, 16, 24, dibEntry(16, 16, 24, kGreen, 0, noMask)}},
+     kGreen,
+     16},
     {"only strictly deeper than the best so far",
      {{16, 16, 8, dibEntry(16, 16, 8, kRed, 0, noMask)},
       {16, 16, 4, dibEntry(16, 16, 4, kGreen, 0, noMask)},
       {16, 16, 8, dibEntry(16, 16, 8, kBlue, 0, noMask)}},
-     kRed, 16},
+     kRed,
+     16},
     {"the deepest of three",
      {{16, 16, 4, dibEntry(16, 16, 4, kRed, 0, noMask)},
       {16, 16, 8, dibEntry(16, 16, 8, kGreen, 0, noMask)},
       {16, 16, 24, dibEntry(16, 16, 24, kBlue, 0, noMask)}},
-     kBlue, 16},
+     kBlue,
+     16},
     {"larger and deeper entries of other sizes are never taken",
      {{32, 32, 4, dibEntry(32, 32, 4, kRed, 0, noMask)},
       {48, 48, 32, dibEntry(48, 48, 32, kGreen, 255, noMask)},
       {16, 16, 32, dibEntry(16, 16, 32, kBlue, 255, noMask)}},
-     kRed, 32},
+     kRed,
+     32},
     {"a width alone is not the same size",
      {{16, 16, 4, dibEntry(16, 16, 4, kRed, 0, noMask)}, {16, 32, 8, dibEntry(16, 32, 8, kGreen, 0, noMask)}},
-     kRed, 16},
+     kRed,
+     16},
 };
 
 INSTANTIATE_TEST_SUITE_P(Entries, IconChoice, ::testing::ValuesIn(kChoices),
@@ -238,7 +258,8 @@ TEST(IconReader, MaskBitsBecomeAlphaForEntriesWithoutAlpha) {
       for (int x = 0; x < 8; ++x) {
         // Mask rows run bottom-up like the colour rows.
         const int storageRow = 7 - y;
-        EXPECT_EQ(pixelAt(r, x, y), rgba(kRed, checkerMask(x, storageRow) ? 0 : 255)) << bits << " " << x << "," << y;
+        EXPECT_EQ(pixelAt(r, x, y), rgba(kRed, checkerMask(x, storageRow) ? 0 : 255))
+            << bits << " " << x << "," << y;
       }
     }
   }
@@ -250,11 +271,13 @@ TEST(IconReader, ThirtyTwoBitEntryWithAllAlphaZeroTakesTheMask) {
   ASSERT_TRUE(picture.has_value());
   for (int y = 0; y < 4; ++y)
     for (int x = 0; x < 4; ++x)
-      EXPECT_EQ(pixelAt(*picture->raster, x, y), rgba(kGreen, checkerMask(x, 3 - y) ? 0 : 255)) << x << "," << y;
+      EXPECT_EQ(pixelAt(*picture->raster, x, y), rgba(kGreen, checkerMask(x, 3 - y) ? 0 : 255))
+          << x << "," << y;
 }
 
 TEST(IconReader, ThirtyTwoBitEntryWithAlphaIgnoresTheMask) {
-  const auto picture = readIcon(buildContainer({{4, 4, 32, dibEntry(4, 4, 32, kBlue, 200, fullMask)}}), decodePngForTest);
+  const auto picture =
+      readIcon(buildContainer({{4, 4, 32, dibEntry(4, 4, 32, kBlue, 200, fullMask)}}), decodePngForTest);
   ASSERT_TRUE(picture.has_value());
   expectUniform(*picture, 4, 4, kBlue, 200);
 }
@@ -286,9 +309,11 @@ Bytes encodePng(int width, int height, bool withAlpha, Rgb colour, int alpha) {
     if (withAlpha) pixels.push_back(static_cast<std::uint8_t>(alpha));
   }
   png_alloc_size_t size = 0;
-  if (png_image_write_to_memory(&image, nullptr, &size, 0, pixels.data(), width * channels, nullptr) == 0) return {};
+  if (png_image_write_to_memory(&image, nullptr, &size, 0, pixels.data(), width * channels, nullptr) == 0)
+    return {};
   Bytes out(size);
-  if (png_image_write_to_memory(&image, out.data(), &size, 0, pixels.data(), width * channels, nullptr) == 0) return {};
+  if (png_image_write_to_memory(&image, out.data(), &size, 0, pixels.data(), width * channels, nullptr) == 0)
+    return {};
   out.resize(size);
   return out;
 }
@@ -334,7 +359,8 @@ TEST(IconReader, CursorsAndBrokenContainersAreRefused) {
   EXPECT_FALSE(readIcon(reserved, decodePngForTest).has_value()) << "reserved word";
   EXPECT_FALSE(readIcon(buildContainer({}), decodePngForTest).has_value()) << "no entry";
   const Bytes whole = buildContainer({{4, 4, 8, entry}, {4, 4, 4, dibEntry(4, 4, 4, kRed, 0, noMask)}});
-  EXPECT_FALSE(readIcon(std::span(whole.data(), 6 + 16 + 8), decodePngForTest).has_value()) << "directory cut";
+  EXPECT_FALSE(readIcon(std::span(whole.data(), 6 + 16 + 8), decodePngForTest).has_value())
+      << "directory cut";
   Bytes farOffset = buildContainer({{4, 4, 8, entry}});
   farOffset[18] = 0xFF;  // entry offset far beyond the block
   farOffset[19] = 0x7F;
@@ -345,7 +371,8 @@ TEST(IconReader, CursorsAndBrokenContainersAreRefused) {
 TEST(IconReader, EntriesAnIconCannotHoldAreRefused) {
   Bytes topDown = dibEntry(4, 4, 8, kRed, 0, noMask);
   const std::uint32_t minusEight = static_cast<std::uint32_t>(-8);
-  for (int i = 0; i < 4; ++i) topDown[8 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(minusEight >> (8 * i));
+  for (int i = 0; i < 4; ++i)
+    topDown[8 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(minusEight >> (8 * i));
   EXPECT_FALSE(readIcon(buildContainer({{4, 4, 8, topDown}}), decodePngForTest).has_value()) << "top-down";
   Bytes rle = dibEntry(4, 4, 8, kRed, 0, noMask);
   rle[16] = 1;  // RLE8
@@ -384,10 +411,13 @@ struct CorpusIcon {
 // The container reduced to one of its entries.
 Bytes singleEntry(const Bytes& icon, int index) {
   const std::size_t at = 6 + 16 * static_cast<std::size_t>(index);
-  const std::uint32_t size = icon[at + 8] | (icon[at + 9] << 8) | (icon[at + 10] << 16) | (static_cast<std::uint32_t>(icon[at + 11]) << 24);
-  const std::uint32_t offset = icon[at + 12] | (icon[at + 13] << 8) | (icon[at + 14] << 16) | (static_cast<std::uint32_t>(icon[at + 15]) << 24);
+  const std::uint32_t size = icon[at + 8] | (icon[at + 9] << 8) | (icon[at + 10] << 16) |
+                             (static_cast<std::uint32_t>(icon[at + 11]) << 24);
+  const std::uint32_t offset = icon[at + 12] | (icon[at + 13] << 8) | (icon[at + 14] << 16) |
+                               (static_cast<std::uint32_t>(icon[at + 15]) << 24);
   Bytes out = {0, 0, 1, 0, 1, 0};
-  out.insert(out.end(), icon.begin() + static_cast<std::ptrdiff_t>(at), icon.begin() + static_cast<std::ptrdiff_t>(at + 12));
+  out.insert(out.end(), icon.begin() + static_cast<std::ptrdiff_t>(at),
+             icon.begin() + static_cast<std::ptrdiff_t>(at + 12));
   put32(out, 22);
   out.insert(out.end(), icon.begin() + offset, icon.begin() + offset + size);
   return out;
@@ -487,8 +517,9 @@ INSTANTIATE_TEST_SUITE_P(Files, IconCorpus, ::testing::ValuesIn(kIcons),
 // Every prefix of real containers fails or loads at the chosen entry's size;
 // nothing is read beyond the prefix (checked by the sanitizer build).
 TEST(IconReader, EveryPrefixOfRealContainersFailsOrLoadsPartly) {
-  for (const char* name : {"good/irs_smile.ico", "good/nsis_modern-install.ico", "good/irs_png-32bpp-alpha.ico",
-                           "good/pil_hopper_mask.ico", "good/nsis_llama-blue.ico"}) {
+  for (const char* name :
+       {"good/irs_smile.ico", "good/nsis_modern-install.ico", "good/irs_png-32bpp-alpha.ico",
+        "good/pil_hopper_mask.ico", "good/nsis_llama-blue.ico"}) {
     const Bytes file = readFile(dataPath(name));
     ASSERT_FALSE(file.empty()) << name;
     const auto whole = readIcon(file, decodePngForTest);

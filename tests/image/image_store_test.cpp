@@ -3,7 +3,6 @@
 #include "image/image_store.h"
 
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <cstdint>
@@ -86,7 +85,8 @@ TEST_F(ImageStoreTest, DynamicImageGetsAnIdentifierOutsideTheSlots) {
 TEST_F(ImageStoreTest, IdentifiersNeverIssuedAnswerNoImage) {
   ASSERT_NE(store.create(kNewImage, 2, 2, 24), 0u);
   int local = 0;
-  const std::vector<ImageId> strangers = {-2, -12345, ImageId{1} << 40, reinterpret_cast<ImageId>(&local), 17, 9999};
+  const std::vector<ImageId> strangers = {-2, -12345, ImageId{1} << 40, reinterpret_cast<ImageId>(&local),
+                                          17, 9999};
   for (ImageId n : strangers) {
     EXPECT_EQ(store.imageWidth(n), 0) << n;
     EXPECT_EQ(store.nativeHandle(n), 0u) << n;
@@ -168,7 +168,8 @@ TEST_F(ImageStoreTest, RowStridesArePaddedToFourBytes) {
     int depth;
     int stride;
   };
-  const Row rows[] = {{3, 24, 12}, {1, 24, 4}, {4, 24, 12}, {5, 24, 16}, {3, 32, 12}, {1, 32, 4}, {7, 32, 28}};
+  const Row rows[] = {{3, 24, 12}, {1, 24, 4}, {4, 24, 12}, {5, 24, 16},
+                      {3, 32, 12}, {1, 32, 4}, {7, 32, 28}};
   for (const Row& row : rows) {
     ASSERT_NE(store.create(0, row.width, 2, row.depth), 0u);
     EXPECT_EQ(store.raster(0)->stride, row.stride) << row.width << "x" << row.depth;
@@ -233,30 +234,29 @@ TEST_P(PremultiplyTest, OnePixel) {
   for (int c = 0; c < 4; ++c) EXPECT_EQ(copy->data()[c], row.out[c]) << "byte " << c;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Pixels, PremultiplyTest,
-    ::testing::Values(
-        // Colours times alpha, shifted by 8 (so 255 * 128 gives 127).
-        PremultiplyRow{{200, 100, 50, 128}, false, {100, 50, 25, 128}},
-        PremultiplyRow{{255, 255, 255, 128}, false, {127, 127, 127, 128}},
-        PremultiplyRow{{255, 1, 77, 254}, false, {253, 0, 76, 254}},
-        PremultiplyRow{{10, 20, 30, 0}, false, {0, 0, 0, 0}},
-        // Full alpha is left as it is.
-        PremultiplyRow{{255, 1, 77, 255}, false, {255, 1, 77, 255}},
-        // Grey: u = (B + 6G + 3R) / 10, pulled towards the middle outside 64..192.
-        PremultiplyRow{{0, 0, 0, 255}, true, {20, 20, 20, 255}},
-        PremultiplyRow{{255, 255, 255, 255}, true, {236, 236, 236, 255}},
-        PremultiplyRow{{100, 100, 100, 255}, true, {100, 100, 100, 255}},
-        PremultiplyRow{{30, 30, 30, 255}, true, {41, 41, 41, 255}},
-        PremultiplyRow{{220, 220, 220, 255}, true, {211, 211, 211, 255}},
-        PremultiplyRow{{10, 200, 50, 255}, true, {136, 136, 136, 255}},
-        PremultiplyRow{{0, 0, 255, 255}, true, {76, 76, 76, 255}},
-        PremultiplyRow{{64, 64, 64, 255}, true, {64, 64, 64, 255}},
-        PremultiplyRow{{192, 192, 192, 255}, true, {192, 192, 192, 255}},
-        // Grey with alpha: (A / 255) * v, truncated.
-        PremultiplyRow{{255, 255, 255, 128}, true, {118, 118, 118, 128}},
-        PremultiplyRow{{100, 100, 100, 51}, true, {20, 20, 20, 51}},
-        PremultiplyRow{{100, 100, 100, 0}, true, {0, 0, 0, 0}}));
+INSTANTIATE_TEST_SUITE_P(Pixels, PremultiplyTest,
+                         ::testing::Values(
+                             // Colours times alpha, shifted by 8 (so 255 * 128 gives 127).
+                             PremultiplyRow{{200, 100, 50, 128}, false, {100, 50, 25, 128}},
+                             PremultiplyRow{{255, 255, 255, 128}, false, {127, 127, 127, 128}},
+                             PremultiplyRow{{255, 1, 77, 254}, false, {253, 0, 76, 254}},
+                             PremultiplyRow{{10, 20, 30, 0}, false, {0, 0, 0, 0}},
+                             // Full alpha is left as it is.
+                             PremultiplyRow{{255, 1, 77, 255}, false, {255, 1, 77, 255}},
+                             // Grey: u = (B + 6G + 3R) / 10, pulled towards the middle outside 64..192.
+                             PremultiplyRow{{0, 0, 0, 255}, true, {20, 20, 20, 255}},
+                             PremultiplyRow{{255, 255, 255, 255}, true, {236, 236, 236, 255}},
+                             PremultiplyRow{{100, 100, 100, 255}, true, {100, 100, 100, 255}},
+                             PremultiplyRow{{30, 30, 30, 255}, true, {41, 41, 41, 255}},
+                             PremultiplyRow{{220, 220, 220, 255}, true, {211, 211, 211, 255}},
+                             PremultiplyRow{{10, 200, 50, 255}, true, {136, 136, 136, 255}},
+                             PremultiplyRow{{0, 0, 255, 255}, true, {76, 76, 76, 255}},
+                             PremultiplyRow{{64, 64, 64, 255}, true, {64, 64, 64, 255}},
+                             PremultiplyRow{{192, 192, 192, 255}, true, {192, 192, 192, 255}},
+                             // Grey with alpha: (A / 255) * v, truncated.
+                             PremultiplyRow{{255, 255, 255, 128}, true, {118, 118, 118, 128}},
+                             PremultiplyRow{{100, 100, 100, 51}, true, {20, 20, 20, 51}},
+                             PremultiplyRow{{100, 100, 100, 0}, true, {0, 0, 0, 0}}));
 
 TEST(Premultiply, TwentyFourBitSourceBecomesOpaque32Bit) {
   auto raster = makeRaster(3, 2, 24);
@@ -353,11 +353,13 @@ TEST_F(ImageStoreTest, FormatComesFromTheContentNotTheName) {
 
 TEST_F(ImageStoreTest, BmpNamedPngLoadsAsBmp) {
   // 2 x 2, 24 bits: bottom row blue, red; top row green, white.
+  // clang-format off
   Bytes bmp = {'B', 'M', 70, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0,  // file header
                40, 0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 0, 1, 0, 24, 0, 0, 0, 0, 0, 16, 0, 0, 0,
                0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
                255, 0, 0, 0, 0, 255, 0, 0,       // bottom row + 2 bytes padding
                0, 255, 0, 255, 255, 255, 0, 0};  // top row
+  // clang-format on
   TempFolder folder;
   const std::string path = folder.file("picture.png");
   writeFile(path, bmp);

@@ -56,14 +56,14 @@ TjPicture tjDecode(const Bytes& jpeg, int pixelFormat, int pitch) {
   TjPicture out;
   tjhandle handle = tjInitDecompress();
   int subsampling = 0, colourspace = 0;
-  if (tjDecompressHeader3(handle, jpeg.data(), static_cast<unsigned long>(jpeg.size()), &out.width, &out.height,
-                          &subsampling, &colourspace) != 0) {
+  if (tjDecompressHeader3(handle, jpeg.data(), static_cast<unsigned long>(jpeg.size()), &out.width,
+                          &out.height, &subsampling, &colourspace) != 0) {
     tjDestroy(handle);
     return {};
   }
   out.pixels.assign(static_cast<std::size_t>(pitch) * out.height, 0);
-  if (tjDecompress2(handle, jpeg.data(), static_cast<unsigned long>(jpeg.size()), out.pixels.data(), out.width, pitch,
-                    out.height, pixelFormat, TJFLAG_BOTTOMUP | TJFLAG_ACCURATEDCT) != 0) {
+  if (tjDecompress2(handle, jpeg.data(), static_cast<unsigned long>(jpeg.size()), out.pixels.data(),
+                    out.width, pitch, out.height, pixelFormat, TJFLAG_BOTTOMUP | TJFLAG_ACCURATEDCT) != 0) {
     out = {};
   }
   tjDestroy(handle);
@@ -87,7 +87,8 @@ TEST_F(JpegReaderTest, ColourPictureMatchesTurboJpegByteForByte) {
   const TjPicture expected = tjDecode(jpeg, TJPF_BGR, raster.stride);
   ASSERT_EQ(expected.width, 37);
   ASSERT_EQ(expected.pixels.size(), raster.sizeBytes());
-  for (std::size_t i = 0; i < raster.sizeBytes(); ++i) ASSERT_EQ(raster.data()[i], expected.pixels[i]) << "byte " << i;
+  for (std::size_t i = 0; i < raster.sizeBytes(); ++i)
+    ASSERT_EQ(raster.data()[i], expected.pixels[i]) << "byte " << i;
 }
 
 TEST_F(JpegReaderTest, GreyPictureRepeatsTheGreyInBlueGreenRed) {
@@ -302,14 +303,22 @@ struct Stored {
 // from each orientation's description.
 Stored storedPositionFor(int orientation, int ux, int uy, int width, int height) {
   switch (orientation) {
-    case 2: return {width - 1 - ux, uy};               // mirrored left-right
-    case 3: return {width - 1 - ux, height - 1 - uy};  // upside down
-    case 4: return {ux, height - 1 - uy};              // mirrored top-bottom
-    case 5: return {uy, ux};                           // mirrored along the main diagonal
-    case 6: return {uy, height - 1 - ux};              // needs a quarter turn clockwise
-    case 7: return {width - 1 - uy, height - 1 - ux};  // mirrored along the other diagonal
-    case 8: return {width - 1 - uy, ux};               // needs a quarter turn anticlockwise
-    default: return {ux, uy};
+    case 2:
+      return {width - 1 - ux, uy};  // mirrored left-right
+    case 3:
+      return {width - 1 - ux, height - 1 - uy};  // upside down
+    case 4:
+      return {ux, height - 1 - uy};  // mirrored top-bottom
+    case 5:
+      return {uy, ux};  // mirrored along the main diagonal
+    case 6:
+      return {uy, height - 1 - ux};  // needs a quarter turn clockwise
+    case 7:
+      return {width - 1 - uy, height - 1 - ux};  // mirrored along the other diagonal
+    case 8:
+      return {width - 1 - uy, ux};  // needs a quarter turn anticlockwise
+    default:
+      return {ux, uy};
   }
 }
 
@@ -332,8 +341,9 @@ JpegRecipe blockPicture() {
       if (block == 0) {
         recipe.samples.insert(recipe.samples.end(), {255, 0, 0});
       } else {
-        recipe.samples.insert(recipe.samples.end(), {static_cast<std::uint8_t>(block * 25), static_cast<std::uint8_t>(255 - block * 20),
-                                                  static_cast<std::uint8_t>(x * 6)});
+        recipe.samples.insert(recipe.samples.end(), {static_cast<std::uint8_t>(block * 25),
+                                                     static_cast<std::uint8_t>(255 - block * 20),
+                                                     static_cast<std::uint8_t>(x * 6)});
       }
     }
   }
@@ -365,18 +375,22 @@ TEST_P(OrientationTest, PixelsLandWhereTheTagSays) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllEight, OrientationTest,
-                         ::testing::Values(OrientationCase{1, false}, OrientationCase{2, false}, OrientationCase{3, false},
-                                           OrientationCase{4, false}, OrientationCase{5, false}, OrientationCase{6, false},
-                                           OrientationCase{7, false}, OrientationCase{8, false}, OrientationCase{1, true},
-                                           OrientationCase{2, true}, OrientationCase{3, true}, OrientationCase{4, true},
-                                           OrientationCase{5, true}, OrientationCase{6, true}, OrientationCase{7, true},
-                                           OrientationCase{8, true}),
+                         ::testing::Values(OrientationCase{1, false}, OrientationCase{2, false},
+                                           OrientationCase{3, false}, OrientationCase{4, false},
+                                           OrientationCase{5, false}, OrientationCase{6, false},
+                                           OrientationCase{7, false}, OrientationCase{8, false},
+                                           OrientationCase{1, true}, OrientationCase{2, true},
+                                           OrientationCase{3, true}, OrientationCase{4, true},
+                                           OrientationCase{5, true}, OrientationCase{6, true},
+                                           OrientationCase{7, true}, OrientationCase{8, true}),
                          [](const auto& info) {
                            return std::string(info.param.bigEndian ? "Motorola" : "Intel") +
                                   std::to_string(info.param.orientation);
                          });
 
-bool isRed(const std::uint8_t* p) { return p[2] > 230 && p[1] < 30 && p[0] < 30; }
+bool isRed(const std::uint8_t* p) {
+  return p[2] > 230 && p[1] < 30 && p[0] < 30;
+}
 
 TEST_F(JpegReaderTest, PortraitPhotoStandsUpright) {
   // A phone held upright stores its picture lying on its side with tag 6:

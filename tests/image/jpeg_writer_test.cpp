@@ -1,12 +1,11 @@
 #include "image/jpeg_writer.h"
 
 #include <gtest/gtest.h>
+#include <jpeglib.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
-
-#include <jpeglib.h>
 
 #include "encode_test_support.h"
 #include "image/encode.h"
@@ -26,9 +25,9 @@ constexpr int kZigZag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18,
                              58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
 
 struct Markers {
-  std::vector<int> codes;                    // every marker after SOI, in order, up to SOS
-  std::vector<std::array<int, 64>> tables;   // DQT tables by table number, natural order
-  std::vector<int> tablePrecision;           // 0: 8-bit values, 1: 16-bit
+  std::vector<int> codes;                   // every marker after SOI, in order, up to SOS
+  std::vector<std::array<int, 64>> tables;  // DQT tables by table number, natural order
+  std::vector<int> tablePrecision;          // 0: 8-bit values, 1: 16-bit
   bool jfif = false;
 };
 
@@ -127,7 +126,8 @@ Decoded decode(const std::vector<std::uint8_t>& bytes) {
   d.height = static_cast<int>(cinfo.output_height);
   d.bgr.resize(static_cast<std::size_t>(d.width) * static_cast<std::size_t>(d.height) * 3);
   while (cinfo.output_scanline < cinfo.output_height) {
-    JSAMPROW row = &d.bgr[static_cast<std::size_t>(cinfo.output_scanline) * static_cast<std::size_t>(d.width) * 3];
+    JSAMPROW row =
+        &d.bgr[static_cast<std::size_t>(cinfo.output_scanline) * static_cast<std::size_t>(d.width) * 3];
     jpeg_read_scanlines(&cinfo, &row, 1);
   }
   jpeg_finish_decompress(&cinfo);
@@ -140,7 +140,8 @@ class JpegWriterTest : public ::testing::Test {
   static void SetUpTestSuite() { registerJpegEncoder(); }
 
   std::vector<std::uint8_t> save(const Raster& raster, int quality) {
-    EXPECT_EQ(saveRaster(raster, raster.depth, folder.file("out.jpg"), kJpegEncoder, quality, -1), SaveStatus::saved);
+    EXPECT_EQ(saveRaster(raster, raster.depth, folder.file("out.jpg"), kJpegEncoder, quality, -1),
+              SaveStatus::saved);
     return readBytes(folder.file("out.jpg"));
   }
 
@@ -148,12 +149,14 @@ class JpegWriterTest : public ::testing::Test {
 };
 
 TEST(JpegLibraryQuality, ClampsToZeroToTenTimesTen) {
-  const int rows[][2] = {{-3, 0}, {-1, 0}, {0, 0}, {1, 10}, {5, 50}, {8, 80}, {10, 100}, {11, 100}, {12, 100}, {1000, 100}};
+  const int rows[][2] = {{-3, 0}, {-1, 0},   {0, 0},    {1, 10},   {5, 50},
+                         {8, 80}, {10, 100}, {11, 100}, {12, 100}, {1000, 100}};
   for (const auto& r : rows) EXPECT_EQ(jpegLibraryQuality(r[0]), r[1]) << r[0];
 }
 
 TEST_F(JpegWriterTest, QuantisationTablesAreLibjpegsAtTheClampedQuality) {
-  auto raster = makeFilled(32, 24, 24, [](int x, int y, std::uint8_t* p) { testing::photoPixel(x, y, p, 24); });
+  auto raster =
+      makeFilled(32, 24, 24, [](int x, int y, std::uint8_t* p) { testing::photoPixel(x, y, p, 24); });
   const int rows[][2] = {{12, 100}, {10, 100}, {8, 80}, {3, 30}, {1, 10}, {0, 0}, {-3, 0}};
   for (const auto& r : rows) {
     const auto markers = readMarkers(save(*raster, r[0]));
@@ -165,7 +168,8 @@ TEST_F(JpegWriterTest, QuantisationTablesAreLibjpegsAtTheClampedQuality) {
 }
 
 TEST_F(JpegWriterTest, LowQualityKeepsTableValuesAbove255) {
-  auto raster = makeFilled(16, 16, 24, [](int x, int y, std::uint8_t* p) { testing::photoPixel(x, y, p, 24); });
+  auto raster =
+      makeFilled(16, 16, 24, [](int x, int y, std::uint8_t* p) { testing::photoPixel(x, y, p, 24); });
   const auto markers = readMarkers(save(*raster, 0));
   ASSERT_TRUE(markers);
   EXPECT_EQ(markers->tablePrecision[0], 1);
@@ -179,7 +183,8 @@ TEST_F(JpegWriterTest, LowQualityKeepsTableValuesAbove255) {
 }
 
 TEST_F(JpegWriterTest, WritesBaselineJfifWithFourTwoZeroSampling) {
-  auto raster = makeFilled(50, 30, 24, [](int x, int y, std::uint8_t* p) { testing::photoPixel(x, y, p, 24); });
+  auto raster =
+      makeFilled(50, 30, 24, [](int x, int y, std::uint8_t* p) { testing::photoPixel(x, y, p, 24); });
   const auto bytes = save(*raster, 8);
   const auto markers = readMarkers(bytes);
   ASSERT_TRUE(markers);
@@ -191,7 +196,8 @@ TEST_F(JpegWriterTest, WritesBaselineJfifWithFourTwoZeroSampling) {
   EXPECT_EQ(app0, (std::vector<std::uint8_t>{0, 16, 'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0}));
   EXPECT_NE(std::find(markers->codes.begin(), markers->codes.end(), 0xC0), markers->codes.end());
   EXPECT_EQ(std::find(markers->codes.begin(), markers->codes.end(), 0xC2), markers->codes.end());
-  EXPECT_EQ(std::find(markers->codes.begin(), markers->codes.end(), 0xDD), markers->codes.end());  // no restarts
+  EXPECT_EQ(std::find(markers->codes.begin(), markers->codes.end(), 0xDD),
+            markers->codes.end());  // no restarts
   EXPECT_EQ(markers->tablePrecision[0], 0);
   const Decoded d = decode(bytes);
   EXPECT_EQ(d.width, 50);
@@ -246,8 +252,10 @@ TEST_F(JpegWriterTest, PixelsComeBackCloseAndTheRightWayUp) {
 }
 
 TEST_F(JpegWriterTest, OddAndTinySizesOpenAtTheirSize) {
-  for (const auto& size : {std::pair{1, 1}, std::pair{1, 17}, std::pair{17, 1}, std::pair{3, 5}, std::pair{33, 9}}) {
-    auto raster = makeFilled(size.first, size.second, 24, [](int x, int y, std::uint8_t* p) { testing::photoPixel(x, y, p, 24); });
+  for (const auto& size :
+       {std::pair{1, 1}, std::pair{1, 17}, std::pair{17, 1}, std::pair{3, 5}, std::pair{33, 9}}) {
+    auto raster = makeFilled(size.first, size.second, 24,
+                             [](int x, int y, std::uint8_t* p) { testing::photoPixel(x, y, p, 24); });
     const Decoded d = decode(save(*raster, 8));
     EXPECT_EQ(d.width, size.first);
     EXPECT_EQ(d.height, size.second);

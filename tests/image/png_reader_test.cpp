@@ -38,10 +38,14 @@ class Samples {
 int channelsOf(int colourType) {
   switch (colourType) {
     case PNG_COLOR_TYPE_GRAY:
-    case PNG_COLOR_TYPE_PALETTE: return 1;
-    case PNG_COLOR_TYPE_GRAY_ALPHA: return 2;
-    case PNG_COLOR_TYPE_RGB: return 3;
-    default: return 4;
+    case PNG_COLOR_TYPE_PALETTE:
+      return 1;
+    case PNG_COLOR_TYPE_GRAY_ALPHA:
+      return 2;
+    case PNG_COLOR_TYPE_RGB:
+      return 3;
+    default:
+      return 4;
   }
 }
 
@@ -53,7 +57,8 @@ struct Picture {
   std::vector<std::vector<unsigned>> samples;
 };
 
-Picture randomPicture(int width, int height, int colourType, int bitDepth, unsigned paletteSize, std::uint32_t seed) {
+Picture randomPicture(int width, int height, int colourType, int bitDepth, unsigned paletteSize,
+                      std::uint32_t seed) {
   Samples random(seed);
   Picture picture{width, height, channelsOf(colourType), {}};
   const unsigned limit = colourType == PNG_COLOR_TYPE_PALETTE ? paletteSize : 1u << bitDepth;
@@ -124,12 +129,14 @@ Made makeCase(const PngCase& c, bool interlaced, std::uint32_t seed, int width =
     paletteSize = std::min(1u << c.bitDepth, 200u);
     Samples random(seed + 7);
     for (unsigned i = 0; i < paletteSize; ++i) {
-      recipe.palette.push_back(png_color{static_cast<png_byte>(random.next(256)), static_cast<png_byte>(random.next(256)),
-                                       static_cast<png_byte>(random.next(256))});
+      recipe.palette.push_back(png_color{static_cast<png_byte>(random.next(256)),
+                                         static_cast<png_byte>(random.next(256)),
+                                         static_cast<png_byte>(random.next(256))});
     }
     if (c.transparency) {
       // Fewer entries than the palette: the rest are opaque.
-      for (unsigned i = 0; i < (paletteSize + 1) / 2; ++i) recipe.paletteAlpha.push_back(static_cast<std::uint8_t>(random.next(256)));
+      for (unsigned i = 0; i < (paletteSize + 1) / 2; ++i)
+        recipe.paletteAlpha.push_back(static_cast<std::uint8_t>(random.next(256)));
     }
   }
   made.picture = randomPicture(recipe.width, recipe.height, c.colourType, c.bitDepth, paletteSize, seed);
@@ -168,7 +175,8 @@ std::array<unsigned, 4> expectedBgra(const Made& made, int x, int y) {
       return {g, g, g, a};
     }
     case PNG_COLOR_TYPE_RGB: {
-      const bool keyed = recipe.greyOrColourKey && s[0] == recipe.key.red && s[1] == recipe.key.green && s[2] == recipe.key.blue;
+      const bool keyed = recipe.greyOrColourKey && s[0] == recipe.key.red && s[1] == recipe.key.green &&
+                         s[2] == recipe.key.blue;
       return {widen(s[2], bits), widen(s[1], bits), widen(s[0], bits), keyed ? 0u : 255u};
     }
     case PNG_COLOR_TYPE_PALETTE: {
@@ -180,7 +188,8 @@ std::array<unsigned, 4> expectedBgra(const Made& made, int x, int y) {
       const unsigned g = widen(s[0], bits);
       return {g, g, g, widen(s[1], bits)};
     }
-    default: return {widen(s[2], bits), widen(s[1], bits), widen(s[0], bits), widen(s[3], bits)};
+    default:
+      return {widen(s[2], bits), widen(s[1], bits), widen(s[0], bits), widen(s[3], bits)};
   }
 }
 
@@ -220,7 +229,8 @@ class PngColourTypeTest : public ::testing::TestWithParam<std::tuple<PngCase, bo
 
 TEST_P(PngColourTypeTest, LoadsTheSamplesAsWritten) {
   const auto& [c, interlaced] = GetParam();
-  const Made made = makeCase(c, interlaced, 12345u + static_cast<std::uint32_t>(c.bitDepth * 31 + c.colourType));
+  const Made made =
+      makeCase(c, interlaced, 12345u + static_cast<std::uint32_t>(c.bitDepth * 31 + c.colourType));
   const Bytes file = makePng(made.recipe);
   ASSERT_FALSE(file.empty());
   ImageStore store;
@@ -254,9 +264,11 @@ TEST_P(PngColourTypeTest, LoadsTheSamplesAsWritten) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryType, PngColourTypeTest, ::testing::Combine(::testing::ValuesIn(kCases), ::testing::Bool()),
+INSTANTIATE_TEST_SUITE_P(EveryType, PngColourTypeTest,
+                         ::testing::Combine(::testing::ValuesIn(kCases), ::testing::Bool()),
                          [](const auto& info) {
-                           return std::string(std::get<0>(info.param).name) + (std::get<1>(info.param) ? "Interlaced" : "");
+                           return std::string(std::get<0>(info.param).name) +
+                                  (std::get<1>(info.param) ? "Interlaced" : "");
                          });
 
 class PngReaderTest : public ::testing::Test {
@@ -269,7 +281,8 @@ class PngReaderTest : public ::testing::Test {
 };
 
 Made rgbaPicture(int width, int height) {
-  return makeCase(PngCase{"Rgba8", PNG_COLOR_TYPE_RGB_ALPHA, 8, false, 32, 32}, false, 99u + width, width, height);
+  return makeCase(PngCase{"Rgba8", PNG_COLOR_TYPE_RGB_ALPHA, 8, false, 32, 32}, false, 99u + width, width,
+                  height);
 }
 
 std::size_t findChunk(const Bytes& file, const char* type) {
@@ -286,7 +299,8 @@ TEST_F(PngReaderTest, FileCutInsideThePictureKeepsTheRowsRead) {
   const std::size_t idat = findChunk(file, "IDAT");
   ASSERT_GT(idat, 0u);
   ASSERT_GT(file.size() - idat, 40000u);
-  const Bytes cut(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(idat + 8 + (file.size() - idat) / 2));
+  const Bytes cut(file.begin(),
+                  file.begin() + static_cast<std::ptrdiff_t>(idat + 8 + (file.size() - idat) / 2));
   auto picture = decodeRegistered(cut);
   ASSERT_TRUE(picture.has_value());
   EXPECT_TRUE(picture->partial);
@@ -321,7 +335,8 @@ TEST_F(PngReaderTest, DamagedPictureChunkIsRefused) {
   const Made made = rgbaPicture(9, 9);
   Bytes file = makePng(made.recipe);
   const std::size_t idat = findChunk(file, "IDAT");
-  const std::uint32_t length = static_cast<std::uint32_t>(file[idat]) << 24 | file[idat + 1] << 16 | file[idat + 2] << 8 | file[idat + 3];
+  const std::uint32_t length = static_cast<std::uint32_t>(file[idat]) << 24 | file[idat + 1] << 16 |
+                               file[idat + 2] << 8 | file[idat + 3];
   file[idat + 8 + length] ^= 0x01;  // first CRC byte
   ASSERT_NE(store.create(55, 2, 2, 24), 0u);
   EXPECT_EQ(store.loadFromMemory(55, file), 0u);

@@ -42,7 +42,8 @@ Header header(const std::vector<PngChunk>& chunks) {
 
 // The IDAT chunks joined and inflated: the filtered rows, each led by its
 // filter-type byte.
-std::vector<std::uint8_t> inflateImage(const std::vector<PngChunk>& chunks, std::uint8_t* zlibFlags = nullptr) {
+std::vector<std::uint8_t> inflateImage(const std::vector<PngChunk>& chunks,
+                                       std::uint8_t* zlibFlags = nullptr) {
   std::vector<std::uint8_t> compressed;
   for (const auto& c : chunks) {
     if (c.type == "IDAT") compressed.insert(compressed.end(), c.data.begin(), c.data.end());
@@ -70,7 +71,8 @@ std::vector<std::uint8_t> inflateImage(const std::vector<PngChunk>& chunks, std:
 
 // Decodes with libpng's simplified interface into tightly packed rows, top
 // row first, in the given format.
-std::vector<std::uint8_t> decodeSimple(const std::vector<std::uint8_t>& bytes, png_uint_32 format, int* w, int* h) {
+std::vector<std::uint8_t> decodeSimple(const std::vector<std::uint8_t>& bytes, png_uint_32 format, int* w,
+                                       int* h) {
   png_image image{};
   image.version = PNG_IMAGE_VERSION;
   if (!png_image_begin_read_from_memory(&image, bytes.data(), bytes.size())) return {};
@@ -87,7 +89,8 @@ class PngWriterTest : public ::testing::Test {
   static void SetUpTestSuite() { registerPngEncoder(); }
 
   std::vector<std::uint8_t> save(const Raster& raster, int sourceDepth, int depth = -1) {
-    EXPECT_EQ(saveRaster(raster, sourceDepth, folder.file("out.png"), kPngEncoder, 7, depth), SaveStatus::saved);
+    EXPECT_EQ(saveRaster(raster, sourceDepth, folder.file("out.png"), kPngEncoder, 7, depth),
+              SaveStatus::saved);
     return readBytes(folder.file("out.png"));
   }
 
@@ -156,7 +159,8 @@ INSTANTIATE_TEST_SUITE_P(Sizes, TrueColour,
                          ::testing::Values(Size{1, 1}, Size{3, 2}, Size{2, 3}, Size{37, 19}, Size{256, 100}));
 
 TEST_F(PngWriterTest, RowsAreUnfilteredAndDeflatedAtTheHighestLevel) {
-  auto raster = makeFilled(120, 80, 24, [](int x, int y, std::uint8_t* p) { testing::photoPixel(x, y, p, 24); });
+  auto raster =
+      makeFilled(120, 80, 24, [](int x, int y, std::uint8_t* p) { testing::photoPixel(x, y, p, 24); });
   const auto chunks = pngChunks(save(*raster, 24));
   std::uint8_t flags = 0;
   const auto raw = inflateImage(chunks, &flags);
@@ -185,7 +189,8 @@ PaletteQuantizer expectedQuantizer(const Raster& raster, int colours) {
       bgra.insert(bgra.end(), {p[0], p[1], p[2], raster.depth == 32 ? p[3] : std::uint8_t{255}});
     }
   }
-  return *PaletteQuantizer::learn(bgra.data(), static_cast<std::size_t>(raster.width) * raster.height, colours);
+  return *PaletteQuantizer::learn(bgra.data(), static_cast<std::size_t>(raster.width) * raster.height,
+                                  colours);
 }
 
 struct PaletteCase {
@@ -335,14 +340,16 @@ TEST_F(PngWriterTest, FirstPixelSitsInTheHighBit) {
 }
 
 TEST_F(PngWriterTest, SameRasterSameFile) {
-  auto raster = makeFilled(80, 60, 24, [](int x, int y, std::uint8_t* p) { testing::photoPixel(x, y, p, 24); });
+  auto raster =
+      makeFilled(80, 60, 24, [](int x, int y, std::uint8_t* p) { testing::photoPixel(x, y, p, 24); });
   const auto first = save(*raster, 8);
   const auto second = save(*raster, 8);
   EXPECT_EQ(first, second);
 }
 
 TEST_F(PngWriterTest, StopBeforeTheFirstRow) {
-  auto raster = makeFilled(40, 40, 24, [](int x, int y, std::uint8_t* p) { testing::photoPixel(x, y, p, 24); });
+  auto raster =
+      makeFilled(40, 40, 24, [](int x, int y, std::uint8_t* p) { testing::photoPixel(x, y, p, 24); });
   RowSource rows{raster->data(), 40, 40, raster->stride, 3, true};
   CancelFlag cancel{true};
   for (const int depth : {24, 8, 1}) {

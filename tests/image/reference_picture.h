@@ -78,7 +78,8 @@ inline std::optional<Rgba> readReference(const std::string& path) {
 // Pixel (x, y) of the picture, y counted from the top, as R, G, B, A; a
 // 24-bit raster answers alpha 255.
 inline std::array<int, 4> pixelAt(const Raster& raster, int x, int y) {
-  const std::uint8_t* p = raster.pictureRow(y) + static_cast<std::size_t>(x) * static_cast<std::size_t>(raster.bytesPerPixel());
+  const std::uint8_t* p =
+      raster.pictureRow(y) + static_cast<std::size_t>(x) * static_cast<std::size_t>(raster.bytesPerPixel());
   return {p[2], p[1], p[0], raster.depth == 32 ? p[3] : 255};
 }
 
@@ -89,18 +90,20 @@ inline int countMismatches(const Raster& raster, const Rgba& reference, int tole
   for (int y = 0; y < raster.height; ++y) {
     for (int x = 0; x < raster.width; ++x) {
       const auto got = pixelAt(raster, x, y);
-      const std::size_t at = (static_cast<std::size_t>(y) * static_cast<std::size_t>(reference.width) + static_cast<std::size_t>(x)) * 4;
-      const std::array<int, 4> want = {reference.pixels[at], reference.pixels[at + 1], reference.pixels[at + 2],
-                                       reference.pixels[at + 3]};
+      const std::size_t at = (static_cast<std::size_t>(y) * static_cast<std::size_t>(reference.width) +
+                              static_cast<std::size_t>(x)) *
+                             4;
+      const std::array<int, 4> want = {reference.pixels[at], reference.pixels[at + 1],
+                                       reference.pixels[at + 2], reference.pixels[at + 3]};
       bool same = std::abs(got[3] - want[3]) <= tolerance;
       if (want[3] != 0 || got[3] != 0)
         for (int c = 0; c < 3; ++c) same = same && std::abs(got[c] - want[c]) <= tolerance;
       if (!same) {
         if (mismatches == 0 && first != nullptr) {
-          *first = "at " + std::to_string(x) + "," + std::to_string(y) + " got " + std::to_string(got[0]) + " " +
-                   std::to_string(got[1]) + " " + std::to_string(got[2]) + " " + std::to_string(got[3]) + " want " +
-                   std::to_string(want[0]) + " " + std::to_string(want[1]) + " " + std::to_string(want[2]) + " " +
-                   std::to_string(want[3]);
+          *first = "at " + std::to_string(x) + "," + std::to_string(y) + " got " + std::to_string(got[0]) +
+                   " " + std::to_string(got[1]) + " " + std::to_string(got[2]) + " " +
+                   std::to_string(got[3]) + " want " + std::to_string(want[0]) + " " +
+                   std::to_string(want[1]) + " " + std::to_string(want[2]) + " " + std::to_string(want[3]);
         }
         ++mismatches;
       }

@@ -1,7 +1,7 @@
 // The prefix input box: layout, proposed text selected, Enter and Escape.
-#include <gtest/gtest.h>
+#include "platform/input_box.h"
 
-#include "qt_application.h"
+#include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -12,12 +12,14 @@
 #include <QScreen>
 #include <QTimer>
 
-#include "platform/input_box.h"
+#include "qt_application.h"
 
 namespace pixmoor::platform {
 namespace {
 
-QApplication& application() { return pixmoor::testing::qtApplication(); }
+QApplication& application() {
+  return pixmoor::testing::qtApplication();
+}
 
 TEST(InputBox, Layout) {
   application();
@@ -36,7 +38,8 @@ TEST(InputBox, Layout) {
   EXPECT_FALSE(box.windowFlags().testFlag(Qt::WindowCloseButtonHint));
   EXPECT_TRUE(box.isModal());
   const QRect screen = QGuiApplication::primaryScreen()->geometry();
-  EXPECT_EQ(box.pos(), QPoint(screen.x() + (screen.width() - 300) / 2, screen.y() + (screen.height() - 130) / 2));
+  EXPECT_EQ(box.pos(),
+            QPoint(screen.x() + (screen.width() - 300) / 2, screen.y() + (screen.height() - 130) / 2));
 }
 
 std::string answerWithKey(int key, const QString& typed) {
@@ -56,9 +59,13 @@ TEST(InputBox, EnterPressesOk) {
   EXPECT_EQ(answerWithKey(Qt::Key_Return, QString()), "old");
 }
 
-TEST(InputBox, EscapeCancelsWithTheEmptyText) { EXPECT_EQ(answerWithKey(Qt::Key_Escape, "typed"), ""); }
+TEST(InputBox, EscapeCancelsWithTheEmptyText) {
+  EXPECT_EQ(answerWithKey(Qt::Key_Escape, "typed"), "");
+}
 
-TEST(InputBox, OkWithAnEmptyEditAnswersEmpty) { EXPECT_EQ(answerWithKey(Qt::Key_Return, ""), ""); }
+TEST(InputBox, OkWithAnEmptyEditAnswersEmpty) {
+  EXPECT_EQ(answerWithKey(Qt::Key_Return, ""), "");
+}
 
 }  // namespace
 }  // namespace pixmoor::platform

@@ -6,7 +6,9 @@
 #include <QApplication>
 
 // Defined here, not inline: each test program includes this header once.
-extern "C" __attribute__((used)) const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+extern "C" __attribute__((used)) const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig.so\n";
+}
 
 namespace pixmoor::testing {
 

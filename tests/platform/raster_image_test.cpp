@@ -1,8 +1,9 @@
 // Rasters of the image store shown as QImages: row order, byte order, alpha.
+#include "platform/raster_image.h"
+
 #include <gtest/gtest.h>
 
 #include "image/raster.h"
-#include "platform/raster_image.h"
 
 namespace pixmoor::platform {
 namespace {
@@ -12,8 +13,8 @@ TEST(RasterImage, BottomUpBgrBecomesTopDownRgb) {
   ASSERT_NE(raster, nullptr);
   // Picture row 0 (the top) is storage row 1.
   std::uint8_t* top = raster->pictureRow(0);
-  top[0] = 10, top[1] = 20, top[2] = 30;           // pixel (0,0): B G R
-  top[6] = 1, top[7] = 2, top[8] = 3;              // pixel (2,0)
+  top[0] = 10, top[1] = 20, top[2] = 30;  // pixel (0,0): B G R
+  top[6] = 1, top[7] = 2, top[8] = 3;     // pixel (2,0)
   std::uint8_t* bottom = raster->pictureRow(1);
   bottom[3] = 200, bottom[4] = 100, bottom[5] = 50;  // pixel (1,1)
   const QImage picture = rasterToQImage(raster.get());

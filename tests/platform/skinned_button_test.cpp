@@ -1,19 +1,21 @@
 // Skinned buttons: colours of both faces, the focus frame and the rule of
 // the drawn font.
-#include <gtest/gtest.h>
+#include "platform/skinned_button.h"
 
-#include "qt_application.h"
+#include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QImage>
 
 #include "platform/balloon_tip.h"
-#include "platform/skinned_button.h"
+#include "qt_application.h"
 
 namespace pixmoor::platform {
 namespace {
 
-QApplication& application() { return pixmoor::testing::qtApplication(); }
+QApplication& application() {
+  return pixmoor::testing::qtApplication();
+}
 
 TEST(SkinnedButton, FontShowsOnlyAfterASizeOrCaptionChange) {
   application();

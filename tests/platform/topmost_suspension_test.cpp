@@ -1,19 +1,21 @@
 // Around a box, the program's own stay-on-top windows step back and come
 // back afterwards.
-#include <gtest/gtest.h>
+#include "platform/topmost_suspension.h"
 
-#include "qt_application.h"
+#include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QWidget>
 #include <QWindow>
 
-#include "platform/topmost_suspension.h"
+#include "qt_application.h"
 
 namespace pixmoor::platform {
 namespace {
 
-QApplication& application() { return pixmoor::testing::qtApplication(); }
+QApplication& application() {
+  return pixmoor::testing::qtApplication();
+}
 
 // Counts the times a window was hidden. Hiding unmaps the native window,
 // and on X11 showing it again after a change of stays-on-top makes a new one.
@@ -42,7 +44,7 @@ TEST(TopmostSuspension, ClearsAndRestoresTheFlag) {
     EXPECT_TRUE(onTop.isVisible());
     // Not the active window: disabled while the box is open.
     EXPECT_EQ(onTop.isEnabled(), QApplication::activeWindow() == &onTop);
-    EXPECT_TRUE(plain.isEnabled());                                           // not topmost: untouched
+    EXPECT_TRUE(plain.isEnabled());                                             // not topmost: untouched
     EXPECT_TRUE(hiddenOnTop.windowFlags().testFlag(Qt::WindowStaysOnTopHint));  // not visible: untouched
   }
   EXPECT_TRUE(onTop.windowFlags().testFlag(Qt::WindowStaysOnTopHint));

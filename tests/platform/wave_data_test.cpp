@@ -1,11 +1,11 @@
 // Reading RIFF/WAVE blocks: good ones, and every way a hostile one can lie.
+#include "platform/wave_data.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
 #include <vector>
-
-#include "platform/wave_data.h"
 
 namespace pixmoor::platform {
 namespace {

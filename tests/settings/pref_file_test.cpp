@@ -28,9 +28,15 @@ struct LineCase {
   std::vector<PreferenceLine> expected;
 };
 
-PreferenceLine group(std::string name) { return {LineKind::group, std::move(name), {}}; }
-PreferenceLine comment(std::string text) { return {LineKind::comment, std::move(text), {}}; }
-PreferenceLine key(std::string name, std::string value) { return {LineKind::key, std::move(name), std::move(value)}; }
+PreferenceLine group(std::string name) {
+  return {LineKind::group, std::move(name), {}};
+}
+PreferenceLine comment(std::string text) {
+  return {LineKind::comment, std::move(text), {}};
+}
+PreferenceLine key(std::string name, std::string value) {
+  return {LineKind::key, std::move(name), std::move(value)};
+}
 
 TEST(PreferenceParsing, LinesAreReadByTheirFirstCharacter) {
   const std::vector<LineCase> cases = {
@@ -58,8 +64,7 @@ TEST(PreferenceParsing, LinesAreReadByTheirFirstCharacter) {
 }
 
 TEST(PreferenceParsing, WritingNormalisesTheFile) {
-  const std::string input =
-      "\r\n  [G]\n;c\n;  two\n  MoDe=rel\nv = trailing  \n\n=x\nnovalue\n";
+  const std::string input = "\r\n  [G]\n;c\n;  two\n  MoDe=rel\nv = trailing  \n\n=x\nnovalue\n";
   const std::string expected =
       "[G]\r\n; c\r\n;  two\r\nMoDe = rel\r\nv = trailing  \r\n = x\r\nnovalue = \r\n";
   EXPECT_EQ(writtenPreferenceText(parsePreferenceText(input).lines, TextEncoding::plain), expected);
@@ -69,10 +74,18 @@ TEST(PreferenceParsing, WritingNormalisesTheFile) {
 
 TEST(PreferenceParsing, NumbersAreReadAsPlainDecimals) {
   const std::vector<std::pair<std::string, std::int32_t>> cases = {
-      {"12", 12},          {"12ab", 12},        {"abc", 0},         {"-5", -5},
-      {"  +7", 7},         {"", 0},             {"- 5", 0},         {"007", 7},
-      {"2147483647", 2147483647},               {"-2147483648", -2147483647 - 1},
-      {"99999999999", 2147483647},              {"-99999999999", -2147483647 - 1},
+      {"12", 12},
+      {"12ab", 12},
+      {"abc", 0},
+      {"-5", -5},
+      {"  +7", 7},
+      {"", 0},
+      {"- 5", 0},
+      {"007", 7},
+      {"2147483647", 2147483647},
+      {"-2147483648", -2147483647 - 1},
+      {"99999999999", 2147483647},
+      {"-99999999999", -2147483647 - 1},
   };
   for (const auto& [text, number] : cases) EXPECT_EQ(parseDecimal(text), number) << '"' << text << '"';
 }
@@ -80,13 +93,15 @@ TEST(PreferenceParsing, NumbersAreReadAsPlainDecimals) {
 TEST(PreferenceParsing, InvalidUtf8BecomesQuestionMarks) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"plain", "plain"},
-      {"\xC3\xA9t\xC3\xA9", "\xC3\xA9t\xC3\xA9"},      // valid two-byte sequences stay
-      {"\xC4\x80", "\xC4\x80"},                        // above U+00FF is valid UTF-8 too
-      {"\xF0\x9F\x98\x80!", "\xF0\x9F\x98\x80!"},      // four bytes
-      {"a\xE9z", "a?z"},                               // a Latin-1 byte alone
-      {"\xE2\x82" "A", "?A"},                          // truncated three-byte sequence: one ?
-      {"\xC0\xAF", "??"},                              // overlong form
-      {"\xED\xA0\x80", "???"},                         // surrogate
+      {"\xC3\xA9t\xC3\xA9", "\xC3\xA9t\xC3\xA9"},  // valid two-byte sequences stay
+      {"\xC4\x80", "\xC4\x80"},                    // above U+00FF is valid UTF-8 too
+      {"\xF0\x9F\x98\x80!", "\xF0\x9F\x98\x80!"},  // four bytes
+      {"a\xE9z", "a?z"},                           // a Latin-1 byte alone
+      {"\xE2\x82"
+       "A",
+       "?A"},                   // truncated three-byte sequence: one ?
+      {"\xC0\xAF", "??"},       // overlong form
+      {"\xED\xA0\x80", "???"},  // surrogate
       {"\xFF\xFE", "??"},
       {"\xC3", "?"},
   };
@@ -195,8 +210,9 @@ TEST_F(PreferenceFileTest, Utf8MarkIsKeptAndTextPassesUnchanged) {
   EXPECT_EQ(file.ReadText("bad"), "a?z");
   file.WriteText("new", "\xC3\xA9");
   file.Close();
-  EXPECT_EQ(readBytes(path),
-            "\xEF\xBB\xBF\r\n[G]\r\nname = caf\xC3\xA9\r\nwide = \xC4\x80\r\nbad = a\xE9z\r\nnew = \xC3\xA9\r\n");
+  EXPECT_EQ(
+      readBytes(path),
+      "\xEF\xBB\xBF\r\n[G]\r\nname = caf\xC3\xA9\r\nwide = \xC4\x80\r\nbad = a\xE9z\r\nnew = \xC3\xA9\r\n");
 }
 
 TEST_F(PreferenceFileTest, ShortFileIsNeverTakenAsUtf8) {

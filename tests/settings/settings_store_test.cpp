@@ -104,22 +104,60 @@ struct LoadCase {
 
 TEST_F(SettingsStoreTest, HandWrittenFilesLoadAsTheRulesSay) {
   const std::vector<LoadCase> cases = {
-      {"only USER: everything default", "[USER]\r\nQUALITE = 3\r\n", +[] { return defaultSettings(1920, 1080); }},
+      {"only USER: everything default", "[USER]\r\nQUALITE = 3\r\n",
+       +[] { return defaultSettings(1920, 1080); }},
       {"no group at all", "QUALITE = 3\r\n", +[] { return defaultSettings(1920, 1080); }},
       {"quality abc reads 0", "[DEFAUT]\r\n[USER]\r\nQUALITE = abc\r\n",
-       +[] { auto s = defaultSettings(1920, 1080); s.quality = 0; return s; }},
+       +[] {
+         auto s = defaultSettings(1920, 1080);
+         s.quality = 0;
+         return s;
+       }},
       {"quality 12 stays 12", "[DEFAUT]\r\n[USER]\r\nQUALITE = 12\r\n",
-       +[] { auto s = defaultSettings(1920, 1080); s.quality = 12; return s; }},
+       +[] {
+         auto s = defaultSettings(1920, 1080);
+         s.quality = 12;
+         return s;
+       }},
       {"L keeps its low 16 bits", "[DEFAUT]\r\n[USER]\r\nL = 70000\r\nH = 40000\r\n",
-       +[] { auto s = defaultSettings(1920, 1080); s.freeWidth = 4464; s.freeHeight = -25536; return s; }},
-      {"texts stay as read, names in any case", "[DEFAUT]\r\n[user]\r\nmode = rel\r\nlng = DE\r\ntype = gif\r\n",
-       +[] { auto s = defaultSettings(1920, 1080); s.mode = "rel"; s.language = "DE"; s.format = "gif"; return s; }},
+       +[] {
+         auto s = defaultSettings(1920, 1080);
+         s.freeWidth = 4464;
+         s.freeHeight = -25536;
+         return s;
+       }},
+      {"texts stay as read, names in any case",
+       "[DEFAUT]\r\n[user]\r\nmode = rel\r\nlng = DE\r\ntype = gif\r\n",
+       +[] {
+         auto s = defaultSettings(1920, 1080);
+         s.mode = "rel";
+         s.language = "DE";
+         s.format = "gif";
+         return s;
+       }},
       {"empty value is empty text", "[DEFAUT]\r\n[USER]\r\nPREFIX =\r\n",
-       +[] { auto s = defaultSettings(1920, 1080); s.prefix = ""; return s; }},
-      {"absurd number held at the limit", "[DEFAUT]\r\n[USER]\r\nTaille_Paysage = 99999999999\r\nL = 99999999999\r\n",
-       +[] { auto s = defaultSettings(1920, 1080); s.landscapeWidth = 2147483647; s.freeWidth = -1; return s; }},
-      {"NUL bytes cut values", std::string("[DEFAUT]\r\n[USER]\r\nQUALITE = 7\0""9\r\n", 33),
-       +[] { auto s = defaultSettings(1920, 1080); s.quality = 7; return s; }},
+       +[] {
+         auto s = defaultSettings(1920, 1080);
+         s.prefix = "";
+         return s;
+       }},
+      {"absurd number held at the limit",
+       "[DEFAUT]\r\n[USER]\r\nTaille_Paysage = 99999999999\r\nL = 99999999999\r\n",
+       +[] {
+         auto s = defaultSettings(1920, 1080);
+         s.landscapeWidth = 2147483647;
+         s.freeWidth = -1;
+         return s;
+       }},
+      {"NUL bytes cut values",
+       std::string("[DEFAUT]\r\n[USER]\r\nQUALITE = 7\0"
+                   "9\r\n",
+                   33),
+       +[] {
+         auto s = defaultSettings(1920, 1080);
+         s.quality = 7;
+         return s;
+       }},
   };
   for (const auto& c : cases) {
     writeBytes(path, c.file);

@@ -53,34 +53,50 @@ INSTANTIATE_TEST_SUITE_P(
         ShortRow{"FR", &UiTexts::menuOnline, " En Ligne"},
         ShortRow{"FR", &UiTexts::menuUpdate, "V\xC3\xA9rifier si une &mise \xC3\xA0 jour est disponible"},
         ShortRow{"FR", &UiTexts::menuPreferences, " Preferences"},
-        ShortRow{"FR", &UiTexts::menuFrench, " Fran\xC3\xA7" "ais"},
-        ShortRow{"FR", &UiTexts::menuSpanish, " Espanol"},
-        ShortRow{"FR", &UiTexts::stopCaption, "Stopper"},
+        ShortRow{"FR", &UiTexts::menuFrench,
+                 " Fran\xC3\xA7"
+                 "ais"},
+        ShortRow{"FR", &UiTexts::menuSpanish, " Espanol"}, ShortRow{"FR", &UiTexts::stopCaption, "Stopper"},
         ShortRow{"FR", &UiTexts::relativeModeCaption, "Mode Relatif "},
         ShortRow{"FR", &UiTexts::qualityLabel, "Qualit\xC3\xA9 : 0 (mauvaise) 10 (meilleur) "},
-        ShortRow{"FR", &UiTexts::prefixLabel, " Pr\xC3\xA9" "fixe : "},
+        ShortRow{"FR", &UiTexts::prefixLabel,
+                 " Pr\xC3\xA9"
+                 "fixe : "},
         ShortRow{"FR", &UiTexts::landscapeHint, "Pour les photos en 'paysage"},
         ShortRow{"FR", &UiTexts::presetsCaption, " + R\xC3\xA9solution"},
         ShortRow{"FR", &UiTexts::dropInvite, "Glisser & D\xC3\xA9poser vos photos !"},
         ShortRow{"FR", &UiTexts::cancelledText, "Annul\xC3\xA9"},
-        ShortRow{"FR", &UiTexts::prefixUnchangedText, "Pr\xC3\xA9" "fixe inchang\xC3\xA9"},
+        ShortRow{"FR", &UiTexts::prefixUnchangedText,
+                 "Pr\xC3\xA9"
+                 "fixe inchang\xC3\xA9"},
         ShortRow{"FR", &UiTexts::noPrefixWarning,
-                 "Attention, vous n'avez pas indiqu\xC3\xA9 de pr\xC3\xA9" "fixe, cela signifie que "
-                 "vous allez \xC3\xA9" "craser les images originales.\nVoulez-vous r\xC3\xA9" "ellement "
-                 "\xC3\xA9" "craser les images originales ?"},
+                 "Attention, vous n'avez pas indiqu\xC3\xA9 de pr\xC3\xA9"
+                 "fixe, cela signifie que "
+                 "vous allez \xC3\xA9"
+                 "craser les images originales.\nVoulez-vous r\xC3\xA9"
+                 "ellement "
+                 "\xC3\xA9"
+                 "craser les images originales ?"},
         ShortRow{"FR", &UiTexts::stopCountPrefix, "Arr\xC3\xAAt : "},
         ShortRow{"FR", &UiTexts::finishedPrefix, "Termin\xC3\xA9 ! "},
-        ShortRow{"FR", &UiTexts::finishedSuffix, " images trait\xC3\xA9" "es."},
+        ShortRow{"FR", &UiTexts::finishedSuffix,
+                 " images trait\xC3\xA9"
+                 "es."},
         ShortRow{"FR", &UiTexts::versionAvailableSuffix,
-                 " est disponible, souhaitez vous la t\xC3\xA9l\xC3\xA9" "charger ?\n(Cliquez sur Oui "
-                 "pour acc\xC3\xA9" "der \xC3\xA0 la page de t\xC3\xA9l\xC3\xA9" "chargement)"},
+                 " est disponible, souhaitez vous la t\xC3\xA9l\xC3\xA9"
+                 "charger ?\n(Cliquez sur Oui "
+                 "pour acc\xC3\xA9"
+                 "der \xC3\xA0 la page de t\xC3\xA9l\xC3\xA9"
+                 "chargement)"},
         ShortRow{"FR", &UiTexts::relativeModeHelp,
                  "Le mode relatif permet un redimensionnement proportionel des images."},
         ShortRow{"FR", &UiTexts::sizesIntro,
-                 "Les 2 tailles (larg/haut) s\xC3\xA9lectionn\xC3\xA9" "es sont : "},
-        ShortRow{"FR", &UiTexts::screenResolutionPrefix, " > R\xC3\xA9solution \xC3\xA9" "cran : "},
-        ShortRow{"FR", &UiTexts::widthLetter, "L"},
-        ShortRow{"FR", &UiTexts::heightLetter, "H"}));
+                 "Les 2 tailles (larg/haut) s\xC3\xA9lectionn\xC3\xA9"
+                 "es sont : "},
+        ShortRow{"FR", &UiTexts::screenResolutionPrefix,
+                 " > R\xC3\xA9solution \xC3\xA9"
+                 "cran : "},
+        ShortRow{"FR", &UiTexts::widthLetter, "L"}, ShortRow{"FR", &UiTexts::heightLetter, "H"}));
 
 INSTANTIATE_TEST_SUITE_P(
     English, ShortTextTest,
@@ -88,13 +104,10 @@ INSTANTIATE_TEST_SUITE_P(
         ShortRow{"UK", &UiTexts::menuInformation, "Information"},
         ShortRow{"UK", &UiTexts::menuAbout, "&About the software ?"},
         ShortRow{"UK", &UiTexts::menuDonateHelp, "How to make donation?"},
-        ShortRow{"UK", &UiTexts::menuDonate, " &Donate"},
-        ShortRow{"UK", &UiTexts::menuQuit, "&Exit"},
+        ShortRow{"UK", &UiTexts::menuDonate, " &Donate"}, ShortRow{"UK", &UiTexts::menuQuit, "&Exit"},
         ShortRow{"UK", &UiTexts::menuPreferences, " Preferences"},
-        ShortRow{"UK", &UiTexts::menuFrench, " French"},
-        ShortRow{"UK", &UiTexts::menuEnglish, " English"},
-        ShortRow{"UK", &UiTexts::menuDutch, " Dutch"},
-        ShortRow{"UK", &UiTexts::menuSpanish, " Spanish"},
+        ShortRow{"UK", &UiTexts::menuFrench, " French"}, ShortRow{"UK", &UiTexts::menuEnglish, " English"},
+        ShortRow{"UK", &UiTexts::menuDutch, " Dutch"}, ShortRow{"UK", &UiTexts::menuSpanish, " Spanish"},
         ShortRow{"UK", &UiTexts::menuAdjustDesktop, "Adjust resolution to desktop size"},
         ShortRow{"UK", &UiTexts::stopCaption, "Stop"},
         ShortRow{"UK", &UiTexts::relativeModeCaption, " Relative"},
@@ -114,8 +127,7 @@ INSTANTIATE_TEST_SUITE_P(
         ShortRow{"UK", &UiTexts::finalSizePrefix, "Size of the ouput picture:"},
         ShortRow{"UK", &UiTexts::qualityPrefix, "Image quality: "},
         ShortRow{"UK", &UiTexts::sizesIntro, "Scaling based on the "},
-        ShortRow{"UK", &UiTexts::widthLetter, "W"},
-        ShortRow{"UK", &UiTexts::heightLetter, "H"}));
+        ShortRow{"UK", &UiTexts::widthLetter, "W"}, ShortRow{"UK", &UiTexts::heightLetter, "H"}));
 
 // --- Language choice ------------------------------------------------------
 
@@ -188,7 +200,8 @@ TEST(UiTextsLong, FrenchAboutText) {
   EXPECT_EQ(build("FR").aboutText,
             "Pixmoor 2011 v1.4.1\n"
             "\n"
-            "Logiciel r\xC3\xA9" "alis\xC3\xA9 par Orvandel\n"
+            "Logiciel r\xC3\xA9"
+            "alis\xC3\xA9 par Orvandel\n"
             "http://www.pixmoor.example\n"
             "\n"
             "\n"
@@ -224,13 +237,17 @@ TEST(UiTextsLong, FrenchResolutionHelpOn1920x1080) {
             "\n"
             "Les appareils photos d'aujourd'hui prennent des photos de tr\xC3\xA8s grande taille, "
             "pratique pour l'impression, elles s'av\xC3\xA8rent souvent bien trop grandes pour "
-            "\xC3\xAAtre seulement visualis\xC3\xA9" "es sur un ecran d'ordinateur ou de t\xC3\xA9l\xC3\xA9. "
+            "\xC3\xAAtre seulement visualis\xC3\xA9"
+            "es sur un ecran d'ordinateur ou de t\xC3\xA9l\xC3\xA9. "
             "De plus le poids occup\xC3\xA9 par ces images est important !\n"
             "\n"
-            "Nous vous proposons de vous baser sur votre r\xC3\xA9solution d'\xC3\xA9" "cran qui est "
+            "Nous vous proposons de vous baser sur votre r\xC3\xA9solution d'\xC3\xA9"
+            "cran qui est "
             "de : L1920 x  H1080");
-  EXPECT_TRUE(text.ends_with("Nous vous proposons de vous baser sur votre r\xC3\xA9solution "
-                             "d'\xC3\xA9" "cran qui est de : L1920 x  H1080"));
+  EXPECT_TRUE(
+      text.ends_with("Nous vous proposons de vous baser sur votre r\xC3\xA9solution "
+                     "d'\xC3\xA9"
+                     "cran qui est de : L1920 x  H1080"));
 }
 
 TEST(UiTextsLong, EnglishResolutionHelpOn1366x768) {
@@ -271,9 +288,12 @@ TEST(UiTextsLong, FrenchDonateHelp) {
             "'D' de votre clavier.\n"
             "Vous serez alors redirig\xC3\xA9 sur la page web du site, il vous suffira de cliquer "
             "sur l'icone orange 'Faire un don'.\n"
-            "Paypal est un service de transactions financi\xC3\xA8res s\xC3\xA9" "curis\xC3\xA9" "es.\n"
+            "Paypal est un service de transactions financi\xC3\xA8res s\xC3\xA9"
+            "curis\xC3\xA9"
+            "es.\n"
             "\n"
-            "Vos dons, m\xC3\xAAme minimes, sont important. Ils apportent un r\xC3\xA9" "el soutien au "
+            "Vos dons, m\xC3\xAAme minimes, sont important. Ils apportent un r\xC3\xA9"
+            "el soutien au "
             "d\xC3\xA9veloppement de nouveaux logiciels.\n"
             "Merci.");
 }
@@ -282,8 +302,7 @@ TEST(UiTextsLong, FormatsHelpKeepsTrailingSpacesInsideLines) {
   EXPECT_NE(build("UK").helpFormats.find("while maintaining quality \ncorrect if you choose at "
                                          "least '8 'in quality options.\n"),
             std::string::npos);
-  EXPECT_NE(build("FR").helpFormats.find("une qualit\xC3\xA9 \ntr\xC3\xA8s correcte"),
-            std::string::npos);
+  EXPECT_NE(build("FR").helpFormats.find("une qualit\xC3\xA9 \ntr\xC3\xA8s correcte"), std::string::npos);
 }
 
 struct LineCountRow {
@@ -304,18 +323,17 @@ TEST_P(LongTextLinesTest, JoinsItsLinesWithTheGivenBreak) {
   EXPECT_EQ(text.find('\n'), std::string::npos);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Both, LongTextLinesTest,
-    ::testing::Values(LineCountRow{"FR", &UiTexts::aboutText, 8},
-                      LineCountRow{"UK", &UiTexts::aboutText, 8},
-                      LineCountRow{"FR", &UiTexts::helpUsage, 10},
-                      LineCountRow{"UK", &UiTexts::helpUsage, 10},
-                      LineCountRow{"FR", &UiTexts::helpFormats, 16},
-                      LineCountRow{"UK", &UiTexts::helpFormats, 16},
-                      LineCountRow{"FR", &UiTexts::helpResolution, 5},
-                      LineCountRow{"UK", &UiTexts::helpResolution, 8},
-                      LineCountRow{"FR", &UiTexts::helpDonate, 8},
-                      LineCountRow{"UK", &UiTexts::helpDonate, 8}));
+INSTANTIATE_TEST_SUITE_P(Both, LongTextLinesTest,
+                         ::testing::Values(LineCountRow{"FR", &UiTexts::aboutText, 8},
+                                           LineCountRow{"UK", &UiTexts::aboutText, 8},
+                                           LineCountRow{"FR", &UiTexts::helpUsage, 10},
+                                           LineCountRow{"UK", &UiTexts::helpUsage, 10},
+                                           LineCountRow{"FR", &UiTexts::helpFormats, 16},
+                                           LineCountRow{"UK", &UiTexts::helpFormats, 16},
+                                           LineCountRow{"FR", &UiTexts::helpResolution, 5},
+                                           LineCountRow{"UK", &UiTexts::helpResolution, 8},
+                                           LineCountRow{"FR", &UiTexts::helpDonate, 8},
+                                           LineCountRow{"UK", &UiTexts::helpDonate, 8}));
 
 TEST(UiTextsLong, ShortTextsKeepTheirOwnLineFeedWhateverTheBreak) {
   const UiTexts texts = build("UK", 1920, 1080, "\r\n");
@@ -340,9 +358,13 @@ TEST(FixedTexts, ReadTheSameInEveryLanguage) {
   EXPECT_EQ(FixedTexts::restartNoticeFrench, "Vous devez red\xC3\xA9marrer Pixmoor 2011");
   EXPECT_EQ(FixedTexts::restartNoticeEnglish, "You have To restart Pixmoor 2011");
   EXPECT_EQ(FixedTexts::spanishComingSoon, "Disponible pronto");
-  EXPECT_EQ(FixedTexts::dutchComingSoon, "Verf\xC3\xBCgbar demn\xC3\xA4" "chst");
+  EXPECT_EQ(FixedTexts::dutchComingSoon,
+            "Verf\xC3\xBCgbar demn\xC3\xA4"
+            "chst");
   EXPECT_EQ(FixedTexts::stopCountSeparator, "/");
-  EXPECT_EQ(FixedTexts::stopCountSuffix, " images trait\xC3\xA9" "es !");
+  EXPECT_EQ(FixedTexts::stopCountSuffix,
+            " images trait\xC3\xA9"
+            "es !");
   EXPECT_EQ(FixedTexts::cancelSeparator, ", ");
 }
 
@@ -367,23 +389,17 @@ TEST_P(PresetTest, EntryTextAndSize) {
 INSTANTIATE_TEST_SUITE_P(
     AllEntries, PresetTest,
     ::testing::Values(PresetRow{0, "", 0, 0}, PresetRow{1, "---- 16:10 ----", 0, 0},
-                      PresetRow{2, " 2560 x 1600", 2560, 1600},
-                      PresetRow{3, " 1920 x 1200", 1920, 1200},
-                      PresetRow{4, " 1680 x 1050", 1680, 1050},
-                      PresetRow{5, " 1440 x 900", 1440, 900},
-                      PresetRow{6, " 1280 x 800", 1280, 800},
-                      PresetRow{7, " 1024 x 640", 1024, 640}, PresetRow{8, "", 0, 0},
-                      PresetRow{9, "---- HDTV-BR", 0, 0}, PresetRow{10, "  720p ", 1280, 720},
-                      PresetRow{11, " 1080p ", 1920, 1080}, PresetRow{12, "", 0, 0},
-                      PresetRow{13, "---- 4:3 ----", 0, 0},
+                      PresetRow{2, " 2560 x 1600", 2560, 1600}, PresetRow{3, " 1920 x 1200", 1920, 1200},
+                      PresetRow{4, " 1680 x 1050", 1680, 1050}, PresetRow{5, " 1440 x 900", 1440, 900},
+                      PresetRow{6, " 1280 x 800", 1280, 800}, PresetRow{7, " 1024 x 640", 1024, 640},
+                      PresetRow{8, "", 0, 0}, PresetRow{9, "---- HDTV-BR", 0, 0},
+                      PresetRow{10, "  720p ", 1280, 720}, PresetRow{11, " 1080p ", 1920, 1080},
+                      PresetRow{12, "", 0, 0}, PresetRow{13, "---- 4:3 ----", 0, 0},
                       // U+00D7 MULTIPLICATION SIGN in UTF-8.
                       PresetRow{14, "  2048 \xC3\x97 1536", 2048, 1536},
-                      PresetRow{15, "  1600 x 1200", 1600, 1200},
-                      PresetRow{16, "  1280 x 1024", 1280, 1024},
-                      PresetRow{17, "  1024 x 768", 1024, 768},
-                      PresetRow{18, "  800 x 600", 800, 600},
-                      PresetRow{19, "  640 x 480", 640, 480},
-                      PresetRow{20, "  320 x 240", 320, 240}));
+                      PresetRow{15, "  1600 x 1200", 1600, 1200}, PresetRow{16, "  1280 x 1024", 1280, 1024},
+                      PresetRow{17, "  1024 x 768", 1024, 768}, PresetRow{18, "  800 x 600", 800, 600},
+                      PresetRow{19, "  640 x 480", 640, 480}, PresetRow{20, "  320 x 240", 320, 240}));
 
 TEST(FixedTexts, PresetListHasTwentyOneEntries) {
   EXPECT_EQ(FixedTexts::presets.size(), 21u);
