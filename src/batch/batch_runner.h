@@ -5,7 +5,9 @@
 // small pool (itself and helpers, one per core): each picture is read,
 // reduced and encoded on whichever of them takes it, in an ImageStore of
 // that thread's own (nothing of it is shared with the interface thread),
-// and the results are written strictly in list order. `busy` belongs to
+// and the results are written strictly in list order, by whichever pool
+// thread finishes the picture before (a thread whose picture is ready
+// early goes on to the next one). `busy` belongs to
 // the application state and is shared by reference.
 //
 // Threads: handleDrop, startBatch, stopBatch, waitUntilIdle, failures and
@@ -164,9 +166,13 @@ class BatchRunner {
   std::string currentOutputPath() const;
 
  private:
+  struct ReadyPicture;
+  struct Handover;
   void runWorker();
   // One thread of the pool: takes pictures in list order until none is left.
-  void runPictures(int workers);
+  void runPictures(int workers, Handover& handover);
+  // Writes or counts picture `p` at its turn; false when a Stop abandoned it.
+  bool finishPicture(std::size_t p, ReadyPicture& picture, bool direct);
   // Under stateMutex_, after Stop: abandons the saves of the picture in
   // progress and every later one (`all`: every save).
   void abandonSaves(bool all);

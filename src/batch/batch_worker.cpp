@@ -1,15 +1,19 @@
 // The worker thread of a batch and its pool: every path of the BatchJob.
 //
 // The worker and its helpers (one thread per core, see poolSize) each take
-// the next picture of the list, read and reduce it, encode it into memory
-// and then wait for its turn: pictures are finished (written, or counted as
-// failed) strictly in list order, so outputs and counts are exactly those of
-// one picture after another. A picture is not read while an earlier
+// the next picture of the list, read and reduce it and encode it into
+// memory. Pictures are finished (written, or counted as failed) strictly in
+// list order, one at a time, so outputs and counts are exactly those of one
+// picture after another: a picture ready before its turn is handed over,
+// and the thread that finishes the picture before it finishes it too, while
+// the thread that made it takes the next picture, so no thread waits on a
+// slow picture before its own. A picture is not read while an earlier
 // picture not yet finished could write the file it is (one file by
 // identity, or one name once links are followed; see files/same_file.h), so
 // a later picture never reads a half-made output or an earlier state of it.
-// Each thread holds one picture at a time, reduced as it is decoded, so
-// memory stays a few rows and a few small pictures' worth.
+// Each thread reads one picture at a time, reduced as it is decoded; the
+// pictures waiting for their turn hold only their encoded bytes, and few of
+// them are taken ahead of the turn, so memory stays bounded.
 //
 // Pictures are counted in list order, each the moment it is finished, so
 // the status line drops then. Stop keeps the one-after-another view too:
@@ -23,6 +27,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <system_error>
@@ -56,6 +62,21 @@ int poolSize(const RunOptions& options, std::size_t pictures) {
 
 }  // namespace
 
+// A picture encoded before its turn, left to the thread that finishes the
+// picture before it.
+struct BatchRunner::ReadyPicture {
+  PreparedPicture prepared;
+  std::vector<std::uint8_t> encoded;
+  FailureReason reason = FailureReason::none;
+  Clock::time_point started;
+};
+
+struct BatchRunner::Handover {
+  // Under stateMutex_.
+  std::map<std::size_t, ReadyPicture> ready;
+  std::uint64_t bytes = 0;  // their encoded bytes
+};
+
 void BatchRunner::abandonSaves(bool all) {
   Flight& f = flight_;
   if (f.saveCancel == nullptr) return;
@@ -72,13 +93,16 @@ void BatchRunner::abandonSaves(bool all) {
 void BatchRunner::runWorker() {
   remaining_.store(batchTotal_.load());
   const int workers = poolSize(options_, job_.size());
+  Handover handover;
   std::vector<std::thread> helpers;
   try {
-    for (int i = 1; i < workers; ++i) helpers.emplace_back([this, workers] { runPictures(workers); });
+    for (int i = 1; i < workers; ++i) {
+      helpers.emplace_back([this, workers, &handover] { runPictures(workers, handover); });
+    }
   } catch (const std::system_error&) {
     // Fewer threads than planned: those running share the pictures.
   }
-  runPictures(workers);
+  runPictures(workers, handover);
   for (std::thread& helper : helpers) helper.join();
 
   std::vector<std::size_t> left;  // pictures a Stop left without a file
@@ -119,11 +143,14 @@ void BatchRunner::runWorker() {
   if (!silent_.load()) view_.playCue(600);
 }
 
-void BatchRunner::runPictures(int workers) {
+void BatchRunner::runPictures(int workers, Handover& handover) {
   image::ImageStore store;  // this thread's own: its picture 55 lives here
   const bool direct = workers == 1;
   const std::uint64_t share = memoryBudget_ / static_cast<std::uint64_t>(workers);
-  std::vector<std::uint8_t> encoded;
+  // Pictures taken ahead of the one whose turn it is: enough that the
+  // other threads go on past a slow picture, few enough (and their encoded
+  // bytes within one share of the budget) that memory stays bounded.
+  const std::size_t ahead = 4 * static_cast<std::size_t>(workers);
   Flight& f = flight_;
   std::unique_lock lock(stateMutex_);
   // A picture that will not be finished: no later one counts either.
@@ -133,6 +160,10 @@ void BatchRunner::runPictures(int workers) {
   };
 
   for (;;) {
+    flightChanged_.wait(lock, [&] {
+      return stop_.load() || f.nextClaim >= job_.size() ||
+             (f.nextClaim - f.turn < ahead && (handover.ready.empty() || handover.bytes < share));
+    });
     if (stop_.load() || f.nextClaim >= job_.size()) return;
     const std::size_t p = f.nextClaim++;
     // One consistent copy of the settings per picture, taken in list order:
@@ -155,18 +186,19 @@ void BatchRunner::runPictures(int workers) {
     ++f.reading;
     lock.unlock();
 
-    const Clock::time_point started = Clock::now();
+    ReadyPicture picture;
+    picture.started = Clock::now();
     // The name is shown once the picture is read and it is the one in progress.
     const OutputPathSink publish = [this, p](const std::string& path) {
       const std::lock_guard guard(stateMutex_);
       flight_.readDone[p] = 1;
       if (flight_.turn == p) publishOutputPath(path);
     };
-    PreparedPicture prepared = preparePicture(store, job_[p], *snapshot, publish, &stop_, share);
+    picture.prepared = preparePicture(store, job_[p], *snapshot, publish, &stop_, share);
     lock.lock();
     --f.reading;
     flightChanged_.notify_all();
-    if (prepared.outcome.reason == FailureReason::tooLargeForMemory && share < memoryBudget_) {
+    if (picture.prepared.outcome.reason == FailureReason::tooLargeForMemory && share < memoryBudget_) {
       // Beyond its share: again, alone, with the whole budget, as one
       // picture after another would have it.
       ++f.aloneWanted;
@@ -174,7 +206,7 @@ void BatchRunner::runPictures(int workers) {
       if (!stop_.load()) {
         ++f.reading;
         lock.unlock();
-        prepared = preparePicture(store, job_[p], *snapshot, publish, &stop_, memoryBudget_);
+        picture.prepared = preparePicture(store, job_[p], *snapshot, publish, &stop_, memoryBudget_);
         lock.lock();
         --f.reading;
       }
@@ -187,41 +219,62 @@ void BatchRunner::runPictures(int workers) {
     image::CancelFlag& saveCancel = f.saveCancel[p];
     lock.unlock();
 
-    prepared.replaceRule.setAside = options_.setAside;
-    FailureReason reason = prepared.outcome.reason;
-    if (!direct && prepared.outcome.written()) {
-      reason = encodePreparedPicture(prepared, encoded, &saveCancel);
-      prepared.raster.reset();  // the bytes are all that is left to write
+    picture.prepared.replaceRule.setAside = options_.setAside;
+    picture.reason = picture.prepared.outcome.reason;
+    if (!direct && picture.prepared.outcome.written()) {
+      picture.reason = encodePreparedPicture(picture.prepared, picture.encoded, &saveCancel);
+      picture.prepared.raster.reset();  // the bytes are all that is left to write
     }
     lock.lock();
-    if (reason == FailureReason::stopped) return abandon(p);
-    flightChanged_.wait(lock, [&] { return f.turn == p || (f.abandoned && *f.abandoned < p); });
-    if (f.turn != p) return abandon(p);
-    lock.unlock();
-
-    PictureOutcome outcome = prepared.outcome;
-    outcome.reason = reason;
-    if (outcome.written()) {
-      outcome.reason = direct ? writePreparedPicture(prepared, &saveCancel, &outcome.outputBytes)
-                              : writeEncodedPicture(prepared, encoded, &saveCancel, &outcome.outputBytes);
+    if (picture.reason == FailureReason::stopped || (f.abandoned && *f.abandoned < p)) return abandon(p);
+    if (f.turn != p) {
+      // Not its turn yet: the thread that finishes the picture before it
+      // finishes this one too, and this thread takes the next picture.
+      handover.bytes += picture.encoded.size();
+      handover.ready.emplace(p, std::move(picture));
+      continue;
     }
-    prepared = PreparedPicture{};  // frees the picture at once
-    if (outcome.reason == FailureReason::stopped) {
+    // Its turn: finish it, then every picture handed over whose turn follows.
+    for (std::size_t q = p;;) {
+      lock.unlock();
+      if (!finishPicture(q, picture, direct)) {
+        lock.lock();
+        return abandon(q);
+      }
       lock.lock();
-      return abandon(p);
+      f.turn = q + 1;
+      current_.store(q + 1);
+      if (q + 1 < job_.size() && f.readDone[q + 1] != 0) publishOutputPath(f.outputs[q + 1]);
+      flightChanged_.notify_all();
+      const auto next = handover.ready.find(q + 1);
+      if (next == handover.ready.end()) break;
+      picture = std::move(next->second);
+      handover.ready.erase(next);
+      handover.bytes -= picture.encoded.size();
+      q = q + 1;
     }
-    if (!outcome.written()) recordFailure(p, outcome.reason);
-    if (options_.observer) {
-      const std::chrono::duration<double, std::milli> spent = Clock::now() - started;
-      options_.observer(PictureReport{p, job_[p], outcome, spent.count()});
-    }
-    remaining_.fetch_sub(1);  // every path counts, whatever became of its picture
-    lock.lock();
-    f.turn = p + 1;
-    current_.store(p + 1);
-    if (p + 1 < job_.size() && f.readDone[p + 1] != 0) publishOutputPath(f.outputs[p + 1]);
-    flightChanged_.notify_all();
   }
+}
+
+bool BatchRunner::finishPicture(std::size_t p, ReadyPicture& picture, bool direct) {
+  image::CancelFlag& saveCancel = flight_.saveCancel[p];  // the array stays put while the batch runs
+  PictureOutcome outcome = picture.prepared.outcome;
+  outcome.reason = picture.reason;
+  if (outcome.written()) {
+    outcome.reason =
+        direct ? writePreparedPicture(picture.prepared, &saveCancel, &outcome.outputBytes)
+               : writeEncodedPicture(picture.prepared, picture.encoded, &saveCancel, &outcome.outputBytes);
+  }
+  const Clock::time_point started = picture.started;
+  picture = ReadyPicture{};  // frees the picture at once
+  if (outcome.reason == FailureReason::stopped) return false;
+  if (!outcome.written()) recordFailure(p, outcome.reason);
+  if (options_.observer) {
+    const std::chrono::duration<double, std::milli> spent = Clock::now() - started;
+    options_.observer(PictureReport{p, job_[p], outcome, spent.count()});
+  }
+  remaining_.fetch_sub(1);  // every path counts, whatever became of its picture
+  return true;
 }
 
 }  // namespace pixmoor::batch

@@ -2,6 +2,8 @@
 // ending the program while a batch runs. Runs under ThreadSanitizer too.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -445,6 +447,45 @@ TEST_F(BatchWorker, StopDoesNotWaitForAStuckRead) {
   EXPECT_EQ(runner->failures(), stoppedPictures);
   EXPECT_EQ(view_.lastStatus(), kFrenchStop + "1/3" + kStopEnd);
   EXPECT_EQ(view_.count(Event::cue), 1);
+}
+
+// While one picture's read hangs, the other worker reads the pictures after
+// it (the last one is opened and closed again); once it is let go, they are
+// all written and told in list order.
+TEST_F(BatchWorker, AnotherWorkerGoesOnPastASlowPicture) {
+  const auto sources = writeMany(4, 60, 40);
+  const int events = ::inotify_init1(IN_CLOEXEC);
+  ASSERT_GE(events, 0);
+  ASSERT_GE(::inotify_add_watch(events, folder_.path().c_str(), IN_CLOSE_NOWRITE), 0);
+  stuck_read::hangOn(sources[0]);
+  auto runner = makeRunner();
+  RunOptions options;
+  options.workers = 2;
+  std::vector<std::size_t> told;
+  options.observer = [&told](const PictureReport& report) { told.push_back(report.index); };
+  runner->setRunOptions(options);
+  settings::Settings s = relative(30, 30);
+  ASSERT_EQ(runner->handleDrop(sources, s), DropResult::started);
+  ASSERT_TRUE(stuck_read::waitUntilEntered());
+  bool lastRead = false;
+  alignas(inotify_event) char buffer[4096];
+  for (pollfd ready{events, POLLIN, 0}; !lastRead && ::poll(&ready, 1, 10000) > 0;) {
+    const ssize_t got = ::read(events, buffer, sizeof buffer);
+    for (ssize_t at = 0; at < got;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+      if (event->len > 0 && std::string(event->name) == "p3.jpg") lastRead = true;
+      at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+    }
+  }
+  ::close(events);
+  EXPECT_TRUE(lastRead) << "no picture after the slow one was read while it was";
+  stuck_read::release();
+  runner->waitUntilIdle();
+  stuck_read::stopHanging();
+  EXPECT_EQ(view_.lastStatus(), kFrenchDone + "4" + kFrenchDoneEnd);
+  EXPECT_EQ(told, (std::vector<std::size_t>{0, 1, 2, 3}));
+  for (int i = 0; i < 4; ++i)
+    EXPECT_TRUE(std::filesystem::exists(path("prefix_p" + std::to_string(i) + ".jpg")));
 }
 
 // A FIFO named like a picture, dropped with its folder, is unreadable at
