@@ -708,7 +708,8 @@ TEST_F(BatchProgram, OnATerminalTheLiveLineHasABar) {
   ::waitpid(pid, &status, 0);
   ::close(terminal);
   EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_NE(seen.find("\r[--------------------]  --/s  --:-- left  1/1 - "), std::string::npos) << seen;
+  // The first tick may come before the picture is done or after it.
+  EXPECT_TRUE(std::regex_search(seen, std::regex("\r\\[[#-]{20}\\]  --/s  --:-- left  [01]/1 - "))) << seen;
   EXPECT_NE(seen.find("\rFinish ! 1 pictures were processed..\x1b[K"), std::string::npos) << seen;
 }
 
