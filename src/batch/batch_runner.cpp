@@ -81,6 +81,10 @@ void BatchRunner::startBatch() {
     stopAnswered_ = false;
     flight_ = Flight{};
     flight_.outputs.assign(job_.size(), std::string());
+    flight_.settingsOf.assign(job_.size(), nullptr);
+    flight_.sizes.assign(job_.size(), 0);
+    flight_.claimed.assign(job_.size(), 0);
+    flight_.inListOrder.assign(job_.size(), 0);
     flight_.readDone.assign(job_.size(), 0);
     flight_.saving.assign(job_.size(), 0);
     flight_.saveCancel = std::make_unique<image::CancelFlag[]>(job_.size());

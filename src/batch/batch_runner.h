@@ -169,7 +169,8 @@ class BatchRunner {
   struct ReadyPicture;
   struct Handover;
   void runWorker();
-  // One thread of the pool: takes pictures in list order until none is left.
+  // One thread of the pool: takes pictures until none is left, the next in
+  // the list or, with several threads, a much larger file a little later.
   void runPictures(int workers, Handover& handover);
   // Writes or counts picture `p` at its turn; false when a Stop abandoned it.
   bool finishPicture(std::size_t p, ReadyPicture& picture, bool direct);
@@ -218,13 +219,20 @@ class BatchRunner {
 
   // The pictures between their start and their turn, under stateMutex_.
   struct Flight {
-    std::size_t nextClaim = 0;              // the next picture a pool thread takes
+    std::size_t firstUnclaimed = 0;         // every picture before it has been taken by a pool thread
+    std::size_t claimEnd = 0;               // one past the latest picture taken
+    std::size_t settled = 0;                // pictures before it have their settings and output path
+    std::size_t sized = 0;                  // pictures before it have had their file size looked up
     std::size_t turn = 0;                   // the first picture not finished: they finish in list order
     std::optional<std::size_t> latestRead;  // the latest picture whose read has begun
     std::optional<std::size_t> abandoned;   // the first picture a Stop left unfinished
-    std::vector<std::string> outputs;       // each started picture's output path
-    std::vector<char> readDone;             // its name may be shown: its read has ended
-    std::vector<char> saving;               // its pixels are ready: encoded, awaiting its turn, written
+    std::vector<std::string> outputs;       // each settled picture's output path
+    std::vector<std::shared_ptr<const settings::Settings>> settingsOf;  // each settled picture's, until read
+    std::vector<std::uint64_t> sizes;                                   // file sizes, 0 until looked up
+    std::vector<char> claimed;                                          // taken by a pool thread
+    std::vector<char> inListOrder;  // taken only once every picture before it is
+    std::vector<char> readDone;     // its name may be shown: its read has ended
+    std::vector<char> saving;       // its pixels are ready: encoded, awaiting its turn, written
     std::unique_ptr<image::CancelFlag[]> saveCancel;  // abandons that picture's save
     int reading = 0;                                  // pictures being read and reduced now
     int aloneWanted = 0;                              // pictures waiting to be read with the whole budget

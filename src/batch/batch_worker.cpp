@@ -1,19 +1,20 @@
 // The worker thread of a batch and its pool: every path of the BatchJob.
 //
 // The worker and its helpers (one thread per core, see poolSize) each take
-// the next picture of the list, read and reduce it and encode it into
-// memory. Pictures are finished (written, or counted as failed) strictly in
-// list order, one at a time, so outputs and counts are exactly those of one
-// picture after another: a picture ready before its turn is handed over,
-// and the thread that finishes the picture before it finishes it too, while
-// the thread that made it takes the next picture, so no thread waits on a
-// slow picture before its own. A picture is not read while an earlier
-// picture not yet finished could write the file it is (one file by
-// identity, or one name once links are followed; see files/same_file.h), so
-// a later picture never reads a half-made output or an earlier state of it.
-// Each thread reads one picture at a time, reduced as it is decoded; the
-// pictures waiting for their turn hold only their encoded bytes, and few of
-// them are taken ahead of the turn, so memory stays bounded.
+// a picture, read and reduce it and encode it into memory. They take the
+// next picture of the list, unless a picture a little further on (within
+// the pictures that may be taken ahead) is a file at least twice as large:
+// that one goes first, so that a large picture near the end of the list
+// does not leave the other threads idle while it alone is read. Each
+// picture's settings are still taken in list order. Pictures are finished (written, or counted as failed)
+// strictly in list order, one at a time, so outputs and counts are exactly those of one picture after
+// another: a picture ready before its turn is handed over, and the thread that finishes the picture before it
+// finishes it too, while the thread that made it takes the next picture, so no thread waits on a slow picture
+// before its own. A picture is not read while an earlier picture not yet finished could write the file it is
+// (one file by identity, or one name once links are followed; see files/same_file.h), so a later picture
+// never reads a half-made output or an earlier state of it. Each thread reads one picture at a time, reduced
+// as it is decoded; the pictures waiting for their turn hold only their encoded bytes, and few of them are
+// taken ahead of the turn, so memory stays bounded.
 //
 // Pictures are counted in list order, each the moment it is finished, so
 // the status line drops then. Stop keeps the one-after-another view too:
@@ -24,6 +25,7 @@
 // --jobs 1) each picture is encoded straight into its file before the next
 // one is read.
 #include <sched.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -83,7 +85,7 @@ void BatchRunner::abandonSaves(bool all) {
   // Saves before the picture in progress belong to finished pictures; from
   // it on, nothing is saved.
   bool inProgressReached = all;
-  for (std::size_t p = f.turn; p < f.nextClaim; ++p) {
+  for (std::size_t p = f.turn; p < f.claimEnd; ++p) {
     const bool finishedThere = f.saving[p] != 0 && f.latestRead && *f.latestRead > p;
     if (!finishedThere) inProgressReached = true;
     if (inProgressReached && f.saving[p] != 0) f.saveCancel[p].store(true);
@@ -159,18 +161,55 @@ void BatchRunner::runPictures(int workers, Handover& handover) {
     flightChanged_.notify_all();
   };
 
+  // The file sizes of the pictures that may be taken next, looked up
+  // outside the lock (a stat can hang on a network mount).
+  const auto lookUpSizes = [&] {
+    const std::size_t end = std::min(job_.size(), f.turn + ahead);
+    if (direct || f.sized >= end) return;
+    const std::size_t from = std::max(f.sized, f.firstUnclaimed);
+    f.sized = end;
+    lock.unlock();
+    std::vector<std::uint64_t> found;
+    for (std::size_t q = from; q < end; ++q) {
+      struct stat about {};
+      found.push_back(::stat(job_[q].c_str(), &about) == 0 ? static_cast<std::uint64_t>(about.st_size) : 0);
+    }
+    lock.lock();
+    std::copy(found.begin(), found.end(), f.sizes.begin() + static_cast<std::ptrdiff_t>(from));
+  };
+  // The next picture of the list, or a file at least twice its size among
+  // those that may be taken ahead (the largest of them).
+  const auto choose = [&] {
+    const std::size_t next = f.firstUnclaimed;
+    if (direct) return next;
+    std::size_t largest = next;
+    for (std::size_t q = next + 1; q < std::min(job_.size(), f.turn + ahead); ++q) {
+      if (f.claimed[q] == 0 && f.inListOrder[q] == 0 && f.sizes[q] > f.sizes[largest]) largest = q;
+    }
+    return f.sizes[largest] >= 2 * f.sizes[next] ? largest : next;
+  };
+
   for (;;) {
+    lookUpSizes();
     flightChanged_.wait(lock, [&] {
-      return stop_.load() || f.nextClaim >= job_.size() ||
-             (f.nextClaim - f.turn < ahead && (handover.ready.empty() || handover.bytes < share));
+      return stop_.load() || f.firstUnclaimed >= job_.size() ||
+             (f.firstUnclaimed < f.turn + ahead && (handover.ready.empty() || handover.bytes < share));
     });
-    if (stop_.load() || f.nextClaim >= job_.size()) return;
-    const std::size_t p = f.nextClaim++;
-    // One consistent copy of the settings per picture, taken in list order:
-    // a change made in the window applies from the next picture on.
-    const std::shared_ptr<const settings::Settings> snapshot = settings_.snapshot();
-    f.outputs[p] =
-        outputPath(job_[p], snapshot->prefix == "0" ? std::string() : snapshot->prefix, snapshot->format);
+    if (stop_.load() || f.firstUnclaimed >= job_.size()) return;
+    const std::size_t p = choose();
+    f.claimed[p] = 1;
+    f.claimEnd = std::max(f.claimEnd, p + 1);
+    while (f.firstUnclaimed < job_.size() && f.claimed[f.firstUnclaimed] != 0) ++f.firstUnclaimed;
+    // One consistent copy of the settings per picture, taken in list order
+    // (up to this one, whatever order the pictures are taken in): a change
+    // made in the window applies from some picture on, to every later one.
+    const std::shared_ptr<const settings::Settings> current = settings_.snapshot();
+    for (; f.settled <= p; ++f.settled) {
+      f.settingsOf[f.settled] = current;
+      f.outputs[f.settled] = outputPath(
+          job_[f.settled], current->prefix == "0" ? std::string() : current->prefix, current->format);
+    }
+    const std::shared_ptr<const settings::Settings> snapshot = f.settingsOf[p];
     std::vector<std::pair<std::size_t, std::string>> unwritten;
     for (std::size_t i = f.turn; i < p; ++i) unwritten.emplace_back(i, f.outputs[i]);
     lock.unlock();
@@ -179,9 +218,18 @@ void BatchRunner::runPictures(int workers, Handover& handover) {
       if (files::couldBeSameFile(output, job_[p])) writtenFirst = i;
     }
     lock.lock();
+    if (writtenFirst && f.turn <= *writtenFirst && f.firstUnclaimed < p) {
+      // Taken ahead, it would wait on a picture no thread may have taken
+      // yet: it is given back, to be taken in its place in the list.
+      f.claimed[p] = 0;
+      f.inListOrder[p] = 1;
+      flightChanged_.notify_all();
+      continue;
+    }
     if (writtenFirst) flightChanged_.wait(lock, [&] { return stop_.load() || f.turn > *writtenFirst; });
     flightChanged_.wait(lock, [&] { return stop_.load() || f.aloneWanted == 0; });
     if (stop_.load()) return abandon(p);
+    f.settingsOf[p].reset();
     f.latestRead = std::max(f.latestRead.value_or(p), p);
     ++f.reading;
     lock.unlock();

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <random>
 #include <thread>
 
@@ -449,6 +450,27 @@ TEST_F(BatchWorker, StopDoesNotWaitForAStuckRead) {
   EXPECT_EQ(view_.count(Event::cue), 1);
 }
 
+// The names of the folder's files closed after reading, in order, until
+// every name of `awaited` is among them (or 10 s pass).
+std::vector<std::string> readsUntil(int events, const std::vector<std::string>& awaited) {
+  std::vector<std::string> closed;
+  const auto done = [&] {
+    return std::all_of(awaited.begin(), awaited.end(), [&](const std::string& name) {
+      return std::find(closed.begin(), closed.end(), name) != closed.end();
+    });
+  };
+  alignas(inotify_event) char buffer[4096];
+  for (pollfd ready{events, POLLIN, 0}; !done() && ::poll(&ready, 1, 10000) > 0;) {
+    const ssize_t got = ::read(events, buffer, sizeof buffer);
+    for (ssize_t at = 0; at < got;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+      if (event->len > 0) closed.emplace_back(event->name);
+      at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+    }
+  }
+  return closed;
+}
+
 // While one picture's read hangs, the other worker reads the pictures after
 // it (the last one is opened and closed again); once it is let go, they are
 // all written and told in list order.
@@ -467,18 +489,10 @@ TEST_F(BatchWorker, AnotherWorkerGoesOnPastASlowPicture) {
   settings::Settings s = relative(30, 30);
   ASSERT_EQ(runner->handleDrop(sources, s), DropResult::started);
   ASSERT_TRUE(stuck_read::waitUntilEntered());
-  bool lastRead = false;
-  alignas(inotify_event) char buffer[4096];
-  for (pollfd ready{events, POLLIN, 0}; !lastRead && ::poll(&ready, 1, 10000) > 0;) {
-    const ssize_t got = ::read(events, buffer, sizeof buffer);
-    for (ssize_t at = 0; at < got;) {
-      const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
-      if (event->len > 0 && std::string(event->name) == "p3.jpg") lastRead = true;
-      at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-    }
-  }
+  const std::vector<std::string> closed = readsUntil(events, {"p3.jpg"});
   ::close(events);
-  EXPECT_TRUE(lastRead) << "no picture after the slow one was read while it was";
+  EXPECT_NE(std::find(closed.begin(), closed.end(), "p3.jpg"), closed.end())
+      << "no picture after the slow one was read while it was";
   stuck_read::release();
   runner->waitUntilIdle();
   stuck_read::stopHanging();
@@ -486,6 +500,40 @@ TEST_F(BatchWorker, AnotherWorkerGoesOnPastASlowPicture) {
   EXPECT_EQ(told, (std::vector<std::size_t>{0, 1, 2, 3}));
   for (int i = 0; i < 4; ++i)
     EXPECT_TRUE(std::filesystem::exists(path("prefix_p" + std::to_string(i) + ".jpg")));
+}
+
+// A much larger file a little further on is read before the pictures
+// between: the last picture here, while the second one hangs, is read
+// before the third. It is still written and told last.
+TEST_F(BatchWorker, ALargeFileFurtherOnIsReadFirst) {
+  auto sources = writeMany(4, 60, 40);
+  sources.push_back(path("large.jpg"));
+  ASSERT_TRUE(writePicture(sources.back(), 600, 400, image::kJpegEncoder));
+  const int events = ::inotify_init1(IN_CLOEXEC);
+  ASSERT_GE(events, 0);
+  ASSERT_GE(::inotify_add_watch(events, folder_.path().c_str(), IN_CLOSE_NOWRITE), 0);
+  stuck_read::hangOn(sources[1]);
+  auto runner = makeRunner();
+  RunOptions options;
+  options.workers = 2;
+  std::vector<std::size_t> told;
+  options.observer = [&told](const PictureReport& report) { told.push_back(report.index); };
+  runner->setRunOptions(options);
+  settings::Settings s = relative(30, 30);
+  ASSERT_EQ(runner->handleDrop(sources, s), DropResult::started);
+  ASSERT_TRUE(stuck_read::waitUntilEntered());
+  const std::vector<std::string> closed = readsUntil(events, {"p2.jpg", "p3.jpg", "large.jpg"});
+  ::close(events);
+  const auto at = [&closed](const char* name) {
+    return std::find(closed.begin(), closed.end(), name) - closed.begin();
+  };
+  EXPECT_LT(at("large.jpg"), at("p2.jpg")) << "read in list order";
+  stuck_read::release();
+  runner->waitUntilIdle();
+  stuck_read::stopHanging();
+  EXPECT_EQ(view_.lastStatus(), kFrenchDone + "5" + kFrenchDoneEnd);
+  EXPECT_EQ(told, (std::vector<std::size_t>{0, 1, 2, 3, 4}));
+  EXPECT_TRUE(std::filesystem::exists(path("prefix_large.jpg")));
 }
 
 // A FIFO named like a picture, dropped with its folder, is unreadable at
