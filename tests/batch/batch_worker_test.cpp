@@ -697,6 +697,9 @@ TEST_F(BatchStop, StopCountEqualsTheFilesWrittenWheneverStopLands) {
 // first pictures of the list, as many as the count says, every picture is
 // told once in list order, and no temporary file is left.
 TEST_F(BatchStop, SeveralWorkersStopAfterExactlyTheFirstPictures) {
+  // Two later pictures are much larger files: they are taken ahead of those before them.
+  for (const char* name : {"big5.jpg", "big7.jpg"})
+    ASSERT_TRUE(writePicture(path(name), 3200, 2400, image::kJpegEncoder));
   std::mt19937 random(7);
   for (int trial = 0; trial < 8; ++trial) {
     SCOPED_TRACE(trial);
