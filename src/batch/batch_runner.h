@@ -227,12 +227,13 @@ class BatchRunner {
     std::optional<std::size_t> latestRead;  // the latest picture whose read has begun
     std::optional<std::size_t> abandoned;   // the first picture a Stop left unfinished
     std::vector<std::string> outputs;       // each settled picture's output path
-    std::vector<std::shared_ptr<const settings::Settings>> settingsOf;  // each settled picture's, until read
-    std::vector<std::uint64_t> sizes;                                   // file sizes, 0 until looked up
-    std::vector<char> claimed;                                          // taken by a pool thread
-    std::vector<char> inListOrder;  // taken only once every picture before it is
-    std::vector<char> readDone;     // its name may be shown: its read has ended
-    std::vector<char> saving;       // its pixels are ready: encoded, awaiting its turn, written
+    // Each settled picture's settings, until its read begins.
+    std::vector<std::shared_ptr<const settings::Settings>> settingsOf;
+    std::vector<std::uint64_t> sizes;  // file sizes, 0 until looked up
+    std::vector<char> claimed;         // taken by a pool thread
+    std::vector<char> inListOrder;     // taken only once every picture before it is
+    std::vector<char> readDone;        // its name may be shown: its read has ended
+    std::vector<char> saving;          // its pixels are ready: encoded, awaiting its turn, written
     std::unique_ptr<image::CancelFlag[]> saveCancel;  // abandons that picture's save
     int reading = 0;                                  // pictures being read and reduced now
     int aloneWanted = 0;                              // pictures waiting to be read with the whole budget

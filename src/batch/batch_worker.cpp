@@ -2,19 +2,23 @@
 //
 // The worker and its helpers (one thread per core, see poolSize) each take
 // a picture, read and reduce it and encode it into memory. They take the
-// next picture of the list, unless a picture a little further on (within
-// the pictures that may be taken ahead) is a file at least twice as large:
-// that one goes first, so that a large picture near the end of the list
-// does not leave the other threads idle while it alone is read. Each
-// picture's settings are still taken in list order. Pictures are finished (written, or counted as failed)
-// strictly in list order, one at a time, so outputs and counts are exactly those of one picture after
-// another: a picture ready before its turn is handed over, and the thread that finishes the picture before it
-// finishes it too, while the thread that made it takes the next picture, so no thread waits on a slow picture
-// before its own. A picture is not read while an earlier picture not yet finished could write the file it is
-// (one file by identity, or one name once links are followed; see files/same_file.h), so a later picture
-// never reads a half-made output or an earlier state of it. Each thread reads one picture at a time, reduced
-// as it is decoded; the pictures waiting for their turn hold only their encoded bytes, and few of them are
-// taken ahead of the turn, so memory stays bounded.
+// next picture of the list, unless a picture a little further on (among
+// those that may be taken ahead of the turn) is a file at least twice as
+// large: that one goes first, so that a large picture near the end of the
+// list is not read alone while the other threads have nothing left to do.
+// Settings and output names are still given to the pictures in list order.
+// Pictures are finished (written, or counted as failed) strictly in list
+// order, one at a time, so outputs and counts are exactly those of one
+// picture after another: a picture ready before its turn is handed over,
+// and the thread that finishes the picture before it finishes it too, while
+// the thread that made it takes another picture, so no thread waits on a
+// slow picture before its own. A picture is not read while an earlier
+// picture not yet finished could write the file it is (one file by
+// identity, or one name once links are followed; see files/same_file.h), so
+// a later picture never reads a half-made output or an earlier state of it.
+// Each thread reads one picture at a time, reduced as it is decoded; the
+// pictures waiting for their turn hold only their encoded bytes, and few of
+// them are taken ahead of the turn, so memory stays bounded.
 //
 // Pictures are counted in list order, each the moment it is finished, so
 // the status line drops then. Stop keeps the one-after-another view too:
