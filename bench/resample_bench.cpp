@@ -123,6 +123,17 @@ void BM_OpaqueReduce6000x4000To1920x1280(benchmark::State& state) {
 }
 BENCHMARK(BM_OpaqueReduce6000x4000To1920x1280)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// A common smaller step (each target covers one or two source pixels), one thread.
+void BM_OpaqueReduce2560x1600To1920x1200(benchmark::State& state) {
+  auto source = syntheticPhoto(2560, 1600, 24);
+  auto target = makeRaster(1920, 1200, 24);
+  for (auto _ : state) {
+    if (!pixmoor::image::resampleOpaqueThreads(*source, *target, nullptr, 1)) state.SkipWithError("failed");
+    benchmark::DoNotOptimize(target->data());
+  }
+}
+BENCHMARK(BM_OpaqueReduce2560x1600To1920x1200)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 void BM_OpaqueEnlarge1920x1280To3000x2000(benchmark::State& state) {
   auto source = syntheticPhoto(1920, 1280, 24);
   auto target = makeRaster(3000, 2000, 24);

@@ -511,8 +511,9 @@ __attribute__((target("avx2"))) inline __m256i eightEach(const std::uint8_t* p0,
 // of a register: the 8 values from each tap pair's first pixel are shuffled
 // into (c0 of the pair's two pixels, c1, c2, 0) and multiplied by the pair's
 // weights. An odd span reads a pixel past the taps, with weight 0: lines
-// have room after their end. Answers how many targets it did (an even
-// count); the caller does the last one.
+// have room after their end. Each target is stored with one value more,
+// which the next target overwrites, so the last target of the line is
+// left to the caller: answers how many targets it did (an even count).
 template <int Span, typename In, typename Out>
 __attribute__((target("avx2"))) int pairedRowAvx2(const In* line, const AxisTaps& taps,
                                                   const std::int32_t* paired, float scale, int length,
@@ -523,11 +524,12 @@ __attribute__((target("avx2"))) int pairedRowAvx2(const In* line, const AxisTaps
   const __m256 half = _mm256_set1_ps(0.5f);
   const __m256i order = _mm256_setr_epi8(0, 1, 6, 7, 2, 3, 8, 9, 4, 5, 10, 11, -128, -128, -128, -128, 0, 1,
                                          6, 7, 2, 3, 8, 9, 4, 5, 10, 11, -128, -128, -128, -128);
+  const std::int32_t* firsts = taps.padFirst.data();  // read once: the stores below could alias the taps
+  const std::int32_t* wv = paired;
   int i = 0;
-  for (; i + 2 <= length; i += 2, out += 6) {
-    const In* p0 = line + static_cast<std::size_t>(taps.padFirst[static_cast<std::size_t>(i)]) * 3;
-    const In* p1 = line + static_cast<std::size_t>(taps.padFirst[static_cast<std::size_t>(i + 1)]) * 3;
-    const std::int32_t* wv = paired + static_cast<std::size_t>(i / 2) * static_cast<std::size_t>(pairs) * 8;
+  for (; i + 3 <= length; i += 2, out += 6) {
+    const In* p0 = line + static_cast<std::size_t>(firsts[i]) * 3;
+    const In* p1 = line + static_cast<std::size_t>(firsts[i + 1]) * 3;
     __m256i sum = _mm256_setzero_si256();
     for (int k = 0; k < pairs; ++k, p0 += 6, p1 += 6, wv += 8) {
       const __m256i both = _mm256_shuffle_epi8(eightEach(p0, p1), order);
@@ -539,15 +541,11 @@ __attribute__((target("avx2"))) int pairedRowAvx2(const In* line, const AxisTaps
     const __m256i words = _mm256_packs_epi32(values, values);
     if constexpr (sizeof(Out) == 1) {
       const __m256i bytes = _mm256_packus_epi16(words, words);
-      const auto a = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm256_castsi256_si128(bytes)));
-      const auto b = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm256_extracti128_si256(bytes, 1)));
-      std::memcpy(out, &a, 3);
-      std::memcpy(out + 3, &b, 3);
+      _mm_storeu_si32(out, _mm256_castsi256_si128(bytes));
+      _mm_storeu_si32(out + 3, _mm256_extracti128_si256(bytes, 1));
     } else {
-      const auto a = static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm256_castsi256_si128(words)));
-      const auto b = static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm256_extracti128_si256(words, 1)));
-      std::memcpy(out, &a, 6);
-      std::memcpy(out + 3, &b, 6);
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(words));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 3), _mm256_extracti128_si256(words, 1));
     }
   }
   return i;
