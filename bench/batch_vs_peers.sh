@@ -24,7 +24,7 @@ root=$(cd "$here/.." && pwd)
 scratch="$here/scratch"
 runs=${RUNS:-5}
 build="$root/build-bench-batch"
-program="$build/src/batch/pixmoor-batch"
+program="$build/src/companion/pixmoor-batch"
 self="$here/$(basename "${BASH_SOURCE[0]}")"
 
 log() { printf '%s\n' "$*" >&2; }

@@ -6,7 +6,7 @@
 # are read from the page cache after the first run.
 #
 #   bench/dry_run_headers.sh                       # builds a Release companion first
-#   PROGRAM=build/src/batch/pixmoor-batch bench/dry_run_headers.sh
+#   PROGRAM=build/src/companion/pixmoor-batch bench/dry_run_headers.sh
 #   RUNS=9 COUNT=5000 bench/dry_run_headers.sh
 #
 # Works in bench/scratch/headers (git-ignored). Prints the median wall time
@@ -25,7 +25,7 @@ if [[ -z "$program" ]]; then
   build="$root/build-bench-batch"
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPIXMOOR_GUI=OFF >/dev/null
   ninja -C "$build" -j2 pixmoor-batch >/dev/null
-  program="$build/src/batch/pixmoor-batch"
+  program="$build/src/companion/pixmoor-batch"
 fi
 
 if [[ ! -f "$folder/.complete-$count" ]]; then

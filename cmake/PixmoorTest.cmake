@@ -23,41 +23,30 @@ function(pixmoor_add_test name)
     PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 600 ${labels})
 endfunction()
 
-# pixmoor_add_folder_tests(LIBS <targets...> [QT_LIBS <targets...>]
-#                          [WITHOUT_QT <tests...>] [THREADS <tests...>])
-# The one rule of every tests/<sub> folder: each *_test.cpp in it becomes one
-# test program named after its file, linked with LIBS.
-#   QT_LIBS     a folder that tests Qt code: every program also links these,
-#               and is built only with the Qt program (PIXMOOR_GUI), except
-#   WITHOUT_QT  the programs that need no Qt: linked with LIBS alone, built
-#               in every configuration.
+# pixmoor_add_folder_tests(LIBS <targets...> [THREADS <tests...>])
+# The one rule of every tests/<folder>: each *_test.cpp in it becomes one
+# test program named after its file, linked with LIBS. A folder that tests Qt
+# code is added only with the Qt program (tests/CMakeLists.txt).
 #   THREADS     the programs that exercise threads: labelled "threads".
-# A name in WITHOUT_QT or THREADS without its file stops the configuration.
+# A name in THREADS without its file stops the configuration.
 function(pixmoor_add_folder_tests)
-  cmake_parse_arguments(ARG "" "" "LIBS;QT_LIBS;WITHOUT_QT;THREADS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "LIBS;THREADS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
   set(names "")
   foreach(source ${sources})
     get_filename_component(name ${source} NAME_WE)
     list(APPEND names ${name})
   endforeach()
-  foreach(listed ${ARG_WITHOUT_QT} ${ARG_THREADS})
+  foreach(listed ${ARG_THREADS})
     if(NOT listed IN_LIST names)
       message(FATAL_ERROR "${CMAKE_CURRENT_SOURCE_DIR}: no ${listed}.cpp for a test named in its rule")
     endif()
   endforeach()
   foreach(name ${names})
-    set(libs ${ARG_LIBS})
-    if(ARG_QT_LIBS AND NOT name IN_LIST ARG_WITHOUT_QT)
-      if(NOT PIXMOOR_GUI)
-        continue()
-      endif()
-      list(APPEND libs ${ARG_QT_LIBS})
-    endif()
     set(labels "")
     if(name IN_LIST ARG_THREADS)
       set(labels LABELS threads)
     endif()
-    pixmoor_add_test(${name} SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/${name}.cpp LIBS ${libs} ${labels})
+    pixmoor_add_test(${name} SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/${name}.cpp LIBS ${ARG_LIBS} ${labels})
   endforeach()
 endfunction()

@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
 #include "app/gui_control_table.h"
+#include "app_core/app_state.h"
 #include "image/image_store.h"
 #include "platform/object_table.h"
 #include "platform/ui_event.h"

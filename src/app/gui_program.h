@@ -21,9 +21,9 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
 #include "app/gui_batch_view.h"
 #include "app/gui_main_window.h"
+#include "app_core/app_state.h"
 #include "batch/batch_runner.h"
 #include "batch/shared_settings.h"
 #include "image/image_store.h"

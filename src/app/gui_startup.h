@@ -14,13 +14,13 @@
 
 #include "app/gui_main_window.h"
 #include "app/gui_program.h"
-#include "app/startup.h"
+#include "app_core/startup.h"
 #include "image/image_store.h"
 #include "online/update_check.h"
 #include "platform/qt_translation.h"
 #include "platform/requesters.h"
-#include "platform/single_instance.h"
 #include "platform/sound_output.h"
+#include "platform_core/single_instance.h"
 
 namespace pixmoor::app {
 

@@ -3,7 +3,7 @@
 #include <QApplication>
 
 #include "app/gui_startup.h"
-#include "app/startup.h"
+#include "app_core/startup.h"
 
 int main(int argc, char** argv) {
   // Qt needs argc/argv for its own platform options; the program reads none.

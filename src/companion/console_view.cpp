@@ -3,8 +3,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include "batch/console_signals.h"
 #include "batch/status_texts.h"
+#include "companion/console_signals.h"
 
 namespace pixmoor::companion {
 namespace {

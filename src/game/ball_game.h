@@ -15,7 +15,7 @@
 #include <functional>
 #include <optional>
 
-#include "game/ball_game_rules.h"
+#include "game_rules/ball_game_rules.h"
 
 class QWidget;
 

@@ -7,9 +7,9 @@
 #include <cmath>
 #include <string>
 
-#include "game/ball_game_rules.h"
-#include "game/label_turn.h"
 #include "game/qt_drawing.h"
+#include "game_rules/ball_game_rules.h"
+#include "game_rules/label_turn.h"
 
 namespace pixmoor::game {
 namespace {

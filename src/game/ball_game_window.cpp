@@ -7,8 +7,8 @@
 #include <QPixmap>
 
 #include "game/ball_game_pictures.h"
-#include "game/label_turn.h"
 #include "game/qt_drawing.h"
+#include "game_rules/label_turn.h"
 #include "platform/raster_image.h"
 
 namespace pixmoor::game {

@@ -16,7 +16,7 @@
 #include <memory>
 
 #include "game/ball_game.h"
-#include "game/ball_game_rules.h"
+#include "game_rules/ball_game_rules.h"
 #include "image/image_store.h"
 
 class QLabel;

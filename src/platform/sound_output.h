@@ -12,7 +12,7 @@
 #include <mutex>
 #include <span>
 
-#include "platform/wave_data.h"
+#include "platform_core/wave_data.h"
 
 namespace pixmoor::platform {
 

@@ -13,7 +13,7 @@
 
 #include "image/decoder_registry.h"
 #include "image/image_store.h"
-#include "platform/wave_data.h"
+#include "platform_core/wave_data.h"
 
 namespace pixmoor::app::resources {
 namespace {

@@ -18,7 +18,7 @@
 #include "app/embedded_resources.h"
 #include "app/gui_numbers.h"
 #include "app/gui_program.h"
-#include "app/startup.h"
+#include "app_core/startup.h"
 #include "image/decoder_registry.h"
 #include "image/encode.h"
 #include "online/web_pages.h"

@@ -6,10 +6,10 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "game/ball_game_rules.h"
 #include "game/game_test_app.h"
-#include "game/label_turn.h"
 #include "game/qt_drawing.h"
+#include "game_rules/ball_game_rules.h"
+#include "game_rules/label_turn.h"
 #include "image/image_store.h"
 #include "platform/raster_image.h"
 

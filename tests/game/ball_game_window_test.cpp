@@ -16,8 +16,8 @@
 #include "game/ball_game.h"
 #include "game/ball_game_pictures.h"
 #include "game/game_test_app.h"
-#include "game/label_turn.h"
 #include "game/qt_drawing.h"
+#include "game_rules/label_turn.h"
 #include "image/image_store.h"
 #include "platform/raster_image.h"
 

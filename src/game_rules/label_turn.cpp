@@ -1,11 +1,11 @@
 // The two quarter turns of a bat label.
-#include "game/label_turn.h"
+#include "game_rules/label_turn.h"
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 
-#include "game/ball_game_rules.h"
+#include "game_rules/ball_game_rules.h"
 
 namespace pixmoor::game {
 namespace {

@@ -1,5 +1,5 @@
 // Reading RIFF/WAVE blocks: good ones, and every way a hostile one can lie.
-#include "platform/wave_data.h"
+#include "platform_core/wave_data.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/wave_data.h"
+#include "platform_core/wave_data.h"
 
 #include <cstring>
 

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <thread>
 
-#include "platform/single_instance.h"
+#include "platform_core/single_instance.h"
 
 int main(int argc, char** argv) {
   if (argc < 3) return 2;

@@ -1,4 +1,4 @@
-#include "game/ball_game_rules.h"
+#include "game_rules/ball_game_rules.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "game/label_turn.h"
+#include "game_rules/label_turn.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/startup.h"
+#include "app_core/startup.h"
 
 #include "online/web_pages.h"
 #include "settings/settings_store.h"

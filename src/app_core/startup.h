@@ -10,8 +10,8 @@
 
 #include <string>
 
-#include "app/app_state.h"
-#include "platform/single_instance.h"
+#include "app_core/app_state.h"
+#include "platform_core/single_instance.h"
 #include "settings/settings.h"
 
 namespace pixmoor::app {

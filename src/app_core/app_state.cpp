@@ -1,4 +1,4 @@
-#include "app/app_state.h"
+#include "app_core/app_state.h"
 
 #include <unistd.h>
 

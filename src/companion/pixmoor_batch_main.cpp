@@ -22,8 +22,8 @@
 #include <vector>
 
 #include "batch/batch_runner.h"
-#include "batch/console_signals.h"
 #include "batch/intake.h"
+#include "companion/console_signals.h"
 #include "companion/console_view.h"
 #include "companion/json_report.h"
 #include "companion/options.h"

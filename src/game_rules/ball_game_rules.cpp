@@ -4,7 +4,7 @@
 // rules as written (for instance 0.75 x n / 1000 multiplies first), so that
 // a seeded game runs the same on every machine. Screen values are integers;
 // their halves are integer divisions.
-#include "game/ball_game_rules.h"
+#include "game_rules/ball_game_rules.h"
 
 #include <cmath>
 

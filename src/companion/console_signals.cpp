@@ -1,4 +1,4 @@
-#include "batch/console_signals.h"
+#include "companion/console_signals.h"
 
 #include <signal.h>
 

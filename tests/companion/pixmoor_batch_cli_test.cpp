@@ -18,10 +18,10 @@
 #include <sstream>
 #include <thread>
 
+#include "batch/batch_test_support.h"
 #include "batch/intake.h"
 #include "batch/output_path.h"
 #include "batch/size_rules.h"
-#include "batch_test_support.h"
 #include "companion/console_view.h"
 #include "companion/json_report.h"
 #include "settings/settings.h"
