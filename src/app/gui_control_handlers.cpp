@@ -44,11 +44,12 @@ void Program::onControl(int number) {
       break;
     case control::relativeButton:
     case control::freeButton:
-      settings_.mode = number == control::relativeButton ? "REL" : "LIB";
+      settings_.mode =
+          number == control::relativeButton ? settings::SizeMode::relative : settings::SizeMode::free;
       playCue(kClickCueMilliseconds);
       window_->applyModeLayout();
       window_->showSummary();
-      storeText(settings::kKeyMode, settings_.mode);
+      storeText(settings::kKeyMode, settings::sizeModeText(settings_));
       break;
     case control::freeWidthField:
       settings_.freeWidth = settings::low16(decimalValue(fieldText(number)));
@@ -79,23 +80,23 @@ void Program::onControl(int number) {
       break;
     }
     case control::pngOption:
-      settings_.format = "PNG";
+      settings_.format = settings::OutputFormat::png;
       playCue(kClickCueMilliseconds);
       window_->as<QRadioButton>(control::jpegOption)->setChecked(false);
       for (int n : {control::qualitySlider, control::qualityValue, control::qualityLabelText}) {
         window_->control(n)->hide();
       }
-      storeText(settings::kKeyFormat, settings_.format);
+      storeText(settings::kKeyFormat, settings::outputFormatText(settings_));
       window_->showSummary();
       break;
     case control::jpegOption:
-      settings_.format = "JPG";
+      settings_.format = settings::OutputFormat::jpeg;
       playCue(kClickCueMilliseconds);
       window_->as<QRadioButton>(control::pngOption)->setChecked(false);
       for (int n : {control::qualitySlider, control::qualityLabelText, control::qualityValue}) {
         window_->control(n)->show();
       }
-      storeText(settings::kKeyFormat, settings_.format);
+      storeText(settings::kKeyFormat, settings::outputFormatText(settings_));
       window_->showSummary();
       break;
     case control::changePrefixButton:

@@ -24,7 +24,7 @@
 #include "app/gui_control_table.h"
 #include "app/gui_numbers.h"
 #include "app/gui_text.h"
-#include "batch/size_rules.h"
+#include "app_core/settings_summary.h"
 #include "online/web_pages.h"
 #include "platform/balloon_tip.h"
 #include "platform/drop_down_list.h"
@@ -440,10 +440,10 @@ void MainWindow::fillControls() {
 
   // The output format: PNG hides the quality controls; any other value
   // leaves both options clear and the quality controls shown.
-  if (settings.format == "JPG") {
+  if (settings.format == settings::OutputFormat::jpeg) {
     as<QRadioButton>(control::jpegOption)->setChecked(true);
     for (int n : {control::qualitySlider, control::qualityLabelText}) control(n)->show();
-  } else if (settings.format == "PNG") {
+  } else if (settings.format == settings::OutputFormat::png) {
     as<QRadioButton>(control::pngOption)->setChecked(true);
     for (int n : {control::qualitySlider, control::qualityValue, control::qualityLabelText}) {
       control(n)->hide();
@@ -509,9 +509,9 @@ void MainWindow::applyModeLayout() {
 }
 
 bool MainWindow::placeModeControls() {
-  const std::string& mode = setup_.settings->mode;
-  const bool relativeMode = mode == "REL";
-  if (!relativeMode && mode != "LIB") return false;  // an unknown mode changes nothing
+  const settings::SizeMode mode = setup_.settings->mode;
+  if (mode == settings::SizeMode::unknown) return false;  // an unknown mode changes nothing
+  const bool relativeMode = mode == settings::SizeMode::relative;
   auto* relative = as<SkinnedButton>(control::relativeButton);
   auto* free = as<SkinnedButton>(control::freeButton);
   auto* tall = relativeMode ? relative : free;
@@ -543,7 +543,7 @@ void MainWindow::setModeButtonFonts(bool atCreation) {
   // At creation the tall button gets the heavy font. A mode change sets the
   // fonts drawn at the next change: at 96 dpi the heavy one goes to the short
   // button, which is tall by then; above 119 dpi always to the free button.
-  const bool relativeMode = setup_.settings->mode == "REL";
+  const bool relativeMode = setup_.settings->mode == settings::SizeMode::relative;
   const bool relativeHeavy = atCreation ? relativeMode : (screenDpi_ == 96 && !relativeMode);
   as<SkinnedButton>(control::relativeButton)->setFont(relativeHeavy ? *heavy : fonts.small);
   as<SkinnedButton>(control::freeButton)->setFont(relativeHeavy ? fonts.small : *heavy);
@@ -563,8 +563,8 @@ void MainWindow::showHelpText(const std::string& text) {
 }
 
 void MainWindow::showSummary() {
-  showHelpText(batch::settingsSummary(*setup_.settings, setup_.state->desktopWidth,
-                                      setup_.state->desktopHeight, *setup_.texts));
+  showHelpText(settingsSummary(*setup_.settings, setup_.state->desktopWidth, setup_.state->desktopHeight,
+                               *setup_.texts));
 }
 
 void MainWindow::setStatus(const std::string& text) {

@@ -121,7 +121,7 @@ class MainWindow : public QMainWindow {
   void fillControls();
   void colourControls();
   // Positions, sizes and shown sets of the current mode; false (nothing
-  // changed) for a mode other than "REL" and "LIB".
+  // changed) for an unknown mode.
   bool placeModeControls();
   // The fonts of the two mode buttons, at creation or after a mode change.
   void setModeButtonFonts(bool atCreation);

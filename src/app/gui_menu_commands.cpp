@@ -107,7 +107,7 @@ void Program::languageChange(const std::string& code) {
 void Program::desktopCommand() {
   const int width = state_.desktopWidth;
   const int height = state_.desktopHeight;
-  if (settings_.mode == "REL") {
+  if (settings_.mode == settings::SizeMode::relative) {
     setFieldText(control::landscapeField, width);
     setFieldText(control::portraitField, height);
   } else {

@@ -44,7 +44,7 @@ DropResult BatchRunner::handleDrop(const std::vector<std::string>& paths, settin
   if (workerRunning_.load()) return DropResult::ignoredWhileRunning;
 
   busy_.store(0);
-  if (settings.prefix == "0") settings.prefix.clear();  // "0" means no prefix: the sources are replaced
+  settings.prefix = settings::outputPrefix(settings.prefix);  // the sources are replaced
   settings_.publish(settings);
 
   joinThreads();  // the threads of a batch that already ended, before the job changes

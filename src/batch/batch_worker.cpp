@@ -210,8 +210,7 @@ void BatchRunner::runPictures(int workers, Handover& handover) {
     const std::shared_ptr<const settings::Settings> current = settings_.snapshot();
     for (; f.settled <= p; ++f.settled) {
       f.settingsOf[f.settled] = current;
-      f.outputs[f.settled] = outputPath(
-          job_[f.settled], current->prefix == "0" ? std::string() : current->prefix, current->format);
+      f.outputs[f.settled] = outputPath(job_[f.settled], *current);
     }
     const std::shared_ptr<const settings::Settings> snapshot = f.settingsOf[p];
     std::vector<std::pair<std::size_t, std::string>> unwritten;

@@ -2,7 +2,21 @@
 
 namespace pixmoor::batch {
 
-std::string outputPath(const std::string& source, const std::string& prefix, const std::string& format) {
+std::string outputExtension(const settings::Settings& settings) {
+  switch (settings.format) {
+    case settings::OutputFormat::jpeg:
+      return "jpg";
+    case settings::OutputFormat::png:
+      return "png";
+    case settings::OutputFormat::unknown:
+      break;
+  }
+  std::string lowered = settings.unknownFormatText;
+  for (char& c : lowered) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  return lowered;
+}
+
+std::string outputPath(const std::string& source, const std::string& prefix, std::string_view extension) {
   const std::size_t slash = source.rfind('/');
   const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
 
@@ -17,10 +31,12 @@ std::string outputPath(const std::string& source, const std::string& prefix, con
   if (dot != std::string::npos && candidate.find('/', dot) == std::string::npos) candidate.resize(dot);
 
   candidate.push_back('.');
-  for (const char c : format) {
-    candidate.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c);
-  }
+  candidate += extension;
   return candidate;
+}
+
+std::string outputPath(const std::string& source, const settings::Settings& settings) {
+  return outputPath(source, settings::outputPrefix(settings.prefix), outputExtension(settings));
 }
 
 }  // namespace pixmoor::batch

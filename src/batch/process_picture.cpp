@@ -55,9 +55,7 @@ PreparedPicture preparePicture(image::ImageStore& store, const std::string& sour
   PreparedPicture prepared;
   PictureOutcome& outcome = prepared.outcome;
 
-  // "0" stands for no prefix whoever stored it, so a store made during the
-  // batch never changes the names it writes.
-  const std::string prefix = settings.prefix == "0" ? std::string() : settings.prefix;
+  const std::string prefix = settings::outputPrefix(settings.prefix);
   // Without a prefix the output may replace its own source and nothing else.
   // A source that vanishes before it is read matches no file (inode 0).
   if (prefix.empty())
@@ -68,7 +66,7 @@ PreparedPicture preparePicture(image::ImageStore& store, const std::string& sour
   // that a reader which can reduce it while decoding does so (the same
   // pixels as resampling it whole below, holding rows instead of a picture).
   const image::ReduceTo reduce = [&settings](int w, int h) -> std::optional<image::PictureSize> {
-    if (settings.format != "JPG" && settings.format != "PNG") return std::nullopt;
+    if (settings.format == settings::OutputFormat::unknown) return std::nullopt;
     const TargetSize target = targetSize(w, h, settings);
     if (!target.writesPicture()) return std::nullopt;
     return image::PictureSize{target.width, target.height};
@@ -85,7 +83,7 @@ PreparedPicture preparePicture(image::ImageStore& store, const std::string& sour
   }
 
   // The name is shown even for a picture that then fails.
-  outcome.outputPath = outputPath(sourcePath, prefix, settings.format);
+  outcome.outputPath = outputPath(sourcePath, settings);
   if (publishOutputPath) publishOutputPath(outcome.outputPath);
 
   if (!loaded) {
@@ -107,15 +105,18 @@ PreparedPicture preparePicture(image::ImageStore& store, const std::string& sour
 
   std::uint32_t encoder = 0;
   int quality = 0;
-  if (settings.format == "JPG") {
-    encoder = image::kJpegEncoder;
-    quality = settings.quality;
-  } else if (settings.format == "PNG") {
-    encoder = image::kPngEncoder;
-    quality = kPngQuality;
-  } else {
-    outcome.reason = FailureReason::noOutputFormat;
-    return prepared;
+  switch (settings.format) {
+    case settings::OutputFormat::jpeg:
+      encoder = image::kJpegEncoder;
+      quality = settings.quality;
+      break;
+    case settings::OutputFormat::png:
+      encoder = image::kPngEncoder;
+      quality = kPngQuality;
+      break;
+    case settings::OutputFormat::unknown:
+      outcome.reason = FailureReason::noOutputFormat;
+      return prepared;
   }
 
   if (target.width != store.imageWidth(kWorkingPicture) ||

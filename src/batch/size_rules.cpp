@@ -1,4 +1,4 @@
-// Target size of a picture and the settings summary.
+// Target size of a picture.
 
 #include "batch/size_rules.h"
 
@@ -30,7 +30,7 @@ TargetSize targetSize(std::int32_t pictureWidth, std::int32_t pictureHeight,
   const std::int64_t width = pictureWidth;
   const std::int64_t height = pictureHeight;
 
-  if (settings.mode == "REL") {
+  if (settings.mode == settings::SizeMode::relative) {
     const std::int64_t landscapeWidth = settings.landscapeWidth;
     const std::int64_t portraitHeight = settings.portraitHeight;
     // Product first, then the division; C++ division truncates toward zero,
@@ -48,40 +48,12 @@ TargetSize targetSize(std::int32_t pictureWidth, std::int32_t pictureHeight,
     if (landscapeWidth <= 0 || portraitHeight <= 0) side = std::max(landscapeWidth, portraitHeight);
     return checked(side, side);
   }
-  if (settings.mode == "LIB") {
+  if (settings.mode == settings::SizeMode::free) {
     // The free sizes are 16-bit fields; widening sign-extends them, so a
     // stored 0xFFFF is -1 and yields no picture rather than 65535 pixels.
     return checked(settings.freeWidth, settings.freeHeight);
   }
   return checked(width, height);
-}
-
-std::string settingsSummary(const settings::Settings& settings, int desktopWidth, int desktopHeight,
-                            const texts::UiTexts& texts) {
-  std::string out = "\n";
-  out += texts.screenResolutionPrefix + texts.widthLetter + " " + std::to_string(desktopWidth) + "    " +
-         texts.heightLetter + " " + std::to_string(desktopHeight) + " <\n";
-
-  std::string closingHint = "\n";
-  if (settings.mode == "REL") {
-    out += texts.modePrefix + texts.relativeWord + "\n";
-    out += texts.sizesIntro + "\n";
-    out += texts.sizePrefix + std::to_string(settings.landscapeWidth) + " px  x  " +
-           std::to_string(settings.portraitHeight) + " px.\n";
-    closingHint += texts.relativeModeHelp;
-  } else {
-    out += texts.modePrefix + texts.freeWord + "\n";
-    out += texts.finalSizePrefix + std::to_string(settings.freeWidth) + " px   x " +
-           std::to_string(settings.freeHeight) + " px \n";
-    closingHint += texts.freeModeHelp;
-  }
-
-  out += texts.outputFormatPrefix + settings.format + "\n";
-  if (settings.format == "JPG") {
-    out += texts.qualityPrefix + std::to_string(settings.quality) + " / 10\n";
-  }
-  out += closingHint;
-  return out;
 }
 
 }  // namespace pixmoor::batch

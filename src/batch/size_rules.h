@@ -1,18 +1,14 @@
-// How large each output picture is, and the settings summary that tells the
-// user so.
+// How large each output picture is.
 //
-// Both operations are pure functions of their arguments: they read the
-// Settings, change nothing and hold no state, so any thread may call them
-// (the batch worker calls targetSize on its own copy of the Settings).
-// targetSize reports a picture that must not be written as a value, never
-// by throwing.
+// A pure function of its arguments: it reads the Settings, changes nothing
+// and holds no state, so any thread may call it (the batch worker calls it
+// on its own copy of the Settings). A picture that must not be written is
+// reported as a value, never by throwing.
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 #include "settings/settings.h"
-#include "texts/ui_texts.h"
 
 namespace pixmoor::batch {
 
@@ -36,21 +32,15 @@ struct TargetSize {
 };
 
 // The size a picture of pictureWidth x pictureHeight is resampled to.
-//  - "REL": a landscape picture gets landscapeWidth and keeps its proportion
+//  - relative: a landscape picture gets landscapeWidth and keeps its proportion
 //    (height * landscapeWidth / width, truncated toward zero); a portrait
 //    picture gets portraitHeight likewise; a square picture gets both sides
 //    equal to the smaller of the two settings, so that it fits either way,
 //    or to the one that is set when the other is 0 or less.
-//  - "LIB": freeWidth x freeHeight whatever the picture.
-//  - any other mode: the picture's own size (it is re-encoded, not resized).
+//  - free: freeWidth x freeHeight whatever the picture.
+//  - an unknown mode: the picture's own size (it is re-encoded, not resized).
 // Products are formed in 64 bits; nothing is clamped or wrapped.
 TargetSize targetSize(std::int32_t pictureWidth, std::int32_t pictureHeight,
                       const settings::Settings& settings);
-
-// The text of the information area describing the current choices, in the
-// language of `texts`. Every line but the closing hint ends with "\n". Any
-// mode other than "REL" is described as free mode.
-std::string settingsSummary(const settings::Settings& settings, int desktopWidth, int desktopHeight,
-                            const texts::UiTexts& texts);
 
 }  // namespace pixmoor::batch

@@ -208,7 +208,7 @@ std::optional<std::string> parseArguments(int argc, const char* const* argv, Opt
     } else if (name == "--mode") {
       const std::string m = lowered(value);
       if (m != "rel" && m != "free") return "--mode must be rel or free, not '" + value + "'";
-      options.mode = m == "rel" ? "REL" : "LIB";
+      options.mode = m == "rel" ? settings::SizeMode::relative : settings::SizeMode::free;
     } else if (name == "--landscape-width" || name == "--portrait-height") {
       const auto number = parseNumber(value, 1, 32767);
       if (!number) return name + " must be a whole number from 1 to 32767, not '" + value + "'";
@@ -226,7 +226,7 @@ std::optional<std::string> parseArguments(int argc, const char* const* argv, Opt
     } else if (name == "--format") {
       const std::string f = lowered(value);
       if (f != "jpg" && f != "png") return "--format must be jpg or png, not '" + value + "'";
-      options.format = f == "jpg" ? "JPG" : "PNG";
+      options.format = f == "jpg" ? settings::OutputFormat::jpeg : settings::OutputFormat::png;
     } else if (name == "--quality") {
       const auto number = parseNumber(value, 0, 10);
       if (!number) return "--quality must be a whole number from 0 to 10, not '" + value + "'";

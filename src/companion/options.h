@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "settings/settings.h"
+
 namespace pixmoor::companion {
 
 enum class DryRun {
@@ -23,11 +25,11 @@ enum class DryRun {
 
 struct Options {
   std::optional<std::string> settingsFile;
-  std::optional<std::string> mode;  // "REL" or "LIB"
+  std::optional<settings::SizeMode> mode;
   std::optional<std::int32_t> landscapeWidth;
   std::optional<std::int32_t> portraitHeight;
   std::optional<std::pair<std::int16_t, std::int16_t>> size;
-  std::optional<std::string> format;  // "JPG" or "PNG"
+  std::optional<settings::OutputFormat> format;
   std::optional<std::int32_t> quality;
   std::optional<std::string> prefix;
   std::optional<std::string> language;  // "FR" or "UK"

@@ -150,9 +150,9 @@ int main(int argc, char** argv) {
   } else if (options.size && relativeSizes) {
     return usageError("--size and the relative sizes together need --mode");
   } else if (options.size) {
-    chosen.mode = "LIB";
+    chosen.mode = settings::SizeMode::free;
   } else if (relativeSizes) {
-    chosen.mode = "REL";
+    chosen.mode = settings::SizeMode::relative;
   }
   if (options.landscapeWidth) chosen.landscapeWidth = *options.landscapeWidth;
   if (options.portraitHeight) chosen.portraitHeight = *options.portraitHeight;
@@ -164,7 +164,7 @@ int main(int argc, char** argv) {
   if (options.quality) chosen.quality = *options.quality;
   if (options.prefix) chosen.prefix = *options.prefix;
   // Only an output that replaces its own source sends anything to the Trash.
-  if (options.trashOriginals && chosen.prefix != "0" && !chosen.prefix.empty())
+  if (options.trashOriginals && !settings::outputPrefix(chosen.prefix).empty())
     return usageError("--trash-originals needs no prefix (--prefix 0): only sources that are replaced go");
 
   image::registerJpegDecoder();

@@ -41,7 +41,7 @@ std::optional<std::uint64_t> sizeOf(const std::string& path) {
 }  // namespace
 
 Planner::Planner(const settings::Settings& settings, bool exact)
-    : settings_(settings), prefix_(settings.prefix == "0" ? std::string() : settings.prefix), exact_(exact) {}
+    : settings_(settings), prefix_(settings::outputPrefix(settings.prefix)), exact_(exact) {}
 
 PlannedPicture Planner::plan(const std::string& source) {
   PlannedPicture planned;
@@ -60,7 +60,7 @@ PlannedPicture Planner::plan(const std::string& source) {
 // The pipeline's own steps and order, on the header's size.
 void Planner::planFromHeader(PlannedPicture& planned) {
   batch::PictureOutcome& outcome = planned.outcome;
-  outcome.outputPath = batch::outputPath(planned.source, prefix_, settings_.format);
+  outcome.outputPath = batch::outputPath(planned.source, settings_);
   const image::PictureHeader header = image::probePictureFile(planned.source);
   if (header.status != image::LoadStatus::loaded) {
     outcome.reason = loadFailure(header.status);
@@ -75,7 +75,7 @@ void Planner::planFromHeader(PlannedPicture& planned) {
   }
   outcome.outputWidth = target.width;
   outcome.outputHeight = target.height;
-  if (settings_.format != "JPG" && settings_.format != "PNG") {
+  if (settings_.format == settings::OutputFormat::unknown) {
     outcome.reason = FailureReason::noOutputFormat;
   } else if (header.isIcon) {
     // Icons are never resized, nor given to an encoder.

@@ -11,8 +11,8 @@ namespace pixmoor::settings {
 namespace {
 
 void writeAllKeys(PreferenceFile& file, const Settings& s) {
-  file.WriteText(kKeyMode, s.mode);
-  file.WriteText(kKeyFormat, s.format);
+  file.WriteText(kKeyMode, sizeModeText(s));
+  file.WriteText(kKeyFormat, outputFormatText(s));
   file.WriteNumber(kKeyQuality, s.quality);
   file.WriteNumber(kKeyLandscapeWidth, s.landscapeWidth);
   file.WriteNumber(kKeyPortraitHeight, s.portraitHeight);
@@ -46,8 +46,8 @@ std::optional<Settings> readSettings(const std::string& path, int desktopWidth, 
   if (!file.Open(path)) return std::nullopt;
   file.SelectGroup(group);  // a missing group makes every read below give its default
   Settings s;
-  s.mode = file.ReadText(kKeyMode, defaults.mode);
-  s.format = file.ReadText(kKeyFormat, defaults.format);
+  setSizeModeFromText(s, file.ReadText(kKeyMode, sizeModeText(defaults)));
+  setOutputFormatFromText(s, file.ReadText(kKeyFormat, outputFormatText(defaults)));
   s.quality = file.ReadNumber(kKeyQuality, defaults.quality);
   s.freeWidth = low16(file.ReadNumber(kKeyFreeWidth, defaults.freeWidth));
   s.freeHeight = low16(file.ReadNumber(kKeyFreeHeight, defaults.freeHeight));

@@ -130,8 +130,8 @@ class ProgramHarness {
     state.soundAvailable = true;  // cues are recorded by the test's sound
     settings = settings::LoadSettings(state.settingsPath, state.desktopWidth, state.desktopHeight);
     settings.language = options_.language;
-    settings.mode = options_.mode;
-    settings.format = options_.format;
+    settings::setSizeModeFromText(settings, options_.mode);
+    settings::setOutputFormatFromText(settings, options_.format);
     settings.quality = options_.quality;
     settings.prefix = options_.prefix;
     settings.alwaysOnTop = options_.alwaysOnTop;

@@ -387,7 +387,7 @@ TEST_F(BatchWorker, StopDuringTheNextReadLetsTheSaveBeforeItComplete) {
   ASSERT_TRUE(writePicture(path("slow_read.jpg"), 8000, 6000, image::kJpegEncoder));
   auto runner = makeRunner();
   settings::Settings s = relative(4000, 4000);  // the first keeps its size: no resampling before its save
-  s.format = "PNG";
+  s.format = settings::OutputFormat::png;
   ASSERT_EQ(runner->handleDrop({path("slow_save.png"), path("slow_read.jpg")}, s), DropResult::started);
   while (runner->currentOutputPath() != path("prefix_slow_save.png")) {
     std::this_thread::sleep_for(std::chrono::microseconds(200));
@@ -810,7 +810,7 @@ TEST_F(BatchWorker, SettingsChangesNeverMixWithinAPicture) {
     bool png = false;
     while (flipping.load()) {
       png = !png;
-      local.format = png ? "PNG" : "JPG";
+      local.format = png ? settings::OutputFormat::png : settings::OutputFormat::jpeg;
       local.landscapeWidth = png ? 50 : 100;
       shared_.publish(local);
       std::this_thread::sleep_for(std::chrono::microseconds(300));

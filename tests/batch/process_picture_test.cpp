@@ -22,10 +22,10 @@ using testing::writePicture;
 settings::Settings relative(int landscapeWidth, int portraitHeight, const char* format = "JPG",
                             const char* prefix = "prefix_") {
   settings::Settings s;
-  s.mode = "REL";
+  s.mode = settings::SizeMode::relative;
   s.landscapeWidth = landscapeWidth;
   s.portraitHeight = portraitHeight;
-  s.format = format;
+  settings::setOutputFormatFromText(s, format);
   s.prefix = prefix;
   return s;
 }
@@ -114,7 +114,7 @@ TEST_F(ProcessPicture, EncodedInMemoryAreTheBytesWritten) {
 TEST_F(ProcessPicture, FreeModeIgnoresProportions) {
   ASSERT_TRUE(writePicture(path("a.jpg"), 300, 400, image::kJpegEncoder));
   settings::Settings s = relative(1, 1);
-  s.mode = "LIB";
+  s.mode = settings::SizeMode::free;
   s.freeWidth = 64;
   s.freeHeight = 32;
   ASSERT_TRUE(run(path("a.jpg"), s).written());
@@ -157,7 +157,7 @@ TEST_F(ProcessPicture, FailuresWriteNothingAndSayWhy) {
     FailureReason reason;
   };
   settings::Settings gif = relative(10, 10);
-  gif.format = "GIF";
+  settings::setOutputFormatFromText(gif, "GIF");
   const Row rows[] = {
       {path("scan.tif"), relative(10, 10), FailureReason::unknownFormat},
       {path("empty.jpg"), relative(10, 10), FailureReason::unknownFormat},
@@ -173,7 +173,7 @@ TEST_F(ProcessPicture, FailuresWriteNothingAndSayWhy) {
     const PictureOutcome outcome = run(row.source, row.settings);
     EXPECT_EQ(outcome.reason, row.reason) << row.source;
     // The name is published even for a picture that fails.
-    EXPECT_EQ(published_, std::vector<std::string>{outputPath(row.source, "prefix_", row.settings.format)});
+    EXPECT_EQ(published_, std::vector<std::string>{outputPath(row.source, row.settings)});
   }
   EXPECT_EQ(folderNames(folder_.path()), before);
 }

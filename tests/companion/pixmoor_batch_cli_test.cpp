@@ -308,7 +308,7 @@ TEST_F(BatchProgram, CorpusFolder) {
       const TargetSize target = targetSize(store.imageWidth(1), store.imageHeight(1), s);
       const image::ImageRecord* record = store.record(1);
       if (loaded && target.writesPicture() && record != nullptr && !record->isIcon) {
-        expectedSizes[outputPath(source, "out_", "JPG")] = {target.width, target.height};
+        expectedSizes[outputPath(source, "out_", "jpg")] = {target.width, target.height};
       } else {
         expectedFailures.push_back(source);
       }

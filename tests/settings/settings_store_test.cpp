@@ -41,8 +41,8 @@ class SettingsStoreTest : public ::testing::Test {
 TEST_F(SettingsStoreTest, FirstRunWritesTheThirteenLinesAndStartsOnTheDefaults) {
   const Settings s = LoadSettings(path, 1920, 1080);
   EXPECT_EQ(readBytes(path), kFirstRunFile);
-  EXPECT_EQ(s.mode, "REL");
-  EXPECT_EQ(s.format, "JPG");
+  EXPECT_EQ(s.mode, SizeMode::relative);
+  EXPECT_EQ(s.format, OutputFormat::jpeg);
   EXPECT_EQ(s.quality, 8);
   EXPECT_EQ(s.prefix, "prefix_");
   EXPECT_EQ(s.alwaysOnTop, 1);
@@ -72,7 +72,7 @@ TEST_F(SettingsStoreTest, OneStoreAppendsUserAndLaterLoadsTakeBuiltInDefaultsFor
 TEST_F(SettingsStoreTest, SaveAllWritesEveryKeyInPlaceOrInOrder) {
   writeBytes(path, "[DEFAUT]\r\nMODE = REL\r\n[USER]\r\nLNG = UK\r\nQUALITE = 2\r\n");
   Settings s = defaultSettings(1920, 1080);
-  s.mode = "LIB";
+  s.mode = SizeMode::free;
   s.quality = 6;
   s.freeWidth = -2;
   s.language = "UK";
@@ -130,9 +130,9 @@ TEST_F(SettingsStoreTest, HandWrittenFilesLoadAsTheRulesSay) {
        "[DEFAUT]\r\n[user]\r\nmode = rel\r\nlng = DE\r\ntype = gif\r\n",
        +[] {
          auto s = defaultSettings(1920, 1080);
-         s.mode = "rel";
+         setSizeModeFromText(s, "rel");
          s.language = "DE";
-         s.format = "gif";
+         setOutputFormatFromText(s, "gif");
          return s;
        }},
       {"empty value is empty text", "[DEFAUT]\r\n[USER]\r\nPREFIX =\r\n",
