@@ -114,7 +114,7 @@ void Program::desktopCommand() {
     setFieldText(control::freeWidthField, width);
     setFieldText(control::freeHeightField, height);
   }
-  window_->showSummary();
+  // Each field's handler has shown the summary and stored its key.
 }
 
 }  // namespace pixmoor::app

@@ -2,6 +2,7 @@
 // close request: what each does to the settings file, the window and the
 // status line.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QAction>
 #include <QCheckBox>
@@ -532,6 +533,36 @@ TEST(CloseRequest, UnwritableFolderReportsTheFailure) {
   harness.window().close();
   EXPECT_EQ(harness.window().text(control::statusLine), "Sauvegarde impossible");
   EXPECT_EQ(harness.window().text(control::infoArea), harness.texts().saveFailedHelp);
+}
+
+// A settings file that cannot take a change: every store says so with the
+// not-saved texts, whatever the handler showed before storing; the change
+// holds in memory for this run.
+TEST(CloseRequest, EveryStoreThatFailsSaysNotSaved) {
+  const std::pair<const char*, std::function<void(ProgramHarness&)>> rows[] = {
+      {"slider", [](auto& h) { h.template control<QSlider>(control::qualitySlider)->setValue(5); }},
+      {"field", [](auto& h) { field(h, control::landscapeField)->setText("1600"); }},
+      {"png", [](auto& h) { h.template control<QRadioButton>(control::pngOption)->click(); }},
+      {"free mode", [](auto& h) { h.template control<QAbstractButton>(control::freeButton)->click(); }},
+      {"on top", [](auto& h) { h.template control<QCheckBox>(control::onTopCheck)->click(); }},
+      {"prefix",
+       [](auto& h) {
+         h.requesters.inputAnswers = {"new_"};
+         h.template control<QAbstractButton>(control::changePrefixButton)->click();
+       }},
+      {"desktop size", [](auto& h) { trigger(h, command::adjustToDesktop); }},
+      {"quit", [](auto& h) { trigger(h, command::quit); }},
+  };
+  for (const auto& [name, act] : rows) {
+    SCOPED_TRACE(name);
+    ProgramHarness harness;
+    const std::string before = testing::readBytes(harness.state.settingsPath);
+    ASSERT_EQ(::chmod(harness.state.settingsPath.c_str(), 0444), 0);
+    act(harness);
+    EXPECT_EQ(harness.window().text(control::statusLine), "Sauvegarde impossible");
+    EXPECT_EQ(harness.window().text(control::infoArea), harness.texts().saveFailedHelp);
+    EXPECT_EQ(testing::readBytes(harness.state.settingsPath), before);
+  }
 }
 
 TEST(EventLoop, ReturnsOnceQuitIsRequested) {
