@@ -70,6 +70,8 @@ void Program::checkForUpdate() {
       online::CheckForUpdate(state_.networkAvailable, state_.versionText, state_.versionFileAddress);
   switch (found.status) {
     case online::UpdateStatus::noNetwork:
+    case online::UpdateStatus::notRead:
+      // A file we could not read tells nothing about the version.
       window_->setStatus(texts_.noInternetText);
       break;
     case online::UpdateStatus::upToDate:

@@ -477,21 +477,36 @@ TEST(MenuCommands, UpdateCheckShowsWhatTheSiteAnswered) {
   }
 }
 
-TEST(MenuCommands, UpdateCheckWithTheSiteUnreachableIsUpToDate) {
-  std::string address;
+// A version file that could not be read (a refused connection, an error
+// status with no page) never reads as the latest version: the window says
+// that no connection is available, as without a network.
+TEST(MenuCommands, UpdateCheckThatCannotReadTheFileSaysNoConnection) {
+  std::string refused;
   {
     testing::LocalHttpServer gone;
-    address = online::versionFileAddress(gone.url(""));
+    refused = online::versionFileAddress(gone.url(""));
   }
-  HarnessOptions options;
-  options.language = "UK";
-  ProgramHarness harness(options);
-  harness.state.networkAvailable = true;
-  harness.state.versionFileAddress = address;
-  harness.window().raise(platform::UiEventKind::menuCommand, command::checkUpdateKey);
-  EXPECT_EQ(harness.window().text(control::statusLine), "You have the latest version");
-  EXPECT_EQ(harness.cues, std::vector<int>{60});
-  EXPECT_TRUE(harness.requesters.asked.empty());
+  testing::LocalHttpServer failing;
+  failing.answer("/downloads/pixmoor2.txt", testing::httpResponse("500 Internal Server Error", ""));
+  testing::LocalHttpServer missing;  // answers 404 with an empty body
+  for (const auto& [language, text] : {std::pair("FR", "Aucune connexion internet n'est disponible."),
+                                       std::pair("UK", "No internet connection is available.")}) {
+    for (const std::string& address : {refused, online::versionFileAddress(failing.url("")),
+                                       online::versionFileAddress(missing.url(""))}) {
+      SCOPED_TRACE(std::string(language) + " " + address);
+      HarnessOptions options;
+      options.language = language;
+      ProgramHarness harness(options);
+      harness.state.networkAvailable = true;
+      harness.state.versionFileAddress = address;
+      harness.window().raise(platform::UiEventKind::menuCommand, command::checkUpdateKey);
+      EXPECT_EQ(harness.window().text(control::statusLine), text);
+      EXPECT_TRUE(harness.cues.empty());
+      EXPECT_TRUE(harness.requesters.asked.empty());
+    }
+  }
+  EXPECT_EQ(failing.requestCount(), 2u);
+  EXPECT_EQ(missing.requestCount(), 2u);
 }
 
 TEST(MenuCommands, QuitSavesEverythingAndEndsTheLoop) {
