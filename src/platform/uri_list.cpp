@@ -1,5 +1,6 @@
 #include "platform/uri_list.h"
 
+#include <strings.h>
 #include <unistd.h>
 
 #include <optional>
@@ -8,16 +9,9 @@ namespace pixmoor::platform {
 
 namespace {
 
-char asciiLower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
+// Schemes and host names are ASCII.
 bool sameIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (asciiLower(a[i]) != asciiLower(b[i])) return false;
-  }
-  return true;
+  return a.size() == b.size() && ::strncasecmp(a.data(), b.data(), a.size()) == 0;
 }
 
 int hexValue(char c) {
