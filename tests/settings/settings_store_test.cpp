@@ -207,21 +207,22 @@ TEST_F(SettingsStoreTest, SavedIsSaidOnlyOnceTheFileHoldsTheChange) {
   EXPECT_EQ(sink.events, "saved;");
 }
 
+// Both kinds of store, into `at`: what they said.
+std::string storeBoth(const std::string& at) {
+  RecordingSink sink;
+  StoreSettingNumber(at, kKeyQuality, 3, sink);
+  Settings s = defaultSettings(1920, 1080);
+  s.quality = 1;
+  SaveAllSettings(s, at, sink);
+  return sink.events;
+}
+
 // A change that cannot reach the file leaves its text as it was, and both
 // kinds of store say "not saved": a read-only file, a file in another user's
-// folder that we may only read, a full file system; and with no file yet, a
-// folder we may not write.
+// folder that we may only read; and with no file yet, a folder we may not
+// write.
 TEST_F(SettingsStoreTest, WritesThatFailAreReportedNotSaved) {
   LoadSettings(path, 1920, 1080);
-  const auto storeBoth = [](const std::string& at) {
-    RecordingSink sink;
-    StoreSettingNumber(at, kKeyQuality, 3, sink);
-    Settings s = defaultSettings(1920, 1080);
-    s.quality = 1;
-    SaveAllSettings(s, at, sink);
-    return sink.events;
-  };
-
   ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
   EXPECT_EQ(storeBoth(path), "not saved;not saved;");
   EXPECT_EQ(readBytes(path), kFirstRunFile);
@@ -238,7 +239,10 @@ TEST_F(SettingsStoreTest, WritesThatFailAreReportedNotSaved) {
             }),
             0);
   EXPECT_FALSE(std::filesystem::exists(absent));
+}
 
+// A full disk: the write itself fails (ENOSPC), the file keeps its text.
+TEST_F(SettingsStoreTest, FullDiskIsReportedNotSaved) {
   const std::string full = folder.file("full");
   std::filesystem::create_directory(full);
   const std::string fullPath = full + "/pref.qvl";
