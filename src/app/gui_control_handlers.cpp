@@ -53,30 +53,30 @@ void Program::onControl(int number) {
       break;
     case control::freeWidthField:
       settings_.freeWidth = settings::low16(decimalValue(fieldText(number)));
-      storeNumber(settings::kKeyFreeWidth, settings_.freeWidth);
       window_->showSummary();
+      storeNumber(settings::kKeyFreeWidth, settings_.freeWidth);
       break;
     case control::freeHeightField:
       settings_.freeHeight = settings::low16(decimalValue(fieldText(number)));
-      storeNumber(settings::kKeyFreeHeight, settings_.freeHeight);
       window_->showSummary();
+      storeNumber(settings::kKeyFreeHeight, settings_.freeHeight);
       break;
     case control::landscapeField:
       settings_.landscapeWidth = decimalValue(fieldText(number));
-      storeNumber(settings::kKeyLandscapeWidth, settings_.landscapeWidth);
       window_->showSummary();
+      storeNumber(settings::kKeyLandscapeWidth, settings_.landscapeWidth);
       break;
     case control::portraitField:
       settings_.portraitHeight = decimalValue(fieldText(number));
-      storeNumber(settings::kKeyPortraitHeight, settings_.portraitHeight);
       window_->showSummary();
+      storeNumber(settings::kKeyPortraitHeight, settings_.portraitHeight);
       break;
     case control::qualitySlider: {
       settings_.quality = window_->as<QSlider>(control::qualitySlider)->value();
       window_->as<QLineEdit>(control::qualityValue)->setText(QString::number(settings_.quality));
-      storeNumber(settings::kKeyQuality, settings_.quality);
       window_->setControlColours(control::qualityValue, colour::black, QualityColour(settings_.quality));
       window_->showSummary();
+      storeNumber(settings::kKeyQuality, settings_.quality);
       break;
     }
     case control::pngOption:
@@ -86,8 +86,8 @@ void Program::onControl(int number) {
       for (int n : {control::qualitySlider, control::qualityValue, control::qualityLabelText}) {
         window_->control(n)->hide();
       }
-      storeText(settings::kKeyFormat, settings::outputFormatText(settings_));
       window_->showSummary();
+      storeText(settings::kKeyFormat, settings::outputFormatText(settings_));
       break;
     case control::jpegOption:
       settings_.format = settings::OutputFormat::jpeg;
@@ -96,8 +96,8 @@ void Program::onControl(int number) {
       for (int n : {control::qualitySlider, control::qualityLabelText, control::qualityValue}) {
         window_->control(n)->show();
       }
-      storeText(settings::kKeyFormat, settings::outputFormatText(settings_));
       window_->showSummary();
+      storeText(settings::kKeyFormat, settings::outputFormatText(settings_));
       break;
     case control::changePrefixButton:
       prefixCommand();
@@ -106,8 +106,8 @@ void Program::onControl(int number) {
       settings_.alwaysOnTop = window_->as<QCheckBox>(control::onTopCheck)->isChecked() ? 1 : 0;
       playCue(kClickCueMilliseconds);
       window_->setTopmost(settings_.alwaysOnTop != 0);
-      storeNumber(settings::kKeyAlwaysOnTop, settings_.alwaysOnTop);
       window_->showSummary();
+      storeNumber(settings::kKeyAlwaysOnTop, settings_.alwaysOnTop);
       break;
     default:
       break;  // static texts, read-only fields, the logo, the frame

@@ -18,8 +18,8 @@
 #include <QShortcut>
 #include <QSlider>
 #include <QTextEdit>
-#include <QUrl>
 #include <optional>
+#include <string_view>
 
 #include "app/gui_control_table.h"
 #include "app/gui_numbers.h"
@@ -34,6 +34,7 @@
 #include "platform/raster_image.h"
 #include "platform/skinned_button.h"
 #include "platform/topmost_suspension.h"
+#include "platform/uri_list.h"
 #include "platform/x11_window.h"
 
 namespace pixmoor::app {
@@ -607,14 +608,12 @@ void MainWindow::closeForGood() {
 
 namespace {
 
+// The list's own bytes: a name that is not UTF-8 would not survive QUrl.
 std::vector<std::string> droppedPaths(const QMimeData* data) {
-  std::vector<std::string> paths;
-  if (data == nullptr || !data->hasUrls()) return paths;
-  const QList<QUrl> urls = data->urls();
-  for (const QUrl& url : urls) {
-    if (url.isLocalFile()) paths.push_back(url.toLocalFile().toStdString());
-  }
-  return paths;
+  if (data == nullptr || !data->hasUrls()) return {};
+  const QByteArray list = data->data(QStringLiteral("text/uri-list"));
+  return platform::localPathsOfUriList(
+      std::string_view(list.constData(), static_cast<std::size_t>(list.size())));
 }
 
 }  // namespace

@@ -70,6 +70,8 @@ void Program::checkForUpdate() {
       online::CheckForUpdate(state_.networkAvailable, state_.versionText, state_.versionFileAddress);
   switch (found.status) {
     case online::UpdateStatus::noNetwork:
+    case online::UpdateStatus::notRead:
+      // A file we could not read tells nothing about the version.
       window_->setStatus(texts_.noInternetText);
       break;
     case online::UpdateStatus::upToDate:
@@ -114,7 +116,7 @@ void Program::desktopCommand() {
     setFieldText(control::freeWidthField, width);
     setFieldText(control::freeHeightField, height);
   }
-  window_->showSummary();
+  // Each field's handler has shown the summary and stored its key.
 }
 
 }  // namespace pixmoor::app

@@ -22,14 +22,14 @@ void Program::prefixCommand() {
 
   if (newPrefix != oldPrefixShown && newPrefix != kNoPrefix) {
     settings_.prefix = newPrefix;
-    storeText(settings::kKeyPrefix, settings_.prefix);
     window_->setFieldText(control::prefixValue, newPrefix);
     window_->setStatus(texts_.prefixSetText);
+    storeText(settings::kKeyPrefix, settings_.prefix);
   } else if (newPrefix == kNoPrefix && oldPrefixShown != kNoPrefix) {
     if (askYesNo(texts_.noPrefixTitle, texts_.noPrefixWarning)) {
       settings_.prefix = kNoPrefix;
-      storeText(settings::kKeyPrefix, settings_.prefix);
       window_->setFieldText(control::prefixValue, kNoPrefix);
+      storeText(settings::kKeyPrefix, settings_.prefix);
     } else {
       window_->setStatus(texts_.cancelledText + std::string(FixedTexts::cancelSeparator) +
                          texts_.prefixUnchangedText);

@@ -115,11 +115,11 @@ void Program::saveAll() {
 }
 
 void Program::storeNumber(const char* key, std::int32_t value) {
-  settings::StoreSettingNumber(state_.settingsPath, key, value);
+  settings::StoreSettingNumber(state_.settingsPath, key, value, *this);
 }
 
 void Program::storeText(const char* key, const std::string& value) {
-  settings::StoreSettingText(state_.settingsPath, key, value);
+  settings::StoreSettingText(state_.settingsPath, key, value, *this);
 }
 
 std::int32_t decimalValue(const std::string& text) {

@@ -69,7 +69,8 @@ class Program final : public online::PageOpener, public settings::SettingsStatus
   // PageOpener: the default browser.
   bool openUrl(const std::string& address) override;
 
-  // SettingsStatusSink: the outcome of SaveAllSettings.
+  // SettingsStatusSink: the outcome of SaveAllSettings, and a single store
+  // that did not reach the file.
   void settingsSaved() override;
   void settingsNotSaved() override;
 
@@ -88,6 +89,8 @@ class Program final : public online::PageOpener, public settings::SettingsStatus
   bool askYesNo(const std::string& title, const std::string& text);
   void openWebPage(const std::string& address);
   void playCue(int milliseconds);
+  // A handler stores last: a store that fails then has the last word on the
+  // status line and in the information area.
   void storeNumber(const char* key, std::int32_t value);
   void storeText(const char* key, const std::string& value);
   // Sets a field's text; the field's own handler runs once either way.

@@ -4,37 +4,10 @@
 #include <QCoreApplication>
 #include <QEvent>
 
+#include "platform/user_input.h"
+
 namespace pixmoor::game {
 namespace {
-
-bool isUserEvent(QEvent::Type type) {
-  switch (type) {
-    case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonRelease:
-    case QEvent::MouseButtonDblClick:
-    case QEvent::MouseMove:
-    case QEvent::Wheel:
-    case QEvent::KeyPress:
-    case QEvent::KeyRelease:
-    case QEvent::Shortcut:
-    case QEvent::ShortcutOverride:
-    case QEvent::ContextMenu:
-    case QEvent::Close:
-    case QEvent::DragEnter:
-    case QEvent::DragMove:
-    case QEvent::DragLeave:
-    case QEvent::Drop:
-    case QEvent::TouchBegin:
-    case QEvent::TouchUpdate:
-    case QEvent::TouchEnd:
-    case QEvent::TabletPress:
-    case QEvent::TabletRelease:
-    case QEvent::TabletMove:
-      return true;
-    default:
-      return false;
-  }
-}
 
 // The object itself or one of its QObject parents is `root`: covers the
 // window's controls and the shortcuts and actions it owns.
@@ -60,7 +33,7 @@ MainWindowBlocker::~MainWindowBlocker() {
 }
 
 bool MainWindowBlocker::blocks(QObject* target, const QEvent* event) const {
-  return mainWindow_ && target != nullptr && isUserEvent(event->type()) &&
+  return mainWindow_ && target != nullptr && platform::isUserInput(event->type()) &&
          belongsTo(target, mainWindow_.data());
 }
 

@@ -1,4 +1,5 @@
 // CheckForUpdate: the Online menu's update check.
+#include <optional>
 #include <string>
 
 #include "online/update_check.h"
@@ -8,12 +9,13 @@ namespace pixmoor::online {
 UpdateFinding CheckForUpdate(bool networkAvailable, std::string_view versionText,
                              const std::string& versionFileAddress, const FetchTimeouts& timeouts) {
   if (!networkAvailable) return {UpdateStatus::noNetwork, {}};
-  std::string latest = FetchUrlText(versionFileAddress, timeouts);
+  std::optional<HttpAnswer> answer = fetchHttpAnswer(versionFileAddress, timeouts);
+  const bool success = answer && answer->status >= 200 && answer->status < 300;
+  if (!answer || (answer->body.empty() && !success)) return {UpdateStatus::notRead, {}};
   // Byte for byte: a line end after the number, or any page the server sends
-  // instead, counts as a different version. Nothing fetched means we cannot
-  // tell, and the user hears that all is well.
-  if (latest.empty() || latest == versionText) return {UpdateStatus::upToDate, {}};
-  return {UpdateStatus::newerVersion, std::move(latest)};
+  // instead, counts as a different version.
+  if (answer->body.empty() || answer->body == versionText) return {UpdateStatus::upToDate, {}};
+  return {UpdateStatus::newerVersion, std::move(answer->body)};
 }
 
 }  // namespace pixmoor::online

@@ -1,8 +1,9 @@
-// FetchUrlText: one blocking HTTP GET through libcurl.
+// fetchHttpAnswer and FetchUrlText: one blocking HTTP GET through libcurl.
 #include <curl/curl.h>
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "online/update_check.h"
@@ -38,10 +39,10 @@ long asMilliseconds(std::chrono::milliseconds value) {
 
 }  // namespace
 
-std::string FetchUrlText(const std::string& address, const FetchTimeouts& timeouts) {
+std::optional<HttpAnswer> fetchHttpAnswer(const std::string& address, const FetchTimeouts& timeouts) {
   std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
   if (!easy) {
-    return {};
+    return std::nullopt;
   }
   // Always from the server: ask any cache on the way to revalidate.
   curl_slist* headers = curl_slist_append(nullptr, "Cache-Control: no-cache");
@@ -73,9 +74,18 @@ std::string FetchUrlText(const std::string& address, const FetchTimeouts& timeou
     ok = ok && curl_easy_setopt(h, CURLOPT_HTTPHEADER, headerList.get()) == CURLE_OK;
   }
   if (!ok || curl_easy_perform(h) != CURLE_OK) {
-    return {};
+    return std::nullopt;
   }
-  return body;
+  long status = 0;
+  if (curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK) {
+    return std::nullopt;
+  }
+  return HttpAnswer{status, std::move(body)};
+}
+
+std::string FetchUrlText(const std::string& address, const FetchTimeouts& timeouts) {
+  std::optional<HttpAnswer> answer = fetchHttpAnswer(address, timeouts);
+  return answer ? std::move(answer->body) : std::string();
 }
 
 }  // namespace pixmoor::online

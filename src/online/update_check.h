@@ -6,12 +6,14 @@
 // Everything here runs on the interface thread and blocks it for the length
 // of one HTTP request; the time-outs below bound that wait. The module shows
 // nothing and plays nothing: CheckForUpdate returns what it found and the
-// window decides what the user sees. Failures of the network are not errors
-// here: a fetch that fails answers the empty text, which the check reads as
-// "no newer version". Qt-free.
+// window decides what the user sees. A version file that could not be read
+// (no answer, or an error status with nothing to show) is told apart from
+// one that holds our version: the check never claims the version is current
+// when it could not tell. Qt-free.
 #pragma once
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -48,16 +50,27 @@ struct FetchTimeouts {
   std::chrono::milliseconds total{8000};
 };
 
+// What a server answered: the status of the final answer (after redirects)
+// and its whole body, byte for byte.
+struct HttpAnswer {
+  long status = 0;
+  std::string body;
+};
+
 // A plain HTTP GET of `address`, always answered by the server (never by a
-// cache or a proxy). Answers the whole body of any answer, whatever its
-// status code (a 404 page included), byte for byte; the empty text when the
-// request fails (bad address, no connection, time-out).
+// cache or a proxy). Nothing when no answer came (bad address, no
+// connection, refused, time-out, a body beyond 1 MiB).
+std::optional<HttpAnswer> fetchHttpAnswer(const std::string& address, const FetchTimeouts& timeouts = {});
+
+// The body of any answer, whatever its status code (a 404 page included);
+// the empty text when no answer came.
 std::string FetchUrlText(const std::string& address, const FetchTimeouts& timeouts = {});
 
 // What the update check found.
 enum class UpdateStatus {
   noNetwork,     // network start-up had failed: no request was made
-  upToDate,      // the fetched text equals our version, or nothing could be fetched
+  notRead,       // no answer, or an error status with an empty body: we cannot tell
+  upToDate,      // the version file holds our version, or is empty
   newerVersion,  // any other text came back
 };
 
@@ -71,8 +84,8 @@ struct UpdateFinding {
 
 // The update check of the Online menu: no request without the network;
 // otherwise one fetch of versionFileAddress, compared with versionText byte
-// for byte (case and line ends included). An empty answer, also that of a
-// failed fetch, is upToDate.
+// for byte (case and line ends included). An error page is a text like any
+// other; an error status without one, or no answer at all, is notRead.
 UpdateFinding CheckForUpdate(bool networkAvailable, std::string_view versionText,
                              const std::string& versionFileAddress, const FetchTimeouts& timeouts = {});
 

@@ -4,6 +4,8 @@
 #include <QDialog>
 #include <QWindow>
 
+#include "platform/user_input.h"
+
 namespace pixmoor::platform {
 
 namespace {
@@ -18,35 +20,6 @@ bool partOf(const QObject* object, const QObject* box) {
 }
 
 }  // namespace
-
-bool isUserInput(QEvent::Type type) {
-  switch (type) {
-    case QEvent::KeyPress:
-    case QEvent::KeyRelease:
-    case QEvent::Shortcut:
-    case QEvent::ShortcutOverride:
-    case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonRelease:
-    case QEvent::MouseButtonDblClick:
-    case QEvent::MouseMove:
-    case QEvent::Wheel:
-    case QEvent::ContextMenu:
-    case QEvent::Close:
-    case QEvent::DragEnter:
-    case QEvent::DragMove:
-    case QEvent::DragLeave:
-    case QEvent::Drop:
-    case QEvent::TouchBegin:
-    case QEvent::TouchUpdate:
-    case QEvent::TouchEnd:
-    case QEvent::TabletPress:
-    case QEvent::TabletRelease:
-    case QEvent::TabletMove:
-      return true;
-    default:
-      return false;
-  }
-}
 
 ProgramModal::ProgramModal(QWidget* box) : box_(box) {
   if (box_ != nullptr && QCoreApplication::instance() != nullptr) {

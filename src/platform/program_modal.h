@@ -4,10 +4,11 @@
 // shortcuts before it looks at that block: when the window manager hands
 // the focus back to the main window (a click on it, or a box that has no
 // owner), a key pressed there would still run the main window's commands.
-// While a ProgramModal lives, every user input event (keys, shortcuts,
-// mouse, wheel, drag and drop, close requests) for an object that is not
-// part of the box is taken and ignored. Painting, timers and the work the
-// batch threads queue go on. Interface thread only; scoped (RAII).
+// While a ProgramModal lives, every user input event (platform/user_input.h:
+// keys, shortcuts, mouse, wheel, drag and drop, close requests) for an
+// object that is not part of the box is taken and ignored. Painting, timers
+// and the work the batch threads queue go on. Interface thread only; scoped
+// (RAII).
 #pragma once
 
 #include <QEvent>
@@ -18,9 +19,6 @@
 class QDialog;
 
 namespace pixmoor::platform {
-
-// Events a user causes: these are what a modal box holds back.
-bool isUserInput(QEvent::Type type);
 
 class ProgramModal final : public QObject {
  public:

@@ -187,7 +187,7 @@ std::string writtenPreferenceText(const std::vector<PreferenceLine>& lines, Text
 }
 
 PreferenceFile::~PreferenceFile() {
-  Close();
+  Close();  // a caller that needs the answer closes first
 }
 
 void PreferenceFile::reset() {
@@ -282,14 +282,17 @@ bool PreferenceFile::Create(const std::string& path) {
   return true;
 }
 
-void PreferenceFile::Close() {
-  if (modified_ && !readOnly_ && (state_ == State::open || state_ == State::pathOnly)) {
-    // Failures are silent: the file keeps its old content. The text is held
-    // whole, so a folder that forbids a replacement may have it in place.
-    files::replaceWholeFile(path_, writtenPreferenceText(lines_, encoding_),
-                            files::InPlace::whenFolderIsReadOnly);
+bool PreferenceFile::Close() {
+  bool kept = true;
+  if (modified_) {
+    // On failure the file keeps its old content. The text is held whole, so
+    // a folder that forbids a replacement may have it in place.
+    kept = !readOnly_ && (state_ == State::open || state_ == State::pathOnly) &&
+           files::replaceWholeFile(path_, writtenPreferenceText(lines_, encoding_),
+                                   files::InPlace::whenFolderIsReadOnly) == files::ReplaceStatus::replaced;
   }
   reset();
+  return kept;
 }
 
 std::string PreferenceFile::convertIn(std::string_view stored) const {
@@ -342,7 +345,9 @@ std::int32_t PreferenceFile::ReadNumber(const std::string& key, std::int32_t def
 }
 
 void PreferenceFile::WriteText(const std::string& key, const std::string& value) {
-  if (state_ != State::open && state_ != State::pathOnly) return;
+  if (state_ == State::closed) return;
+  modified_ = true;  // also for a file that cannot take it: Close then says it was dropped
+  if (state_ == State::failed) return;
   if (pendingGroup_) {
     lines_.push_back(PreferenceLine{LineKind::group, *pendingGroup_, {}});
     currentGroup_ = lines_.size() - 1;
@@ -359,7 +364,6 @@ void PreferenceFile::WriteText(const std::string& key, const std::string& value)
     lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at),
                   PreferenceLine{LineKind::key, key, value});
   }
-  modified_ = true;
 }
 
 void PreferenceFile::WriteNumber(const std::string& key, std::int32_t value) {

@@ -15,9 +15,10 @@
 // Nothing is ever written back that would lose text: a file that can only be
 // read (no write permission, or every write bit cleared), or whose text could
 // not be held whole (over 64 MiB, a NUL byte, a short read), keeps its
-// content and changes to it are dropped silently. A file that exists but
-// cannot be opened for reading is never touched: Open fails and every later
-// operation does nothing, as after a failed Create.
+// content and changes to it are dropped. A file that exists but cannot be
+// opened for reading is never touched: Open fails and every later operation
+// does nothing, as after a failed Create. Close answers whether the changes
+// reached the file, so that a dropped change can be reported.
 //
 // One object serves one file at a time; it has no lock and belongs to the
 // thread that uses it. No operation reports errors beyond its boolean result.
@@ -58,8 +59,11 @@ class PreferenceFile {
   // Starts a new, empty plain file (an existing one is emptied at Close). On
   // failure every later operation does nothing until the next Open or Create.
   bool Create(const std::string& path);
-  // Writes the file back when it was changed, then forgets everything.
-  void Close();
+  // Writes the file back when it was changed, then forgets everything. True
+  // when every change since Open or Create is in the file (or there was
+  // none); false when changes were dropped: the file could only be read, its
+  // text was not held whole, it could not be opened, created or written.
+  bool Close();
 
   // Empty name: the top section. A missing group becomes pending: reads give
   // their defaults and the next write appends the group at the end.

@@ -79,20 +79,22 @@ Settings LoadSettings(const std::string& path, int desktopWidth, int desktopHeig
   return defaults;
 }
 
-void StoreSettingNumber(const std::string& path, const std::string& key, std::int32_t value) {
+void StoreSettingNumber(const std::string& path, const std::string& key, std::int32_t value,
+                        SettingsStatusSink& sink) {
   PreferenceFile file;
   file.Open(path);  // a missing file is created at Close with just this key
   file.SelectGroup(kUserGroup);
   file.WriteNumber(key, value);
-  file.Close();
+  if (!file.Close()) sink.settingsNotSaved();
 }
 
-void StoreSettingText(const std::string& path, const std::string& key, const std::string& value) {
+void StoreSettingText(const std::string& path, const std::string& key, const std::string& value,
+                      SettingsStatusSink& sink) {
   PreferenceFile file;
   file.Open(path);
   file.SelectGroup(kUserGroup);
   file.WriteText(key, value);
-  file.Close();
+  if (!file.Close()) sink.settingsNotSaved();
 }
 
 void SaveAllSettings(Settings& settings, const std::string& path, SettingsStatusSink& sink) {
@@ -104,8 +106,13 @@ void SaveAllSettings(Settings& settings, const std::string& path, SettingsStatus
   if (settings.prefix.empty()) settings.prefix.push_back('0');  // "0" stands for no prefix
   file.SelectGroup(kUserGroup);
   writeAllKeys(file, settings);
-  sink.settingsSaved();
-  file.Close();  // a read-only file drops the change; the success text stays
+  // Said only once the file holds every key: a read-only file, a full disk
+  // or a folder we may not write must not read as saved.
+  if (file.Close()) {
+    sink.settingsSaved();
+  } else {
+    sink.settingsNotSaved();
+  }
 }
 
 }  // namespace pixmoor::settings

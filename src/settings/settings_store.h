@@ -3,7 +3,7 @@
 // The file holds group "DEFAUT" (written once, on the first run) and group
 // "USER" (every later store). Each operation opens, changes and closes the
 // file, which rewrites it whole. Interface thread only; nothing here shows
-// anything: SaveAllSettings reports through a sink that the window provides.
+// anything: the stores report through a sink that the window provides.
 #pragma once
 
 #include <cstdint>
@@ -32,12 +32,15 @@ inline constexpr const char* kDefaultGroup = "DEFAUT";
 inline constexpr const char* kUserGroup = "USER";
 inline constexpr const char* kSettingsFileName = "pref.qvl";
 
-// Where SaveAllSettings tells its outcome; the window shows the texts.
+// Where the stores tell their outcome; the window shows the texts.
 class SettingsStatusSink {
  public:
   virtual ~SettingsStatusSink() = default;
-  virtual void settingsSaved() = 0;     // every key was handed to the file
-  virtual void settingsNotSaved() = 0;  // the file could not be opened at all
+  // SaveAllSettings only: every key is in the file.
+  virtual void settingsSaved() = 0;
+  // Any store: the change did not reach the file (it could not be opened,
+  // could only be read, could not be created or written).
+  virtual void settingsNotSaved() = 0;
 };
 
 // Number of group headers in the file, or -1 when it cannot be opened.
@@ -55,14 +58,18 @@ std::optional<Settings> readSettings(const std::string& path, int desktopWidth, 
 // that exists but cannot be read gives the defaults and is left as it is.
 Settings LoadSettings(const std::string& path, int desktopWidth, int desktopHeight);
 
-// Writes one key into "USER". Never reports anything; a missing file is
-// created holding only that group and key; a file that cannot be read, or
-// whose text could not be held whole, is left as it is.
-void StoreSettingNumber(const std::string& path, const std::string& key, std::int32_t value);
-void StoreSettingText(const std::string& path, const std::string& key, const std::string& value);
+// Writes one key into "USER". A missing file is created holding only that
+// group and key; a file that cannot be read, or whose text could not be held
+// whole, is left as it is. Says nothing when the key is stored, and
+// settingsNotSaved when it is not.
+void StoreSettingNumber(const std::string& path, const std::string& key, std::int32_t value,
+                        SettingsStatusSink& sink);
+void StoreSettingText(const std::string& path, const std::string& key, const std::string& value,
+                      SettingsStatusSink& sink);
 
-// Writes every field into "USER". An empty prefix is stored as "0", and the
-// record's prefix becomes "0" too.
+// Writes every field into "USER", then says settingsSaved once the file holds
+// them, or settingsNotSaved (a file that cannot be opened is not created).
+// An empty prefix is stored as "0", and the record's prefix becomes "0" too.
 void SaveAllSettings(Settings& settings, const std::string& path, SettingsStatusSink& sink);
 
 }  // namespace pixmoor::settings

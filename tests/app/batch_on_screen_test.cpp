@@ -38,12 +38,9 @@ void makePictures(const std::filesystem::path& folder, int count, int width, int
   }
 }
 
-void dropOnWindow(app::MainWindow& window, const std::vector<std::filesystem::path>& paths) {
-  QMimeData data;
-  QList<QUrl> urls;
-  for (const auto& path : paths) urls.push_back(QUrl::fromLocalFile(QString::fromStdString(path.string())));
-  data.setUrls(urls);
-  // As a real drag does: the window is entered first, then dropped on.
+// Drops the mime data on the window as a real drag does: the window is
+// entered first, then dropped on.
+void dropOnWindow(app::MainWindow& window, const QMimeData& data) {
   QDragEnterEvent enter(QPoint(250, 150), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton,
                         Qt::NoModifier);
   QCoreApplication::sendEvent(&window, &enter);
@@ -53,6 +50,14 @@ void dropOnWindow(app::MainWindow& window, const std::vector<std::filesystem::pa
   QCoreApplication::sendEvent(&window, &event);
   EXPECT_TRUE(event.isAccepted());
   EXPECT_EQ(event.dropAction(), Qt::CopyAction);
+}
+
+void dropOnWindow(app::MainWindow& window, const std::vector<std::filesystem::path>& paths) {
+  QMimeData data;
+  QList<QUrl> urls;
+  for (const auto& path : paths) urls.push_back(QUrl::fromLocalFile(QString::fromStdString(path.string())));
+  data.setUrls(urls);
+  dropOnWindow(window, data);
 }
 
 TEST(BatchOnScreen, DroppedFolderIsResizedAndCompleted) {
@@ -117,6 +122,39 @@ TEST(BatchOnScreen, EnglishCompletionText) {
   ProgramHarness::settle();
   EXPECT_EQ(harness.window().text(control::statusLine), "Finish ! 2 pictures were processed..");
   EXPECT_TRUE(std::filesystem::exists(folder / "prefix_pic1.png"));
+}
+
+// Linux names are bytes: a name that is not UTF-8 (Latin-1 from an old
+// camera card) comes as percent-escapes in the drop's text/uri-list and is
+// taken byte for byte, beside UTF-8 names and escaped spaces and marks, in
+// the order given; a URL that names no local file is left out.
+TEST(BatchOnScreen, DroppedNamesAreTakenByteForByte) {
+  ProgramHarness harness;
+  harness.settings.landscapeWidth = 16;
+  const auto folder = harness.folder.path() / "card";
+  makePictures(folder, 3, 40, 20);
+  const std::string latin1 = "caf\xE9.jpg";
+  const std::string utf8 = "caf\xC3\xA9.jpg";
+  const std::string marks = "a #1?.jpg";
+  std::filesystem::rename(folder / "pic0.jpg", folder / latin1);
+  std::filesystem::rename(folder / "pic1.jpg", folder / utf8);
+  std::filesystem::rename(folder / "pic2.jpg", folder / marks);
+  const std::string base = "file://" + folder.string() + "/";
+  QMimeData data;
+  data.setData("text/uri-list",
+               QByteArray::fromStdString("# dropped by a file manager\r\n" + base +
+                                         "caf%E9.jpg\r\nhttp://example.org/x.jpg\r\n" + base +
+                                         "caf%C3%A9.jpg\r\n" + base + "a%20%231%3F.jpg\r\n"));
+  dropOnWindow(harness.window(), data);
+  harness.program->runner().waitUntilIdle();
+  ProgramHarness::settle();
+  EXPECT_EQ(harness.window().text(control::statusLine), "Terminé ! 3 images traitées.");
+  for (const std::string& name : {latin1, utf8, marks}) {
+    image::ImageStore check;
+    ASSERT_NE(check.loadFromFile(1, (folder / ("prefix_" + name)).string()), 0u) << name;
+    EXPECT_EQ(check.imageWidth(1), 16);
+  }
+  EXPECT_EQ(testing::entryCount(folder), 6);
 }
 
 TEST(BatchOnScreen, DropWithoutPicturesChangesNothing) {

@@ -2,6 +2,7 @@
 // close request: what each does to the settings file, the window and the
 // status line.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QAction>
 #include <QCheckBox>
@@ -476,21 +477,36 @@ TEST(MenuCommands, UpdateCheckShowsWhatTheSiteAnswered) {
   }
 }
 
-TEST(MenuCommands, UpdateCheckWithTheSiteUnreachableIsUpToDate) {
-  std::string address;
+// A version file that could not be read (a refused connection, an error
+// status with no page) never reads as the latest version: the window says
+// that no connection is available, as without a network.
+TEST(MenuCommands, UpdateCheckThatCannotReadTheFileSaysNoConnection) {
+  std::string refused;
   {
     testing::LocalHttpServer gone;
-    address = online::versionFileAddress(gone.url(""));
+    refused = online::versionFileAddress(gone.url(""));
   }
-  HarnessOptions options;
-  options.language = "UK";
-  ProgramHarness harness(options);
-  harness.state.networkAvailable = true;
-  harness.state.versionFileAddress = address;
-  harness.window().raise(platform::UiEventKind::menuCommand, command::checkUpdateKey);
-  EXPECT_EQ(harness.window().text(control::statusLine), "You have the latest version");
-  EXPECT_EQ(harness.cues, std::vector<int>{60});
-  EXPECT_TRUE(harness.requesters.asked.empty());
+  testing::LocalHttpServer failing;
+  failing.answer("/downloads/pixmoor2.txt", testing::httpResponse("500 Internal Server Error", ""));
+  testing::LocalHttpServer missing;  // answers 404 with an empty body
+  for (const auto& [language, text] : {std::pair("FR", "Aucune connexion internet n'est disponible."),
+                                       std::pair("UK", "No internet connection is available.")}) {
+    for (const std::string& address : {refused, online::versionFileAddress(failing.url("")),
+                                       online::versionFileAddress(missing.url(""))}) {
+      SCOPED_TRACE(std::string(language) + " " + address);
+      HarnessOptions options;
+      options.language = language;
+      ProgramHarness harness(options);
+      harness.state.networkAvailable = true;
+      harness.state.versionFileAddress = address;
+      harness.window().raise(platform::UiEventKind::menuCommand, command::checkUpdateKey);
+      EXPECT_EQ(harness.window().text(control::statusLine), text);
+      EXPECT_TRUE(harness.cues.empty());
+      EXPECT_TRUE(harness.requesters.asked.empty());
+    }
+  }
+  EXPECT_EQ(failing.requestCount(), 2u);
+  EXPECT_EQ(missing.requestCount(), 2u);
 }
 
 TEST(MenuCommands, QuitSavesEverythingAndEndsTheLoop) {
@@ -532,6 +548,36 @@ TEST(CloseRequest, UnwritableFolderReportsTheFailure) {
   harness.window().close();
   EXPECT_EQ(harness.window().text(control::statusLine), "Sauvegarde impossible");
   EXPECT_EQ(harness.window().text(control::infoArea), harness.texts().saveFailedHelp);
+}
+
+// A settings file that cannot take a change: every store says so with the
+// not-saved texts, whatever the handler showed before storing; the change
+// holds in memory for this run.
+TEST(CloseRequest, EveryStoreThatFailsSaysNotSaved) {
+  const std::pair<const char*, std::function<void(ProgramHarness&)>> rows[] = {
+      {"slider", [](auto& h) { h.template control<QSlider>(control::qualitySlider)->setValue(5); }},
+      {"field", [](auto& h) { field(h, control::landscapeField)->setText("1600"); }},
+      {"png", [](auto& h) { h.template control<QRadioButton>(control::pngOption)->click(); }},
+      {"free mode", [](auto& h) { h.template control<QAbstractButton>(control::freeButton)->click(); }},
+      {"on top", [](auto& h) { h.template control<QCheckBox>(control::onTopCheck)->click(); }},
+      {"prefix",
+       [](auto& h) {
+         h.requesters.inputAnswers = {"new_"};
+         h.template control<QAbstractButton>(control::changePrefixButton)->click();
+       }},
+      {"desktop size", [](auto& h) { trigger(h, command::adjustToDesktop); }},
+      {"quit", [](auto& h) { trigger(h, command::quit); }},
+  };
+  for (const auto& [name, act] : rows) {
+    SCOPED_TRACE(name);
+    ProgramHarness harness;
+    const std::string before = testing::readBytes(harness.state.settingsPath);
+    ASSERT_EQ(::chmod(harness.state.settingsPath.c_str(), 0444), 0);
+    act(harness);
+    EXPECT_EQ(harness.window().text(control::statusLine), "Sauvegarde impossible");
+    EXPECT_EQ(harness.window().text(control::infoArea), harness.texts().saveFailedHelp);
+    EXPECT_EQ(testing::readBytes(harness.state.settingsPath), before);
+  }
 }
 
 TEST(EventLoop, ReturnsOnceQuitIsRequested) {

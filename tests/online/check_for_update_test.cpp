@@ -79,24 +79,43 @@ TEST_F(CheckForUpdateTest, EmptyVersionFileCountsAsUpToDate) {
   EXPECT_EQ(check().status, UpdateStatus::upToDate);
 }
 
-TEST_F(CheckForUpdateTest, ServerThatNeverAnswersEndsUpToDateAfterTheTimeOut) {
+// An error status with nothing to show is no version at all: the check
+// could not read the file, and says nothing about being up to date.
+TEST_F(CheckForUpdateTest, ErrorStatusWithoutABodyIsNotRead) {
+  for (const char* status : {"404 Not Found", "500 Internal Server Error", "503 Service Unavailable"}) {
+    LocalHttpServer server;
+    ASSERT_TRUE(server.running());
+    server.answer("/downloads/pixmoor2.txt", httpResponse(status, ""));
+    const UpdateFinding found = CheckForUpdate(true, "1.4.1", versionFileAddress(server.url("")));
+    EXPECT_EQ(found.status, UpdateStatus::notRead) << status;
+    EXPECT_EQ(found.latest, "") << status;
+    EXPECT_EQ(server.requestCount(), 1u) << status;
+  }
+}
+
+TEST_F(CheckForUpdateTest, ServerThatNeverAnswersIsNotReadAfterTheTimeOut) {
   server_.neverAnswer("/downloads/pixmoor2.txt");
   FetchTimeouts timeouts;
   timeouts.connect = std::chrono::milliseconds(1000);
   timeouts.total = std::chrono::milliseconds(2000);
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(check(true, timeouts).status, UpdateStatus::upToDate);
+  EXPECT_EQ(check(true, timeouts).status, UpdateStatus::notRead);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
   EXPECT_EQ(server_.requestCount(), 1u);
 }
 
-TEST_F(CheckForUpdateTest, UnreachableServerIsUpToDate) {
+TEST_F(CheckForUpdateTest, RefusedConnectionAndBadAddressesAreNotRead) {
   std::string address;
   {
     LocalHttpServer gone;
     address = versionFileAddress(gone.url(""));
+  }  // the port is closed again: the connection is refused
+  for (const std::string& where :
+       {address, std::string("http://name.invalid/downloads/pixmoor2.txt"), std::string("not an address")}) {
+    const UpdateFinding found = CheckForUpdate(true, "1.4.1", where);
+    EXPECT_EQ(found.status, UpdateStatus::notRead) << where;
+    EXPECT_EQ(found.latest, "") << where;
   }
-  EXPECT_EQ(CheckForUpdate(true, "1.4.1", address).status, UpdateStatus::upToDate);
 }
 
 TEST_F(CheckForUpdateTest, NoNetworkAtStartUpMakesNoRequest) {

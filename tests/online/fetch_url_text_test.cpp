@@ -63,6 +63,29 @@ TEST_F(FetchUrlTextTest, AnswersTheBodyOfAnErrorStatus) {
   EXPECT_EQ(FetchUrlText(server_.url("/broken")), "oops");
 }
 
+// The answer keeps the final status beside the body, so that an error
+// status with nothing to show can be told from an empty version file.
+TEST_F(FetchUrlTextTest, AnswerCarriesTheFinalStatus) {
+  server_.answer("/ok", httpResponse("200 OK", "1.4.1"));
+  server_.answer("/gone", httpResponse("404 Not Found", ""));
+  server_.answer("/broken", httpResponse("500 Internal Server Error", "oops"));
+  server_.answer("/old", "HTTP/1.1 301 Moved\r\nLocation: /ok\r\nContent-Length: 0\r\n\r\n");
+  const std::pair<const char*, HttpAnswer> rows[] = {
+      {"/ok", {200, "1.4.1"}}, {"/gone", {404, ""}}, {"/broken", {500, "oops"}}, {"/old", {200, "1.4.1"}}};
+  for (const auto& [path, expected] : rows) {
+    const std::optional<HttpAnswer> got = fetchHttpAnswer(server_.url(path));
+    ASSERT_TRUE(got.has_value()) << path;
+    EXPECT_EQ(got->status, expected.status) << path;
+    EXPECT_EQ(got->body, expected.body) << path;
+  }
+  std::string refused;
+  {
+    LocalHttpServer gone;
+    refused = gone.url("/v");
+  }
+  EXPECT_FALSE(fetchHttpAnswer(refused, shortTimeouts()).has_value());
+}
+
 TEST_F(FetchUrlTextTest, ReadsChunkedAndCloseDelimitedBodies) {
   server_.answer("/chunked",
                  "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n"

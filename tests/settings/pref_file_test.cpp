@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <functional>
 #include <random>
 
 #include "support/temp_folder.h"
@@ -341,6 +342,59 @@ TEST_F(PreferenceFileTest, HostileFilesNeverCrash) {
   PreferenceFile file;
   ASSERT_TRUE(file.Open(path));
   EXPECT_EQ(file.ReadText("KEY").size(), std::size_t{1} << 20);
+}
+
+struct CloseCase {
+  const char* label;
+  std::function<void(const std::string& path)> prepare;  // the file (or what stands in its place)
+  std::function<void(PreferenceFile&, const std::string& path)> use;
+  bool kept;  // what Close answers
+};
+
+// Close answers whether the changes are in the file: an unchanged file, a
+// written one and a created one keep everything; a read-only file, text not
+// held whole, a failed Create and a folder under the name drop the change.
+TEST_F(PreferenceFileTest, CloseAnswersWhetherTheChangesReachedTheFile) {
+  const auto file = [](const std::string& bytes, mode_t mode = 0644) {
+    return [=](const std::string& at) {
+      writeBytes(at, bytes);
+      ::chmod(at.c_str(), mode);
+    };
+  };
+  const auto openAndWrite = [](PreferenceFile& f, const std::string& at) {
+    f.Open(at);
+    f.WriteNumber("N", 1);
+  };
+  const CloseCase cases[] = {
+      {"opened, only read", file("N = 0\r\n"),
+       [](PreferenceFile& f, const std::string& at) {
+         ASSERT_TRUE(f.Open(at));
+         EXPECT_EQ(f.ReadNumber("N", 5), 0);
+       },
+       true},
+      {"changed and written", file("N = 0\r\n"), openAndWrite, true},
+      {"created at Close", [](const std::string&) {}, openAndWrite, true},
+      {"nothing open", [](const std::string&) {}, [](PreferenceFile&, const std::string&) {}, true},
+      {"read-only file", file("N = 0\r\n", 0444), openAndWrite, false},
+      {"text with a NUL byte", file(std::string("N = 0\0\r\n", 8)), openAndWrite, false},
+      {"a folder under the name", [](const std::string& at) { std::filesystem::create_directory(at); },
+       openAndWrite, false},
+      {"failed Create", [](const std::string& at) { std::filesystem::create_directory(at); },
+       [](PreferenceFile& f, const std::string& at) {
+         EXPECT_FALSE(f.Create(at + "/missing/pref.qvl"));
+         f.WriteNumber("N", 1);
+       },
+       false},
+  };
+  for (const CloseCase& c : cases) {
+    SCOPED_TRACE(c.label);
+    std::filesystem::remove_all(path);
+    c.prepare(path);
+    PreferenceFile f;
+    c.use(f, path);
+    EXPECT_EQ(f.Close(), c.kept);
+    EXPECT_TRUE(f.Close()) << "a closed object has nothing to drop";
+  }
 }
 
 // A file whose text could not be held whole is never written back shortened.

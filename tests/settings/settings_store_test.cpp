@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "support/full_file_system.h"
 #include "support/other_user.h"
 #include "support/temp_folder.h"
 
@@ -13,10 +14,12 @@ namespace pixmoor::settings {
 namespace {
 
 using pixmoor::testing::canActAsAnotherUser;
+using pixmoor::testing::kCannotMount;
 using pixmoor::testing::kOtherGroup;
 using pixmoor::testing::kOtherUser;
 using pixmoor::testing::readBytes;
 using pixmoor::testing::runAsOrdinaryUser;
+using pixmoor::testing::runOnFullFileSystem;
 using pixmoor::testing::TempFolder;
 using pixmoor::testing::writeBytes;
 
@@ -57,7 +60,9 @@ TEST_F(SettingsStoreTest, FirstRunWritesTheThirteenLinesAndStartsOnTheDefaults) 
 
 TEST_F(SettingsStoreTest, OneStoreAppendsUserAndLaterLoadsTakeBuiltInDefaultsForTheRest) {
   LoadSettings(path, 1920, 1080);
-  StoreSettingNumber(path, kKeyQuality, 5);
+  RecordingSink sink;
+  StoreSettingNumber(path, kKeyQuality, 5, sink);
+  EXPECT_EQ(sink.events, "");  // a store that succeeds says nothing
   EXPECT_EQ(readBytes(path), kFirstRunFile + "[USER]\r\nQUALITE = 5\r\n");
   EXPECT_EQ(CountPreferenceGroups(path), 2);
 
@@ -169,27 +174,86 @@ TEST_F(SettingsStoreTest, HandWrittenFilesLoadAsTheRulesSay) {
 TEST_F(SettingsStoreTest, RemovedFileSingleStoreRecreatesItSaveAllReportsFailure) {
   LoadSettings(path, 1920, 1080);
   std::filesystem::remove(path);
-  StoreSettingText(path, kKeyMode, "LIB");
+  RecordingSink sink;
+  StoreSettingText(path, kKeyMode, "LIB", sink);
   EXPECT_EQ(readBytes(path), "[USER]\r\nMODE = LIB\r\n");
 
   std::filesystem::remove(path);
   Settings s = defaultSettings(1920, 1080);
-  RecordingSink sink;
   SaveAllSettings(s, path, sink);
   EXPECT_EQ(sink.events, "not saved;");
   EXPECT_FALSE(std::filesystem::exists(path));
 }
 
-TEST_F(SettingsStoreTest, ReadOnlyFileReportsSavedButKeepsItsText) {
+// "Saved" is said once the file holds every key, never before.
+TEST_F(SettingsStoreTest, SavedIsSaidOnlyOnceTheFileHoldsTheChange) {
+  class CheckingSink : public SettingsStatusSink {
+   public:
+    explicit CheckingSink(const std::string& path) : path_(path) {}
+    void settingsSaved() override {
+      events += readSettings(path_, 1920, 1080)->quality == 1 ? "saved;" : "early;";
+    }
+    void settingsNotSaved() override { events += "not saved;"; }
+    std::string events;
+
+   private:
+    std::string path_;
+  };
   LoadSettings(path, 1920, 1080);
-  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
   Settings s = defaultSettings(1920, 1080);
   s.quality = 1;
-  RecordingSink sink;
+  CheckingSink sink(path);
   SaveAllSettings(s, path, sink);
-  StoreSettingNumber(path, kKeyQuality, 2);
   EXPECT_EQ(sink.events, "saved;");
+}
+
+// Both kinds of store, into `at`: what they said.
+std::string storeBoth(const std::string& at) {
+  RecordingSink sink;
+  StoreSettingNumber(at, kKeyQuality, 3, sink);
+  Settings s = defaultSettings(1920, 1080);
+  s.quality = 1;
+  SaveAllSettings(s, at, sink);
+  return sink.events;
+}
+
+// A change that cannot reach the file leaves its text as it was, and both
+// kinds of store say "not saved": a read-only file, a file in another user's
+// folder that we may only read; and with no file yet, a folder we may not
+// write.
+TEST_F(SettingsStoreTest, WritesThatFailAreReportedNotSaved) {
+  LoadSettings(path, 1920, 1080);
+  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+  EXPECT_EQ(storeBoth(path), "not saved;not saved;");
   EXPECT_EQ(readBytes(path), kFirstRunFile);
+
+  ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+  ASSERT_EQ(::chmod(folder.path().c_str(), 0755), 0);
+  EXPECT_EQ(runAsOrdinaryUser([&] { return storeBoth(path) == "not saved;not saved;" ? 0 : 1; }), 0);
+  EXPECT_EQ(readBytes(path), kFirstRunFile);
+  const std::string absent = folder.file("absent.qvl");
+  EXPECT_EQ(runAsOrdinaryUser([&] {
+              RecordingSink sink;
+              StoreSettingText(absent, kKeyMode, "LIB", sink);
+              return sink.events == "not saved;" ? 0 : 1;
+            }),
+            0);
+  EXPECT_FALSE(std::filesystem::exists(absent));
+}
+
+// A full disk: the write itself fails (ENOSPC), the file keeps its text.
+TEST_F(SettingsStoreTest, FullDiskIsReportedNotSaved) {
+  const std::string full = folder.file("full");
+  std::filesystem::create_directory(full);
+  const std::string fullPath = full + "/pref.qvl";
+  const int answer = runOnFullFileSystem(
+      full, [&] { writeBytes(fullPath, kFirstRunFile); },
+      [&] {
+        if (storeBoth(fullPath) != "not saved;not saved;") return 1;
+        return readBytes(fullPath) == kFirstRunFile ? 0 : 2;
+      });
+  if (answer == kCannotMount) GTEST_SKIP() << "cannot mount a small file system here";
+  EXPECT_EQ(answer, 0);
 }
 
 TEST_F(SettingsStoreTest, HostileSettingsFilesGiveDefaults) {
@@ -197,11 +261,11 @@ TEST_F(SettingsStoreTest, HostileSettingsFilesGiveDefaults) {
   std::filesystem::create_directory(path);
   EXPECT_EQ(CountPreferenceGroups(path), -1);
   EXPECT_EQ(LoadSettings(path, 1920, 1080), defaultSettings(1920, 1080));
-  StoreSettingNumber(path, kKeyQuality, 3);
   RecordingSink sink;
+  StoreSettingNumber(path, kKeyQuality, 3, sink);
   Settings s = defaultSettings(1920, 1080);
   SaveAllSettings(s, path, sink);
-  EXPECT_EQ(sink.events, "not saved;");
+  EXPECT_EQ(sink.events, "not saved;not saved;");
   EXPECT_TRUE(std::filesystem::is_directory(path));
   std::filesystem::remove(path);
 
@@ -236,11 +300,11 @@ TEST_F(SettingsStoreTest, ReadOnlyFolderKeepsEveryChange) {
   ASSERT_EQ(::chmod(path.c_str(), 0666), 0);
   ASSERT_EQ(::chmod(folder.path().c_str(), 0555), 0);
   EXPECT_EQ(runAsOrdinaryUser([&] {
-              StoreSettingNumber(path, kKeyQuality, 5);
+              RecordingSink sink;
+              StoreSettingNumber(path, kKeyQuality, 5, sink);
               if (LoadSettings(path, 1920, 1080).quality != 5) return 1;
               Settings s = defaultSettings(1920, 1080);
               s.prefix = "after_";
-              RecordingSink sink;
               SaveAllSettings(s, path, sink);
               return sink.events == "saved;" ? 0 : 2;
             }),
@@ -262,12 +326,12 @@ TEST_F(SettingsStoreTest, UnreadableFileIsLeftAsItIs) {
     }
     ASSERT_EQ(::chmod(path.c_str(), mode), 0);
     EXPECT_EQ(runAsOrdinaryUser([&] {
-                StoreSettingNumber(path, kKeyQuality, 3);
-                Settings s = defaultSettings(1920, 1080);
                 RecordingSink sink;
+                StoreSettingNumber(path, kKeyQuality, 3, sink);
+                Settings s = defaultSettings(1920, 1080);
                 SaveAllSettings(s, path, sink);
                 const bool defaults = LoadSettings(path, 1920, 1080) == defaultSettings(1920, 1080);
-                return sink.events == "not saved;" && defaults ? 0 : 1;
+                return sink.events == "not saved;not saved;" && defaults ? 0 : 1;
               }),
               0)
         << mode;
@@ -283,14 +347,16 @@ TEST_F(SettingsStoreTest, AnotherUsersStoreKeepsTheOwnerAndFollowsNoForeignLink)
   LoadSettings(path, 1920, 1080);
   ASSERT_EQ(::chmod(folder.path().c_str(), 0777), 0);
   ASSERT_EQ(::chown(path.c_str(), kOtherUser, kOtherGroup), 0);
-  StoreSettingNumber(path, kKeyQuality, 3);
+  RecordingSink sink;
+  StoreSettingNumber(path, kKeyQuality, 3, sink);
   struct stat st {};
   ASSERT_EQ(::stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.st_uid, kOtherUser);
   EXPECT_EQ(st.st_gid, kOtherGroup);
   EXPECT_EQ(runAsOrdinaryUser([&] {
-              StoreSettingNumber(path, kKeyQuality, 4);
-              return 0;
+              RecordingSink own;
+              StoreSettingNumber(path, kKeyQuality, 4, own);
+              return own.events.empty() ? 0 : 1;
             }),
             0);
   EXPECT_EQ(LoadSettings(path, 1920, 1080).quality, 4);
@@ -300,7 +366,9 @@ TEST_F(SettingsStoreTest, AnotherUsersStoreKeepsTheOwnerAndFollowsNoForeignLink)
   std::filesystem::remove(path);
   std::filesystem::create_symlink(victim, path);
   ASSERT_EQ(::lchown(path.c_str(), kOtherUser, kOtherGroup), 0);
-  StoreSettingText(path, kKeyPrefix, "x_");
+  EXPECT_EQ(sink.events, "");
+  StoreSettingText(path, kKeyPrefix, "x_", sink);
+  EXPECT_EQ(sink.events, "not saved;");
   EXPECT_EQ(readBytes(victim), "root:x:0:0:root:/root:/bin/bash\n");
   EXPECT_TRUE(std::filesystem::is_symlink(path));
 }
