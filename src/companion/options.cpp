@@ -265,7 +265,8 @@ constexpr std::array<Section, 3> kSections = {{
     {"JSON OUTPUT",
      "JSON: each picture is one line holding an object with \"type\": \"picture\",\n"
      "\"source\", \"output\", \"outcome\" (written, failed or stopped; planned or failed\n"
-     "in a dry run), \"reason\" (why no file, e.g. unknown-format, else null),\n"
+     "in a dry run), \"reason\" (why no file, e.g. unknown-format, write-protected,\n"
+     "folder-not-writable, disk-full or too-large-for-memory, else null),\n"
      "\"source_width\", \"source_height\", \"output_width\", \"output_height\",\n"
      "\"source_bytes\", \"output_bytes\", \"milliseconds\" and, in a dry run,\n"
      "\"output_state\" (new, exists or source); the last line is an object with\n"

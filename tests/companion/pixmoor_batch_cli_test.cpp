@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pty.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -26,6 +27,7 @@
 #include "companion/json_report.h"
 #include "settings/settings.h"
 #include "support/bounded_child.h"
+#include "support/other_user.h"
 
 namespace pixmoor::batch {
 namespace {
@@ -117,6 +119,17 @@ class BatchProgram : public ::testing::Test {
     return result;
   }
   std::string path(const std::string& name) const { return work_.file(name); }
+  // run() as an ordinary user, so that permissions hold even for the superuser.
+  ProgramRun runAsAnotherUser(const std::vector<std::string>& arguments) {
+    for (const TempFolder* folder : {&work_, &logs_, &home_}) fs::permissions(folder->path(), fs::perms::all);
+    fs::remove(logs_.file("out"));
+    fs::remove(logs_.file("err"));
+    ProgramRun result;
+    result.status = pixmoor::testing::runAsOrdinaryUser([&] { return run(arguments).status; });
+    result.out = readBytes(logs_.file("out"));
+    result.err = readBytes(logs_.file("err"));
+    return result;
+  }
 
   TempFolder work_;  // current folder of the program, and where pictures go
   TempFolder logs_;
@@ -638,6 +651,71 @@ TEST_F(BatchProgram, TrashOriginalsKeepsARestorableOriginal) {
   EXPECT_TRUE(std::regex_match(
       info[2], std::regex("DeletionDate=[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}")))
       << info[2];
+}
+
+std::vector<std::string> jsonReasons(const std::string& out) {
+  std::vector<std::string> reasons;
+  for (const auto& object : jsonLines(out)) {
+    if (object["type"] == "picture") reasons.push_back(object["reason"].is_null() ? "" : object["reason"]);
+  }
+  return reasons;
+}
+
+// Why an output could not be written reaches the list and the JSON report,
+// each case made for real as an ordinary user.
+TEST_F(BatchProgram, AProtectedFileOrFolderIsNamedAsSuch) {
+  ASSERT_TRUE(writePicture(path("a.jpg"), 40, 20, image::kJpegEncoder));
+  writeBytes(path("prefix_a.jpg"), "old");
+  fs::permissions(path("prefix_a.jpg"),
+                  fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  fs::create_directory(path("locked"));
+  fs::copy_file(path("a.jpg"), path("locked/b.jpg"));
+  fs::permissions(path("locked"), fs::perms::all & ~(fs::perms::owner_write | fs::perms::group_write |
+                                                     fs::perms::others_write));
+  const ProgramRun plan = runAsAnotherUser({"--dry-run", "--quiet", "locked/b.jpg"});
+  EXPECT_EQ(plan.out, "locked/b.jpg: no file: folder not writable\n");
+  const ProgramRun r = runAsAnotherUser({"--json", "--quiet", "a.jpg", "locked/b.jpg"});
+  fs::permissions(path("locked"), fs::perms::owner_all, fs::perm_options::add);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "a.jpg: write-protected file\nlocked/b.jpg: folder not writable\n");
+  EXPECT_EQ(jsonReasons(r.out), (std::vector<std::string>{"write-protected", "folder-not-writable"}));
+  EXPECT_EQ(readBytes(path("prefix_a.jpg")), "old");
+  EXPECT_EQ(folderNames(path("locked")), std::vector<std::string>{"b.jpg"});
+}
+
+// The program runs where a small file system of its own is nearly full: it
+// is mounted in a mount namespace of a child, which takes it along when it ends.
+TEST_F(BatchProgram, AFullDiskIsNamedAsSuch) {
+  constexpr int kSkipped = 200;
+  const fs::path disk = work_.path() / "disk";
+  fs::create_directory(disk);
+  ASSERT_TRUE(writePicture(path("a.jpg"), 400, 300, image::kJpegEncoder));
+  std::fflush(nullptr);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount("pixmoor-test", disk.c_str(), "tmpfs", 0, "size=1m") != 0)
+      ::_exit(kSkipped);
+    fs::copy_file(path("a.jpg"), disk / "a.jpg");
+    // Filled up, then 16 KiB given back: far less than the output needs.
+    const int filler = ::open((disk / "filler").c_str(), O_WRONLY | O_CREAT, 0600);
+    const std::string block(4096, 'x');
+    off_t size = 0;
+    while (::write(filler, block.data(), block.size()) == static_cast<ssize_t>(block.size())) size += 4096;
+    if (::ftruncate(filler, size - 16384) != 0) ::_exit(kSkipped);
+    ::close(filler);
+    const ProgramRun r = run({"--json", "--quiet", "disk/a.jpg"});
+    const bool untouched = folderNames(disk) == std::vector<std::string>{"a.jpg", "filler"};
+    ::_exit(untouched ? r.status : 100);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == kSkipped)
+    GTEST_SKIP() << "cannot mount a small file system here (needs the superuser)";
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_EQ(readBytes(logs_.file("err")), "disk/a.jpg: disk full\n");
+  EXPECT_EQ(jsonReasons(readBytes(logs_.file("out"))), std::vector<std::string>{"disk-full"});
 }
 
 TEST_F(BatchProgram, ManualPageAndCompletionFollowTheHelp) {

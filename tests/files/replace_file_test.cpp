@@ -4,7 +4,10 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -115,8 +118,9 @@ TEST_P(Replacement, AWriteProtectedFileIsNotReplaced) {
   ASSERT_EQ(chmod(target.c_str(), 0444), 0);
   ASSERT_EQ(chmod(folder.path().c_str(), 0777), 0);
   const Temporary temporary = GetParam();
-  EXPECT_EQ(pixmoor::testing::runAsOrdinaryUser(
-                [&] { return replace(target, "new", {}, temporary) == ReplaceStatus::refused ? 0 : 1; }),
+  EXPECT_EQ(pixmoor::testing::runAsOrdinaryUser([&] {
+              return replace(target, "new", {}, temporary) == ReplaceStatus::writeProtected ? 0 : 1;
+            }),
             0);
   EXPECT_EQ(readBytes(target), "7");
   EXPECT_EQ(namesIn(folder), std::set<std::string>{"locked.png"});
@@ -225,6 +229,58 @@ TEST_P(Replacement, TheOldFileIsSetAsideLastOrKept) {
   ::unlink((folder.path().string() + "-aside").c_str());
 }
 
+// Should the name be taken once the old file is set aside, the new file
+// cannot have it: that is said apart from any other failed rename.
+TEST_P(Replacement, ANameTakenOnceTheOldFileIsAsideIsSaid) {
+  writeBytes(folder.file("a.jpg"), "old");
+  const std::string aside = folder.path().string() + "-aside";
+  ReplaceRule rule;
+  rule.setAside = [&](const std::string& path) {
+    return ::rename(path.c_str(), aside.c_str()) == 0 && ::mkdir(path.c_str(), 0700) == 0;
+  };
+  EXPECT_EQ(put("a.jpg", "new", rule), ReplaceStatus::setAsideNotReplaced);
+  EXPECT_EQ(readBytes(aside), "old");
+  EXPECT_TRUE(std::filesystem::is_directory(folder.file("a.jpg")));
+  EXPECT_EQ(namesIn(folder), std::set<std::string>{"a.jpg"});
+  ::unlink(aside.c_str());
+}
+
+// A small file system of its own, filled up: mounted in a mount namespace of
+// a child, which takes the mount along when it ends.
+TEST_P(Replacement, AFullDiskIsSaid) {
+  constexpr int kSkipped = 200;
+  const std::string disk = folder.path().string();
+  const Temporary temporary = GetParam();
+  std::fflush(nullptr);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount("pixmoor-test", disk.c_str(), "tmpfs", 0, "size=256k") != 0)
+      ::_exit(kSkipped);
+    writeBytes(disk + "/a.png", "old");
+    const int filler = ::open((disk + "/filler").c_str(), O_WRONLY | O_CREAT, 0600);
+    const std::string block(4096, 'x');
+    while (::write(filler, block.data(), block.size()) > 0) {
+    }
+    ::close(filler);
+    // Held in the buffer until the commit, and written straight through.
+    if (files::replace(disk + "/a.png", std::string(100, 'n'), {}, temporary) != ReplaceStatus::diskFull)
+      ::_exit(1);
+    if (files::replace(disk + "/a.png", std::string(200000, 'n'), {}, temporary) != ReplaceStatus::diskFull)
+      ::_exit(2);
+    if (files::replace(disk + "/b.png", std::string(200000, 'n'), {}, temporary) != ReplaceStatus::diskFull)
+      ::_exit(3);
+    if (readBytes(disk + "/a.png") != "old") ::_exit(4);
+    ::_exit(std::filesystem::directory_iterator(disk) == std::filesystem::directory_iterator() ? 5 : 0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == kSkipped)
+    GTEST_SKIP() << "cannot mount a small file system here (needs the superuser)";
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(Temporaries, Replacement, ::testing::Values(Temporary::unnamed, Temporary::named));
 
 // A writable file in a folder that forbids new files: a picture fails and
@@ -240,13 +296,13 @@ TEST(ReadOnlyFolder, OnlyWholeTextIsWrittenInPlace) {
   ASSERT_EQ(link(folder.file("linked").c_str(), folder.file("second").c_str()), 0);
   ASSERT_EQ(chmod(folder.path().c_str(), 0555), 0);
   const int result = pixmoor::testing::runAsOrdinaryUser([&] {
-    if (FileReplacement::create(target).status != ReplaceStatus::cannotCreate) return 1;
-    if (replaceWholeFile(target, "picture", InPlace::never) != ReplaceStatus::cannotCreate) return 2;
+    if (FileReplacement::create(target).status != ReplaceStatus::folderNotWritable) return 1;
+    if (replaceWholeFile(target, "picture", InPlace::never) != ReplaceStatus::folderNotWritable) return 2;
     if (readBytes(target) != "old text that is longer") return 3;
     if (replaceWholeFile(target, "new", InPlace::whenFolderIsReadOnly) != ReplaceStatus::replaced) return 4;
     if (readBytes(target) != "new") return 5;
     if (replaceWholeFile(folder.file("linked"), "x", InPlace::whenFolderIsReadOnly) !=
-        ReplaceStatus::cannotCreate) {
+        ReplaceStatus::folderNotWritable) {
       return 6;
     }
     return 0;
