@@ -15,7 +15,7 @@
 namespace pixmoor::batch {
 namespace {
 
-// Before any thread: see useUpTheFreeHeap.
+// Before any thread: see runWithRoom.
 [[maybe_unused]] const bool kOneMallocArena = pixmoor::testing::useOneMallocArena();
 
 using pixmoor::testing::readBytes;
@@ -307,6 +307,7 @@ TEST_F(ProcessPicture, AnOriginalSetAsideWhoseNameIsTakenIsSaid) {
 // for JPEG): the picture was too large for the memory there was.
 TEST_F(ProcessPicture, RunningOutOfMemoryWhileEncodingIsTooLargeForMemory) {
   if (!pixmoor::testing::kAddressSpaceCapWorks) GTEST_SKIP() << "no address-space cap under a sanitizer";
+  testing::registerCodecs();
   auto raster = image::makeRaster(3000, 2000, 32);
   ASSERT_TRUE(raster);
   ASSERT_EQ(image::saveRaster(*raster, 32, path("alpha.png"), image::kPngEncoder, 7, -1),
@@ -317,13 +318,7 @@ TEST_F(ProcessPicture, RunningOutOfMemoryWhileEncodingIsTooLargeForMemory) {
   ASSERT_EQ(prepared.raster->depth, 32);
   constexpr std::uint64_t kRoom = 4 << 20;  // the flattened copy needs 18 MB
   const auto inRoom = [&](const std::function<FailureReason()>& encode) {
-    return pixmoor::testing::runBounded(
-               [&] {
-                 pixmoor::testing::useUpTheFreeHeap();
-                 return static_cast<int>(encode());
-               },
-               kRoom, 120)
-        .status;
+    return pixmoor::testing::runWithRoom([&] { return static_cast<int>(encode()); }, kRoom);
   };
   std::vector<std::uint8_t> bytes;
   EXPECT_EQ(inRoom([&] { return encodePreparedPicture(prepared, bytes); }),

@@ -2,7 +2,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pty.h>
-#include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -28,6 +27,7 @@
 #include "settings/settings.h"
 #include "support/bounded_child.h"
 #include "support/other_user.h"
+#include "support/small_file_system.h"
 
 namespace pixmoor::batch {
 namespace {
@@ -683,37 +683,20 @@ TEST_F(BatchProgram, AProtectedFileOrFolderIsNamedAsSuch) {
   EXPECT_EQ(folderNames(path("locked")), std::vector<std::string>{"b.jpg"});
 }
 
-// The program runs where a small file system of its own is nearly full: it
-// is mounted in a mount namespace of a child, which takes it along when it ends.
+// The program runs where a small file system of its own is nearly full.
 TEST_F(BatchProgram, AFullDiskIsNamedAsSuch) {
-  constexpr int kSkipped = 200;
   const fs::path disk = work_.path() / "disk";
   fs::create_directory(disk);
   ASSERT_TRUE(writePicture(path("a.jpg"), 400, 300, image::kJpegEncoder));
-  std::fflush(nullptr);
-  const pid_t child = ::fork();
-  if (child == 0) {
-    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-        ::mount("pixmoor-test", disk.c_str(), "tmpfs", 0, "size=1m") != 0)
-      ::_exit(kSkipped);
+  const int code = pixmoor::testing::withSmallFileSystem(disk, "1m", [&] {
     fs::copy_file(path("a.jpg"), disk / "a.jpg");
-    // Filled up, then 16 KiB given back: far less than the output needs.
-    const int filler = ::open((disk / "filler").c_str(), O_WRONLY | O_CREAT, 0600);
-    const std::string block(4096, 'x');
-    off_t size = 0;
-    while (::write(filler, block.data(), block.size()) == static_cast<ssize_t>(block.size())) size += 4096;
-    if (::ftruncate(filler, size - 16384) != 0) ::_exit(kSkipped);
-    ::close(filler);
+    if (!pixmoor::testing::fillUp(disk, 16384)) return 10;  // far less than the output needs
     const ProgramRun r = run({"--json", "--quiet", "disk/a.jpg"});
-    const bool untouched = folderNames(disk) == std::vector<std::string>{"a.jpg", "filler"};
-    ::_exit(untouched ? r.status : 100);
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  if (WEXITSTATUS(status) == kSkipped)
+    return folderNames(disk) == std::vector<std::string>{"a.jpg", "filler"} ? r.status : 11;
+  });
+  if (code == pixmoor::testing::kNoMount)
     GTEST_SKIP() << "cannot mount a small file system here (needs the superuser)";
-  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_EQ(code, 1);
   EXPECT_EQ(readBytes(logs_.file("err")), "disk/a.jpg: disk full\n");
   EXPECT_EQ(jsonReasons(readBytes(logs_.file("out"))), std::vector<std::string>{"disk-full"});
 }
@@ -1012,6 +995,13 @@ TEST_F(BatchCrash, AFullDiskLosesNoPicture) {
   const fs::path folder = disk / "pictures";
   fs::create_directory(disk);
   const bool mounted = ::geteuid() == 0 && ::mount("pixmoor-test", disk.c_str(), "tmpfs", 0, "size=4m") == 0;
+  // Unmounted however the test ends, a failed assertion included.
+  struct Unmount {
+    std::string at;
+    ~Unmount() {
+      if (!at.empty()) ::umount2(at.c_str(), MNT_DETACH);
+    }
+  } const unmount{mounted ? disk.string() : std::string()};
   fs::create_directory(folder);
   makeOriginals(folder, 800, 600);
   std::uintmax_t used = 0;
@@ -1030,7 +1020,6 @@ TEST_F(BatchCrash, AFullDiskLosesNoPicture) {
       EXPECT_EQ(replaced, 0) << "the disk never filled up";
     }
   }
-  if (mounted) ::umount2(disk.c_str(), MNT_DETACH);
 }
 
 }  // namespace

@@ -4,10 +4,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sched.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -15,6 +12,7 @@
 #include <set>
 
 #include "support/other_user.h"
+#include "support/small_file_system.h"
 #include "support/temp_folder.h"
 
 namespace pixmoor::files {
@@ -245,40 +243,26 @@ TEST_P(Replacement, ANameTakenOnceTheOldFileIsAsideIsSaid) {
   ::unlink(aside.c_str());
 }
 
-// A small file system of its own, filled up: mounted in a mount namespace of
-// a child, which takes the mount along when it ends.
+// On a file system of its own, filled up.
 TEST_P(Replacement, AFullDiskIsSaid) {
-  constexpr int kSkipped = 200;
   const std::string disk = folder.path().string();
   const Temporary temporary = GetParam();
-  std::fflush(nullptr);
-  const pid_t child = ::fork();
-  if (child == 0) {
-    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-        ::mount("pixmoor-test", disk.c_str(), "tmpfs", 0, "size=256k") != 0)
-      ::_exit(kSkipped);
+  const int code = pixmoor::testing::withSmallFileSystem(disk, "256k", [&] {
     writeBytes(disk + "/a.png", "old");
-    const int filler = ::open((disk + "/filler").c_str(), O_WRONLY | O_CREAT, 0600);
-    const std::string block(4096, 'x');
-    while (::write(filler, block.data(), block.size()) > 0) {
-    }
-    ::close(filler);
+    if (!pixmoor::testing::fillUp(disk, 0)) return 10;
     // Held in the buffer until the commit, and written straight through.
     if (files::replace(disk + "/a.png", std::string(100, 'n'), {}, temporary) != ReplaceStatus::diskFull)
-      ::_exit(1);
+      return 1;
     if (files::replace(disk + "/a.png", std::string(200000, 'n'), {}, temporary) != ReplaceStatus::diskFull)
-      ::_exit(2);
+      return 2;
     if (files::replace(disk + "/b.png", std::string(200000, 'n'), {}, temporary) != ReplaceStatus::diskFull)
-      ::_exit(3);
-    if (readBytes(disk + "/a.png") != "old") ::_exit(4);
-    ::_exit(std::filesystem::directory_iterator(disk) == std::filesystem::directory_iterator() ? 5 : 0);
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  if (WEXITSTATUS(status) == kSkipped)
+      return 3;
+    if (readBytes(disk + "/a.png") != "old") return 4;
+    return std::set<std::string>{"a.png", "filler"} == namesIn(folder) ? 0 : 5;
+  });
+  if (code == pixmoor::testing::kNoMount)
     GTEST_SKIP() << "cannot mount a small file system here (needs the superuser)";
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(code, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Temporaries, Replacement, ::testing::Values(Temporary::unnamed, Temporary::named));

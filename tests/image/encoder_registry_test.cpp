@@ -25,7 +25,7 @@
 namespace pixmoor::image {
 namespace {
 
-// Before any thread: see useUpTheFreeHeap.
+// Before any thread: see runWithRoom.
 [[maybe_unused]] const bool kOneMallocArena = pixmoor::testing::useOneMallocArena();
 
 using testing::makeFilled;
@@ -478,16 +478,8 @@ TEST_F(EncoderRegistryTest, FullFileSystemLeavesTheEarlierFileAndNoTemporary) {
   EXPECT_EQ(code, 0);
 }
 
-// Runs `encode` in a child that may map at most `room` bytes more than this
-// process does, whatever ran before in this process.
 int encodedWithRoom(const std::function<SaveStatus()>& encode, std::uint64_t room) {
-  return pixmoor::testing::runBounded(
-             [&] {
-               pixmoor::testing::useUpTheFreeHeap();
-               return static_cast<int>(encode());
-             },
-             room, 120)
-      .status;
+  return pixmoor::testing::runWithRoom([&] { return static_cast<int>(encode()); }, room);
 }
 
 // Memory that runs out while encoding, for real: under a cap on the address

@@ -82,21 +82,30 @@ inline BoundedRun runBounded(const std::function<int()>& body, std::uint64_t ext
   return run;
 }
 
-// For a body of runBounded that must meet its cap whatever this process
-// allocated and freed before: blocks from 64 KiB up are mapped anew from
-// now on, and the free memory the heap already holds is taken, so that what
-// is allocated next needs new mappings, which the cap counts. Free memory
-// that other threads' malloc arenas keep would escape it: a program that
-// uses this makes every thread share one arena (useOneMallocArena, before
-// any thread starts).
-inline void useUpTheFreeHeap() {
-  mallopt(M_MMAP_THRESHOLD, 64 * 1024);
-  const struct mallinfo2 before = mallinfo2();
-  // Blocks below the threshold, taken until the heap would grow.
-  for (;;) {
-    const struct mallinfo2 now = mallinfo2();
-    if (now.arena != before.arena || now.hblkhd != before.hblkhd || std::malloc(4096) == nullptr) break;
-  }
+// Runs `body` in a forked child that may map at most `room` bytes more than
+// this process does, and answers what it returned (-1 when it crashed or ran
+// past two minutes). Unlike runBounded, the cap holds whatever this process
+// allocated and freed before: the child maps blocks from 64 KiB up anew and
+// first takes the free memory its heap already holds, so that what `body`
+// allocates needs new mappings, which the cap counts. Free memory in other
+// threads' malloc arenas would escape it: a program that uses this makes
+// every thread share one arena (useOneMallocArena, before any thread starts).
+// Without a cap under a sanitizer (kAddressSpaceCapWorks).
+inline int runWithRoom(const std::function<int()>& body, std::uint64_t room) {
+  return runBounded(
+             [&] {
+               mallopt(M_MMAP_THRESHOLD, 64 * 1024);
+               const struct mallinfo2 before = mallinfo2();
+               // Blocks below the threshold, taken until the heap would grow.
+               for (;;) {
+                 const struct mallinfo2 now = mallinfo2();
+                 if (now.arena != before.arena || now.hblkhd != before.hblkhd || std::malloc(4096) == nullptr)
+                   break;
+               }
+               return body();
+             },
+             room, 120)
+      .status;
 }
 
 inline bool useOneMallocArena() {
