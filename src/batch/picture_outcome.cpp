@@ -22,12 +22,20 @@ std::string_view failureReasonText(FailureReason reason) {
       return "no output format (TYPE is neither JPG nor PNG)";
     case FailureReason::writeFailed:
       return "write failed";
+    case FailureReason::writeProtected:
+      return "write-protected file";
+    case FailureReason::folderNotWritable:
+      return "folder not writable";
+    case FailureReason::diskFull:
+      return "disk full";
     case FailureReason::stopped:
       return "stopped";
     case FailureReason::wouldReplaceAnother:
       return "would replace another picture";
     case FailureReason::notTrashed:
       return "the Trash refused it (left untouched)";
+    case FailureReason::trashedNotReplaced:
+      return "the original went to the Trash, then the output could not take its name";
   }
   return "unknown";
 }

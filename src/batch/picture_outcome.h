@@ -16,14 +16,19 @@ enum class FailureReason {
   unreadable,           // the source could not be opened or read whole
   unknownFormat,        // no reader recognised the content (.tif, .jp2, anything else)
   unsupported,          // recognised but unusable (a side above 32767, too many pixels)
-  tooLargeForMemory,    // decoding or resampling it would exceed the memory budget of the batch
+  tooLargeForMemory,    // decoding or resampling it would exceed the batch's memory budget, or
+                        // memory ran out while it was encoded
   noSize,               // the size settings give no usable target (zero, negative or too large a side)
   resampleFailed,       // resampling gave up (no memory, or an Image that cannot be resampled)
   noOutputFormat,       // the output format setting is neither "JPG" nor "PNG"
   writeFailed,          // the output could not be created or written; nothing was left behind
+  writeProtected,       // the output's name holds a file we may not write (no prefix: the source itself)
+  folderNotWritable,    // the output's folder lets us make no file
+  diskFull,             // the output's file system has no room left (or the user's quota is used up)
   stopped,              // the batch was stopped before this picture was finished
   wouldReplaceAnother,  // no prefix, and the output's name holds a file other than the source
   notTrashed,           // the source was to go to the Trash first and could not: it stays untouched
+  trashedNotReplaced,   // the source went to the Trash, then the output could not take its name
 };
 
 struct PictureOutcome {

@@ -29,8 +29,28 @@ FailureReason loadFailure(image::LoadStatus status) {
 }
 
 FailureReason saveFailure(image::SaveStatus status) {
-  if (status == image::SaveStatus::cancelled) return FailureReason::stopped;
-  if (status == image::SaveStatus::wouldReplaceAnother) return FailureReason::wouldReplaceAnother;
+  switch (status) {
+    case image::SaveStatus::cancelled:
+      return FailureReason::stopped;
+    case image::SaveStatus::wouldReplaceAnother:
+      return FailureReason::wouldReplaceAnother;
+    case image::SaveStatus::writeProtected:
+      return FailureReason::writeProtected;
+    case image::SaveStatus::folderNotWritable:
+      return FailureReason::folderNotWritable;
+    case image::SaveStatus::diskFull:
+      return FailureReason::diskFull;
+    case image::SaveStatus::outOfMemory:
+      return FailureReason::tooLargeForMemory;
+    case image::SaveStatus::setAsideNotReplaced:
+      return FailureReason::trashedNotReplaced;
+    case image::SaveStatus::saved:
+    case image::SaveStatus::badRequest:
+    case image::SaveStatus::noEncoder:
+    case image::SaveStatus::cannotCreate:
+    case image::SaveStatus::writeFailed:
+      break;
+  }
   return FailureReason::writeFailed;
 }
 

@@ -117,12 +117,20 @@ std::string_view reasonCode(batch::FailureReason reason) {
       return "no-output-format";
     case FailureReason::writeFailed:
       return "write-failed";
+    case FailureReason::writeProtected:
+      return "write-protected";
+    case FailureReason::folderNotWritable:
+      return "folder-not-writable";
+    case FailureReason::diskFull:
+      return "disk-full";
     case FailureReason::stopped:
       return "stopped";
     case FailureReason::wouldReplaceAnother:
       return "would-replace-another";
     case FailureReason::notTrashed:
       return "not-trashed";
+    case FailureReason::trashedNotReplaced:
+      return "trashed-not-replaced";
   }
   return "unknown";
 }

@@ -1,21 +1,182 @@
 #include "companion/options.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <string_view>
+#include <vector>
 
 namespace pixmoor::companion {
 namespace {
 
-// One option as every document shows it. `values` feeds the completion:
-// null for an option without a value, "" for a free value, "FILE" for a file
-// name, else the words offered. `text` holds the --help lines, already
-// wrapped; the manual page joins them.
-struct OptionHelp {
-  std::string_view synopsis;
-  const char* values;
-  std::string_view text;
+struct OptionRow;
+
+// Checks an option's value and puts it into `options`; answers the usage
+// error, if any. A switch is called with no value.
+using Store = std::optional<std::string> (*)(const OptionRow& row, std::string_view value, Options& options);
+
+// The form of an option's value, for the parser and the completion.
+enum class ValueKind {
+  none,    // a switch: no value
+  text,    // any text
+  file,    // a file name
+  number,  // a whole number from `low` to `high`
+  word,    // one of the words the synopsis lists ("rel|free"), in any case
+  size,    // WIDTHxHEIGHT, each side from `low` to `high`
 };
+
+// One option, for the parser and every document. `synopsis` is its name
+// (the parser's key), then the form of its value as the documents show it;
+// a row without `store` is a line of the documents only. `help` holds the
+// --help lines, already wrapped; the manual page joins them.
+struct OptionRow {
+  std::string_view synopsis;
+  ValueKind kind = ValueKind::none;
+  Store store = nullptr;
+  std::int32_t low = 0;
+  std::int32_t high = 0;
+  std::string_view help;
+};
+
+std::string_view optionName(std::string_view synopsis) {
+  const std::size_t end = synopsis.find(' ');
+  return end == std::string_view::npos ? synopsis : synopsis.substr(0, end);
+}
+
+// What the synopsis shows after the name: "rel|free", "N", "FILE"; empty for a switch.
+std::string_view valueForm(std::string_view synopsis) {
+  const std::size_t space = synopsis.find(' ');
+  return space == std::string_view::npos ? std::string_view() : synopsis.substr(space + 1);
+}
+
+std::vector<std::string_view> wordsOf(const OptionRow& row) {
+  std::vector<std::string_view> words;
+  std::string_view form = valueForm(row.synopsis);
+  for (std::size_t bar; (bar = form.find('|')) != std::string_view::npos; form.remove_prefix(bar + 1))
+    words.push_back(form.substr(0, bar));
+  words.push_back(form);
+  return words;
+}
+
+// "a or b", "a, b or c".
+std::string listed(const std::vector<std::string_view>& words) {
+  std::string text;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    if (i > 0) text += i + 1 == words.size() ? " or " : ", ";
+    text += words[i];
+  }
+  return text;
+}
+
+bool sameIgnoringCase(std::string_view a, std::string_view b) {
+  const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+std::optional<std::int32_t> parseNumber(std::string_view text, std::int32_t low, std::int32_t high) {
+  std::int32_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || value < low || value > high)
+    return std::nullopt;
+  return value;
+}
+
+std::string quotedValue(std::string_view value) {
+  return ", not '" + std::string(value) + "'";
+}
+
+template <auto Field, auto Value>
+std::optional<std::string> storeSwitch(const OptionRow&, std::string_view, Options& options) {
+  options.*Field = Value;
+  return std::nullopt;
+}
+
+template <auto Field>
+std::optional<std::string> storeText(const OptionRow&, std::string_view value, Options& options) {
+  options.*Field = std::string(value);
+  return std::nullopt;
+}
+
+template <auto Field>
+std::optional<std::string> storeNumber(const OptionRow& row, std::string_view value, Options& options) {
+  const auto number = parseNumber(value, row.low, row.high);
+  if (!number) {
+    return std::string(optionName(row.synopsis)) + " must be a whole number from " + std::to_string(row.low) +
+           " to " + std::to_string(row.high) + quotedValue(value);
+  }
+  options.*Field = *number;
+  return std::nullopt;
+}
+
+// The n-th word of the synopsis gives the n-th of `Values`; without values
+// the word itself is kept, spelt as the synopsis spells it.
+template <auto Field, auto... Values>
+std::optional<std::string> storeWord(const OptionRow& row, std::string_view value, Options& options) {
+  const std::vector<std::string_view> words = wordsOf(row);
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    if (!sameIgnoringCase(words[i], value)) continue;
+    if constexpr (sizeof...(Values) == 0) {
+      options.*Field = std::string(words[i]);
+    } else {
+      constexpr std::array values{Values...};
+      options.*Field = values[i];
+    }
+    return std::nullopt;
+  }
+  return std::string(optionName(row.synopsis)) + " must be " + listed(words) + quotedValue(value);
+}
+
+template <auto Field>
+std::optional<std::string> storeSize(const OptionRow& row, std::string_view value, Options& options) {
+  const std::size_t x = value.find_first_of("xX");
+  const auto width =
+      x == std::string_view::npos ? std::nullopt : parseNumber(value.substr(0, x), row.low, row.high);
+  const auto height =
+      x == std::string_view::npos ? std::nullopt : parseNumber(value.substr(x + 1), row.low, row.high);
+  if (!width || !height) {
+    return std::string(optionName(row.synopsis)) + " must be WIDTHxHEIGHT with sides from " +
+           std::to_string(row.low) + " to " + std::to_string(row.high) + quotedValue(value);
+  }
+  options.*Field = {static_cast<std::int16_t>(*width), static_cast<std::int16_t>(*height)};
+  return std::nullopt;
+}
+
+// The kinds of rows, each read into its own field of Options.
+template <auto Field, auto Value = true>
+constexpr OptionRow switchRow(std::string_view synopsis, std::string_view help) {
+  return {synopsis, ValueKind::none, &storeSwitch<Field, Value>, 0, 0, help};
+}
+template <auto Field>
+constexpr OptionRow textRow(std::string_view synopsis, std::string_view help) {
+  return {synopsis, ValueKind::text, &storeText<Field>, 0, 0, help};
+}
+template <auto Field>
+constexpr OptionRow fileRow(std::string_view synopsis, std::string_view help) {
+  return {synopsis, ValueKind::file, &storeText<Field>, 0, 0, help};
+}
+template <auto Field>
+constexpr OptionRow numberRow(std::string_view synopsis, std::int32_t low, std::int32_t high,
+                              std::string_view help) {
+  return {synopsis, ValueKind::number, &storeNumber<Field>, low, high, help};
+}
+// Not constexpr: called while the table is built, it stops the compilation.
+void synopsisWordsAndValuesDiffer() {}
+
+template <auto Field, auto... Values>
+constexpr OptionRow wordRow(std::string_view synopsis, std::string_view help) {
+  const auto words = static_cast<std::size_t>(std::count(synopsis.begin(), synopsis.end(), '|')) + 1;
+  if (sizeof...(Values) != 0 && sizeof...(Values) != words) synopsisWordsAndValuesDiffer();
+  return {synopsis, ValueKind::word, &storeWord<Field, Values...>, 0, 0, help};
+}
+template <auto Field>
+constexpr OptionRow sizeRow(std::string_view synopsis, std::int32_t low, std::int32_t high,
+                            std::string_view help) {
+  return {synopsis, ValueKind::size, &storeSize<Field>, low, high, help};
+}
+constexpr OptionRow documentRow(std::string_view synopsis, std::string_view help) {
+  return {synopsis, ValueKind::none, nullptr, 0, 0, help};
+}
 
 constexpr std::string_view kUsageLine = "Usage: pixmoor-batch [options] PATH...";
 
@@ -29,58 +190,67 @@ constexpr std::string_view kSettings =
     "Settings come from pref.qvl in the current folder (read, never written), else\n"
     "from the defaults for a 1920 x 1080 desktop. Options override them for this run:";
 
-constexpr std::array<OptionHelp, 20> kOptions = {{
-    {"--settings FILE", "FILE", "read the settings from FILE instead"},
-    {"--mode rel|free", "rel free", "relative mode (keep proportions) or free mode"},
-    {"--landscape-width N", "", "relative mode: width of landscape pictures"},
-    {"--portrait-height N", "", "relative mode: height of portrait pictures"},
-    {"--size WxH", "",
-     "free mode: output width and height\n"
-     "(without --mode, --size selects free mode and the\n"
-     "two relative sizes select relative mode)"},
-    {"--format jpg|png", "jpg png", "output format"},
-    {"--quality 0-10", "0 1 2 3 4 5 6 7 8 9 10", "JPEG quality"},
-    {"--prefix TEXT", "",
-     "text put before each output name; \"0\" means none:\n"
-     "the sources themselves are replaced"},
-    {"--lang FR|UK", "FR UK",
-     "language of the texts; without it, that of the\n"
-     "settings file, else that of the environment\n"
-     "(LC_ALL, LC_MESSAGES or LANG starting with \"fr\":\n"
-     "French, anything else English)"},
-    {"--recursive", nullptr,
-     "one folder also gives the pictures of its subfolders\n"
-     "(each folder's pictures, then its subfolders, in\n"
-     "name order); links to folders are not followed"},
-    {"--jobs N", "",
-     "pictures resized at once and threads a resizing may\n"
-     "use (default: the cores this process may run on, at\n"
-     "most 4); with 1 everything runs on one thread,\n"
-     "each picture written before the next one is read"},
-    {"--dry-run", nullptr,
-     "write nothing: read each picture's header and print\n"
-     "its upright size, its target size, its output name\n"
-     "and whether that name is new, exists or is the\n"
-     "source itself, or why it would produce no file"},
-    {"--dry-run=exact", nullptr,
-     "also decode, resize and encode each picture in\n"
-     "memory and print its exact bytes and the totals"},
-    {"--json", nullptr,
-     "one JSON object per picture on standard output,\n"
-     "then a summary (see below); the other texts go to\n"
-     "standard error"},
-    {"--trash-originals", nullptr,
-     "with no prefix: each source goes to the desktop's\n"
-     "Trash, restorable there, once its output is whole\n"
-     "and just before the output takes its name; a\n"
-     "source the Trash refuses stays untouched and is\n"
-     "reported"},
-    {"--quiet", nullptr, "print only the pictures that produced no file"},
-    {"--help", nullptr, "print this help and end"},
-    {"--version", nullptr, "print the version and end"},
-    {"--", nullptr, "every later argument is a PATH"},
-    {"PATH", nullptr, "a folder, or picture files"},
-}};
+using settings::OutputFormat;
+using settings::SizeMode;
+constexpr std::int32_t kMaxSide = 32767;
+
+// Every option, in the order of the documents. A new option is one row here
+// (and its field in Options).
+constexpr std::array kOptions = {
+    fileRow<&Options::settingsFile>("--settings FILE", "read the settings from FILE instead"),
+    wordRow<&Options::mode, SizeMode::relative, SizeMode::free>(
+        "--mode rel|free", "relative mode (keep proportions) or free mode"),
+    numberRow<&Options::landscapeWidth>("--landscape-width N", 1, kMaxSide,
+                                        "relative mode: width of landscape pictures"),
+    numberRow<&Options::portraitHeight>("--portrait-height N", 1, kMaxSide,
+                                        "relative mode: height of portrait pictures"),
+    sizeRow<&Options::size>("--size WxH", 1, kMaxSide,
+                            "free mode: output width and height\n"
+                            "(without --mode, --size selects free mode and the\n"
+                            "two relative sizes select relative mode)"),
+    wordRow<&Options::format, OutputFormat::jpeg, OutputFormat::png>("--format jpg|png", "output format"),
+    numberRow<&Options::quality>("--quality 0-10", 0, 10, "JPEG quality"),
+    textRow<&Options::prefix>("--prefix TEXT",
+                              "text put before each output name; \"0\" means none:\n"
+                              "the sources themselves are replaced"),
+    wordRow<&Options::language>("--lang FR|UK",
+                                "language of the texts; without it, that of the\n"
+                                "settings file, else that of the environment\n"
+                                "(LC_ALL, LC_MESSAGES or LANG starting with \"fr\":\n"
+                                "French, anything else English)"),
+    switchRow<&Options::recursive>("--recursive",
+                                   "one folder also gives the pictures of its subfolders\n"
+                                   "(each folder's pictures, then its subfolders, in\n"
+                                   "name order); links to folders are not followed"),
+    numberRow<&Options::jobs>("--jobs N", 1, 256,
+                              "pictures resized at once and threads a resizing may\n"
+                              "use (default: the cores this process may run on, at\n"
+                              "most 4); with 1 everything runs on one thread,\n"
+                              "each picture written before the next one is read"),
+    switchRow<&Options::dryRun, DryRun::headers>("--dry-run",
+                                                 "write nothing: read each picture's header and print\n"
+                                                 "its upright size, its target size, its output name\n"
+                                                 "and whether that name is new, exists or is the\n"
+                                                 "source itself, or why it would produce no file"),
+    switchRow<&Options::dryRun, DryRun::exact>("--dry-run=exact",
+                                               "also decode, resize and encode each picture in\n"
+                                               "memory and print its exact bytes and the totals"),
+    switchRow<&Options::json>("--json",
+                              "one JSON object per picture on standard output,\n"
+                              "then a summary (see below); the other texts go to\n"
+                              "standard error"),
+    switchRow<&Options::trashOriginals>("--trash-originals",
+                                        "with no prefix: each source goes to the desktop's\n"
+                                        "Trash, restorable there, once its output is whole\n"
+                                        "and just before the output takes its name; a\n"
+                                        "source the Trash refuses stays untouched and is\n"
+                                        "reported"),
+    switchRow<&Options::quiet>("--quiet", "print only the pictures that produced no file"),
+    switchRow<&Options::help>("--help", "print this help and end"),
+    switchRow<&Options::version>("--version", "print the version and end"),
+    documentRow("--", "every later argument is a PATH"),
+    documentRow("PATH", "a folder, or picture files"),
+};
 
 // Sections after the options: the manual page's title and the help lines.
 struct Section {
@@ -95,7 +265,8 @@ constexpr std::array<Section, 3> kSections = {{
     {"JSON OUTPUT",
      "JSON: each picture is one line holding an object with \"type\": \"picture\",\n"
      "\"source\", \"output\", \"outcome\" (written, failed or stopped; planned or failed\n"
-     "in a dry run), \"reason\" (why no file, e.g. unknown-format, else null),\n"
+     "in a dry run), \"reason\" (why no file, e.g. unknown-format, write-protected,\n"
+     "folder-not-writable, disk-full or too-large-for-memory, else null),\n"
      "\"source_width\", \"source_height\", \"output_width\", \"output_height\",\n"
      "\"source_bytes\", \"output_bytes\", \"milliseconds\" and, in a dry run,\n"
      "\"output_state\" (new, exists or source); the last line is an object with\n"
@@ -108,25 +279,6 @@ constexpr std::array<Section, 3> kSections = {{
 }};
 
 constexpr std::size_t kTextColumn = 26;
-
-std::string_view optionName(std::string_view synopsis) {
-  const std::size_t end = synopsis.find(' ');
-  return end == std::string_view::npos ? synopsis : synopsis.substr(0, end);
-}
-
-std::optional<std::int32_t> parseNumber(std::string_view text, std::int32_t low, std::int32_t high) {
-  std::int32_t value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size() || value < low || value > high)
-    return std::nullopt;
-  return value;
-}
-
-std::string lowered(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-  return out;
-}
 
 // Text for roff: backslashes and hyphens escaped, no line starting with a
 // control character.
@@ -152,96 +304,93 @@ std::string joined(std::string_view lines) {
   return out;
 }
 
+const OptionRow* optionNamed(std::string_view name) {
+  for (const OptionRow& row : kOptions) {
+    if (row.store != nullptr && optionName(row.synopsis) == name) return &row;
+  }
+  return nullptr;
+}
+
+// " but =exact" for a switch that has spellings with a value of their own.
+std::string valuesOfSwitch(std::string_view name) {
+  std::vector<std::string_view> spellings;
+  for (const OptionRow& row : kOptions) {
+    const std::string_view other = optionName(row.synopsis);
+    if (row.store != nullptr && other.size() > name.size() + 1 && other.substr(0, name.size()) == name &&
+        other[name.size()] == '=')
+      spellings.push_back(other.substr(name.size()));
+  }
+  return spellings.empty() ? std::string() : " but " + listed(spellings);
+}
+
+// What the completion offers after an option: its words, the numbers of a
+// range its synopsis spells out ("0-10"), file names, or nothing.
+std::string completionReply(const OptionRow& row) {
+  std::string words;
+  switch (row.kind) {
+    case ValueKind::file:
+      return "COMPREPLY=($(compgen -f -- \"$cur\"))";
+    case ValueKind::word:
+      for (const std::string_view word : wordsOf(row))
+        words += (words.empty() ? "" : " ") + std::string(word);
+      break;
+    case ValueKind::number:
+      if (valueForm(row.synopsis) != std::to_string(row.low) + "-" + std::to_string(row.high)) break;
+      for (std::int32_t n = row.low; n <= row.high; ++n)
+        words += (words.empty() ? "" : " ") + std::to_string(n);
+      break;
+    case ValueKind::none:
+    case ValueKind::text:
+    case ValueKind::size:
+      break;
+  }
+  if (words.empty()) return "COMPREPLY=()";
+  return "COMPREPLY=($(compgen -W \"" + words + "\" -- \"$cur\"))";
+}
+
 }  // namespace
 
 std::optional<std::string> parseArguments(int argc, const char* const* argv, Options& options) {
   bool onlyPaths = false;
   for (int i = 1; i < argc; ++i) {
-    const std::string argument = argv[i];
-    if (onlyPaths || argument.size() < 2 || argument[0] != '-' || argument[1] != '-') {
-      if (!onlyPaths && argument.size() >= 2 && argument[0] == '-') return "unknown option " + argument;
-      options.paths.push_back(argument);
+    const std::string_view argument = argv[i];
+    if (onlyPaths || argument.size() < 2 || argument.substr(0, 2) != "--") {
+      if (!onlyPaths && argument.size() >= 2 && argument[0] == '-')
+        return "unknown option " + std::string(argument);
+      options.paths.emplace_back(argument);
       continue;
     }
     if (argument == "--") {
       onlyPaths = true;
       continue;
     }
-    std::string name = argument;
-    std::optional<std::string> inlineValue;
-    if (const std::size_t equals = argument.find('='); equals != std::string::npos) {
-      name = argument.substr(0, equals);
-      inlineValue = argument.substr(equals + 1);
+    // A switch whose name holds a value ("--dry-run=exact") is found whole;
+    // otherwise "--name=value" gives the value inline.
+    std::string_view name = argument;
+    std::optional<std::string_view> inlineValue;
+    const OptionRow* row = optionNamed(argument);
+    if (row == nullptr) {
+      if (const std::size_t equals = argument.find('='); equals != std::string_view::npos) {
+        name = argument.substr(0, equals);
+        inlineValue = argument.substr(equals + 1);
+      }
+      row = optionNamed(name);
     }
-    if (name == "--dry-run") {
-      if (inlineValue && *inlineValue != "exact") return "--dry-run takes no value but =exact";
-      options.dryRun = inlineValue ? DryRun::exact : DryRun::headers;
+    if (row == nullptr) return "unknown option " + std::string(name);
+    if (row->kind == ValueKind::none) {
+      if (inlineValue) return std::string(name) + " takes no value" + valuesOfSwitch(name);
+      row->store(*row, {}, options);
       continue;
     }
-    bool* flag = name == "--quiet"             ? &options.quiet
-                 : name == "--help"            ? &options.help
-                 : name == "--version"         ? &options.version
-                 : name == "--recursive"       ? &options.recursive
-                 : name == "--json"            ? &options.json
-                 : name == "--trash-originals" ? &options.trashOriginals
-                                               : nullptr;
-    if (flag != nullptr) {
-      if (inlineValue) return name + " takes no value";
-      *flag = true;
-      continue;
-    }
-    const bool known = name == "--settings" || name == "--mode" || name == "--landscape-width" ||
-                       name == "--portrait-height" || name == "--size" || name == "--format" ||
-                       name == "--quality" || name == "--prefix" || name == "--lang" || name == "--jobs";
-    if (!known) return "unknown option " + name;
-    std::string value;
+    std::string_view value;
     if (inlineValue) {
       value = *inlineValue;
     } else if (i + 1 < argc) {
       value = argv[++i];
     } else {
-      return name + " needs a value";
+      return std::string(name) + " needs a value";
     }
-
-    if (name == "--settings") {
-      options.settingsFile = value;
-    } else if (name == "--mode") {
-      const std::string m = lowered(value);
-      if (m != "rel" && m != "free") return "--mode must be rel or free, not '" + value + "'";
-      options.mode = m == "rel" ? settings::SizeMode::relative : settings::SizeMode::free;
-    } else if (name == "--landscape-width" || name == "--portrait-height") {
-      const auto number = parseNumber(value, 1, 32767);
-      if (!number) return name + " must be a whole number from 1 to 32767, not '" + value + "'";
-      (name == "--landscape-width" ? options.landscapeWidth : options.portraitHeight) = *number;
-    } else if (name == "--size") {
-      const std::size_t x = lowered(value).find('x');
-      const auto width =
-          x == std::string::npos ? std::nullopt : parseNumber(std::string_view(value).substr(0, x), 1, 32767);
-      const auto height = x == std::string::npos
-                              ? std::nullopt
-                              : parseNumber(std::string_view(value).substr(x + 1), 1, 32767);
-      if (!width || !height)
-        return "--size must be WIDTHxHEIGHT with sides from 1 to 32767, not '" + value + "'";
-      options.size = {static_cast<std::int16_t>(*width), static_cast<std::int16_t>(*height)};
-    } else if (name == "--format") {
-      const std::string f = lowered(value);
-      if (f != "jpg" && f != "png") return "--format must be jpg or png, not '" + value + "'";
-      options.format = f == "jpg" ? settings::OutputFormat::jpeg : settings::OutputFormat::png;
-    } else if (name == "--quality") {
-      const auto number = parseNumber(value, 0, 10);
-      if (!number) return "--quality must be a whole number from 0 to 10, not '" + value + "'";
-      options.quality = *number;
-    } else if (name == "--prefix") {
-      options.prefix = value;
-    } else if (name == "--lang") {
-      const std::string l = lowered(value);
-      if (l != "fr" && l != "uk") return "--lang must be FR or UK, not '" + value + "'";
-      options.language = l == "fr" ? "FR" : "UK";
-    } else if (name == "--jobs") {
-      const auto number = parseNumber(value, 1, 256);
-      if (!number) return "--jobs must be a whole number from 1 to 256, not '" + value + "'";
-      options.jobs = *number;
-    }
+    if (auto problem = row->store(*row, value, options)) return problem;
   }
   return std::nullopt;
 }
@@ -254,9 +403,9 @@ std::string helpText() {
   text += "\n\n";
   text += kSettings;
   text += '\n';
-  for (const OptionHelp& option : kOptions) {
+  for (const OptionRow& option : kOptions) {
     if (option.synopsis == "PATH") continue;  // the usage line names it
-    std::string_view lines = option.text;
+    std::string_view lines = option.help;
     bool first = true;
     while (!lines.empty()) {
       const std::size_t end = lines.find('\n');
@@ -285,12 +434,12 @@ std::string manualPage(const std::string& version) {
   page += ".SH SYNOPSIS\n.B pixmoor\\-batch\n[\\fIoptions\\fR] \\fIPATH\\fR...\n";
   page += ".SH DESCRIPTION\n" + roff(joined(kDescription)) + "\n.PP\n" + roff(joined(kSettings)) + "\n";
   page += ".SH OPTIONS\n";
-  for (const OptionHelp& option : kOptions) {
+  for (const OptionRow& option : kOptions) {
     const std::string_view name = optionName(option.synopsis);
     page += ".TP\n\\fB" + roff(name) + "\\fR";
     if (name.size() < option.synopsis.size())
       page += " \\fI" + roff(option.synopsis.substr(name.size() + 1)) + "\\fR";
-    page += "\n" + roff(joined(option.text)) + "\n";
+    page += "\n" + roff(joined(option.help)) + "\n";
   }
   for (const Section& section : kSections) {
     page += ".SH " + std::string(section.title) + "\n" + roff(joined(section.text)) + "\n";
@@ -301,21 +450,12 @@ std::string manualPage(const std::string& version) {
 std::string bashCompletion() {
   std::string words;
   std::string cases;
-  for (const OptionHelp& option : kOptions) {
+  for (const OptionRow& option : kOptions) {
     if (option.synopsis == "PATH") continue;
     const std::string name(optionName(option.synopsis));
     words += (words.empty() ? "" : " ") + name;
-    if (option.values == nullptr) continue;
-    const std::string_view values = option.values;
-    cases += "    " + name + ")\n      ";
-    if (values == "FILE") {
-      cases += "COMPREPLY=($(compgen -f -- \"$cur\"))";
-    } else if (!values.empty()) {
-      cases += "COMPREPLY=($(compgen -W \"" + std::string(values) + "\" -- \"$cur\"))";
-    } else {
-      cases += "COMPREPLY=()";
-    }
-    cases += "\n      return ;;\n";
+    if (option.kind == ValueKind::none) continue;
+    cases += "    " + name + ")\n      " + completionReply(option) + "\n      return ;;\n";
   }
   return "# bash completion for pixmoor-batch, made from its table of options\n"
          "_pixmoor_batch() {\n"

@@ -1,7 +1,9 @@
 // The command line of pixmoor-batch: what each option means, how the
 // arguments are read, and the documents made from the one table of options
 // (the --help text, the manual page, the bash completion), so that they
-// never tell different stories.
+// never tell different stories. The parser reads the same table: each row
+// names an option, the form of its value, how the value is checked and
+// which field of Options it fills.
 //
 // Pure functions of their arguments; any thread. A usage error comes back
 // as its message, never as an exception.
@@ -23,17 +25,18 @@ enum class DryRun {
   exact,    // --dry-run=exact: decoded, resized and encoded in memory
 };
 
+// Every field starts empty (or off), so that a test names only those it sets.
 struct Options {
-  std::optional<std::string> settingsFile;
-  std::optional<settings::SizeMode> mode;
-  std::optional<std::int32_t> landscapeWidth;
-  std::optional<std::int32_t> portraitHeight;
-  std::optional<std::pair<std::int16_t, std::int16_t>> size;
-  std::optional<settings::OutputFormat> format;
-  std::optional<std::int32_t> quality;
-  std::optional<std::string> prefix;
-  std::optional<std::string> language;  // "FR" or "UK"
-  std::optional<int> jobs;
+  std::optional<std::string> settingsFile{};
+  std::optional<settings::SizeMode> mode{};
+  std::optional<std::int32_t> landscapeWidth{};
+  std::optional<std::int32_t> portraitHeight{};
+  std::optional<std::pair<std::int16_t, std::int16_t>> size{};
+  std::optional<settings::OutputFormat> format{};
+  std::optional<std::int32_t> quality{};
+  std::optional<std::string> prefix{};
+  std::optional<std::string> language{};  // "FR" or "UK"
+  std::optional<int> jobs{};
   bool recursive = false;
   DryRun dryRun = DryRun::off;
   bool json = false;
@@ -41,10 +44,13 @@ struct Options {
   bool quiet = false;
   bool help = false;
   bool version = false;
-  std::vector<std::string> paths;
+  std::vector<std::string> paths{};
+
+  bool operator==(const Options&) const = default;
 };
 
-// Reads argv[1..argc-1] into `options`; answers the message of a usage error.
+// Reads argv[1..argc-1] into `options`; answers the message of a usage
+// error. An option given twice keeps its last value.
 std::optional<std::string> parseArguments(int argc, const char* const* argv, Options& options);
 
 // The --help text.

@@ -7,7 +7,6 @@
 // to the Trash (--trash-originals). Exit status: 0 all written, 1 some not,
 // 2 usage error or nothing to do.
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -28,12 +27,12 @@
 #include "companion/json_report.h"
 #include "companion/options.h"
 #include "companion/plan.h"
+#include "companion/run_settings.h"
 #include "companion/trash.h"
 #include "image/decoder_registry.h"
 #include "image/encode.h"
 #include "image/resample.h"
 #include "settings/settings.h"
-#include "settings/settings_store.h"
 #include "texts/program_version.h"
 #include "texts/ui_texts.h"
 
@@ -43,23 +42,10 @@ using namespace pixmoor;
 using companion::Options;
 
 constexpr const char* kProgram = "pixmoor-batch";
-constexpr int kDefaultDesktopWidth = 1920;
-constexpr int kDefaultDesktopHeight = 1080;
 
 int usageError(const std::string& message) {
   std::fprintf(stderr, "%s: %s (see --help)\n", kProgram, message.c_str());
   return 2;
-}
-
-// The language of the environment, as the C library would pick the
-// messages': the first of LC_ALL, LC_MESSAGES and LANG that is set.
-std::string environmentLanguage() {
-  for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-    const char* value = std::getenv(name);
-    if (value == nullptr || *value == '\0') continue;
-    return std::string_view(value).substr(0, 2) == "fr" ? "FR" : "UK";
-  }
-  return "UK";
 }
 
 std::optional<std::uint64_t> fileSize(const std::string& path) {
@@ -128,44 +114,13 @@ int main(int argc, char** argv) {
   }
   if (options.paths.empty()) return usageError("no PATH given");
 
-  settings::Settings chosen = settings::defaultSettings(kDefaultDesktopWidth, kDefaultDesktopHeight);
-  bool settingsRead = false;
-  if (options.settingsFile) {
-    const auto read =
-        settings::readSettings(*options.settingsFile, kDefaultDesktopWidth, kDefaultDesktopHeight);
-    if (!read) return usageError("--settings: cannot read '" + *options.settingsFile + "'");
-    chosen = *read;
-    settingsRead = true;
-  } else if (::access(settings::kSettingsFileName, F_OK) == 0) {
-    if (const auto read = settings::readSettings(settings::kSettingsFileName, kDefaultDesktopWidth,
-                                                 kDefaultDesktopHeight)) {
-      chosen = *read;
-      settingsRead = true;
-    }
-  }
-
-  const bool relativeSizes = options.landscapeWidth || options.portraitHeight;
-  if (options.mode) {
-    chosen.mode = *options.mode;
-  } else if (options.size && relativeSizes) {
-    return usageError("--size and the relative sizes together need --mode");
-  } else if (options.size) {
-    chosen.mode = settings::SizeMode::free;
-  } else if (relativeSizes) {
-    chosen.mode = settings::SizeMode::relative;
-  }
-  if (options.landscapeWidth) chosen.landscapeWidth = *options.landscapeWidth;
-  if (options.portraitHeight) chosen.portraitHeight = *options.portraitHeight;
-  if (options.size) {
-    chosen.freeWidth = options.size->first;
-    chosen.freeHeight = options.size->second;
-  }
-  if (options.format) chosen.format = *options.format;
-  if (options.quality) chosen.quality = *options.quality;
-  if (options.prefix) chosen.prefix = *options.prefix;
-  // Only an output that replaces its own source sends anything to the Trash.
-  if (options.trashOriginals && !settings::outputPrefix(chosen.prefix).empty())
-    return usageError("--trash-originals needs no prefix (--prefix 0): only sources that are replaced go");
+  const companion::SettingsFile file = companion::readSettingsFile(options);
+  if (file.usageError) return usageError(*file.usageError);
+  const companion::RunSettings runSettings = companion::chooseRunSettings(
+      options, file.settings,
+      companion::localeLanguage(std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"), std::getenv("LANG")));
+  if (runSettings.usageError) return usageError(*runSettings.usageError);
+  settings::Settings chosen = runSettings.settings;
 
   image::registerJpegDecoder();
   image::registerPngDecoder();
@@ -173,12 +128,9 @@ int main(int argc, char** argv) {
   image::registerPngEncoder();
   if (options.jobs) image::setResampleThreads(*options.jobs);
 
-  // Texts of the chosen language, else the settings file's (a code the
-  // program does not know gets French), else the environment's.
-  std::string language = settingsRead ? (chosen.language == "UK" ? "UK" : "FR") : environmentLanguage();
-  if (options.language) language = *options.language;
-  const texts::UiTexts texts = texts::BuildUiTexts(language, texts::kTitleBase, texts::kVersionText, "\n",
-                                                   kDefaultDesktopWidth, kDefaultDesktopHeight, "");
+  const texts::UiTexts texts =
+      texts::BuildUiTexts(runSettings.language, texts::kTitleBase, texts::kVersionText, "\n",
+                          companion::kDefaultDesktopWidth, companion::kDefaultDesktopHeight, "");
 
   const batch::BatchJob job =
       batch::intakeDrop(options.paths, options.recursive ? batch::FolderDepth::withSubfolders

@@ -108,7 +108,7 @@ void Planner::judgeOutputName(PlannedPicture& planned) {
   }
   if (outcome.written()) {
     const std::string folder = files::folderOf(files::followLinks(output).path);
-    if (::access(folder.c_str(), W_OK | X_OK) != 0) outcome.reason = FailureReason::writeFailed;
+    if (::access(folder.c_str(), W_OK | X_OK) != 0) outcome.reason = FailureReason::folderNotWritable;
   }
 }
 

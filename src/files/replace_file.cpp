@@ -148,6 +148,21 @@ StaleTemporaries& staleTemporaries() {
   return instance;
 }
 
+// Why a call on the file or its folder failed, from its error number.
+ReplaceStatus failureOf(int error, ReplaceStatus otherwise) {
+  switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+      return ReplaceStatus::diskFull;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return ReplaceStatus::folderNotWritable;
+    default:
+      return otherwise;
+  }
+}
+
 bool closeChecked(int fd) {
   // After close fails the descriptor is gone either way (Linux); EINTR is
   // not retried for that reason, but the data may still have been written.
@@ -190,7 +205,7 @@ Checked checkTarget(const std::string& path, const ReplaceRule& rule) {
   // What could not be opened for writing is not replaced either (judged
   // with the effective ids, as open would).
   if (::faccessat(AT_FDCWD, target.path.c_str(), W_OK, AT_EACCESS) != 0)
-    return refuse(ReplaceStatus::refused);
+    return refuse(ReplaceStatus::writeProtected);
   return checked;
 }
 
@@ -238,7 +253,7 @@ ReplaceStatus rewriteInPlace(const std::string& path, std::string_view bytes) {
   const LinkTarget& target = checked.target;
   // Only for a file whose folder is the obstacle; a second hard link would
   // see the change, which a replacement must never show it.
-  if (!target.exists || target.status.st_nlink != 1) return ReplaceStatus::cannotCreate;
+  if (!target.exists || target.status.st_nlink != 1) return ReplaceStatus::folderNotWritable;
   const std::string folder = folderOf(target.path);
   if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0) return ReplaceStatus::cannotCreate;
 
@@ -251,13 +266,18 @@ ReplaceStatus rewriteInPlace(const std::string& path, std::string_view bytes) {
   }
   // Reserve the room first: a full disk then fails before a byte changes.
   const auto size = static_cast<off_t>(bytes.size());
-  if (size > now.st_size && ::posix_fallocate(fd, 0, size) != 0) {
-    [[maybe_unused]] const int ignored = ::ftruncate(fd, now.st_size);
-    ::close(fd);
-    return ReplaceStatus::writeFailed;
+  if (size > now.st_size) {
+    if (const int error = ::posix_fallocate(fd, 0, size); error != 0) {
+      [[maybe_unused]] const int ignored = ::ftruncate(fd, now.st_size);
+      ::close(fd);
+      return failureOf(error, ReplaceStatus::writeFailed);
+    }
   }
   const bool ok = writeAt(fd, bytes) && ::ftruncate(fd, size) == 0 && ::fsync(fd) == 0;
-  return closeChecked(fd) && ok ? ReplaceStatus::replaced : ReplaceStatus::writeFailed;
+  const int error = ok ? 0 : errno;
+  const bool closed = closeChecked(fd);
+  if (!ok) return failureOf(error, ReplaceStatus::writeFailed);
+  return closed ? ReplaceStatus::replaced : failureOf(errno, ReplaceStatus::writeFailed);
 }
 
 }  // namespace
@@ -289,7 +309,8 @@ OpenedReplacement FileReplacement::create(const std::string& path, const Replace
     // Old kernels answer EISDIR, file systems without support EOPNOTSUPP:
     // fall back to a named file. Anything else (no folder, no permission,
     // read-only) fails the same way for a named file.
-    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return fail(ReplaceStatus::cannotCreate);
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+      return fail(failureOf(errno, ReplaceStatus::cannotCreate));
   }
 
   const std::string name = nameOf(out->target_);
@@ -301,7 +322,7 @@ OpenedReplacement FileReplacement::create(const std::string& path, const Replace
       out->tempPath_ = std::move(temp);
       return {std::move(out), ReplaceStatus::replaced};
     }
-    if (errno != EEXIST) break;
+    if (errno != EEXIST) return fail(failureOf(errno, ReplaceStatus::cannotCreate));
   }
   return fail(ReplaceStatus::cannotCreate);
 }
@@ -315,9 +336,13 @@ bool FileReplacement::writeAll(const std::uint8_t* data, std::size_t size) {
     const ssize_t n = ::write(fd_, data, size);
     if (n < 0) {
       if (errno == EINTR) continue;
+      status_ = failureOf(errno, ReplaceStatus::writeFailed);
       return false;
     }
-    if (n == 0) return false;
+    if (n == 0) {
+      status_ = ReplaceStatus::writeFailed;
+      return false;
+    }
     data += n;
     size -= static_cast<std::size_t>(n);
     written_ += static_cast<std::uint64_t>(n);
@@ -360,7 +385,8 @@ bool FileReplacement::fail(ReplaceStatus status) {
 
 bool FileReplacement::commit() {
   if (done_ || fd_ < 0) return false;
-  if (failed_ || !flushBuffer()) return fail(ReplaceStatus::writeFailed);
+  // A failed write left its reason in status_.
+  if (failed_ || !flushBuffer()) return fail(status_);
 
   // The name may have changed while we wrote: the policy and the rule are
   // judged again on what is there now, and the target must be the same.
@@ -368,7 +394,7 @@ bool FileReplacement::commit() {
   if (checked.status != ReplaceStatus::replaced) return fail(checked.status);
   if (checked.target.path != target_) return fail(ReplaceStatus::refused);
   if (checked.target.exists && !keepAttributes(fd_, checked.target)) return fail(ReplaceStatus::writeFailed);
-  if (::fsync(fd_) != 0) return fail(ReplaceStatus::writeFailed);
+  if (::fsync(fd_) != 0) return fail(failureOf(errno, ReplaceStatus::writeFailed));
 
   if (unnamed_) {
     // Give the file a hidden name first: linkat cannot replace the target,
@@ -382,7 +408,7 @@ bool FileReplacement::commit() {
         tempPath_ = std::move(temp);
         linked = true;
       } else if (errno != EEXIST) {
-        break;
+        return fail(failureOf(errno, ReplaceStatus::writeFailed));
       }
     }
     if (!linked) return fail(ReplaceStatus::writeFailed);
@@ -391,10 +417,13 @@ bool FileReplacement::commit() {
 
   const int fd = fd_;
   fd_ = -1;
-  if (!closeChecked(fd)) return fail(ReplaceStatus::writeFailed);
-  if (rule_.setAside && checked.target.exists && !rule_.setAside(target_))
-    return fail(ReplaceStatus::refused);
-  if (::rename(tempPath_.c_str(), target_.c_str()) != 0) return fail(ReplaceStatus::writeFailed);
+  if (!closeChecked(fd)) return fail(failureOf(errno, ReplaceStatus::writeFailed));
+  const bool setAside = rule_.setAside && checked.target.exists;
+  if (setAside && !rule_.setAside(target_)) return fail(ReplaceStatus::refused);
+  if (::rename(tempPath_.c_str(), target_.c_str()) != 0) {
+    // Once the old file is aside, that is what the caller must hear first.
+    return fail(setAside ? ReplaceStatus::setAsideNotReplaced : failureOf(errno, ReplaceStatus::writeFailed));
+  }
   tempPath_.clear();
   done_ = true;
 
@@ -427,7 +456,7 @@ ReplaceStatus replaceWholeFile(const std::string& path, std::string_view bytes, 
     out->commit();
     return out->status();
   }
-  if (opened.status == ReplaceStatus::cannotCreate && inPlace == InPlace::whenFolderIsReadOnly) {
+  if (opened.status == ReplaceStatus::folderNotWritable && inPlace == InPlace::whenFolderIsReadOnly) {
     return rewriteInPlace(path, bytes);
   }
   return opened.status;

@@ -28,6 +28,8 @@
 //    replacement, with the old file untouched. replaceWholeFile may instead
 //    rewrite such a file in place when the caller holds its complete new
 //    content and asks for it (the settings file does; pictures never do).
+//  - A failure says why as precisely as the system told us: a file or a
+//    folder we may not write, a full disk, the old file already set aside.
 //
 // Expected failures are values. One FileReplacement belongs to one thread.
 #pragma once
@@ -48,10 +50,14 @@ namespace pixmoor::files {
 enum class ReplaceStatus {
   replaced,             // the new content is in place and synced, folder included
   badPath,              // an empty path, or one that names no file ("", ".", "..", a trailing "/")
-  refused,              // the policy forbids it: a foreign or dangling link, a write-protected file
+  refused,              // the policy forbids it (a foreign or dangling link), or setAside kept the old file
+  writeProtected,       // the file under the name may not be written (its bits, a read-only file system)
   wouldReplaceAnother,  // the name holds a file other than the one the rule allows
-  cannotCreate,  // no temporary file could be made (no such folder, not writable, a folder of that name)
-  writeFailed,   // a write, the sync or the rename failed (disk full, I/O error)
+  cannotCreate,         // no temporary file could be made (no such folder, a folder or device of that name)
+  folderNotWritable,    // the folder lets us make no file (its bits, a read-only file system)
+  writeFailed,          // a write, the sync or the rename failed (an I/O error, a file-size limit)
+  diskFull,             // the file system has no room left (or the user's quota is used up)
+  setAsideNotReplaced,  // the old file was set aside, then the new one could not take its name
 };
 
 // What may already be under the target name. With `onlyReplacing` set the
@@ -63,7 +69,8 @@ struct ReplaceRule {
   // only once the new content is complete and synced, just before it takes
   // the name (the old one goes to the Trash, say). False keeps that file and
   // gives the replacement up (refused). Not called when the name is free.
-  // Should the rename fail after it, the old file stays where it was set.
+  // Should the rename fail after it, the old file stays where it was set
+  // and the answer is setAsideNotReplaced.
   std::function<bool(const std::string& path)> setAside = nullptr;
 };
 

@@ -27,6 +27,14 @@ SaveStatus failedReplacement(files::ReplaceStatus status) {
     case files::ReplaceStatus::refused:
     case files::ReplaceStatus::cannotCreate:
       return SaveStatus::cannotCreate;
+    case files::ReplaceStatus::writeProtected:
+      return SaveStatus::writeProtected;
+    case files::ReplaceStatus::folderNotWritable:
+      return SaveStatus::folderNotWritable;
+    case files::ReplaceStatus::diskFull:
+      return SaveStatus::diskFull;
+    case files::ReplaceStatus::setAsideNotReplaced:
+      return SaveStatus::setAsideNotReplaced;
     case files::ReplaceStatus::replaced:
     case files::ReplaceStatus::writeFailed:
       break;
@@ -64,7 +72,7 @@ SaveStatus encodeWith(const Raster& raster, int sourceDepth, std::uint32_t encod
   if (raster.depth == 32) {
     if (found->write32 != nullptr) return write(found->write32, raster, depth);
     const auto flat = flattenToWhite(raster);
-    if (!flat) return SaveStatus::badRequest;  // no memory for the flattened copy
+    if (!flat) return SaveStatus::outOfMemory;  // the raster is one flattenToWhite takes
     return write(found->write24, *flat, depth);
   }
   return write(found->write24, raster, depth);
@@ -104,7 +112,9 @@ SaveStatus saveRaster(const Raster& raster, int sourceDepth, const std::string& 
         auto out = TempOutput::create(path, &opened, rule);
         if (!out) return failedReplacement(opened);
         const SaveStatus status = entry(*out, rowsOf(pixels, iccProfile), quality, bits, cancel);
-        if (status != SaveStatus::saved) return status;  // `out` removes its file
+        // A writer knows only that its output failed; the file knows why.
+        // `out` removes its file.
+        if (status != SaveStatus::saved) return out->failed() ? failedReplacement(out->status()) : status;
         if (cancelled(cancel)) return SaveStatus::cancelled;
         return out->commit() ? SaveStatus::saved : failedReplacement(out->status());
       });
@@ -117,7 +127,7 @@ SaveStatus saveEncoded(std::span<const std::uint8_t> bytes, const std::string& p
   auto out = TempOutput::create(path, &opened, rule);
   if (!out) return failedReplacement(opened);
   if (cancelled(cancel)) return SaveStatus::cancelled;
-  if (!out->write(bytes.data(), bytes.size())) return SaveStatus::writeFailed;
+  if (!out->write(bytes.data(), bytes.size())) return failedReplacement(out->status());
   if (cancelled(cancel)) return SaveStatus::cancelled;
   return out->commit() ? SaveStatus::saved : failedReplacement(out->status());
 }
@@ -130,9 +140,10 @@ SaveStatus encodeRaster(const Raster& raster, int sourceDepth, std::uint32_t enc
                     [&](EncoderEntry entry, const Raster& pixels, int bits) {
                       MemoryOutput out;
                       const SaveStatus status = entry(out, rowsOf(pixels, iccProfile), quality, bits, cancel);
+                      // A memory output fails only for want of memory.
+                      if (out.failed()) return SaveStatus::outOfMemory;
                       if (status != SaveStatus::saved) return status;
                       if (cancelled(cancel)) return SaveStatus::cancelled;
-                      if (out.failed()) return SaveStatus::writeFailed;
                       bytes.swap(out.bytes());
                       return SaveStatus::saved;
                     });

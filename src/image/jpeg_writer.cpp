@@ -3,6 +3,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <mutex>
+#include <new>
 #include <vector>
 
 // jpeglib.h needs FILE and size_t declared before it.
@@ -78,6 +79,8 @@ void compress(JpegJob& job) {
   job.error.pub.output_message = onMessage;
   job.status = SaveStatus::writeFailed;
   if (setjmp(job.error.jump) != 0) {
+    // A failed write is left for the output to explain: it knows why.
+    if (job.error.pub.msg_code == JERR_OUT_OF_MEMORY) job.status = SaveStatus::outOfMemory;
     jpeg_destroy_compress(cinfo);
     return;
   }
@@ -122,7 +125,12 @@ void compress(JpegJob& job) {
 SaveStatus writeJpeg(TempOutput& out, const RowSource& rows, int quality, int /*depth*/,
                      const CancelFlag* cancel) {
   if (rows.bytesPerPixel != 3 || rows.width <= 0 || rows.height <= 0) return SaveStatus::badRequest;
-  std::vector<JOCTET> buffer(kDestinationSize);
+  std::vector<JOCTET> buffer;
+  try {
+    buffer.resize(kDestinationSize);
+  } catch (const std::bad_alloc&) {
+    return SaveStatus::outOfMemory;
+  }
   JpegJob job{};
   job.destination.out = &out;
   job.destination.buffer = buffer.data();

@@ -3,6 +3,7 @@
 #include <png.h>
 
 #include <csetjmp>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -28,12 +29,24 @@ struct PngJob {
   png_color palette[256];
   const CancelFlag* cancel;
   SaveStatus status;
+  bool outOfMemory;  // an allocation of libpng's or zlib's failed
 };
 
 [[noreturn]] void onError(png_structp png, png_const_charp) {
   png_longjmp(png, 1);
 }
 void onWarning(png_structp, png_const_charp) {}
+
+// libpng's and zlib's allocations, so that a lack of memory is told apart
+// from the library's other errors.
+png_voidp allocate(png_structp png, png_alloc_size_t size) {
+  void* memory = std::malloc(size);
+  if (memory == nullptr) static_cast<PngJob*>(png_get_mem_ptr(png))->outOfMemory = true;
+  return memory;
+}
+void release(png_structp, png_voidp memory) {
+  std::free(memory);
+}
 
 void onWrite(png_structp png, png_bytep data, png_size_t size) {
   auto* job = static_cast<PngJob*>(png_get_io_ptr(png));
@@ -73,14 +86,22 @@ void packRow(const PngJob& job, int y) {
 // `job`, which outlives the jump.
 void encode(PngJob& job) {
   job.status = SaveStatus::writeFailed;
-  job.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &job, onError, onWarning);
-  if (job.png == nullptr) return;
+  job.png =
+      png_create_write_struct_2(PNG_LIBPNG_VER_STRING, &job, onError, onWarning, &job, allocate, release);
+  // Only memory stops the structures being made: the version is the header's.
+  if (job.png == nullptr) {
+    job.status = SaveStatus::outOfMemory;
+    return;
+  }
   job.info = png_create_info_struct(job.png);
   if (job.info == nullptr) {
+    job.status = SaveStatus::outOfMemory;
     png_destroy_write_struct(&job.png, nullptr);
     return;
   }
   if (setjmp(png_jmpbuf(job.png)) != 0) {
+    // A failed write is left for the output to explain: it knows why.
+    if (job.outOfMemory) job.status = SaveStatus::outOfMemory;
     png_destroy_write_struct(&job.png, &job.info);
     return;
   }
@@ -136,8 +157,10 @@ void encode(PngJob& job) {
 }
 
 // The quantiser learns from contiguous B G R A pixels in memory order: a
-// 32-bit raster as it is, a 24-bit one copied with alpha 255.
-std::optional<PaletteQuantizer> learnPalette(const RowSource& rows, int colours, const CancelFlag* cancel) {
+// 32-bit raster as it is, a 24-bit one copied with alpha 255. Sets
+// `noMemory` when that copy could not be made.
+std::optional<PaletteQuantizer> learnPalette(const RowSource& rows, int colours, const CancelFlag* cancel,
+                                             bool& noMemory) {
   const std::size_t count = static_cast<std::size_t>(rows.width) * static_cast<std::size_t>(rows.height);
   if (rows.bytesPerPixel == 4 && rows.stride == rows.width * 4) {
     return PaletteQuantizer::learn(rows.pixels, count, colours, cancel);
@@ -146,7 +169,8 @@ std::optional<PaletteQuantizer> learnPalette(const RowSource& rows, int colours,
   try {
     bgra.resize(count * 4);
   } catch (const std::bad_alloc&) {
-    return std::nullopt;  // reported as a failed write, like any lack of memory inside the library
+    noMemory = true;
+    return std::nullopt;
   }
   std::uint8_t* out = bgra.data();
   for (int y = 0; y < rows.height; ++y) {
@@ -176,13 +200,21 @@ SaveStatus writePng(TempOutput& out, const RowSource& rows, int colourType, int 
   std::optional<PaletteQuantizer> quantizer;
   std::vector<std::uint8_t> packedRow;
   if (palette) {
-    quantizer = learnPalette(rows, 1 << depth, cancel);
-    if (!quantizer) return cancelled(cancel) ? SaveStatus::cancelled : SaveStatus::writeFailed;
+    bool noMemory = false;
+    quantizer = learnPalette(rows, 1 << depth, cancel, noMemory);
+    if (!quantizer) {
+      if (noMemory) return SaveStatus::outOfMemory;
+      return cancelled(cancel) ? SaveStatus::cancelled : SaveStatus::writeFailed;
+    }
     const auto& colours = quantizer->palette();
     for (std::size_t i = 0; i < colours.size(); ++i) {
       job.palette[i] = png_color{colours[i].red, colours[i].green, colours[i].blue};
     }
-    packedRow.resize((static_cast<std::size_t>(rows.width) * static_cast<std::size_t>(depth) + 7) / 8);
+    try {
+      packedRow.resize((static_cast<std::size_t>(rows.width) * static_cast<std::size_t>(depth) + 7) / 8);
+    } catch (const std::bad_alloc&) {
+      return SaveStatus::outOfMemory;
+    }
     job.depth = depth;
     job.quantizer = &*quantizer;
     job.packedRow = packedRow.data();

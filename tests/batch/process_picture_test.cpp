@@ -4,12 +4,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <functional>
+
 #include "batch/output_path.h"
 #include "batch_test_support.h"
+#include "image/encode.h"
+#include "support/bounded_child.h"
 #include "support/other_user.h"
 
 namespace pixmoor::batch {
 namespace {
+
+// Before any thread: see runWithRoom.
+[[maybe_unused]] const bool kOneMallocArena = pixmoor::testing::useOneMallocArena();
 
 using pixmoor::testing::readBytes;
 using pixmoor::testing::TempFolder;
@@ -184,12 +191,13 @@ TEST_F(ProcessPicture, UnwritableFolderLeavesTheOldFilesAlone) {
   ASSERT_TRUE(writePicture(path("a.png"), 30, 20, image::kPngEncoder));
   ASSERT_TRUE(writePicture(path("b.jpg"), 30, 20, image::kJpegEncoder));
   writeBytes(path("prefix_a.jpg"), "old bytes");
+  ::chmod(path("prefix_a.jpg").c_str(), 0666);  // the folder alone stands in the way
   ::chmod(path("b.jpg").c_str(), 0666);
   const std::string b = readBytes(path("b.jpg"));
   ::chmod(folder_.path().c_str(), 0555);
   const int result = pixmoor::testing::runAsOrdinaryUser([&] {
-    if (run(path("a.png"), relative(15, 15)).reason != FailureReason::writeFailed) return 1;
-    return run(path("b.jpg"), relative(15, 15, "JPG", "")).reason == FailureReason::writeFailed ? 0 : 2;
+    if (run(path("a.png"), relative(15, 15)).reason != FailureReason::folderNotWritable) return 1;
+    return run(path("b.jpg"), relative(15, 15, "JPG", "")).reason == FailureReason::folderNotWritable ? 0 : 2;
   });
   ::chmod(folder_.path().c_str(), 0755);
   EXPECT_EQ(result, 0);
@@ -278,6 +286,46 @@ TEST_F(ProcessPicture, LinkedSourceIsReplacedThroughItsLinkWhenOurOwn) {
   ASSERT_EQ(::stat(path("real/photo.jpg").c_str(), &st), 0);
   EXPECT_EQ(st.st_uid, 65534u);
   EXPECT_EQ(st.st_gid, 65534u);
+}
+
+// The original went aside (the Trash), then its name was taken before the
+// output could have it: that is what the reason says.
+TEST_F(ProcessPicture, AnOriginalSetAsideWhoseNameIsTakenIsSaid) {
+  ASSERT_TRUE(writePicture(path("a.jpg"), 64, 48, image::kJpegEncoder));
+  const std::string original = readBytes(path("a.jpg"));
+  const std::string trash = path("trashed.jpg");
+  PreparedPicture prepared = preparePicture(store_, path("a.jpg"), relative(32, 32, "JPG", ""), nullptr);
+  ASSERT_TRUE(prepared.outcome.written());
+  prepared.replaceRule.setAside = [&](const std::string& file) {
+    return ::rename(file.c_str(), trash.c_str()) == 0 && ::mkdir(file.c_str(), 0700) == 0;
+  };
+  EXPECT_EQ(writePreparedPicture(prepared), FailureReason::trashedNotReplaced);
+  EXPECT_EQ(readBytes(trash), original);
+}
+
+// Memory that runs out while the picture is encoded (here its copy flattened
+// for JPEG): the picture was too large for the memory there was.
+TEST_F(ProcessPicture, RunningOutOfMemoryWhileEncodingIsTooLargeForMemory) {
+  if (!pixmoor::testing::kAddressSpaceCapWorks) GTEST_SKIP() << "no address-space cap under a sanitizer";
+  testing::registerCodecs();
+  auto raster = image::makeRaster(3000, 2000, 32);
+  ASSERT_TRUE(raster);
+  ASSERT_EQ(image::saveRaster(*raster, 32, path("alpha.png"), image::kPngEncoder, 7, -1),
+            image::SaveStatus::saved);
+  raster.reset();
+  const PreparedPicture prepared = preparePicture(store_, path("alpha.png"), relative(3000, 2000), nullptr);
+  ASSERT_TRUE(prepared.outcome.written());
+  ASSERT_EQ(prepared.raster->depth, 32);
+  constexpr std::uint64_t kRoom = 4 << 20;  // the flattened copy needs 18 MB
+  const auto inRoom = [&](const std::function<FailureReason()>& encode) {
+    return pixmoor::testing::runWithRoom([&] { return static_cast<int>(encode()); }, kRoom);
+  };
+  std::vector<std::uint8_t> bytes;
+  EXPECT_EQ(inRoom([&] { return encodePreparedPicture(prepared, bytes); }),
+            static_cast<int>(FailureReason::tooLargeForMemory));
+  EXPECT_EQ(inRoom([&] { return writePreparedPicture(prepared); }),
+            static_cast<int>(FailureReason::tooLargeForMemory));
+  EXPECT_EQ(folderNames(folder_.path()), std::vector<std::string>{"alpha.png"});
 }
 
 TEST_F(ProcessPicture, PrefixIsAppliedAgainOnAPrefixedName) {

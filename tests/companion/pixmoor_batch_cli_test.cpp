@@ -26,6 +26,8 @@
 #include "companion/json_report.h"
 #include "settings/settings.h"
 #include "support/bounded_child.h"
+#include "support/other_user.h"
+#include "support/small_file_system.h"
 
 namespace pixmoor::batch {
 namespace {
@@ -117,6 +119,17 @@ class BatchProgram : public ::testing::Test {
     return result;
   }
   std::string path(const std::string& name) const { return work_.file(name); }
+  // run() as an ordinary user, so that permissions hold even for the superuser.
+  ProgramRun runAsAnotherUser(const std::vector<std::string>& arguments) {
+    for (const TempFolder* folder : {&work_, &logs_, &home_}) fs::permissions(folder->path(), fs::perms::all);
+    fs::remove(logs_.file("out"));
+    fs::remove(logs_.file("err"));
+    ProgramRun result;
+    result.status = pixmoor::testing::runAsOrdinaryUser([&] { return run(arguments).status; });
+    result.out = readBytes(logs_.file("out"));
+    result.err = readBytes(logs_.file("err"));
+    return result;
+  }
 
   TempFolder work_;  // current folder of the program, and where pictures go
   TempFolder logs_;
@@ -640,6 +653,54 @@ TEST_F(BatchProgram, TrashOriginalsKeepsARestorableOriginal) {
       << info[2];
 }
 
+std::vector<std::string> jsonReasons(const std::string& out) {
+  std::vector<std::string> reasons;
+  for (const auto& object : jsonLines(out)) {
+    if (object["type"] == "picture") reasons.push_back(object["reason"].is_null() ? "" : object["reason"]);
+  }
+  return reasons;
+}
+
+// Why an output could not be written reaches the list and the JSON report,
+// each case made for real as an ordinary user.
+TEST_F(BatchProgram, AProtectedFileOrFolderIsNamedAsSuch) {
+  ASSERT_TRUE(writePicture(path("a.jpg"), 40, 20, image::kJpegEncoder));
+  writeBytes(path("prefix_a.jpg"), "old");
+  fs::permissions(path("prefix_a.jpg"),
+                  fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  fs::create_directory(path("locked"));
+  fs::copy_file(path("a.jpg"), path("locked/b.jpg"));
+  fs::permissions(path("locked"), fs::perms::all & ~(fs::perms::owner_write | fs::perms::group_write |
+                                                     fs::perms::others_write));
+  const ProgramRun plan = runAsAnotherUser({"--dry-run", "--quiet", "locked/b.jpg"});
+  EXPECT_EQ(plan.out, "locked/b.jpg: no file: folder not writable\n");
+  const ProgramRun r = runAsAnotherUser({"--json", "--quiet", "a.jpg", "locked/b.jpg"});
+  fs::permissions(path("locked"), fs::perms::owner_all, fs::perm_options::add);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "a.jpg: write-protected file\nlocked/b.jpg: folder not writable\n");
+  EXPECT_EQ(jsonReasons(r.out), (std::vector<std::string>{"write-protected", "folder-not-writable"}));
+  EXPECT_EQ(readBytes(path("prefix_a.jpg")), "old");
+  EXPECT_EQ(folderNames(path("locked")), std::vector<std::string>{"b.jpg"});
+}
+
+// The program runs where a small file system of its own is nearly full.
+TEST_F(BatchProgram, AFullDiskIsNamedAsSuch) {
+  const fs::path disk = work_.path() / "disk";
+  fs::create_directory(disk);
+  ASSERT_TRUE(writePicture(path("a.jpg"), 400, 300, image::kJpegEncoder));
+  const int code = pixmoor::testing::withSmallFileSystem(disk, "1m", [&] {
+    fs::copy_file(path("a.jpg"), disk / "a.jpg");
+    if (!pixmoor::testing::fillUp(disk, 16384)) return 10;  // far less than the output needs
+    const ProgramRun r = run({"--json", "--quiet", "disk/a.jpg"});
+    return folderNames(disk) == std::vector<std::string>{"a.jpg", "filler"} ? r.status : 11;
+  });
+  if (code == pixmoor::testing::kNoMount)
+    GTEST_SKIP() << "cannot mount a small file system here (needs the superuser)";
+  EXPECT_EQ(code, 1);
+  EXPECT_EQ(readBytes(logs_.file("err")), "disk/a.jpg: disk full\n");
+  EXPECT_EQ(jsonReasons(readBytes(logs_.file("out"))), std::vector<std::string>{"disk-full"});
+}
+
 TEST_F(BatchProgram, ManualPageAndCompletionFollowTheHelp) {
   const std::string help = run({"--help"}).out;
   const std::string manual = std::regex_replace(readBytes(PIXMOOR_BATCH_MANUAL), std::regex(R"(\\-)"), "-");
@@ -934,6 +995,13 @@ TEST_F(BatchCrash, AFullDiskLosesNoPicture) {
   const fs::path folder = disk / "pictures";
   fs::create_directory(disk);
   const bool mounted = ::geteuid() == 0 && ::mount("pixmoor-test", disk.c_str(), "tmpfs", 0, "size=4m") == 0;
+  // Unmounted however the test ends, a failed assertion included.
+  struct Unmount {
+    std::string at;
+    ~Unmount() {
+      if (!at.empty()) ::umount2(at.c_str(), MNT_DETACH);
+    }
+  } const unmount{mounted ? disk.string() : std::string()};
   fs::create_directory(folder);
   makeOriginals(folder, 800, 600);
   std::uintmax_t used = 0;
@@ -952,7 +1020,6 @@ TEST_F(BatchCrash, AFullDiskLosesNoPicture) {
       EXPECT_EQ(replaced, 0) << "the disk never filled up";
     }
   }
-  if (mounted) ::umount2(disk.c_str(), MNT_DETACH);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <set>
 
 #include "support/other_user.h"
+#include "support/small_file_system.h"
 #include "support/temp_folder.h"
 
 namespace pixmoor::files {
@@ -115,8 +116,9 @@ TEST_P(Replacement, AWriteProtectedFileIsNotReplaced) {
   ASSERT_EQ(chmod(target.c_str(), 0444), 0);
   ASSERT_EQ(chmod(folder.path().c_str(), 0777), 0);
   const Temporary temporary = GetParam();
-  EXPECT_EQ(pixmoor::testing::runAsOrdinaryUser(
-                [&] { return replace(target, "new", {}, temporary) == ReplaceStatus::refused ? 0 : 1; }),
+  EXPECT_EQ(pixmoor::testing::runAsOrdinaryUser([&] {
+              return replace(target, "new", {}, temporary) == ReplaceStatus::writeProtected ? 0 : 1;
+            }),
             0);
   EXPECT_EQ(readBytes(target), "7");
   EXPECT_EQ(namesIn(folder), std::set<std::string>{"locked.png"});
@@ -225,6 +227,44 @@ TEST_P(Replacement, TheOldFileIsSetAsideLastOrKept) {
   ::unlink((folder.path().string() + "-aside").c_str());
 }
 
+// Should the name be taken once the old file is set aside, the new file
+// cannot have it: that is said apart from any other failed rename.
+TEST_P(Replacement, ANameTakenOnceTheOldFileIsAsideIsSaid) {
+  writeBytes(folder.file("a.jpg"), "old");
+  const std::string aside = folder.path().string() + "-aside";
+  ReplaceRule rule;
+  rule.setAside = [&](const std::string& path) {
+    return ::rename(path.c_str(), aside.c_str()) == 0 && ::mkdir(path.c_str(), 0700) == 0;
+  };
+  EXPECT_EQ(put("a.jpg", "new", rule), ReplaceStatus::setAsideNotReplaced);
+  EXPECT_EQ(readBytes(aside), "old");
+  EXPECT_TRUE(std::filesystem::is_directory(folder.file("a.jpg")));
+  EXPECT_EQ(namesIn(folder), std::set<std::string>{"a.jpg"});
+  ::unlink(aside.c_str());
+}
+
+// On a file system of its own, filled up.
+TEST_P(Replacement, AFullDiskIsSaid) {
+  const std::string disk = folder.path().string();
+  const Temporary temporary = GetParam();
+  const int code = pixmoor::testing::withSmallFileSystem(disk, "256k", [&] {
+    writeBytes(disk + "/a.png", "old");
+    if (!pixmoor::testing::fillUp(disk, 0)) return 10;
+    // Held in the buffer until the commit, and written straight through.
+    if (files::replace(disk + "/a.png", std::string(100, 'n'), {}, temporary) != ReplaceStatus::diskFull)
+      return 1;
+    if (files::replace(disk + "/a.png", std::string(200000, 'n'), {}, temporary) != ReplaceStatus::diskFull)
+      return 2;
+    if (files::replace(disk + "/b.png", std::string(200000, 'n'), {}, temporary) != ReplaceStatus::diskFull)
+      return 3;
+    if (readBytes(disk + "/a.png") != "old") return 4;
+    return std::set<std::string>{"a.png", "filler"} == namesIn(folder) ? 0 : 5;
+  });
+  if (code == pixmoor::testing::kNoMount)
+    GTEST_SKIP() << "cannot mount a small file system here (needs the superuser)";
+  EXPECT_EQ(code, 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(Temporaries, Replacement, ::testing::Values(Temporary::unnamed, Temporary::named));
 
 // A writable file in a folder that forbids new files: a picture fails and
@@ -240,13 +280,13 @@ TEST(ReadOnlyFolder, OnlyWholeTextIsWrittenInPlace) {
   ASSERT_EQ(link(folder.file("linked").c_str(), folder.file("second").c_str()), 0);
   ASSERT_EQ(chmod(folder.path().c_str(), 0555), 0);
   const int result = pixmoor::testing::runAsOrdinaryUser([&] {
-    if (FileReplacement::create(target).status != ReplaceStatus::cannotCreate) return 1;
-    if (replaceWholeFile(target, "picture", InPlace::never) != ReplaceStatus::cannotCreate) return 2;
+    if (FileReplacement::create(target).status != ReplaceStatus::folderNotWritable) return 1;
+    if (replaceWholeFile(target, "picture", InPlace::never) != ReplaceStatus::folderNotWritable) return 2;
     if (readBytes(target) != "old text that is longer") return 3;
     if (replaceWholeFile(target, "new", InPlace::whenFolderIsReadOnly) != ReplaceStatus::replaced) return 4;
     if (readBytes(target) != "new") return 5;
     if (replaceWholeFile(folder.file("linked"), "x", InPlace::whenFolderIsReadOnly) !=
-        ReplaceStatus::cannotCreate) {
+        ReplaceStatus::folderNotWritable) {
       return 6;
     }
     return 0;

@@ -13,15 +13,20 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <thread>
 
 #include "encode_test_support.h"
 #include "image/alpha_flatten.h"
 #include "image/encode.h"
 #include "image/temp_output.h"
+#include "support/bounded_child.h"
 
 namespace pixmoor::image {
 namespace {
+
+// Before any thread: see runWithRoom.
+[[maybe_unused]] const bool kOneMallocArena = pixmoor::testing::useOneMallocArena();
 
 using testing::makeFilled;
 using testing::readBytes;
@@ -280,11 +285,12 @@ int inChild(Body body) {
 
 constexpr int kSkipped = 200;
 
-TEST_F(EncoderRegistryTest, ReadOnlyFolderIsCannotCreateAndCreatesNothing) {
+TEST_F(EncoderRegistryTest, ReadOnlyFolderIsSaidAndCreatesNothing) {
   if (geteuid() != 0) {
     ASSERT_EQ(chmod(folder.path().c_str(), 0555), 0);
     auto raster = makeRaster(2, 2, 24);
-    EXPECT_EQ(saveRaster(*raster, 24, folder.file("a.jpg"), kJpegEncoder, 7, -1), SaveStatus::cannotCreate);
+    EXPECT_EQ(saveRaster(*raster, 24, folder.file("a.jpg"), kJpegEncoder, 7, -1),
+              SaveStatus::folderNotWritable);
     chmod(folder.path().c_str(), 0755);
     EXPECT_TRUE(folder.names().empty());
     return;
@@ -302,7 +308,7 @@ TEST_F(EncoderRegistryTest, ReadOnlyFolderIsCannotCreateAndCreatesNothing) {
     return static_cast<int>(status) * 2 + (empty ? 0 : 1);
   });
   if (code == kSkipped) GTEST_SKIP() << "no way to make a read-only folder here";
-  EXPECT_EQ(code, static_cast<int>(SaveStatus::cannotCreate) * 2);
+  EXPECT_EQ(code, static_cast<int>(SaveStatus::folderNotWritable) * 2);
 }
 
 TEST_F(EncoderRegistryTest, SuccessReplacesAnExistingFileWhole) {
@@ -460,7 +466,9 @@ TEST_F(EncoderRegistryTest, FullFileSystemLeavesTheEarlierFileAndNoTemporary) {
       p[2] = static_cast<std::uint8_t>(h >> 8);
     });
     const auto status = saveRaster(*raster, 24, mountPoint + "/photo.png", kPngEncoder, 7, -1);
-    if (status != SaveStatus::writeFailed) return 102;
+    if (status != SaveStatus::diskFull) return 102;
+    const std::vector<std::uint8_t> encoded(100000, 0x77);
+    if (saveEncoded(encoded, mountPoint + "/photo.png") != SaveStatus::diskFull) return 105;
     if (readBytes(mountPoint + "/photo.png") != earlier) return 103;
     int entries = 0;
     for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(mountPoint)) ++entries;
@@ -468,6 +476,55 @@ TEST_F(EncoderRegistryTest, FullFileSystemLeavesTheEarlierFileAndNoTemporary) {
   });
   if (code == kSkipped) GTEST_SKIP() << "cannot mount a small file system here";
   EXPECT_EQ(code, 0);
+}
+
+int encodedWithRoom(const std::function<SaveStatus()>& encode, std::uint64_t room) {
+  return pixmoor::testing::runWithRoom([&] { return static_cast<int>(encode()); }, room);
+}
+
+// Memory that runs out while encoding, for real: under a cap on the address
+// space, in every place an encoding allocates.
+TEST_F(EncoderRegistryTest, RunningOutOfMemoryWhileEncodingIsSaid) {
+  if (!pixmoor::testing::kAddressSpaceCapWorks) GTEST_SKIP() << "no address-space cap under a sanitizer";
+  constexpr std::uint64_t kKiB = 1024;
+  struct Case {
+    const char* what;
+    int width;
+    int height;
+    int depth;
+    int sourceDepth;
+    std::uint32_t encoder;
+    std::uint64_t room;
+    SaveStatus toFile;
+  };
+  const int kOutOfMemory = static_cast<int>(SaveStatus::outOfMemory);
+  const Case cases[] = {
+      {"the copy flattened for JPEG", 3000, 3000, 32, 32, kJpegEncoder, 8192 * kKiB, SaveStatus::outOfMemory},
+      {"the quantiser's copy", 3000, 3000, 24, 8, kPngEncoder, 8192 * kKiB, SaveStatus::outOfMemory},
+      {"the encoded bytes, held in memory", 3000, 3000, 24, 24, kPngEncoder, 8192 * kKiB, SaveStatus::saved},
+      {"libjpeg's buffers", 32767, 16, 24, 24, kJpegEncoder, 256 * kKiB, SaveStatus::outOfMemory},
+      {"libpng's and zlib's buffers", 32767, 16, 24, 24, kPngEncoder, 128 * kKiB, SaveStatus::outOfMemory},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    // Noise, which no encoder shrinks much.
+    const auto raster = makeFilled(c.width, c.height, c.depth, [&](int x, int y, std::uint8_t* p) {
+      const unsigned h = static_cast<unsigned>(x * 7919 + y * 104729) * 2654435761u;
+      p[0] = static_cast<std::uint8_t>(h >> 24), p[1] = static_cast<std::uint8_t>(h >> 16);
+      p[2] = static_cast<std::uint8_t>(h >> 8);
+      if (c.depth == 32) p[3] = static_cast<std::uint8_t>(h);
+    });
+    std::vector<std::uint8_t> bytes;
+    EXPECT_EQ(encodedWithRoom([&] { return encodeRaster(*raster, c.sourceDepth, c.encoder, 10, -1, bytes); },
+                              c.room),
+              kOutOfMemory);
+    const std::string output = folder.file("a.out");
+    EXPECT_EQ(encodedWithRoom([&] { return saveRaster(*raster, c.sourceDepth, output, c.encoder, 10, -1); },
+                              c.room),
+              static_cast<int>(c.toFile));
+    EXPECT_EQ(folder.names().size(), c.toFile == SaveStatus::saved ? 1u : 0u);
+    std::filesystem::remove(output);
+  }
 }
 
 TEST_F(EncoderRegistryTest, HalfTransparentRedIsSavedAsPinkInJpeg) {

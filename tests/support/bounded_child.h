@@ -4,6 +4,7 @@
 // input that would hang or exhaust the machine if the code under test failed.
 #pragma once
 
+#include <malloc.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -12,6 +13,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <thread>
@@ -78,6 +80,36 @@ inline BoundedRun runBounded(const std::function<int()>& body, std::uint64_t ext
   run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   run.peakKiB = usage.ru_maxrss > inheritedKiB ? usage.ru_maxrss - inheritedKiB : 0;
   return run;
+}
+
+// Runs `body` in a forked child that may map at most `room` bytes more than
+// this process does, and answers what it returned (-1 when it crashed or ran
+// past two minutes). Unlike runBounded, the cap holds whatever this process
+// allocated and freed before: the child maps blocks from 64 KiB up anew and
+// first takes the free memory its heap already holds, so that what `body`
+// allocates needs new mappings, which the cap counts. Free memory in other
+// threads' malloc arenas would escape it: a program that uses this makes
+// every thread share one arena (useOneMallocArena, before any thread starts).
+// Without a cap under a sanitizer (kAddressSpaceCapWorks).
+inline int runWithRoom(const std::function<int()>& body, std::uint64_t room) {
+  return runBounded(
+             [&] {
+               mallopt(M_MMAP_THRESHOLD, 64 * 1024);
+               const struct mallinfo2 before = mallinfo2();
+               // Blocks below the threshold, taken until the heap would grow.
+               for (;;) {
+                 const struct mallinfo2 now = mallinfo2();
+                 if (now.arena != before.arena || now.hblkhd != before.hblkhd || std::malloc(4096) == nullptr)
+                   break;
+               }
+               return body();
+             },
+             room, 120)
+      .status;
+}
+
+inline bool useOneMallocArena() {
+  return mallopt(M_ARENA_MAX, 1) == 1;
 }
 
 }  // namespace pixmoor::testing

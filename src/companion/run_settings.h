@@ -1,0 +1,53 @@
+// The settings one run of pixmoor-batch uses: those of its settings file
+// (--settings FILE, else ./pref.qvl when there is one) or the built-in
+// defaults, with this run's options laid over them, and the language of its
+// texts.
+//
+// readSettingsFile reads the file; chooseRunSettings and localeLanguage are
+// pure functions of their arguments. Any thread. A usage error comes back as
+// its message, never as an exception. Nothing here writes the file.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "companion/options.h"
+#include "settings/settings.h"
+
+namespace pixmoor::companion {
+
+// The desktop the defaults and the texts are made for: a headless run has none.
+inline constexpr int kDefaultDesktopWidth = 1920;
+inline constexpr int kDefaultDesktopHeight = 1080;
+
+struct SettingsFile {
+  std::optional<settings::Settings> settings;  // none: no file, the defaults hold
+  std::optional<std::string> usageError;       // --settings names a file that cannot be read
+};
+
+// --settings FILE must be read; ./pref.qvl is read when it exists and can
+// be (one that cannot is passed over, as the window would start on defaults).
+SettingsFile readSettingsFile(const Options& options);
+
+struct RunSettings {
+  settings::Settings settings;
+  std::string language;                   // of the texts: "FR" or "UK"
+  std::optional<std::string> usageError;  // the options cannot be run together
+};
+
+// The file's settings (none: the defaults) with the options laid over them:
+// --mode chooses the mode, else --size chooses free mode and a relative size
+// relative mode (both together need --mode); sizes, format, quality and
+// prefix replace the file's. --trash-originals needs no prefix. The texts
+// speak --lang, else the file's language (any code but "UK" is French), else
+// `environmentLanguage`.
+RunSettings chooseRunSettings(const Options& options, const std::optional<settings::Settings>& fromFile,
+                              std::string_view environmentLanguage);
+
+// The language of the environment as the C library picks the messages': the
+// first of LC_ALL, LC_MESSAGES and LANG that is set (null or empty is not)
+// gives "FR" when it starts with "fr", else "UK"; "UK" when none is set.
+std::string localeLanguage(const char* lcAll, const char* lcMessages, const char* lang);
+
+}  // namespace pixmoor::companion
