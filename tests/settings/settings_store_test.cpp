@@ -6,21 +6,22 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "support/full_file_system.h"
 #include "support/other_user.h"
+#include "support/small_file_system.h"
 #include "support/temp_folder.h"
 
 namespace pixmoor::settings {
 namespace {
 
 using pixmoor::testing::canActAsAnotherUser;
-using pixmoor::testing::kCannotMount;
+using pixmoor::testing::fillUp;
+using pixmoor::testing::kNoMount;
 using pixmoor::testing::kOtherGroup;
 using pixmoor::testing::kOtherUser;
 using pixmoor::testing::readBytes;
 using pixmoor::testing::runAsOrdinaryUser;
-using pixmoor::testing::runOnFullFileSystem;
 using pixmoor::testing::TempFolder;
+using pixmoor::testing::withSmallFileSystem;
 using pixmoor::testing::writeBytes;
 
 class RecordingSink : public SettingsStatusSink {
@@ -246,13 +247,13 @@ TEST_F(SettingsStoreTest, FullDiskIsReportedNotSaved) {
   const std::string full = folder.file("full");
   std::filesystem::create_directory(full);
   const std::string fullPath = full + "/pref.qvl";
-  const int answer = runOnFullFileSystem(
-      full, [&] { writeBytes(fullPath, kFirstRunFile); },
-      [&] {
-        if (storeBoth(fullPath) != "not saved;not saved;") return 1;
-        return readBytes(fullPath) == kFirstRunFile ? 0 : 2;
-      });
-  if (answer == kCannotMount) GTEST_SKIP() << "cannot mount a small file system here";
+  const int answer = withSmallFileSystem(full, "64k", [&] {
+    writeBytes(fullPath, kFirstRunFile);
+    if (!fillUp(full, 0)) return 3;
+    if (storeBoth(fullPath) != "not saved;not saved;") return 1;
+    return readBytes(fullPath) == kFirstRunFile ? 0 : 2;
+  });
+  if (answer == kNoMount) GTEST_SKIP() << "cannot mount a small file system here";
   EXPECT_EQ(answer, 0);
 }
 
