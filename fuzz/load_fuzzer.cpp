@@ -13,7 +13,7 @@
 #include <cstdlib>
 #include <span>
 
-#include "image/decoder_registry.h"
+#include "image/format_registry.h"
 #include "image/image_store.h"
 
 namespace {

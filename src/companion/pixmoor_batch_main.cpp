@@ -29,8 +29,8 @@
 #include "companion/options.h"
 #include "companion/plan.h"
 #include "companion/trash.h"
-#include "image/decoder_registry.h"
 #include "image/encode.h"
+#include "image/format_registry.h"
 #include "image/resample.h"
 #include "settings/settings.h"
 #include "settings/settings_store.h"
@@ -180,9 +180,9 @@ int main(int argc, char** argv) {
   const texts::UiTexts texts = texts::BuildUiTexts(language, texts::kTitleBase, texts::kVersionText, "\n",
                                                    kDefaultDesktopWidth, kDefaultDesktopHeight, "");
 
-  const batch::BatchJob job =
-      batch::intakeDrop(options.paths, options.recursive ? batch::FolderDepth::withSubfolders
-                                                         : batch::FolderDepth::ownPictures);
+  const batch::BatchJob job = batch::intakeDrop(
+      options.paths, options.recursive ? batch::FolderDepth::withSubfolders : batch::FolderDepth::ownPictures,
+      image::FormatSet::companion);
   if (job.empty()) {
     std::fprintf(stderr, "%s: no picture to process\n", kProgram);
     return 2;
@@ -202,6 +202,7 @@ int main(int argc, char** argv) {
   // pictures' own work, saves included, on one thread.
   run.overlapSaves = !options.jobs || *options.jobs > 1;
   if (options.jobs) run.workers = *options.jobs;
+  run.formats = image::FormatSet::companion;
   std::mutex reportMutex;
   companion::Summary summary;
   std::vector<std::optional<std::uint64_t>> sourceSizes;

@@ -1,5 +1,5 @@
-// JPEG reader over libjpeg (the 6b interface of libjpeg-turbo): a decoder of
-// the registry that reads a JPEG, a piece of its data at a time, into a
+// JPEG reader over libjpeg (the 6b interface of libjpeg-turbo): a decoder
+// (decoder.h) that reads a JPEG, a piece of its data at a time, into a
 // 24-bit raster, or hands its rows as stored to a RowSink one at a time.
 //
 // Grey pictures arrive as equal blue, green and red; four-component pictures
@@ -12,7 +12,7 @@
 // call with a failure value; warnings are ignored. Each call owns its state.
 #pragma once
 
-#include "image/decoder_registry.h"
+#include "image/decoder.h"
 
 namespace pixmoor::image {
 

@@ -469,6 +469,23 @@ TEST_F(BatchProgram, DryRunWritesNothingAndForeseesTheRun) {
   EXPECT_EQ(lines(fifo.out).front(), "pipe.jpg: no file: unreadable");
 }
 
+// The plan reads a header with the reader the run loads with: a header
+// promising 8000 x 8000 over a few kilobytes is refused by both alike.
+TEST_F(BatchProgram, PlanRefusesWhatTheRunRefuses) {
+  ASSERT_TRUE(writePicture(path("big.jpg"), 64, 64, image::kJpegEncoder));
+  std::string jpeg = readBytes(path("big.jpg"));
+  const std::size_t frame = jpeg.find("\xFF\xC0");
+  ASSERT_NE(frame, std::string::npos);
+  jpeg.replace(frame + 5, 4, "\x1F\x40\x1F\x40");  // height and width 8000
+  writeBytes(path("big.jpg"), jpeg);
+  const ProgramRun plan = run({"--dry-run", "--quiet", "big.jpg"});
+  const ProgramRun real = run({"--quiet", "big.jpg"});
+  EXPECT_EQ(plan.status, 1);
+  EXPECT_EQ(real.status, 1);
+  EXPECT_EQ(lines(plan.out), std::vector<std::string>{"big.jpg: no file: unknown format"});
+  EXPECT_EQ(lines(real.err), std::vector<std::string>{"big.jpg: unknown format"});
+}
+
 // The exact plan's byte counts are the sizes of the files the run writes.
 TEST_F(BatchProgram, ExactPlanCountsTheBytesTheRunWrites) {
   ASSERT_TRUE(writePicture(path("a.jpg"), 300, 200, image::kJpegEncoder));

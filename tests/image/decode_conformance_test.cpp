@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "decode_test_support.h"
-#include "image/decoder_registry.h"
+#include "image/format_registry.h"
 #include "image/image_store.h"
 
 namespace pixmoor::image {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "decode_test_support.h"
-#include "image/decoder_registry.h"
+#include "image/format_registry.h"
 #include "image/image_store.h"
 
 namespace pixmoor::image {
@@ -123,8 +123,8 @@ TEST_F(JpegReaderTest, PictureCutHalfWayLoadsAtFullSize) {
   const Bytes whole = makeJpeg(recipe);
   const Bytes half(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(whole.size() / 2));
 
-  auto full = decodeRegistered(whole);
-  auto cut = decodeRegistered(half);
+  auto full = decodeWith(jpegDecoder(), whole);
+  auto cut = decodeWith(jpegDecoder(), half);
   ASSERT_TRUE(full.has_value());
   ASSERT_TRUE(cut.has_value());
   EXPECT_FALSE(full->partial);
@@ -353,10 +353,10 @@ JpegRecipe blockPicture() {
 TEST_P(OrientationTest, PixelsLandWhereTheTagSays) {
   const OrientationCase& param = GetParam();
   JpegRecipe recipe = blockPicture();
-  auto plain = decodeRegistered(makeJpeg(recipe));
+  auto plain = decodeWith(jpegDecoder(), makeJpeg(recipe));
   ASSERT_TRUE(plain.has_value());
   recipe.app1 = decodetest::exifWithOrientation(param.orientation, param.bigEndian, 2);
-  auto turned = decodeRegistered(makeJpeg(recipe));
+  auto turned = decodeWith(jpegDecoder(), makeJpeg(recipe));
   ASSERT_TRUE(turned.has_value());
   const bool swaps = param.orientation >= 5;
   const int width = swaps ? 16 : 40;
@@ -418,9 +418,9 @@ TEST_F(JpegReaderTest, OrientationAppliesToFourComponentFiles) {
   recipe.height = 8;
   recipe.components = 4;
   recipe.samples = testSamples(24, 8, 4);
-  auto plain = decodeRegistered(makeJpeg(recipe));
+  auto plain = decodeWith(jpegDecoder(), makeJpeg(recipe));
   recipe.app1 = decodetest::exifWithOrientation(8, false);
-  auto turned = decodeRegistered(makeJpeg(recipe));
+  auto turned = decodeWith(jpegDecoder(), makeJpeg(recipe));
   ASSERT_TRUE(plain && turned);
   ASSERT_EQ(turned->raster->width, 8);
   ASSERT_EQ(turned->raster->height, 24);
