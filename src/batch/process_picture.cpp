@@ -126,6 +126,7 @@ PreparedPicture preparePicture(const std::string& sourcePath, const settings::Se
     outcome.reason = FailureReason::writeFailed;  // nothing the encoders take
     return prepared;
   }
+  if (picture.partial) outcome.warnings.push_back(PictureWarning::truncated);
   prepared.sourceDepth = picture.sourceDepth;
   prepared.iccProfile = std::move(picture.iccProfile);
   prepared.raster = std::move(raster);

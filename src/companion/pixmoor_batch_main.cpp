@@ -233,6 +233,15 @@ int main(int argc, char** argv) {
       }
     };
   }
+  // Pictures written with a warning are listed after those without a file.
+  std::vector<batch::PictureReport> warned;
+  run.observer = [&warned, &reportMutex, json = std::move(run.observer)](const batch::PictureReport& report) {
+    if (report.outcome.written() && !report.outcome.warnings.empty()) {
+      const std::lock_guard lock(reportMutex);
+      warned.push_back(report);
+    }
+    if (json) json(report);
+  };
   std::map<std::string, std::string> trashRefusals;  // file -> the Trash's own words
   if (options.trashOriginals) {
     run.setAside = [&](const std::string& path) {
@@ -271,6 +280,14 @@ int main(int argc, char** argv) {
     if (const auto said = trashRefusals.find(failure.sourcePath); said != trashRefusals.end())
       reason += ": " + said->second;
     batch::print(stderr, companion::printable(failure.sourcePath) + ": " + reason + "\n");
+  }
+  {
+    const std::lock_guard lock(reportMutex);
+    for (const batch::PictureReport& report : warned) {
+      for (const batch::PictureWarning warning : report.outcome.warnings)
+        batch::print(stderr, companion::printable(report.sourcePath) + ": written, " +
+                                 std::string(batch::warningText(warning)) + "\n");
+    }
   }
   const int status = failures.empty() ? 0 : 1;
   if (options.json) {

@@ -144,6 +144,8 @@ std::string planLine(const PlannedPicture& planned, bool trashOriginals) {
     case OutputState::unknown:
       break;
   }
+  for (const batch::PictureWarning warning : outcome.warnings)
+    line += ", " + std::string(batch::warningText(warning));
   return line;
 }
 

@@ -5,9 +5,10 @@
 // with the reader, the checks and the memory budget of the run's load, so
 // that it refuses what the run refuses, short of faults in the pixel data;
 // the exact plan decodes, resizes and encodes in memory, with the very code
-// and bytes of a run (and sees those faults too). Both judge the output's name as the run would: free,
-// holding another file (replaced, or without a prefix refused), or the
-// source itself, counting the outputs planned before it in the same run.
+// and bytes of a run (and sees those faults too). Both judge the output's
+// name as the run would: free, holding another file (replaced, or without a
+// prefix refused), or the source itself, counting the outputs planned before
+// it in the same run.
 // Every source is read as it is before the run: a source that an earlier
 // output of the same run would replace is planned from its old content.
 //
@@ -57,7 +58,8 @@ class Planner {
 };
 
 // One line for a person: "src: 4000x3000 -> 1920x1440, out (new)", with the
-// bytes before and after in an exact plan, or "src: no file: reason".
+// bytes before and after in an exact plan and the picture's warnings after
+// it, or "src: no file: reason".
 // Names are escaped as the failure lines escape them.
 std::string planLine(const PlannedPicture& planned, bool trashOriginals);
 

@@ -143,6 +143,46 @@ TEST_F(JpegReaderTest, PictureCutHalfWayLoadsAtFullSize) {
   EXPECT_EQ(store.imageWidth(55), 64);
 }
 
+// `partial` tells a picture that lost something: a file of one scan that
+// lacks only its end marker lost nothing; one of several scans cut at a scan
+// boundary lost its later scans, and the library says nothing of it.
+TEST_F(JpegReaderTest, PartialMeansSomethingIsMissing) {
+  JpegRecipe recipe;
+  recipe.width = 64;
+  recipe.height = 48;
+  recipe.samples = testSamples(64, 48, 3);
+  const Bytes baseline = makeJpeg(recipe);
+  recipe.progressive = true;
+  const Bytes progressive = makeJpeg(recipe);
+  // Where the last scan starts: its start-of-scan marker.
+  std::size_t lastScan = 0;
+  for (std::size_t at = 2; at + 1 < progressive.size(); ++at) {
+    if (progressive[at] == 0xFF && progressive[at + 1] == 0xDA) lastScan = at;
+  }
+  ASSERT_GT(lastScan, 0u);
+  const auto cut = [](const Bytes& file, std::size_t size) {
+    return Bytes(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(size));
+  };
+  struct Row {
+    const char* what;
+    Bytes file;
+    bool partial;
+  };
+  const Row rows[] = {
+      {"whole", baseline, false},
+      {"without its end marker", cut(baseline, baseline.size() - 2), false},
+      {"cut in its last rows", cut(baseline, baseline.size() - 40), true},
+      {"progressive, whole", progressive, false},
+      {"progressive, without its end marker", cut(progressive, progressive.size() - 2), true},
+      {"progressive, without its last scan", cut(progressive, lastScan), true},
+  };
+  for (const Row& row : rows) {
+    const auto picture = decodeWith(jpegDecoder(), row.file);
+    ASSERT_TRUE(picture.has_value()) << row.what;
+    EXPECT_EQ(picture->partial, row.partial) << row.what;
+  }
+}
+
 TEST_F(JpegReaderTest, EveryShortHeaderFailsCleanly) {
   JpegRecipe recipe;
   recipe.width = 8;
