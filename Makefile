@@ -46,7 +46,9 @@ test-tsan: setup
 	cmake --build $(TSAN_BUILD) -j $(JOBS)
 	ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS) -L threads
 
-# A short libFuzzer run per picture family (clang, ASan + UBSan); long runs:
+# A short libFuzzer run of every run of scripts/fuzz.sh: each picture family
+# of the format registry, the real budget, the batch's row-by-row
+# reduction and the plan's header reading (clang, ASan + UBSan); long runs:
 # scripts/fuzz.sh 600
 fuzz-smoke: setup
 	scripts/fuzz.sh $(FUZZ_SECONDS)

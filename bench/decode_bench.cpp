@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "image/decoder_registry.h"
+#include "image/format_registry.h"
 #include "image/image_store.h"
 
 namespace pixmoor::image {

@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "image/decoder_registry.h"
 #include "image/encode.h"
+#include "image/format_registry.h"
 #include "image/image_store.h"
 
 namespace pixmoor::image {

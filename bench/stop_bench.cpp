@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "batch/batch_runner.h"
-#include "image/decoder_registry.h"
 #include "image/encode.h"
+#include "image/format_registry.h"
 #include "image/image_store.h"
 #include "image/resample.h"
 

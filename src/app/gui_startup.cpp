@@ -10,8 +10,8 @@
 #include "app/embedded_resources.h"
 #include "app/gui_numbers.h"
 #include "game/ball_game.h"
-#include "image/decoder_registry.h"
 #include "image/encode.h"
+#include "image/format_registry.h"
 #include "online/web_pages.h"
 #include "platform/fade_out.h"
 

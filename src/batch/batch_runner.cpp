@@ -48,7 +48,7 @@ DropResult BatchRunner::handleDrop(const std::vector<std::string>& paths, settin
   settings_.publish(settings);
 
   joinThreads();  // the threads of a batch that already ended, before the job changes
-  job_ = intakeDrop(paths);
+  job_ = intakeDrop(paths, FolderDepth::ownPictures, options_.formats);
   batchTotal_.store(static_cast<std::int32_t>(job_.size()));
   if (job_.empty()) return DropResult::nothingToDo;
   startBatch();

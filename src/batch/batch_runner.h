@@ -66,6 +66,7 @@
 #include "batch/shared_settings.h"
 #include "batch/status_texts.h"
 #include "image/image_store.h"
+#include "image/picture_format.h"
 #include "settings/settings.h"
 
 namespace pixmoor::batch {
@@ -94,6 +95,8 @@ struct RunOptions {
   // process may run on, at most 4: one picture at a time on one core, where a
   // second one would only double the memory held.
   int workers = 0;
+  // Whose file names the drop takes and whose readers read the pictures.
+  image::FormatSet formats = image::FormatSet::window;
 };
 
 enum class DropResult {

@@ -150,7 +150,6 @@ void BatchRunner::runWorker() {
 }
 
 void BatchRunner::runPictures(int workers, Handover& handover) {
-  image::ImageStore store;  // this thread's own: its picture 55 lives here
   const bool direct = workers == 1;
   const std::uint64_t share = memoryBudget_ / static_cast<std::uint64_t>(workers);
   // Pictures taken ahead of the one whose turn it is: enough that the
@@ -245,7 +244,7 @@ void BatchRunner::runPictures(int workers, Handover& handover) {
       flight_.readDone[p] = 1;
       if (flight_.turn == p) publishOutputPath(path);
     };
-    picture.prepared = preparePicture(store, job_[p], *snapshot, publish, &stop_, share);
+    picture.prepared = preparePicture(job_[p], *snapshot, publish, &stop_, share, options_.formats);
     lock.lock();
     --f.reading;
     flightChanged_.notify_all();
@@ -257,7 +256,8 @@ void BatchRunner::runPictures(int workers, Handover& handover) {
       if (!stop_.load()) {
         ++f.reading;
         lock.unlock();
-        picture.prepared = preparePicture(store, job_[p], *snapshot, publish, &stop_, memoryBudget_);
+        picture.prepared =
+            preparePicture(job_[p], *snapshot, publish, &stop_, memoryBudget_, options_.formats);
         lock.lock();
         --f.reading;
       }

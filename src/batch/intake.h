@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "image/picture_format.h"
+
 namespace pixmoor::batch {
 
 using BatchJob = std::vector<std::string>;
@@ -23,16 +25,19 @@ enum class FolderDepth {
                    // names; links to folders are not followed and no folder is listed twice
 };
 
-// The pictures of a drop, in drop order (files) or as `depth` says (one folder).
-BatchJob intakeDrop(const std::vector<std::string>& paths, FolderDepth depth = FolderDepth::ownPictures);
+// The pictures of a drop, in drop order (files) or as `depth` says (one
+// folder): the names `formats` take (the window's by default).
+BatchJob intakeDrop(const std::vector<std::string>& paths, FolderDepth depth = FolderDepth::ownPictures,
+                    image::FormatSet formats = image::FormatSet::window);
 
 // The extension of a name as the intake compares it: "." and the text after
 // the last "." when no "/" follows that dot, ASCII lower-cased; "." when
 // there is no such dot.
 std::string intakeExtension(std::string_view name);
 
-// True for ".jpg", ".jpeg", ".jp2", ".bmp", ".png" and ".tif".
-bool acceptedExtension(std::string_view extension);
+// True for the extensions the format registry gives `formats`: for the
+// window ".jpg", ".jpeg", ".jp2", ".bmp", ".png" and ".tif".
+bool acceptedExtension(std::string_view extension, image::FormatSet formats = image::FormatSet::window);
 
 // True when `path` names an existing folder (links followed). An empty text
 // is not a folder; trailing "/" are ignored, so "/" itself is a folder.

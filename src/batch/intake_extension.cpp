@@ -1,6 +1,5 @@
-#include <array>
-
 #include "batch/intake.h"
+#include "image/format_registry.h"
 
 namespace pixmoor::batch {
 
@@ -16,13 +15,8 @@ std::string intakeExtension(std::string_view name) {
   return extension;
 }
 
-bool acceptedExtension(std::string_view extension) {
-  static constexpr std::array<std::string_view, 6> kAccepted = {".jpg", ".jpeg", ".jp2",
-                                                                ".bmp", ".png",  ".tif"};
-  for (const std::string_view accepted : kAccepted) {
-    if (extension == accepted) return true;
-  }
-  return false;
+bool acceptedExtension(std::string_view extension, image::FormatSet formats) {
+  return image::acceptsExtension(extension, formats);
 }
 
 }  // namespace pixmoor::batch

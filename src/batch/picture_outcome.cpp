@@ -40,4 +40,12 @@ std::string_view failureReasonText(FailureReason reason) {
   return "unknown";
 }
 
+std::string_view warningText(PictureWarning warning) {
+  switch (warning) {
+    case PictureWarning::truncated:
+      return "truncated (its data ended or broke off early; the missing part is filled in)";
+  }
+  return "unknown";
+}
+
 }  // namespace pixmoor::batch

@@ -1,13 +1,14 @@
 // What became of one picture of a batch, and why a picture produced no file.
 //
 // Plain values: the pipeline answers them, the runner collects the failures
-// of each batch, the command-line companion prints them. The window shows
-// nothing per picture.
+// of each batch, the command-line companion prints them with the warnings of
+// the pictures written. The window shows nothing per picture.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace pixmoor::batch {
 
@@ -31,6 +32,11 @@ enum class FailureReason {
   trashedNotReplaced,   // the source went to the Trash, then the output could not take its name
 };
 
+// Something a user should know of a picture that was written.
+enum class PictureWarning {
+  truncated,  // its data ended or broke early: the missing part of the output is filled in
+};
+
 struct PictureOutcome {
   FailureReason reason = FailureReason::none;
   std::string outputPath;  // as published while the picture was in progress
@@ -39,6 +45,7 @@ struct PictureOutcome {
   int outputWidth = 0;  // the target size; 0 when there is none
   int outputHeight = 0;
   std::uint64_t outputBytes = 0;  // the size of the file written
+  std::vector<PictureWarning> warnings;
 
   bool written() const { return reason == FailureReason::none; }
 };
@@ -52,5 +59,7 @@ struct PictureFailure {
 
 // A short English phrase for a reason ("unreadable", "unknown format", ...).
 std::string_view failureReasonText(FailureReason reason);
+// The same for a warning.
+std::string_view warningText(PictureWarning warning);
 
 }  // namespace pixmoor::batch

@@ -4,29 +4,10 @@
 
 #include "batch/output_path.h"
 #include "batch/size_rules.h"
+#include "image/resample.h"
 
 namespace pixmoor::batch {
 namespace {
-
-using image::kWorkingPicture;
-
-FailureReason loadFailure(image::LoadStatus status) {
-  switch (status) {
-    case image::LoadStatus::unreadable:
-      return FailureReason::unreadable;
-    case image::LoadStatus::unknownFormat:
-      return FailureReason::unknownFormat;
-    case image::LoadStatus::unsupported:
-      return FailureReason::unsupported;
-    case image::LoadStatus::tooLargeForMemory:
-      return FailureReason::tooLargeForMemory;
-    case image::LoadStatus::cancelled:
-      return FailureReason::stopped;
-    case image::LoadStatus::loaded:
-      break;
-  }
-  return FailureReason::unknownFormat;
-}
 
 FailureReason saveFailure(image::SaveStatus status) {
   switch (status) {
@@ -54,24 +35,38 @@ FailureReason saveFailure(image::SaveStatus status) {
   return FailureReason::writeFailed;
 }
 
-// Releases picture 55 on every way out.
-class WorkingPictureGuard {
- public:
-  explicit WorkingPictureGuard(image::ImageStore& store) : store_(store) {}
-  ~WorkingPictureGuard() { store_.release(kWorkingPicture); }
-  WorkingPictureGuard(const WorkingPictureGuard&) = delete;
-  WorkingPictureGuard& operator=(const WorkingPictureGuard&) = delete;
-
- private:
-  image::ImageStore& store_;
-};
-
 }  // namespace
 
-PreparedPicture preparePicture(image::ImageStore& store, const std::string& sourcePath,
-                               const settings::Settings& settings, const OutputPathSink& publishOutputPath,
-                               const image::CancelFlag* cancel, std::optional<std::uint64_t> memoryBudget) {
-  const WorkingPictureGuard guard(store);
+FailureReason loadFailure(image::LoadStatus status) {
+  switch (status) {
+    case image::LoadStatus::unreadable:
+      return FailureReason::unreadable;
+    case image::LoadStatus::unknownFormat:
+      return FailureReason::unknownFormat;
+    case image::LoadStatus::unsupported:
+      return FailureReason::unsupported;
+    case image::LoadStatus::tooLargeForMemory:
+      return FailureReason::tooLargeForMemory;
+    case image::LoadStatus::cancelled:
+      return FailureReason::stopped;
+    case image::LoadStatus::loaded:
+      break;
+  }
+  return FailureReason::unknownFormat;
+}
+
+image::ReduceTo reductionFor(const settings::Settings& settings) {
+  return [settings](int w, int h) -> std::optional<image::PictureSize> {
+    if (settings.format == settings::OutputFormat::unknown) return std::nullopt;
+    const TargetSize target = targetSize(w, h, settings);
+    if (!target.writesPicture()) return std::nullopt;
+    return image::PictureSize{target.width, target.height};
+  };
+}
+
+PreparedPicture preparePicture(const std::string& sourcePath, const settings::Settings& settings,
+                               const OutputPathSink& publishOutputPath, const image::CancelFlag* cancel,
+                               std::optional<std::uint64_t> memoryBudget, image::FormatSet formats) {
   PreparedPicture prepared;
   PictureOutcome& outcome = prepared.outcome;
 
@@ -85,19 +80,12 @@ PreparedPicture preparePicture(image::ImageStore& store, const std::string& sour
   // Once the header is read: the size the picture will be resampled to, so
   // that a reader which can reduce it while decoding does so (the same
   // pixels as resampling it whole below, holding rows instead of a picture).
-  const image::ReduceTo reduce = [&settings](int w, int h) -> std::optional<image::PictureSize> {
-    if (settings.format == settings::OutputFormat::unknown) return std::nullopt;
-    const TargetSize target = targetSize(w, h, settings);
-    if (!target.writesPicture()) return std::nullopt;
-    return image::PictureSize{target.width, target.height};
-  };
-  const image::LoadStatus loadStatus =
-      store.loadReduced(kWorkingPicture, sourcePath, reduce, {budget, cancel}).status;
-  const bool loaded = loadStatus == image::LoadStatus::loaded;
-  const image::ImageRecord* loadedRecord = store.record(kWorkingPicture);
-  const int width = loaded && loadedRecord != nullptr ? loadedRecord->sourceWidth : 0;
-  const int height = loaded && loadedRecord != nullptr ? loadedRecord->sourceHeight : 0;
-  if (loaded) {
+  const image::ReduceTo reduce = reductionFor(settings);
+  image::LoadedPicture loaded = image::loadPicture(sourcePath, {{budget, cancel}, &reduce, formats});
+  image::DecodedPicture& picture = loaded.picture;
+  const int width = picture.source.width;
+  const int height = picture.source.height;
+  if (loaded.loaded()) {
     outcome.sourceWidth = width;
     outcome.sourceHeight = height;
   }
@@ -106,8 +94,8 @@ PreparedPicture preparePicture(image::ImageStore& store, const std::string& sour
   outcome.outputPath = outputPath(sourcePath, settings);
   if (publishOutputPath) publishOutputPath(outcome.outputPath);
 
-  if (!loaded) {
-    outcome.reason = loadFailure(loadStatus);
+  if (!loaded.loaded()) {
+    outcome.reason = loadFailure(loaded.status);
     return prepared;
   }
   if (image::cancelled(cancel)) {
@@ -139,34 +127,29 @@ PreparedPicture preparePicture(image::ImageStore& store, const std::string& sour
       return prepared;
   }
 
-  if (target.width != store.imageWidth(kWorkingPicture) ||
-      target.height != store.imageHeight(kWorkingPicture)) {
+  std::unique_ptr<image::Raster> raster = std::move(picture.raster);
+  if (target.width != raster->width || target.height != raster->height) {
     // The picture, its resampled copy and one more of that size (the
     // filter's intermediate picture, or the encoder's flattened copy).
-    const image::Raster* source = store.raster(kWorkingPicture);
-    const std::uint64_t sourceBytes = source != nullptr ? source->sizeBytes() : 0;
-    if (sourceBytes + 2 * image::rasterBytes(target.width, target.height, 32) > budget) {
+    if (raster->sizeBytes() + 2 * image::rasterBytes(target.width, target.height, 32) > budget) {
       outcome.reason = FailureReason::tooLargeForMemory;
       return prepared;
     }
-    if (store.resample(kWorkingPicture, target.width, target.height, image::ResampleMode::smooth, cancel) ==
-        0) {
+    // Icons are shown, never resampled.
+    if (!picture.isIcon) raster = image::resampledCopy(*raster, target.width, target.height, cancel);
+    if (picture.isIcon || raster == nullptr) {
       outcome.reason = image::cancelled(cancel) ? FailureReason::stopped : FailureReason::resampleFailed;
       return prepared;
     }
   }
-
-  // The pixels leave the store (the guard then releases picture 55), so the
-  // save can run while the store already reads the next picture.
-  const image::ImageRecord* record = store.record(kWorkingPicture);
-  image::Raster* raster = store.raster(kWorkingPicture);
-  if (record == nullptr || raster == nullptr || record->isIcon || raster->data() == nullptr) {
+  if (picture.isIcon || raster->data() == nullptr) {
     outcome.reason = FailureReason::writeFailed;  // nothing the encoders take
     return prepared;
   }
-  prepared.sourceDepth = record->sourceDepth;
-  prepared.iccProfile = record->iccProfile;
-  prepared.raster = std::make_unique<image::Raster>(std::move(*raster));
+  if (picture.partial) outcome.warnings.push_back(PictureWarning::truncated);
+  prepared.sourceDepth = picture.sourceDepth;
+  prepared.iccProfile = std::move(picture.iccProfile);
+  prepared.raster = std::move(raster);
   prepared.encoder = encoder;
   prepared.quality = quality;
   return prepared;
@@ -225,11 +208,11 @@ FailureReason encodePreparedPicture(const PreparedPicture& picture, std::vector<
   return encoded == image::SaveStatus::saved ? FailureReason::none : saveFailure(encoded);
 }
 
-PictureOutcome processPicture(image::ImageStore& store, const std::string& sourcePath,
-                              const settings::Settings& settings, const OutputPathSink& publishOutputPath,
-                              const image::CancelFlag* cancel, std::optional<std::uint64_t> memoryBudget) {
+PictureOutcome processPicture(const std::string& sourcePath, const settings::Settings& settings,
+                              const OutputPathSink& publishOutputPath, const image::CancelFlag* cancel,
+                              std::optional<std::uint64_t> memoryBudget, image::FormatSet formats) {
   const PreparedPicture prepared =
-      preparePicture(store, sourcePath, settings, publishOutputPath, cancel, memoryBudget);
+      preparePicture(sourcePath, settings, publishOutputPath, cancel, memoryBudget, formats);
   PictureOutcome outcome = prepared.outcome;
   outcome.reason = writePreparedPicture(prepared, cancel, &outcome.outputBytes);
   return outcome;

@@ -1,16 +1,18 @@
 // The per-picture pipeline: one source picture in, at most one output file.
 //
-// Runs on the thread that owns `store` (a batch worker): load the source
-// as picture 55, measure it, publish the output path, take the target size,
-// resample (skipped when the size already matches), save with the encoder
-// of the output format, release picture 55 whatever happened. A picture
-// that is reduced on the opaque path (JPEG, non-interlaced PNG, BMP) is
-// reduced while it is decoded (ImageStore::loadReduced): the same pixels,
-// and only the rows a target row needs are held. A picture that
+// Runs on any thread, each picture on one (a batch worker): load the source
+// as a value (image/load_picture.h, with the readers of the program that
+// runs the batch), measure it, publish the output path, take the target
+// size, resample (skipped when the size already matches), save with the
+// encoder of the output format. A picture that is reduced on the opaque
+// path (JPEG, non-interlaced PNG, BMP) is reduced while it is decoded: the
+// same pixels, and only the rows a target row needs are held. A picture that
 // cannot be decoded, sized, resampled or written writes nothing and loses
 // nothing (an existing file of the output name stays as it was); the reason
-// comes back in the outcome. `cancel` reaches resample and save: once it is
-// raised the picture is abandoned without output and reported as stopped.
+// comes back in the outcome. A picture whose data ended early is written
+// with its missing part filled in, and the outcome warns of it (truncated).
+// `cancel` reaches load, resample and save: once it is raised the picture is
+// abandoned without output and reported as stopped.
 //
 // The prefix "0" means no prefix, as the drop handling has it. Without a
 // prefix an output replaces only the file it was made from: when its name
@@ -30,7 +32,8 @@
 
 #include "batch/picture_outcome.h"
 #include "files/replace_file.h"
-#include "image/image_store.h"
+#include "image/encode.h"
+#include "image/load_picture.h"
 #include "settings/settings.h"
 
 namespace pixmoor::batch {
@@ -49,15 +52,17 @@ using OutputPathSink = std::function<void(const std::string&)>;
 // it holds, or the whole picture with its resampled copy); without one the
 // machine's budget is taken now.
 // Beyond it nothing is attempted and the reason is tooLargeForMemory.
-PictureOutcome processPicture(image::ImageStore& store, const std::string& sourcePath,
-                              const settings::Settings& settings, const OutputPathSink& publishOutputPath,
+// `formats` are the readers of the program running the batch.
+PictureOutcome processPicture(const std::string& sourcePath, const settings::Settings& settings,
+                              const OutputPathSink& publishOutputPath,
                               const image::CancelFlag* cancel = nullptr,
-                              std::optional<std::uint64_t> memoryBudget = std::nullopt);
+                              std::optional<std::uint64_t> memoryBudget = std::nullopt,
+                              image::FormatSet formats = image::FormatSet::window);
 
 // The same pipeline in two halves, so that the batch can write one picture
 // while it reads the next. preparePicture does everything up to the save
-// and hands over the resampled raster (picture 55 is released either way);
-// writePreparedPicture saves it and may run on another thread.
+// and hands over the resampled raster; writePreparedPicture saves it and may
+// run on another thread.
 // processPicture is exactly preparePicture followed by writePreparedPicture.
 struct PreparedPicture {
   PictureOutcome outcome;  // reason none: `raster` is ready to be written
@@ -69,10 +74,18 @@ struct PreparedPicture {
   files::ReplaceRule replaceRule;  // without a prefix: only the source itself may be replaced
 };
 
-PreparedPicture preparePicture(image::ImageStore& store, const std::string& sourcePath,
-                               const settings::Settings& settings, const OutputPathSink& publishOutputPath,
+PreparedPicture preparePicture(const std::string& sourcePath, const settings::Settings& settings,
+                               const OutputPathSink& publishOutputPath,
                                const image::CancelFlag* cancel = nullptr,
-                               std::optional<std::uint64_t> memoryBudget = std::nullopt);
+                               std::optional<std::uint64_t> memoryBudget = std::nullopt,
+                               image::FormatSet formats = image::FormatSet::window);
+
+// What the pipeline asks a reader once a picture's header is read: the
+// target size the settings give it, when they give one it writes.
+image::ReduceTo reductionFor(const settings::Settings& settings);
+
+// The reason a picture that did not load gives.
+FailureReason loadFailure(image::LoadStatus status);
 
 // Saves a prepared picture to its output path; answers the reason (none
 // when written, and then the file's size in `bytes` when given). A picture

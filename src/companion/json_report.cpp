@@ -135,6 +135,14 @@ std::string_view reasonCode(batch::FailureReason reason) {
   return "unknown";
 }
 
+std::string_view warningCode(batch::PictureWarning warning) {
+  switch (warning) {
+    case batch::PictureWarning::truncated:
+      return "truncated";
+  }
+  return "unknown";
+}
+
 std::string pictureJson(const PictureLine& line) {
   const batch::PictureOutcome& outcome = line.outcome;
   const bool written = outcome.written();
@@ -146,6 +154,11 @@ std::string pictureJson(const PictureLine& line) {
                       : outcome.reason == batch::FailureReason::stopped ? "stopped"
                                                                         : "failed";
   object["reason"] = written ? Json(nullptr) : Json(reasonCode(outcome.reason));
+  object["warnings"] = Json::array();
+  if (written) {
+    for (const batch::PictureWarning warning : outcome.warnings)
+      object["warnings"].push_back(warningCode(warning));
+  }
   object["source_width"] = sideOrNull(outcome.sourceWidth);
   object["source_height"] = sideOrNull(outcome.sourceHeight);
   object["output_width"] = sideOrNull(outcome.outputWidth);

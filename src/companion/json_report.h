@@ -26,6 +26,8 @@ std::optional<std::string> pathBytes(std::string_view text);
 
 // The stable code of a reason in the report: "unknown-format", ...
 std::string_view reasonCode(batch::FailureReason reason);
+// The same for a warning of a picture written: "truncated".
+std::string_view warningCode(batch::PictureWarning warning);
 
 // Whether the output's name is free, holds another file, or is the source.
 enum class OutputState { unknown, fresh, exists, source };
@@ -40,7 +42,8 @@ struct PictureLine {
   std::optional<double> milliseconds;
 };
 
-// One picture's object, without the line feed.
+// One picture's object, without the line feed. `warnings` lists the codes
+// of the warnings of a picture written or planned (empty when there is none).
 std::string pictureJson(const PictureLine& line);
 
 struct Summary {

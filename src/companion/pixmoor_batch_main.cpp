@@ -29,8 +29,8 @@
 #include "companion/plan.h"
 #include "companion/run_settings.h"
 #include "companion/trash.h"
-#include "image/decoder_registry.h"
 #include "image/encode.h"
+#include "image/format_registry.h"
 #include "image/resample.h"
 #include "settings/settings.h"
 #include "texts/program_version.h"
@@ -132,9 +132,9 @@ int main(int argc, char** argv) {
       texts::BuildUiTexts(runSettings.language, texts::kTitleBase, texts::kVersionText, "\n",
                           companion::kDefaultDesktopWidth, companion::kDefaultDesktopHeight, "");
 
-  const batch::BatchJob job =
-      batch::intakeDrop(options.paths, options.recursive ? batch::FolderDepth::withSubfolders
-                                                         : batch::FolderDepth::ownPictures);
+  const batch::BatchJob job = batch::intakeDrop(
+      options.paths, options.recursive ? batch::FolderDepth::withSubfolders : batch::FolderDepth::ownPictures,
+      image::FormatSet::companion);
   if (job.empty()) {
     std::fprintf(stderr, "%s: no picture to process\n", kProgram);
     return 2;
@@ -154,6 +154,7 @@ int main(int argc, char** argv) {
   // pictures' own work, saves included, on one thread.
   run.overlapSaves = !options.jobs || *options.jobs > 1;
   if (options.jobs) run.workers = *options.jobs;
+  run.formats = image::FormatSet::companion;
   std::mutex reportMutex;
   companion::Summary summary;
   std::vector<std::optional<std::uint64_t>> sourceSizes;
@@ -184,6 +185,15 @@ int main(int argc, char** argv) {
       }
     };
   }
+  // Pictures written with a warning are listed after those without a file.
+  std::vector<batch::PictureReport> warned;
+  run.observer = [&warned, &reportMutex, json = std::move(run.observer)](const batch::PictureReport& report) {
+    if (report.outcome.written() && !report.outcome.warnings.empty()) {
+      const std::lock_guard lock(reportMutex);
+      warned.push_back(report);
+    }
+    if (json) json(report);
+  };
   std::map<std::string, std::string> trashRefusals;  // file -> the Trash's own words
   if (options.trashOriginals) {
     run.setAside = [&](const std::string& path) {
@@ -222,6 +232,14 @@ int main(int argc, char** argv) {
     if (const auto said = trashRefusals.find(failure.sourcePath); said != trashRefusals.end())
       reason += ": " + said->second;
     batch::print(stderr, companion::printable(failure.sourcePath) + ": " + reason + "\n");
+  }
+  {
+    const std::lock_guard lock(reportMutex);
+    for (const batch::PictureReport& report : warned) {
+      for (const batch::PictureWarning warning : report.outcome.warnings)
+        batch::print(stderr, companion::printable(report.sourcePath) + ": written, " +
+                                 std::string(batch::warningText(warning)) + "\n");
+    }
   }
   const int status = failures.empty() ? 0 : 1;
   if (options.json) {

@@ -15,23 +15,6 @@ namespace {
 
 using batch::FailureReason;
 
-FailureReason loadFailure(image::LoadStatus status) {
-  switch (status) {
-    case image::LoadStatus::unreadable:
-      return FailureReason::unreadable;
-    case image::LoadStatus::unsupported:
-      return FailureReason::unsupported;
-    case image::LoadStatus::tooLargeForMemory:
-      return FailureReason::tooLargeForMemory;
-    case image::LoadStatus::cancelled:
-      return FailureReason::stopped;
-    case image::LoadStatus::unknownFormat:
-    case image::LoadStatus::loaded:
-      break;
-  }
-  return FailureReason::unknownFormat;
-}
-
 std::optional<std::uint64_t> sizeOf(const std::string& path) {
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
@@ -41,7 +24,11 @@ std::optional<std::uint64_t> sizeOf(const std::string& path) {
 }  // namespace
 
 Planner::Planner(const settings::Settings& settings, bool exact)
-    : settings_(settings), prefix_(settings::outputPrefix(settings.prefix)), exact_(exact) {}
+    : settings_(settings),
+      prefix_(settings::outputPrefix(settings.prefix)),
+      exact_(exact),
+      reduce_(batch::reductionFor(settings)),
+      limits_(image::machineDecodeLimits()) {}
 
 PlannedPicture Planner::plan(const std::string& source) {
   PlannedPicture planned;
@@ -61,9 +48,11 @@ PlannedPicture Planner::plan(const std::string& source) {
 void Planner::planFromHeader(PlannedPicture& planned) {
   batch::PictureOutcome& outcome = planned.outcome;
   outcome.outputPath = batch::outputPath(planned.source, settings_);
-  const image::PictureHeader header = image::probePictureFile(planned.source);
+  // The reader and the limits of the run: the same refusals, the same budget.
+  const image::PictureHeader header =
+      image::probePictureFile(planned.source, {limits_, &reduce_, image::FormatSet::companion});
   if (header.status != image::LoadStatus::loaded) {
-    outcome.reason = loadFailure(header.status);
+    outcome.reason = batch::loadFailure(header.status);
     return;
   }
   outcome.sourceWidth = header.width;
@@ -85,7 +74,8 @@ void Planner::planFromHeader(PlannedPicture& planned) {
 }
 
 void Planner::planExactly(PlannedPicture& planned) {
-  const batch::PreparedPicture prepared = batch::preparePicture(store_, planned.source, settings_, nullptr);
+  const batch::PreparedPicture prepared = batch::preparePicture(planned.source, settings_, nullptr, nullptr,
+                                                                std::nullopt, image::FormatSet::companion);
   planned.outcome = prepared.outcome;
   if (!planned.outcome.written()) return;
   planned.outcome.reason = batch::encodePreparedPicture(prepared, bytes_);
@@ -154,6 +144,8 @@ std::string planLine(const PlannedPicture& planned, bool trashOriginals) {
     case OutputState::unknown:
       break;
   }
+  for (const batch::PictureWarning warning : outcome.warnings)
+    line += ", " + std::string(batch::warningText(warning));
   return line;
 }
 

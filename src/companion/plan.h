@@ -1,11 +1,14 @@
 // A dry run: what a run with the same settings would do to each picture of
 // the job, without writing anything, not even a temporary file.
 //
-// The headers plan reads each picture's header only (image/header_probe.h);
+// The headers plan reads each picture's header only (image/header_probe.h),
+// with the reader, the checks and the memory budget of the run's load, so
+// that it refuses what the run refuses, short of faults in the pixel data;
 // the exact plan decodes, resizes and encodes in memory, with the very code
-// and bytes of a run. Both judge the output's name as the run would: free,
-// holding another file (replaced, or without a prefix refused), or the
-// source itself, counting the outputs planned before it in the same run.
+// and bytes of a run (and sees those faults too). Both judge the output's
+// name as the run would: free, holding another file (replaced, or without a
+// prefix refused), or the source itself, counting the outputs planned before
+// it in the same run.
 // Every source is read as it is before the run: a source that an earlier
 // output of the same run would replace is planned from its old content.
 //
@@ -20,7 +23,8 @@
 
 #include "batch/picture_outcome.h"
 #include "companion/json_report.h"
-#include "image/image_store.h"
+#include "image/decoded_picture.h"
+#include "image/memory_budget.h"
 #include "settings/settings.h"
 
 namespace pixmoor::companion {
@@ -47,13 +51,15 @@ class Planner {
   const settings::Settings settings_;
   const std::string prefix_;  // "0" means none
   const bool exact_;
-  image::ImageStore store_;
-  std::set<std::string> planned_;  // outputs an earlier picture would write
+  const image::ReduceTo reduce_;      // the run's reduction
+  const image::DecodeLimits limits_;  // the memory budget a run would take now
+  std::set<std::string> planned_;     // outputs an earlier picture would write
   std::vector<std::uint8_t> bytes_;
 };
 
 // One line for a person: "src: 4000x3000 -> 1920x1440, out (new)", with the
-// bytes before and after in an exact plan, or "src: no file: reason".
+// bytes before and after in an exact plan and the picture's warnings after
+// it, or "src: no file: reason".
 // Names are escaped as the failure lines escape them.
 std::string planLine(const PlannedPicture& planned, bool trashOriginals);
 

@@ -4,7 +4,7 @@
 #include <array>
 
 #include "image/byte_cursor.h"
-#include "image/decoder_registry.h"
+#include "image/decoder.h"
 #include "image/dib_decoder.h"
 
 namespace pixmoor::image {
@@ -76,11 +76,11 @@ std::optional<BmpLayout> readLayout(std::span<const std::uint8_t> head, std::uin
 
 }  // namespace
 
-std::optional<DecodedPicture> readBmp(PictureInput& input, const DecodeLimits& limits, DecodeFailure* failure,
-                                      const ReduceTo* reduce) {
-  const auto refuse = [failure](DecodeFailure why) -> std::optional<DecodedPicture> {
-    if (failure != nullptr) *failure = why;
-    return std::nullopt;
+Reading readBmp(PictureInput& input, const DecodeLimits& limits, const ReduceTo* reduce, ReadUpTo upTo) {
+  Reading reading;
+  const auto refuse = [&reading](DecodeFailure why) {
+    reading.failure = why;
+    return std::move(reading);
   };
   std::array<std::uint8_t, kHeadBytes> head{};
   const auto headSize = static_cast<std::size_t>(std::min<std::uint64_t>(input.size(), kHeadBytes));
@@ -93,31 +93,36 @@ std::optional<DecodedPicture> readBmp(PictureInput& input, const DecodeLimits& l
   // Only a 32-bit file keeps its alpha; every file below 24 bits gets a
   // 24-bit raster, an alpha mask of a 16-bit file included.
   const int depth = header.bitsPerPixel == 32 ? 32 : 24;
-  DecodedPicture picture;
-  picture.source = {header.width, header.height};
-  picture.sourceDepth = header.bitsPerPixel;
-
   // Rows come bottom-up unless the height said otherwise: bottom-up is the
   // upright picture mirrored top to bottom.
   const auto target =
       !header.compressed() && depth == 24 ? reductionFor(reduce, header.width, header.height) : std::nullopt;
+  const int orientation = header.topDown ? 1 : 4;
+  // Reduced, the rows a target row needs are held beside the input's window;
+  // else the whole file is read and the whole raster made.
+  const std::uint64_t needed =
+      target
+          ? RowReducer::bytesNeeded(header.width, header.height, orientation, target->width, target->height) +
+                input.heldBytes()
+          : (input.fromFile() ? input.size() : 0) + rasterBytes(header.width, header.height, depth);
+  if (needed > limits.memoryBudget) return refuse(DecodeFailure::overBudget);
+  reading.header = HeaderFacts{{header.width, header.height}, false};
+  if (upTo == ReadUpTo::header) return reading;
+
+  DecodedPicture picture;
+  picture.source = {header.width, header.height};
+  picture.sourceDepth = header.bitsPerPixel;
   if (target) {
-    const int orientation = header.topDown ? 1 : 4;
-    const std::uint64_t held =
-        RowReducer::bytesNeeded(header.width, header.height, orientation, target->width, target->height);
-    if (held + input.heldBytes() > limits.memoryBudget) return refuse(DecodeFailure::overBudget);
     auto reducer = RowReducer::make(header.width, header.height, orientation, target->width, target->height);
     if (reducer == nullptr) return refuse(DecodeFailure::overBudget);
     const DibPixelsResult result = streamDibRows(header, input, layout->pixelOffset, *reducer, limits.cancel);
     if (result.cancelled || cancelled(limits.cancel)) return refuse(DecodeFailure::cancelled);
     picture.raster = reducer->finish();
     picture.partial = result.partial;
-    return picture;
+    reading.picture = std::move(picture);
+    return reading;
   }
 
-  const std::uint64_t fileBytes = input.fromFile() ? input.size() : 0;
-  if (fileBytes + rasterBytes(header.width, header.height, depth) > limits.memoryBudget)
-    return refuse(DecodeFailure::overBudget);
   const auto data = input.whole();
   if (!data) return refuse(cancelled(limits.cancel) ? DecodeFailure::cancelled : DecodeFailure::overBudget);
   auto raster = makeRaster(header.width, header.height, depth);
@@ -131,13 +136,16 @@ std::optional<DecodedPicture> readBmp(PictureInput& input, const DecodeLimits& l
 
   picture.raster = std::move(raster);
   picture.partial = result.partial;
-  return picture;
+  reading.picture = std::move(picture);
+  return reading;
 }
 
 std::optional<DecodedPicture> readBmp(std::span<const std::uint8_t> data, const DecodeLimits& limits,
                                       DecodeFailure* failure) {
   PictureInput input(data);
-  return readBmp(input, limits, failure, nullptr);
+  Reading reading = readBmp(input, limits, nullptr, ReadUpTo::picture);
+  if (!reading.picture && failure != nullptr) *failure = reading.failure;
+  return std::move(reading.picture);
 }
 
 }  // namespace pixmoor::image

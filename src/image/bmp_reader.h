@@ -14,6 +14,7 @@
 
 #include "image/decoded_picture.h"
 #include "image/memory_budget.h"
+#include "image/picture_format.h"
 #include "image/picture_input.h"
 
 namespace pixmoor::image {
@@ -24,10 +25,11 @@ namespace pixmoor::image {
 std::optional<DecodedPicture> readBmp(std::span<const std::uint8_t> data, const DecodeLimits& limits = {},
                                       DecodeFailure* failure = nullptr);
 
-// The same from an input read in pieces. Uncompressed files of 24 bits or
-// fewer are read a row at a time, and with `reduce` reduced on the way
-// (see ReduceTo); the others are read whole, and the budget counts them.
-std::optional<DecodedPicture> readBmp(PictureInput& input, const DecodeLimits& limits, DecodeFailure* failure,
-                                      const ReduceTo* reduce);
+// The BMP format's reader (picture_format.h): from an input read in pieces.
+// Uncompressed files of 24 bits or fewer are read a row at a time, and with
+// `reduce` reduced on the way (see ReduceTo); the others are read whole, and
+// the budget counts them. The header is the file's headers and tables, with
+// the pixel rows measured by the file's size, never read.
+Reading readBmp(PictureInput& input, const DecodeLimits& limits, const ReduceTo* reduce, ReadUpTo upTo);
 
 }  // namespace pixmoor::image

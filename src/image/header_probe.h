@@ -2,29 +2,30 @@
 // loader would make of it, without decoding a pixel (a plan of thousands of
 // pictures reads a few kilobytes of each).
 //
-// The content decides, in the loader's order: "BM" a BMP file, 0 0 1 0 an
-// icon container, then JPEG and PNG. The answers follow the readers' own
-// header rules (sides above 32767 refused as Unsupported, the JPEG's EXIF
-// orientation turning the sides, a BMP that cannot hold its rows refused);
-// what only the pixel data can show (a broken row, a bad checksum) is not
-// seen, so a picture planned as Loaded may still fail to load. Icons, small
-// by nature, are read whole by the icon reader. The file is hostile: nothing
-// is read outside it. Pure function of the file; any thread.
+// The file is opened and its format chosen exactly as loadPicture does
+// (load_picture.h), and the format's own reader reads it, stopping once it
+// has taken the header: the same checks, the same refusals, the same memory
+// budget for the same request. Only what the pixel data alone shows (a
+// broken row, a bad checksum) is not seen, so a picture planned as loaded
+// may still fail to load, and its load then says it took the same header.
+// Icons, small by nature, are read whole by the icon reader. The file is
+// hostile: nothing is read outside it. Pure function of the file and the
+// request; any thread.
 #pragma once
 
 #include <string>
 
-#include "image/image_store.h"
+#include "image/load_picture.h"
 
 namespace pixmoor::image {
 
 struct PictureHeader {
-  LoadStatus status = LoadStatus::unreadable;  // Loaded: the sides below are set
-  int width = 0;                               // as the loaded Image would be (upright)
+  LoadStatus status = LoadStatus::unreadable;  // loaded: the sides below are set
+  int width = 0;                               // as the loaded picture would be (upright)
   int height = 0;
   bool isIcon = false;  // an icon container: shown, never resampled or saved
 };
 
-PictureHeader probePictureFile(const std::string& path);
+PictureHeader probePictureFile(const std::string& path, const LoadRequest& request = {});
 
 }  // namespace pixmoor::image

@@ -159,4 +159,26 @@ std::optional<DecodedPicture> readIcon(std::span<const std::uint8_t> data, const
   return picture;
 }
 
+Reading readIcon(PictureInput& input, const DecodeLimits& limits, ReadUpTo upTo, PngEntryReader decodePng) {
+  Reading reading;
+  const std::uint64_t fileBytes = input.fromFile() ? input.size() : 0;
+  const auto data = fileBytes <= limits.memoryBudget ? input.whole() : std::nullopt;
+  if (!data) {
+    reading.failure = cancelled(limits.cancel) ? DecodeFailure::cancelled : DecodeFailure::overBudget;
+    return reading;
+  }
+  DecodeLimits rest = limits;
+  rest.memoryBudget = budgetLeft(limits.memoryBudget, fileBytes);
+  const PngEntryDecoder png = [&rest, decodePng](std::span<const std::uint8_t> entry) {
+    return decodePng(entry, rest, nullptr);
+  };
+  // Containers this reader cannot use (cursors among them) are no picture.
+  auto picture = readIcon(*data, png, rest);
+  if (!picture || picture->raster == nullptr) return reading;
+  reading.header = HeaderFacts{{picture->raster->width, picture->raster->height}, true};
+  picture->source = reading.header->size;
+  if (upTo == ReadUpTo::picture) reading.picture = std::move(picture);
+  return reading;
+}
+
 }  // namespace pixmoor::image

@@ -13,6 +13,8 @@
 
 #include "image/decoded_picture.h"
 #include "image/memory_budget.h"
+#include "image/picture_format.h"
+#include "image/picture_input.h"
 
 namespace pixmoor::image {
 
@@ -23,5 +25,14 @@ using PngEntryDecoder = std::function<std::optional<DecodedPicture>(std::span<co
 // the data to the other decoders. `decodePng` applies its own limits.
 std::optional<DecodedPicture> readIcon(std::span<const std::uint8_t> data, const PngEntryDecoder& decodePng,
                                        const DecodeLimits& limits = {});
+
+// The icon format's reader (picture_format.h): the container is read whole
+// (small, and full of offsets), its bytes counted against the budget, and
+// `decodePng` decodes a PNG entry under what is left of it. Its header is
+// the chosen entry's size, which only the entry itself gives, so even the
+// header decodes it. Icons are never reduced.
+using PngEntryReader = std::optional<DecodedPicture> (*)(std::span<const std::uint8_t> data,
+                                                         const DecodeLimits& limits, DecodeFailure* failure);
+Reading readIcon(PictureInput& input, const DecodeLimits& limits, ReadUpTo upTo, PngEntryReader decodePng);
 
 }  // namespace pixmoor::image

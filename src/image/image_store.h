@@ -6,9 +6,11 @@
 // store never issued answers "no Image" and is never dereferenced.
 //
 // The store has no lock: it belongs to one thread at a time (start-up loads
-// its pictures before any worker exists; during a batch only the worker
-// touches number 55; the game uses dynamic Images on the interface thread).
+// its pictures before any worker exists; the game uses dynamic Images on the
+// interface thread).
 // Failures are answered with 0 (or a status value), never with exceptions.
+//
+// The batch and the plan load pictures as values instead (loadPicture).
 //
 // Implemented in image_store.cpp (slots, create, save, release),
 // image_store_load.cpp (loading files and memory), image_store_resample.cpp
@@ -25,8 +27,8 @@
 
 #include "image/decoded_picture.h"
 #include "image/encode.h"
+#include "image/load_picture.h"
 #include "image/memory_budget.h"
-#include "image/picture_input.h"
 #include "image/raster.h"
 #include "image/resample.h"
 
@@ -35,21 +37,14 @@ namespace pixmoor::image {
 using ImageId = std::intptr_t;
 inline constexpr ImageId kNewImage = -1;
 
-// Fixed numbers used by the program.
+// Fixed numbers: the working picture (the number a picture of a batch has
+// in the program's design; the batch itself holds its pictures as values)
+// and the logo.
 inline constexpr ImageId kWorkingPicture = 55;
 inline constexpr ImageId kLogo = 57;
 
 // Bit of create's depth argument: start fully transparent.
 inline constexpr int kTransparentFlag = 0x100;
-
-enum class LoadStatus {
-  loaded,
-  unreadable,         // not a regular file, or it could not be opened or read whole
-  unknownFormat,      // no reader recognised the content (or its header was rejected)
-  unsupported,        // recognised, but too large or unusable (a side above 32767)
-  tooLargeForMemory,  // recognised, but the decode would exceed the memory budget
-  cancelled,          // the cancel flag was raised while the picture was read
-};
 
 // What a load answers: the handle (as loadFromFile answers it: the dynamic
 // identifier for -1, else the raster's handle; 0 on failure) and why.
@@ -62,7 +57,7 @@ struct ImageRecord {
   std::unique_ptr<Raster> raster;  // the handle; null means no Image
   int width = 0;                   // kept in signed 16 bits
   int height = 0;
-  int sourceWidth = 0;  // the picture's size before a reduction on load (loadReduced), else width and height
+  int sourceWidth = 0;  // the picture's size as its file has it: width and height until resampled
   int sourceHeight = 0;
   int depth = 0;                         // 24 or 32
   int sourceDepth = 0;                   // bits per pixel as the source stored it
@@ -81,7 +76,8 @@ class ImageStore {
   // raster's handle (nativeHandle); 0 on failure.
   std::uintptr_t create(ImageId number, int width, int height, int depth);
   // A file that cannot be read leaves the number as it was; data that cannot
-  // be decoded leaves it without Image. Only regular files are read, and
+  // be decoded leaves it without Image. Loads go through loadPicture with
+  // the window's readers (load_picture.h): only regular files are read, and
   // only once their first bytes look like a picture; the file's bytes count
   // against the memory budget of `limits` together with the decode.
   LoadResult load(ImageId number, const std::string& path,
@@ -97,16 +93,6 @@ class ImageStore {
                                 const DecodeLimits& limits = machineDecodeLimits()) {
     return loadData(number, data, limits).handle;
   }
-  // load, asking `reduce` for the size the picture is going to be
-  // resampled to once its header is read: a JPEG, non-interlaced PNG or
-  // uncompressed BMP that will be reduced on the opaque path is reduced while
-  // it is decoded, holding rows rather than the picture, and the Image holds
-  // the result, exactly what resample would have made of the whole picture.
-  // Any other picture loads whole. sourceWidth and sourceHeight of the
-  // record give the picture's own size either way.
-  LoadResult loadReduced(ImageId number, const std::string& path, const ReduceTo& reduce,
-                         const DecodeLimits& limits = machineDecodeLimits());
-
   // Same size: answers the handle untouched. Otherwise the new raster replaces
   // the old; on failure the number is left without Image and the requested
   // size is recorded. Icons and missing Images answer 0 and stay as they are.
@@ -142,10 +128,8 @@ class ImageStore {
   // Takes the slot for a new Image (releasing what it held) and fills it.
   std::uintptr_t install(ImageId number, DecodedPicture picture);
   std::uintptr_t answerFor(ImageId number, const ImageRecord& record) const;
-  LoadResult loadFromInput(ImageId number, PictureInput& input, const DecodeLimits& limits,
-                           const ReduceTo* reduce);
-  LoadResult loadFile(ImageId number, const std::string& path, const DecodeLimits& limits,
-                      const ReduceTo* reduce);
+  // Takes the slot for what a load gave (also when it gave nothing).
+  LoadResult installLoaded(ImageId number, LoadedPicture loaded);
 
   std::vector<std::unique_ptr<ImageRecord>> slots_;
   std::list<ImageRecord> dynamic_;  // identifiers are the records' addresses

@@ -12,17 +12,14 @@ std::uintptr_t ImageStore::resample(ImageId number, int width, int height, Resam
     return reinterpret_cast<std::uintptr_t>(record->raster.get());
 
   std::unique_ptr<Raster> old = std::move(record->raster);
-  // makeRaster refuses sides that are not positive or above 32767 before
-  // asking for any memory.
-  std::unique_ptr<Raster> result = makeRaster(width, height, old->depth);
-  if (result != nullptr) {
-    bool done = false;
-    if (hasAlpha(old.get()) == 1) {
-      done = mode == ResampleMode::smooth ? resampleSmooth(*old, *result, cancel) : stretchRaw(*old, *result);
-    } else {
-      done = mode == ResampleMode::smooth ? resampleOpaque(*old, *result, cancel) : stretchRaw(*old, *result);
-    }
-    if (!done) result.reset();
+  std::unique_ptr<Raster> result;
+  if (mode == ResampleMode::smooth) {
+    result = resampledCopy(*old, width, height, cancel);
+  } else {
+    // makeRaster refuses sides that are not positive or above 32767 before
+    // asking for any memory.
+    result = makeRaster(width, height, old->depth);
+    if (result != nullptr && !stretchRaw(*old, *result)) result.reset();
   }
   // Width and height take the requested size even after a failure; the
   // number then holds no Image.

@@ -47,8 +47,11 @@ struct JpegState {
   DecoderContext* context = nullptr;
   std::uint64_t handedOut = 0;  // bytes of the data given to the library so far
   int orientation = 1;
-  bool inHeader = false;  // jpeg_read_header is running
-  bool started = false;   // jpeg_start_decompress has returned
+  bool inHeader = false;    // jpeg_read_header is running
+  bool started = false;     // jpeg_start_decompress has returned
+  bool multiScan = false;   // the file's picture comes in several scans
+  bool dataEnded = false;   // the library asked for data past the end
+  bool missedData = false;  // and then warned that it needed some
   bool fourComponents = false;
   bool adobeInverted = false;
   // Row of library output for pictures that need converting or turning;
@@ -65,8 +68,14 @@ JpegState* stateOf(j_common_ptr cinfo) {
   std::longjmp(error->jump, 1);
 }
 
-// Warnings ("Premature end of JPEG file", "Corrupt JPEG data") are not shown.
-void onMessage(j_common_ptr, int) {}
+// Warnings ("Premature end of JPEG file", "Corrupt JPEG data") are not
+// shown. One that comes once the data has ended (other than the end's own)
+// means the library wanted what was not there: rows or scans are missing.
+void onMessage(j_common_ptr cinfo, int level) {
+  if (level >= 0 || !cinfo->is_decompressor) return;
+  JpegState* s = static_cast<JpegState*>(cinfo->client_data);
+  if (s->dataEnded && cinfo->err->msg_code != JWRN_JPEG_EOF) s->missedData = true;
+}
 void onOutput(j_common_ptr) {}
 
 // Called by the library per row batch and, while a multi-scan file is read
@@ -97,7 +106,7 @@ boolean fillInput(j_decompress_ptr cinfo) {
     return TRUE;
   }
   s->handedOut = s->context->input->size();
-  s->context->ranShort = true;
+  s->dataEnded = true;
   WARNMS(cinfo, JWRN_JPEG_EOF);
   cinfo->src->next_input_byte = kEndOfImage;
   cinfo->src->bytes_in_buffer = sizeof kEndOfImage;
@@ -204,6 +213,7 @@ bool guardedProbe(JpegState* s) {
   s->inHeader = true;
   if (jpeg_read_header(cinfo, TRUE) != JPEG_HEADER_OK) return false;
   s->inHeader = false;
+  s->multiScan = jpeg_has_multiple_scans(cinfo) != 0;
   const std::uint64_t width = cinfo->image_width;
   const std::uint64_t height = cinfo->image_height;
   const std::uint64_t limit = s->context->pixelLimit;
@@ -260,6 +270,14 @@ void startDecompress(JpegState* s) {
   cinfo->mem->max_memory_to_use = static_cast<long>(std::min<std::uint64_t>(ceiling, LONG_MAX));
   jpeg_start_decompress(cinfo);
   s->started = true;
+}
+
+// Whether the data that ended early cost the picture anything. A file of one
+// scan whose rows all decoded without the library missing a bit lacked only
+// its end marker (the decoder reads a little ahead); a file of several scans
+// may have lost whole scans without a word from the library.
+void noteShortData(JpegState* s) {
+  if (s->dataEnded && (s->missedData || s->multiScan)) s->context->ranShort = true;
 }
 
 // Rounded v / 255 for v in 0 .. 255 * 255.
@@ -345,6 +363,7 @@ bool guardedDecode(JpegState* s, std::uint8_t* pixels, int stride, int flags) {
     }
   }
   jpeg_finish_decompress(cinfo);
+  noteShortData(s);
   return true;
 }
 
@@ -370,6 +389,7 @@ bool guardedRows(JpegState* s, RowSink& sink) {
     sink.rowDone();
   }
   jpeg_finish_decompress(cinfo);
+  noteShortData(s);
   return true;
 }
 

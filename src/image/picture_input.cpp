@@ -46,7 +46,10 @@ std::span<const std::uint8_t> PictureInput::bytes(std::uint64_t offset, std::siz
       buffer_.reset(new (std::nothrow) std::uint8_t[wanted]);
       capacity_ = buffer_ != nullptr ? wanted : 0;
       windowLength_ = 0;
-      if (buffer_ == nullptr) return {};
+      if (buffer_ == nullptr) {
+        failed_ = outOfMemory_ = true;
+        return {};
+      }
     }
     windowStart_ = offset;
     windowLength_ = readAt(offset, buffer_.get(), wanted);

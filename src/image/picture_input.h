@@ -7,8 +7,8 @@
 // One input belongs to one load on one thread. Reads go through read(), so a
 // read that hangs holds only the thread that asked. Failures are values: a
 // view comes back short or empty, and failed() tells a broken file (a read
-// error, or a file that ended before the size it had when opened) from data
-// that simply ends there.
+// error, a file that ended before the size it had when opened, a window that
+// could not be allocated) from data that simply ends there.
 #pragma once
 
 #include <cstddef>
@@ -57,9 +57,12 @@ class PictureInput {
   // whole file once it has been read whole.
   std::uint64_t heldBytes() const;
 
-  // A read of the file failed, or the file ended before its size: what was
-  // decoded from it is not the file.
+  // A read of the file failed, the file ended before its size, or memory for
+  // the window could not be had: what was decoded from it is not the file.
   bool failed() const { return failed_; }
+  // Of those, the window that could not be had: the machine is out of
+  // memory, and the data did not end where the reader saw it end.
+  bool outOfMemory() const { return outOfMemory_; }
 
  private:
   // Reads [offset, offset + length) of the file into `out`; answers the
@@ -76,6 +79,7 @@ class PictureInput {
   std::size_t windowLength_ = 0;
   bool wholeRead_ = false;
   bool failed_ = false;
+  bool outOfMemory_ = false;
 };
 
 }  // namespace pixmoor::image

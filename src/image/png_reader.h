@@ -1,4 +1,4 @@
-// PNG reader over libpng 1.6: a decoder of the registry that reads a PNG, a
+// PNG reader over libpng 1.6: a decoder (decoder.h) that reads a PNG, a
 // piece of its data at a time, into a 24-bit (no alpha) or 32-bit raster,
 // or hands the rows of a non-interlaced one to a RowSink one at a time.
 //
@@ -15,7 +15,7 @@
 #include <optional>
 #include <span>
 
-#include "image/decoder_registry.h"
+#include "image/decoder.h"
 
 namespace pixmoor::image {
 

@@ -8,9 +8,12 @@
 //
 // Implemented in area_average.cpp (resampleOpaque, and the row-by-row
 // reduction of row_reducer.h), mitchell.cpp (resampleSmooth),
+// resampled_copy.cpp (resampledCopy),
 // nearest_stretch.cpp (stretchRaw) and resample_threads.cpp (the thread
 // count), over the weights and vector switches of resample_kernels.h.
 #pragma once
+
+#include <memory>
 
 #include "image/raster.h"
 
@@ -25,6 +28,13 @@ bool resampleOpaque(const Raster& source, Raster& target, const CancelFlag* canc
 // Pictures with alpha (32-bit): the Mitchell-Netravali separable filter.
 // Turns fully transparent source pixels white in place before filtering.
 bool resampleSmooth(Raster& source, Raster& target, const CancelFlag* cancel = nullptr);
+
+// A new raster of `width` x `height` with the source's depth, made by the
+// one of the two above that fits it (alpha or not): what resampling a
+// picture smoothly means everywhere. Null when the size is refused, memory
+// cannot be had or `cancel` was raised.
+std::unique_ptr<Raster> resampledCopy(Raster& source, int width, int height,
+                                      const CancelFlag* cancel = nullptr);
 
 // Raw stretch: every target pixel copies the source pixel nearest its centre.
 bool stretchRaw(const Raster& source, Raster& target);

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "image/decoder_registry.h"
+#include "image/format_registry.h"
 #include "image/image_store.h"
 #include "platform_core/wave_data.h"
 

@@ -18,8 +18,8 @@
 
 #include "batch/batch_view.h"
 #include "batch/picture_outcome.h"
-#include "image/decoder_registry.h"
 #include "image/encode.h"
+#include "image/format_registry.h"
 #include "image/image_store.h"
 #include "support/temp_folder.h"
 

@@ -42,15 +42,12 @@ class ProcessPicture : public ::testing::Test {
   PictureOutcome run(const std::string& source, const settings::Settings& s,
                      const image::CancelFlag* cancel = nullptr) {
     published_.clear();
-    PictureOutcome outcome = processPicture(
-        store_, source, s, [this](const std::string& p) { published_.push_back(p); }, cancel);
-    EXPECT_EQ(store_.record(image::kWorkingPicture), nullptr) << "picture 55 must be released";
-    return outcome;
+    return processPicture(
+        source, s, [this](const std::string& p) { published_.push_back(p); }, cancel);
   }
   std::string path(const char* name) const { return folder_.file(name); }
 
   TempFolder folder_;
-  image::ImageStore store_;
   std::vector<std::string> published_;
 };
 
@@ -100,8 +97,7 @@ TEST_F(ProcessPicture, EncodedInMemoryAreTheBytesWritten) {
   ASSERT_TRUE(writePicture(path("p.png"), 683, 1024, image::kPngEncoder, 200,
                            std::span(reinterpret_cast<const std::uint8_t*>(p3.data()), p3.size())));
   for (const char* format : {"JPG", "PNG"}) {
-    const PreparedPicture prepared =
-        preparePicture(store_, path("p.png"), relative(2000, 480, format), nullptr);
+    const PreparedPicture prepared = preparePicture(path("p.png"), relative(2000, 480, format), nullptr);
     EXPECT_EQ(std::vector({prepared.outcome.sourceWidth, prepared.outcome.sourceHeight,
                            prepared.outcome.outputWidth, prepared.outcome.outputHeight}),
               std::vector({683, 1024, 320, 480}));
@@ -294,7 +290,7 @@ TEST_F(ProcessPicture, AnOriginalSetAsideWhoseNameIsTakenIsSaid) {
   ASSERT_TRUE(writePicture(path("a.jpg"), 64, 48, image::kJpegEncoder));
   const std::string original = readBytes(path("a.jpg"));
   const std::string trash = path("trashed.jpg");
-  PreparedPicture prepared = preparePicture(store_, path("a.jpg"), relative(32, 32, "JPG", ""), nullptr);
+  PreparedPicture prepared = preparePicture(path("a.jpg"), relative(32, 32, "JPG", ""), nullptr);
   ASSERT_TRUE(prepared.outcome.written());
   prepared.replaceRule.setAside = [&](const std::string& file) {
     return ::rename(file.c_str(), trash.c_str()) == 0 && ::mkdir(file.c_str(), 0700) == 0;
@@ -313,7 +309,7 @@ TEST_F(ProcessPicture, RunningOutOfMemoryWhileEncodingIsTooLargeForMemory) {
   ASSERT_EQ(image::saveRaster(*raster, 32, path("alpha.png"), image::kPngEncoder, 7, -1),
             image::SaveStatus::saved);
   raster.reset();
-  const PreparedPicture prepared = preparePicture(store_, path("alpha.png"), relative(3000, 2000), nullptr);
+  const PreparedPicture prepared = preparePicture(path("alpha.png"), relative(3000, 2000), nullptr);
   ASSERT_TRUE(prepared.outcome.written());
   ASSERT_EQ(prepared.raster->depth, 32);
   constexpr std::uint64_t kRoom = 4 << 20;  // the flattened copy needs 18 MB

@@ -21,6 +21,7 @@
 #include "batch/batch_test_support.h"
 #include "batch/intake.h"
 #include "batch/output_path.h"
+#include "batch/process_picture.h"
 #include "batch/size_rules.h"
 #include "companion/console_view.h"
 #include "companion/json_report.h"
@@ -313,21 +314,24 @@ TEST_F(BatchProgram, CorpusFolder) {
   const BatchJob job = intakeDrop({pictures.string()});
   std::map<std::string, std::pair<int, int>> expectedSizes;  // output path -> size
   std::vector<std::string> expectedFailures;
+  std::vector<std::string> expectedWarnings;  // written, but their data ended early
   {
     testing::registerCodecs();
-    image::ImageStore store;
+    const image::ReduceTo reduce = reductionFor(s);
     for (const std::string& source : job) {
-      const bool loaded = store.loadFromFile(1, source) != 0;
-      const TargetSize target = targetSize(store.imageWidth(1), store.imageHeight(1), s);
-      const image::ImageRecord* record = store.record(1);
-      if (loaded && target.writesPicture() && record != nullptr && !record->isIcon) {
+      const image::LoadedPicture loaded =
+          image::loadPicture(source, {image::machineDecodeLimits(), &reduce, image::FormatSet::companion});
+      const image::DecodedPicture& picture = loaded.picture;
+      const TargetSize target = targetSize(picture.source.width, picture.source.height, s);
+      if (loaded.loaded() && target.writesPicture() && !picture.isIcon) {
         expectedSizes[outputPath(source, "out_", "jpg")] = {target.width, target.height};
+        if (picture.partial) expectedWarnings.push_back(source);
       } else {
         expectedFailures.push_back(source);
       }
-      store.release(1);
     }
   }
+  ASSERT_GT(expectedWarnings.size(), 0u);
   ASSERT_GT(expectedSizes.size(), 0u);
   EXPECT_EQ(expectedSizes.count((pictures / "out_synthetic.jpg").string()), 1u);
 
@@ -355,14 +359,19 @@ TEST_F(BatchProgram, CorpusFolder) {
     }
   }
   EXPECT_EQ(outputs, expectedSizes.size());
-  // One stderr line per picture without output, naming it and a reason.
+  // One stderr line per picture without output, naming it and a reason,
+  // then one per picture written incomplete.
   const auto err = lines(r.err);
-  EXPECT_EQ(err.size(), expectedFailures.size());
+  EXPECT_EQ(err.size(), expectedFailures.size() + expectedWarnings.size());
   for (const std::string& source : expectedFailures) {
     const auto hit = std::find_if(err.begin(), err.end(), [&](const std::string& line) {
       return line.rfind(source + ": ", 0) == 0 && line.size() > source.size() + 2;
     });
     EXPECT_NE(hit, err.end()) << source;
+  }
+  for (const std::string& source : expectedWarnings) {
+    const std::string line = source + ": written, " + std::string(warningText(PictureWarning::truncated));
+    EXPECT_NE(std::find(err.begin(), err.end(), line), err.end()) << source;
   }
   const auto fake = std::find(err.begin(), err.end(), (pictures / "fake.tif").string() + ": unknown format");
   EXPECT_NE(fake, err.end());
@@ -482,6 +491,23 @@ TEST_F(BatchProgram, DryRunWritesNothingAndForeseesTheRun) {
   EXPECT_EQ(lines(fifo.out).front(), "pipe.jpg: no file: unreadable");
 }
 
+// The plan reads a header with the reader the run loads with: a header
+// promising 8000 x 8000 over a few kilobytes is refused by both alike.
+TEST_F(BatchProgram, PlanRefusesWhatTheRunRefuses) {
+  ASSERT_TRUE(writePicture(path("big.jpg"), 64, 64, image::kJpegEncoder));
+  std::string jpeg = readBytes(path("big.jpg"));
+  const std::size_t frame = jpeg.find("\xFF\xC0");
+  ASSERT_NE(frame, std::string::npos);
+  jpeg.replace(frame + 5, 4, "\x1F\x40\x1F\x40");  // height and width 8000
+  writeBytes(path("big.jpg"), jpeg);
+  const ProgramRun plan = run({"--dry-run", "--quiet", "big.jpg"});
+  const ProgramRun real = run({"--quiet", "big.jpg"});
+  EXPECT_EQ(plan.status, 1);
+  EXPECT_EQ(real.status, 1);
+  EXPECT_EQ(lines(plan.out), std::vector<std::string>{"big.jpg: no file: unknown format"});
+  EXPECT_EQ(lines(real.err), std::vector<std::string>{"big.jpg: unknown format"});
+}
+
 // The exact plan's byte counts are the sizes of the files the run writes.
 TEST_F(BatchProgram, ExactPlanCountsTheBytesTheRunWrites) {
   ASSERT_TRUE(writePicture(path("a.jpg"), 300, 200, image::kJpegEncoder));
@@ -507,6 +533,49 @@ TEST_F(BatchProgram, ExactPlanCountsTheBytesTheRunWrites) {
     EXPECT_EQ(planned[2]["output_bytes"], total);
     EXPECT_EQ(done[2]["output_bytes"], total);
   }
+}
+
+// A picture whose data ends early is written (the missing rows filled in),
+// and the list and the report say which output is incomplete; a file that
+// lacks only its end marker lost nothing and is not flagged.
+TEST_F(BatchProgram, TruncatedPictureIsWrittenWithAWarning) {
+  const std::string data = std::string(PIXMOOR_TEST_DATA) + "/jpeg/";
+  fs::copy_file(data + "bad/trunc_testorig_half.jpg", path("cut.jpg"));
+  fs::copy_file(data + "bad/trunc_testorig_no-eoi.jpg", path("no-end.jpg"));
+  fs::copy_file(data + "good/ljt_testorig.jpg", path("whole.jpg"));
+  const std::vector<std::string> pictures = {"--landscape-width", "40", "cut.jpg", "no-end.jpg", "whole.jpg"};
+  const std::string warning =
+      "cut.jpg: written, truncated (its data ended or broke off early; the missing part is filled in)";
+  for (const char* plan : {"--dry-run=exact", ""}) {
+    std::vector<std::string> arguments = {"--json", "--prefix", plan[0] != '\0' ? "plan_" : "run_"};
+    if (plan[0] != '\0') arguments.push_back(plan);
+    arguments.insert(arguments.end(), pictures.begin(), pictures.end());
+    const ProgramRun r = run(arguments);
+    EXPECT_EQ(r.status, 0) << plan;
+    const auto objects = jsonLines(r.out);
+    ASSERT_EQ(objects.size(), 4u) << plan;
+    EXPECT_EQ(objects[0]["warnings"], nlohmann::json::array({"truncated"})) << plan;
+    EXPECT_EQ(objects[1]["warnings"], nlohmann::json::array()) << plan;
+    EXPECT_EQ(objects[2]["warnings"], nlohmann::json::array()) << plan;
+    // One line says it: the plan's line of the picture, or the run's own.
+    const auto err = lines(r.err);
+    const auto said = std::find_if(err.begin(), err.end(), [&](const std::string& line) {
+      return line.find("truncated") != std::string::npos;
+    });
+    ASSERT_NE(said, err.end()) << plan << r.err;
+    EXPECT_EQ(said->rfind("cut.jpg: ", 0), 0u) << *said;
+    EXPECT_NE(said->find(warning.substr(18)), std::string::npos) << *said;
+    EXPECT_EQ(
+        std::count_if(said + 1, err.end(),
+                      [](const std::string& line) { return line.find("truncated") != std::string::npos; }),
+        0)
+        << r.err;
+  }
+  EXPECT_TRUE(fs::exists(path("run_cut.jpg")));
+  // The quiet list is the run's per-picture lines: the warning is one of them.
+  EXPECT_EQ(
+      lines(run({"--quiet", "--prefix", "quiet_", "--landscape-width", "40", "cut.jpg", "whole.jpg"}).err),
+      std::vector<std::string>{warning});
 }
 
 // Every line of standard output is JSON, the human texts go to standard

@@ -11,10 +11,11 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "decode_test_support.h"
-#include "image/decoder_registry.h"
+#include "image/format_registry.h"
 #include "image/image_store.h"
 
 namespace pixmoor::image {
@@ -71,11 +72,14 @@ struct Reference {
   std::vector<std::uint8_t> bgr;  // top-down, 3 bytes a pixel, upright
 };
 
-// Pillow's orientation files carry their tag in the name; the rest are upright.
+// Pillow's orientation files and the exo_Landscape_N set carry their tag in
+// the name; the rest are upright.
 int orientationFromName(const std::string& path) {
-  const auto at = path.find("orientation_");
-  if (at == std::string::npos) return 1;
-  return path[at + 12] - '0';
+  for (const std::string_view tag : {"orientation_", "exo_Landscape_"}) {
+    const auto at = path.find(tag);
+    if (at != std::string::npos) return path[at + tag.size()] - '0';
+  }
+  return 1;
 }
 
 Reference jpegReference(const Bytes& jpeg, int orientation) {

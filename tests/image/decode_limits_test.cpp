@@ -13,7 +13,7 @@
 #include <functional>
 
 #include "decode_test_support.h"
-#include "image/decoder_registry.h"
+#include "image/format_registry.h"
 #include "image/image_store.h"
 #include "support/bounded_child.h"
 

@@ -10,7 +10,7 @@
 #include <map>
 
 #include "encode_test_support.h"
-#include "image/decoder_registry.h"
+#include "image/format_registry.h"
 #include "image/image_store.h"
 
 namespace pixmoor::image {

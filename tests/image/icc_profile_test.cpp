@@ -11,8 +11,8 @@
 
 #include "decode_test_support.h"
 #include "encode_test_support.h"
-#include "image/decoder_registry.h"
 #include "image/encode.h"
+#include "image/format_registry.h"
 #include "image/image_store.h"
 
 namespace pixmoor::image {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "decode_test_support.h"
-#include "image/decoder_registry.h"
+#include "image/format_registry.h"
 
 namespace pixmoor::image {
 namespace {

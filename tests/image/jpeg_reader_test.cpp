@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "decode_test_support.h"
-#include "image/decoder_registry.h"
+#include "image/format_registry.h"
 #include "image/image_store.h"
 
 namespace pixmoor::image {
@@ -123,8 +123,8 @@ TEST_F(JpegReaderTest, PictureCutHalfWayLoadsAtFullSize) {
   const Bytes whole = makeJpeg(recipe);
   const Bytes half(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(whole.size() / 2));
 
-  auto full = decodeRegistered(whole);
-  auto cut = decodeRegistered(half);
+  auto full = decodeWith(jpegDecoder(), whole);
+  auto cut = decodeWith(jpegDecoder(), half);
   ASSERT_TRUE(full.has_value());
   ASSERT_TRUE(cut.has_value());
   EXPECT_FALSE(full->partial);
@@ -141,6 +141,46 @@ TEST_F(JpegReaderTest, PictureCutHalfWayLoadsAtFullSize) {
 
   ASSERT_NE(store.loadFromMemory(55, half), 0u);
   EXPECT_EQ(store.imageWidth(55), 64);
+}
+
+// `partial` tells a picture that lost something: a file of one scan that
+// lacks only its end marker lost nothing; one of several scans cut at a scan
+// boundary lost its later scans, and the library says nothing of it.
+TEST_F(JpegReaderTest, PartialMeansSomethingIsMissing) {
+  JpegRecipe recipe;
+  recipe.width = 64;
+  recipe.height = 48;
+  recipe.samples = testSamples(64, 48, 3);
+  const Bytes baseline = makeJpeg(recipe);
+  recipe.progressive = true;
+  const Bytes progressive = makeJpeg(recipe);
+  // Where the last scan starts: its start-of-scan marker.
+  std::size_t lastScan = 0;
+  for (std::size_t at = 2; at + 1 < progressive.size(); ++at) {
+    if (progressive[at] == 0xFF && progressive[at + 1] == 0xDA) lastScan = at;
+  }
+  ASSERT_GT(lastScan, 0u);
+  const auto cut = [](const Bytes& file, std::size_t size) {
+    return Bytes(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(size));
+  };
+  struct Row {
+    const char* what;
+    Bytes file;
+    bool partial;
+  };
+  const Row rows[] = {
+      {"whole", baseline, false},
+      {"without its end marker", cut(baseline, baseline.size() - 2), false},
+      {"cut in its last rows", cut(baseline, baseline.size() - 40), true},
+      {"progressive, whole", progressive, false},
+      {"progressive, without its end marker", cut(progressive, progressive.size() - 2), true},
+      {"progressive, without its last scan", cut(progressive, lastScan), true},
+  };
+  for (const Row& row : rows) {
+    const auto picture = decodeWith(jpegDecoder(), row.file);
+    ASSERT_TRUE(picture.has_value()) << row.what;
+    EXPECT_EQ(picture->partial, row.partial) << row.what;
+  }
 }
 
 TEST_F(JpegReaderTest, EveryShortHeaderFailsCleanly) {
@@ -353,10 +393,10 @@ JpegRecipe blockPicture() {
 TEST_P(OrientationTest, PixelsLandWhereTheTagSays) {
   const OrientationCase& param = GetParam();
   JpegRecipe recipe = blockPicture();
-  auto plain = decodeRegistered(makeJpeg(recipe));
+  auto plain = decodeWith(jpegDecoder(), makeJpeg(recipe));
   ASSERT_TRUE(plain.has_value());
   recipe.app1 = decodetest::exifWithOrientation(param.orientation, param.bigEndian, 2);
-  auto turned = decodeRegistered(makeJpeg(recipe));
+  auto turned = decodeWith(jpegDecoder(), makeJpeg(recipe));
   ASSERT_TRUE(turned.has_value());
   const bool swaps = param.orientation >= 5;
   const int width = swaps ? 16 : 40;
@@ -418,9 +458,9 @@ TEST_F(JpegReaderTest, OrientationAppliesToFourComponentFiles) {
   recipe.height = 8;
   recipe.components = 4;
   recipe.samples = testSamples(24, 8, 4);
-  auto plain = decodeRegistered(makeJpeg(recipe));
+  auto plain = decodeWith(jpegDecoder(), makeJpeg(recipe));
   recipe.app1 = decodetest::exifWithOrientation(8, false);
-  auto turned = decodeRegistered(makeJpeg(recipe));
+  auto turned = decodeWith(jpegDecoder(), makeJpeg(recipe));
   ASSERT_TRUE(plain && turned);
   ASSERT_EQ(turned->raster->width, 8);
   ASSERT_EQ(turned->raster->height, 24);

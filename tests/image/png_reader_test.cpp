@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "decode_test_support.h"
-#include "image/decoder_registry.h"
+#include "image/format_registry.h"
 #include "image/image_store.h"
 
 namespace pixmoor::image {
@@ -301,7 +301,7 @@ TEST_F(PngReaderTest, FileCutInsideThePictureKeepsTheRowsRead) {
   ASSERT_GT(file.size() - idat, 40000u);
   const Bytes cut(file.begin(),
                   file.begin() + static_cast<std::ptrdiff_t>(idat + 8 + (file.size() - idat) / 2));
-  auto picture = decodeRegistered(cut);
+  auto picture = decodePng(cut);
   ASSERT_TRUE(picture.has_value());
   EXPECT_TRUE(picture->partial);
   EXPECT_EQ(picture->raster->width, 128);
@@ -401,7 +401,7 @@ TEST_F(PngReaderTest, EveryPrefixFailsOrLoadsPartly) {
   ASSERT_EQ(findChunk(Bytes(file.begin() + static_cast<std::ptrdiff_t>(idatEnd), file.end()), "IDAT"), 0u);
   std::size_t loaded = 0;
   for (std::size_t n = 0; n < file.size(); ++n) {
-    auto picture = decodeRegistered(std::span(file.data(), n));
+    auto picture = decodePng(std::span(file.data(), n));
     if (!picture) continue;
     ++loaded;
     EXPECT_EQ(picture->raster->width, 13);

@@ -12,8 +12,10 @@
 #include <vector>
 
 #include "decode_test_support.h"
-#include "image/decoder_registry.h"
+#include "image/format_registry.h"
 #include "image/image_store.h"
+#include "image/load_picture.h"
+#include "image/resample.h"
 #include "image/resample_kernels.h"
 
 namespace pixmoor::image {
@@ -59,29 +61,30 @@ void expectSameAsTwoSteps(const std::string& path) {
     // each is checked against the other.
     wide = !wide;
     setWideVectors(wide);
-    ImageStore reduced;
     const ReduceTo reduce = [&](int width, int height) -> std::optional<PictureSize> {
       EXPECT_TRUE(!loaded || (width == w && height == h));
       return target;
     };
-    const LoadResult result = reduced.loadReduced(1, path, reduce);
-    ASSERT_EQ(result.handle != 0, loaded);
-    EXPECT_EQ(result.status, wholeStatus);
+    LoadedPicture reduced = loadPicture(path, {machineDecodeLimits(), &reduce});
+    ASSERT_EQ(reduced.loaded(), loaded);
+    EXPECT_EQ(reduced.status, wholeStatus);
     if (!loaded) return;
-    const ImageRecord& record = *reduced.record(1);
-    EXPECT_EQ(record.sourceWidth, w);
-    EXPECT_EQ(record.sourceHeight, h);
-    EXPECT_EQ(record.sourceDepth, whole.record(1)->sourceDepth);
-    EXPECT_EQ(record.iccProfile, whole.record(1)->iccProfile);
-    if (record.width != target.width || record.height != target.height) {
-      ASSERT_NE(reduced.resample(1, target.width, target.height, ResampleMode::smooth), 0u);
+    const DecodedPicture& picture = reduced.picture;
+    EXPECT_EQ(picture.source.width, w);
+    EXPECT_EQ(picture.source.height, h);
+    EXPECT_EQ(picture.sourceDepth, whole.record(1)->sourceDepth);
+    EXPECT_EQ(picture.iccProfile, whole.record(1)->iccProfile);
+    std::unique_ptr<Raster> result = std::move(reduced.picture.raster);
+    if (result->width != target.width || result->height != target.height) {
+      result = resampledCopy(*result, target.width, target.height);
+      ASSERT_NE(result, nullptr);
     }
     setWideVectors(!wide);
     ImageStore twoSteps;
     ASSERT_NE(twoSteps.loadFromFile(1, path), 0u);
     ASSERT_NE(twoSteps.resample(1, target.width, target.height, ResampleMode::smooth), 0u);
     setWideVectors(true);
-    ASSERT_EQ(rowsOf(*reduced.raster(1)), rowsOf(*twoSteps.raster(1)));
+    ASSERT_EQ(rowsOf(*result), rowsOf(*twoSteps.raster(1)));
   }
 }
 
@@ -221,9 +224,10 @@ TEST(ReducedOnLoad, HoldsRowsNotThePicture) {
     EXPECT_EQ(whole.handle, 0u);
     EXPECT_EQ(whole.status, LoadStatus::tooLargeForMemory);
     const ReduceTo reduce = [](int, int) { return PictureSize{150, 200}; };
-    ASSERT_NE(store.loadReduced(1, folder.file(name), reduce, limits).handle, 0u);
-    EXPECT_EQ(store.imageWidth(1), 150);
-    EXPECT_EQ(store.imageHeight(1), 200);
+    const LoadedPicture reduced = loadPicture(folder.file(name), {limits, &reduce});
+    ASSERT_TRUE(reduced.loaded());
+    EXPECT_EQ(reduced.picture.raster->width, 150);
+    EXPECT_EQ(reduced.picture.raster->height, 200);
   }
 }
 

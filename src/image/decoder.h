@@ -1,9 +1,11 @@
-// The decoder registry: JPEG and PNG decoders, tried in registration order.
+// The interface of the readers over picture libraries (libjpeg, libpng):
+// probe, decode, close, and optionally the rows one at a time, driven by
+// readWith, which measures what a picture will hold against its budget
+// before anything is allocated. A format's reader in the registry
+// (format_registry.h) is readWith over its Decoder.
 //
-// Filled once at start-up (registerJpegDecoder, then registerPngDecoder; a
-// second call of either does nothing) before any worker runs, and only read
-// afterwards. Each decode owns its own context, so loads may run on any
-// thread; the data is hostile and nothing is read outside it.
+// Each read owns its own context, so reads may run on any thread; the data
+// is hostile and nothing is read outside it.
 #pragma once
 
 #include <cstddef>
@@ -14,29 +16,11 @@
 
 #include "image/decoded_picture.h"
 #include "image/memory_budget.h"
+#include "image/picture_format.h"
 #include "image/picture_input.h"
 #include "image/row_reducer.h"
 
 namespace pixmoor::image {
-
-void registerJpegDecoder();
-void registerPngDecoder();
-
-// Offers the block to each registered decoder in turn; the first whose probe
-// accepts it decodes it. A picture whose data breaks part-way is still
-// answered, with the undelivered rows zero and `partial` set; a cancelled
-// decode answers nothing. `failure`, when given, says why nothing came: the
-// most telling refusal of the decoders (cancelled, then over the budget, then
-// too large, else unrecognised).
-// With `reduce`, a picture whose decoder hands its rows over one at a time is
-// reduced on the way (see ReduceTo); its budget then counts the rows held,
-// not the picture.
-std::optional<DecodedPicture> decodeRegistered(PictureInput& input, const DecodeLimits& limits = {},
-                                               DecodeFailure* failure = nullptr,
-                                               const ReduceTo* reduce = nullptr);
-std::optional<DecodedPicture> decodeRegistered(std::span<const std::uint8_t> data,
-                                               const DecodeLimits& limits = {},
-                                               DecodeFailure* failure = nullptr);
 
 // Upper bound on width x height for JPEG and PNG pictures, on top of the
 // 32767 limit per side. Meant for fuzzing and tests; 0 restores "no bound".
@@ -46,8 +30,6 @@ void setDecodePixelLimit(std::uint64_t pixels);
 // header may not make the reader allocate and walk gigabytes that a few
 // bytes of data could never fill (such files are truncated or hostile).
 inline constexpr std::uint64_t kFreePixels = std::uint64_t{1} << 24;
-
-// ---- The decoder interface shared by the registry and the readers. ----
 
 // Value of the flags argument of `decode`: write rows bottom-up.
 inline constexpr int kRowsBottomUp = 2;
@@ -97,10 +79,15 @@ inline bool stopRequested(DecoderContext& context) {
   return true;
 }
 
-// Runs one decoder over the data: probe, raster (or reducer), decode, close.
-std::optional<DecodedPicture> decodeWith(const Decoder& decoder, PictureInput& input,
-                                         const DecodeLimits& limits = {}, DecodeFailure* failure = nullptr,
-                                         const ReduceTo* reduce = nullptr);
+// Runs one decoder over the data: probe and the memory it will need (the
+// header), then raster or reducer, decode, close. The budget also counts
+// the input's own window. A picture whose data breaks part-way is still
+// answered, with the undelivered rows zero and `partial` set; a cancelled
+// decode answers nothing.
+Reading readWith(const Decoder& decoder, PictureInput& input, const DecodeLimits& limits,
+                 const ReduceTo* reduce, ReadUpTo upTo);
+
+// The whole picture of a block in memory (an icon's PNG entry, a test).
 std::optional<DecodedPicture> decodeWith(const Decoder& decoder, std::span<const std::uint8_t> data,
                                          const DecodeLimits& limits = {}, DecodeFailure* failure = nullptr);
 

@@ -1,0 +1,96 @@
+// Loading a picture as a value: the batch's and the plan's door to the
+// readers (the numbered store loads through it too).
+//
+// A file is read only when it is a regular file whose first bytes are
+// those of a format the asking program reads (format_registry.h); that
+// format's reader then reads it a piece at a time under the request's
+// limits. The header reading of a plan (header_probe.h) opens files the same
+// way and asks the same reader to stop after the header, so the two agree
+// on everything but faults in the pixel data.
+//
+// Pure functions of the file and the request; any thread, each call on its
+// own. Failures are values (a status); nothing throws.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "image/decoded_picture.h"
+#include "image/memory_budget.h"
+#include "image/picture_format.h"
+#include "image/picture_input.h"
+
+namespace pixmoor::image {
+
+enum class LoadStatus {
+  loaded,
+  unreadable,         // not a regular file, or it could not be opened or read whole
+  unknownFormat,      // no reader recognised the content (or its header was rejected)
+  unsupported,        // recognised, but too large or unusable (a side above 32767)
+  tooLargeForMemory,  // recognised, but the decode would exceed the memory budget, or memory ran out
+  cancelled,          // the cancel flag was raised while the picture was read
+};
+
+struct LoadRequest {
+  DecodeLimits limits;  // no budget and no cancel unless given (the batch gives its own)
+  // The size the picture is going to be resampled to, asked once its header
+  // is read: a picture that can be reduced while it is decoded then is.
+  const ReduceTo* reduce = nullptr;
+  FormatSet formats = FormatSet::window;  // whose readers may read it
+};
+
+struct LoadedPicture {
+  LoadStatus status = LoadStatus::unreadable;
+  // Loaded: the picture, upright (reduced when it was asked and could be),
+  // with its size before any reduction, its source depth, its ICC profile
+  // and `partial` when its data ended or broke before every row arrived
+  // (the missing rows filled in). Otherwise empty, but for `source` and
+  // `isIcon` when the header was taken.
+  DecodedPicture picture;
+  // The reader took the header: the plan saw what this load saw, and a
+  // failure came from the pixel data (or a lack of memory) after it.
+  bool headerTaken = false;
+
+  bool loaded() const { return status == LoadStatus::loaded; }
+};
+
+// A file opened as the loader and the header reading open one: O_NONBLOCK,
+// so that a FIFO or a device named like a picture never blocks the open;
+// then only a regular file is read, with blocking reads again. The first
+// bytes pick the format. One belongs to one call on one thread.
+class PictureFile {
+ public:
+  PictureFile(const std::string& path, FormatSet formats);
+  ~PictureFile();
+  PictureFile(const PictureFile&) = delete;
+  PictureFile& operator=(const PictureFile&) = delete;
+
+  // unreadable (no regular file, or its first bytes could not be read),
+  // unknownFormat (no format of the set starts so), unsupported (one that
+  // must be decoded in a helper process, which this engine does not start),
+  // else loaded: `format` reads it.
+  LoadStatus status() const { return status_; }
+  const FormatDescriptor* format() const { return format_; }
+  int descriptor() const { return fd_; }
+  std::uint64_t size() const { return size_; }
+
+ private:
+  int fd_ = -1;
+  std::uint64_t size_ = 0;
+  LoadStatus status_ = LoadStatus::unreadable;
+  const FormatDescriptor* format_ = nullptr;
+};
+
+LoadedPicture loadPicture(const std::string& path, const LoadRequest& request = {});
+LoadedPicture loadPicture(PictureFile& file, const LoadRequest& request = {});
+// A picture held in memory, recognised by its first bytes as a file is.
+LoadedPicture loadPicture(std::span<const std::uint8_t> data, const LoadRequest& request = {});
+
+// Reads `input` with `format` up to `upTo` and answers the status a load
+// (or a header reading) gives: the reader's refusal, or the input's own
+// failure (a broken file, memory for its window not had, a cancel).
+LoadedPicture readPicture(const FormatDescriptor& format, PictureInput& input, const LoadRequest& request,
+                          ReadUpTo upTo);
+
+}  // namespace pixmoor::image
