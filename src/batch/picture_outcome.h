@@ -30,11 +30,16 @@ enum class FailureReason {
   wouldReplaceAnother,  // no prefix, and the output's name holds a file other than the source
   notTrashed,           // the source was to go to the Trash first and could not: it stays untouched
   trashedNotReplaced,   // the source went to the Trash, then the output could not take its name
+  incomplete,           // its data ended or broke off early: without a prefix it would replace the
+                        // source with a broken picture, and with one not a row of it decoded
+  changedWhileRead,     // without a prefix: its size or time changed while it was read (still being
+                        // written, say), so its output may not replace it
 };
 
 // Something a user should know of a picture that was written.
 enum class PictureWarning {
-  truncated,  // its data ended or broke early: the missing part of the output is filled in
+  truncated,         // its data ended or broke early: the missing part of the output is filled in
+  changedWhileRead,  // its size or time changed while it was read: the output is of what was read
 };
 
 struct PictureOutcome {

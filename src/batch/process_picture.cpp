@@ -102,6 +102,22 @@ PreparedPicture preparePicture(const std::string& sourcePath, const settings::Se
     outcome.reason = FailureReason::stopped;
     return prepared;
   }
+  // Without a prefix the output replaces its source: never with a picture of
+  // part of its data, nor of data that changed under the read (a download
+  // still being written, whose complete picture would then never exist).
+  // With a prefix the source stays, and the output says what it lacks;
+  // unless not a row of it decoded, when it would be nothing but fill.
+  if (loaded.changedWhileRead) {
+    if (prefix.empty()) {
+      outcome.reason = FailureReason::changedWhileRead;
+      return prepared;
+    }
+    outcome.warnings.push_back(PictureWarning::changedWhileRead);
+  }
+  if (picture.partial && (prefix.empty() || picture.nothingDecoded)) {
+    outcome.reason = FailureReason::incomplete;
+    return prepared;
+  }
 
   const TargetSize target = targetSize(width, height, settings);
   if (!target.writesPicture()) {
@@ -146,7 +162,7 @@ PreparedPicture preparePicture(const std::string& sourcePath, const settings::Se
     outcome.reason = FailureReason::writeFailed;  // nothing the encoders take
     return prepared;
   }
-  if (picture.partial) outcome.warnings.push_back(PictureWarning::truncated);
+  if (picture.partial) outcome.warnings.insert(outcome.warnings.begin(), PictureWarning::truncated);
   prepared.sourceDepth = picture.sourceDepth;
   prepared.iccProfile = std::move(picture.iccProfile);
   prepared.raster = std::move(raster);

@@ -10,7 +10,11 @@
 // cannot be decoded, sized, resampled or written writes nothing and loses
 // nothing (an existing file of the output name stays as it was); the reason
 // comes back in the outcome. A picture whose data ended early is written
-// with its missing part filled in, and the outcome warns of it (truncated).
+// with its missing part filled in, and the outcome warns of it (truncated);
+// one whose file changed while it was read warns of that. Without a prefix
+// neither may replace its source: such a picture fails (incomplete,
+// changedWhileRead). With one, a picture of which not a row decoded fails as
+// incomplete rather than be written as nothing but fill.
 // `cancel` reaches load, resample and save: once it is raised the picture is
 // abandoned without output and reported as stopped.
 //

@@ -131,6 +131,10 @@ std::string_view reasonCode(batch::FailureReason reason) {
       return "not-trashed";
     case FailureReason::trashedNotReplaced:
       return "trashed-not-replaced";
+    case FailureReason::incomplete:
+      return "incomplete";
+    case FailureReason::changedWhileRead:
+      return "changed-while-read";
   }
   return "unknown";
 }
@@ -139,6 +143,8 @@ std::string_view warningCode(batch::PictureWarning warning) {
   switch (warning) {
     case batch::PictureWarning::truncated:
       return "truncated";
+    case batch::PictureWarning::changedWhileRead:
+      return "changed-while-read";
   }
   return "unknown";
 }

@@ -112,6 +112,7 @@ Reading readWith(const Decoder& decoder, PictureInput& input, const DecodeLimits
   if (reducer != nullptr) picture.raster = reducer->finish();
   picture.sourceDepth = context.sourceDepth;
   picture.partial = !complete || context.ranShort;
+  picture.nothingDecoded = picture.partial && !context.rowsArrived;
   picture.iccProfile = std::move(context.iccProfile);
   reading.picture = std::move(picture);
   return reading;

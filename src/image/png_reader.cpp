@@ -21,15 +21,14 @@ namespace {
 constexpr png_alloc_size_t kChunkMemoryLimit = png_alloc_size_t{8} << 20;
 
 // Only the header, palette, transparency, colour profile, EXIF block (for
-// its orientation) and picture data matter here. The other ancillary chunks are skipped unread: compressed text
-// could otherwise expand to many megabytes from a small file. The profile
-// is bounded by kChunkMemoryLimit; libpng checks it and drops a bad one.
-constexpr png_byte kSkippedChunks[] = {'b', 'K', 'G', 'D', '\0', 'c', 'H', 'R', 'M', '\0', 'g', 'A', 'M', 'A', '\0',
-                                       'h', 'I', 'S', 'T', '\0', 'i', 'T', 'X', 't', '\0', 'o', 'F', 'F', 's', '\0',
-                                       'p', 'C', 'A', 'L', '\0', 'p', 'H', 'Y', 's', '\0', 's', 'B', 'I', 'T', '\0',
-                                       's', 'C', 'A', 'L', '\0', 's', 'P', 'L', 'T', '\0', 's', 'R', 'G', 'B', '\0',
-                                       's', 'T', 'E', 'R', '\0', 't', 'E', 'X', 't', '\0', 't', 'I', 'M', 'E', '\0',
-                                       'z', 'T', 'X', 't', '\0'};
+// its orientation) and picture data matter here. The other ancillary chunks are skipped unread: compressed
+// text could otherwise expand to many megabytes from a small file. The profile is bounded by
+// kChunkMemoryLimit; libpng checks it and drops a bad one.
+constexpr png_byte kSkippedChunks[] = {
+    'b', 'K', 'G', 'D', '\0', 'c', 'H', 'R', 'M', '\0', 'g', 'A', 'M', 'A', '\0', 'h', 'I', 'S', 'T', '\0',
+    'i', 'T', 'X', 't', '\0', 'o', 'F', 'F', 's', '\0', 'p', 'C', 'A', 'L', '\0', 'p', 'H', 'Y', 's', '\0',
+    's', 'B', 'I', 'T', '\0', 's', 'C', 'A', 'L', '\0', 's', 'P', 'L', 'T', '\0', 's', 'R', 'G', 'B', '\0',
+    's', 'T', 'E', 'R', '\0', 't', 'E', 'X', 't', '\0', 't', 'I', 'M', 'E', '\0', 'z', 'T', 'X', 't', '\0'};
 
 constexpr std::uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
 
@@ -262,7 +261,8 @@ PictureSize storedSize(const PngState& s) {
 }
 
 // Puts stored row `y` of a turned picture at its upright places.
-void placeRow(const PngState& s, const std::uint8_t* row, int y, std::uint8_t* pixels, int stride, bool bottomUp) {
+void placeRow(const PngState& s, const std::uint8_t* row, int y, std::uint8_t* pixels, int stride,
+              bool bottomUp) {
   const PictureSize stored = storedSize(s);
   const auto bytes = static_cast<std::size_t>(s.context->rasterDepth / 8);
   for (int x = 0; x < stored.width; ++x) {
@@ -299,6 +299,7 @@ bool guardedDecode(PngState* s, std::uint8_t* pixels, int stride, int flags) {
         if (stopRequested(*s->context)) return false;
         const int row = bottomUp ? height - 1 - y : y;
         png_read_row(png, pixels + static_cast<std::size_t>(stride) * static_cast<std::size_t>(row), nullptr);
+        s->context->rowsArrived = true;
       }
     }
   } else {
@@ -316,6 +317,7 @@ bool guardedDecode(PngState* s, std::uint8_t* pixels, int stride, int flags) {
         if (stopRequested(*s->context)) return false;
         std::uint8_t* row = s->stored.get() + (s->passes == 1 ? 0 : rowBytes * static_cast<std::size_t>(y));
         png_read_row(png, row, nullptr);
+        s->context->rowsArrived = true;
         if (s->passes == 1) placeRow(*s, row, y, pixels, stride, bottomUp);
       }
     }
@@ -332,6 +334,7 @@ bool guardedRows(PngState* s, RowSink& sink) {
   for (int y = 0; y < height; ++y) {
     if (stopRequested(*s->context)) return false;
     png_read_row(png, sink.nextRow(), nullptr);
+    s->context->rowsArrived = true;
     sink.rowDone();
   }
   readEnd(s);

@@ -472,10 +472,12 @@ std::vector<PngTurn> everyTurn() {
   return turns;
 }
 
-INSTANTIATE_TEST_SUITE_P(AllEight, PngOrientationTest, ::testing::ValuesIn(everyTurn()), [](const auto& info) {
-  return "Orientation" + std::to_string(info.param.orientation) + (info.param.alpha ? "Alpha" : "") +
-         (info.param.interlaced ? "Interlaced" : "");
-});
+INSTANTIATE_TEST_SUITE_P(AllEight, PngOrientationTest, ::testing::ValuesIn(everyTurn()),
+                         [](const auto& info) {
+                           return "Orientation" + std::to_string(info.param.orientation) +
+                                  (info.param.alpha ? "Alpha" : "") +
+                                  (info.param.interlaced ? "Interlaced" : "");
+                         });
 
 // The window loads through the same reader: a phone's portrait PNG stands
 // upright there too. A tag after the picture data, once the rows are read,
