@@ -26,6 +26,12 @@ std::string_view failureReasonText(FailureReason reason) {
       return "write-protected file";
     case FailureReason::folderNotWritable:
       return "folder not writable";
+    case FailureReason::notAFile:
+      return "the output's name is not a file (a folder, a FIFO or a device)";
+    case FailureReason::linkRefused:
+      return "a link that is not followed (it leads nowhere, or is not yours)";
+    case FailureReason::nameTooLong:
+      return "name too long";
     case FailureReason::diskFull:
       return "disk full";
     case FailureReason::stopped:

@@ -25,6 +25,10 @@ enum class FailureReason {
   writeFailed,          // the output could not be created or written; nothing was left behind
   writeProtected,       // the output's name holds a file we may not write (no prefix: the source itself)
   folderNotWritable,    // the output's folder lets us make no file
+  notAFile,             // the output's name holds a folder, a FIFO or a device
+  linkRefused,          // the output's name is a link not followed: dangling, or another user's (no prefix:
+                        // the source is such a link)
+  nameTooLong,          // the output's name is longer than its file system takes
   diskFull,             // the output's file system has no room left (or the user's quota is used up)
   stopped,              // the batch was stopped before this picture was finished
   wouldReplaceAnother,  // no prefix, and the output's name holds a file other than the source

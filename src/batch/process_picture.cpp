@@ -19,6 +19,12 @@ FailureReason saveFailure(image::SaveStatus status) {
       return FailureReason::writeProtected;
     case image::SaveStatus::folderNotWritable:
       return FailureReason::folderNotWritable;
+    case image::SaveStatus::notAFile:
+      return FailureReason::notAFile;
+    case image::SaveStatus::refused:
+      return FailureReason::linkRefused;
+    case image::SaveStatus::nameTooLong:
+      return FailureReason::nameTooLong;
     case image::SaveStatus::diskFull:
       return FailureReason::diskFull;
     case image::SaveStatus::outOfMemory:
@@ -55,6 +61,24 @@ FailureReason loadFailure(image::LoadStatus status) {
   return FailureReason::unknownFormat;
 }
 
+files::ReplaceRule replaceRuleFor(const std::string& sourcePath, const settings::Settings& settings) {
+  files::ReplaceRule rule;
+  // A source that vanishes before it is read matches no file (inode 0).
+  if (settings::outputPrefix(settings.prefix).empty())
+    rule.onlyReplacing = files::identityOf(sourcePath).value_or(files::FileIdentity{});
+  return rule;
+}
+
+FailureReason checkOutput(const std::string& outputPath, const files::ReplaceRule& rule) {
+  const files::ReplaceStatus status = files::checkReplacement(outputPath, rule);
+  return status == files::ReplaceStatus::replaced ? FailureReason::none
+                                                  : saveFailure(image::saveStatusOf(status));
+}
+
+bool resampleFits(std::uint64_t rasterBytes, int targetWidth, int targetHeight, std::uint64_t budget) {
+  return rasterBytes + 2 * image::rasterBytes(targetWidth, targetHeight, 32) <= budget;
+}
+
 image::ReduceTo reductionFor(const settings::Settings& settings) {
   return [settings](int w, int h) -> std::optional<image::PictureSize> {
     if (settings.format == settings::OutputFormat::unknown) return std::nullopt;
@@ -72,9 +96,7 @@ PreparedPicture preparePicture(const std::string& sourcePath, const settings::Se
 
   const std::string prefix = settings::outputPrefix(settings.prefix);
   // Without a prefix the output may replace its own source and nothing else.
-  // A source that vanishes before it is read matches no file (inode 0).
-  if (prefix.empty())
-    prepared.replaceRule.onlyReplacing = files::identityOf(sourcePath).value_or(files::FileIdentity{});
+  prepared.replaceRule = replaceRuleFor(sourcePath, settings);
 
   const std::uint64_t budget = memoryBudget.value_or(image::machineMemoryBudget());
   // Once the header is read: the size the picture will be resampled to, so
@@ -145,9 +167,7 @@ PreparedPicture preparePicture(const std::string& sourcePath, const settings::Se
 
   std::unique_ptr<image::Raster> raster = std::move(picture.raster);
   if (target.width != raster->width || target.height != raster->height) {
-    // The picture, its resampled copy and one more of that size (the
-    // filter's intermediate picture, or the encoder's flattened copy).
-    if (raster->sizeBytes() + 2 * image::rasterBytes(target.width, target.height, 32) > budget) {
+    if (!resampleFits(raster->sizeBytes(), target.width, target.height, budget)) {
       outcome.reason = FailureReason::tooLargeForMemory;
       return prepared;
     }

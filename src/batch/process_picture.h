@@ -91,6 +91,22 @@ image::ReduceTo reductionFor(const settings::Settings& settings);
 // The reason a picture that did not load gives.
 FailureReason loadFailure(image::LoadStatus status);
 
+// What may be under the output's name when it is written: without a prefix
+// the source itself and nothing else (the file the source names now).
+files::ReplaceRule replaceRuleFor(const std::string& sourcePath, const settings::Settings& settings);
+
+// Whether an output could be put under `outputPath` now: every check its
+// write makes before it writes a byte (what the name holds, links and their
+// owners, bits, the rule, the folder, the name's length), nothing written.
+// none when the write would go ahead. A plan asks it, so that it says what
+// the write then does.
+FailureReason checkOutput(const std::string& outputPath, const files::ReplaceRule& rule);
+
+// Whether a loaded raster of `rasterBytes` may be resampled to `target`
+// within `budget`: the picture, its resampled copy and one more of that
+// size (the filter's intermediate, or the encoder's flattened copy).
+bool resampleFits(std::uint64_t rasterBytes, int targetWidth, int targetHeight, std::uint64_t budget);
+
 // Saves a prepared picture to its output path; answers the reason (none
 // when written, and then the file's size in `bytes` when given). A picture
 // that was not ready answers its own reason. When the replace rule sets the

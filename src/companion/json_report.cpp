@@ -121,6 +121,12 @@ std::string_view reasonCode(batch::FailureReason reason) {
       return "write-protected";
     case FailureReason::folderNotWritable:
       return "folder-not-writable";
+    case FailureReason::notAFile:
+      return "not-a-file";
+    case FailureReason::linkRefused:
+      return "link-refused";
+    case FailureReason::nameTooLong:
+      return "name-too-long";
     case FailureReason::diskFull:
       return "disk-full";
     case FailureReason::stopped:

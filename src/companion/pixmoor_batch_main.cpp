@@ -63,7 +63,7 @@ double millisecondsSince(std::chrono::steady_clock::time_point start) {
 int runPlan(const Options& options, const settings::Settings& chosen, const batch::BatchJob& job,
             std::FILE* human) {
   const auto start = std::chrono::steady_clock::now();
-  companion::Planner planner(chosen, options.dryRun == companion::DryRun::exact);
+  companion::Planner planner(chosen, options.dryRun == companion::DryRun::exact, options.trashOriginals);
   companion::Summary summary;
   summary.dryRun = true;
   if (options.dryRun == companion::DryRun::exact) summary.outputBytes = 0;

@@ -8,7 +8,11 @@
 // and bytes of a run (and sees those faults too). Both judge the output's
 // name as the run would: free, holding another file (replaced, or without a
 // prefix refused), or the source itself, counting the outputs planned before
-// it in the same run.
+// it in the same run wherever their paths are spelt. Then they make every
+// check the write makes before it writes a byte (batch::checkOutput: what the
+// name holds, links, bits, the folder, the name's length), whether the
+// picture fits the memory budget of its resampling, and with the Trash
+// whether it can take the original (trash_folder.h).
 // Every source is read as it is before the run: a source that an earlier
 // output of the same run would replace is planned from its old content.
 //
@@ -34,13 +38,15 @@ struct PlannedPicture {
   batch::PictureOutcome outcome;  // reason none: the output would be written
   OutputState state = OutputState::unknown;
   std::optional<std::uint64_t> sourceBytes;
-  std::optional<std::uint64_t> outputBytes;  // the exact plan's encoded size
+  std::optional<std::uint64_t> outputBytes;  // the exact plan's encoded size; none for no file
+  std::string trashRefusal;                  // why the Trash would refuse the original (notTrashed)
 };
 
 class Planner {
  public:
-  // `settings` as the run would take them; `exact` for the exact plan.
-  Planner(const settings::Settings& settings, bool exact);
+  // `settings` as the run would take them; `exact` for the exact plan;
+  // `trashOriginals` when the originals replaced go to the Trash.
+  Planner(const settings::Settings& settings, bool exact, bool trashOriginals = false);
   PlannedPicture plan(const std::string& source);
 
  private:
@@ -51,9 +57,10 @@ class Planner {
   const settings::Settings settings_;
   const std::string prefix_;  // "0" means none
   const bool exact_;
+  const bool trashOriginals_;
   const image::ReduceTo reduce_;      // the run's reduction
   const image::DecodeLimits limits_;  // the memory budget a run would take now
-  std::set<std::string> planned_;     // outputs an earlier picture would write
+  std::set<std::string> planned_;     // where the outputs of earlier pictures land
   std::vector<std::uint8_t> bytes_;
 };
 

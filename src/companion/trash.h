@@ -3,7 +3,8 @@
 // file manager can put it back.
 //
 // Callable from any thread. A refusal (no Trash on that file system, no
-// permission) is a value with GIO's message; the file then stays untouched.
+// permission) is a value with GIO's message, or trashRefusal's when that
+// finds no Trash first (trash_folder.h); the file then stays untouched.
 #pragma once
 
 #include <string>

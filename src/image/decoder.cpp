@@ -82,7 +82,8 @@ Reading readWith(const Decoder& decoder, PictureInput& input, const DecodeLimits
   }
   if (context.outputBytes + context.decoderBytes > context.memoryBudget)
     return finish(DecodeFailure::overBudget);
-  reading.header = HeaderFacts{{context.width, context.height}, false};
+  reading.header =
+      HeaderFacts{{context.width, context.height}, false, target.has_value(), context.rasterDepth};
   if (upTo == ReadUpTo::header) {
     decoder.close(context);
     return reading;

@@ -85,6 +85,7 @@ LoadedPicture readPicture(const FormatDescriptor& format, PictureInput& input, c
   LoadedPicture loaded;
   if (reading.header) {
     loaded.headerTaken = true;
+    loaded.header = *reading.header;
     loaded.picture.source = reading.header->size;
     loaded.picture.isIcon = reading.header->isIcon;
   }

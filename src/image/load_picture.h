@@ -53,6 +53,7 @@ struct LoadedPicture {
   // The reader took the header: the plan saw what this load saw, and a
   // failure came from the pixel data (or a lack of memory) after it.
   bool headerTaken = false;
+  HeaderFacts header;  // what it said, when it was taken
   // The file's size or modification time at the end of the read is not what
   // it was when it was opened: something wrote to it meanwhile (a download
   // still under way), so the picture may not be the file's.

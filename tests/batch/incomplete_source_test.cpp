@@ -83,8 +83,9 @@ class IncompleteSource : public ::testing::Test {
     ::unlink(folder_.file("whole.png").c_str());
     // The scan's first bytes follow its header (FF DA, then its length).
     const std::size_t scan = jpeg.find("\xFF\xDA");
-    const std::size_t scanData = scan + 2 + (static_cast<unsigned char>(jpeg[scan + 2]) << 8 |
-                                             static_cast<unsigned char>(jpeg[scan + 3]));
+    const std::size_t scanData =
+        scan + 2 +
+        (static_cast<unsigned char>(jpeg[scan + 2]) << 8 | static_cast<unsigned char>(jpeg[scan + 3]));
     const std::size_t idat = png.find("IDAT") - 4;
     broken_ = {
         {"half.jpg", jpeg.substr(0, jpeg.size() / 2), true},
@@ -161,7 +162,7 @@ TEST_F(IncompleteSource, BmpWithoutAPixelIsNotWritten) {
     return file + runs;
   };
   std::string rows;
-  for (int y = 0; y < 15; ++y) rows += std::string("\x28\x05\x00\x00", 4);  // 40 pixels, end of row
+  for (int y = 0; y < 15; ++y) rows += std::string("\x28\x05\x00\x00", 4);    // 40 pixels, end of row
   writeBytes(folder_.file("no-pixel.bmp"), bmp(std::string("\x00\x02", 2)));  // a move without its offsets
   writeBytes(folder_.file("half.bmp"), bmp(rows));
   EXPECT_EQ(processPicture(folder_.file("no-pixel.bmp"), withPrefix("p_"), nullptr).reason,

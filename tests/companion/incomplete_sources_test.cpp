@@ -60,7 +60,8 @@ TEST_F(IncompleteSources, NoneReplacesItsSourceWithoutAPrefix) {
     const ProgramRun r = run(arguments);
     EXPECT_EQ(r.status, 1) << plan;
     EXPECT_EQ(reasons(r.out), std::vector<std::string>(4, "incomplete")) << plan << r.out;
-    for (const auto& [name, bytes] : files_) EXPECT_TRUE(readBytes(path(name)) == bytes) << name << " replaced";
+    for (const auto& [name, bytes] : files_)
+      EXPECT_TRUE(readBytes(path(name)) == bytes) << name << " replaced";
   }
   EXPECT_EQ(run({"--quiet", "--prefix", "0", "--size", "200x200", "scan-begun.jpg"}).err,
             "scan-begun.jpg: incomplete picture (its data ended or broke off early)\n");

@@ -58,13 +58,16 @@ inline std::vector<nlohmann::json> jsonLines(const std::string& text) {
   return objects;
 }
 
+// A test of the program: its scratch folders and environment are open to
+// the rows of a test table, which set up a case on them.
 class BatchProgramTest : public ::testing::Test {
- protected:
+ public:
   ProgramRun run(const std::vector<std::string>& arguments) {
-    std::string command = "cd " + shellWord(work_.path().string()) + " && " + shellPrefix_ +
-                          " env -u LC_ALL -u LC_MESSAGES LANG=fr_FR.UTF-8 HOME=" + shellWord(home_.path().string()) +
-                          " XDG_DATA_HOME=" + shellWord(dataHome_) + " " + environment_ + " " +
-                          shellWord(PIXMOOR_BATCH_PROGRAM);
+    std::string command =
+        "cd " + shellWord(work_.path().string()) + " && " + shellPrefix_ +
+        " env -u LC_ALL -u LC_MESSAGES LANG=fr_FR.UTF-8 HOME=" + shellWord(home_.path().string()) +
+        " XDG_DATA_HOME=" + shellWord(dataHome_) + " " + environment_ + " " +
+        shellWord(PIXMOOR_BATCH_PROGRAM);
     for (const std::string& argument : arguments) command += " " + shellWord(argument);
     command += " >" + shellWord(logs_.file("out")) + " 2>" + shellWord(logs_.file("err")) + " </dev/null";
     const int raw = std::system(command.c_str());
@@ -100,8 +103,9 @@ class BatchProgramTest : public ::testing::Test {
 // "out" of `logs` when -1), standard error into the file "err" of `logs`,
 // and the signals of `blocked` blocked, so that one raised before the start
 // waits for the program to unblock it.
-inline pid_t startProgram(const TempFolder& work, const TempFolder& logs, const std::vector<std::string>& arguments,
-                          int out = -1, const std::vector<int>& blocked = {}) {
+inline pid_t startProgram(const TempFolder& work, const TempFolder& logs,
+                          const std::vector<std::string>& arguments, int out = -1,
+                          const std::vector<int>& blocked = {}) {
   std::fflush(nullptr);
   const pid_t pid = ::fork();
   if (pid != 0) return pid;
