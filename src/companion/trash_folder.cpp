@@ -43,19 +43,23 @@ std::optional<std::string> trashFolderRefusal(const std::string& trash, dev_t de
   bool missing = false;
   struct stat status {};
   while (::stat(existing.c_str(), &status) != 0) {
-    if (errno != ENOENT || existing == folderOf(existing)) return "cannot reach " + existing + ": " + std::strerror(errno);
+    if (errno != ENOENT || existing == folderOf(existing))
+      return "cannot reach " + existing + ": " + std::strerror(errno);
     existing = folderOf(existing);
     missing = true;
   }
-  if (!S_ISDIR(status.st_mode)) return "cannot make the Trash folder " + trash + ": " + existing + " is not a folder";
-  if (missing && !mayMakeIn(existing)) return "cannot make the Trash folder " + trash + ": " + std::strerror(errno);
+  if (!S_ISDIR(status.st_mode))
+    return "cannot make the Trash folder " + trash + ": " + existing + " is not a folder";
+  if (missing && !mayMakeIn(existing))
+    return "cannot make the Trash folder " + trash + ": " + std::strerror(errno);
   if (status.st_dev != device) return "the Trash folder " + trash + " is on another file system";
   if (missing) return std::nullopt;
   for (const char* part : {"/info", "/files"}) {
     const std::string sub = trash + part;
     struct stat subStatus {};
     if (::stat(sub.c_str(), &subStatus) == 0) {
-      if (!S_ISDIR(subStatus.st_mode)) return "cannot use the Trash folder " + trash + ": " + sub + " is not a folder";
+      if (!S_ISDIR(subStatus.st_mode))
+        return "cannot use the Trash folder " + trash + ": " + sub + " is not a folder";
     } else if (!mayMakeIn(trash)) {
       return "cannot make " + sub + ": " + std::strerror(errno);
     }
@@ -130,8 +134,8 @@ std::optional<std::string> trashRefusal(const std::string& path) {
   // Which file system the file is on, as GIO judges it: by its folder (a
   // file of an overlay file system has a device of its own).
   struct stat folder {};
-  const dev_t device = !S_ISDIR(file.st_mode) && ::stat(folderOf(path).c_str(), &folder) == 0 ? folder.st_dev
-                                                                                                 : file.st_dev;
+  const dev_t device =
+      !S_ISDIR(file.st_mode) && ::stat(folderOf(path).c_str(), &folder) == 0 ? folder.st_dev : file.st_dev;
   if (device == home.st_dev) return trashFolderRefusal(userDataFolder() + "/Trash", device);
   return topTrashRefusal(path, device);
 }

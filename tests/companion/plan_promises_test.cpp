@@ -26,10 +26,10 @@ using batch::testing::writePicture;
 struct Promise {
   const char* what;
   std::function<void(BatchProgramTest&)> setUp;  // a.jpg, 40 x 20, is there already
-  std::vector<std::string> options;               // before the picture's name
-  const char* reason;                             // what plan and run say
-  bool asAnotherUser = false;                     // permissions only hold for an ordinary user
-  bool needsSuperuser = false;                    // to make another user's files
+  std::vector<std::string> options;              // before the picture's name
+  const char* reason;                            // what plan and run say
+  bool asAnotherUser = false;                    // permissions only hold for an ordinary user
+  bool needsSuperuser = false;                   // to make another user's files
   const char* landscapeWidth = "20";
 };
 
@@ -74,46 +74,64 @@ void makeFifo(const std::string& path) {
 }
 
 const Promise kPromises[] = {
-    {"the output's name is a folder", [](BatchProgramTest& t) { fs::create_directory(t.path("p_a.jpg")); },
-     {"--prefix", "p_"}, "not-a-file"},
-    {"the output's name is a FIFO", [](BatchProgramTest& t) { makeFifo(t.path("p_a.jpg")); },
-     {"--prefix", "p_"}, "not-a-file"},
+    {"the output's name is a folder",
+     [](BatchProgramTest& t) { fs::create_directory(t.path("p_a.jpg")); },
+     {"--prefix", "p_"},
+     "not-a-file"},
+    {"the output's name is a FIFO",
+     [](BatchProgramTest& t) { makeFifo(t.path("p_a.jpg")); },
+     {"--prefix", "p_"},
+     "not-a-file"},
     {"the output's name is a read-only file",
      [](BatchProgramTest& t) {
        writeBytes(t.path("p_a.jpg"), "old");
        fs::permissions(t.path("p_a.jpg"), fs::perms::owner_read | fs::perms::others_read);
      },
-     {"--prefix", "p_"}, "write-protected", true},
+     {"--prefix", "p_"},
+     "write-protected",
+     true},
     {"the output's name is a dangling link",
      [](BatchProgramTest& t) { fs::create_symlink("nowhere/x.jpg", t.path("p_a.jpg")); },
-     {"--prefix", "p_"}, "link-refused"},
+     {"--prefix", "p_"},
+     "link-refused"},
     {"the output's name is another user's link",
      [](BatchProgramTest& t) {
        writeBytes(t.path("target.jpg"), "old");
        fs::create_symlink("target.jpg", t.path("p_a.jpg"));
        ASSERT_EQ(::lchown(t.path("p_a.jpg").c_str(), kOtherUser, kOtherGroup), 0);
      },
-     {"--prefix", "p_"}, "link-refused", false, true},
-    {"the output's name is longer than a name may be", [](BatchProgramTest&) {},
-     {"--prefix", std::string(252, 'p')}, "name-too-long"},
+     {"--prefix", "p_"},
+     "link-refused",
+     false,
+     true},
+    {"the output's name is longer than a name may be",
+     [](BatchProgramTest&) {},
+     {"--prefix", std::string(252, 'p')},
+     "name-too-long"},
     {"without a prefix, a read-only source",
      [](BatchProgramTest& t) {
        fs::permissions(t.path("a.jpg"), fs::perms::owner_read | fs::perms::others_read);
      },
-     {"--prefix", "0"}, "write-protected", true},
+     {"--prefix", "0"},
+     "write-protected",
+     true},
     {"without a prefix, a source linked to another user's picture",
      [](BatchProgramTest& t) {
        fs::rename(t.path("a.jpg"), t.path("theirs.jpg"));
        ASSERT_EQ(::chown(t.path("theirs.jpg").c_str(), kOtherUser, kOtherGroup), 0);
        fs::create_symlink("theirs.jpg", t.path("a.jpg"));
      },
-     {"--prefix", "0"}, "link-refused", false, true},
+     {"--prefix", "0"},
+     "link-refused",
+     false,
+     true},
     {"no Trash can be reached",
      [](BatchProgramTest& t) {
        writeBytes(t.home_.file("plain"), "");
        t.dataHome_ = t.home_.file("plain/data");
      },
-     {"--prefix", "0", "--trash-originals"}, "not-trashed"},
+     {"--prefix", "0", "--trash-originals"},
+     "not-trashed"},
 };
 
 class PlanPromise : public PlanPromises, public ::testing::WithParamInterface<Promise> {};
@@ -140,7 +158,12 @@ TEST_F(PlanPromises, APictureBeyondTheMemoryBudget) {
   if (!kAddressSpaceCapWorks) GTEST_SKIP() << "no address-space cap under a sanitizer";
   ASSERT_TRUE(writePicture(path("a.jpg"), 40, 20, image::kJpegEncoder));
   shellPrefix_ = "ulimit -v 2097152;";
-  expectKept({"enlarged far beyond the budget", [](BatchProgramTest&) {}, {}, "too-large-for-memory", false, false,
+  expectKept({"enlarged far beyond the budget",
+              [](BatchProgramTest&) {},
+              {},
+              "too-large-for-memory",
+              false,
+              false,
               "30000"});
 }
 

@@ -60,15 +60,17 @@ class TrashFolder : public ::testing::Test {
 
 TEST_F(TrashFolder, HomeTrashThatCanBeMade) {
   writeBytes(work_.file("a.jpg"), "a");
-  EXPECT_EQ(inChild(home_.path(), home_.file("data"), [&] { return trashBoth(work_.file("a.jpg"), true); }), 0);
+  EXPECT_EQ(inChild(home_.path(), home_.file("data"), [&] { return trashBoth(work_.file("a.jpg"), true); }),
+            0);
   EXPECT_TRUE(std::filesystem::exists(home_.file("data/Trash/files/a.jpg")));
 }
 
 TEST_F(TrashFolder, HomeTrashUnderAPlainFile) {
   writeBytes(work_.file("a.jpg"), "a");
   writeBytes(home_.file("plain"), "");
-  EXPECT_EQ(inChild(home_.path(), home_.file("plain/data"), [&] { return trashBoth(work_.file("a.jpg"), false); }),
-            0);
+  EXPECT_EQ(
+      inChild(home_.path(), home_.file("plain/data"), [&] { return trashBoth(work_.file("a.jpg"), false); }),
+      0);
   EXPECT_TRUE(std::filesystem::exists(work_.file("a.jpg")));
 }
 
@@ -76,7 +78,8 @@ TEST_F(TrashFolder, HomeTrashWhosePartIsAFile) {
   writeBytes(work_.file("a.jpg"), "a");
   std::filesystem::create_directories(home_.file("data/Trash"));
   writeBytes(home_.file("data/Trash/files"), "");
-  EXPECT_EQ(inChild(home_.path(), home_.file("data"), [&] { return trashBoth(work_.file("a.jpg"), false); }), 0);
+  EXPECT_EQ(inChild(home_.path(), home_.file("data"), [&] { return trashBoth(work_.file("a.jpg"), false); }),
+            0);
 }
 
 TEST_F(TrashFolder, HomeTrashInAFolderWeMayNotWrite) {
@@ -86,7 +89,8 @@ TEST_F(TrashFolder, HomeTrashInAFolderWeMayNotWrite) {
   std::filesystem::permissions(work_.file("a.jpg"), std::filesystem::perms::all);
   std::filesystem::create_directory(home_.file("shut"));
   const int code = pixmoor::testing::runAsOrdinaryUser([&] {
-    return inChild(home_.path(), home_.file("shut/data"), [&] { return trashBoth(work_.file("a.jpg"), false); });
+    return inChild(home_.path(), home_.file("shut/data"),
+                   [&] { return trashBoth(work_.file("a.jpg"), false); });
   });
   EXPECT_EQ(code, 0);
 }
