@@ -27,6 +27,7 @@
 #include "companion/json_report.h"
 #include "companion/options.h"
 #include "companion/plan.h"
+#include "companion/printable.h"
 #include "companion/run_settings.h"
 #include "companion/trash.h"
 #include "image/encode.h"
@@ -63,17 +64,28 @@ double millisecondsSince(std::chrono::steady_clock::time_point start) {
 int runPlan(const Options& options, const settings::Settings& chosen, const batch::BatchJob& job,
             std::FILE* human) {
   const auto start = std::chrono::steady_clock::now();
-  companion::Planner planner(chosen, options.dryRun == companion::DryRun::exact, options.trashOriginals);
+  companion::Planner planner(chosen, options.dryRun == companion::DryRun::exact, options.trashOriginals,
+                             batch::stopSignalFlag());
   companion::Summary summary;
   summary.dryRun = true;
   if (options.dryRun == companion::DryRun::exact) summary.outputBytes = 0;
   for (const std::string& source : job) {
-    const companion::PlannedPicture planned = planner.plan(source);
+    // After a signal the pictures left are not read: they are stopped, as in a run.
+    companion::PlannedPicture planned;
+    if (batch::stopSignalled()) {
+      planned.source = source;
+      planned.sourceBytes = fileSize(source);
+      planned.outcome.reason = batch::FailureReason::stopped;
+    } else {
+      planned = planner.plan(source);
+    }
     ++summary.pictures;
     summary.sourceBytes += planned.sourceBytes.value_or(0);
     if (planned.outcome.written()) {
       ++summary.written;
       if (summary.outputBytes) *summary.outputBytes += planned.outputBytes.value_or(0);
+    } else if (planned.outcome.reason == batch::FailureReason::stopped) {
+      ++summary.stopped;
     } else {
       ++summary.failed;
     }
@@ -86,12 +98,14 @@ int runPlan(const Options& options, const settings::Settings& chosen, const batc
     if (!options.quiet || !planned.outcome.written())
       batch::print(human, companion::planLine(planned, options.trashOriginals) + "\n");
   }
-  summary.exitStatus = summary.failed == 0 ? 0 : 1;
+  summary.exitStatus = summary.failed == 0 && summary.stopped == 0 ? 0 : 1;
   summary.milliseconds = millisecondsSince(start);
   if (!options.quiet) {
     std::string totals = "Plan: " + std::to_string(summary.pictures) + " pictures, " +
-                         std::to_string(summary.written) + " to write, " + std::to_string(summary.failed) +
-                         " without a file; " + std::to_string(summary.sourceBytes) + " bytes before";
+                         std::to_string(summary.written) + " to write, " +
+                         std::to_string(summary.failed + summary.stopped) + " without a file";
+    if (summary.stopped > 0) totals += " (" + std::to_string(summary.stopped) + " stopped)";
+    totals += "; " + std::to_string(summary.sourceBytes) + " bytes before";
     if (summary.outputBytes) totals += ", " + std::to_string(*summary.outputBytes) + " after";
     batch::print(human, totals + "\n");
   }
@@ -102,6 +116,9 @@ int runPlan(const Options& options, const settings::Settings& chosen, const batc
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Before anything is read: a signal from now on stops the work with its
+  // report, and a closed output ends printing, in every mode.
+  batch::installConsoleSignals();
   Options options;
   if (const auto error = companion::parseArguments(argc, argv, options)) return usageError(*error);
   if (options.help) {
@@ -207,8 +224,6 @@ int main(int argc, char** argv) {
   }
   runner.setRunOptions(std::move(run));
 
-  batch::installConsoleSignals();
-
   if (runner.handleDrop(job, chosen) != batch::DropResult::started) {
     std::fprintf(stderr, "%s: no picture to process\n", kProgram);
     return 2;
@@ -230,7 +245,7 @@ int main(int argc, char** argv) {
   for (const batch::PictureFailure& failure : failures) {
     std::string reason(batch::failureReasonText(failure.reason));
     if (const auto said = trashRefusals.find(failure.sourcePath); said != trashRefusals.end())
-      reason += ": " + said->second;
+      reason += ": " + companion::printable(said->second);
     batch::print(stderr, companion::printable(failure.sourcePath) + ": " + reason + "\n");
   }
   {

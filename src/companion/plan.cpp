@@ -6,6 +6,7 @@
 #include "batch/output_path.h"
 #include "batch/process_picture.h"
 #include "batch/size_rules.h"
+#include "companion/printable.h"
 #include "companion/trash_folder.h"
 #include "files/link_target.h"
 #include "files/same_file.h"
@@ -33,11 +34,13 @@ std::string landing(const std::string& output) {
 
 }  // namespace
 
-Planner::Planner(const settings::Settings& settings, bool exact, bool trashOriginals)
+Planner::Planner(const settings::Settings& settings, bool exact, bool trashOriginals,
+                 const image::CancelFlag* cancel)
     : settings_(settings),
       prefix_(settings::outputPrefix(settings.prefix)),
       exact_(exact),
       trashOriginals_(trashOriginals),
+      cancel_(cancel),
       reduce_(batch::reductionFor(settings)),
       limits_(image::machineDecodeLimits()) {}
 
@@ -93,11 +96,11 @@ void Planner::planFromHeader(PlannedPicture& planned) {
 }
 
 void Planner::planExactly(PlannedPicture& planned) {
-  const batch::PreparedPicture prepared = batch::preparePicture(planned.source, settings_, nullptr, nullptr,
+  const batch::PreparedPicture prepared = batch::preparePicture(planned.source, settings_, nullptr, cancel_,
                                                                 std::nullopt, image::FormatSet::companion);
   planned.outcome = prepared.outcome;
   if (!planned.outcome.written()) return;
-  planned.outcome.reason = batch::encodePreparedPicture(prepared, bytes_);
+  planned.outcome.reason = batch::encodePreparedPicture(prepared, bytes_, cancel_);
   if (planned.outcome.written()) planned.outputBytes = bytes_.size();
 }
 
@@ -125,23 +128,6 @@ void Planner::judgeOutputName(PlannedPicture& planned) {
       planned.trashRefusal = std::move(*refusal);
     }
   }
-}
-
-std::string printable(const std::string& path) {
-  std::string out;
-  for (const char c : path) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte == '\n') {
-      out += "\\n";
-    } else if (byte < 0x20 || byte == 0x7F) {
-      char hex[5];
-      std::snprintf(hex, sizeof hex, "\\x%02X", byte);
-      out += hex;
-    } else {
-      out.push_back(c);
-    }
-  }
-  return out;
 }
 
 std::string planLine(const PlannedPicture& planned, bool trashOriginals) {

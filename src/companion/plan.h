@@ -45,8 +45,11 @@ struct PlannedPicture {
 class Planner {
  public:
   // `settings` as the run would take them; `exact` for the exact plan;
-  // `trashOriginals` when the originals replaced go to the Trash.
-  Planner(const settings::Settings& settings, bool exact, bool trashOriginals = false);
+  // `trashOriginals` when the originals replaced go to the Trash. Once
+  // `cancel` is raised an exact plan's decode or encode stops, and the
+  // picture is planned as stopped.
+  Planner(const settings::Settings& settings, bool exact, bool trashOriginals = false,
+          const image::CancelFlag* cancel = nullptr);
   PlannedPicture plan(const std::string& source);
 
  private:
@@ -58,6 +61,7 @@ class Planner {
   const std::string prefix_;  // "0" means none
   const bool exact_;
   const bool trashOriginals_;
+  const image::CancelFlag* const cancel_;
   const image::ReduceTo reduce_;      // the run's reduction
   const image::DecodeLimits limits_;  // the memory budget a run would take now
   std::set<std::string> planned_;     // where the outputs of earlier pictures land
@@ -67,10 +71,7 @@ class Planner {
 // One line for a person: "src: 4000x3000 -> 1920x1440, out (new)", with the
 // bytes before and after in an exact plan and the picture's warnings after
 // it, or "src: no file: reason".
-// Names are escaped as the failure lines escape them.
+// Names are escaped as the failure lines escape them (printable.h).
 std::string planLine(const PlannedPicture& planned, bool trashOriginals);
-
-// A path as one printable line: control bytes (a line feed in a name) escaped.
-std::string printable(const std::string& path);
 
 }  // namespace pixmoor::companion
