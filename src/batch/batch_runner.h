@@ -63,6 +63,7 @@
 
 #include "batch/batch_view.h"
 #include "batch/picture_outcome.h"
+#include "batch/pool_schedule.h"
 #include "batch/shared_settings.h"
 #include "batch/status_texts.h"
 #include "image/image_store.h"
@@ -169,14 +170,16 @@ class BatchRunner {
   struct ReadyPicture;
   struct Handover;
   void runWorker();
-  // One thread of the pool: takes pictures until none is left, the next in
-  // the list or, with several threads, a much larger file a little later.
-  void runPictures(int workers, Handover& handover);
+  // The pool's size for the current job and options.
+  int poolThreads() const;
+  // One thread of the pool: takes the pictures the schedule hands it until
+  // none is left.
+  void runPictures(Handover& handover);
   // Writes or counts picture `p` at its turn; false when a Stop abandoned it.
   bool finishPicture(std::size_t p, ReadyPicture& picture, bool direct);
-  // Under stateMutex_, after Stop: abandons the saves of the picture in
-  // progress and every later one (`all`: every save).
-  void abandonSaves(bool all);
+  // Under stateMutex_: Stop reaches the schedule and abandons the saves it
+  // names (`all`: every save).
+  void stopPictures(bool all);
   void runProgress();
   void joinThreads();
   // Waits at most `deadline` for both threads to end; true when they have
@@ -219,24 +222,15 @@ class BatchRunner {
 
   // The pictures between their start and their turn, under stateMutex_.
   struct Flight {
-    std::size_t firstUnclaimed = 0;         // every picture before it has been taken by a pool thread
-    std::size_t claimEnd = 0;               // one past the latest picture taken
-    std::size_t settled = 0;                // pictures before it have their settings and output path
-    std::size_t sized = 0;                  // pictures before it have had their file size looked up
-    std::size_t turn = 0;                   // the first picture not finished: they finish in list order
-    std::optional<std::size_t> latestRead;  // the latest picture whose read has begun
-    std::optional<std::size_t> abandoned;   // the first picture a Stop left unfinished
-    std::vector<std::string> outputs;       // each settled picture's output path
+    PoolSchedule schedule;             // who takes, reads and finishes which picture
+    int threads = 1;                   // pool threads of the batch
+    std::uint64_t share = 0;           // each thread's share of the memory budget
+    std::size_t settled = 0;           // pictures before it have their settings and output path
+    std::vector<std::string> outputs;  // each settled picture's output path
     // Each settled picture's settings, until its read begins.
     std::vector<std::shared_ptr<const settings::Settings>> settingsOf;
-    std::vector<std::uint64_t> sizes;  // file sizes, 0 until looked up
-    std::vector<char> claimed;         // taken by a pool thread
-    std::vector<char> inListOrder;     // taken only once every picture before it is
-    std::vector<char> readDone;        // its name may be shown: its read has ended
-    std::vector<char> saving;          // its pixels are ready: encoded, awaiting its turn, written
+    std::vector<char> named;                          // its name may be shown: its read has got that far
     std::unique_ptr<image::CancelFlag[]> saveCancel;  // abandons that picture's save
-    int reading = 0;                                  // pictures being read and reduced now
-    int aloneWanted = 0;                              // pictures waiting to be read with the whole budget
   };
   Flight flight_;
 

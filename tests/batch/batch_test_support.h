@@ -63,6 +63,27 @@ inline bool writePicture(const std::string& path, int width, int height, std::ui
          image::SaveStatus::saved;
 }
 
+// The same, with pixels of a seeded noise that no coder compresses: files
+// and encoded outputs about as large as the picture itself.
+inline bool writeNoisePicture(const std::string& path, int width, int height, std::uint32_t encoder,
+                              std::uint32_t seed) {
+  registerCodecs();
+  image::ImageStore store;
+  if (store.create(1, width, height, 24) == 0) return false;
+  image::Raster* raster = store.raster(1);
+  std::uint32_t state = seed | 1u;
+  for (int y = 0; y < height; ++y) {
+    std::uint8_t* row = raster->pictureRow(y);
+    for (int x = 0; x < 3 * width; ++x) {
+      state ^= state << 13;  // xorshift32
+      state ^= state >> 17;
+      state ^= state << 5;
+      row[x] = static_cast<std::uint8_t>(state >> 24);
+    }
+  }
+  return image::saveRaster(*raster, 24, path, encoder, 9, -1, nullptr) == image::SaveStatus::saved;
+}
+
 struct PictureFacts {
   int width = 0;
   int height = 0;

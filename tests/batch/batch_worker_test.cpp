@@ -602,6 +602,35 @@ TEST_F(BatchWorker, APictureBeyondItsShareWaitsForTheWholeBudget) {
   EXPECT_EQ(readPicture(path("prefix_b.jpg"))->width, 1500);
 }
 
+// A small picture first, then files at least twice its size: the threads
+// take those ahead of it, and their encoded outputs soon hold more than a
+// thread's share of the budget. The first picture must still be taken, and
+// the batch end.
+TEST_F(BatchWorker, ThePictureWhoseTurnItIsIsAlwaysTaken) {
+  std::vector<std::string> sources{path("first.png")};
+  ASSERT_TRUE(writePicture(sources[0], 8, 8, image::kPngEncoder));
+  for (int i = 0; i < 7; ++i) {
+    sources.push_back(path("noise" + std::to_string(i) + ".png"));
+    ASSERT_TRUE(testing::writeNoisePicture(sources.back(), 700, 700, image::kPngEncoder, 11u + i));
+  }
+  auto runner = makeRunner();
+  RunOptions options;
+  options.workers = 2;
+  runner->setRunOptions(options);
+  runner->setMemoryBudget(std::uint64_t{8} << 20);
+  settings::Settings s = relative(700, 700);
+  s.format = settings::OutputFormat::png;
+  ASSERT_EQ(runner->handleDrop(sources, s), DropResult::started);
+  const bool ended = runner->waitUntilIdle(std::chrono::seconds(120));
+  if (!ended) {
+    runner->stopBatch();
+    runner->waitUntilIdle();
+  }
+  ASSERT_TRUE(ended) << "the batch waited for ever: remaining " << runner->remaining() << "/8";
+  EXPECT_EQ(view_.lastStatus(), kFrenchDone + "8" + kFrenchDoneEnd);
+  EXPECT_EQ(runner->failures(), std::vector<PictureFailure>{});
+}
+
 // Large pictures, so that Stop lands while the batch is under way.
 class BatchStop : public BatchWorker {
  protected:
