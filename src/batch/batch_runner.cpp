@@ -80,7 +80,8 @@ void BatchRunner::startBatch() {
     const std::lock_guard lock(stateMutex_);
     stopAnswered_ = false;
     flight_ = Flight{};
-    flight_.threads = poolThreads();
+    flight_.threads =
+        static_cast<int>(std::clamp<std::size_t>(job_.size(), 1, static_cast<std::size_t>(budgetThreads())));
     flight_.share = memoryBudget_ / static_cast<std::uint64_t>(flight_.threads);
     // Pictures taken ahead of the one whose turn it is: enough that the
     // other threads go on past a slow picture, few enough (and their encoded

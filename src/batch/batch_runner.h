@@ -67,6 +67,7 @@
 #include "batch/shared_settings.h"
 #include "batch/status_texts.h"
 #include "image/image_store.h"
+#include "image/thread_budget.h"
 #include "settings/settings.h"
 
 namespace pixmoor::batch {
@@ -91,9 +92,12 @@ struct RunOptions {
   // false: one thread does everything, each picture written before the
   // next is read, so that the pictures' own work stays on one thread.
   bool overlapSaves = true;
-  // Pictures worked on at once (with overlapSaves): 0 takes the cores this
-  // process may run on, at most 4: one picture at a time on one core, where a
-  // second one would only double the memory held.
+  // The batch's budget of threads (with overlapSaves): 0 takes the cores
+  // this process may run on, at most 4 (image::defaultThreads; one picture
+  // at a time on one core, where a second one would only double the memory
+  // held). As many pictures are worked on at once, no more than the batch
+  // has, and a resampling splits its rows only over the threads they leave
+  // idle (image/thread_budget.h): never more threads at work than this.
   int workers = 0;
 };
 
@@ -170,11 +174,11 @@ class BatchRunner {
   struct ReadyPicture;
   struct Handover;
   void runWorker();
-  // The pool's size for the current job and options.
-  int poolThreads() const;
+  // The threads of a batch under the current options.
+  int budgetThreads() const;
   // One thread of the pool: takes the pictures the schedule hands it until
   // none is left.
-  void runPictures(Handover& handover);
+  void runPictures(image::ThreadBudget& threads, Handover& handover);
   // Writes or counts picture `p` at its turn; false when a Stop abandoned it.
   bool finishPicture(std::size_t p, ReadyPicture& picture, bool direct);
   // Under stateMutex_: Stop reaches the schedule and abandons the saves it

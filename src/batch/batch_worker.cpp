@@ -28,7 +28,6 @@
 // it nor any picture after it counts. With a single thread (pixmoor-batch
 // --jobs 1) each picture is encoded straight into its file before the next
 // one is read.
-#include <sched.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -46,26 +45,18 @@
 #include "batch/output_path.h"
 #include "batch/process_picture.h"
 #include "files/same_file.h"
+#include "image/thread_budget.h"
 
 namespace pixmoor::batch {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The CPUs this process may run on (taskset, a container's cpuset).
-int usableCores() {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  if (::sched_getaffinity(0, sizeof set, &set) == 0) return std::max(1, CPU_COUNT(&set));
-  return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-}
-
 }  // namespace
 
-int BatchRunner::poolThreads() const {
+int BatchRunner::budgetThreads() const {
   if (!options_.overlapSaves) return 1;
-  const int wanted = options_.workers > 0 ? options_.workers : std::clamp(usableCores(), 1, 4);
-  return static_cast<int>(std::clamp<std::size_t>(job_.size(), 1, static_cast<std::size_t>(wanted)));
+  return options_.workers > 0 ? options_.workers : image::defaultThreads();
 }
 
 // A picture encoded before its turn, left to the thread that finishes the
@@ -88,15 +79,19 @@ void BatchRunner::stopPictures(bool all) {
 
 void BatchRunner::runWorker() {
   remaining_.store(batchTotal_.load());
+  // The batch's threads: the pool's, and a resampling's helpers from those
+  // the pool leaves idle.
+  image::ThreadBudget threads(budgetThreads());
   Handover handover;
   std::vector<std::thread> helpers;
   try {
-    for (int i = 1; i < flight_.threads; ++i)
-      helpers.emplace_back([this, &handover] { runPictures(handover); });
+    for (int i = 1; i < flight_.threads; ++i) {
+      helpers.emplace_back([this, &threads, &handover] { runPictures(threads, handover); });
+    }
   } catch (const std::system_error&) {
     // Fewer threads than planned: those running share the pictures.
   }
-  runPictures(handover);
+  runPictures(threads, handover);
   for (std::thread& helper : helpers) helper.join();
 
   std::vector<std::size_t> left;  // pictures a Stop left without a file
@@ -137,7 +132,10 @@ void BatchRunner::runWorker() {
   if (!silent_.load()) view_.playCue(600);
 }
 
-void BatchRunner::runPictures(Handover& handover) {
+void BatchRunner::runPictures(image::ThreadBudget& threads, Handover& handover) {
+  // One of the batch's threads until it has no picture left: then its
+  // resampling threads go to the pictures still under way.
+  const image::ThreadBudgetMember member(threads);
   image::ImageStore store;  // this thread's own: its picture 55 lives here
   Flight& f = flight_;
   PoolSchedule& schedule = f.schedule;

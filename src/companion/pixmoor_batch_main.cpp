@@ -31,7 +31,7 @@
 #include "companion/trash.h"
 #include "image/decoder_registry.h"
 #include "image/encode.h"
-#include "image/resample.h"
+#include "image/thread_budget.h"
 #include "settings/settings.h"
 #include "settings/settings_store.h"
 #include "texts/program_version.h"
@@ -77,6 +77,9 @@ double millisecondsSince(std::chrono::steady_clock::time_point start) {
 int runPlan(const Options& options, const settings::Settings& chosen, const batch::BatchJob& job,
             std::FILE* human) {
   const auto start = std::chrono::steady_clock::now();
+  // --jobs N: the plan's resizing uses N threads at most, as the batch would.
+  image::ThreadBudget threads(options.jobs.value_or(image::defaultThreads()));
+  const image::ThreadBudgetMember member(threads);
   companion::Planner planner(chosen, options.dryRun == companion::DryRun::exact);
   companion::Summary summary;
   summary.dryRun = true;
@@ -171,7 +174,6 @@ int main(int argc, char** argv) {
   image::registerPngDecoder();
   image::registerJpegEncoder();
   image::registerPngEncoder();
-  if (options.jobs) image::setResampleThreads(*options.jobs);
 
   // Texts of the chosen language, else the settings file's (a code the
   // program does not know gets French), else the environment's.
@@ -198,8 +200,8 @@ int main(int argc, char** argv) {
 
   const auto start = std::chrono::steady_clock::now();
   batch::RunOptions run;
-  // N jobs: N pictures at once, each resampling split N ways; one job: the
-  // pictures' own work, saves included, on one thread.
+  // N jobs: a budget of N threads for the batch; one job: the pictures' own
+  // work, saves included, on one thread.
   run.overlapSaves = !options.jobs || *options.jobs > 1;
   if (options.jobs) run.workers = *options.jobs;
   std::mutex reportMutex;

@@ -3,13 +3,14 @@
 // Every function takes a source and a target raster made by makeRaster (the
 // target already has the new size and the source's depth) and returns false
 // when it gives up (out of memory, or `cancel` was raised). They may split
-// their rows over the machine's cores; results are identical to one thread.
+// their rows over several threads, as many as image/thread_budget.h grants
+// the calling thread; results are identical to one thread.
 // Callable from any thread for rasters that thread owns.
 //
 // Implemented in area_average.cpp (resampleOpaque, and the row-by-row
-// reduction of row_reducer.h), mitchell.cpp (resampleSmooth),
-// nearest_stretch.cpp (stretchRaw) and resample_threads.cpp (the thread
-// count), over the weights and vector switches of resample_kernels.h.
+// reduction of row_reducer.h), mitchell.cpp (resampleSmooth) and
+// nearest_stretch.cpp (stretchRaw), over the weights and vector switches of
+// resample_kernels.h.
 #pragma once
 
 #include "image/raster.h"
@@ -28,12 +29,5 @@ bool resampleSmooth(Raster& source, Raster& target, const CancelFlag* cancel = n
 
 // Raw stretch: every target pixel copies the source pixel nearest its centre.
 bool stretchRaw(const Raster& source, Raster& target);
-
-// How many threads each resampling splits its rows over, process-wide, in
-// place of the count the call would choose (0, the start value: its own
-// choice, the machine's cores up to a handful). Set before work starts (the
-// command line's --jobs); any count gives the same pixels.
-void setResampleThreads(int threads);
-int resampleThreads();
 
 }  // namespace pixmoor::image

@@ -13,6 +13,7 @@
 
 #include "batch/batch_runner.h"
 #include "batch_test_support.h"
+#include "image/thread_budget.h"
 #include "support/stuck_read.h"
 #include "texts/ui_texts.h"
 
@@ -629,6 +630,36 @@ TEST_F(BatchWorker, ThePictureWhoseTurnItIsIsAlwaysTaken) {
   ASSERT_TRUE(ended) << "the batch waited for ever: remaining " << runner->remaining() << "/8";
   EXPECT_EQ(view_.lastStatus(), kFrenchDone + "8" + kFrenchDoneEnd);
   EXPECT_EQ(runner->failures(), std::vector<PictureFailure>{});
+}
+
+// One budget of threads for the whole batch: each pool thread is one of
+// them, and a resampling on a pool thread gets only those the others leave
+// (here the other thread is held reading the second picture).
+TEST_F(BatchWorker, PicturesAndTheirResamplingShareOneBudgetOfThreads) {
+  const auto sources = writeMany(2, 60, 40);
+  for (const int workers : {2, 6}) {
+    SCOPED_TRACE(workers);
+    stuck_read::hangOn(sources[1]);
+    auto runner = makeRunner();
+    RunOptions options;
+    options.workers = workers;
+    int granted = 0;
+    bool held = false;
+    options.observer = [&](const PictureReport& report) {
+      if (report.index != 0) return;
+      held = stuck_read::waitUntilEntered();
+      granted = image::HelperThreads(0, 1000).count();
+      stuck_read::release();
+    };
+    runner->setRunOptions(options);
+    settings::Settings s = relative(30, 30);
+    ASSERT_EQ(runner->handleDrop(sources, s), DropResult::started);
+    runner->waitUntilIdle();
+    stuck_read::stopHanging();
+    EXPECT_TRUE(held);
+    EXPECT_EQ(granted, workers - 1);
+    EXPECT_EQ(view_.lastStatus(), kFrenchDone + "2" + kFrenchDoneEnd);
+  }
 }
 
 // Large pictures, so that Stop lands while the batch is under way.
