@@ -92,6 +92,10 @@ struct RunOptions {
   // false: one thread does everything, each picture written before the
   // next is read, so that the pictures' own work stays on one thread.
   bool overlapSaves = true;
+  // For tests only (the program leaves it empty): called on the pool thread
+  // when the turn of picture `index` has come, before anything of its save
+  // begins, so that a test can hold the batch exactly there and Stop it.
+  std::function<void(std::size_t index)> beforeSave;
   // The batch's budget of threads (with overlapSaves): 0 takes the cores
   // this process may run on, at most 4 (image::defaultThreads; one picture
   // at a time on one core, where a second one would only double the memory

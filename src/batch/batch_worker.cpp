@@ -257,6 +257,7 @@ void BatchRunner::runPictures(image::ThreadBudget& threads, Handover& handover) 
 
 bool BatchRunner::finishPicture(std::size_t p, ReadyPicture& picture, bool direct) {
   image::CancelFlag& saveCancel = flight_.saveCancel[p];  // the array stays put while the batch runs
+  if (options_.beforeSave) options_.beforeSave(p);
   PictureOutcome outcome = picture.prepared.outcome;
   outcome.reason = picture.reason;
   if (outcome.written()) {
