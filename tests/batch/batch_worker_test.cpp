@@ -934,8 +934,16 @@ TEST_F(BatchStop, DropDuringABatchIsIgnored) {
   stuck_read::hangOn(sources_[0]);  // the batch is certainly running during the second drop
   ASSERT_EQ(runner->handleDrop(sources_, s), DropResult::started);
   ASSERT_TRUE(runner->running());
+  // Should the second drop wait for the batch after all, the read is let go after 30 s.
+  std::atomic<bool> dropped{false};
+  std::thread watchdog([&dropped] {
+    if (!waitUntil([&] { return dropped.load(); }, std::chrono::seconds(30))) stuck_read::release();
+  });
   settings::Settings other = relative(10, 10, "0");
   EXPECT_EQ(runner->handleDrop({path("big0.jpg")}, other), DropResult::ignoredWhileRunning);
+  dropped = true;
+  watchdog.join();
+  EXPECT_FALSE(stuck_read::isReleased()) << "the second drop waited for the batch";
   EXPECT_EQ(other.prefix, "0");  // an ignored drop changes nothing
   EXPECT_EQ(runner->job(), sources_);
   stuck_read::release();
@@ -981,7 +989,37 @@ TEST_F(BatchStop, EndingWhileRunningLeavesNoPartialFile) {
   }
 }
 
+// A change made while a picture is read applies from the next picture taken
+// on, never to the one in progress (here its read is held while the change
+// comes); and wherever changes land, no picture mixes two states of the
+// settings (a ".jpg" name with PNG content, or the other state's size).
 TEST_F(BatchWorker, SettingsChangesNeverMixWithinAPicture) {
+  {
+    const auto held = writeMany(4, 200, 150, "held");
+    stuck_read::hangOn(held[1]);
+    auto runner = makeRunner();
+    RunOptions options;
+    options.workers = 1;
+    runner->setRunOptions(options);
+    settings::Settings s = relative(100, 100);
+    ASSERT_EQ(runner->handleDrop(held, s), DropResult::started);
+    ASSERT_TRUE(readHeld());
+    settings::Settings changed = s;
+    changed.format = settings::OutputFormat::png;
+    changed.landscapeWidth = 50;
+    shared_.publish(changed);
+    stuck_read::release();
+    runner->waitUntilIdle();
+    stuck_read::stopHanging();
+    for (int i = 0; i < 4; ++i) {
+      const std::string output = path("prefix_held" + std::to_string(i) + (i < 2 ? ".jpg" : ".png"));
+      EXPECT_EQ(magicOf(output), i < 2 ? "jpeg" : "png") << output;
+      const auto facts = readPicture(output);
+      ASSERT_TRUE(facts) << output;
+      EXPECT_EQ(facts->width, i < 2 ? 100 : 50) << output;
+    }
+  }
+
   const auto sources = writeMany(12, 200, 150);
   auto runner = makeRunner();
   settings::Settings s = relative(100, 100);
