@@ -2,13 +2,17 @@
 //
 // Owns the BatchJob, the worker and progress threads, the batch counters,
 // the path of the picture in progress and the stop flag. The worker runs a
-// small pool (itself and helpers, one per core): each picture is read,
-// reduced and encoded on whichever of them takes it, in an ImageStore of
-// that thread's own (nothing of it is shared with the interface thread),
-// and the results are written strictly in list order, by whichever pool
-// thread finishes the picture before (a thread whose picture is ready
-// early goes on to the next one). `busy` belongs to
-// the application state and is shared by reference.
+// small pool (itself and helpers, within the batch's budget of threads, see
+// RunOptions::workers): each picture is read, reduced and encoded on
+// whichever of them takes it, in an ImageStore of that thread's own (nothing
+// of it is shared with the interface thread), and the results are written
+// strictly in list order, by whichever pool thread finishes the picture
+// before (a thread whose picture is ready early goes on to the next one).
+// Which picture a thread takes, when its read may begin, who finishes it and
+// what a Stop abandons are PoolSchedule's rules (pool_schedule.h), which the
+// pool threads drive under one mutex; the picture whose turn it is can
+// always be taken, so a batch always ends. `busy` belongs to the
+// application state and is shared by reference.
 //
 // Threads: handleDrop, startBatch, stopBatch, waitUntilIdle, failures and
 // the destructor are called from one thread (the interface thread). The

@@ -1,33 +1,39 @@
 // The worker thread of a batch and its pool: every path of the BatchJob.
 //
-// The worker and its helpers (one thread per core, see poolSize) each take
-// a picture, read and reduce it and encode it into memory. They take the
-// next picture of the list, unless a picture a little further on (among
-// those that may be taken ahead of the turn) is a file at least twice as
-// large: that one goes first, so that a large picture near the end of the
-// list is not read alone while the other threads have nothing left to do.
-// Settings and output names are still given to the pictures in list order.
-// Pictures are finished (written, or counted as failed) strictly in list
-// order, one at a time, so outputs and counts are exactly those of one
-// picture after another: a picture ready before its turn is handed over,
-// and the thread that finishes the picture before it finishes it too, while
-// the thread that made it takes another picture, so no thread waits on a
-// slow picture before its own. A picture is not read while an earlier
-// picture not yet finished could write the file it is (one file by
-// identity, or one name once links are followed; see files/same_file.h), so
-// a later picture never reads a half-made output or an earlier state of it.
-// Each thread reads one picture at a time, reduced as it is decoded; the
-// pictures waiting for their turn hold only their encoded bytes, and few of
-// them are taken ahead of the turn, so memory stays bounded.
+// The worker and its helpers (the pool: as many threads as the batch's
+// budget of threads has and the batch has pictures, each a member of that
+// budget until it has no picture left, so that a resampling takes only the
+// threads the others leave idle) each take a picture, read and reduce it
+// and encode it into memory. Which picture a thread takes, when its read may
+// begin, who finishes it and what a Stop abandons is PoolSchedule's to say
+// (pool_schedule.h): the threads call it under stateMutex_, wait on
+// flightChanged_ while it says to wait, and wake the others after each
+// change. The loop here does the work between those calls, outside the
+// mutex: the file sizes its choice wants, each picture's settings and
+// output name (given in list order, whatever order the pictures are taken
+// in), whether a source could be the output of an earlier picture not yet
+// finished (files/same_file.h), the read, the encoding and the save, and it
+// keeps the encoded bytes of the pictures handed over.
 //
-// Pictures are counted in list order, each the moment it is finished, so
-// the status line drops then. Stop keeps the one-after-another view too:
-// once a later picture is being read, a save before it is a finished
-// picture there, so it completes and counts; the first picture that is not
-// such a save is the picture in progress and is abandoned, and then neither
-// it nor any picture after it counts. With a single thread (pixmoor-batch
-// --jobs 1) each picture is encoded straight into its file before the next
-// one is read.
+// So outputs and counts are exactly those of one picture after another:
+// pictures are finished (written, or counted as failed) strictly in list
+// order, one at a time, each counted the moment it is, so the status line
+// drops then; a picture ready before its turn is handed over, and the
+// thread that finishes the picture before it finishes it too, while the
+// thread that made it takes another picture, so no thread waits on a slow
+// picture before its own; a later picture never reads a half-made output or
+// an earlier state of it. Each thread reads one picture at a time, reduced
+// as it is decoded; the pictures waiting for their turn hold only their
+// encoded bytes, and few of them are taken ahead of the turn, so memory
+// stays bounded; the picture whose turn it is is never held back by those
+// limits, so the batch always ends.
+//
+// Stop keeps the one-after-another view too: once a later picture is being
+// read, a save before it is a finished picture there, so it completes and
+// counts; the first picture that is not such a save is the picture in
+// progress and is abandoned, and then neither it nor any picture after it
+// counts. With a single thread (pixmoor-batch --jobs 1) each picture is
+// encoded straight into its file before the next one is read.
 #include <sys/stat.h>
 
 #include <algorithm>
