@@ -1024,8 +1024,8 @@ TEST_F(BatchWorker, SettingsChangesNeverMixWithinAPicture) {
   auto runner = makeRunner();
   settings::Settings s = relative(100, 100);
   std::atomic<bool> flipping{true};
-  std::thread flipper([&] {
-    settings::Settings local = s;
+  // Its own copy: the drop below rewrites the prefix of `s`.
+  std::thread flipper([&, local = s]() mutable {
     bool png = false;
     while (flipping.load()) {
       png = !png;
