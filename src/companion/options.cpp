@@ -223,10 +223,11 @@ constexpr std::array kOptions = {
                                    "(each folder's pictures, then its subfolders, in\n"
                                    "name order); links to folders are not followed"),
     numberRow<&Options::jobs>("--jobs N", 1, 256,
-                              "pictures resized at once and threads a resizing may\n"
-                              "use (default: the cores this process may run on, at\n"
-                              "most 4); with 1 everything runs on one thread,\n"
-                              "each picture written before the next one is read"),
+                              "threads the batch may use, shared by the pictures\n"
+                              "resized at once and their resizing (default: the\n"
+                              "cores this process may run on, at most 4); with 1\n"
+                              "everything runs on one thread, each picture written\n"
+                              "before the next one is read"),
     switchRow<&Options::dryRun, DryRun::headers>("--dry-run",
                                                  "write nothing: read each picture's header and print\n"
                                                  "its upright size, its target size, its output name\n"

@@ -32,6 +32,7 @@
 #include "image/encode.h"
 #include "image/format_registry.h"
 #include "image/resample.h"
+#include "image/thread_budget.h"
 #include "settings/settings.h"
 #include "texts/program_version.h"
 #include "texts/ui_texts.h"
@@ -63,6 +64,9 @@ double millisecondsSince(std::chrono::steady_clock::time_point start) {
 int runPlan(const Options& options, const settings::Settings& chosen, const batch::BatchJob& job,
             std::FILE* human) {
   const auto start = std::chrono::steady_clock::now();
+  // --jobs N: the plan's resizing uses N threads at most, as the batch would.
+  image::ThreadBudget threads(options.jobs.value_or(image::defaultThreads()));
+  const image::ThreadBudgetMember member(threads);
   companion::Planner planner(chosen, options.dryRun == companion::DryRun::exact);
   companion::Summary summary;
   summary.dryRun = true;
@@ -126,7 +130,6 @@ int main(int argc, char** argv) {
   image::registerPngDecoder();
   image::registerJpegEncoder();
   image::registerPngEncoder();
-  if (options.jobs) image::setResampleThreads(*options.jobs);
 
   const texts::UiTexts texts =
       texts::BuildUiTexts(runSettings.language, texts::kTitleBase, texts::kVersionText, "\n",
@@ -150,8 +153,8 @@ int main(int argc, char** argv) {
 
   const auto start = std::chrono::steady_clock::now();
   batch::RunOptions run;
-  // N jobs: N pictures at once, each resampling split N ways; one job: the
-  // pictures' own work, saves included, on one thread.
+  // N jobs: a budget of N threads for the batch; one job: the pictures' own
+  // work, saves included, on one thread.
   run.overlapSaves = !options.jobs || *options.jobs > 1;
   if (options.jobs) run.workers = *options.jobs;
   run.formats = image::FormatSet::companion;

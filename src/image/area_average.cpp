@@ -42,6 +42,7 @@
 #include "image/resample.h"
 #include "image/resample_kernels.h"
 #include "image/row_reducer.h"
+#include "image/thread_budget.h"
 
 namespace pixmoor::image {
 namespace {
@@ -679,11 +680,6 @@ bool buildAxisTaps(int newLength, int oldLength, AxisTaps& taps) {
   return true;
 }
 
-int defaultResampleThreads() {
-  const unsigned cores = std::thread::hardware_concurrency();
-  return static_cast<int>(std::clamp(cores, 1u, 4u));
-}
-
 bool resampleOpaqueThreads(const Raster& source, Raster& target, const CancelFlag* cancel, int threads) {
   if (!rasterUsable(source) || !rasterUsable(target) || source.depth != target.depth) return false;
   AxisTaps xs;
@@ -691,8 +687,8 @@ bool resampleOpaqueThreads(const Raster& source, Raster& target, const CancelFla
   if (!buildAxisTaps(target.width, source.width, xs) || !buildAxisTaps(target.height, source.height, ys)) {
     return false;
   }
-  if (threads <= 0) threads = defaultResampleThreads();
-  threads = detail::plannedThreads(target.height, kRowsPerBlock, threads);
+  const HelperThreads helpers(threads, detail::rowBlocks(target.height, kRowsPerBlock));
+  threads = helpers.count();
 
   // One 16-bit line of the vertical pass per thread, with a spare value.
   const int channels = source.bytesPerPixel();

@@ -59,7 +59,8 @@ bool buildAxisTaps(int newLength, int oldLength, AxisTaps& taps);
 // default). The bytes are the same either way; tests compare the two.
 void setWideVectors(bool allowed);
 
-// resampleOpaque with an explicit number of threads (0: the default).
+// resampleOpaque with an explicit number of threads (0: as many as the calling
+// thread may have, image/thread_budget.h).
 bool resampleOpaqueThreads(const Raster& source, Raster& target, const CancelFlag* cancel, int threads);
 
 // ---- Alpha path: Mitchell-Netravali ------------------------------------------
@@ -80,10 +81,8 @@ struct ContributionTable {
 // Lengths must be positive. False when memory runs out.
 bool buildContributions(int newLength, int oldLength, ContributionTable& table);
 
-// resampleSmooth with an explicit number of threads (0: the default).
+// resampleSmooth with an explicit number of threads (0: as many as the calling
+// thread may have).
 bool resampleSmoothThreads(Raster& source, Raster& target, const CancelFlag* cancel, int threads);
-
-// Threads the kernels use by default: the machine's cores, at most a handful.
-int defaultResampleThreads();
 
 }  // namespace pixmoor::image

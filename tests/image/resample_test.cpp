@@ -17,6 +17,7 @@
 #include "image/parallel_rows.h"
 #include "image/raster.h"
 #include "image/resample_kernels.h"
+#include "image/thread_budget.h"
 
 namespace pixmoor::image {
 namespace {
@@ -429,23 +430,27 @@ TEST(OpaqueArea, WideVectorsDoNotChangeBytes) {
   }
 }
 
-// The process-wide count (the command line's --jobs) replaces what each call
-// asks for, and the pixels stay those of one thread.
-TEST(OpaqueArea, ProcessWideThreadCountReplacesTheCallsOwn) {
+// On a thread of a batch's budget a resampling splits its rows over only
+// the threads the budget has idle, and the pixels stay those of one thread.
+TEST(OpaqueArea, ABudgetsThreadResamplesWithWhatTheBudgetLeaves) {
   std::mt19937 rng(99);
   auto source = randomPicture(rng, 900, 700, 24);
   auto alone = rasterOf(450, 350, 24);
   ASSERT_TRUE(resampleOpaqueThreads(*source, *alone, nullptr, 1));
-  for (const int chosen : {1, 3}) {
-    setResampleThreads(chosen);
-    EXPECT_EQ(detail::plannedThreads(700, 8, 1), chosen);
-    EXPECT_EQ(detail::plannedThreads(700, 8, 7), chosen);
+  for (const int threads : {1, 3}) {
+    ThreadBudget budget(threads);
+    const ThreadBudgetMember member(budget);
+    EXPECT_EQ(HelperThreads(0, 100).count(), threads);
+    EXPECT_EQ(HelperThreads(7, 100).count(), threads);
     auto shared = rasterOf(450, 350, 24);
     ASSERT_TRUE(resampleOpaque(*source, *shared));
-    EXPECT_EQ(bytesOf(*alone), bytesOf(*shared)) << chosen;
+    EXPECT_EQ(bytesOf(*alone), bytesOf(*shared)) << threads;
+    auto smoothOne = rasterOf(450, 350, 24);
+    auto smoothShared = rasterOf(450, 350, 24);
+    ASSERT_TRUE(resampleSmoothThreads(*source, *smoothOne, nullptr, 1));
+    ASSERT_TRUE(resampleSmooth(*source, *smoothShared));
+    EXPECT_EQ(bytesOf(*smoothOne), bytesOf(*smoothShared)) << threads;
   }
-  setResampleThreads(0);
-  EXPECT_EQ(detail::plannedThreads(700, 8, 7), 7);
 }
 
 TEST(OpaqueArea, RefusesUnusableRastersWithoutTouchingThem) {
