@@ -11,7 +11,7 @@ packages=(
   fonts-liberation2 qt6-translations-l10n
   libcurl4-openssl-dev
   libasound2-dev
-  nlohmann-json3-dev libglib2.0-dev
+  nlohmann-json3-dev
   libgtest-dev libgmock-dev
   libturbojpeg0-dev libjpeg-turbo-progs
   libbenchmark-dev

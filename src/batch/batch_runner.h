@@ -70,6 +70,7 @@
 #include "batch/pool_schedule.h"
 #include "batch/shared_settings.h"
 #include "batch/status_texts.h"
+#include "files/replace_file.h"
 #include "image/image_store.h"
 #include "image/picture_format.h"
 #include "image/thread_budget.h"
@@ -93,7 +94,7 @@ struct RunOptions {
   std::function<void(const PictureReport&)> observer;
   // Sets aside the file an output is about to replace (files::ReplaceRule);
   // a refusal leaves the picture unwritten, as notTrashed.
-  std::function<bool(const std::string& path)> setAside;
+  files::SetAsideStep setAside;
   // false: one thread does everything, each picture written before the
   // next is read, so that the pictures' own work stays on one thread.
   bool overlapSaves = true;

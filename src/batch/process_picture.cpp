@@ -164,9 +164,11 @@ FailureReason writeWith(const PreparedPicture& picture, std::uint64_t* bytes, co
   files::ReplaceRule rule = picture.replaceRule;
   bool notSetAside = false;
   if (rule.setAside) {
-    rule.setAside = [&notSetAside, setAside = picture.replaceRule.setAside](const std::string& path) {
-      notSetAside = !setAside(path);
-      return !notSetAside;
+    rule.setAside = [&notSetAside, setAside = picture.replaceRule.setAside](const std::string& spare,
+                                                                            const std::string& name) {
+      files::SetAside aside = setAside(spare, name);
+      notSetAside = !aside.kept;
+      return aside;
     };
   }
   const image::SaveStatus saved = save(rule);

@@ -29,6 +29,7 @@
 #include "companion/plan.h"
 #include "companion/run_settings.h"
 #include "companion/trash.h"
+#include "files/replace_file.h"
 #include "image/encode.h"
 #include "image/format_registry.h"
 #include "image/resample.h"
@@ -199,13 +200,16 @@ int main(int argc, char** argv) {
   };
   std::map<std::string, std::string> trashRefusals;  // file -> the Trash's own words
   if (options.trashOriginals) {
-    run.setAside = [&](const std::string& path) {
-      const companion::TrashResult result = companion::moveToTrash(path);
+    // The spare is a hidden second name of the original; the Trash records
+    // the original's own name, where a file manager puts it back.
+    run.setAside = [&](const std::string& spare, const std::string& name) {
+      const companion::TrashResult result = companion::moveToTrash(spare, name);
       if (!result.moved) {
         const std::lock_guard lock(reportMutex);
-        trashRefusals[path] = result.message;
+        trashRefusals[name] = result.message;
+        return files::SetAside{};
       }
-      return result.moved;
+      return files::SetAside{true, [entry = result.entry] { return companion::removeFromTrash(entry); }};
     };
   }
   runner.setRunOptions(std::move(run));
@@ -233,7 +237,7 @@ int main(int argc, char** argv) {
   for (const batch::PictureFailure& failure : failures) {
     std::string reason(batch::failureReasonText(failure.reason));
     if (const auto said = trashRefusals.find(failure.sourcePath); said != trashRefusals.end())
-      reason += ": " + said->second;
+      reason += ": " + companion::printable(said->second);
     batch::print(stderr, companion::printable(failure.sourcePath) + ": " + reason + "\n");
   }
   {
