@@ -27,7 +27,8 @@ void Program::prefixCommand() {
     replaceFailureList();
     storeText(settings::kKeyPrefix, settings_.prefix);
   } else if (newPrefix == kNoPrefix && oldPrefixShown != kNoPrefix) {
-    if (askYesNo(texts_.noPrefixTitle, texts_.noPrefixWarning)) {
+    // The answer that replaces the originals is never the one a key gives.
+    if (askYesNo(texts_.noPrefixTitle, texts_.noPrefixWarning, platform::DefaultAnswer::no)) {
       settings_.prefix = kNoPrefix;
       window_->setFieldText(control::prefixValue, kNoPrefix);
       replaceFailureList();

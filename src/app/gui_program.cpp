@@ -116,8 +116,8 @@ void Program::onCloseRequest(int number) {
   RequestQuit(state_);
 }
 
-bool Program::askYesNo(const std::string& title, const std::string& text) {
-  return services_.requesters != nullptr && services_.requesters->askYesNo(title, text);
+bool Program::askYesNo(const std::string& title, const std::string& text, platform::DefaultAnswer enter) {
+  return services_.requesters != nullptr && services_.requesters->askYesNo(title, text, enter);
 }
 
 void Program::openWebPage(const std::string& address) {

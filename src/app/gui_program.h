@@ -96,7 +96,7 @@ class Program final : public online::PageOpener, public settings::SettingsStatus
   void languageChange(const std::string& code);
   void desktopCommand();
   void saveAll();
-  bool askYesNo(const std::string& title, const std::string& text);
+  bool askYesNo(const std::string& title, const std::string& text, platform::DefaultAnswer enter);
   void openWebPage(const std::string& address);
   void playCue(int milliseconds);
   // A handler stores last: a store that fails then has the last word on the
