@@ -34,7 +34,9 @@ TEST_P(FailureList, Reads) {
 INSTANTIATE_TEST_SUITE_P(
     Rows, FailureList,
     ::testing::Values(
-        ListRow{"FR", {{"/photos/a.jpg", FailureReason::diskFull}}, "1 image n'a produit aucun fichier :\na.jpg : disque plein"},
+        ListRow{"FR",
+                {{"/photos/a.jpg", FailureReason::diskFull}},
+                "1 image n'a produit aucun fichier :\na.jpg : disque plein"},
         ListRow{"UK",
                 {{"/photos/a.jpg", FailureReason::writeProtected}, {"b.png", FailureReason::noSize}},
                 "2 pictures produced no file:\na.jpg: write-protected file\n"
@@ -44,13 +46,13 @@ INSTANTIATE_TEST_SUITE_P(
                  {"/a/y.jpg", FailureReason::stopped},
                  {"/a/z.jpg", FailureReason::stopped}},
                 "1 image n'a produit aucun fichier :\nx.jpg : dossier protégé en écriture"},
-        ListRow{"UK", {{"/a/y.jpg", FailureReason::stopped}}, ""},
-        ListRow{"FR", {}, ""},
+        ListRow{"UK", {{"/a/y.jpg", FailureReason::stopped}}, ""}, ListRow{"FR", {}, ""},
         // A name without a folder is shown whole.
-        ListRow{"FR",
-                {{"plain.bmp", FailureReason::unreadable}, {"/a/b/c.jpg", FailureReason::wouldReplaceAnother}},
-                "2 images n'ont produit aucun fichier :\nplain.bmp : fichier illisible\nc.jpg : remplacerait une "
-                "autre image"}));
+        ListRow{
+            "FR",
+            {{"plain.bmp", FailureReason::unreadable}, {"/a/b/c.jpg", FailureReason::wouldReplaceAnother}},
+            "2 images n'ont produit aucun fichier :\nplain.bmp : fichier illisible\nc.jpg : remplacerait une "
+            "autre image"}));
 
 TEST(FailureReasons, EveryReasonIsWordedInBothLanguages) {
   const texts::UiTexts french = textsOf("FR");
