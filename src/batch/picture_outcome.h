@@ -1,8 +1,8 @@
 // What became of one picture of a batch, and why a picture produced no file.
 //
 // Plain values: the pipeline answers them, the runner collects the failures
-// of each batch, the command-line companion prints them. The window shows
-// nothing per picture.
+// of each batch, the command-line companion prints them and the window
+// lists them in its information area.
 #pragma once
 
 #include <cstdint>
