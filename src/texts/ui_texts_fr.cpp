@@ -70,6 +70,27 @@ constexpr ShortText kShort[] = {
     {&UiTexts::finishedPrefix, "Terminé ! "},
     {&UiTexts::finishedSuffix, " images traitées."},
 
+    // The pictures that produced no file.
+    {&UiTexts::failuresHeadingOne, " image n'a produit aucun fichier :"},
+    {&UiTexts::failuresHeadingMany, " images n'ont produit aucun fichier :"},
+    {&UiTexts::failureSeparator, " : "},
+    {&UiTexts::reasonUnreadable, "fichier illisible"},
+    {&UiTexts::reasonUnknownFormat, "format inconnu"},
+    {&UiTexts::reasonUnsupported, "image non prise en charge (trop grande ou inutilisable)"},
+    {&UiTexts::reasonTooLargeForMemory, "trop grande pour la mémoire disponible"},
+    {&UiTexts::reasonNoSize, "aucune taille (les réglages ne donnent pas de dimensions utilisables)"},
+    {&UiTexts::reasonResampleFailed, "échec du redimensionnement"},
+    {&UiTexts::reasonNoOutputFormat, "aucun format de sortie (TYPE n'est ni JPG ni PNG)"},
+    {&UiTexts::reasonWriteFailed, "échec de l'écriture"},
+    {&UiTexts::reasonWriteProtected, "fichier protégé en écriture"},
+    {&UiTexts::reasonFolderNotWritable, "dossier protégé en écriture"},
+    {&UiTexts::reasonDiskFull, "disque plein"},
+    {&UiTexts::reasonStopped, "traitement arrêté"},
+    {&UiTexts::reasonWouldReplaceAnother, "remplacerait une autre image"},
+    {&UiTexts::reasonNotTrashed, "refusée par la Corbeille (laissée intacte)"},
+    {&UiTexts::reasonTrashedNotReplaced,
+     "l'original est allé à la Corbeille, puis la nouvelle image n'a pas pu prendre son nom"},
+
     // Update check.
     {&UiTexts::noInternetText, "Aucune connexion internet n'est disponible."},
     {&UiTexts::updateTitle, "Mise à jour"},

@@ -70,6 +70,27 @@ constexpr ShortText kShort[] = {
     {&UiTexts::finishedPrefix, "Finish ! "},
     {&UiTexts::finishedSuffix, " pictures were processed.."},
 
+    // The pictures that produced no file.
+    {&UiTexts::failuresHeadingOne, " picture produced no file:"},
+    {&UiTexts::failuresHeadingMany, " pictures produced no file:"},
+    {&UiTexts::failureSeparator, ": "},
+    {&UiTexts::reasonUnreadable, "unreadable"},
+    {&UiTexts::reasonUnknownFormat, "unknown format"},
+    {&UiTexts::reasonUnsupported, "unsupported picture (too large or unusable)"},
+    {&UiTexts::reasonTooLargeForMemory, "too large for the available memory"},
+    {&UiTexts::reasonNoSize, "no size (the size settings give no usable target)"},
+    {&UiTexts::reasonResampleFailed, "resampling failed"},
+    {&UiTexts::reasonNoOutputFormat, "no output format (TYPE is neither JPG nor PNG)"},
+    {&UiTexts::reasonWriteFailed, "write failed"},
+    {&UiTexts::reasonWriteProtected, "write-protected file"},
+    {&UiTexts::reasonFolderNotWritable, "folder not writable"},
+    {&UiTexts::reasonDiskFull, "disk full"},
+    {&UiTexts::reasonStopped, "stopped"},
+    {&UiTexts::reasonWouldReplaceAnother, "would replace another picture"},
+    {&UiTexts::reasonNotTrashed, "the Trash refused it (left untouched)"},
+    {&UiTexts::reasonTrashedNotReplaced,
+     "the original went to the Trash, then the output could not take its name"},
+
     // Update check.
     {&UiTexts::noInternetText, "No internet connection is available."},
     {&UiTexts::updateTitle, "Update"},
