@@ -188,8 +188,10 @@ TEST_F(BatchProgram, UsageErrorsNameTheOptionOnOneLine) {
 }
 
 TEST_F(BatchProgram, NothingToDo) {
-  writeBytes(path("x.gif"), "GIF89a");
-  const ProgramRun r = run({"x.gif", "scan.tiff"});
+  // Names the companion takes no picture from.
+  writeBytes(path("x.txt"), "GIF89a");
+  writeBytes(path("scan.psd"), "8BPS");
+  const ProgramRun r = run({"x.txt", "scan.psd"});
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err, "pixmoor-batch: no picture to process\n");
   EXPECT_EQ(run({work_.path().string() + "/empty-but-missing"}).status, 2);
