@@ -116,6 +116,7 @@ int main(int argc, char** argv) {
 
   const companion::SettingsFile file = companion::readSettingsFile(options);
   if (file.usageError) return usageError(*file.usageError);
+  if (file.warning) std::fprintf(stderr, "%s: %s\n", kProgram, file.warning->c_str());
   const companion::RunSettings runSettings = companion::chooseRunSettings(
       options, file.settings,
       companion::localeLanguage(std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"), std::getenv("LANG")));
