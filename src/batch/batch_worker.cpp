@@ -44,6 +44,7 @@
 
 #include "batch/batch_runner.h"
 #include "batch/output_path.h"
+#include "batch/output_rules.h"
 #include "batch/process_picture.h"
 #include "files/same_file.h"
 
@@ -98,6 +99,7 @@ void BatchRunner::abandonSaves(bool all) {
 
 void BatchRunner::runWorker() {
   remaining_.store(batchTotal_.load());
+  runFiles_ = options_.keepRunFiles ? std::make_unique<RunFiles>(job_) : nullptr;
   const int workers = poolSize(options_, job_.size());
   Handover handover;
   std::vector<std::thread> helpers;
@@ -271,6 +273,7 @@ void BatchRunner::runPictures(int workers, Handover& handover) {
     lock.unlock();
 
     picture.prepared.replaceRule.setAside = options_.setAside;
+    if (runFiles_) picture.prepared.replaceRule.mustKeep = runFiles_->keeperFor(job_[p]);
     picture.reason = picture.prepared.outcome.reason;
     if (!direct && picture.prepared.outcome.written()) {
       picture.reason = encodePreparedPicture(picture.prepared, picture.encoded, &saveCancel);
@@ -320,6 +323,7 @@ bool BatchRunner::finishPicture(std::size_t p, ReadyPicture& picture, bool direc
   picture = ReadyPicture{};  // frees the picture at once
   if (outcome.reason == FailureReason::stopped) return false;
   if (!outcome.written()) recordFailure(p, outcome.reason);
+  if (outcome.written() && runFiles_) runFiles_->written(outcome.outputPath);
   if (options_.observer) {
     const std::chrono::duration<double, std::milli> spent = Clock::now() - started;
     options_.observer(PictureReport{p, job_[p], outcome, spent.count()});

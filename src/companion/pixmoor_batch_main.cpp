@@ -76,6 +76,7 @@ int runPlan(const Options& options, const settings::Settings& chosen, const batc
   const batch::BatchJob& job = intake.job;
   const auto start = std::chrono::steady_clock::now();
   companion::Planner planner(chosen, options.dryRun == companion::DryRun::exact);
+  planner.keepSourcesOf(job);
   companion::Summary summary;
   summary.dryRun = true;
   summary.skipped = intake.skipped.size();
@@ -178,6 +179,9 @@ int main(int argc, char** argv) {
   run.overlapSaves = !options.jobs || *options.jobs > 1;
   if (options.jobs) run.workers = *options.jobs;
   run.formats = image::FormatSet::companion;
+  // An output never replaces another source of the run, nor an output an
+  // earlier picture wrote: the first of several sources of one name writes it.
+  run.keepRunFiles = true;
   std::mutex reportMutex;
   companion::Summary summary;
   summary.skipped = intake.skipped.size();

@@ -65,6 +65,10 @@ enum class ReplaceStatus {
 // FileIdentity matches no file: the name must then be free).
 struct ReplaceRule {
   std::optional<FileIdentity> onlyReplacing;
+  // When set: called with the file under the name (links followed); true
+  // keeps it, and the replacement is refused as wouldReplaceAnother (a
+  // batch keeping its other sources and its earlier outputs).
+  std::function<bool(const FileIdentity& file)> mustKeep = nullptr;
   // When set: called with the file about to be replaced (links followed),
   // only once the new content is complete and synced, just before it takes
   // the name (the old one goes to the Trash, say). False keeps that file and
