@@ -64,14 +64,16 @@ class DropWalk {
   void takeFiles(const std::vector<std::string>& paths) {
     for (const std::string& path : paths) {
       const bool accepted = acceptedExtension(intakeExtension(path), rules_.formats);
+      // The window's drop: the names decide, with no existence test.
+      if (accepted && !rules_.lookAtEachPath) {
+        intake_.job.push_back(path);
+        continue;
+      }
       struct stat info {};
       const bool found = ::stat(path.c_str(), &info) == 0;
       const int error = found ? 0 : errno;
       if (!rules_.lookAtEachPath) {
-        // The window's drop: the names decide, with no existence test.
-        if (accepted) {
-          intake_.job.push_back(path);
-        } else if (!found && error == ENOENT) {
+        if (!found && error == ENOENT) {
           skip(path, SkipReason::notFound);
         } else if (found && S_ISDIR(info.st_mode)) {
           skip(path, SkipReason::folderAmongOthers);
