@@ -22,7 +22,8 @@ files::FileIdentity identity(const std::string& path) {
 TEST(OutputRules, WithoutAPrefixALinkCountsWhereItLeads) {
   TempFolder folder;
   std::filesystem::create_directory(folder.path() / "real");
-  for (const char* name : {"a.png", "real/b.jpg", "real/C.JPG", "plain.jpg"}) writeBytes(folder.file(name), "x");
+  for (const char* name : {"a.png", "real/b.jpg", "real/C.JPG", "plain.jpg"})
+    writeBytes(folder.file(name), "x");
   std::filesystem::create_symlink("a.png", folder.path() / "a.jpg");
   std::filesystem::create_symlink("real/b.jpg", folder.path() / "b.jpg");
   std::filesystem::create_symlink("real/C.JPG", folder.path() / "c.jpg");
@@ -45,7 +46,8 @@ TEST(OutputRules, WithoutAPrefixALinkCountsWhereItLeads) {
         << row.source;
   }
   // The source a.png's output a.jpg leads back to a.png: refused the same way.
-  EXPECT_EQ(replaceableWithoutPrefix(folder.file("a.png"), folder.file("a.jpg"), jpeg), files::FileIdentity{});
+  EXPECT_EQ(replaceableWithoutPrefix(folder.file("a.png"), folder.file("a.jpg"), jpeg),
+            files::FileIdentity{});
 }
 
 TEST(OutputRules, ARunKeepsItsSourcesAndWhatItWrote) {

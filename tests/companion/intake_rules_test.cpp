@@ -2,6 +2,8 @@
 // it: never a Trash, hidden folders only when asked, and every path it
 // leaves out named on standard error and in the JSON report; a settings
 // file it cannot use as written is named with what is used instead.
+#include "companion/intake_rules.h"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -11,7 +13,6 @@
 #include <map>
 
 #include "batch/batch_test_support.h"
-#include "companion/intake_rules.h"
 #include "support/batch_program.h"
 
 namespace pixmoor::companion {
@@ -47,7 +48,8 @@ std::vector<std::string> sourcesOf(const ProgramRun& r) {
 std::vector<std::string> skippedOf(const ProgramRun& r) {
   std::vector<std::string> skipped;
   for (const auto& object : jsonLinesOf(r.out)) {
-    if (object["type"] == "skipped") skipped.push_back(nameIn(object, "source") + ": " + object["reason"].get<std::string>());
+    if (object["type"] == "skipped")
+      skipped.push_back(nameIn(object, "source") + ": " + object["reason"].get<std::string>());
   }
   return skipped;
 }
@@ -61,7 +63,8 @@ TEST(HomeTrash, WhereverTheDesktopMayKeepIt) {
   EXPECT_EQ(homeTrashFolders("/d", "/h"), (std::vector<std::string>{"/d/Trash", "/h/.local/share/Trash"}));
   EXPECT_EQ(homeTrashFolders(nullptr, "/h"), std::vector<std::string>{"/h/.local/share/Trash"});
   EXPECT_EQ(homeTrashFolders("", ""), std::vector<std::string>{});
-  const batch::IntakeRules rules = companionIntakeRules(Options{.recursive = true, .hidden = true}, "/d", nullptr);
+  const batch::IntakeRules rules =
+      companionIntakeRules(Options{.recursive = true, .hidden = true}, "/d", nullptr);
   EXPECT_EQ(rules.depth, batch::FolderDepth::withSubfolders);
   EXPECT_TRUE(rules.lookAtEachPath && rules.hiddenFolders);
   EXPECT_EQ(rules.formats, image::FormatSet::companion);
@@ -75,17 +78,18 @@ TEST(HomeTrash, WhereverTheDesktopMayKeepIt) {
 TEST_F(IntakeRules, RecursiveNeverEntersATrash) {
   const std::string uid = std::to_string(::getuid());
   setDataHome(path("tree/data"));
-  const std::vector<std::string> trashed = {"tree/data/Trash/files/old.jpg", "tree/media/.Trash-" + uid + "/files/t.jpg",
+  const std::vector<std::string> trashed = {"tree/data/Trash/files/old.jpg",
+                                            "tree/media/.Trash-" + uid + "/files/t.jpg",
                                             "tree/media/.Trash/" + uid + "/files/u.jpg"};
   for (const std::string& name : trashed) picture(name, 200);
   writeBytes(path("tree/data/Trash/info/old.jpg.trashinfo"), "[Trash Info]\nPath=/x/old.jpg\n");
   picture("tree/a.jpg", 200);
-  picture("tree/.h.jpg", 200);         // a hidden file is taken, as a drop takes it
-  picture("tree/.cache/c.jpg", 200);   // a hidden folder only with --hidden
+  picture("tree/.h.jpg", 200);        // a hidden file is taken, as a drop takes it
+  picture("tree/.cache/c.jpg", 200);  // a hidden folder only with --hidden
   std::map<std::string, std::string> before;
   for (const std::string& name : trashed) before[name] = readBytes(path(name));
 
-  const std::vector<std::string> arguments = {"--prefix", "0", "--recursive", "--json", "--quiet",
+  const std::vector<std::string> arguments = {"--prefix",          "0",   "--recursive", "--json", "--quiet",
                                               "--landscape-width", "100", path("tree")};
   ProgramRun r = run(arguments);
   EXPECT_EQ(r.status, 0) << r.err;
@@ -130,8 +134,9 @@ TEST_F(IntakeRules, ATrashGivenByNameIsSkipped) {
            ".Trash-" + std::to_string(::getuid()) + "/files"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(sourcesOf(r), std::vector<std::string>{"a.jpg"});
-  EXPECT_EQ(skippedOf(r), (std::vector<std::string>{path("data/Trash/files/old.jpg") + ": in-trash",
-                                                    ".Trash-" + std::to_string(::getuid()) + "/files: in-trash"}));
+  EXPECT_EQ(skippedOf(r),
+            (std::vector<std::string>{path("data/Trash/files/old.jpg") + ": in-trash",
+                                      ".Trash-" + std::to_string(::getuid()) + "/files: in-trash"}));
   EXPECT_TRUE(readBytes(path("data/Trash/files/old.jpg")) == before);
 }
 
@@ -160,7 +165,10 @@ TEST_F(IntakeRules, NothingLeftOutWithoutAWord) {
        2,
        {"album: folder-among-others", "other: folder-among-others"},
        {"album: skipped, " + beside, "other: skipped, " + beside, "pixmoor-batch: no picture to process"}},
-      {{"missing"}, 2, {"missing: not-found"}, {"missing: skipped, does not exist", "pixmoor-batch: no picture to process"}},
+      {{"missing"},
+       2,
+       {"missing: not-found"},
+       {"missing: skipped, does not exist", "pixmoor-batch: no picture to process"}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.paths.front() + " " + row.paths.back());

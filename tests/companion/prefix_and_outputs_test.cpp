@@ -60,7 +60,9 @@ TEST_F(PrefixAndOutputs, OnlyZeroMeansReplacingTheSources) {
       {{"--prefix=", "a.jpg"}, "--prefix is empty: only \"0\" means replacing the sources"},
       {{"--prefix", "./", "a.jpg", "a.png"}, "--prefix holds \"/\": an output is written beside its source"},
       {{"--prefix", "small/", "a.jpg"}, "--prefix holds \"/\": an output is written beside its source"},
-      {{"--prefix", "--dry-run", "album"}, "--prefix needs a value, not the option '--dry-run' (a value starting with \"--\" is given as --prefix=VALUE)"},
+      {{"--prefix", "--dry-run", "album"},
+       "--prefix needs a value, not the option '--dry-run' (a value starting with \"--\" is given as "
+       "--prefix=VALUE)"},
   };
   for (const Row& row : rows) {
     const ProgramRun r = run(row.arguments);
@@ -109,7 +111,8 @@ TEST_F(PrefixAndOutputs, AnOutputNeverReplacesAnotherSource) {
 TEST_F(PrefixAndOutputs, TheFirstOfSeveralSourcesOfOneOutputWritesIt) {
   picture("a.jpg", 240);
   picture("a.png", 10, image::kPngEncoder);
-  const std::vector<std::string> arguments = {"--prefix", "p", "--landscape-width", "40", "--json", "a.jpg", "a.png"};
+  const std::vector<std::string> arguments = {"--prefix", "p",    "--landscape-width", "40", "--json",
+                                              "a.jpg",    "a.png"};
   std::vector<std::string> planned = arguments;
   planned.insert(planned.begin(), "--dry-run");
   const ProgramRun plan = run(planned);
@@ -137,8 +140,8 @@ TEST_F(PrefixAndOutputs, ALinkSourceIsJudgedWhereItLeads) {
   picture("album/real/b.jpg", 240);
   fs::create_symlink("real/b.jpg", path("album/b.jpg"));
   const std::string png = readBytes(path("album/a.png"));
-  const std::vector<std::string> arguments = {"--prefix", "0", "--landscape-width", "40", "--json",
-                                              "album/a.jpg", "album/a.png", "album/b.jpg"};
+  const std::vector<std::string> arguments = {"--prefix", "0",           "--landscape-width", "40",
+                                              "--json",   "album/a.jpg", "album/a.png",       "album/b.jpg"};
   std::vector<std::string> planned = arguments;
   planned.insert(planned.begin(), "--dry-run");
   const ProgramRun plan = run(planned);

@@ -67,10 +67,10 @@ class BatchProgramFolder {
   // Runs in a known environment: French messages, and a scratch home whose
   // data folder holds the only Trash the program may use.
   ProgramRun run(const std::vector<std::string>& arguments) {
-    std::string command = "cd " + shellQuoted(work_.path().string()) +
-                          " && env -u LC_ALL -u LC_MESSAGES LANG=fr_FR.UTF-8 HOME=" +
-                          shellQuoted(home_.path().string()) + " XDG_DATA_HOME=" + shellQuoted(dataHome_) +
-                          " " + shellQuoted(PIXMOOR_BATCH_PROGRAM);
+    std::string command =
+        "cd " + shellQuoted(work_.path().string()) +
+        " && env -u LC_ALL -u LC_MESSAGES LANG=fr_FR.UTF-8 HOME=" + shellQuoted(home_.path().string()) +
+        " XDG_DATA_HOME=" + shellQuoted(dataHome_) + " " + shellQuoted(PIXMOOR_BATCH_PROGRAM);
     for (const std::string& argument : arguments) command += " " + shellQuoted(argument);
     command += " >" + shellQuoted(logs_.file("out")) + " 2>" + shellQuoted(logs_.file("err")) + " </dev/null";
     const int raw = std::system(command.c_str());
