@@ -176,20 +176,6 @@ TEST_F(IntakeFolder, TheWindowsDropSaysWhatItLeftOut) {
   EXPECT_EQ(said, 0);
 }
 
-// The companion's rules look at each path: what names nothing, and a
-// folder, are left out with their reasons whatever their names.
-TEST_F(IntakeFolder, TheCompanionLooksAtEachPath) {
-  const std::string root = folder_.path().string();
-  std::filesystem::create_directory(folder_.path() / "album.jpg");
-  IntakeRules rules;
-  rules.lookAtEachPath = true;
-  const Intake intake =
-      takeDrop({root + "/a.jpg", root + "/album.jpg", root + "/gone.jpg", root + "/h"}, rules);
-  EXPECT_EQ(intake.job, BatchJob{root + "/a.jpg"});
-  EXPECT_EQ(intake.skipped, (std::vector<SkippedPath>{{root + "/album.jpg", SkipReason::folderAmongOthers},
-                                                      {root + "/gone.jpg", SkipReason::notFound}}));
-}
-
 TEST(IntakeTree, NeverATrashAndHiddenFoldersOnlyWhenAsked) {
   TempFolder folder;
   const std::string root = folder.path().string();
