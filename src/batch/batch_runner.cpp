@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "batch/intake.h"
+#include "batch/output_rules.h"
 
 namespace pixmoor::batch {
 

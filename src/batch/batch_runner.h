@@ -111,6 +111,10 @@ struct RunOptions {
   int workers = 0;
   // Whose file names the drop takes and whose readers read the pictures.
   image::FormatSet formats = image::FormatSet::window;
+  // An output never replaces another source of the batch, nor a file an
+  // earlier picture of it wrote (output_rules.h, RunFiles): refused as
+  // wouldReplaceAnother. The window keeps false: a later picture writes last.
+  bool keepRunFiles = false;
 };
 
 enum class DropResult {
@@ -118,6 +122,8 @@ enum class DropResult {
   nothingToDo,          // no accepted picture: nothing started, nothing shown
   ignoredWhileRunning,  // a batch was running: the drop changed nothing
 };
+
+class RunFiles;
 
 class BatchRunner {
  public:
@@ -211,6 +217,9 @@ class BatchRunner {
   const BatchTexts texts_;
   std::atomic<std::int32_t>& busy_;
   RunOptions options_;  // replaced only while no worker runs
+  // With keepRunFiles: the batch's sources and outputs, made by the worker
+  // before the pool starts.
+  std::unique_ptr<RunFiles> runFiles_;
 
   std::vector<std::string> job_;  // replaced only while no worker runs
 

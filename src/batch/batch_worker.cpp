@@ -49,6 +49,7 @@
 
 #include "batch/batch_runner.h"
 #include "batch/output_path.h"
+#include "batch/output_rules.h"
 #include "batch/process_picture.h"
 #include "files/same_file.h"
 #include "image/thread_budget.h"
@@ -88,6 +89,7 @@ void BatchRunner::runWorker() {
   // The batch's threads: the pool's, and a resampling's helpers from those
   // the pool leaves idle.
   image::ThreadBudget threads(budgetThreads());
+  runFiles_ = options_.keepRunFiles ? std::make_unique<RunFiles>(job_) : nullptr;
   Handover handover;
   std::vector<std::thread> helpers;
   try {
@@ -224,6 +226,7 @@ void BatchRunner::runPictures(image::ThreadBudget& threads, Handover& handover) 
     lock.unlock();
 
     picture.prepared.replaceRule.setAside = options_.setAside;
+    if (runFiles_) picture.prepared.replaceRule.mustKeep = runFiles_->keeperFor(job_[p]);
     picture.reason = picture.prepared.outcome.reason;
     if (!direct && picture.prepared.outcome.written()) {
       picture.reason = encodePreparedPicture(picture.prepared, picture.encoded, &saveCancel);
@@ -275,6 +278,7 @@ bool BatchRunner::finishPicture(std::size_t p, ReadyPicture& picture, bool direc
   picture = ReadyPicture{};  // frees the picture at once
   if (outcome.reason == FailureReason::stopped) return false;
   if (!outcome.written()) recordFailure(p, outcome.reason);
+  if (outcome.written() && runFiles_) runFiles_->written(outcome.outputPath);
   if (options_.observer) {
     const std::chrono::duration<double, std::milli> spent = Clock::now() - started;
     options_.observer(PictureReport{p, job_[p], outcome, spent.count()});

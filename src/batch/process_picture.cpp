@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include "batch/output_path.h"
+#include "batch/output_rules.h"
 #include "batch/size_rules.h"
 #include "image/resample.h"
 
@@ -71,10 +72,13 @@ PreparedPicture preparePicture(const std::string& sourcePath, const settings::Se
   PictureOutcome& outcome = prepared.outcome;
 
   const std::string prefix = settings::outputPrefix(settings.prefix);
-  // Without a prefix the output may replace its own source and nothing else.
-  // A source that vanishes before it is read matches no file (inode 0).
-  if (prefix.empty())
-    prepared.replaceRule.onlyReplacing = files::identityOf(sourcePath).value_or(files::FileIdentity{});
+  // Without a prefix the output may replace its own source and nothing else
+  // (judged where its name leads, see output_rules.h). A source that
+  // vanishes before it is read matches no file (inode 0).
+  if (prefix.empty()) {
+    prepared.replaceRule.onlyReplacing =
+        replaceableWithoutPrefix(sourcePath, outputPath(sourcePath, settings), settings);
+  }
 
   const std::uint64_t budget = memoryBudget.value_or(image::machineMemoryBudget());
   // Once the header is read: the size the picture will be resampled to, so

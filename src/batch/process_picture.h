@@ -17,7 +17,8 @@
 // The prefix "0" means no prefix, as the drop handling has it. Without a
 // prefix an output replaces only the file it was made from: when its name
 // holds any other file (another picture of the same base name, "a.JPEG"
-// beside "a.jpg"), nothing is written and the reason is wouldReplaceAnother.
+// beside "a.jpg", or through a link a picture of another format: see
+// output_rules.h), nothing is written and the reason is wouldReplaceAnother.
 // That is judged when the file is put in place, so an output written
 // earlier in the same batch counts as another file too.
 #pragma once

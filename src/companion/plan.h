@@ -8,7 +8,9 @@
 // and bytes of a run (and sees those faults too). Both judge the output's
 // name as the run would: free, holding another file (replaced, or without a
 // prefix refused), or the source itself, counting the outputs planned before
-// it in the same run.
+// it in the same run. With keepSourcesOf, as the companion's run does, an
+// output is refused where it would replace another source of the run or an
+// output planned before it (batch/output_rules.h).
 // Every source is read as it is before the run: a source that an earlier
 // output of the same run would replace is planned from its old content.
 //
@@ -16,11 +18,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "batch/output_rules.h"
 #include "batch/picture_outcome.h"
 #include "companion/json_report.h"
 #include "image/decoded_picture.h"
@@ -41,6 +45,8 @@ class Planner {
  public:
   // `settings` as the run would take them; `exact` for the exact plan.
   Planner(const settings::Settings& settings, bool exact);
+  // The run's sources, which no output may replace but its own source's.
+  void keepSourcesOf(const std::vector<std::string>& job);
   PlannedPicture plan(const std::string& source);
 
  private:
@@ -54,6 +60,7 @@ class Planner {
   const image::ReduceTo reduce_;      // the run's reduction
   const image::DecodeLimits limits_;  // the memory budget a run would take now
   std::set<std::string> planned_;     // outputs an earlier picture would write
+  std::unique_ptr<batch::RunFiles> runFiles_;
   std::vector<std::uint8_t> bytes_;
 };
 

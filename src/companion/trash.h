@@ -1,4 +1,4 @@
-// The desktop's Trash, laid out as the freedesktop.org Trash specification
+// The desktop's Trash, laid out as the freedesktop.org Trash standard
 // says, so that any file manager lists what went there and puts it back
 // under its old name and folder: each file sits in the Trash's files/ beside
 // a record in info/ (NAME.trashinfo: where it came from, when).

@@ -193,10 +193,9 @@ Checked checkTarget(const std::string& path, const ReplaceRule& rule) {
   }
   if (!target.exists) return checked;
   if (!S_ISREG(target.status.st_mode)) return refuse(ReplaceStatus::cannotCreate);
-  if (rule.onlyReplacing &&
-      !(FileIdentity{target.status.st_dev, target.status.st_ino} == *rule.onlyReplacing)) {
+  const FileIdentity held{target.status.st_dev, target.status.st_ino};
+  if ((rule.onlyReplacing && !(held == *rule.onlyReplacing)) || (rule.mustKeep && rule.mustKeep(held)))
     return refuse(ReplaceStatus::wouldReplaceAnother);
-  }
   // What could not be opened for writing is not replaced either (judged
   // with the effective ids, as open would).
   if (::faccessat(AT_FDCWD, target.path.c_str(), W_OK, AT_EACCESS) != 0)

@@ -88,6 +88,10 @@ using SetAsideStep = std::function<SetAside(const std::string& spare, const std:
 
 struct ReplaceRule {
   std::optional<FileIdentity> onlyReplacing;
+  // When set: called with the file under the name (links followed); true
+  // keeps it, and the replacement is refused as wouldReplaceAnother (a
+  // batch keeping its other sources and its earlier outputs).
+  std::function<bool(const FileIdentity& file)> mustKeep = nullptr;
   // When set: called for the file about to be replaced (`name`, links
   // followed) only once the new content is complete and synced, just before
   // it takes the name. Not called when the name is free. A refusal keeps the

@@ -918,7 +918,8 @@ TEST_F(BatchProgram, SignalsStopTheBatchAfterAFifo) {
 // Output into a pipe whose reader has gone (`| head -1`): printing ends,
 // the pictures are all written and the status is as usual.
 TEST_F(BatchProgram, ClosedOutputEndsPrintingNotTheBatch) {
-  std::vector<std::string> arguments{"--landscape-width", "40", "missing.jpg"};
+  std::vector<std::string> arguments{"--landscape-width", "40", "bad.jpg"};
+  writeBytes(path("bad.jpg"), "no picture");
   for (int i = 0; i < 3; ++i) {
     arguments.push_back("p" + std::to_string(i) + ".png");
     ASSERT_TRUE(writePicture(path(arguments.back()), 80, 60, image::kPngEncoder));
@@ -929,7 +930,7 @@ TEST_F(BatchProgram, ClosedOutputEndsPrintingNotTheBatch) {
   const pid_t pid = startProgram(work_, logs_, arguments, pipe[1]);
   ::close(pipe[1]);
   EXPECT_EQ(exitWithin(pid, 60), 1);
-  EXPECT_EQ(readBytes(logs_.file("err")), "missing.jpg: unreadable\n");
+  EXPECT_EQ(readBytes(logs_.file("err")), "bad.jpg: unknown format\n");
   for (int i = 0; i < 3; ++i) EXPECT_TRUE(readPicture(path("prefix_p" + std::to_string(i) + ".jpg"))) << i;
 }
 
