@@ -407,23 +407,39 @@ TEST(OpaqueArea, ThreadCountDoesNotChangeBytes) {
   }
 }
 
-// The AVX2 passes give the bytes of the SSE2 ones: spans of one to many
-// pixels, more rows than fit the registers, odd lengths, one and two threads.
-TEST(OpaqueArea, WideVectorsDoNotChangeBytes) {
+// The plain C++ passes (all a build for another processor runs), the SSE2
+// and the AVX2 ones give the same bytes: spans of one to many pixels, more
+// rows than fit the registers, sides that grow, odd lengths, one and two
+// threads.
+TEST(OpaqueArea, EveryPassWidthGivesTheSameBytes) {
+  struct WidestAgain {
+    ~WidestAgain() { setVectorPasses(VectorPasses::avx2); }
+  } widestAgain;
   std::mt19937 rng(77);
+  struct Case {
+    int sourceWidth, sourceHeight, width, height;
+  };
+  const Case cases[] = {{1203, 611, 1203, 611}, {1203, 611, 1202, 610}, {1203, 611, 602, 306},
+                        {1203, 611, 397, 150},  {1203, 611, 77, 15},    {1203, 611, 31, 3},
+                        {1203, 611, 7, 1},      {1203, 611, 1, 1},      {1203, 611, 1500, 901},
+                        {37, 23, 101, 47},      {37, 23, 36, 69},       {5, 3, 2, 1}};
   for (int depth : {24, 32}) {
-    auto source = randomPicture(rng, 1203, 611, depth);
-    for (auto [w, h] : {std::pair{1203, 611}, std::pair{602, 306}, std::pair{397, 150}, std::pair{77, 15},
-                        std::pair{31, 3}, std::pair{1, 1}, std::pair{1500, 901}}) {
+    for (const Case& c : cases) {
+      auto source = randomPicture(rng, c.sourceWidth, c.sourceHeight, depth);
       for (int threads : {1, 2}) {
-        setWideVectors(false);
-        auto narrow = rasterOf(w, h, depth);
-        ASSERT_TRUE(resampleOpaqueThreads(*source, *narrow, nullptr, threads));
-        setWideVectors(true);
-        auto wide = rasterOf(w, h, depth);
-        ASSERT_TRUE(resampleOpaqueThreads(*source, *wide, nullptr, threads));
-        ASSERT_EQ(bytesOf(*narrow), bytesOf(*wide))
-            << depth << " " << w << "x" << h << " threads " << threads;
+        SCOPED_TRACE(::testing::Message() << depth << " bits, " << c.sourceWidth << "x" << c.sourceHeight
+                                          << " to " << c.width << "x" << c.height << ", threads " << threads);
+        std::vector<std::uint8_t> plain;
+        for (const VectorPasses passes : {VectorPasses::plain, VectorPasses::sse2, VectorPasses::avx2}) {
+          setVectorPasses(passes);
+          auto target = rasterOf(c.width, c.height, depth);
+          ASSERT_TRUE(resampleOpaqueThreads(*source, *target, nullptr, threads));
+          if (passes == VectorPasses::plain) {
+            plain = bytesOf(*target);
+          } else {
+            EXPECT_EQ(bytesOf(*target), plain) << "passes " << static_cast<int>(passes);
+          }
+        }
       }
     }
   }
