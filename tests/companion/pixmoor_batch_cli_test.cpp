@@ -1055,13 +1055,13 @@ class BatchCrash : public BatchProgram {
 TEST_F(BatchCrash, KilledAtRandomMomentsLosesNoPicture) {
   const fs::path folder = work_.path() / "pictures";
   fs::create_directory(folder);
-  makeOriginals(folder, 4000, 3000);
+  makeOriginals(folder, 2000, 1500);
   // One whole run gives the span over which the kills are spread.
   const auto start = std::chrono::steady_clock::now();
-  runAndKill(folder, 2000, std::chrono::seconds(120));
+  runAndKill(folder, 1000, std::chrono::seconds(120));
   const auto span =
       std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
-  EXPECT_EQ(checkSources(folder, 2000), kPictures);
+  EXPECT_EQ(checkSources(folder, 1000), kPictures);
 
   std::mt19937 random(7);
   int midway = 0;
@@ -1069,13 +1069,13 @@ TEST_F(BatchCrash, KilledAtRandomMomentsLosesNoPicture) {
   for (int trial = 0; trial < 20; ++trial) {
     SCOPED_TRACE(trial);
     restoreOriginals(folder);
-    runAndKill(folder, 2000, std::chrono::microseconds(random() % (span.count() + 1)));
-    const int replaced = checkSources(folder, 2000, &leftovers);
+    runAndKill(folder, 1000, std::chrono::microseconds(random() % (span.count() + 1)));
+    const int replaced = checkSources(folder, 1000, &leftovers);
     midway += replaced > 0 && replaced < kPictures;
   }
   std::printf("20 kills over %lld ms: %d left the batch part-way, %d temporaries seen\n",
               static_cast<long long>(span.count() / 1000), midway, leftovers);
-  expectAWholeRunLeavesNothingElse(folder, 2000);
+  expectAWholeRunLeavesNothingElse(folder, 1000);
 }
 
 TEST_F(BatchCrash, AFullDiskLosesNoPicture) {
