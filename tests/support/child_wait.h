@@ -40,7 +40,8 @@ inline bool endsWithin(pid_t pid, std::chrono::microseconds limit) {
   // Kernels before 5.3 have no pidfd: look again every millisecond.
   for (;;) {
     siginfo_t info{};
-    if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid)
+    if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+        info.si_pid == pid)
       return true;
     if (Clock::now() >= deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
