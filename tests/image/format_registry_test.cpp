@@ -95,10 +95,11 @@ TEST(FormatRegistry, ContainerBrandsTellHeifFromAvif) {
   };
   const struct {
     std::string_view brands;  // major brand, minor version, compatible brands
-    const char* format;  // null: none
+    const char* format;       // null: none
   } rows[] = {
-      {"mif1\0\0\0\0heicmif1"sv, "HEIF"}, {"heic\0\0\0\0mif1heic"sv, "HEIF"}, {"heis\0\0\0\0mif1heis"sv, "HEIF"},
-      {"avif\0\0\0\0avifmif1"sv, "AVIF"}, {"mif1\0\0\0\0mif1avif"sv, "AVIF"}, {"mp42\0\0\0\0isommp42"sv, nullptr},
+      {"mif1\0\0\0\0heicmif1"sv, "HEIF"}, {"heic\0\0\0\0mif1heic"sv, "HEIF"},
+      {"heis\0\0\0\0mif1heis"sv, "HEIF"}, {"avif\0\0\0\0avifmif1"sv, "AVIF"},
+      {"mif1\0\0\0\0mif1avif"sv, "AVIF"}, {"mp42\0\0\0\0isommp42"sv, nullptr},
   };
   for (const auto& row : rows) {
     const std::string brands(row.brands);
