@@ -11,10 +11,6 @@ WERROR     ?= $(if $(CI),ON,OFF)
 CMAKE_ARGS ?=
 FUZZ_SECONDS ?= 15
 REPEAT     ?= 3
-# OFF leaves the window's tests out of the AddressSanitizer build (CI: the
-# engine, the companion and the platform layer are where memory faults hide,
-# and the window's Qt build is the longest part of that step).
-ASAN_GUI   ?= ON
 
 .PHONY: run test setup configure build test-repeat test-asan test-tsan fuzz-smoke clean
 
@@ -47,7 +43,7 @@ test-repeat: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) -L threads --repeat until-fail:$(REPEAT)
 
 test-asan: setup
-	cmake -S . -B $(ASAN_BUILD) -G Ninja -DPIXMOOR_SANITIZE=ON -DPIXMOOR_GUI=$(ASAN_GUI) -DPIXMOOR_BENCH=OFF -DPIXMOOR_WERROR=$(WERROR) -DCMAKE_BUILD_TYPE=Debug $(CMAKE_ARGS)
+	cmake -S . -B $(ASAN_BUILD) -G Ninja -DPIXMOOR_SANITIZE=ON -DPIXMOOR_BENCH=OFF -DPIXMOOR_WERROR=$(WERROR) -DCMAKE_BUILD_TYPE=Debug $(CMAKE_ARGS)
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
