@@ -18,6 +18,7 @@
 #include "image/raster.h"
 #include "image/resample.h"
 #include "image/resample_kernels.h"
+#include "image/thread_budget.h"
 
 namespace {
 
@@ -119,7 +120,7 @@ void BM_OpaqueReduce6000x4000To1920x1280(benchmark::State& state) {
       state.SkipWithError("failed");
     benchmark::DoNotOptimize(target->data());
   }
-  state.counters["threads"] = threads > 0 ? threads : pixmoor::image::defaultResampleThreads();
+  state.counters["threads"] = threads > 0 ? threads : pixmoor::image::defaultThreads();
 }
 BENCHMARK(BM_OpaqueReduce6000x4000To1920x1280)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
 

@@ -211,6 +211,11 @@ void encodeJpeg(const CancelFlag* cancel) {
 void encodePng(const CancelFlag* cancel) {
   saveRaster(picture(), 24, scratch("pixmoor-stop-bench-out.png"), kPngEncoder, 7, -1, cancel);
 }
+// As a batch of several pictures encodes them: into memory, written later.
+void encodePngInMemory(const CancelFlag* cancel) {
+  Bytes bytes;
+  encodeRaster(picture(), 24, kPngEncoder, 7, -1, bytes, cancel);
+}
 
 #define STOP_BENCH(name, work)                                                             \
   void BM_Stop##name(benchmark::State& state) {                                            \
@@ -231,6 +236,7 @@ STOP_BENCH(ShrinkTo3000, shrink)
 STOP_BENCH(EnlargeTo14000, enlarge)
 STOP_BENCH(EncodeJpeg, encodeJpeg)
 STOP_BENCH(EncodePng, encodePng)
+STOP_BENCH(EncodePngInMemory, encodePngInMemory)
 
 class SilentView : public batch::BatchView {
  public:

@@ -5,7 +5,7 @@
 #
 #   layer 0  files, texts, platform_core
 #   layer 1  image, settings
-#   layer 2  batch, online, platform, game_rules
+#   layer 2  batch, online, platform, game_rules, foreign
 #   layer 3  companion, app_core, game
 #   layer 4  app
 #
@@ -20,7 +20,7 @@ cd "$(dirname "$0")/.."
 declare -A layer=(
   [files]=0 [texts]=0 [platform_core]=0
   [image]=1 [settings]=1
-  [batch]=2 [online]=2 [platform]=2 [game_rules]=2
+  [batch]=2 [online]=2 [platform]=2 [game_rules]=2 [foreign]=2
   [companion]=3 [app_core]=3 [game]=3
   [app]=4
 )

@@ -7,11 +7,11 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ make pkg-config
   libjpeg62-turbo-dev libpng-dev zlib1g-dev
-  qt6-base-dev qt6-qpa-plugins libxcb1-dev fonts-dejavu-core
+  qt6-base-dev qt6-base-private-dev qt6-qpa-plugins libxcb1-dev fonts-dejavu-core
   fonts-liberation2 qt6-translations-l10n
   libcurl4-openssl-dev
   libasound2-dev
-  nlohmann-json3-dev libglib2.0-dev
+  nlohmann-json3-dev
   libgtest-dev libgmock-dev
   libturbojpeg0-dev libjpeg-turbo-progs
   libbenchmark-dev

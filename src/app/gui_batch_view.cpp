@@ -13,9 +13,10 @@ void WindowBatchView::showStatus(const std::string& text) {
 
 void WindowBatchView::showBatchControls(bool running) {
   MainWindow* window = &window_;
-  platform::postToInterface(window, [window, running] {
+  platform::postToInterface(window, [window, running, ended = batchEnded_] {
     if (QWidget* stop = window->control(control::stopButton)) stop->setVisible(running);
     if (QWidget* info = window->control(control::infoArea)) info->setVisible(!running);
+    if (!running && ended) ended();
   });
 }
 

@@ -561,6 +561,13 @@ void MainWindow::showHelpText(const std::string& text) {
   auto* info = as<QTextEdit>(control::infoArea);
   info->setPlainText(qs(text));
   centreAllParagraphs(info);
+  showsFailureList_ = false;
+  ++infoAreaWrites_;
+}
+
+void MainWindow::showFailureList(const std::string& text) {
+  showHelpText(text);
+  showsFailureList_ = true;
 }
 
 void MainWindow::showSummary() {

@@ -80,6 +80,14 @@ class MainWindow : public QMainWindow {
   void showHelpText(const std::string& text);
   // The settings summary into the information area.
   void showSummary();
+  // The pictures of the last batch that produced no file (failureListText)
+  // into the information area, where they stay until something else is
+  // shown there.
+  void showFailureList(const std::string& text);
+  bool showsFailureList() const { return showsFailureList_; }
+  // How many texts the information area has been given so far: tells
+  // whether anything replaced a text since it was shown.
+  int infoAreaWrites() const { return infoAreaWrites_; }
   void setStatus(const std::string& text);
   // Puts a text into a one-line field (raising its change notification).
   void setFieldText(int number, const std::string& text);
@@ -137,6 +145,8 @@ class MainWindow : public QMainWindow {
   bool hasDefaultFont_ = false;
   int screenDpi_ = 0;
   bool closing_ = false;
+  bool showsFailureList_ = false;
+  int infoAreaWrites_ = 0;
 };
 
 }  // namespace pixmoor::app

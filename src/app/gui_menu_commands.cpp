@@ -81,7 +81,8 @@ void Program::checkForUpdate() {
     case online::UpdateStatus::newerVersion:
       // Shown as received, whatever the server sent.
       if (askYesNo(texts_.updateTitle,
-                   texts_.versionAvailablePrefix + found.latest + texts_.versionAvailableSuffix)) {
+                   texts_.versionAvailablePrefix + found.latest + texts_.versionAvailableSuffix,
+                   platform::DefaultAnswer::yes)) {
         openWebPage(online::downloadPageAddress());
       } else {
         window_->setStatus(texts_.userCancelledText);

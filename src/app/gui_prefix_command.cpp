@@ -24,11 +24,14 @@ void Program::prefixCommand() {
     settings_.prefix = newPrefix;
     window_->setFieldText(control::prefixValue, newPrefix);
     window_->setStatus(texts_.prefixSetText);
+    replaceFailureList();
     storeText(settings::kKeyPrefix, settings_.prefix);
   } else if (newPrefix == kNoPrefix && oldPrefixShown != kNoPrefix) {
-    if (askYesNo(texts_.noPrefixTitle, texts_.noPrefixWarning)) {
+    // The answer that replaces the originals is never the one a key gives.
+    if (askYesNo(texts_.noPrefixTitle, texts_.noPrefixWarning, platform::DefaultAnswer::no)) {
       settings_.prefix = kNoPrefix;
       window_->setFieldText(control::prefixValue, kNoPrefix);
+      replaceFailureList();
       storeText(settings::kKeyPrefix, settings_.prefix);
     } else {
       window_->setStatus(texts_.cancelledText + std::string(FixedTexts::cancelSeparator) +

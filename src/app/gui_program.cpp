@@ -1,11 +1,18 @@
 #include "app/gui_program.h"
 
 #include <QCoreApplication>
+#include <chrono>
 
 #include "app/gui_numbers.h"
+#include "app_core/failure_list.h"
 #include "batch/status_texts.h"
 
 namespace pixmoor::app {
+
+namespace {
+// How often the window looks whether a stopped worker has ended.
+constexpr std::chrono::milliseconds kLateFailuresInterval{100};
+}  // namespace
 
 Program::Program(AppState& state, settings::Settings& settings, texts::UiTexts texts, WindowFonts fonts,
                  image::ImageStore& pictures, std::function<int()> screenDpi, ProgramServices services)
@@ -23,9 +30,17 @@ Program::Program(AppState& state, settings::Settings& settings, texts::UiTexts t
   setup.pictures = &pictures_;
   setup.screenDpi = std::move(screenDpi);
   window_ = std::make_unique<MainWindow>(std::move(setup));
-  batchView_ = std::make_unique<WindowBatchView>(*window_, [this](int ms) { playCue(ms); });
+  batchView_ = std::make_unique<WindowBatchView>(
+      *window_, [this](int ms) { playCue(ms); }, [this] { batchEnded(); });
   runner_ =
       std::make_unique<batch::BatchRunner>(*batchView_, shared_, batch::batchTextsFrom(texts_), state_.busy);
+  lateFailures_ = new QTimer(window_.get());
+  lateFailures_->setInterval(kLateFailuresInterval);
+  QObject::connect(lateFailures_, &QTimer::timeout, window_.get(), [this] {
+    if (runner_->running()) return;
+    lateFailures_->stop();
+    if (window_->infoAreaWrites() == failuresShownAt_) showBatchFailures();
+  });
 }
 
 Program::~Program() {
@@ -76,7 +91,23 @@ void Program::dispatch(const platform::UiEvent& event) {
 }
 
 void Program::onFilesDropped(const std::vector<std::string>& paths) {
-  runner_->handleDrop(paths, settings_);
+  if (runner_->handleDrop(paths, settings_) == batch::DropResult::started) replaceFailureList();
+}
+
+void Program::batchEnded() {
+  showBatchFailures();
+  if (runner_->running()) lateFailures_->start();
+}
+
+void Program::showBatchFailures() {
+  const std::string list = failureListText(runner_->failures(), texts_);
+  if (!list.empty()) window_->showFailureList(list);
+  failuresShownAt_ = window_->infoAreaWrites();
+}
+
+void Program::replaceFailureList() {
+  lateFailures_->stop();
+  if (window_->showsFailureList()) window_->showSummary();
 }
 
 void Program::onCloseRequest(int number) {
@@ -85,8 +116,8 @@ void Program::onCloseRequest(int number) {
   RequestQuit(state_);
 }
 
-bool Program::askYesNo(const std::string& title, const std::string& text) {
-  return services_.requesters != nullptr && services_.requesters->askYesNo(title, text);
+bool Program::askYesNo(const std::string& title, const std::string& text, platform::DefaultAnswer enter) {
+  return services_.requesters != nullptr && services_.requesters->askYesNo(title, text, enter);
 }
 
 void Program::openWebPage(const std::string& address) {

@@ -16,6 +16,7 @@
 
 #include <QEventLoop>
 #include <QPointer>
+#include <QTimer>
 #include <functional>
 #include <memory>
 #include <string>
@@ -79,6 +80,15 @@ class Program final : public online::PageOpener, public settings::SettingsStatus
   void onMenuCommand(int number);
   void onFilesDropped(const std::vector<std::string>& paths);
   void onCloseRequest(int number);
+  // The controls of a batch are back: its pictures that produced no file
+  // are listed in the information area. A stopped batch may still finish
+  // saves it had begun; its list is shown again once its worker has ended,
+  // unless something else was shown meanwhile.
+  void batchEnded();
+  void showBatchFailures();
+  // A prefix change or a new batch puts the summary back in place of the
+  // last batch's list.
+  void replaceFailureList();
 
   void checkForUpdate();
   void presetChosen();
@@ -86,7 +96,7 @@ class Program final : public online::PageOpener, public settings::SettingsStatus
   void languageChange(const std::string& code);
   void desktopCommand();
   void saveAll();
-  bool askYesNo(const std::string& title, const std::string& text);
+  bool askYesNo(const std::string& title, const std::string& text, platform::DefaultAnswer enter);
   void openWebPage(const std::string& address);
   void playCue(int milliseconds);
   // A handler stores last: a store that fails then has the last word on the
@@ -106,6 +116,8 @@ class Program final : public online::PageOpener, public settings::SettingsStatus
   std::unique_ptr<MainWindow> window_;
   std::unique_ptr<WindowBatchView> batchView_;
   std::unique_ptr<batch::BatchRunner> runner_;  // ends before the window and view it uses
+  QTimer* lateFailures_ = nullptr;              // the window's child: waits for a stopped worker
+  int failuresShownAt_ = 0;                     // the information area's writes when the list was shown
   QEventLoop* loop_ = nullptr;
 };
 

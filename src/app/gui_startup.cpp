@@ -14,6 +14,7 @@
 #include "image/format_registry.h"
 #include "online/web_pages.h"
 #include "platform/fade_out.h"
+#include "platform/screen_size.h"
 
 namespace pixmoor::app {
 
@@ -37,10 +38,8 @@ void DesktopStartup::initialiseRuntime() {
   image::registerPngDecoder();
   image::registerPngEncoder();
   // The display list is read once: later mode changes are not seen.
-  if (const QScreen* screen = QGuiApplication::primaryScreen(); screen != nullptr) {
-    const QSize size = screen->size() * screen->devicePixelRatio();
-    displayZero_ = {size.width(), size.height()};
-  }
+  const QSize size = platform::screenPixelSize(QGuiApplication::primaryScreen());
+  if (!size.isEmpty()) displayZero_ = {size.width(), size.height()};
 }
 
 bool DesktopStartup::startNetwork() {

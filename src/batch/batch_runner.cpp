@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "batch/intake.h"
+#include "batch/output_rules.h"
 
 namespace pixmoor::batch {
 
@@ -28,7 +29,7 @@ bool BatchRunner::finish(std::chrono::milliseconds deadline) {
     const std::lock_guard lock(stateMutex_);
     if (workerRunning_.load()) {
       stop_.store(true);
-      abandonSaves(true);  // ending the program waits for no save
+      stopPictures(true);  // ending the program waits for no save
       busy_.store(0);
     }
   }
@@ -80,13 +81,20 @@ void BatchRunner::startBatch() {
     const std::lock_guard lock(stateMutex_);
     stopAnswered_ = false;
     flight_ = Flight{};
+    flight_.threads =
+        static_cast<int>(std::clamp<std::size_t>(job_.size(), 1, static_cast<std::size_t>(budgetThreads())));
+    flight_.share = memoryBudget_ / static_cast<std::uint64_t>(flight_.threads);
+    // Pictures taken ahead of the one whose turn it is: enough that the
+    // other threads go on past a slow picture, few enough (and their encoded
+    // bytes within one share of the budget) that memory stays bounded.
+    PoolSchedule::Limits limits;
+    limits.ahead = 4 * static_cast<std::size_t>(flight_.threads);
+    limits.heldBytes = flight_.share;
+    limits.listOrder = flight_.threads == 1;
+    flight_.schedule = PoolSchedule(job_.size(), limits);
     flight_.outputs.assign(job_.size(), std::string());
     flight_.settingsOf.assign(job_.size(), nullptr);
-    flight_.sizes.assign(job_.size(), 0);
-    flight_.claimed.assign(job_.size(), 0);
-    flight_.inListOrder.assign(job_.size(), 0);
-    flight_.readDone.assign(job_.size(), 0);
-    flight_.saving.assign(job_.size(), 0);
+    flight_.named.assign(job_.size(), 0);
     flight_.saveCancel = std::make_unique<image::CancelFlag[]>(job_.size());
   }
   current_.store(0);
@@ -114,7 +122,7 @@ void BatchRunner::stopBatch() {
     if (!workerRunning_.load()) return;
     stop_.store(true);
     // A save is abandoned only when it is the picture in progress, or after it.
-    abandonSaves(false);
+    stopPictures(false);
   }
   busy_.store(0);
   flightChanged_.notify_all();

@@ -2,13 +2,17 @@
 //
 // Owns the BatchJob, the worker and progress threads, the batch counters,
 // the path of the picture in progress and the stop flag. The worker runs a
-// small pool (itself and helpers, one per core): each picture is read,
-// reduced and encoded on whichever of them takes it, in an ImageStore of
-// that thread's own (nothing of it is shared with the interface thread),
-// and the results are written strictly in list order, by whichever pool
-// thread finishes the picture before (a thread whose picture is ready
-// early goes on to the next one). `busy` belongs to
-// the application state and is shared by reference.
+// small pool (itself and helpers, within the batch's budget of threads, see
+// RunOptions::workers): each picture is read, reduced and encoded on
+// whichever of them takes it, in an ImageStore of that thread's own (nothing
+// of it is shared with the interface thread), and the results are written
+// strictly in list order, by whichever pool thread finishes the picture
+// before (a thread whose picture is ready early goes on to the next one).
+// Which picture a thread takes, when its read may begin, who finishes it and
+// what a Stop abandons are PoolSchedule's rules (pool_schedule.h), which the
+// pool threads drive under one mutex; the picture whose turn it is can
+// always be taken, so a batch always ends. `busy` belongs to the
+// application state and is shared by reference.
 //
 // Threads: handleDrop, startBatch, stopBatch, waitUntilIdle, failures and
 // the destructor are called from one thread (the interface thread). The
@@ -24,9 +28,10 @@
 // Stop is cooperative: no further picture is started and the one in
 // progress is abandoned (the stop flag reaches reading, resampling, encoding
 // and saving, whose temporary file is removed; the target stays untouched),
-// with every later one. A save still running while a later picture is being
-// read belongs to a picture that one-after-another processing would have
-// finished: it completes and counts. Pictures are counted in list order as
+// with every later one. A picture already encoded (its bytes waiting or being
+// written) while a later picture is being read belongs to a picture that
+// one-after-another processing would have finished: its write completes and
+// counts. One still being encoded is the picture in progress. Pictures are counted in list order as
 // each is finished (a save the moment it ends), so the stop text, written
 // once the worker has ended, counts exactly the pictures finished.
 // Stop never waits long on the worker: it waits at most 200 ms for it (a
@@ -63,10 +68,13 @@
 
 #include "batch/batch_view.h"
 #include "batch/picture_outcome.h"
+#include "batch/pool_schedule.h"
 #include "batch/shared_settings.h"
 #include "batch/status_texts.h"
+#include "files/replace_file.h"
 #include "image/image_store.h"
 #include "image/picture_format.h"
+#include "image/thread_budget.h"
 #include "settings/settings.h"
 
 namespace pixmoor::batch {
@@ -87,16 +95,27 @@ struct RunOptions {
   std::function<void(const PictureReport&)> observer;
   // Sets aside the file an output is about to replace (files::ReplaceRule);
   // a refusal leaves the picture unwritten, as notTrashed.
-  std::function<bool(const std::string& path)> setAside;
+  files::SetAsideStep setAside;
   // false: one thread does everything, each picture written before the
   // next is read, so that the pictures' own work stays on one thread.
   bool overlapSaves = true;
-  // Pictures worked on at once (with overlapSaves): 0 takes the cores this
-  // process may run on, at most 4: one picture at a time on one core, where a
-  // second one would only double the memory held.
+  // For tests only (the program leaves it empty): called on the pool thread
+  // when the turn of picture `index` has come, before anything of its save
+  // begins, so that a test can hold the batch exactly there and Stop it.
+  std::function<void(std::size_t index)> beforeSave;
+  // The batch's budget of threads (with overlapSaves): 0 takes the cores
+  // this process may run on, at most 4 (image::defaultThreads; one picture
+  // at a time on one core, where a second one would only double the memory
+  // held). As many pictures are worked on at once, no more than the batch
+  // has, and a resampling splits its rows only over the threads they leave
+  // idle (image/thread_budget.h): never more threads at work than this.
   int workers = 0;
   // Whose file names the drop takes and whose readers read the pictures.
   image::FormatSet formats = image::FormatSet::window;
+  // An output never replaces another source of the batch, nor a file an
+  // earlier picture of it wrote (output_rules.h, RunFiles): refused as
+  // wouldReplaceAnother. The window keeps false: a later picture writes last.
+  bool keepRunFiles = false;
 };
 
 enum class DropResult {
@@ -104,6 +123,8 @@ enum class DropResult {
   nothingToDo,          // no accepted picture: nothing started, nothing shown
   ignoredWhileRunning,  // a batch was running: the drop changed nothing
 };
+
+class RunFiles;
 
 class BatchRunner {
  public:
@@ -172,14 +193,16 @@ class BatchRunner {
   struct ReadyPicture;
   struct Handover;
   void runWorker();
-  // One thread of the pool: takes pictures until none is left, the next in
-  // the list or, with several threads, a much larger file a little later.
-  void runPictures(int workers, Handover& handover);
+  // The threads of a batch under the current options.
+  int budgetThreads() const;
+  // One thread of the pool: takes the pictures the schedule hands it until
+  // none is left.
+  void runPictures(image::ThreadBudget& threads, Handover& handover);
   // Writes or counts picture `p` at its turn; false when a Stop abandoned it.
   bool finishPicture(std::size_t p, ReadyPicture& picture, bool direct);
-  // Under stateMutex_, after Stop: abandons the saves of the picture in
-  // progress and every later one (`all`: every save).
-  void abandonSaves(bool all);
+  // Under stateMutex_: Stop reaches the schedule and abandons the saves it
+  // names (`all`: every save).
+  void stopPictures(bool all);
   void runProgress();
   void joinThreads();
   // Waits at most `deadline` for both threads to end; true when they have
@@ -195,6 +218,9 @@ class BatchRunner {
   const BatchTexts texts_;
   std::atomic<std::int32_t>& busy_;
   RunOptions options_;  // replaced only while no worker runs
+  // With keepRunFiles: the batch's sources and outputs, made by the worker
+  // before the pool starts.
+  std::unique_ptr<RunFiles> runFiles_;
 
   std::vector<std::string> job_;  // replaced only while no worker runs
 
@@ -222,24 +248,15 @@ class BatchRunner {
 
   // The pictures between their start and their turn, under stateMutex_.
   struct Flight {
-    std::size_t firstUnclaimed = 0;         // every picture before it has been taken by a pool thread
-    std::size_t claimEnd = 0;               // one past the latest picture taken
-    std::size_t settled = 0;                // pictures before it have their settings and output path
-    std::size_t sized = 0;                  // pictures before it have had their file size looked up
-    std::size_t turn = 0;                   // the first picture not finished: they finish in list order
-    std::optional<std::size_t> latestRead;  // the latest picture whose read has begun
-    std::optional<std::size_t> abandoned;   // the first picture a Stop left unfinished
-    std::vector<std::string> outputs;       // each settled picture's output path
+    PoolSchedule schedule;             // who takes, reads and finishes which picture
+    int threads = 1;                   // pool threads of the batch
+    std::uint64_t share = 0;           // each thread's share of the memory budget
+    std::size_t settled = 0;           // pictures before it have their settings and output path
+    std::vector<std::string> outputs;  // each settled picture's output path
     // Each settled picture's settings, until its read begins.
     std::vector<std::shared_ptr<const settings::Settings>> settingsOf;
-    std::vector<std::uint64_t> sizes;  // file sizes, 0 until looked up
-    std::vector<char> claimed;         // taken by a pool thread
-    std::vector<char> inListOrder;     // taken only once every picture before it is
-    std::vector<char> readDone;        // its name may be shown: its read has ended
-    std::vector<char> saving;          // its pixels are ready: encoded, awaiting its turn, written
+    std::vector<char> named;                          // its name may be shown: its read has got that far
     std::unique_ptr<image::CancelFlag[]> saveCancel;  // abandons that picture's save
-    int reading = 0;                                  // pictures being read and reduced now
-    int aloneWanted = 0;                              // pictures waiting to be read with the whole budget
   };
   Flight flight_;
 

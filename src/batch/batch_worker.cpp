@@ -1,34 +1,39 @@
 // The worker thread of a batch and its pool: every path of the BatchJob.
 //
-// The worker and its helpers (one thread per core, see poolSize) each take
-// a picture, read and reduce it and encode it into memory. They take the
-// next picture of the list, unless a picture a little further on (among
-// those that may be taken ahead of the turn) is a file at least twice as
-// large: that one goes first, so that a large picture near the end of the
-// list is not read alone while the other threads have nothing left to do.
-// Settings and output names are still given to the pictures in list order.
-// Pictures are finished (written, or counted as failed) strictly in list
-// order, one at a time, so outputs and counts are exactly those of one
-// picture after another: a picture ready before its turn is handed over,
-// and the thread that finishes the picture before it finishes it too, while
-// the thread that made it takes another picture, so no thread waits on a
-// slow picture before its own. A picture is not read while an earlier
-// picture not yet finished could write the file it is (one file by
-// identity, or one name once links are followed; see files/same_file.h), so
-// a later picture never reads a half-made output or an earlier state of it.
-// Each thread reads one picture at a time, reduced as it is decoded; the
-// pictures waiting for their turn hold only their encoded bytes, and few of
-// them are taken ahead of the turn, so memory stays bounded.
+// The worker and its helpers (the pool: as many threads as the batch's
+// budget of threads has and the batch has pictures, each a member of that
+// budget until it has no picture left, so that a resampling takes only the
+// threads the others leave idle) each take a picture, read and reduce it
+// and encode it into memory. Which picture a thread takes, when its read may
+// begin, who finishes it and what a Stop abandons is PoolSchedule's to say
+// (pool_schedule.h): the threads call it under stateMutex_, wait on
+// flightChanged_ while it says to wait, and wake the others after each
+// change. The loop here does the work between those calls, outside the
+// mutex: the file sizes its choice wants, each picture's settings and
+// output name (given in list order, whatever order the pictures are taken
+// in), whether a source could be the output of an earlier picture not yet
+// finished (files/same_file.h), the read, the encoding and the save, and it
+// keeps the encoded bytes of the pictures handed over.
 //
-// Pictures are counted in list order, each the moment it is finished, so
-// the status line drops then. Stop keeps the one-after-another view too:
-// once a later picture is being read, a save before it is a finished
-// picture there, so it completes and counts; the first picture that is not
-// such a save is the picture in progress and is abandoned, and then neither
-// it nor any picture after it counts. With a single thread (pixmoor-batch
-// --jobs 1) each picture is encoded straight into its file before the next
-// one is read.
-#include <sched.h>
+// So outputs and counts are exactly those of one picture after another:
+// pictures are finished (written, or counted as failed) strictly in list
+// order, one at a time, each counted the moment it is, so the status line
+// drops then; a picture ready before its turn is handed over, and the
+// thread that finishes the picture before it finishes it too, while the
+// thread that made it takes another picture, so no thread waits on a slow
+// picture before its own; a later picture never reads a half-made output or
+// an earlier state of it. Each thread reads one picture at a time, reduced
+// as it is decoded; the pictures waiting for their turn hold only their
+// encoded bytes, and few of them are taken ahead of the turn, so memory
+// stays bounded; the picture whose turn it is is never held back by those
+// limits, so the batch always ends.
+//
+// Stop keeps the one-after-another view too: once a later picture is being
+// read, a picture before it already encoded is a finished picture there, so
+// its write completes and counts; the first picture that is not such a save
+// (one still being encoded included) is the picture in progress and is
+// abandoned, and then neither it nor any picture after it counts. With a single thread (pixmoor-batch --jobs
+// 1) each picture is encoded straight into its file before the next one is read.
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -44,29 +49,22 @@
 
 #include "batch/batch_runner.h"
 #include "batch/output_path.h"
+#include "batch/output_rules.h"
 #include "batch/process_picture.h"
 #include "files/same_file.h"
+#include "image/thread_budget.h"
 
 namespace pixmoor::batch {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The CPUs this process may run on (taskset, a container's cpuset).
-int usableCores() {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  if (::sched_getaffinity(0, sizeof set, &set) == 0) return std::max(1, CPU_COUNT(&set));
-  return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-}
-
-int poolSize(const RunOptions& options, std::size_t pictures) {
-  if (!options.overlapSaves) return 1;
-  const int wanted = options.workers > 0 ? options.workers : std::clamp(usableCores(), 1, 4);
-  return static_cast<int>(std::clamp<std::size_t>(pictures, 1, static_cast<std::size_t>(wanted)));
-}
-
 }  // namespace
+
+int BatchRunner::budgetThreads() const {
+  if (!options_.overlapSaves) return 1;
+  return options_.workers > 0 ? options_.workers : image::defaultThreads();
+}
 
 // A picture encoded before its turn, left to the thread that finishes the
 // picture before it.
@@ -78,37 +76,30 @@ struct BatchRunner::ReadyPicture {
 };
 
 struct BatchRunner::Handover {
-  // Under stateMutex_.
-  std::map<std::size_t, ReadyPicture> ready;
-  std::uint64_t bytes = 0;  // their encoded bytes
+  std::map<std::size_t, ReadyPicture> ready;  // under stateMutex_
 };
 
-void BatchRunner::abandonSaves(bool all) {
-  Flight& f = flight_;
-  if (f.saveCancel == nullptr) return;
-  // Saves before the picture in progress belong to finished pictures; from
-  // it on, nothing is saved.
-  bool inProgressReached = all;
-  for (std::size_t p = f.turn; p < f.claimEnd; ++p) {
-    const bool finishedThere = f.saving[p] != 0 && f.latestRead && *f.latestRead > p;
-    if (!finishedThere) inProgressReached = true;
-    if (inProgressReached && f.saving[p] != 0) f.saveCancel[p].store(true);
-  }
+void BatchRunner::stopPictures(bool all) {
+  if (flight_.saveCancel == nullptr) return;
+  for (const std::size_t p : flight_.schedule.stop(all)) flight_.saveCancel[p].store(true);
 }
 
 void BatchRunner::runWorker() {
   remaining_.store(batchTotal_.load());
-  const int workers = poolSize(options_, job_.size());
+  // The batch's threads: the pool's, and a resampling's helpers from those
+  // the pool leaves idle.
+  image::ThreadBudget threads(budgetThreads());
+  runFiles_ = options_.keepRunFiles ? std::make_unique<RunFiles>(job_) : nullptr;
   Handover handover;
   std::vector<std::thread> helpers;
   try {
-    for (int i = 1; i < workers; ++i) {
-      helpers.emplace_back([this, workers, &handover] { runPictures(workers, handover); });
+    for (int i = 1; i < flight_.threads; ++i) {
+      helpers.emplace_back([this, &threads, &handover] { runPictures(threads, handover); });
     }
   } catch (const std::system_error&) {
     // Fewer threads than planned: those running share the pictures.
   }
-  runPictures(workers, handover);
+  runPictures(threads, handover);
   for (std::thread& helper : helpers) helper.join();
 
   std::vector<std::size_t> left;  // pictures a Stop left without a file
@@ -119,7 +110,7 @@ void BatchRunner::runWorker() {
     if (stopped) {
       // Stopped: stopBatch (or the destructor) writes what follows. No file
       // came of the picture in progress nor of any picture after it.
-      for (std::size_t rest = flight_.turn; rest < job_.size(); ++rest) left.push_back(rest);
+      for (std::size_t rest = flight_.schedule.turn(); rest < job_.size(); ++rest) left.push_back(rest);
       for (const std::size_t rest : left) recordFailure(rest, FailureReason::stopped);
       if (stopAnswered_) {
         // stopBatch answered before this end: its text stands unless a save
@@ -149,60 +140,34 @@ void BatchRunner::runWorker() {
   if (!silent_.load()) view_.playCue(600);
 }
 
-void BatchRunner::runPictures(int workers, Handover& handover) {
-  const bool direct = workers == 1;
-  const std::uint64_t share = memoryBudget_ / static_cast<std::uint64_t>(workers);
-  // Pictures taken ahead of the one whose turn it is: enough that the
-  // other threads go on past a slow picture, few enough (and their encoded
-  // bytes within one share of the budget) that memory stays bounded.
-  const std::size_t ahead = 4 * static_cast<std::size_t>(workers);
+void BatchRunner::runPictures(image::ThreadBudget& threads, Handover& handover) {
+  // One of the batch's threads until it has no picture left: then its
+  // resampling threads go to the pictures still under way.
+  const image::ThreadBudgetMember member(threads);
   Flight& f = flight_;
+  PoolSchedule& schedule = f.schedule;
+  const bool direct = f.threads == 1;
   std::unique_lock lock(stateMutex_);
-  // A picture that will not be finished: no later one counts either.
-  const auto abandon = [&](std::size_t p) {
-    f.abandoned = std::min(f.abandoned.value_or(p), p);
-    flightChanged_.notify_all();
-  };
-
-  // The file sizes of the pictures that may be taken next, looked up
-  // outside the lock (a stat can hang on a network mount).
-  const auto lookUpSizes = [&] {
-    const std::size_t end = std::min(job_.size(), f.turn + ahead);
-    if (direct || f.sized >= end) return;
-    const std::size_t from = std::max(f.sized, f.firstUnclaimed);
-    f.sized = end;
-    lock.unlock();
-    std::vector<std::uint64_t> found;
-    for (std::size_t q = from; q < end; ++q) {
-      struct stat about {};
-      found.push_back(::stat(job_[q].c_str(), &about) == 0 ? static_cast<std::uint64_t>(about.st_size) : 0);
-    }
-    lock.lock();
-    std::copy(found.begin(), found.end(), f.sizes.begin() + static_cast<std::ptrdiff_t>(from));
-  };
-  // The next picture of the list, or a file at least twice its size among
-  // those that may be taken ahead (the largest of them).
-  const auto choose = [&] {
-    const std::size_t next = f.firstUnclaimed;
-    if (direct) return next;
-    std::size_t largest = next;
-    for (std::size_t q = next + 1; q < std::min(job_.size(), f.turn + ahead); ++q) {
-      if (f.claimed[q] == 0 && f.inListOrder[q] == 0 && f.sizes[q] > f.sizes[largest]) largest = q;
-    }
-    return f.sizes[largest] >= 2 * f.sizes[next] ? largest : next;
-  };
+  // Every change of the schedule may let another thread go on.
+  const auto changed = [this] { flightChanged_.notify_all(); };
 
   for (;;) {
-    lookUpSizes();
-    flightChanged_.wait(lock, [&] {
-      return stop_.load() || f.firstUnclaimed >= job_.size() ||
-             (f.firstUnclaimed < f.turn + ahead && (handover.ready.empty() || handover.bytes < share));
-    });
-    if (stop_.load() || f.firstUnclaimed >= job_.size()) return;
-    const std::size_t p = choose();
-    f.claimed[p] = 1;
-    f.claimEnd = std::max(f.claimEnd, p + 1);
-    while (f.firstUnclaimed < job_.size() && f.claimed[f.firstUnclaimed] != 0) ++f.firstUnclaimed;
+    // The file sizes the next choice wants, looked up outside the lock (a
+    // stat can hang on a network mount).
+    if (const PoolSchedule::Span sizes = schedule.sizesWanted(); sizes.begin < sizes.end) {
+      lock.unlock();
+      std::vector<std::uint64_t> found;
+      for (std::size_t q = sizes.begin; q < sizes.end; ++q) {
+        struct stat about {};
+        found.push_back(::stat(job_[q].c_str(), &about) == 0 ? static_cast<std::uint64_t>(about.st_size) : 0);
+      }
+      lock.lock();
+      for (std::size_t q = sizes.begin; q < sizes.end; ++q) schedule.setSize(q, found[q - sizes.begin]);
+    }
+    flightChanged_.wait(lock, [&] { return schedule.nextTake().what != PoolSchedule::Take::wait; });
+    const PoolSchedule::Taken taken = schedule.take();
+    if (taken.what != PoolSchedule::Take::picture) return;
+    const std::size_t p = taken.picture;
     // One consistent copy of the settings per picture, taken in list order
     // (up to this one, whatever order the pictures are taken in): a change
     // made in the window applies from some picture on, to every later one.
@@ -213,27 +178,20 @@ void BatchRunner::runPictures(int workers, Handover& handover) {
     }
     const std::shared_ptr<const settings::Settings> snapshot = f.settingsOf[p];
     std::vector<std::pair<std::size_t, std::string>> unwritten;
-    for (std::size_t i = f.turn; i < p; ++i) unwritten.emplace_back(i, f.outputs[i]);
+    for (std::size_t i = schedule.turn(); i < p; ++i) unwritten.emplace_back(i, f.outputs[i]);
     lock.unlock();
     std::optional<std::size_t> writtenFirst;  // the latest earlier picture whose output this source could be
     for (const auto& [i, output] : unwritten) {
       if (files::couldBeSameFile(output, job_[p])) writtenFirst = i;
     }
     lock.lock();
-    if (writtenFirst && f.turn <= *writtenFirst && f.firstUnclaimed < p) {
-      // Taken ahead, it would wait on a picture no thread may have taken
-      // yet: it is given back, to be taken in its place in the list.
-      f.claimed[p] = 0;
-      f.inListOrder[p] = 1;
-      flightChanged_.notify_all();
+    if (writtenFirst && !schedule.keepAfter(p, *writtenFirst)) {
+      changed();
       continue;
     }
-    if (writtenFirst) flightChanged_.wait(lock, [&] { return stop_.load() || f.turn > *writtenFirst; });
-    flightChanged_.wait(lock, [&] { return stop_.load() || f.aloneWanted == 0; });
-    if (stop_.load()) return abandon(p);
+    flightChanged_.wait(lock, [&] { return schedule.mayBeginRead(p); });
+    if (!schedule.beginRead(p)) return changed();
     f.settingsOf[p].reset();
-    f.latestRead = std::max(f.latestRead.value_or(p), p);
-    ++f.reading;
     lock.unlock();
 
     ReadyPicture picture;
@@ -241,74 +199,74 @@ void BatchRunner::runPictures(int workers, Handover& handover) {
     // The name is shown once the picture is read and it is the one in progress.
     const OutputPathSink publish = [this, p](const std::string& path) {
       const std::lock_guard guard(stateMutex_);
-      flight_.readDone[p] = 1;
-      if (flight_.turn == p) publishOutputPath(path);
+      flight_.named[p] = 1;
+      if (flight_.schedule.turn() == p) publishOutputPath(path);
     };
-    picture.prepared = preparePicture(job_[p], *snapshot, publish, &stop_, share, options_.formats);
+    picture.prepared = preparePicture(job_[p], *snapshot, publish, &stop_, f.share, options_.formats);
     lock.lock();
-    --f.reading;
-    flightChanged_.notify_all();
-    if (picture.prepared.outcome.reason == FailureReason::tooLargeForMemory && share < memoryBudget_) {
+    schedule.endRead(p);
+    changed();
+    if (picture.prepared.outcome.reason == FailureReason::tooLargeForMemory && f.share < memoryBudget_) {
       // Beyond its share: again, alone, with the whole budget, as one
       // picture after another would have it.
-      ++f.aloneWanted;
-      flightChanged_.wait(lock, [&] { return stop_.load() || f.reading == 0; });
-      if (!stop_.load()) {
-        ++f.reading;
+      schedule.wantWholeBudget();
+      flightChanged_.wait(lock, [&] { return schedule.mayReadAlone(); });
+      if (schedule.beginAloneRead()) {
         lock.unlock();
         picture.prepared =
             preparePicture(job_[p], *snapshot, publish, &stop_, memoryBudget_, options_.formats);
         lock.lock();
-        --f.reading;
+        schedule.endAloneRead();
       }
-      --f.aloneWanted;
-      flightChanged_.notify_all();
+      changed();
     }
     // Ready only after Stop: the picture in progress, or after it.
-    if (stop_.load()) return abandon(p);
-    f.saving[p] = 1;
+    if (!schedule.pixelsReady(p)) return changed();
     image::CancelFlag& saveCancel = f.saveCancel[p];
     lock.unlock();
 
     picture.prepared.replaceRule.setAside = options_.setAside;
+    if (runFiles_) picture.prepared.replaceRule.mustKeep = runFiles_->keeperFor(job_[p]);
     picture.reason = picture.prepared.outcome.reason;
     if (!direct && picture.prepared.outcome.written()) {
       picture.reason = encodePreparedPicture(picture.prepared, picture.encoded, &saveCancel);
       picture.prepared.raster.reset();  // the bytes are all that is left to write
     }
     lock.lock();
-    if (picture.reason == FailureReason::stopped || (f.abandoned && *f.abandoned < p)) return abandon(p);
-    if (f.turn != p) {
+    const PoolSchedule::Ready ready =
+        schedule.bytesReady(p, picture.encoded.size(), picture.reason == FailureReason::stopped);
+    if (ready == PoolSchedule::Ready::abandoned) return changed();
+    if (ready == PoolSchedule::Ready::handedOver) {
       // Not its turn yet: the thread that finishes the picture before it
       // finishes this one too, and this thread takes the next picture.
-      handover.bytes += picture.encoded.size();
       handover.ready.emplace(p, std::move(picture));
       continue;
     }
     // Its turn: finish it, then every picture handed over whose turn follows.
     for (std::size_t q = p;;) {
       lock.unlock();
-      if (!finishPicture(q, picture, direct)) {
-        lock.lock();
-        return abandon(q);
-      }
+      const bool finished = finishPicture(q, picture, direct);
       lock.lock();
-      f.turn = q + 1;
+      if (!finished) {
+        schedule.abandon(q);
+        return changed();
+      }
+      const std::optional<std::size_t> next = schedule.finished(q);
       current_.store(q + 1);
-      if (q + 1 < job_.size() && f.readDone[q + 1] != 0) publishOutputPath(f.outputs[q + 1]);
-      flightChanged_.notify_all();
-      const auto next = handover.ready.find(q + 1);
-      if (next == handover.ready.end()) break;
-      picture = std::move(next->second);
-      handover.ready.erase(next);
-      handover.bytes -= picture.encoded.size();
-      q = q + 1;
+      if (q + 1 < job_.size() && f.named[q + 1] != 0) publishOutputPath(f.outputs[q + 1]);
+      changed();
+      if (!next) break;
+      const auto handed = handover.ready.find(*next);
+      picture = std::move(handed->second);
+      handover.ready.erase(handed);
+      q = *next;
     }
   }
 }
 
 bool BatchRunner::finishPicture(std::size_t p, ReadyPicture& picture, bool direct) {
   image::CancelFlag& saveCancel = flight_.saveCancel[p];  // the array stays put while the batch runs
+  if (options_.beforeSave) options_.beforeSave(p);
   PictureOutcome outcome = picture.prepared.outcome;
   outcome.reason = picture.reason;
   if (outcome.written()) {
@@ -320,6 +278,7 @@ bool BatchRunner::finishPicture(std::size_t p, ReadyPicture& picture, bool direc
   picture = ReadyPicture{};  // frees the picture at once
   if (outcome.reason == FailureReason::stopped) return false;
   if (!outcome.written()) recordFailure(p, outcome.reason);
+  if (outcome.written() && runFiles_) runFiles_->written(outcome.outputPath);
   if (options_.observer) {
     const std::chrono::duration<double, std::milli> spent = Clock::now() - started;
     options_.observer(PictureReport{p, job_[p], outcome, spent.count()});

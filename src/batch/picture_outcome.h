@@ -2,7 +2,7 @@
 //
 // Plain values: the pipeline answers them, the runner collects the failures
 // of each batch, the command-line companion prints them with the warnings of
-// the pictures written. The window shows nothing per picture.
+// the pictures written, and the window lists them in its information area.
 #pragma once
 
 #include <cstdint>

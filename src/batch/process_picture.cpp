@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include "batch/output_path.h"
+#include "batch/output_rules.h"
 #include "batch/size_rules.h"
 #include "image/resample.h"
 
@@ -63,9 +64,10 @@ FailureReason loadFailure(image::LoadStatus status) {
 
 files::ReplaceRule replaceRuleFor(const std::string& sourcePath, const settings::Settings& settings) {
   files::ReplaceRule rule;
-  // A source that vanishes before it is read matches no file (inode 0).
+  // Judged where the output's name leads (output_rules.h). A source that
+  // vanishes before it is read matches no file (inode 0).
   if (settings::outputPrefix(settings.prefix).empty())
-    rule.onlyReplacing = files::identityOf(sourcePath).value_or(files::FileIdentity{});
+    rule.onlyReplacing = replaceableWithoutPrefix(sourcePath, outputPath(sourcePath, settings), settings);
   return rule;
 }
 
@@ -200,9 +202,11 @@ FailureReason writeWith(const PreparedPicture& picture, std::uint64_t* bytes, co
   files::ReplaceRule rule = picture.replaceRule;
   bool notSetAside = false;
   if (rule.setAside) {
-    rule.setAside = [&notSetAside, setAside = picture.replaceRule.setAside](const std::string& path) {
-      notSetAside = !setAside(path);
-      return !notSetAside;
+    rule.setAside = [&notSetAside, setAside = picture.replaceRule.setAside](const std::string& spare,
+                                                                            const std::string& name) {
+      files::SetAside aside = setAside(spare, name);
+      notSetAside = !aside.kept;
+      return aside;
     };
   }
   const image::SaveStatus saved = save(rule);

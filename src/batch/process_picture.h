@@ -21,7 +21,8 @@
 // The prefix "0" means no prefix, as the drop handling has it. Without a
 // prefix an output replaces only the file it was made from: when its name
 // holds any other file (another picture of the same base name, "a.JPEG"
-// beside "a.jpg"), nothing is written and the reason is wouldReplaceAnother.
+// beside "a.jpg", or through a link a picture of another format: see
+// output_rules.h), nothing is written and the reason is wouldReplaceAnother.
 // That is judged when the file is put in place, so an output written
 // earlier in the same batch counts as another file too.
 #pragma once
@@ -92,7 +93,7 @@ image::ReduceTo reductionFor(const settings::Settings& settings);
 FailureReason loadFailure(image::LoadStatus status);
 
 // What may be under the output's name when it is written: without a prefix
-// the source itself and nothing else (the file the source names now).
+// its own source and nothing else, judged where the name leads (output_rules.h).
 files::ReplaceRule replaceRuleFor(const std::string& sourcePath, const settings::Settings& settings);
 
 // Whether an output could be put under `outputPath` now: every check its

@@ -153,6 +153,33 @@ std::string_view warningCode(batch::PictureWarning warning) {
   return "unknown";
 }
 
+std::string_view skipReasonCode(batch::SkipReason reason) {
+  using batch::SkipReason;
+  switch (reason) {
+    case SkipReason::notFound:
+      return "not-found";
+    case SkipReason::folderAmongOthers:
+      return "folder-among-others";
+    case SkipReason::unreadableFolder:
+      return "unreadable-folder";
+    case SkipReason::inaccessible:
+      return "inaccessible";
+    case SkipReason::pathTooLong:
+      return "path-too-long";
+    case SkipReason::inTrash:
+      return "in-trash";
+  }
+  return "unknown";
+}
+
+std::string skippedJson(const batch::SkippedPath& skipped) {
+  Json object;
+  object["type"] = "skipped";
+  object["source"] = pathText(skipped.path);
+  object["reason"] = skipReasonCode(skipped.reason);
+  return object.dump();
+}
+
 std::string pictureJson(const PictureLine& line) {
   const batch::PictureOutcome& outcome = line.outcome;
   const bool written = outcome.written();
@@ -197,6 +224,7 @@ std::string summaryJson(const Summary& summary) {
   Json object;
   object["type"] = "summary";
   object["dry_run"] = summary.dryRun;
+  object["skipped"] = summary.skipped;
   object["pictures"] = summary.pictures;
   object[summary.dryRun ? "planned" : "written"] = summary.written;
   object["failed"] = summary.failed;

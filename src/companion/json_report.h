@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "batch/intake.h"
 #include "batch/picture_outcome.h"
 
 namespace pixmoor::companion {
@@ -32,6 +33,8 @@ std::size_t utf8SequenceLength(std::string_view bytes);
 std::string_view reasonCode(batch::FailureReason reason);
 // The same for a warning of a picture written: "truncated".
 std::string_view warningCode(batch::PictureWarning warning);
+// The same for a path the intake left out: "not-found", ...
+std::string_view skipReasonCode(batch::SkipReason reason);
 
 // Whether the output's name is free, holds another file, or is the source.
 enum class OutputState { unknown, fresh, exists, source };
@@ -50,8 +53,12 @@ struct PictureLine {
 // of the warnings of a picture written or planned (empty when there is none).
 std::string pictureJson(const PictureLine& line);
 
+// One path left out: {"type": "skipped", "source", "reason"}, without the line feed.
+std::string skippedJson(const batch::SkippedPath& skipped);
+
 struct Summary {
   bool dryRun = false;
+  std::uint64_t skipped = 0;  // paths left out before any picture
   std::uint64_t pictures = 0;
   std::uint64_t written = 0;  // planned, in a dry run
   std::uint64_t failed = 0;

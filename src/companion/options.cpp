@@ -98,6 +98,12 @@ std::optional<std::string> storeText(const OptionRow&, std::string_view value, O
   return std::nullopt;
 }
 
+std::optional<std::string> storePrefix(const OptionRow& row, std::string_view value, Options& options) {
+  if (auto problem = prefixProblem(value)) return std::string(optionName(row.synopsis)) + " " + *problem;
+  options.prefix = std::string(value);
+  return std::nullopt;
+}
+
 template <auto Field>
 std::optional<std::string> storeNumber(const OptionRow& row, std::string_view value, Options& options) {
   const auto number = parseNumber(value, row.low, row.high);
@@ -148,10 +154,6 @@ constexpr OptionRow switchRow(std::string_view synopsis, std::string_view help) 
   return {synopsis, ValueKind::none, &storeSwitch<Field, Value>, 0, 0, help};
 }
 template <auto Field>
-constexpr OptionRow textRow(std::string_view synopsis, std::string_view help) {
-  return {synopsis, ValueKind::text, &storeText<Field>, 0, 0, help};
-}
-template <auto Field>
 constexpr OptionRow fileRow(std::string_view synopsis, std::string_view help) {
   return {synopsis, ValueKind::file, &storeText<Field>, 0, 0, help};
 }
@@ -173,6 +175,9 @@ template <auto Field>
 constexpr OptionRow sizeRow(std::string_view synopsis, std::int32_t low, std::int32_t high,
                             std::string_view help) {
   return {synopsis, ValueKind::size, &storeSize<Field>, low, high, help};
+}
+constexpr OptionRow prefixRow(std::string_view synopsis, std::string_view help) {
+  return {synopsis, ValueKind::text, &storePrefix, 0, 0, help};
 }
 constexpr OptionRow documentRow(std::string_view synopsis, std::string_view help) {
   return {synopsis, ValueKind::none, nullptr, 0, 0, help};
@@ -210,9 +215,12 @@ constexpr std::array kOptions = {
                             "two relative sizes select relative mode)"),
     wordRow<&Options::format, OutputFormat::jpeg, OutputFormat::png>("--format jpg|png", "output format"),
     numberRow<&Options::quality>("--quality 0-10", 0, 10, "JPEG quality"),
-    textRow<&Options::prefix>("--prefix TEXT",
-                              "text put before each output name; \"0\" means none:\n"
-                              "the sources themselves are replaced"),
+    prefixRow("--prefix TEXT",
+              "text put before each output name; \"0\" means none:\n"
+              "the sources themselves are replaced. Never empty,\n"
+              "never holding \"/\"; give one starting with \"--\" as\n"
+              "--prefix=TEXT. An output never replaces another\n"
+              "source of the run, nor an output the run wrote"),
     wordRow<&Options::language>("--lang FR|UK",
                                 "language of the texts; without it, that of the\n"
                                 "settings file, else that of the environment\n"
@@ -221,12 +229,17 @@ constexpr std::array kOptions = {
     switchRow<&Options::recursive>("--recursive",
                                    "one folder also gives the pictures of its subfolders\n"
                                    "(each folder's pictures, then its subfolders, in\n"
-                                   "name order); links to folders are not followed"),
+                                   "name order); links to folders, hidden folders\n"
+                                   "(\".name\") and Trash folders are not entered"),
+    switchRow<&Options::hidden>("--hidden",
+                                "--recursive also enters hidden folders (never a\n"
+                                "Trash); hidden files are always taken"),
     numberRow<&Options::jobs>("--jobs N", 1, 256,
-                              "pictures resized at once and threads a resizing may\n"
-                              "use (default: the cores this process may run on, at\n"
-                              "most 4); with 1 everything runs on one thread,\n"
-                              "each picture written before the next one is read"),
+                              "threads the batch may use, shared by the pictures\n"
+                              "resized at once and their resizing (default: the\n"
+                              "cores this process may run on, at most 4); with 1\n"
+                              "everything runs on one thread, each picture written\n"
+                              "before the next one is read"),
     switchRow<&Options::dryRun, DryRun::headers>("--dry-run",
                                                  "write nothing: read each picture's header and print\n"
                                                  "its upright size, its target size, its output name\n"
@@ -259,20 +272,32 @@ struct Section {
   std::string_view text;
 };
 
-constexpr std::array<Section, 5> kSections = {{
+constexpr std::array<Section, 6> kSections = {{
+    {"PATHS LEFT OUT",
+     "A path that does not exist, a folder given beside other paths, a folder\n"
+     "that cannot be read, a path longer than the system allows and a Trash (or\n"
+     "anything in one) are left out, each named on standard error as\n"
+     "\"PATH: skipped, why\". A file whose name has no accepted extension is\n"
+     "passed over silently, as a drop does. A settings file that cannot be used as\n"
+     "written is named with what is used instead; given with --settings, it is a\n"
+     "usage error."},
     {"EXIT STATUS",
-     "Exit status: 0 every picture was written, 1 at least one produced no file,\n"
-     "2 usage error or nothing to do. A dry run answers what the run would."},
+     "Exit status: 0 every picture was written, 1 at least one produced no file or\n"
+     "a path was left out, 2 usage error or nothing to do. A dry run answers what\n"
+     "the run would."},
     {"JSON OUTPUT",
      "JSON: each picture is one line holding an object with \"type\": \"picture\",\n"
      "\"source\", \"output\", \"outcome\" (written, failed or stopped; planned, failed\n"
-     "or stopped in a dry run), \"reason\" (why no file, e.g. unknown-format, write-protected,\n"
-     "folder-not-writable, disk-full or too-large-for-memory, else null),\n"
-     "\"source_width\", \"source_height\", \"output_width\", \"output_height\",\n"
+     "or stopped in a dry run), \"reason\" (why no file, e.g. unknown-format,\n"
+     "write-protected, folder-not-writable, disk-full or too-large-for-memory, else\n"
+     "null), \"source_width\", \"source_height\", \"output_width\", \"output_height\",\n"
      "\"source_bytes\", \"output_bytes\", \"milliseconds\" and, in a dry run,\n"
-     "\"output_state\" (new, exists or source); the last line is an object with\n"
-     "\"type\": \"summary\", the counts, the byte totals and \"exit_status\". A value\n"
-     "not known is null."},
+     "\"output_state\" (new, exists or source). Each path left out comes first, as\n"
+     "an object with \"type\": \"skipped\", \"source\" and \"reason\" (not-found,\n"
+     "folder-among-others, unreadable-folder, inaccessible, path-too-long or\n"
+     "in-trash). The last line is an object with \"type\": \"summary\", the counts\n"
+     "(\"skipped\" among them), the byte totals and \"exit_status\". A value not\n"
+     "known is null."},
     {"FILE NAMES IN JSON",
      "In \"source\" and \"output\" each byte that is not part of valid UTF-8 is\n"
      "written as the four characters \\xHH (two upper-case hex digits) and each\n"
@@ -398,11 +423,24 @@ std::optional<std::string> parseArguments(int argc, const char* const* argv, Opt
       value = *inlineValue;
     } else if (i + 1 < argc) {
       value = argv[++i];
+      // "--prefix $UNSET --dry-run": the option lost its value, and must
+      // not take the next option for it.
+      if (value.substr(0, 2) == "--") {
+        return std::string(name) + " needs a value, not the option '" + std::string(value) +
+               "' (a value starting with \"--\" is given as " + std::string(name) + "=VALUE)";
+      }
     } else {
       return std::string(name) + " needs a value";
     }
     if (auto problem = row->store(*row, value, options)) return problem;
   }
+  return std::nullopt;
+}
+
+std::optional<std::string> prefixProblem(std::string_view prefix) {
+  if (prefix.empty()) return "is empty: only \"0\" means replacing the sources";
+  if (prefix.find('/') != std::string_view::npos)
+    return "holds \"/\": an output is written beside its source";
   return std::nullopt;
 }
 

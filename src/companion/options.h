@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -38,6 +39,7 @@ struct Options {
   std::optional<std::string> language{};  // "FR" or "UK"
   std::optional<int> jobs{};
   bool recursive = false;
+  bool hidden = false;  // --recursive also enters hidden folders
   DryRun dryRun = DryRun::off;
   bool json = false;
   bool trashOriginals = false;
@@ -50,8 +52,17 @@ struct Options {
 };
 
 // Reads argv[1..argc-1] into `options`; answers the message of a usage
-// error. An option given twice keeps its last value.
+// error. An option given twice keeps its last value. A value that starts
+// with "--" is taken only as --name=VALUE: the next argument "--dry-run"
+// after --prefix is an option forgotten its value (an unset variable in a
+// script), never the prefix.
 std::optional<std::string> parseArguments(int argc, const char* const* argv, Options& options);
+
+// Why a prefix cannot be used, worded to follow its name ("--prefix",
+// "PREFIX"); nothing when it can. Only "0" means replacing the sources, so
+// an empty prefix is refused, and one holding "/" would put the output in
+// another folder than its source's.
+std::optional<std::string> prefixProblem(std::string_view prefix);
 
 // The --help text.
 std::string helpText();

@@ -4,8 +4,9 @@
 // run, and prints the progress, the completion text and every picture that
 // produced no file. It can also plan a run without writing (--dry-run),
 // report each picture as JSON (--json) and send the originals it replaces
-// to the Trash (--trash-originals). Exit status: 0 all written, 1 some not,
-// 2 usage error or nothing to do.
+// to the Trash (--trash-originals). Every path it leaves out is named on
+// standard error (and in the JSON report). Exit status: 0 all written, 1
+// some not or a path left out, 2 usage error or nothing to do.
 #include <sys/stat.h>
 
 #include <atomic>
@@ -24,15 +25,18 @@
 #include "batch/intake.h"
 #include "companion/console_signals.h"
 #include "companion/console_view.h"
+#include "companion/intake_rules.h"
 #include "companion/json_report.h"
 #include "companion/options.h"
 #include "companion/plan.h"
 #include "companion/printable.h"
 #include "companion/run_settings.h"
 #include "companion/trash.h"
+#include "files/replace_file.h"
 #include "image/encode.h"
 #include "image/format_registry.h"
 #include "image/resample.h"
+#include "image/thread_budget.h"
 #include "settings/settings.h"
 #include "texts/program_version.h"
 #include "texts/ui_texts.h"
@@ -59,15 +63,30 @@ double millisecondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 }
 
+// The paths the intake left out, each on standard error (and as JSON).
+void reportSkipped(const Options& options, const std::vector<batch::SkippedPath>& skipped) {
+  for (const batch::SkippedPath& path : skipped) {
+    if (options.json) batch::print(stdout, companion::skippedJson(path) + "\n");
+    batch::print(stderr, companion::printable(path.path) + ": skipped, " +
+                             std::string(batch::skipReasonText(path.reason)) + "\n");
+  }
+}
+
 // --dry-run: one line per picture (and one JSON object with --json), then
 // the totals. Nothing is written.
-int runPlan(const Options& options, const settings::Settings& chosen, const batch::BatchJob& job,
+int runPlan(const Options& options, const settings::Settings& chosen, const batch::Intake& intake,
             std::FILE* human) {
+  const batch::BatchJob& job = intake.job;
   const auto start = std::chrono::steady_clock::now();
+  // --jobs N: the plan's resizing uses N threads at most, as the batch would.
+  image::ThreadBudget threads(options.jobs.value_or(image::defaultThreads()));
+  const image::ThreadBudgetMember member(threads);
   companion::Planner planner(chosen, options.dryRun == companion::DryRun::exact, options.trashOriginals,
                              batch::stopSignalFlag());
+  planner.keepSourcesOf(job);
   companion::Summary summary;
   summary.dryRun = true;
+  summary.skipped = intake.skipped.size();
   if (options.dryRun == companion::DryRun::exact) summary.outputBytes = 0;
   for (const std::string& source : job) {
     // After a signal the pictures left are not read: they are stopped, as in a run.
@@ -98,7 +117,7 @@ int runPlan(const Options& options, const settings::Settings& chosen, const batc
     if (!options.quiet || !planned.outcome.written())
       batch::print(human, companion::planLine(planned, options.trashOriginals) + "\n");
   }
-  summary.exitStatus = summary.failed == 0 && summary.stopped == 0 ? 0 : 1;
+  summary.exitStatus = summary.failed == 0 && summary.stopped == 0 && summary.skipped == 0 ? 0 : 1;
   summary.milliseconds = millisecondsSince(start);
   if (!options.quiet) {
     std::string totals = "Plan: " + std::to_string(summary.pictures) + " pictures, " +
@@ -133,6 +152,7 @@ int main(int argc, char** argv) {
 
   const companion::SettingsFile file = companion::readSettingsFile(options);
   if (file.usageError) return usageError(*file.usageError);
+  if (file.warning) std::fprintf(stderr, "%s: %s\n", kProgram, file.warning->c_str());
   const companion::RunSettings runSettings = companion::chooseRunSettings(
       options, file.settings,
       companion::localeLanguage(std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"), std::getenv("LANG")));
@@ -143,22 +163,30 @@ int main(int argc, char** argv) {
   image::registerPngDecoder();
   image::registerJpegEncoder();
   image::registerPngEncoder();
-  if (options.jobs) image::setResampleThreads(*options.jobs);
 
   const texts::UiTexts texts =
       texts::BuildUiTexts(runSettings.language, texts::kTitleBase, texts::kVersionText, "\n",
                           companion::kDefaultDesktopWidth, companion::kDefaultDesktopHeight, "");
 
-  const batch::BatchJob job = batch::intakeDrop(
-      options.paths, options.recursive ? batch::FolderDepth::withSubfolders : batch::FolderDepth::ownPictures,
-      image::FormatSet::companion);
+  const batch::Intake intake = batch::takeDrop(
+      options.paths,
+      companion::companionIntakeRules(options, std::getenv("XDG_DATA_HOME"), std::getenv("HOME")));
+  const batch::BatchJob& job = intake.job;
+  reportSkipped(options, intake.skipped);
   if (job.empty()) {
     std::fprintf(stderr, "%s: no picture to process\n", kProgram);
+    if (options.json) {
+      companion::Summary summary;
+      summary.dryRun = options.dryRun != companion::DryRun::off;
+      summary.skipped = intake.skipped.size();
+      summary.exitStatus = 2;
+      batch::print(stdout, companion::summaryJson(summary) + "\n");
+    }
     return 2;
   }
   // With --json the report has standard output to itself.
   std::FILE* const human = options.json ? stderr : stdout;
-  if (options.dryRun != companion::DryRun::off) return runPlan(options, chosen, job, human);
+  if (options.dryRun != companion::DryRun::off) return runPlan(options, chosen, intake, human);
 
   companion::ConsoleView view(human, options.quiet);
   batch::SharedSettings shared(chosen);
@@ -167,13 +195,17 @@ int main(int argc, char** argv) {
 
   const auto start = std::chrono::steady_clock::now();
   batch::RunOptions run;
-  // N jobs: N pictures at once, each resampling split N ways; one job: the
-  // pictures' own work, saves included, on one thread.
+  // N jobs: a budget of N threads for the batch; one job: the pictures' own
+  // work, saves included, on one thread.
   run.overlapSaves = !options.jobs || *options.jobs > 1;
   if (options.jobs) run.workers = *options.jobs;
   run.formats = image::FormatSet::companion;
+  // An output never replaces another source of the run, nor an output an
+  // earlier picture wrote: the first of several sources of one name writes it.
+  run.keepRunFiles = true;
   std::mutex reportMutex;
   companion::Summary summary;
+  summary.skipped = intake.skipped.size();
   std::vector<std::optional<std::uint64_t>> sourceSizes;
   if (options.json) {
     summary.outputBytes = 0;
@@ -213,13 +245,16 @@ int main(int argc, char** argv) {
   };
   std::map<std::string, std::string> trashRefusals;  // file -> the Trash's own words
   if (options.trashOriginals) {
-    run.setAside = [&](const std::string& path) {
-      const companion::TrashResult result = companion::moveToTrash(path);
+    // The spare is a hidden second name of the original; the Trash records
+    // the original's own name, where a file manager puts it back.
+    run.setAside = [&](const std::string& spare, const std::string& name) {
+      const companion::TrashResult result = companion::moveToTrash(spare, name);
       if (!result.moved) {
         const std::lock_guard lock(reportMutex);
-        trashRefusals[path] = result.message;
+        trashRefusals[name] = result.message;
+        return files::SetAside{};
       }
-      return result.moved;
+      return files::SetAside{true, [entry = result.entry] { return companion::removeFromTrash(entry); }};
     };
   }
   runner.setRunOptions(std::move(run));
@@ -256,7 +291,7 @@ int main(int argc, char** argv) {
                                  std::string(batch::warningText(warning)) + "\n");
     }
   }
-  const int status = failures.empty() ? 0 : 1;
+  const int status = failures.empty() && intake.skipped.empty() ? 0 : 1;
   if (options.json) {
     summary.exitStatus = status;
     summary.milliseconds = millisecondsSince(start);

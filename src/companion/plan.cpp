@@ -44,6 +44,10 @@ Planner::Planner(const settings::Settings& settings, bool exact, bool trashOrigi
       reduce_(batch::reductionFor(settings)),
       limits_(image::machineDecodeLimits()) {}
 
+void Planner::keepSourcesOf(const std::vector<std::string>& job) {
+  runFiles_ = std::make_unique<batch::RunFiles>(job);
+}
+
 PlannedPicture Planner::plan(const std::string& source) {
   PlannedPicture planned;
   planned.source = source;
@@ -111,6 +115,10 @@ void Planner::judgeOutputName(PlannedPicture& planned) {
   const auto sourceIdentity = files::identityOf(planned.source);
   if (outputIdentity && sourceIdentity && *outputIdentity == *sourceIdentity) {
     planned.state = OutputState::source;
+    // Through a link, only a file whose own name is this output's.
+    if (prefix_.empty() &&
+        !(batch::replaceableWithoutPrefix(planned.source, output, settings_) == *outputIdentity))
+      outcome.reason = FailureReason::wouldReplaceAnother;
   } else if (outputIdentity || planned_.count(landing(output)) != 0) {
     planned.state = OutputState::exists;
     // Without a prefix an output replaces its own source and nothing else.
@@ -118,6 +126,10 @@ void Planner::judgeOutputName(PlannedPicture& planned) {
   } else {
     planned.state = OutputState::fresh;
   }
+  // The run's own files: another source, or an output planned before.
+  if (runFiles_ && (planned_.count(landing(output)) != 0 ||
+                    (outputIdentity && runFiles_->keeps(planned.source, *outputIdentity))))
+    outcome.reason = FailureReason::wouldReplaceAnother;
   // The write's own checks, short of writing.
   if (outcome.written())
     outcome.reason = batch::checkOutput(output, batch::replaceRuleFor(planned.source, settings_));

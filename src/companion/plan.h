@@ -8,11 +8,14 @@
 // and bytes of a run (and sees those faults too). Both judge the output's
 // name as the run would: free, holding another file (replaced, or without a
 // prefix refused), or the source itself, counting the outputs planned before
-// it in the same run wherever their paths are spelt. Then they make every
-// check the write makes before it writes a byte (batch::checkOutput: what the
-// name holds, links, bits, the folder, the name's length), whether the
-// picture fits the memory budget of its resampling, and with the Trash
-// whether it can take the original (trash_folder.h).
+// it in the same run wherever their paths are spelt. With keepSourcesOf, as
+// the companion's run does, an output is refused where it would replace
+// another source of the run or an output planned before it
+// (batch/output_rules.h). Then they make every check the write makes before
+// it writes a byte (batch::checkOutput: what the name holds, links, bits,
+// the folder, the name's length), whether the picture fits the memory
+// budget of its resampling, and with the Trash whether it can take the
+// original (trash_folder.h).
 // Every source is read as it is before the run: a source that an earlier
 // output of the same run would replace is planned from its old content.
 //
@@ -20,11 +23,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "batch/output_rules.h"
 #include "batch/picture_outcome.h"
 #include "companion/json_report.h"
 #include "image/decoded_picture.h"
@@ -50,6 +55,8 @@ class Planner {
   // picture is planned as stopped.
   Planner(const settings::Settings& settings, bool exact, bool trashOriginals = false,
           const image::CancelFlag* cancel = nullptr);
+  // The run's sources, which no output may replace but its own source's.
+  void keepSourcesOf(const std::vector<std::string>& job);
   PlannedPicture plan(const std::string& source);
 
  private:
@@ -65,6 +72,7 @@ class Planner {
   const image::ReduceTo reduce_;      // the run's reduction
   const image::DecodeLimits limits_;  // the memory budget a run would take now
   std::set<std::string> planned_;     // where the outputs of earlier pictures land
+  std::unique_ptr<batch::RunFiles> runFiles_;
   std::vector<std::uint8_t> bytes_;
 };
 

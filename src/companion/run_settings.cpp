@@ -1,20 +1,109 @@
 #include "companion/run_settings.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <vector>
+
+#include "settings/pref_file.h"
 #include "settings/settings_store.h"
 
 namespace pixmoor::companion {
+namespace {
+
+// The preference file reads a larger file as holding no line at all.
+constexpr off_t kLargestSettingsFile = 64 * 1024 * 1024;
+
+bool sameGroupName(std::string_view a, std::string_view b) {
+  const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+// Why the window would read this file otherwise than as written (or not at
+// all); nothing when its keys are read as they stand.
+std::optional<std::string> unusableAsWritten(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return "it cannot be read";
+  struct stat info {};
+  std::string bytes;
+  bool read = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  if (read && info.st_size > kLargestSettingsFile) {
+    ::close(fd);
+    return "it is larger than 64 MiB";
+  }
+  for (char buffer[65536]; read;) {
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got == 0) break;
+    if (got < 0 || bytes.size() + static_cast<std::size_t>(got) > kLargestSettingsFile) read = false;
+    if (read) bytes.append(buffer, static_cast<std::size_t>(got));
+  }
+  ::close(fd);
+  if (!read) return "it cannot be read";
+  const std::string_view text = bytes;
+  if (text.substr(0, 2) == "\xFF\xFE" || text.substr(0, 2) == "\xFE\xFF")
+    return "it is UTF-16 text, which is not read";
+  if (text.find('\0') != std::string_view::npos) return "it is not text (it holds a NUL byte)";
+
+  std::vector<std::string> groups;
+  for (const settings::PreferenceLine& line : settings::parsePreferenceText(text).lines) {
+    if (line.kind == settings::LineKind::group) groups.push_back(line.name);
+  }
+  // The window's rule: "DEFAUT" when it is the only group, else "USER".
+  if (groups.empty()) return "it holds no [group], so none of its keys is read";
+  if (groups.size() == 1 && !sameGroupName(groups.front(), settings::kDefaultGroup)) {
+    return "its only group is [" + groups.front() + "], and a file of one group is read from [" +
+           settings::kDefaultGroup + "]";
+  }
+  if (groups.size() > 1 && std::none_of(groups.begin(), groups.end(), [](const std::string& group) {
+        return sameGroupName(group, settings::kUserGroup);
+      })) {
+    return std::string("it holds no [") + settings::kUserGroup +
+           "] group, the one read when there are several";
+  }
+  return std::nullopt;
+}
+
+}  // namespace
 
 SettingsFile readSettingsFile(const Options& options) {
   SettingsFile file;
-  if (options.settingsFile) {
-    file.settings =
-        settings::readSettings(*options.settingsFile, kDefaultDesktopWidth, kDefaultDesktopHeight);
-    if (!file.settings) file.usageError = "--settings: cannot read '" + *options.settingsFile + "'";
-  } else if (::access(settings::kSettingsFileName, F_OK) == 0) {
-    file.settings =
-        settings::readSettings(settings::kSettingsFileName, kDefaultDesktopWidth, kDefaultDesktopHeight);
+  const bool given = options.settingsFile.has_value();
+  const std::string path = given ? *options.settingsFile : settings::kSettingsFileName;
+  if (::access(path.c_str(), F_OK) != 0) {
+    if (given) file.usageError = "--settings: cannot read '" + path + "'";
+    return file;  // no ./pref.qvl: the defaults
+  }
+  // A problem with the file: with --settings the user must mend it; with
+  // ./pref.qvl the run says what it uses instead.
+  const auto refuse = [&](const std::string& problem, const std::string& instead) {
+    if (given) {
+      file.usageError = "--settings: cannot use '" + path + "': " + problem;
+    } else {
+      file.warning = path + ": " + problem + "; " + instead;
+    }
+  };
+  const std::string defaultsInstead = "the built-in settings are used instead";
+  if (const auto problem = unusableAsWritten(path)) {
+    refuse(*problem, defaultsInstead);
+    return file;
+  }
+  file.settings = settings::readSettings(path, kDefaultDesktopWidth, kDefaultDesktopHeight);
+  if (!file.settings) {
+    refuse("it cannot be read", defaultsInstead);
+    return file;
+  }
+  if (const auto problem = prefixProblem(file.settings->prefix); problem && !options.prefix) {
+    const std::string prefix = settings::defaultSettings(kDefaultDesktopWidth, kDefaultDesktopHeight).prefix;
+    refuse(std::string(settings::kKeyPrefix) + " " + *problem,
+           "the prefix \"" + prefix + "\" is used instead");
+    if (given) {
+      file.settings.reset();
+    } else {
+      file.settings->prefix = prefix;
+    }
   }
   return file;
 }
@@ -45,6 +134,12 @@ RunSettings chooseRunSettings(const Options& options, const std::optional<settin
   if (options.format) chosen.format = *options.format;
   if (options.quality) chosen.quality = *options.quality;
   if (options.prefix) chosen.prefix = *options.prefix;
+  // readSettingsFile and the parser refuse such a prefix already; an empty
+  // one must never reach the batch, where it would replace the sources.
+  if (const auto problem = prefixProblem(chosen.prefix)) {
+    run.usageError = "the prefix " + *problem;
+    return run;
+  }
   // Only an output that replaces its own source sends anything to the Trash.
   if (options.trashOriginals && !settings::outputPrefix(chosen.prefix).empty()) {
     run.usageError = "--trash-originals needs no prefix (--prefix 0): only sources that are replaced go";

@@ -23,11 +23,18 @@ inline constexpr int kDefaultDesktopHeight = 1080;
 
 struct SettingsFile {
   std::optional<settings::Settings> settings;  // none: no file, the defaults hold
-  std::optional<std::string> usageError;       // --settings names a file that cannot be read
+  std::optional<std::string> usageError;       // --settings names a file that cannot be used
+  std::optional<std::string> warning;          // ./pref.qvl was not used as written, and what was instead
 };
 
-// --settings FILE must be read; ./pref.qvl is read when it exists and can
-// be (one that cannot is passed over, as the window would start on defaults).
+// --settings FILE must be read and used as written; ./pref.qvl is read when
+// it exists. A file that cannot be used as written (unreadable, over 64 MiB,
+// UTF-16 or binary, or holding no group the window reads its keys from:
+// those it would silently read as all defaults) is a usage error with
+// --settings, and for ./pref.qvl gives the defaults with a warning naming
+// it. So is a PREFIX that prefixProblem refuses (an empty one is not
+// "replace the sources"; only "0" is), unless --prefix replaces it: then
+// ./pref.qvl's is replaced by the default prefix.
 SettingsFile readSettingsFile(const Options& options);
 
 struct RunSettings {
@@ -39,7 +46,8 @@ struct RunSettings {
 // The file's settings (none: the defaults) with the options laid over them:
 // --mode chooses the mode, else --size chooses free mode and a relative size
 // relative mode (both together need --mode); sizes, format, quality and
-// prefix replace the file's. --trash-originals needs no prefix. The texts
+// prefix replace the file's; the prefix must pass prefixProblem (an empty
+// one is never "no prefix"). --trash-originals needs no prefix. The texts
 // speak --lang, else the file's language (any code but "UK" is French), else
 // `environmentLanguage`.
 RunSettings chooseRunSettings(const Options& options, const std::optional<settings::Settings>& fromFile,

@@ -91,11 +91,6 @@ const struct timespec processStart = [] {
   return now;
 }();
 
-bool olderThanProcess(const struct timespec& time) {
-  return time.tv_sec < processStart.tv_sec ||
-         (time.tv_sec == processStart.tv_sec && time.tv_nsec < processStart.tv_nsec);
-}
-
 // The hidden temporaries that were already stale in each folder this process
 // writes into, listed once per folder; those of a target are removed before
 // the target is written again.
@@ -116,7 +111,7 @@ class StaleTemporaries {
       const std::string path = folder + "/" + *it;
       struct stat status {};
       if (::lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) && status.st_uid == ::geteuid() &&
-          olderThanProcess(status.st_mtim)) {
+          olderThanThisProcess(status.st_mtim)) {
         ::unlink(path.c_str());
       }
       it = entries.erase(it);
@@ -205,10 +200,9 @@ Checked checkTarget(const std::string& path, const ReplaceRule& rule) {
   }
   if (!target.exists) return checked;
   if (!S_ISREG(target.status.st_mode)) return refuse(ReplaceStatus::notAFile);
-  if (rule.onlyReplacing &&
-      !(FileIdentity{target.status.st_dev, target.status.st_ino} == *rule.onlyReplacing)) {
+  const FileIdentity held{target.status.st_dev, target.status.st_ino};
+  if ((rule.onlyReplacing && !(held == *rule.onlyReplacing)) || (rule.mustKeep && rule.mustKeep(held)))
     return refuse(ReplaceStatus::wouldReplaceAnother);
-  }
   // What could not be opened for writing is not replaced either (judged
   // with the effective ids, as open would).
   if (::faccessat(AT_FDCWD, target.path.c_str(), W_OK, AT_EACCESS) != 0)
@@ -242,8 +236,7 @@ bool keepAttributes(int fd, const LinkTarget& target) {
   return true;
 }
 
-bool writeAt(int fd, std::string_view bytes) {
-  off_t offset = 0;
+bool writeAt(int fd, std::string_view bytes, off_t offset = 0) {
   while (!bytes.empty()) {
     const ssize_t n = ::pwrite(fd, bytes.data(), bytes.size(), offset);
     if (n < 0 && errno == EINTR) continue;
@@ -259,6 +252,93 @@ bool writeAt(int fd, std::string_view bytes) {
 ReplaceStatus checkFolder(const std::string& folder) {
   if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0) return ReplaceStatus::replaced;
   return failureOf(errno, ReplaceStatus::cannotCreate);
+}
+
+// A second name for the file about to be replaced, hidden beside it and
+// named like our temporaries; empty with the reason when none could be made.
+struct Spare {
+  std::string path;
+  ReplaceStatus status = ReplaceStatus::replaced;
+};
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Where the file system makes no hard link: a copy, with the owner, group,
+// bits, attributes and times of the old file, synced.
+Spare copySpare(const LinkTarget& old, const std::string& folder) {
+  Spare spare;
+  const int from = ::open(old.path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  struct stat opened {};
+  if (from < 0 || ::fstat(from, &opened) != 0 || !sameFile(opened, old.status)) {
+    spare.status =
+        from < 0 ? failureOf(errno, ReplaceStatus::writeFailed) : ReplaceStatus::wouldReplaceAnother;
+    if (from >= 0) ::close(from);
+    return spare;
+  }
+  int to = -1;
+  std::string path;
+  for (int attempt = 0; attempt < kNameAttempts && to < 0; ++attempt) {
+    path = tempName(folder, nameOf(old.path));
+    to = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (to < 0 && errno != EEXIST) break;
+  }
+  if (to < 0) {
+    spare.status = failureOf(errno, ReplaceStatus::writeFailed);
+    ::close(from);
+    return spare;
+  }
+  std::vector<char> buffer(kBufferSize);
+  bool ok = true;
+  for (off_t offset = 0;;) {
+    const ssize_t got = ::read(from, buffer.data(), buffer.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0 || !writeAt(to, {buffer.data(), static_cast<std::size_t>(got)}, offset)) {
+      ok = got == 0;
+      break;
+    }
+    offset += got;
+  }
+  const struct timespec times[2] = {old.status.st_atim, old.status.st_mtim};
+  ok = ok && keepAttributes(to, old) && ::futimens(to, times) == 0 && ::fsync(to) == 0;
+  const int error = errno;
+  ok = closeChecked(to) && ok;
+  ::close(from);
+  if (!ok) {
+    ::unlink(path.c_str());
+    spare.status = failureOf(error, ReplaceStatus::writeFailed);
+    return spare;
+  }
+  spare.path = std::move(path);
+  return spare;
+}
+
+// A hard link where the file system makes one: no bytes copied, and the
+// old file's every attribute is the spare's.
+Spare makeSpare(const LinkTarget& old, const std::string& folder) {
+  Spare spare;
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    std::string path = tempName(folder, nameOf(old.path));
+    if (::link(old.path.c_str(), path.c_str()) == 0) {
+      // The name may have changed hands since it was checked.
+      struct stat linked {};
+      if (::lstat(path.c_str(), &linked) != 0 || !sameFile(linked, old.status)) {
+        ::unlink(path.c_str());
+        spare.status = ReplaceStatus::wouldReplaceAnother;
+        return spare;
+      }
+      spare.path = std::move(path);
+      return spare;
+    }
+    if (errno == EEXIST) continue;
+    // No links on this file system (FAT), too many, or none allowed to us.
+    if (errno == EPERM || errno == EMLINK || errno == EOPNOTSUPP) return copySpare(old, folder);
+    spare.status = failureOf(errno, ReplaceStatus::writeFailed);
+    return spare;
+  }
+  spare.status = ReplaceStatus::writeFailed;
+  return spare;
 }
 
 ReplaceStatus rewriteInPlace(const std::string& path, std::string_view bytes) {
@@ -444,11 +524,31 @@ bool FileReplacement::commit() {
   const int fd = fd_;
   fd_ = -1;
   if (!closeChecked(fd)) return fail(failureOf(errno, ReplaceStatus::writeFailed));
+
+  // The step moves a second name of the old file away, never the name
+  // itself: that one changes only in the rename below.
   const bool setAside = rule_.setAside && checked.target.exists;
-  if (setAside && !rule_.setAside(target_)) return fail(ReplaceStatus::refused);
+  std::function<bool()> takeBack;
+  if (setAside) {
+    const Spare spare = makeSpare(checked.target, folder_);
+    if (spare.path.empty()) return fail(spare.status);
+    SetAside aside = rule_.setAside(spare.path, target_);
+    struct stat left {};
+    if (::lstat(spare.path.c_str(), &left) == 0) ::unlink(spare.path.c_str());  // what the step did not take
+    if (!aside.kept) return fail(ReplaceStatus::refused);
+    takeBack = std::move(aside.takeBack);
+  }
   if (::rename(tempPath_.c_str(), target_.c_str()) != 0) {
-    // Once the old file is aside, that is what the caller must hear first.
-    return fail(setAside ? ReplaceStatus::setAsideNotReplaced : failureOf(errno, ReplaceStatus::writeFailed));
+    const ReplaceStatus why = failureOf(errno, ReplaceStatus::writeFailed);
+    if (setAside) {
+      // Undone only while the old file holds its name; should something
+      // else have taken the name, the old file stays where the step put it.
+      struct stat now {};
+      if (::lstat(target_.c_str(), &now) != 0 || !sameFile(now, checked.target.status))
+        return fail(ReplaceStatus::setAsideNotReplaced);
+      if (takeBack) takeBack();
+    }
+    return fail(why);
   }
   tempPath_.clear();
   done_ = true;
@@ -473,6 +573,11 @@ void FileReplacement::discard() {
   }
   buffer_.clear();
   done_ = true;
+}
+
+bool olderThanThisProcess(const struct timespec& time) {
+  return time.tv_sec < processStart.tv_sec ||
+         (time.tv_sec == processStart.tv_sec && time.tv_nsec < processStart.tv_nsec);
 }
 
 ReplaceStatus replaceWholeFile(const std::string& path, std::string_view bytes, InPlace inPlace) {

@@ -8,9 +8,9 @@
 //    after which the folder is synced too. Readers see the old file or the
 //    new one, never a mixture; a failure, a cancelled write or a crash before
 //    the rename leaves the target as it was. A crash can leave a hidden
-//    temporary behind where there is no unnamed file: those of a target
-//    (exactly that name pattern, ours, older than this process) are removed
-//    before the target is written again.
+//    temporary behind (an unnamed one is named just before the rename):
+//    those of a target (exactly that name pattern, ours, older than this
+//    process) are removed before the target is written again.
 //  - A symbolic link is followed: the file it leads to is replaced, in that
 //    file's folder, and the link stays. Only when every link on the way and
 //    the file itself belong to the effective user (the rule the kernel
@@ -29,6 +29,15 @@
 //    replacement, with the old file untouched. replaceWholeFile may instead
 //    rewrite such a file in place when the caller holds its complete new
 //    content and asks for it (the settings file does; pictures never do).
+//  - With a set-aside step (the Trash) the old file first gets a second,
+//    hidden name beside it (a hard link, or a copy where the file system has
+//    none), which the step moves away; only then does the new file take the
+//    name, in the same one rename. The name holds the old file or the new one
+//    at every instant, and the old file is at its name, under its hidden
+//    name, or where the step put it. Should the rename fail, what the step
+//    did is taken back while the old file still holds the name. A hidden
+//    name a killed run left is a leftover like a temporary (never the only
+//    copy: the old file kept its name then) and goes the same way.
 //  - A failure says why as precisely as the system told us: a file or a
 //    folder we may not write, a full disk, the old file already set aside.
 //
@@ -37,6 +46,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -60,22 +70,41 @@ enum class ReplaceStatus {
   folderNotWritable,    // the folder lets us make no file (its bits, a read-only file system)
   writeFailed,          // a write, the sync or the rename failed (an I/O error, a file-size limit)
   diskFull,             // the file system has no room left (or the user's quota is used up)
-  setAsideNotReplaced,  // the old file was set aside, then the new one could not take its name
+  setAsideNotReplaced,  // the old file was set aside, then the new one could not take its name, which
+                        // something else had taken meanwhile: the old file stays where it was set
 };
 
 // What may already be under the target name. With `onlyReplacing` set the
 // name may be free or hold exactly that file, nothing else (a default
 // FileIdentity matches no file: the name must then be free).
+// What a set-aside step made of the old file.
+struct SetAside {
+  bool kept = false;  // false: refused, the old file stays and nothing is replaced
+  // Undoes the step when the new file could not take the name (the old one
+  // still holding it); true when undone.
+  std::function<bool()> takeBack = nullptr;
+};
+
+// Moves `spare`, a hidden second name of the file at `name`, away from the
+// folder (into the Trash, recorded as `name`), and must leave `name` alone.
+using SetAsideStep = std::function<SetAside(const std::string& spare, const std::string& name)>;
+
 struct ReplaceRule {
   std::optional<FileIdentity> onlyReplacing;
-  // When set: called with the file about to be replaced (links followed),
-  // only once the new content is complete and synced, just before it takes
-  // the name (the old one goes to the Trash, say). False keeps that file and
-  // gives the replacement up (refused). Not called when the name is free.
-  // Should the rename fail after it, the old file stays where it was set
-  // and the answer is setAsideNotReplaced.
-  std::function<bool(const std::string& path)> setAside = nullptr;
+  // When set: called with the file under the name (links followed); true
+  // keeps it, and the replacement is refused as wouldReplaceAnother (a
+  // batch keeping its other sources and its earlier outputs).
+  std::function<bool(const FileIdentity& file)> mustKeep = nullptr;
+  // When set: called for the file about to be replaced (`name`, links
+  // followed) only once the new content is complete and synced, just before
+  // it takes the name. Not called when the name is free. A refusal keeps the
+  // old file and gives the replacement up (refused).
+  SetAsideStep setAside = nullptr;
 };
+
+// Whether a file time is older than this process: what bears it is the
+// work of an earlier run (one that was killed, say), never of this one.
+bool olderThanThisProcess(const struct timespec& time);
 
 class FileReplacement;
 

@@ -25,7 +25,8 @@ namespace pixmoor::image {
 std::span<const FormatDescriptor> pictureFormats();
 
 // How many first bytes of some data a magic test is shown.
-inline constexpr std::size_t kMagicBytes = 16;
+// (enough for the brands of an ISO base media file's "ftyp" box).
+inline constexpr std::size_t kMagicBytes = 64;
 
 // The format whose content starts as `head` does, among those `set` reads
 // now (a reader of that set, registered when it must be); null when none.

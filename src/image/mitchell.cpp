@@ -20,6 +20,7 @@
 #include "image/parallel_rows.h"
 #include "image/resample.h"
 #include "image/resample_kernels.h"
+#include "image/thread_budget.h"
 
 namespace pixmoor::image {
 namespace {
@@ -217,7 +218,10 @@ bool buildContributions(int newLength, int oldLength, ContributionTable& table) 
 
 bool resampleSmoothThreads(Raster& source, Raster& target, const CancelFlag* cancel, int threads) {
   if (!rasterUsable(source) || !rasterUsable(target) || source.depth != target.depth) return false;
-  if (threads <= 0) threads = defaultResampleThreads();
+  // Each pass splits the rows it writes: at most the taller picture's.
+  const HelperThreads helpers(threads,
+                              detail::rowBlocks(std::max(source.height, target.height), kRowsPerBlock));
+  threads = helpers.count();
   const int channels = source.bytesPerPixel();
 
   if (channels == 4) {

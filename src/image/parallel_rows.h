@@ -17,12 +17,14 @@
 
 namespace pixmoor::image::detail {
 
-// Threads worth starting for `rows` rows cut into blocks of `blockRows`. A
-// process-wide count (setResampleThreads) replaces the one requested.
+inline int rowBlocks(int rows, int blockRows) {
+  return (rows + blockRows - 1) / blockRows;
+}
+
+// Threads worth starting for `rows` rows cut into blocks of `blockRows`, out
+// of `requested` (the caller's HelperThreads).
 inline int plannedThreads(int rows, int blockRows, int requested) {
-  if (const int chosen = resampleThreads(); chosen > 0) requested = chosen;
-  const int blocks = (rows + blockRows - 1) / blockRows;
-  return std::max(1, std::min(requested, blocks));
+  return std::max(1, std::min(requested, rowBlocks(rows, blockRows)));
 }
 
 // Calls work(slot, begin, end) for every block [begin, end) of [0, rows);
@@ -34,7 +36,7 @@ bool forEachRowBlock(int rows, int blockRows, int threads, const CancelFlag* can
   threads = plannedThreads(rows, blockRows, threads);
   std::atomic<int> nextBlock{0};
   std::atomic<bool> failed{false};
-  const int blocks = (rows + blockRows - 1) / blockRows;
+  const int blocks = rowBlocks(rows, blockRows);
 
   auto run = [&](int slot) {
     for (;;) {

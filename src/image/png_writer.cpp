@@ -157,8 +157,9 @@ void encode(PngJob& job) {
 }
 
 // The quantiser learns from contiguous B G R A pixels in memory order: a
-// 32-bit raster as it is, a 24-bit one copied with alpha 255. Sets
-// `noMemory` when that copy could not be made.
+// 32-bit raster as it is, a 24-bit one copied with alpha 255 (row by row,
+// each after a look at the cancel flag: a large picture's copy takes a
+// while). Sets `noMemory` when that copy could not be made.
 std::optional<PaletteQuantizer> learnPalette(const RowSource& rows, int colours, const CancelFlag* cancel,
                                              bool& noMemory) {
   const std::size_t count = static_cast<std::size_t>(rows.width) * static_cast<std::size_t>(rows.height);
@@ -174,6 +175,7 @@ std::optional<PaletteQuantizer> learnPalette(const RowSource& rows, int colours,
   }
   std::uint8_t* out = bgra.data();
   for (int y = 0; y < rows.height; ++y) {
+    if (cancelled(cancel)) return std::nullopt;
     const std::uint8_t* in = rows.pixels + static_cast<std::ptrdiff_t>(rows.stride) * y;
     for (int x = 0; x < rows.width; ++x, in += rows.bytesPerPixel, out += 4) {
       out[0] = in[0];

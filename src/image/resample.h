@@ -3,14 +3,14 @@
 // Every function takes a source and a target raster made by makeRaster (the
 // target already has the new size and the source's depth) and returns false
 // when it gives up (out of memory, or `cancel` was raised). They may split
-// their rows over the machine's cores; results are identical to one thread.
+// their rows over several threads, as many as image/thread_budget.h grants
+// the calling thread; results are identical to one thread.
 // Callable from any thread for rasters that thread owns.
 //
 // Implemented in area_average.cpp (resampleOpaque, and the row-by-row
 // reduction of row_reducer.h), mitchell.cpp (resampleSmooth),
-// resampled_copy.cpp (resampledCopy),
-// nearest_stretch.cpp (stretchRaw) and resample_threads.cpp (the thread
-// count), over the weights and vector switches of resample_kernels.h.
+// resampled_copy.cpp (resampledCopy) and nearest_stretch.cpp (stretchRaw),
+// over the weights and vector switches of resample_kernels.h.
 #pragma once
 
 #include <memory>
@@ -38,12 +38,5 @@ std::unique_ptr<Raster> resampledCopy(Raster& source, int width, int height,
 
 // Raw stretch: every target pixel copies the source pixel nearest its centre.
 bool stretchRaw(const Raster& source, Raster& target);
-
-// How many threads each resampling splits its rows over, process-wide, in
-// place of the count the call would choose (0, the start value: its own
-// choice, the machine's cores up to a handful). Set before work starts (the
-// command line's --jobs); any count gives the same pixels.
-void setResampleThreads(int threads);
-int resampleThreads();
 
 }  // namespace pixmoor::image

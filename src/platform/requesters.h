@@ -16,11 +16,15 @@ class QWidget;
 
 namespace pixmoor::platform {
 
+// The answer Enter gives in a Yes/No box (its default button). Escape
+// always answers No.
+enum class DefaultAnswer { yes, no };
+
 class Requesters {
  public:
   virtual ~Requesters() = default;
   // Yes/No box without icon; true for Yes.
-  virtual bool askYesNo(const std::string& title, const std::string& text) = 0;
+  virtual bool askYesNo(const std::string& title, const std::string& text, DefaultAnswer enter) = 0;
   // OK box with the information icon.
   virtual void showInformation(const std::string& title, const std::string& text) = 0;
   // The prefix input box: the edit's text on OK, "" when cancelled.
@@ -30,7 +34,7 @@ class Requesters {
 
 class QtRequesters final : public Requesters {
  public:
-  bool askYesNo(const std::string& title, const std::string& text) override;
+  bool askYesNo(const std::string& title, const std::string& text, DefaultAnswer enter) override;
   void showInformation(const std::string& title, const std::string& text) override;
   std::string inputBox(const std::string& title, const std::string& prompt,
                        const std::string& proposed) override;

@@ -4,6 +4,7 @@
 
 #include <QGuiApplication>
 #include <QWidget>
+#include <QWindow>
 #include <array>
 #include <cstdint>
 #include <cstdlib>
@@ -54,6 +55,15 @@ constexpr std::uint32_t kDecorBorder = 2, kDecorResizeHandle = 4, kDecorTitle = 
 
 }  // namespace
 
+WId nativeWindowOf(QWidget* window) {
+  if (window == nullptr) return 0;
+  // createWinId makes a top-level's window without marking it native, which
+  // is what makes its parent's other children native.
+  if (window->windowHandle() == nullptr) window->createWinId();
+  const QWindow* handle = window->windowHandle();
+  return handle == nullptr ? 0 : handle->winId();
+}
+
 bool onX11() {
   return connection() != nullptr;
 }
@@ -61,7 +71,8 @@ bool onX11() {
 bool x11CompositorRunning(const QWidget* window) {
   xcb_connection_t* c = connection();
   if (c == nullptr || window == nullptr) return false;
-  const auto native = static_cast<xcb_window_t>(window->winId());
+  // A shown window has its native window already; asking makes nothing else.
+  const auto native = static_cast<xcb_window_t>(nativeWindowOf(const_cast<QWidget*>(window)));
   const xcb_atom_t selection = atom(c, "_NET_WM_CM_S" + std::to_string(screenOf(c, native)));
   if (selection == XCB_ATOM_NONE) return false;
   const Reply<xcb_get_selection_owner_reply_t> owner(
@@ -94,8 +105,8 @@ void setWindowManagerButtons(QWidget* window) {
   const std::array<std::uint32_t, 5> hints{kHintFunctions | kHintDecorations, functions, decorations, 0, 0};
   const xcb_atom_t type = atom(c, "_MOTIF_WM_HINTS");
   if (type == XCB_ATOM_NONE) return;
-  xcb_change_property(c, XCB_PROP_MODE_REPLACE, static_cast<xcb_window_t>(window->winId()), type, type, 32,
-                      static_cast<std::uint32_t>(hints.size()), hints.data());
+  xcb_change_property(c, XCB_PROP_MODE_REPLACE, static_cast<xcb_window_t>(nativeWindowOf(window)), type, type,
+                      32, static_cast<std::uint32_t>(hints.size()), hints.data());
   xcb_flush(c);
 }
 

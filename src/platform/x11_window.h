@@ -5,9 +5,19 @@
 // nothing. Interface thread only, with a QGuiApplication alive.
 #pragma once
 
+#include <QtGui/qwindowdefs.h>  // WId
+
 class QWidget;
 
 namespace pixmoor::platform {
+
+// The native window of a top-level widget, made if it has none yet, on any
+// window system. QWidget::winId would also mark the widget native, and that
+// makes every other child of its parent a native window too (for a dialog
+// the main window owns: the menu bar and the client area), which at
+// fractional scaling are placed and flushed in rounded device pixels and
+// keep one-pixel remnants of whatever covered them.
+WId nativeWindowOf(QWidget* window);
 
 // True when the program talks to an X server.
 bool onX11();

@@ -82,6 +82,33 @@ struct UiTexts {
   std::string finishedPrefix;
   std::string finishedSuffix;
 
+  // The pictures of a batch that produced no file, in the information area:
+  // the count, then the one or the many heading's end; then a line per
+  // picture: its name, failureSeparator and the reason.
+  std::string failuresHeadingOne;
+  std::string failuresHeadingMany;
+  std::string failureSeparator;
+  std::string reasonUnreadable;
+  std::string reasonUnknownFormat;
+  std::string reasonUnsupported;
+  std::string reasonTooLargeForMemory;
+  std::string reasonNoSize;
+  std::string reasonResampleFailed;
+  std::string reasonNoOutputFormat;
+  std::string reasonWriteFailed;
+  std::string reasonWriteProtected;
+  std::string reasonFolderNotWritable;
+  std::string reasonNotAFile;
+  std::string reasonLinkRefused;
+  std::string reasonNameTooLong;
+  std::string reasonIncomplete;
+  std::string reasonChangedWhileRead;
+  std::string reasonDiskFull;
+  std::string reasonStopped;
+  std::string reasonWouldReplaceAnother;
+  std::string reasonNotTrashed;
+  std::string reasonTrashedNotReplaced;
+
   // Update check.
   std::string noInternetText;
   std::string updateTitle;

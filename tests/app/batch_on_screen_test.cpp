@@ -10,7 +10,9 @@
 #include <QUrl>
 #include <filesystem>
 
+#include "app_core/settings_summary.h"
 #include "gui_test_support.h"
+#include "support/stuck_read.h"
 
 namespace pixmoor::app {
 namespace {
@@ -157,6 +159,126 @@ TEST(BatchOnScreen, DroppedNamesAreTakenByteForByte) {
   EXPECT_EQ(testing::entryCount(folder), 6);
 }
 
+// A drop of pictures of which some produce no file: the status line keeps
+// its completion text; the information area lists those pictures with the
+// reason, in the interface's language, until the next action replaces it:
+// a help text, a settings change (the summary comes back), the next batch.
+struct FailureListRow {
+  const char* language;
+  const char* completion;
+  const char* heading;  // follows the count
+  const char* separator;
+  const char* unknownFormat;
+  const char* unsupported;
+  const char* nameTooLong;
+};
+
+class BatchFailures : public ::testing::TestWithParam<FailureListRow> {};
+
+TEST_P(BatchFailures, AreListedUntilTheNextAction) {
+  const FailureListRow& row = GetParam();
+  HarnessOptions options;
+  options.language = row.language;
+  ProgramHarness harness(options);
+  harness.settings.landscapeWidth = 16;
+  const auto folder = harness.folder.path() / "mixed";
+  makePictures(folder, 2, 40, 20);
+  testing::writeBytes((folder / "notes.jpg").string(), "plain text, not a picture");
+  testing::writeBytes((folder / "empty.png").string(), "");
+  // A BMP header whose width, 40000, passes the largest side there is.
+  std::string huge = "BM" + std::string(12, '\0');
+  huge[10] = 54;
+  huge += std::string("\x28\0\0\0\x40\x9C\0\0\x01\0\0\0\x01\0\x18\0", 16) + std::string(24, '\0');
+  testing::writeBytes((folder / "huge.bmp").string(), huge);
+  const std::string longName = std::string(250, 'n') + ".jpg";  // its output's name passes 255 bytes
+  std::filesystem::copy_file(folder / "pic0.jpg", folder / longName);
+  const std::vector<std::filesystem::path> dropped = {folder / "pic0.jpg",  folder / "notes.jpg",
+                                                      folder / "empty.png", folder / "huge.bmp",
+                                                      folder / longName,    folder / "pic1.jpg"};
+  const auto runBatch = [&](const std::vector<std::filesystem::path>& paths) {
+    dropOnWindow(harness.window(), paths);
+    harness.program->runner().waitUntilIdle();
+    ProgramHarness::settle();
+  };
+  const auto summary = [&] {
+    return settingsSummary(harness.settings, harness.state.desktopWidth, harness.state.desktopHeight,
+                           harness.texts());
+  };
+  const std::string list = std::string("4") + row.heading + "\nnotes.jpg" + row.separator +
+                           row.unknownFormat + "\nempty.png" + row.separator + row.unknownFormat +
+                           "\nhuge.bmp" + row.separator + row.unsupported + "\n" + longName + row.separator +
+                           row.nameTooLong;
+
+  runBatch(dropped);
+  EXPECT_EQ(harness.window().text(control::statusLine), row.completion);
+  EXPECT_FALSE(harness.window().control(control::infoArea)->isHidden());
+  EXPECT_EQ(harness.window().text(control::infoArea), list);
+  EXPECT_TRUE(std::filesystem::exists(folder / "prefix_pic1.jpg"));
+
+  // A command that shows nothing there leaves the list; a settings change
+  // brings the summary back.
+  harness.window().raise(platform::UiEventKind::menuCommand, command::spanish);
+  EXPECT_EQ(harness.window().text(control::infoArea), list);
+  harness.window().raise(platform::UiEventKind::control, control::qualitySlider);
+  EXPECT_EQ(harness.window().text(control::infoArea), summary());
+
+  // A help text replaces the list too, and stays through a batch without failures.
+  runBatch(dropped);
+  EXPECT_EQ(harness.window().text(control::infoArea), list);
+  harness.window().raise(platform::UiEventKind::menuCommand, command::about);
+  EXPECT_EQ(harness.window().text(control::infoArea), harness.texts().aboutText);
+  runBatch({folder / "pic0.jpg"});
+  EXPECT_EQ(harness.window().text(control::infoArea), harness.texts().aboutText);
+
+  // The next batch replaces the list: without failures, the summary shows.
+  runBatch(dropped);
+  EXPECT_EQ(harness.window().text(control::infoArea), list);
+  runBatch({folder / "pic0.jpg", folder / "pic1.jpg"});
+  EXPECT_EQ(harness.window().text(control::infoArea), summary());
+  EXPECT_EQ(harness.window().text(control::statusLine),
+            harness.texts().finishedPrefix + "2" + harness.texts().finishedSuffix);
+
+  // A prefix change is a settings change as well.
+  runBatch(dropped);
+  harness.requesters.inputAnswers = {"other_"};
+  harness.window().raise(platform::UiEventKind::control, control::changePrefixButton);
+  EXPECT_EQ(harness.window().text(control::infoArea), summary());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Languages, BatchFailures,
+    ::testing::Values(FailureListRow{"FR", "Terminé ! 6 images traitées.",
+                                     " images n'ont produit aucun fichier :", " : ", "format inconnu",
+                                     "image non prise en charge (trop grande ou inutilisable)",
+                                     "nom trop long"},
+                      FailureListRow{"UK", "Finish ! 6 pictures were processed..",
+                                     " pictures produced no file:", ": ", "unknown format",
+                                     "unsupported picture (too large or unusable)", "name too long"}));
+
+// One picture is named in the singular, and a Stop's leftovers are not
+// listed: the stop text counts them already.
+TEST(BatchOnScreen, StopListsOnlyWhatFailedBeforeIt) {
+  ProgramHarness harness;
+  harness.settings.landscapeWidth = 1500;  // enlarging keeps every picture busy for a while
+  const auto folder = harness.folder.path() / "many";
+  const int total = 40;
+  makePictures(folder, total, 600, 400);
+  testing::writeBytes((folder / "pic0.jpg").string(), "not a picture");
+  std::vector<std::filesystem::path> paths;
+  for (int i = 0; i < total; ++i) paths.push_back(folder / ("pic" + std::to_string(i) + ".jpg"));
+  dropOnWindow(harness.window(), paths);
+  for (int i = 0; i < 6000 && harness.program->runner().remaining() > total - 2; ++i) {
+    ProgramHarness::settle();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  harness.control<QAbstractButton>(control::stopButton)->click();
+  harness.program->runner().waitUntilIdle();
+  ProgramHarness::settle();
+  EXPECT_EQ(harness.window().text(control::statusLine).rfind("Arrêt : ", 0), 0u);
+  EXPECT_EQ(harness.window().text(control::infoArea),
+            "1 image n'a produit aucun fichier :\npic0.jpg : format inconnu");
+}
+
 TEST(BatchOnScreen, DropWithoutPicturesChangesNothing) {
   ProgramHarness harness;
   const auto folder = harness.folder.path() / "empty";
@@ -169,21 +291,39 @@ TEST(BatchOnScreen, DropWithoutPicturesChangesNothing) {
   EXPECT_TRUE(harness.cues.empty());
 }
 
+// The batch is held where the test wants it: the read of the third picture
+// hangs (as on a dead network mount) until the test lets it go, so exactly
+// two pictures are finished when Stop is pressed, however fast the machine.
 TEST(BatchOnScreen, StopInTheMiddle) {
   ProgramHarness harness;
-  harness.settings.landscapeWidth = 1500;  // enlarging keeps every picture busy for a while
+  harness.settings.landscapeWidth = 30;
   const auto folder = harness.folder.path() / "many";
-  const int total = 40;
-  makePictures(folder, total, 600, 400);
+  const int total = 8;
+  const int finished = 2;
+  makePictures(folder, total, 60, 40);
+  // A dropped folder's pictures come in the order the folder lists them.
+  std::vector<std::filesystem::path> listed;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) listed.push_back(entry.path());
+  ASSERT_EQ(listed.size(), static_cast<std::size_t>(total));
+  stuck_read::hangOn(listed[finished].string());
+  struct LetGo {  // also when the test fails: the batch must end with it
+    ~LetGo() {
+      stuck_read::release();
+      stuck_read::stopHanging();
+    }
+  } letGo;
   dropOnWindow(harness.window(), {folder});
   ProgramHarness::settle();
   EXPECT_FALSE(harness.window().control(control::stopButton)->isHidden());
   EXPECT_TRUE(harness.window().control(control::infoArea)->isHidden());
-  // Let a few pictures pass while the window keeps handling events.
-  for (int i = 0; i < 6000 && harness.program->runner().remaining() > total - 2; ++i) {
+  ASSERT_TRUE(stuck_read::waitUntilEntered());
+  // The pictures before the held one are finished, each counted as it is,
+  // while the window keeps handling events.
+  for (int i = 0; i < 60000 && harness.program->runner().remaining() > total - finished; ++i) {
     ProgramHarness::settle();
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
+  ASSERT_EQ(harness.program->runner().remaining(), total - finished);
   // Commands stay available during the batch: a setting changes and is stored.
   harness.window().raise(platform::UiEventKind::menuCommand, command::spanish);
   EXPECT_EQ(harness.window().text(control::statusLine), "Disponible pronto");
@@ -193,20 +333,26 @@ TEST(BatchOnScreen, StopInTheMiddle) {
   harness.control<QAbstractButton>(control::stopButton)->click();
   ProgramHarness::settle();
   const std::string status = harness.window().text(control::statusLine);
-  int written = 0;
-  for (int i = 0; i < total; ++i) {
-    if (std::filesystem::exists(folder / ("prefix_pic" + std::to_string(i) + ".jpg"))) ++written;
-  }
-  EXPECT_GT(written, 0);
-  EXPECT_LT(written, total);
-  EXPECT_EQ(status, "Arrêt : " + std::to_string(written) + "/40 images traitées !");
+  EXPECT_EQ(status, "Arrêt : 2/8 images traitées !");
   EXPECT_TRUE(harness.window().control(control::stopButton)->isHidden());
   EXPECT_FALSE(harness.window().control(control::infoArea)->isHidden());
-  EXPECT_EQ(harness.cues.back(), 600);
-  // No partial or temporary file is left behind.
-  EXPECT_EQ(testing::entryCount(folder), total + written);
-  // No completion text follows.
+  // Nothing failed: the pictures the Stop left make no list.
+  EXPECT_EQ(harness.window().text(control::infoArea),
+            settingsSummary(harness.settings, harness.state.desktopWidth, harness.state.desktopHeight,
+                            harness.texts()));
+  EXPECT_EQ(harness.cues, std::vector<int>{600});
+  // The held read ends; the picture it belongs to is abandoned.
+  stuck_read::release();
+  harness.program->runner().waitUntilIdle();
+  stuck_read::stopHanging();
   ProgramHarness::settle();
+  for (int i = 0; i < total; ++i) {
+    const auto output = folder / ("prefix_" + listed[static_cast<std::size_t>(i)].filename().string());
+    EXPECT_EQ(std::filesystem::exists(output), i < finished) << output;
+  }
+  // No partial or temporary file is left behind.
+  EXPECT_EQ(testing::entryCount(folder), total + finished);
+  // No completion text follows.
   EXPECT_EQ(harness.window().text(control::statusLine), status);
 }
 

@@ -7,6 +7,7 @@
 #include <QAbstractButton>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <QWindow>
@@ -107,6 +108,60 @@ TEST(Boxes, TheServersAnswerIsShownAsPlainText) {
   EXPECT_EQ(shown.toStdString(),
             harness.texts().versionAvailablePrefix + page + harness.texts().versionAvailableSuffix);
 }
+
+// Cancelling the prefix box asks whether to remove the prefix; Enter and
+// Escape on that question both keep it: only a deliberate Yes replaces the
+// originals from then on.
+struct PrefixQuestionRow {
+  const char* language;
+  Qt::Key answer;  // pressed on the question
+  bool clickYes;   // the Yes button clicked instead
+  const char* prefixAfter;
+  const char* status;
+};
+
+class PrefixQuestion : public ::testing::TestWithParam<PrefixQuestionRow> {};
+
+TEST_P(PrefixQuestion, KeysKeepThePrefix) {
+  const PrefixQuestionRow& row = GetParam();
+  ProgramHarness harness(withRealBoxes(row.language));
+  harness.window().show();
+  QApplication::setActiveWindow(&harness.window());
+  int questions = 0;
+  bool noIsDefault = false;
+  QTimer poke;
+  QObject::connect(&poke, &QTimer::timeout, [&] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr) return;
+    if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+      ++questions;
+      noIsDefault = box->defaultButton() == box->button(QMessageBox::No);
+      if (row.clickYes) {
+        box->button(QMessageBox::Yes)->click();
+      } else {
+        QTest::keyClick(box, row.answer);
+      }
+    } else {
+      QTest::keyClick(modal, Qt::Key_Escape);  // the prefix box, cancelled
+    }
+  });
+  poke.start(10);
+  harness.control<QAbstractButton>(control::changePrefixButton)->click();
+  poke.stop();
+  EXPECT_EQ(questions, 1);
+  EXPECT_TRUE(noIsDefault);
+  EXPECT_EQ(harness.settings.prefix, row.prefixAfter);
+  EXPECT_EQ(harness.window().text(control::prefixValue), row.prefixAfter);
+  EXPECT_EQ(harness.window().text(control::statusLine), row.status);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, PrefixQuestion,
+    ::testing::Values(PrefixQuestionRow{"FR", Qt::Key_Return, false, "prefix_", "Annulé, Préfixe inchangé"},
+                      PrefixQuestionRow{"UK", Qt::Key_Enter, false, "prefix_",
+                                        "Cancel, Prefixe has not been changed"},
+                      PrefixQuestionRow{"FR", Qt::Key_Escape, false, "prefix_", "Annulé, Préfixe inchangé"},
+                      PrefixQuestionRow{"FR", Qt::Key_Space, true, "0", "http://www.pixmoor.example"}));
 
 }  // namespace
 }  // namespace pixmoor::app

@@ -249,6 +249,7 @@ TEST(PrefixCommand, CancelledThenWarningAnsweredNo) {
   EXPECT_EQ(harness.requesters.asked[1].kind, "yesno");
   EXPECT_EQ(harness.requesters.asked[1].title, "Pas de préfixe");
   EXPECT_EQ(harness.requesters.asked[1].text, harness.texts().noPrefixWarning);
+  EXPECT_EQ(harness.requesters.asked[1].enter, platform::DefaultAnswer::no);  // Enter keeps the originals
   EXPECT_EQ(harness.settings.prefix, "prefix_");
   EXPECT_EQ(harness.userGroup().count("PREFIX"), 0u);
   EXPECT_EQ(harness.window().text(control::prefixValue), "prefix_");
@@ -468,7 +469,10 @@ TEST(MenuCommands, UpdateCheckShowsWhatTheSiteAnswered) {
     harness.requesters.yesNoAnswers = {row.answerYes};
     trigger(harness, command::checkUpdate);
     std::string asked;
-    for (const auto& box : harness.requesters.asked) asked += box.kind + ":" + box.title + "|" + box.text;
+    for (const auto& box : harness.requesters.asked) {
+      asked += box.kind + ":" + box.title + "|" + box.text;
+      EXPECT_EQ(box.enter, platform::DefaultAnswer::yes);  // the offer only opens a page
+    }
     EXPECT_EQ(asked, row.asked.empty() ? "" : "yesno:" + row.asked);
     EXPECT_EQ(harness.window().text(control::statusLine), row.status);
     EXPECT_EQ(harness.cues, row.cues);

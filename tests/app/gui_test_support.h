@@ -57,10 +57,11 @@ class ScriptedRequesters final : public platform::Requesters {
     std::string title;
     std::string text;
     std::string proposed;
+    platform::DefaultAnswer enter = platform::DefaultAnswer::yes;  // of a Yes/No box
   };
 
-  bool askYesNo(const std::string& title, const std::string& text) override {
-    asked.push_back({"yesno", title, text, {}});
+  bool askYesNo(const std::string& title, const std::string& text, platform::DefaultAnswer enter) override {
+    asked.push_back({"yesno", title, text, {}, enter});
     const bool answer = yesNoAnswers.empty() ? false : yesNoAnswers.front();
     if (!yesNoAnswers.empty()) yesNoAnswers.pop_front();
     return answer;

@@ -1,5 +1,7 @@
 // Helpers of the batch tests: codecs registered once, pictures written for a
-// test, a BatchView that records what it is asked, and file checks.
+// test, a BatchView that records what it is asked, file checks, and the ways
+// a test holds a batch where it wants it (a gate, the pictures told) instead
+// of assuming how fast the machine is.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,13 +11,16 @@
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <ostream>
 #include <span>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "batch/batch_runner.h"
 #include "batch/batch_view.h"
 #include "batch/picture_outcome.h"
 #include "image/encode.h"
@@ -63,6 +68,27 @@ inline bool writePicture(const std::string& path, int width, int height, std::ui
          image::SaveStatus::saved;
 }
 
+// The same, with pixels of a seeded noise that no coder compresses: files
+// and encoded outputs about as large as the picture itself.
+inline bool writeNoisePicture(const std::string& path, int width, int height, std::uint32_t encoder,
+                              std::uint32_t seed) {
+  registerCodecs();
+  image::ImageStore store;
+  if (store.create(1, width, height, 24) == 0) return false;
+  image::Raster* raster = store.raster(1);
+  std::uint32_t state = seed | 1u;
+  for (int y = 0; y < height; ++y) {
+    std::uint8_t* row = raster->pictureRow(y);
+    for (int x = 0; x < 3 * width; ++x) {
+      state ^= state << 13;  // xorshift32
+      state ^= state >> 17;
+      state ^= state << 5;
+      row[x] = static_cast<std::uint8_t>(state >> 24);
+    }
+  }
+  return image::saveRaster(*raster, 24, path, encoder, 9, -1, nullptr) == image::SaveStatus::saved;
+}
+
 struct PictureFacts {
   int width = 0;
   int height = 0;
@@ -101,6 +127,77 @@ inline std::vector<std::string> folderNames(const std::filesystem::path& folder)
   return names;
 }
 
+// How long a test waits for something that must happen: long enough for any
+// machine, loaded or under a sanitizer; reached only when the code is wrong.
+inline constexpr std::chrono::seconds kGenerousWait{120};
+
+// Waits until `condition` holds, looking every millisecond, at most `limit`.
+template <typename Condition>
+bool waitUntil(Condition condition, std::chrono::milliseconds limit = kGenerousWait) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+// A point where a batch thread waits until the test opens it (a RunOptions
+// hook calls pass). Opened, it lets every later pass through.
+class Gate {
+ public:
+  void pass() {
+    std::unique_lock lock(mutex_);
+    arrived_ = true;
+    changed_.notify_all();
+    changed_.wait(lock, [this] { return open_; });
+  }
+  bool waitUntilArrived(std::chrono::milliseconds limit = kGenerousWait) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, limit, [this] { return arrived_; });
+  }
+  void open() {
+    {
+      const std::lock_guard lock(mutex_);
+      open_ = true;
+    }
+    changed_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool arrived_ = false;
+  bool open_ = false;
+};
+
+// The pictures a batch told its observer, in order; tests wait for a count.
+class ToldPictures {
+ public:
+  std::function<void(const PictureReport&)> observer() {
+    return [this](const PictureReport& report) {
+      {
+        const std::lock_guard lock(mutex_);
+        told_.push_back(report.index);
+      }
+      changed_.notify_all();
+    };
+  }
+  bool waitFor(std::size_t count, std::chrono::milliseconds limit = kGenerousWait) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, limit, [&] { return told_.size() >= count; });
+  }
+  std::vector<std::size_t> indices() const {
+    const std::lock_guard lock(mutex_);
+    return told_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::size_t> told_;
+};
+
 // Records every call; tests wait for a given call to arrive.
 class RecordingView : public BatchView {
  public:
@@ -137,7 +234,7 @@ class RecordingView : public BatchView {
   }
   // Waits until `predicate` holds for the events, at most `limit`.
   template <typename Predicate>
-  bool waitFor(Predicate predicate, std::chrono::milliseconds limit = std::chrono::seconds(120)) {
+  bool waitFor(Predicate predicate, std::chrono::milliseconds limit = kGenerousWait) {
     std::unique_lock lock(mutex_);
     return changed_.wait_for(lock, limit, [&] { return predicate(events_); });
   }

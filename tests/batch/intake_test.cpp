@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "support/other_user.h"
 #include "support/temp_folder.h"
 
 namespace pixmoor::batch {
@@ -146,6 +147,69 @@ TEST(IntakeDropFolder, EmptyFolderAndUnlistableFolderGiveNothing) {
     ::chmod(folder.path().c_str(), 0700);
   }
   EXPECT_EQ(intakeDrop({folder.path().string()}).size(), 1u);
+}
+
+// The window's drop keeps its job, and says as data what a user would miss.
+TEST_F(IntakeFolder, TheWindowsDropSaysWhatItLeftOut) {
+  const std::string root = folder_.path().string();
+  std::filesystem::create_directory(folder_.path() / "other");
+  const Intake two = takeDrop({root, root + "/other"}, {});
+  EXPECT_TRUE(two.job.empty());
+  EXPECT_EQ(two.skipped, (std::vector<SkippedPath>{{root, SkipReason::folderAmongOthers},
+                                                   {root + "/other", SkipReason::folderAmongOthers}}));
+  const Intake mixed =
+      takeDrop({root + "/a.jpg", root + "/missing", root + "/gone.jpg", root + "/h", root + "/e"}, {});
+  EXPECT_EQ(mixed.job, (BatchJob{root + "/a.jpg", root + "/gone.jpg"}));  // names decide, as always
+  EXPECT_EQ(mixed.skipped, (std::vector<SkippedPath>{{root + "/missing", SkipReason::notFound},
+                                                     {root + "/e", SkipReason::folderAmongOthers}}));
+  // A folder it may not list: as an ordinary user, since the superuser lists any.
+  ::chmod(folder_.path().c_str(), 0711);
+  ::chmod((folder_.path() / "e").c_str(), 0);
+  const int said = testing::runAsOrdinaryUser([&] {
+    const Intake locked = takeDrop({root + "/e"}, {});
+    return locked.job.empty() &&
+                   locked.skipped == std::vector<SkippedPath>{{root + "/e", SkipReason::unreadableFolder}}
+               ? 0
+               : 1;
+  });
+  ::chmod((folder_.path() / "e").c_str(), 0700);
+  EXPECT_EQ(said, 0);
+}
+
+TEST(IntakeTree, NeverATrashAndHiddenFoldersOnlyWhenAsked) {
+  TempFolder folder;
+  const std::string root = folder.path().string();
+  for (const char* name :
+       {"a.jpg", ".h.jpg", ".cache/c.jpg", ".Trash-1000/files/t.jpg", ".Trash/1000/files/u.jpg",
+        "data/Trash/files/o.jpg", "sub/.Trash-12/v.jpg", "Trash-1/w.jpg", ".Trash-x/y.jpg"}) {
+    std::filesystem::create_directories((folder.path() / name).parent_path());
+    writeBytes(folder.file(name), "x");
+  }
+  IntakeRules rules;
+  rules.depth = FolderDepth::withSubfolders;
+  rules.trashFolders = {root + "/data/Trash", root + "/nowhere/Trash"};
+  EXPECT_EQ(takeDrop({root}, rules).job,
+            (BatchJob{root + "/.h.jpg", root + "/a.jpg", root + "/Trash-1/w.jpg"}));
+  rules.hiddenFolders = true;
+  const Intake hidden = takeDrop({root}, rules);
+  EXPECT_EQ(hidden.job, (BatchJob{root + "/.h.jpg", root + "/a.jpg", root + "/.Trash-x/y.jpg",
+                                  root + "/.cache/c.jpg", root + "/Trash-1/w.jpg"}));
+  EXPECT_TRUE(hidden.skipped.empty());
+  // Given by name: a Trash, or anything in one, is left out (links followed).
+  rules.lookAtEachPath = true;
+  std::filesystem::create_directory_symlink(folder.path() / "data/Trash/files", folder.path() / "trashed");
+  EXPECT_EQ(takeDrop({root + "/trashed"}, rules).skipped,
+            (std::vector<SkippedPath>{{root + "/trashed", SkipReason::inTrash}}));
+  EXPECT_EQ(
+      takeDrop({root + "/a.jpg", root + "/trashed/o.jpg", root + "/sub/.Trash-12/v.jpg"}, rules).skipped,
+      (std::vector<SkippedPath>{{root + "/trashed/o.jpg", SkipReason::inTrash},
+                                {root + "/sub/.Trash-12/v.jpg", SkipReason::inTrash}}));
+}
+
+TEST(IntakeTree, TrashFolderNames) {
+  for (const char* name : {".Trash", ".Trash-0", ".Trash-1000"}) EXPECT_TRUE(isTrashFolderName(name)) << name;
+  for (const char* name : {"Trash", ".trash", ".Trash-", ".Trash-10a", ".Trash1000", ".Trash-1000/", ""})
+    EXPECT_FALSE(isTrashFolderName(name)) << name;
 }
 
 TEST(IntakeDropFolder, RootIsListedLikeAFolder) {

@@ -292,8 +292,10 @@ TEST_F(ProcessPicture, AnOriginalSetAsideWhoseNameIsTakenIsSaid) {
   const std::string trash = path("trashed.jpg");
   PreparedPicture prepared = preparePicture(path("a.jpg"), relative(32, 32, "JPG", ""), nullptr);
   ASSERT_TRUE(prepared.outcome.written());
-  prepared.replaceRule.setAside = [&](const std::string& file) {
-    return ::rename(file.c_str(), trash.c_str()) == 0 && ::mkdir(file.c_str(), 0700) == 0;
+  prepared.replaceRule.setAside = [&](const std::string& spare, const std::string& name) {
+    const bool moved = ::rename(spare.c_str(), trash.c_str()) == 0 && ::unlink(name.c_str()) == 0 &&
+                       ::mkdir(name.c_str(), 0700) == 0;
+    return files::SetAside{moved, nullptr};
   };
   EXPECT_EQ(writePreparedPicture(prepared), FailureReason::trashedNotReplaced);
   EXPECT_EQ(readBytes(trash), original);

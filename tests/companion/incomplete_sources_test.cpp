@@ -46,7 +46,7 @@ class IncompleteSources : public BatchProgramTest {
 
 std::vector<std::string> reasons(const std::string& out) {
   std::vector<std::string> found;
-  for (const auto& object : jsonLines(out)) {
+  for (const auto& object : jsonLinesOf(out)) {
     if (object["type"] == "picture") found.push_back(object["reason"].is_null() ? "" : object["reason"]);
   }
   return found;
@@ -78,7 +78,7 @@ TEST_F(IncompleteSources, WithAPrefixOnlyPicturesWithRowsAreWritten) {
   const std::vector<std::string> expected = {"", "incomplete", "", "incomplete"};
   EXPECT_EQ(reasons(plan.out), expected);
   EXPECT_EQ(reasons(r.out), expected);
-  const auto objects = jsonLines(r.out);
+  const auto objects = jsonLinesOf(r.out);
   EXPECT_EQ(objects[0]["warnings"], nlohmann::json::array({"truncated"}));
   EXPECT_EQ(objects[2]["warnings"], nlohmann::json::array({"truncated"}));
   EXPECT_TRUE(readPicture(path("p_cut-at-2-percent.jpg")));

@@ -47,12 +47,18 @@ TEST(Options, EachRowOfArgumentsGivesItsOptionsOrItsError) {
       {{"--quality=10", "--jobs=1", "a"}, Options{.quality = 10, .jobs = 1, .paths = {"a"}}},
       {{"--size", "32767X1", "a"}, Options{.size = {{32767, 1}}, .paths = {"a"}}},
       {{"--size=640x480", "a"}, Options{.size = {{640, 480}}, .paths = {"a"}}},
-      // A value may look like an option, or be empty.
-      {{"--prefix", "--quiet", "a"}, Options{.prefix = "--quiet", .paths = {"a"}}},
-      {{"--prefix=", "a"}, Options{.prefix = "", .paths = {"a"}}},
+      // A value that looks like an option only after "=".
+      {{"--prefix=--quiet", "a"}, Options{.prefix = "--quiet", .paths = {"a"}}},
+      {{"--prefix", "-", "a"}, Options{.prefix = "-", .paths = {"a"}}},
       {{"--prefix=a=b", "a"}, Options{.prefix = "a=b", .paths = {"a"}}},
-      {{"--recursive", "--json", "--trash-originals", "--quiet", "a"},
-       Options{.recursive = true, .json = true, .trashOriginals = true, .quiet = true, .paths = {"a"}}},
+      {{"--prefix", "0", "a"}, Options{.prefix = "0", .paths = {"a"}}},
+      {{"--recursive", "--hidden", "--json", "--trash-originals", "--quiet", "a"},
+       Options{.recursive = true,
+               .hidden = true,
+               .json = true,
+               .trashOriginals = true,
+               .quiet = true,
+               .paths = {"a"}}},
       {{"--dry-run", "a"}, Options{.dryRun = DryRun::headers, .paths = {"a"}}},
       {{"--dry-run=exact", "a"}, Options{.dryRun = DryRun::exact, .paths = {"a"}}},
       {{"--dry-run=exact", "--dry-run", "a"}, Options{.dryRun = DryRun::headers, .paths = {"a"}}},
@@ -67,6 +73,16 @@ TEST(Options, EachRowOfArgumentsGivesItsOptionsOrItsError) {
       {{"--PATH"}, "unknown option --PATH"},
       {{"--Quiet"}, "unknown option --Quiet"},
       {{"a", "--prefix"}, "--prefix needs a value"},
+      {{"--prefix", "--dry-run", "a"},
+       "--prefix needs a value, not the option '--dry-run' (a value starting with \"--\" is given as "
+       "--prefix=VALUE)"},
+      {{"--settings", "--", "a"},
+       "--settings needs a value, not the option '--' (a value starting with \"--\" is given as "
+       "--settings=VALUE)"},
+      {{"--prefix", ""}, "--prefix is empty: only \"0\" means replacing the sources"},
+      {{"--prefix="}, "--prefix is empty: only \"0\" means replacing the sources"},
+      {{"--prefix", "./"}, "--prefix holds \"/\": an output is written beside its source"},
+      {{"--prefix=thumbs/t_"}, "--prefix holds \"/\": an output is written beside its source"},
       {{"--settings"}, "--settings needs a value"},
       {{"--json=yes"}, "--json takes no value"},
       {{"--help="}, "--help takes no value"},
@@ -127,7 +143,7 @@ TEST(Options, TheHelpListsExactlyTheOptionsTheParserTakes) {
       EXPECT_FALSE(std::get<Options>(got) == Options{});
     }
   }
-  EXPECT_EQ(listed, 19);
+  EXPECT_EQ(listed, 20);
 }
 
 }  // namespace

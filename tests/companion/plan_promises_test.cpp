@@ -42,7 +42,7 @@ class PlanPromises : public BatchProgramTest {
   // The reasons of the pictures of a JSON report.
   static std::vector<std::string> reasons(const std::string& out) {
     std::vector<std::string> found;
-    for (const auto& object : jsonLines(out)) {
+    for (const auto& object : jsonLinesOf(out)) {
       if (object["type"] == "picture") found.push_back(object["reason"].is_null() ? "" : object["reason"]);
     }
     return found;
@@ -60,7 +60,7 @@ class PlanPromises : public BatchProgramTest {
       const ProgramRun r = runAs(promise, arguments);
       EXPECT_EQ(r.status, 1) << r.err;
       EXPECT_EQ(reasons(r.out), std::vector<std::string>{promise.reason}) << r.out;
-      const auto objects = jsonLines(r.out);
+      const auto objects = jsonLinesOf(r.out);
       // A picture that would produce no file has no output size, planned or not.
       if (!objects.empty()) {
         EXPECT_TRUE(objects.front()["output_bytes"].is_null()) << r.out;
@@ -127,8 +127,8 @@ const Promise kPromises[] = {
      true},
     {"no Trash can be reached",
      [](BatchProgramTest& t) {
-       writeBytes(t.home_.file("plain"), "");
-       t.dataHome_ = t.home_.file("plain/data");
+       writeBytes(t.homeFile("plain"), "");
+       t.setDataHome(t.homeFile("plain/data"));
      },
      {"--prefix", "0", "--trash-originals"},
      "not-trashed"},
@@ -157,7 +157,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, PlanPromise, ::testing::ValuesIn(kPromises), [](
 TEST_F(PlanPromises, APictureBeyondTheMemoryBudget) {
   if (!kAddressSpaceCapWorks) GTEST_SKIP() << "no address-space cap under a sanitizer";
   ASSERT_TRUE(writePicture(path("a.jpg"), 40, 20, image::kJpegEncoder));
-  shellPrefix_ = "ulimit -v 2097152;";
+  setShellPrefix("ulimit -v 2097152;");
   expectKept({"enlarged far beyond the budget",
               [](BatchProgramTest&) {},
               {},
@@ -167,15 +167,25 @@ TEST_F(PlanPromises, APictureBeyondTheMemoryBudget) {
               "30000"});
 }
 
-// Two spellings of one source write one output: the second replaces the first's.
+// Two spellings of one source give one output: the plan sees the second
+// land on the output planned for the first, and refuses it as the run does
+// (the first of several sources of one output writes it).
 TEST_F(PlanPromises, AnotherSpellingOfAnOutputPlannedBefore) {
   ASSERT_TRUE(writePicture(path("a.jpg"), 40, 20, image::kJpegEncoder));
-  const ProgramRun plan = run({"--dry-run", "--json", "--landscape-width", "20", "a.jpg", "./a.jpg"});
-  const auto objects = jsonLines(plan.out);
+  const std::vector<std::string> arguments = {"--json", "--landscape-width", "20", "a.jpg", "./a.jpg"};
+  std::vector<std::string> planArguments = arguments;
+  planArguments.insert(planArguments.begin(), "--dry-run");
+  const ProgramRun plan = run(planArguments);
+  const auto objects = jsonLinesOf(plan.out);
   ASSERT_EQ(objects.size(), 3u);
   EXPECT_EQ(objects[0]["output_state"], "new");
   EXPECT_EQ(objects[1]["output_state"], "exists");
-  EXPECT_EQ(lines(plan.err)[1], "./a.jpg: 40x20 -> 20x10, ./prefix_a.jpg (exists: replaced)");
+  EXPECT_EQ(linesOf(plan.err)[1], "./a.jpg: no file: would replace another picture");
+  const ProgramRun written = run(arguments);
+  const auto reported = jsonLinesOf(written.out);
+  ASSERT_EQ(reported.size(), 3u);
+  for (int i = 0; i < 2; ++i) EXPECT_EQ(reported[i]["reason"], objects[i]["reason"]) << i;
+  EXPECT_EQ(plan.status, written.status);
 }
 
 // A PNG turned by its eXIf chunk is planned with its upright sides and
@@ -196,7 +206,7 @@ TEST_F(PlanPromises, TurnedPngIsPlannedAndWrittenUpright) {
   png.insert(8 + 25, chunk);
   writeBytes(path("a.png"), png);
   const ProgramRun plan = run({"--dry-run", "--portrait-height", "10", "a.png"});
-  EXPECT_EQ(lines(plan.out).front(), "a.png: 20x40 -> 5x10, prefix_a.jpg (new)");
+  EXPECT_EQ(linesOf(plan.out).front(), "a.png: 20x40 -> 5x10, prefix_a.jpg (new)");
   EXPECT_EQ(run({"--portrait-height", "10", "a.png"}).status, 0);
   const auto facts = readPicture(path("prefix_a.jpg"));
   ASSERT_TRUE(facts);

@@ -76,10 +76,10 @@ TEST(RunSettings, OptionsLaidOverTheFileOrTheDefaults) {
        "UK"},
       {"--trash-originals with prefix 0", Options{.prefix = "0", .trashOriginals = true}, std::nullopt,
        [](Settings& s) { s.prefix = "0"; }, "FR"},
-      {"--trash-originals with an empty prefix in the file", Options{.trashOriginals = true},
+      {"--trash-originals with prefix 0 in the file", Options{.trashOriginals = true},
        [] {
          Settings s = fileSettings();
-         s.prefix = "";
+         s.prefix = "0";
          return s;
        }(),
        [](Settings&) {}, "UK"},
@@ -119,6 +119,11 @@ TEST(RunSettings, OptionsThatCannotRunTogether) {
   noPrefix.prefix = "0";
   EXPECT_EQ(chooseRunSettings(Options{.prefix = "x", .trashOriginals = true}, noPrefix, "FR").usageError,
             needsNoPrefix);
+  // Only "0" means no prefix: an empty one (from a file) replaces nothing.
+  Settings empty = defaults();
+  empty.prefix = "";
+  EXPECT_EQ(chooseRunSettings(Options{.trashOriginals = true}, empty, "FR").usageError,
+            "the prefix is empty: only \"0\" means replacing the sources");
 }
 
 TEST(RunSettings, LanguageOfTheEnvironment) {

@@ -94,7 +94,7 @@ TEST_F(TerminalAndSignals, APlanIntoAClosedPipeIsNotKilled) {
       ::close(pipe[0]);
       std::vector<std::string> arguments = {plan, "a.jpg"};
       if (json) arguments.insert(arguments.begin(), "--json");
-      const pid_t pid = startProgram(work_, logs_, arguments, pipe[1]);
+      const pid_t pid = startProgram(arguments, pipe[1]);
       ::close(pipe[1]);
       EXPECT_EQ(exitWithin(pid, 60), 0) << plan << json;
     }
@@ -103,7 +103,7 @@ TEST_F(TerminalAndSignals, APlanIntoAClosedPipeIsNotKilled) {
 
 // The summary of a report that ended early: the JSON line of type "summary".
 nlohmann::json summaryOf(const std::string& out) {
-  const auto objects = jsonLines(out);
+  const auto objects = jsonLinesOf(out);
   if (objects.empty() || objects.back()["type"] != "summary") return nullptr;
   return objects.back();
 }
@@ -121,7 +121,7 @@ TEST_F(TerminalAndSignals, TerminatingAnExactPlanStopsItWithItsSummary) {
   int pipe[2];
   ASSERT_EQ(::pipe(pipe), 0);
   ASSERT_GT(::fcntl(pipe[0], F_SETPIPE_SZ, 4096), 0);
-  const pid_t pid = startProgram(work_, logs_, arguments, pipe[1]);
+  const pid_t pid = startProgram(arguments, pipe[1]);
   ::close(pipe[1]);
   // Once its first line is out the program is planning, and the rest of its
   // report cannot fit the pipe: it is held there until the pipe is read.
@@ -138,7 +138,7 @@ TEST_F(TerminalAndSignals, TerminatingAnExactPlanStopsItWithItsSummary) {
     out.append(buffer, static_cast<std::size_t>(got));
   ::close(pipe[0]);
   EXPECT_EQ(exitWithin(pid, 60), 1);
-  const auto objects = jsonLines(out);
+  const auto objects = jsonLinesOf(out);
   ASSERT_EQ(objects.size(), static_cast<std::size_t>(kPictures + 1)) << out;
   const nlohmann::json summary = objects.back();
   EXPECT_EQ(summary["type"], "summary");
@@ -163,10 +163,10 @@ TEST_F(TerminalAndSignals, ASignalAtTheStartStopsWithTheSummary) {
       std::vector<std::string> arguments = {"--json", "--landscape-width", "6000"};
       if (*mode != '\0') arguments.push_back(mode);
       arguments.insert(arguments.end(), pictures.begin(), pictures.end());
-      const pid_t pid = startProgram(work_, logs_, arguments, -1, {signal});
+      const pid_t pid = startProgram(arguments, -1, {signal});
       EXPECT_EQ(exitWithin(pid, 120), 1);
-      const nlohmann::json summary = summaryOf(readBytes(logs_.file("out")));
-      ASSERT_FALSE(summary.is_null()) << readBytes(logs_.file("out"));
+      const nlohmann::json summary = summaryOf(keptOutput());
+      ASSERT_FALSE(summary.is_null()) << keptOutput();
       EXPECT_EQ(summary["pictures"], 4);
       EXPECT_GT(summary["stopped"].get<int>(), 0);
       EXPECT_EQ(summary["exit_status"], 1);

@@ -1,10 +1,8 @@
-// trashRefusal foresees GIO's own Trash: for each place a file may be and
-// each state of its Trash, it refuses exactly when g_file_trash then fails.
-// Each case runs in a child of its own, since GLib reads the home and data
-// folders once per process.
+// trashRefusal foresees moveToTrash: for each place a file may be and each
+// state of its Trash, it refuses exactly when the move then fails. Each case
+// runs in a child of its own, with the home and data folders of the case.
 #include "companion/trash_folder.h"
 
-#include <gio/gio.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -15,6 +13,7 @@
 #include <functional>
 #include <string>
 
+#include "companion/trash.h"
 #include "support/other_user.h"
 #include "support/small_file_system.h"
 #include "support/temp_folder.h"
@@ -25,15 +24,11 @@ namespace {
 using pixmoor::testing::TempFolder;
 using pixmoor::testing::writeBytes;
 
-// 0: trashRefusal and GIO agree and GIO moved the file or not as expected;
-// 1: they disagree; 2: GIO's answer was not the one expected.
+// 0: trashRefusal and moveToTrash agree and the file moved or not as
+// expected; 1: they disagree; 2: the move was not the one expected.
 int trashBoth(const std::string& file, bool expectMoved) {
   const bool foreseen = !trashRefusal(file).has_value();
-  GFile* gfile = g_file_new_for_path(file.c_str());
-  GError* error = nullptr;
-  const bool moved = g_file_trash(gfile, nullptr, &error) != FALSE;
-  if (error != nullptr) g_error_free(error);
-  g_object_unref(gfile);
+  const bool moved = moveToTrash(file, file).moved;
   if (foreseen != moved) return 1;
   return moved == expectMoved ? 0 : 2;
 }
@@ -95,13 +90,21 @@ TEST_F(TrashFolder, HomeTrashInAFolderWeMayNotWrite) {
   EXPECT_EQ(code, 0);
 }
 
-// A file on a file system of its own (a tmpfs, which GIO keeps no Trash on).
+// A file on a file system of its own: the Trash at its top, made there;
+// refused where a link stands in the way.
 TEST_F(TrashFolder, AnotherFileSystem) {
   const std::string disk = work_.file("disk");
   std::filesystem::create_directory(disk);
+  const std::string own = disk + "/.Trash-" + std::to_string(::geteuid());
   const int code = pixmoor::testing::withSmallFileSystem(disk, "1m", [&] {
     writeBytes(disk + "/a.jpg", "a");
-    return inChild(home_.path(), home_.file("data"), [&] { return trashBoth(disk + "/a.jpg", false); });
+    const int made =
+        inChild(home_.path(), home_.file("data"), [&] { return trashBoth(disk + "/a.jpg", true); });
+    if (made != 0 || !std::filesystem::exists(own + "/files/a.jpg")) return 10 + made;
+    std::filesystem::remove_all(own);
+    std::filesystem::create_directory_symlink(disk, own);
+    writeBytes(disk + "/b.jpg", "b");
+    return inChild(home_.path(), home_.file("data"), [&] { return trashBoth(disk + "/b.jpg", false); });
   });
   if (code == pixmoor::testing::kNoMount) GTEST_SKIP() << "cannot mount a small file system here";
   EXPECT_EQ(code, 0);

@@ -5,12 +5,17 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <ctime>
+#include <functional>
 #include <set>
 
+#include "support/failing_calls.h"
 #include "support/other_user.h"
 #include "support/small_file_system.h"
 #include "support/temp_folder.h"
@@ -255,21 +260,31 @@ TEST_P(Replacement, OnlyTheAllowedFileIsReplaced) {
   EXPECT_EQ(namesIn(folder), (std::set<std::string>{"a.jpg", "b.jpg", "new.jpg", "late.jpg"}));
 }
 
-// The old file is set aside only once the new one is whole beside it; a
+// The step gets a hidden second name of the old file (a hard link) once the
+// new content is whole beside it, while the old file keeps its own name; a
 // refusal keeps it and leaves nothing else; a free name sets nothing aside.
-TEST_P(Replacement, TheOldFileIsSetAsideLastOrKept) {
+TEST_P(Replacement, TheOldFileIsSetAsideLastUnderASecondNameOrKept) {
   writeBytes(folder.file("a.jpg"), "old");
-  std::vector<std::string> asides;
+  const auto oldFile = identityOf(folder.file("a.jpg"));
+  const std::string aside = folder.path().string() + "-aside";
+  std::vector<std::string> names;
   bool allow = false;
   ReplaceRule rule;
-  rule.setAside = [&](const std::string& path) {
-    asides.push_back(path);
+  rule.setAside = [&](const std::string& spare, const std::string& name) {
+    names.push_back(name);
+    EXPECT_EQ(readBytes(name), "old");
+    EXPECT_EQ(identityOf(spare), oldFile);
+    EXPECT_EQ(spare.rfind(folder.file(".a.jpg.pixmoor-"), 0), 0u) << spare;
     std::string complete;
-    for (const std::string& name : namesIn(folder))
-      if (name != "a.jpg") complete = readBytes(folder.file(name));
+    for (const std::string& entry : namesIn(folder))
+      if (entry != "a.jpg" && folder.file(entry) != spare) complete = readBytes(folder.file(entry));
     EXPECT_EQ(complete, "new content");
-    EXPECT_EQ(readBytes(path), "old");
-    return allow && ::rename(path.c_str(), (folder.path().string() + "-aside").c_str()) == 0;
+    if (!allow) return SetAside{};
+    EXPECT_EQ(::rename(spare.c_str(), aside.c_str()), 0);
+    return SetAside{true, [] {
+                      ADD_FAILURE() << "taken back after a rename that worked";
+                      return false;
+                    }};
   };
   EXPECT_EQ(put("a.jpg", "new content", rule), ReplaceStatus::refused);
   EXPECT_EQ(namesIn(folder), std::set<std::string>{"a.jpg"});
@@ -277,20 +292,27 @@ TEST_P(Replacement, TheOldFileIsSetAsideLastOrKept) {
   allow = true;
   EXPECT_EQ(put("a.jpg", "new content", rule), ReplaceStatus::replaced);
   EXPECT_EQ(readBytes(folder.file("a.jpg")), "new content");
-  EXPECT_EQ(readBytes(folder.path().string() + "-aside"), "old");
+  EXPECT_EQ(identityOf(aside), oldFile);
   EXPECT_EQ(put("b.jpg", "fresh", rule), ReplaceStatus::replaced);
-  EXPECT_EQ(asides, (std::vector<std::string>{folder.file("a.jpg"), folder.file("a.jpg")}));
-  ::unlink((folder.path().string() + "-aside").c_str());
+  EXPECT_EQ(names, (std::vector<std::string>{folder.file("a.jpg"), folder.file("a.jpg")}));
+  EXPECT_EQ(namesIn(folder), (std::set<std::string>{"a.jpg", "b.jpg"}));
+  ::unlink(aside.c_str());
 }
 
-// Should the name be taken once the old file is set aside, the new file
-// cannot have it: that is said apart from any other failed rename.
+// Should something else take the name once the old file is aside, the new
+// file cannot have it and the old one stays where the step put it: said
+// apart from any other failed rename, and nothing is taken back.
 TEST_P(Replacement, ANameTakenOnceTheOldFileIsAsideIsSaid) {
   writeBytes(folder.file("a.jpg"), "old");
   const std::string aside = folder.path().string() + "-aside";
   ReplaceRule rule;
-  rule.setAside = [&](const std::string& path) {
-    return ::rename(path.c_str(), aside.c_str()) == 0 && ::mkdir(path.c_str(), 0700) == 0;
+  rule.setAside = [&](const std::string& spare, const std::string& name) {
+    const bool moved = ::rename(spare.c_str(), aside.c_str()) == 0 && ::unlink(name.c_str()) == 0 &&
+                       ::mkdir(name.c_str(), 0700) == 0;
+    return SetAside{moved, [] {
+                      ADD_FAILURE() << "taken back while the name holds another file";
+                      return false;
+                    }};
   };
   EXPECT_EQ(put("a.jpg", "new", rule), ReplaceStatus::setAsideNotReplaced);
   EXPECT_EQ(readBytes(aside), "old");
@@ -322,6 +344,94 @@ TEST_P(Replacement, AFullDiskIsSaid) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Temporaries, Replacement, ::testing::Values(Temporary::unnamed, Temporary::named));
+
+// In a forked child whose chosen system calls fail with `error`: what `body`
+// answers, or kSkipped where no such filter can be made.
+constexpr int kSkipped = 125;
+int withFailingCalls(const std::vector<pixmoor::testing::FailingCall>& calls, int error,
+                     const std::function<int()>& body) {
+  std::fflush(nullptr);
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(pixmoor::testing::failCalls(calls, error) ? body() : kSkipped);
+  int status = 0;
+  if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+// A rename that fails once the old file is aside takes the step back, the
+// old file still at its name, and says the rename's own reason.
+TEST(SetAside, AFailedRenameIsTakenBackAndSaysWhy) {
+  const struct Row {
+    int error;
+    ReplaceStatus status;
+  } rows[] = {{EIO, ReplaceStatus::writeFailed},
+              {EACCES, ReplaceStatus::folderNotWritable},
+              {ENOSPC, ReplaceStatus::diskFull}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.error);
+    TempFolder folder;
+    writeBytes(folder.file("a.jpg"), "old");
+    const auto oldFile = identityOf(folder.file("a.jpg"));
+    const std::string aside = folder.path().string() + "-aside";
+    const int code = withFailingCalls(pixmoor::testing::plainRenames(), row.error, [&] {
+      int takenBack = 0;
+      ReplaceRule rule;
+      rule.setAside = [&](const std::string& spare, const std::string&) {
+        // A rename with a flag still works: the way the Trash moves files in.
+        const bool moved =
+            ::renameat2(AT_FDCWD, spare.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) == 0;
+        return SetAside{moved, [&] {
+                          ++takenBack;
+                          return ::unlink(aside.c_str()) == 0;
+                        }};
+      };
+      if (replace(folder.file("a.jpg"), "new", rule, Temporary::named) != row.status) return 1;
+      return takenBack == 1 ? 0 : 2;
+    });
+    if (code == kSkipped) GTEST_SKIP() << "no seccomp filter here";
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(identityOf(folder.file("a.jpg")), oldFile);
+    EXPECT_EQ(readBytes(folder.file("a.jpg")), "old");
+    EXPECT_EQ(namesIn(folder), std::set<std::string>{"a.jpg"});
+    EXPECT_FALSE(std::filesystem::exists(aside));
+  }
+}
+
+// Where the file system makes no hard links (FAT), the second name is a
+// copy with the old file's bits, attributes and times.
+TEST(SetAside, WithoutHardLinksTheSecondNameIsACopy) {
+  TempFolder folder;
+  const std::string target = folder.file("a.jpg");
+  writeBytes(target, std::string(300000, 'o'));  // more than one buffer
+  ASSERT_EQ(chmod(target.c_str(), 0640), 0);
+  const bool tagged = setxattr(target.c_str(), "user.pixmoor", "tag", 3, 0) == 0;
+  const struct timespec times[2] = {{1000000000, 0}, {1200000000, 5}};
+  ASSERT_EQ(utimensat(AT_FDCWD, target.c_str(), times, 0), 0);
+  const std::string aside = folder.path().string() + "-aside";
+  const int code = withFailingCalls(pixmoor::testing::hardLinks(), EPERM, [&] {
+    ReplaceRule rule;
+    rule.setAside = [&](const std::string& spare, const std::string& name) {
+      const bool copied = !(identityOf(spare) == identityOf(name)) && readBytes(name) == readBytes(spare);
+      return SetAside{copied && ::rename(spare.c_str(), aside.c_str()) == 0, nullptr};
+    };
+    return replace(target, "new", rule, Temporary::named) == ReplaceStatus::replaced ? 0 : 1;
+  });
+  if (code == kSkipped) GTEST_SKIP() << "no seccomp filter here";
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(readBytes(target), "new");
+  EXPECT_EQ(readBytes(aside), std::string(300000, 'o'));
+  const struct stat copy = statOf(aside);
+  EXPECT_EQ(copy.st_mode & 07777, 0640u);
+  EXPECT_EQ(copy.st_mtim.tv_sec, 1200000000);
+  EXPECT_EQ(copy.st_mtim.tv_nsec, 5);
+  if (tagged) {
+    char value[8] = {};
+    EXPECT_EQ(getxattr(aside.c_str(), "user.pixmoor", value, sizeof value), 3);
+    EXPECT_STREQ(value, "tag");
+  }
+  EXPECT_EQ(namesIn(folder), std::set<std::string>{"a.jpg"});
+  ::unlink(aside.c_str());
+}
 
 // A writable file in a folder that forbids new files: a picture fails and
 // stays, the settings text is written in place, and never over a second
@@ -394,7 +504,8 @@ TEST(NamedTemporary, ManyAtOnceNeverCollide) {
 }
 
 // A run killed between making its hidden temporary and renaming it leaves
-// the temporary behind where the file system has no unnamed files. Writing
+// the temporary behind where the file system has no unnamed files (or a
+// second name of the target, with a set-aside step). Writing
 // that target again removes such leftovers, and nothing else: not another
 // target's, not other names, not another user's files, not this run's own.
 TEST(NamedTemporary, LeftoversOfAnEarlierRunGoWhenTheirTargetIsWrittenAgain) {
@@ -420,6 +531,9 @@ TEST(NamedTemporary, LeftoversOfAnEarlierRunGoWhenTheirTargetIsWrittenAgain) {
               0);
     staying.insert(".a.jpg.pixmoor-0ther5");
   }
+  // A second name of the target that a killed set-aside step left.
+  leave("a.jpg", true);
+  ASSERT_EQ(::link(folder.file("a.jpg").c_str(), folder.file(".a.jpg.pixmoor-Sp4reL").c_str()), 0);
   EXPECT_EQ(replace(folder.file("a.jpg"), "new"), ReplaceStatus::replaced);
   staying.insert("a.jpg");
   EXPECT_EQ(namesIn(folder), staying);

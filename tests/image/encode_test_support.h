@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "image/raster.h"
+#include "image/temp_output.h"
 
 namespace pixmoor::image::testing {
 
@@ -115,6 +116,45 @@ std::unique_ptr<Raster> makeFilled(int width, int height, int depth, Fill pixel)
   }
   return raster;
 }
+
+// Content no compressor can shrink much, the same on every run.
+inline void noisePixel(int x, int y, std::uint8_t* p, int depth) {
+  const unsigned seed = static_cast<unsigned>(x) * 2654435761u ^ static_cast<unsigned>(y) * 2246822519u;
+  const unsigned mixed = (seed ^ (seed >> 15)) * 2654435761u;
+  p[0] = static_cast<std::uint8_t>(mixed >> 24);
+  p[1] = static_cast<std::uint8_t>(mixed >> 16);
+  p[2] = static_cast<std::uint8_t>(mixed >> 8);
+  if (depth == 32) p[3] = static_cast<std::uint8_t>(mixed);
+}
+
+// A writer's output that raises `cancel` once `after` bytes have come, as a
+// Stop would part-way through a picture: the write itself holds the writer
+// at that point, however fast the machine is. Keeps nothing but counts.
+class StopAfterBytes final : public TempOutput {
+ public:
+  StopAfterBytes(std::uint64_t after, CancelFlag& cancel) : after_(after), cancel_(cancel) {}
+  bool write(const void*, std::size_t size) override {
+    total_ += size;
+    if (!stopped_ && total_ >= after_) {
+      cancel_.store(true);
+      stopped_ = true;
+      atStop_ = total_;
+    }
+    return true;
+  }
+  bool failed() const override { return false; }
+  std::uint64_t bytesWritten() const override { return total_; }
+  bool stopped() const { return stopped_; }
+  // The bytes that came after the flag was raised.
+  std::uint64_t afterStop() const { return total_ - atStop_; }
+
+ private:
+  std::uint64_t after_;
+  CancelFlag& cancel_;
+  std::uint64_t total_ = 0;
+  std::uint64_t atStop_ = 0;
+  bool stopped_ = false;
+};
 
 // Smooth, photo-like content with some fine detail, the same on every run.
 inline void photoPixel(int x, int y, std::uint8_t* p, int depth) {

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <set>
 #include <string>
+#include <string_view>
 
 #include "decode_test_support.h"
 #include "image/encoder_registry.h"
@@ -47,15 +48,17 @@ TEST(FormatRegistry, EveryGoodFileIsRecognisedAsItsOwnFormat) {
     }
   }
   EXPECT_EQ(readBy, (std::set<std::string_view>{"JPEG", "PNG", "BMP", "Windows icon"}));
-  EXPECT_EQ(formatOf(std::vector<std::uint8_t>{'I', 'I', 42, 0}, FormatSet::companion), nullptr) << "TIFF";
+  // TIFF is a name the window takes but never reads; the companion reads it.
+  EXPECT_EQ(formatOf(std::vector<std::uint8_t>{'I', 'I', 42, 0}, FormatSet::window), nullptr) << "TIFF";
+  EXPECT_NE(formatOf(std::vector<std::uint8_t>{'I', 'I', 42, 0}, FormatSet::companion), nullptr) << "TIFF";
   EXPECT_EQ(formatOf(std::vector<std::uint8_t>{0, 0, 2, 0}, FormatSet::window), nullptr) << "a cursor";
   EXPECT_EQ(formatOf(std::vector<std::uint8_t>{0xFF}, FormatSet::window), nullptr) << "one byte";
 }
 
-// What a new entry must respect: a reader comes with a magic test and a
-// fuzz family with seeds; a format decoded in a helper process is the
-// companion's alone (the window reads nothing out of process); a writer is
-// one the encoder registry has.
+// What a new entry must respect: a reader (here or in the helper process)
+// comes with a magic test, an in-process one with a fuzz family with seeds;
+// a writer is one the encoder registry has. (The window reads nothing out of
+// process: the TIFF rows above.)
 TEST(FormatRegistry, EntriesKeepTheTableRules) {
   registerJpegEncoder();
   registerPngEncoder();
@@ -64,12 +67,12 @@ TEST(FormatRegistry, EntriesKeepTheTableRules) {
   for (const FormatDescriptor& format : pictureFormats()) {
     SCOPED_TRACE(std::string(format.name));
     EXPECT_TRUE(names.insert(format.name).second);
-    EXPECT_EQ(format.read != nullptr, format.recognises != nullptr);
+    const bool decoded = format.read != nullptr || format.decodedIn == DecodePlace::helperProcess;
+    EXPECT_EQ(decoded, format.recognises != nullptr);
     if (format.read != nullptr) {
       EXPECT_TRUE(families.insert(format.fuzzFamily).second);
       EXPECT_TRUE(std::filesystem::is_directory(decodetest::testData(std::string(format.fuzzFamily))));
     }
-    EXPECT_TRUE(format.decodedIn == DecodePlace::inProcess || format.companionOnly);
     EXPECT_TRUE(format.writer == 0 || findEncoder(format.writer).has_value());
     for (const auto names : {format.extensions, format.companionExtensions}) {
       for (const std::string_view name : names) {
@@ -77,6 +80,33 @@ TEST(FormatRegistry, EntriesKeepTheTableRules) {
         for (const char c : name) EXPECT_FALSE(c >= 'A' && c <= 'Z') << name;
       }
     }
+  }
+}
+
+// The formats of the ISO base media file family are told apart by the brands
+// of their "ftyp" box, which may come after a major brand they share.
+TEST(FormatRegistry, ContainerBrandsTellHeifFromAvif) {
+  using namespace std::string_view_literals;
+  const auto ftyp = [](std::string brands) {
+    std::vector<std::uint8_t> box = {0,   0,   0,   static_cast<std::uint8_t>(8 + brands.size()),
+                                     'f', 't', 'y', 'p'};
+    box.insert(box.end(), brands.begin(), brands.end());
+    return box;
+  };
+  const struct {
+    std::string_view brands;  // major brand, minor version, compatible brands
+    const char* format;       // null: none
+  } rows[] = {
+      {"mif1\0\0\0\0heicmif1"sv, "HEIF"}, {"heic\0\0\0\0mif1heic"sv, "HEIF"},
+      {"heis\0\0\0\0mif1heis"sv, "HEIF"}, {"avif\0\0\0\0avifmif1"sv, "AVIF"},
+      {"mif1\0\0\0\0mif1avif"sv, "AVIF"}, {"mp42\0\0\0\0isommp42"sv, nullptr},
+  };
+  for (const auto& row : rows) {
+    const std::string brands(row.brands);
+    const FormatDescriptor* found = formatOf(ftyp(brands), FormatSet::companion);
+    EXPECT_EQ(found == nullptr ? std::string_view() : found->name, row.format ? row.format : "")
+        << row.brands.substr(0, 4);
+    EXPECT_EQ(formatOf(ftyp(brands), FormatSet::window), nullptr) << row.brands.substr(0, 4);
   }
 }
 

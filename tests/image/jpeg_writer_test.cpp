@@ -292,6 +292,21 @@ TEST_F(JpegWriterTest, StopBeforeTheFirstRow) {
   EXPECT_TRUE(folder.names().empty());
 }
 
+// A Stop part-way through the rows: the writer looks at the flag before
+// each row; what follows it is the rest of one row of blocks, at most one
+// more of the library's 64 KiB output buffers.
+TEST_F(JpegWriterTest, StopPartWayEndsWithinARowOfBlocks) {
+  auto raster = makeFilled(2000, 800, 24, [](int x, int y, std::uint8_t* p) {
+    testing::noisePixel(x, y, p, 24);
+  });  // some megabytes at full quality
+  const RowSource rows{raster->data(), 2000, 800, raster->stride, 3, true};
+  CancelFlag cancel{false};
+  testing::StopAfterBytes out(64 * 1024, cancel);
+  EXPECT_EQ(writeJpeg(out, rows, 10, 24, &cancel), SaveStatus::cancelled);
+  ASSERT_TRUE(out.stopped());
+  EXPECT_LE(out.afterStop(), 64u * 1024u);
+}
+
 TEST_F(JpegWriterTest, RefusesRowsWithAlpha) {
   auto out = TempOutput::create(folder.file("x.jpg"));
   auto raster = makeRaster(8, 8, 32);

@@ -360,6 +360,23 @@ TEST_F(PngWriterTest, StopBeforeTheFirstRow) {
   EXPECT_TRUE(folder.names().empty());
 }
 
+// A Stop part-way through the rows: the writer looks at the flag before
+// each row, so little more than the row being written follows it.
+TEST_F(PngWriterTest, StopPartWayEndsWithinARow) {
+  auto raster = makeFilled(600, 300, 24, [](int x, int y, std::uint8_t* p) {
+    testing::noisePixel(x, y, p, 24);
+  });  // 540 kB of rows, none compressible
+  const RowSource rows{raster->data(), 600, 300, raster->stride, 3, true};
+  for (const int depth : {24, 8}) {
+    CancelFlag cancel{false};
+    testing::StopAfterBytes out(100'000, cancel);
+    EXPECT_EQ(writePngRgb(out, rows, 7, depth, &cancel), SaveStatus::cancelled) << depth;
+    ASSERT_TRUE(out.stopped()) << depth;
+    // At most the rest of one row, and libpng's one IDAT buffer (8 KiB).
+    EXPECT_LE(out.afterStop(), 1801u + 8192u) << depth;
+  }
+}
+
 TEST_F(PngWriterTest, RefusesRowsOfTheWrongWidth) {
   auto raster = makeRaster(4, 4, 24);
   RowSource rows{raster->data(), 4, 4, raster->stride, 3, true};

@@ -96,7 +96,11 @@ INSTANTIATE_TEST_SUITE_P(
         ShortRow{"FR", &UiTexts::screenResolutionPrefix,
                  " > R\xC3\xA9solution \xC3\xA9"
                  "cran : "},
-        ShortRow{"FR", &UiTexts::widthLetter, "L"}, ShortRow{"FR", &UiTexts::heightLetter, "H"}));
+        ShortRow{"FR", &UiTexts::widthLetter, "L"}, ShortRow{"FR", &UiTexts::heightLetter, "H"},
+        ShortRow{"FR", &UiTexts::failuresHeadingOne, " image n'a produit aucun fichier :"},
+        ShortRow{"FR", &UiTexts::failuresHeadingMany, " images n'ont produit aucun fichier :"},
+        ShortRow{"FR", &UiTexts::failureSeparator, " : "},
+        ShortRow{"FR", &UiTexts::reasonTooLargeForMemory, "trop grande pour la m\xC3\xA9moire disponible"}));
 
 INSTANTIATE_TEST_SUITE_P(
     English, ShortTextTest,
@@ -116,6 +120,8 @@ INSTANTIATE_TEST_SUITE_P(
         ShortRow{"UK", &UiTexts::dropInvite, "Drag & Drop yours pictures !"},
         ShortRow{"UK", &UiTexts::prefixUnchangedText, "Prefixe has not been changed"},
         ShortRow{"UK", &UiTexts::prefixBoxPrompt, "Type the prefixe (0 = no prefix)"},
+        ShortRow{"UK", &UiTexts::failuresHeadingOne, " picture produced no file:"},
+        ShortRow{"UK", &UiTexts::failureSeparator, ": "},
         ShortRow{"UK", &UiTexts::noPrefixWarning,
                  "Be careful, you did not specify a prefix, it means that you will overwrite the "
                  "original images..\nDo you really want to overwrite the original images?"},
@@ -178,7 +184,7 @@ TEST(UiTextsLanguage, NamedTextListIsComplete) {
   for (const NamedText& named : allNamedTexts()) {
     EXPECT_TRUE(names.insert(named.name).second) << named.name;
   }
-  EXPECT_EQ(names.size(), 73u);
+  EXPECT_EQ(names.size(), 96u);
   EXPECT_EQ(allNamedTexts().front().name, "menuInformation");
   EXPECT_EQ(allNamedTexts().back().name, "helpDonate");
   // The list addresses distinct members: writing through each entry touches

@@ -1,0 +1,21 @@
+#include "foreign/foreign_readers.h"
+
+#include <array>
+#include <utility>
+
+namespace pixmoor::foreign {
+namespace {
+
+// One row per format, named as in the format registry.
+constexpr std::array<std::pair<std::string_view, image::FormatReader>, 0> kReaders = {};
+
+}  // namespace
+
+image::FormatReader foreignReader(std::string_view name) {
+  for (const auto& [format, reader] : kReaders) {
+    if (format == name) return reader;
+  }
+  return nullptr;
+}
+
+}  // namespace pixmoor::foreign
