@@ -48,8 +48,9 @@ using companion::Options;
 
 constexpr const char* kProgram = "pixmoor-batch";
 
+// Messages may quote a name or a value given: escaped as every name is.
 int usageError(const std::string& message) {
-  std::fprintf(stderr, "%s: %s (see --help)\n", kProgram, message.c_str());
+  std::fprintf(stderr, "%s: %s (see --help)\n", kProgram, companion::printable(message).c_str());
   return 2;
 }
 
@@ -152,7 +153,7 @@ int main(int argc, char** argv) {
 
   const companion::SettingsFile file = companion::readSettingsFile(options);
   if (file.usageError) return usageError(*file.usageError);
-  if (file.warning) std::fprintf(stderr, "%s: %s\n", kProgram, file.warning->c_str());
+  if (file.warning) std::fprintf(stderr, "%s: %s\n", kProgram, companion::printable(*file.warning).c_str());
   const companion::RunSettings runSettings = companion::chooseRunSettings(
       options, file.settings,
       companion::localeLanguage(std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"), std::getenv("LANG")));

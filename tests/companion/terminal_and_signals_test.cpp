@@ -101,6 +101,17 @@ TEST_F(TerminalAndSignals, APlanIntoAClosedPipeIsNotKilled) {
   }
 }
 
+// A name the program names in its own words (a settings file it cannot
+// use, a usage error quoting a value) is escaped like the pictures' names.
+TEST_F(TerminalAndSignals, NamesInUsageErrorsAndWarningsAreEscaped) {
+  ASSERT_TRUE(writePicture(path("a.jpg"), 40, 20, image::kJpegEncoder));
+  const ProgramRun refused = run({"--settings", kHostileName, "a.jpg"});
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_NE(refused.err.find(companion::printable(kHostileName)), std::string::npos) << refused.err;
+  EXPECT_EQ(refused.err.find('\x1B'), std::string::npos) << refused.err;
+  EXPECT_EQ(linesOf(refused.err).size(), 1u) << refused.err;
+}
+
 // The summary of a report that ended early: the JSON line of type "summary".
 nlohmann::json summaryOf(const std::string& out) {
   const auto objects = jsonLinesOf(out);
