@@ -48,6 +48,8 @@ const std::string& reasonText(const texts::UiTexts& texts, batch::FailureReason 
       return texts.reasonNotTrashed;
     case FailureReason::trashedNotReplaced:
       return texts.reasonTrashedNotReplaced;
+    case FailureReason::damaged:
+      return texts.reasonDamaged;
   }
   return kNone;
 }

@@ -36,6 +36,8 @@ std::string_view failureReasonText(FailureReason reason) {
       return "the Trash refused it (left untouched)";
     case FailureReason::trashedNotReplaced:
       return "the original went to the Trash, then the output could not take its name";
+    case FailureReason::damaged:
+      return "damaged (its decoder crashed or broke its limits on it)";
   }
   return "unknown";
 }

@@ -30,6 +30,7 @@ enum class FailureReason {
   wouldReplaceAnother,  // no prefix, and the output's name holds a file other than the source
   notTrashed,           // the source was to go to the Trash first and could not: it stays untouched
   trashedNotReplaced,   // the source went to the Trash, then the output could not take its name
+  damaged,              // the decode helper reading it crashed, broke its limits or sent malformed data
 };
 
 // Something a user should know of a picture that was written.

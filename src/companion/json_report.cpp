@@ -131,6 +131,8 @@ std::string_view reasonCode(batch::FailureReason reason) {
       return "not-trashed";
     case FailureReason::trashedNotReplaced:
       return "trashed-not-replaced";
+    case FailureReason::damaged:
+      return "damaged";
   }
   return "unknown";
 }

@@ -103,6 +103,7 @@ struct UiTexts {
   std::string reasonWouldReplaceAnother;
   std::string reasonNotTrashed;
   std::string reasonTrashedNotReplaced;
+  std::string reasonDamaged;
 
   // Update check.
   std::string noInternetText;
