@@ -1,7 +1,7 @@
 # Two entry points do everything on a fresh Debian 12 machine:
 #   make run    installs what is missing, builds and starts Pixmoor
 #   make test   installs what is missing, builds and runs every test
-# Further targets: build, test-asan, test-tsan, fuzz-smoke, clean.
+# Further targets: build, test-repeat, test-asan, test-tsan, fuzz-smoke, clean.
 
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
@@ -10,8 +10,9 @@ JOBS       ?= $(shell nproc)
 WERROR     ?= $(if $(CI),ON,OFF)
 CMAKE_ARGS ?=
 FUZZ_SECONDS ?= 15
+REPEAT     ?= 3
 
-.PHONY: run test setup configure build test-asan test-tsan fuzz-smoke clean
+.PHONY: run test setup configure build test-repeat test-asan test-tsan fuzz-smoke clean
 
 setup:
 	@scripts/setup.sh
@@ -35,14 +36,20 @@ run: build
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
+# The tests that start threads or child processes (labelled "threads"), each
+# up to REPEAT times more and stopped at its first failure: a flake shows
+# here before it reaches a user.
+test-repeat: build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) -L threads --repeat until-fail:$(REPEAT)
+
 test-asan: setup
-	cmake -S . -B $(ASAN_BUILD) -G Ninja -DPIXMOOR_SANITIZE=ON -DPIXMOOR_WERROR=$(WERROR) -DCMAKE_BUILD_TYPE=Debug $(CMAKE_ARGS)
+	cmake -S . -B $(ASAN_BUILD) -G Ninja -DPIXMOOR_SANITIZE=ON -DPIXMOOR_BENCH=OFF -DPIXMOOR_WERROR=$(WERROR) -DCMAKE_BUILD_TYPE=Debug $(CMAKE_ARGS)
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
 
 test-tsan: setup
-	cmake -S . -B $(TSAN_BUILD) -G Ninja -DPIXMOOR_TSAN=ON -DPIXMOOR_GUI=OFF -DPIXMOOR_WERROR=$(WERROR) -DCMAKE_BUILD_TYPE=Debug $(CMAKE_ARGS)
+	cmake -S . -B $(TSAN_BUILD) -G Ninja -DPIXMOOR_TSAN=ON -DPIXMOOR_GUI=OFF -DPIXMOOR_BENCH=OFF -DPIXMOOR_WERROR=$(WERROR) -DCMAKE_BUILD_TYPE=Debug $(CMAKE_ARGS)
 	cmake --build $(TSAN_BUILD) -j $(JOBS)
 	ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS) -L threads
 

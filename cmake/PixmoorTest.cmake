@@ -2,7 +2,8 @@
 # Builds one GoogleTest executable and registers its cases with CTest.
 # Tests get the tests/data folder as PIXMOOR_TEST_DATA and run Qt on its
 # offscreen platform, so that no display is needed. Programs labelled
-# "threads" are the ones `make test-tsan` runs under ThreadSanitizer.
+# "threads" are the ones `make test-tsan` runs under ThreadSanitizer and CI
+# runs again and again to catch a flake.
 function(pixmoor_add_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
@@ -27,7 +28,9 @@ endfunction()
 # The one rule of every tests/<folder>: each *_test.cpp in it becomes one
 # test program named after its file, linked with LIBS. A folder that tests Qt
 # code is added only with the Qt program (tests/CMakeLists.txt).
-#   THREADS     the programs that exercise threads: labelled "threads".
+#   THREADS     the programs that start threads or child processes (batches,
+#               programs, servers, children that drop to another user):
+#               labelled "threads".
 # A name in THREADS without its file stops the configuration.
 function(pixmoor_add_folder_tests)
   cmake_parse_arguments(ARG "" "" "LIBS;THREADS" ${ARGN})

@@ -28,9 +28,10 @@
 // Stop is cooperative: no further picture is started and the one in
 // progress is abandoned (the stop flag reaches reading, resampling, encoding
 // and saving, whose temporary file is removed; the target stays untouched),
-// with every later one. A save still running while a later picture is being
-// read belongs to a picture that one-after-another processing would have
-// finished: it completes and counts. Pictures are counted in list order as
+// with every later one. A picture already encoded (its bytes waiting or being
+// written) while a later picture is being read belongs to a picture that
+// one-after-another processing would have finished: its write completes and
+// counts. One still being encoded is the picture in progress. Pictures are counted in list order as
 // each is finished (a save the moment it ends), so the stop text, written
 // once the worker has ended, counts exactly the pictures finished.
 // Stop never waits long on the worker: it waits at most 200 ms for it (a

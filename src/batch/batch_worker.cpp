@@ -29,11 +29,11 @@
 // limits, so the batch always ends.
 //
 // Stop keeps the one-after-another view too: once a later picture is being
-// read, a save before it is a finished picture there, so it completes and
-// counts; the first picture that is not such a save is the picture in
-// progress and is abandoned, and then neither it nor any picture after it
-// counts. With a single thread (pixmoor-batch --jobs 1) each picture is
-// encoded straight into its file before the next one is read.
+// read, a picture before it already encoded is a finished picture there, so
+// its write completes and counts; the first picture that is not such a save
+// (one still being encoded included) is the picture in progress and is
+// abandoned, and then neither it nor any picture after it counts. With a single thread (pixmoor-batch --jobs
+// 1) each picture is encoded straight into its file before the next one is read.
 #include <sys/stat.h>
 
 #include <algorithm>

@@ -157,10 +157,13 @@ std::vector<std::size_t> PoolSchedule::stop(bool everySave) {
   stopped_ = true;
   std::vector<std::size_t> abandonedSaves;
   // Saves before the picture in progress belong to finished pictures; from
-  // it on, nothing is saved.
+  // it on, nothing is saved. A picture still being encoded is in progress
+  // (an encoding may take seconds); one whose bytes are ready only waits for
+  // a write of a few milliseconds.
   bool inProgressReached = everySave;
   for (std::size_t p = turn_; p < takenEnd_; ++p) {
-    const bool finishedThere = hasPixels(p) && latestRead_ && *latestRead_ > p;
+    const bool encoded = phase_[p] == Phase::handedOver || phase_[p] == Phase::finishing;
+    const bool finishedThere = encoded && latestRead_ && *latestRead_ > p;
     if (!finishedThere) inProgressReached = true;
     if (inProgressReached && hasPixels(p)) abandonedSaves.push_back(p);
   }

@@ -33,10 +33,11 @@
 // - A picture beyond its share of the memory budget is read again alone: no
 //   read begins while one waits, and its own begins once none is under way.
 // - Stop: nothing more is taken or read. Once a later picture is being read,
-//   a picture whose pixels are ready (encoding, handed over, being written) is
-//   a finished picture in one-after-another terms: its save completes. The
-//   first picture not finished that way is the picture in progress; its save
-//   and every later one are abandoned.
+//   a picture already encoded (handed over, or being written) is a finished
+//   picture in one-after-another terms: its save, a write of milliseconds,
+//   completes. The first picture not finished that way (one still being
+//   encoded, which may take seconds, included) is the picture in progress; its
+//   save and every later one are abandoned.
 //
 // Thread: one at a time (the caller's mutex). Failure: none; a call out of
 // the order above is a programming error.

@@ -34,6 +34,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #include <immintrin.h>
+#if defined(__x86_64__)
+#define PIXMOOR_AVX2 1  // compiled in, run where the processor has AVX2
+#endif
 #endif
 
 #include "image/exif_orientation.h"
@@ -121,6 +124,34 @@ void padTaps(int n, int o, AxisTaps& taps) {
   }
 }
 
+// ---- Which passes run -------------------------------------------------------
+// Every pass is written in plain C++, which is all a build for another
+// processor (arm64) has, and on x86 again with SSE2 and, chosen at run time
+// where the processor has it, with AVX2. All give the same bytes; the widest
+// the build and the processor offer runs, unless a test narrows the choice to
+// compare them.
+std::atomic<VectorPasses> widestAllowed{VectorPasses::avx2};
+
+VectorPasses passesInUse() {
+#if defined(PIXMOOR_AVX2)
+  static const VectorPasses built =
+      __builtin_cpu_supports("avx2") != 0 ? VectorPasses::avx2 : VectorPasses::sse2;
+#elif defined(__SSE2__)
+  constexpr VectorPasses built = VectorPasses::sse2;
+#else
+  constexpr VectorPasses built = VectorPasses::plain;
+#endif
+  return std::min(built, widestAllowed.load(std::memory_order_relaxed));
+}
+
+[[maybe_unused]] bool avx2() {
+  return passesInUse() == VectorPasses::avx2;
+}
+
+[[maybe_unused]] bool sse2() {
+  return passesInUse() != VectorPasses::plain;
+}
+
 // The line between the passes holds value * 128, at most 32640, so it fits
 // a signed 16-bit lane. Its rounding costs at most 1/256 of a level.
 constexpr double kMidScale = 128.0;
@@ -154,16 +185,7 @@ void verticalScalar(const Rows& rows, const std::uint16_t* w, std::int32_t first
 // while every tap row passes over them.
 constexpr int kBlockBytes = 1024;
 
-#if defined(__x86_64__)
-#define PIXMOOR_AVX2 1
-
-std::atomic<bool> wideVectorsAllowed{true};
-
-bool avx2() {
-  static const bool present = __builtin_cpu_supports("avx2") != 0;
-  return present && wideVectorsAllowed.load(std::memory_order_relaxed);
-}
-
+#if defined(PIXMOOR_AVX2)
 // The vertical pass above, 16 bytes of two rows widened to 16 bits in one
 // step: the halves of each register hold bytes 0-3 and 8-11, then 4-7 and
 // 12-15, which the final pack puts back in order. Up to 32 rows, 64 bytes
@@ -255,11 +277,8 @@ __attribute__((target("avx2"))) void verticalRowAvx2(const Rows& rows, const Axi
 // multiplied by (w[k], w[k + 1]) with the pairs summed in one step. Weights
 // are at most 32767, so they fit the signed lanes.
 template <typename Rows>
-void verticalRow(const Rows& rows, const AxisTaps& ys, float scale, int targetRow, int length,
-                 std::uint16_t* mid) {
-#if defined(PIXMOOR_AVX2)
-  if (avx2()) return verticalRowAvx2(rows, ys, scale, targetRow, length, mid);
-#endif
+void verticalRowSse2(const Rows& rows, const AxisTaps& ys, float scale, int targetRow, int length,
+                     std::uint16_t* mid) {
   const std::int32_t first = ys.first[static_cast<std::size_t>(targetRow)];
   const std::int32_t count = ys.count[static_cast<std::size_t>(targetRow)];
   const std::uint16_t* w = ys.weights.data() + ys.offset[static_cast<std::size_t>(targetRow)];
@@ -298,14 +317,20 @@ void verticalRow(const Rows& rows, const AxisTaps& ys, float scale, int targetRo
   }
   verticalScalar(rows, w, first, count, scale, vectorLength, length, mid);
 }
-#else
+#endif
+
 template <typename Rows>
 void verticalRow(const Rows& rows, const AxisTaps& ys, float scale, int targetRow, int length,
                  std::uint16_t* mid) {
+#if defined(PIXMOOR_AVX2)
+  if (avx2()) return verticalRowAvx2(rows, ys, scale, targetRow, length, mid);
+#endif
+#if defined(__SSE2__)
+  if (sse2()) return verticalRowSse2(rows, ys, scale, targetRow, length, mid);
+#endif
   const auto at = static_cast<std::size_t>(targetRow);
   verticalScalar(rows, ys.weights.data() + ys.offset[at], ys.first[at], ys.count[at], scale, 0, length, mid);
 }
-#endif
 
 // One target row, horizontal pass: sum over the taps of w * mid, times
 // `scale` = 1 / (unit * 128). Sums stay below 32767 * 32640 < 2^30.
@@ -319,8 +344,8 @@ void verticalRow(const Rows& rows, const AxisTaps& ys, float scale, int targetRo
 // (<= 32640) and weights (<= 32767) fit signed 16-bit lanes, and a pair's
 // sum stays below 2^31.
 template <int C, int Span>
-void horizontalRow(const std::uint16_t* mid, const AxisTaps& xs, float scale, int from, int width,
-                   std::uint8_t* out) {
+void horizontalRowSse2(const std::uint16_t* mid, const AxisTaps& xs, float scale, int from, int width,
+                       std::uint8_t* out) {
   const int span = Span > 0 ? Span : xs.span;
   const std::uint16_t* w = xs.padWeights.data() + static_cast<std::size_t>(from) * span;
   const __m128 scaleV = _mm_set1_ps(scale);
@@ -347,10 +372,11 @@ void horizontalRow(const std::uint16_t* mid, const AxisTaps& xs, float scale, in
     std::memcpy(out, &pixel, C);
   }
 }
-#else
+#endif
+
 template <int C, int Span>
-void horizontalRow(const std::uint16_t* mid, const AxisTaps& xs, float scale, int from, int width,
-                   std::uint8_t* out) {
+void horizontalRowPlain(const std::uint16_t* mid, const AxisTaps& xs, float scale, int from, int width,
+                        std::uint8_t* out) {
   const int span = Span > 0 ? Span : xs.span;
   const std::uint16_t* w = xs.padWeights.data() + static_cast<std::size_t>(from) * span;
   out += static_cast<std::size_t>(from) * C;
@@ -370,7 +396,15 @@ void horizontalRow(const std::uint16_t* mid, const AxisTaps& xs, float scale, in
     if constexpr (C == 4) out[3] = static_cast<std::uint8_t>(scaled(s3, scale));
   }
 }
+
+template <int C, int Span>
+void horizontalRow(const std::uint16_t* mid, const AxisTaps& xs, float scale, int from, int width,
+                   std::uint8_t* out) {
+#if defined(__SSE2__)
+  if (sse2()) return horizontalRowSse2<C, Span>(mid, xs, scale, from, width, out);
 #endif
+  horizontalRowPlain<C, Span>(mid, xs, scale, from, width, out);
+}
 
 // Fixed spans for the common ratios let the compiler unroll the taps.
 template <int C>
@@ -406,8 +440,8 @@ inline __m128i fourBytes(const std::uint8_t* p) {
 }
 
 template <int Span>
-void acrossRow(const std::uint8_t* row, const AxisTaps& taps, float scale, int from, int length,
-               std::uint16_t* out) {
+void acrossRowSse2(const std::uint8_t* row, const AxisTaps& taps, float scale, int from, int length,
+                   std::uint16_t* out) {
   const int span = Span > 0 ? Span : taps.span;
   const std::uint16_t* w = taps.padWeights.data() + static_cast<std::size_t>(from) * span;
   const __m128 scaleV = _mm_set1_ps(scale);
@@ -432,10 +466,11 @@ void acrossRow(const std::uint8_t* row, const AxisTaps& taps, float scale, int f
     std::memcpy(out, packed, 3 * sizeof(std::uint16_t));
   }
 }
-#else
+#endif
+
 template <int Span>
-void acrossRow(const std::uint8_t* row, const AxisTaps& taps, float scale, int from, int length,
-               std::uint16_t* out) {
+void acrossRowPlain(const std::uint8_t* row, const AxisTaps& taps, float scale, int from, int length,
+                    std::uint16_t* out) {
   const int span = Span > 0 ? Span : taps.span;
   const std::uint16_t* w = taps.padWeights.data() + static_cast<std::size_t>(from) * span;
   out += static_cast<std::size_t>(from) * 3;
@@ -452,7 +487,15 @@ void acrossRow(const std::uint8_t* row, const AxisTaps& taps, float scale, int f
     out[2] = static_cast<std::uint16_t>(scaled(s2, scale));
   }
 }
+
+template <int Span>
+void acrossRow(const std::uint8_t* row, const AxisTaps& taps, float scale, int from, int length,
+               std::uint16_t* out) {
+#if defined(__SSE2__)
+  if (sse2()) return acrossRowSse2<Span>(row, taps, scale, from, length, out);
 #endif
+  acrossRowPlain<Span>(row, taps, scale, from, length, out);
+}
 
 void acrossRow(const std::uint8_t* row, const AxisTaps& taps, float scale, int from, int length,
                std::uint16_t* out) {
@@ -607,7 +650,8 @@ void addScaled(const std::uint16_t* values, std::uint32_t w, std::size_t count, 
   // Each value beside a 0, times (w, 0): one product per 32-bit lane.
   const __m128i weight = _mm_set1_epi32(static_cast<int>(w));
   const __m128i zero = _mm_setzero_si128();
-  for (; i + 8 <= count; i += 8) {
+  const bool vectors = sse2();
+  for (; vectors && i + 8 <= count; i += 8) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(values + i));
     __m128i* a = reinterpret_cast<__m128i*>(acc + i);
     _mm_storeu_si128(a,
@@ -625,7 +669,8 @@ void roundBytes(const std::uint32_t* sums, std::size_t count, float scale, std::
 #if defined(__SSE2__)
   const __m128 scaleV = _mm_set1_ps(scale);
   const __m128 half = _mm_set1_ps(0.5f);
-  for (; i + 8 <= count; i += 8) {
+  const bool vectors = sse2();
+  for (; vectors && i + 8 <= count; i += 8) {
     const auto round4 = [&](std::size_t at) {
       const __m128i sum = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sums + at));
       return _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(_mm_cvtepi32_ps(sum), scaleV), half));
@@ -649,12 +694,8 @@ constexpr int kRowsPerBlock = 16;
 
 }  // namespace
 
-void setWideVectors(bool allowed) {
-#if defined(PIXMOOR_AVX2)
-  wideVectorsAllowed.store(allowed, std::memory_order_relaxed);
-#else
-  (void)allowed;
-#endif
+void setVectorPasses(VectorPasses widest) {
+  widestAllowed.store(widest, std::memory_order_relaxed);
 }
 
 bool buildAxisTaps(int newLength, int oldLength, AxisTaps& taps) {

@@ -61,7 +61,8 @@ std::span<const std::uint8_t> PictureInput::bytes(std::uint64_t offset, std::siz
 bool PictureInput::copy(std::uint64_t offset, std::span<std::uint8_t> out) {
   if (offset > size_ || out.size() > size_ - offset || failed_) return false;
   if (fd_ < 0 || wholeRead_) {
-    std::memcpy(out.data(), block_.data() + offset, out.size());
+    // An empty block has no data pointer, and nothing to copy.
+    if (!out.empty()) std::memcpy(out.data(), block_.data() + offset, out.size());
     return true;
   }
   return readAt(offset, out.data(), out.size()) == out.size();

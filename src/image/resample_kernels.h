@@ -55,9 +55,15 @@ struct AxisTaps {
 // the edges held. Lengths must be positive. False when memory runs out.
 bool buildAxisTaps(int newLength, int oldLength, AxisTaps& taps);
 
-// Whether the opaque passes may use AVX2 where the processor has it (the
-// default). The bytes are the same either way; tests compare the two.
-void setWideVectors(bool allowed);
+// The passes of the opaque path, narrowest first: plain C++ (all a build for
+// another processor has), SSE2, AVX2 (where the processor has it). The bytes
+// are the same whichever runs.
+enum class VectorPasses { plain, sse2, avx2 };
+
+// The widest passes the opaque path and the reduction while decoding may use
+// from now on, where the build and the processor have them; avx2, the
+// default, lets the widest available run. For tests, which compare them.
+void setVectorPasses(VectorPasses widest);
 
 // resampleOpaque with an explicit number of threads (0: as many as the calling
 // thread may have, image/thread_budget.h).

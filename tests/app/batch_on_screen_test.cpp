@@ -12,6 +12,7 @@
 
 #include "app_core/settings_summary.h"
 #include "gui_test_support.h"
+#include "support/stuck_read.h"
 
 namespace pixmoor::app {
 namespace {
@@ -290,21 +291,39 @@ TEST(BatchOnScreen, DropWithoutPicturesChangesNothing) {
   EXPECT_TRUE(harness.cues.empty());
 }
 
+// The batch is held where the test wants it: the read of the third picture
+// hangs (as on a dead network mount) until the test lets it go, so exactly
+// two pictures are finished when Stop is pressed, however fast the machine.
 TEST(BatchOnScreen, StopInTheMiddle) {
   ProgramHarness harness;
-  harness.settings.landscapeWidth = 1500;  // enlarging keeps every picture busy for a while
+  harness.settings.landscapeWidth = 30;
   const auto folder = harness.folder.path() / "many";
-  const int total = 40;
-  makePictures(folder, total, 600, 400);
+  const int total = 8;
+  const int finished = 2;
+  makePictures(folder, total, 60, 40);
+  // A dropped folder's pictures come in the order the folder lists them.
+  std::vector<std::filesystem::path> listed;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) listed.push_back(entry.path());
+  ASSERT_EQ(listed.size(), static_cast<std::size_t>(total));
+  stuck_read::hangOn(listed[finished].string());
+  struct LetGo {  // also when the test fails: the batch must end with it
+    ~LetGo() {
+      stuck_read::release();
+      stuck_read::stopHanging();
+    }
+  } letGo;
   dropOnWindow(harness.window(), {folder});
   ProgramHarness::settle();
   EXPECT_FALSE(harness.window().control(control::stopButton)->isHidden());
   EXPECT_TRUE(harness.window().control(control::infoArea)->isHidden());
-  // Let a few pictures pass while the window keeps handling events.
-  for (int i = 0; i < 6000 && harness.program->runner().remaining() > total - 2; ++i) {
+  ASSERT_TRUE(stuck_read::waitUntilEntered());
+  // The pictures before the held one are finished, each counted as it is,
+  // while the window keeps handling events.
+  for (int i = 0; i < 60000 && harness.program->runner().remaining() > total - finished; ++i) {
     ProgramHarness::settle();
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
+  ASSERT_EQ(harness.program->runner().remaining(), total - finished);
   // Commands stay available during the batch: a setting changes and is stored.
   harness.window().raise(platform::UiEventKind::menuCommand, command::spanish);
   EXPECT_EQ(harness.window().text(control::statusLine), "Disponible pronto");
@@ -314,24 +333,26 @@ TEST(BatchOnScreen, StopInTheMiddle) {
   harness.control<QAbstractButton>(control::stopButton)->click();
   ProgramHarness::settle();
   const std::string status = harness.window().text(control::statusLine);
-  int written = 0;
-  for (int i = 0; i < total; ++i) {
-    if (std::filesystem::exists(folder / ("prefix_pic" + std::to_string(i) + ".jpg"))) ++written;
-  }
-  EXPECT_GT(written, 0);
-  EXPECT_LT(written, total);
-  EXPECT_EQ(status, "Arrêt : " + std::to_string(written) + "/40 images traitées !");
+  EXPECT_EQ(status, "Arrêt : 2/8 images traitées !");
   EXPECT_TRUE(harness.window().control(control::stopButton)->isHidden());
   EXPECT_FALSE(harness.window().control(control::infoArea)->isHidden());
   // Nothing failed: the pictures the Stop left make no list.
   EXPECT_EQ(harness.window().text(control::infoArea),
             settingsSummary(harness.settings, harness.state.desktopWidth, harness.state.desktopHeight,
                             harness.texts()));
-  EXPECT_EQ(harness.cues.back(), 600);
-  // No partial or temporary file is left behind.
-  EXPECT_EQ(testing::entryCount(folder), total + written);
-  // No completion text follows.
+  EXPECT_EQ(harness.cues, std::vector<int>{600});
+  // The held read ends; the picture it belongs to is abandoned.
+  stuck_read::release();
+  harness.program->runner().waitUntilIdle();
+  stuck_read::stopHanging();
   ProgramHarness::settle();
+  for (int i = 0; i < total; ++i) {
+    const auto output = folder / ("prefix_" + listed[static_cast<std::size_t>(i)].filename().string());
+    EXPECT_EQ(std::filesystem::exists(output), i < finished) << output;
+  }
+  // No partial or temporary file is left behind.
+  EXPECT_EQ(testing::entryCount(folder), total + finished);
+  // No completion text follows.
   EXPECT_EQ(harness.window().text(control::statusLine), status);
 }
 

@@ -353,19 +353,32 @@ TEST(PoolSchedule, StopAbandonsThePictureInProgressAndEveryLaterSave) {
   for (std::size_t p = 0; p < 4; ++p) ASSERT_EQ(schedule.take().picture, p);
   for (std::size_t p = 0; p < 3; ++p) ASSERT_TRUE(schedule.beginRead(p));
   for (std::size_t p = 0; p < 3; ++p) schedule.endRead(p);
-  ASSERT_TRUE(schedule.pixelsReady(0));
-  ASSERT_TRUE(schedule.pixelsReady(2));
+  for (std::size_t p = 0; p < 3; ++p) ASSERT_TRUE(schedule.pixelsReady(p));
+  ASSERT_EQ(schedule.bytesReady(0, 10, false), Ready::finish);
   ASSERT_EQ(schedule.bytesReady(2, 10, false), Ready::handedOver);
-  // 0 is saving and 2 was read after it: 0 completes. 1 has no pixels: it is
-  // the picture in progress, and 2's save goes with it.
-  EXPECT_EQ(schedule.stop(false), (std::vector<std::size_t>{2}));
+  // 0 is being written and 1 was read after it: 0 completes. 1 is still
+  // being encoded: it is the picture in progress, and 2's save goes with it.
+  EXPECT_EQ(schedule.stop(false), (std::vector<std::size_t>{1, 2}));
   EXPECT_EQ(schedule.nextTake().what, Take::none);
   EXPECT_FALSE(schedule.beginRead(3));
-  EXPECT_FALSE(schedule.pixelsReady(1));
-  EXPECT_EQ(schedule.bytesReady(0, 10, false), Ready::finish);
+  EXPECT_EQ(schedule.bytesReady(1, 10, true), Ready::abandoned);
   EXPECT_EQ(schedule.finished(0), std::nullopt);
   EXPECT_EQ(schedule.turn(), 1u);
   EXPECT_EQ(schedule.stop(true), (std::vector<std::size_t>{2}));
+}
+
+// An encoding may take seconds (a large PNG): a picture still being encoded
+// is the picture in progress, however many later pictures are being read.
+TEST(PoolSchedule, StopAbandonsAnEncodingUnderWay) {
+  PoolSchedule schedule(3, {8, 100, false});
+  for (std::size_t p = 0; p < 3; ++p) ASSERT_EQ(schedule.take().picture, p);
+  ASSERT_TRUE(schedule.beginRead(0));
+  schedule.endRead(0);
+  ASSERT_TRUE(schedule.pixelsReady(0));
+  ASSERT_TRUE(schedule.beginRead(1));
+  EXPECT_EQ(schedule.stop(false), (std::vector<std::size_t>{0}));
+  EXPECT_EQ(schedule.bytesReady(0, 10, true), Ready::abandoned);
+  EXPECT_EQ(schedule.turn(), 0u);
 }
 
 }  // namespace

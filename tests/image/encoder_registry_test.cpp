@@ -21,6 +21,7 @@
 #include "image/encode.h"
 #include "image/temp_output.h"
 #include "support/bounded_child.h"
+#include "support/held_write.h"
 
 namespace pixmoor::image {
 namespace {
@@ -361,23 +362,30 @@ TEST_F(EncoderRegistryTest, StopBeforeTheFirstRowOfTheRealWriters) {
   EXPECT_EQ(folder.names(), std::set<std::string>{"a.out"});
 }
 
+// Stop pressed on another thread while the real PNG writer is in the middle
+// of its file: the test holds the writer's first write into the folder
+// (noise: its output is far beyond one buffer, so rows remain), raises the flag
+// from its own thread meanwhile, then lets the write go.
 TEST_F(EncoderRegistryTest, StopFromAnotherThreadNeverLeavesATemporary) {
   const std::vector<std::uint8_t> earlier(1000, 0xAA);
   writeBytes(folder.file("a.png"), earlier);
-  auto raster =
-      makeFilled(1500, 1000, 24, [](int x, int y, std::uint8_t* p) { testing::photoPixel(x, y, p, 24); });
+  std::uint32_t seed = 12345;
+  auto raster = makeFilled(600, 400, 24, [&seed](int, int, std::uint8_t* p) {
+    for (int c = 0; c < 3; ++c) p[c] = static_cast<std::uint8_t>((seed = seed * 1103515245u + 12345u) >> 24);
+  });
   CancelFlag cancel{false};
+  held_write::holdIn(folder.path());
   std::thread stopper([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    const bool entered = held_write::waitUntilEntered();
     cancel.store(true);
+    held_write::release();
+    EXPECT_TRUE(entered) << "the writer never wrote";
   });
   const auto status = saveRaster(*raster, 8, folder.file("a.png"), kPngEncoder, 7, -1, &cancel);
   stopper.join();
-  ASSERT_TRUE(status == SaveStatus::cancelled || status == SaveStatus::saved);
+  EXPECT_EQ(status, SaveStatus::cancelled);
   EXPECT_EQ(folder.names(), std::set<std::string>{"a.png"});
-  if (status == SaveStatus::cancelled) {
-    EXPECT_EQ(readBytes(folder.file("a.png")), earlier);
-  }
+  EXPECT_EQ(readBytes(folder.file("a.png")), earlier);
 }
 
 TEST_F(EncoderRegistryTest, TargetThatIsAFolderFailsWithoutLeftovers) {

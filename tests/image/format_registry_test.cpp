@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <set>
 #include <string>
+#include <string_view>
 
 #include "decode_test_support.h"
 #include "image/encoder_registry.h"
@@ -85,6 +86,7 @@ TEST(FormatRegistry, EntriesKeepTheTableRules) {
 // The formats of the ISO base media file family are told apart by the brands
 // of their "ftyp" box, which may come after a major brand they share.
 TEST(FormatRegistry, ContainerBrandsTellHeifFromAvif) {
+  using namespace std::string_view_literals;
   const auto ftyp = [](std::string brands) {
     std::vector<std::uint8_t> box = {0,   0,   0,   static_cast<std::uint8_t>(8 + brands.size()),
                                      'f', 't', 'y', 'p'};
@@ -92,18 +94,19 @@ TEST(FormatRegistry, ContainerBrandsTellHeifFromAvif) {
     return box;
   };
   const struct {
-    const char* brands;  // major brand, minor version, compatible brands
-    const char* format;  // null: none
+    std::string_view brands;  // major brand, minor version, compatible brands
+    const char* format;       // null: none
   } rows[] = {
-      {"mif1\0\0\0\0heicmif1", "HEIF"}, {"heic\0\0\0\0mif1heic", "HEIF"}, {"heis\0\0\0\0mif1heis", "HEIF"},
-      {"avif\0\0\0\0avifmif1", "AVIF"}, {"mif1\0\0\0\0mif1avif", "AVIF"}, {"mp42\0\0\0\0isommp42", nullptr},
+      {"mif1\0\0\0\0heicmif1"sv, "HEIF"}, {"heic\0\0\0\0mif1heic"sv, "HEIF"},
+      {"heis\0\0\0\0mif1heis"sv, "HEIF"}, {"avif\0\0\0\0avifmif1"sv, "AVIF"},
+      {"mif1\0\0\0\0mif1avif"sv, "AVIF"}, {"mp42\0\0\0\0isommp42"sv, nullptr},
   };
   for (const auto& row : rows) {
-    const std::string brands(row.brands, 20);
+    const std::string brands(row.brands);
     const FormatDescriptor* found = formatOf(ftyp(brands), FormatSet::companion);
     EXPECT_EQ(found == nullptr ? std::string_view() : found->name, row.format ? row.format : "")
-        << row.brands;
-    EXPECT_EQ(formatOf(ftyp(brands), FormatSet::window), nullptr) << row.brands;
+        << row.brands.substr(0, 4);
+    EXPECT_EQ(formatOf(ftyp(brands), FormatSet::window), nullptr) << row.brands.substr(0, 4);
   }
 }
 

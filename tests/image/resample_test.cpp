@@ -408,25 +408,38 @@ TEST(OpaqueArea, ThreadCountDoesNotChangeBytes) {
   }
 }
 
-// The AVX2 passes give the bytes of the SSE2 ones: spans of one to many
-// pixels, more rows than fit the registers, odd lengths, one and two threads.
-TEST(OpaqueArea, WideVectorsDoNotChangeBytes) {
+// The plain C++ passes (all a build for another processor runs), the SSE2
+// and the AVX2 ones give the same bytes: spans of one to many pixels, more
+// rows than fit the registers, sides that grow, tiny and large factors, odd
+// lengths.
+TEST(OpaqueArea, EveryPassWidthGivesTheSameBytes) {
+  struct WidestAgain {
+    ~WidestAgain() { setVectorPasses(VectorPasses::avx2); }
+  } widestAgain;
   std::mt19937 rng(77);
+  const std::pair<int, int> fromLarge[] = {{601, 305}, {600, 304}, {301, 153}, {197, 75}, {77, 7},
+                                           {31, 3},    {7, 1},     {1, 1},     {700, 400}};
+  const std::pair<int, int> fromSmall[] = {{101, 47}, {36, 69}, {37, 23}, {2, 1}};
   for (int depth : {24, 32}) {
-    auto source = randomPicture(rng, 1203, 611, depth);
-    for (auto [w, h] : {std::pair{1203, 611}, std::pair{602, 306}, std::pair{397, 150}, std::pair{77, 15},
-                        std::pair{31, 3}, std::pair{1, 1}, std::pair{1500, 901}}) {
-      for (int threads : {1, 2}) {
-        setWideVectors(false);
-        auto narrow = rasterOf(w, h, depth);
-        ASSERT_TRUE(resampleOpaqueThreads(*source, *narrow, nullptr, threads));
-        setWideVectors(true);
-        auto wide = rasterOf(w, h, depth);
-        ASSERT_TRUE(resampleOpaqueThreads(*source, *wide, nullptr, threads));
-        ASSERT_EQ(bytesOf(*narrow), bytesOf(*wide))
-            << depth << " " << w << "x" << h << " threads " << threads;
+    const auto large = randomPicture(rng, 601, 305, depth);
+    const auto small = randomPicture(rng, 37, 23, depth);
+    const auto check = [&](const Raster& source, int w, int h) {
+      SCOPED_TRACE(::testing::Message()
+                   << depth << " bits, " << source.width << "x" << source.height << " to " << w << "x" << h);
+      std::vector<std::uint8_t> plain;
+      for (const VectorPasses passes : {VectorPasses::plain, VectorPasses::sse2, VectorPasses::avx2}) {
+        setVectorPasses(passes);
+        auto target = rasterOf(w, h, depth);
+        ASSERT_TRUE(resampleOpaqueThreads(source, *target, nullptr, 2));
+        if (passes == VectorPasses::plain) {
+          plain = bytesOf(*target);
+        } else {
+          EXPECT_EQ(bytesOf(*target), plain) << "passes " << static_cast<int>(passes);
+        }
       }
-    }
+    };
+    for (const auto& [w, h] : fromLarge) check(*large, w, h);
+    for (const auto& [w, h] : fromSmall) check(*small, w, h);
   }
 }
 

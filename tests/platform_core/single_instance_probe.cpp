@@ -1,15 +1,16 @@
 // Takes the single-instance lock like the program does. Prints "first" and
-// holds the lock for the given number of milliseconds, or prints "second" and
-// ends at once with exit code 0 when another process holds it.
-#include <chrono>
+// holds the lock until its standard input ends (the test closes it), or
+// prints "second" and ends at once with exit code 0 when another process
+// holds it.
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <thread>
 
 #include "platform_core/single_instance.h"
 
 int main(int argc, char** argv) {
-  if (argc < 3) return 2;
+  if (argc < 2) return 2;
   pixmoor::platform::InstanceLock lock;
   switch (lock.acquire(argv[1])) {
     case pixmoor::platform::InstanceCheck::alreadyRunning:
@@ -23,6 +24,10 @@ int main(int argc, char** argv) {
   }
   std::puts("first");
   std::fflush(stdout);
-  std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(argv[2])));
+  char buffer[64];
+  for (;;) {
+    const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
+    if (got == 0 || (got < 0 && errno != EINTR)) break;
+  }
   return 0;
 }

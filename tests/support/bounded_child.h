@@ -16,7 +16,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
-#include <thread>
+
+#include "support/child_wait.h"
 
 namespace pixmoor::testing {
 
@@ -62,21 +63,10 @@ inline BoundedRun runBounded(const std::function<int()>& body, std::uint64_t ext
   }
   BoundedRun run;
   if (pid < 0) return run;
-  const auto deadline = start + std::chrono::seconds(seconds);
-  int status = 0;
   rusage usage{};
-  while (::wait4(pid, &status, WNOHANG, &usage) == 0) {
-    if (std::chrono::steady_clock::now() >= deadline) {
-      ::kill(pid, SIGKILL);
-      ::wait4(pid, &status, 0, &usage);
-      run.seconds = seconds;
-      run.peakKiB = usage.ru_maxrss > inheritedKiB ? usage.ru_maxrss - inheritedKiB : 0;
-      return run;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  run.inTime = true;
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  const ChildEnd end = endChildWithin(pid, std::chrono::seconds(seconds), &usage);
+  run.inTime = end.inTime;
+  run.status = end.inTime && WIFEXITED(end.status) ? WEXITSTATUS(end.status) : -1;
   run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   run.peakKiB = usage.ru_maxrss > inheritedKiB ? usage.ru_maxrss - inheritedKiB : 0;
   return run;
