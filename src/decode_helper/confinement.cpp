@@ -77,7 +77,9 @@ class Filter {
 
   void allow(int call) { add(SCMP_ACT_ALLOW, call, 0, nullptr); }
   void allowIf(int call, scmp_arg_cmp condition) { add(SCMP_ACT_ALLOW, call, 1, &condition); }
-  void refuse(int call, int error) { add(SCMP_ACT_ERRNO(static_cast<std::uint32_t>(error)), call, 0, nullptr); }
+  void refuse(int call, int error) {
+    add(SCMP_ACT_ERRNO(static_cast<std::uint32_t>(error)), call, 0, nullptr);
+  }
   bool load() { return ok_ && context_ != nullptr && seccomp_load(context_) == 0; }
 
  private:
@@ -95,7 +97,8 @@ class Filter {
 bool installFilter() {
   Filter filter;
   // The pipes and the picture, and nothing else.
-  for (const scmp_datum_t fd : {kRequestFd, kPictureFd}) filter.allowIf(SCMP_SYS(read), SCMP_A0(SCMP_CMP_EQ, fd));
+  for (const scmp_datum_t fd : {kRequestFd, kPictureFd})
+    filter.allowIf(SCMP_SYS(read), SCMP_A0(SCMP_CMP_EQ, fd));
   filter.allowIf(SCMP_SYS(pread64), SCMP_A0(SCMP_CMP_EQ, kPictureFd));
   filter.allowIf(SCMP_SYS(lseek), SCMP_A0(SCMP_CMP_EQ, kPictureFd));
   for (const scmp_datum_t fd : {kReplyFd, kErrorFd}) {
@@ -108,7 +111,8 @@ bool installFilter() {
   // Memory, never executable.
   filter.allowIf(SCMP_SYS(mmap), SCMP_A2(SCMP_CMP_MASKED_EQ, PROT_EXEC, 0));
   filter.allowIf(SCMP_SYS(mprotect), SCMP_A2(SCMP_CMP_MASKED_EQ, PROT_EXEC, 0));
-  for (const int call : {SCMP_SYS(munmap), SCMP_SYS(mremap), SCMP_SYS(brk), SCMP_SYS(madvise)}) filter.allow(call);
+  for (const int call : {SCMP_SYS(munmap), SCMP_SYS(mremap), SCMP_SYS(brk), SCMP_SYS(madvise)})
+    filter.allow(call);
   // Threads of this process (libde265 and dav1d decode on several), never
   // a new process; glibc falls back from clone3 to clone.
   filter.allowIf(SCMP_SYS(clone), SCMP_A0(SCMP_CMP_MASKED_EQ, CLONE_THREAD, CLONE_THREAD));
@@ -119,13 +123,13 @@ bool installFilter() {
     filter.allow(call);
   // Signals to itself only: abort, and the signal a thread is stopped with.
   filter.allowIf(SCMP_SYS(tgkill), SCMP_A0(SCMP_CMP_EQ, static_cast<scmp_datum_t>(::getpid())));
-  for (const int call : {SCMP_SYS(rt_sigprocmask), SCMP_SYS(rt_sigaction), SCMP_SYS(rt_sigreturn),
-                         SCMP_SYS(sigaltstack)})
+  for (const int call :
+       {SCMP_SYS(rt_sigprocmask), SCMP_SYS(rt_sigaction), SCMP_SYS(rt_sigreturn), SCMP_SYS(sigaltstack)})
     filter.allow(call);
   // Clocks, sleeps, random numbers, and limits read but never raised.
-  for (const int call : {SCMP_SYS(clock_gettime), SCMP_SYS(clock_getres), SCMP_SYS(gettimeofday),
-                         SCMP_SYS(nanosleep), SCMP_SYS(clock_nanosleep), SCMP_SYS(getrandom), SCMP_SYS(sysinfo),
-                         SCMP_SYS(getrlimit)})
+  for (const int call :
+       {SCMP_SYS(clock_gettime), SCMP_SYS(clock_getres), SCMP_SYS(gettimeofday), SCMP_SYS(nanosleep),
+        SCMP_SYS(clock_nanosleep), SCMP_SYS(getrandom), SCMP_SYS(sysinfo), SCMP_SYS(getrlimit)})
     filter.allow(call);
   filter.allowIf(SCMP_SYS(prlimit64), SCMP_A2(SCMP_CMP_EQ, 0));
   // Looked up by name: refused, and the library carries on without it.

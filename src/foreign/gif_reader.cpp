@@ -206,8 +206,8 @@ LinesEnd readLines(GifFileType* gif, const FirstFrame& frame, const Covered& cov
 
 // An opaque frame reduced while its rows arrive: in order for a frame
 // stored top to bottom, else from its indices once every pass came.
-LinesEnd reduceLines(GifFileType* gif, const FirstFrame& frame, const Covered& covered, const Palette& palette,
-                     image::RowReducer& reducer, const image::CancelFlag* cancel) {
+LinesEnd reduceLines(GifFileType* gif, const FirstFrame& frame, const Covered& covered,
+                     const Palette& palette, image::RowReducer& reducer, const image::CancelFlag* cancel) {
   const auto width = static_cast<std::size_t>(covered.width());
   if (!frame.interlaced) {
     return readLines(gif, frame, covered, cancel, [&](int, const std::uint8_t* indices) {
@@ -285,7 +285,8 @@ image::Reading readGif(image::PictureInput& input, const image::DecodeLimits& li
   int error = 0;
   GifHandle gif(DGifOpen(&source, readInput, &error));
   if (gif == nullptr) {
-    return refuse(error == D_GIF_ERR_NOT_ENOUGH_MEM ? DecodeFailure::overBudget : DecodeFailure::unrecognised);
+    return refuse(error == D_GIF_ERR_NOT_ENOUGH_MEM ? DecodeFailure::overBudget
+                                                    : DecodeFailure::unrecognised);
   }
   const int width = gif->SWidth;
   const int height = gif->SHeight;
@@ -296,8 +297,8 @@ image::Reading readGif(image::PictureInput& input, const image::DecodeLimits& li
   if (!image::usableIccProfile(frame.iccProfile)) frame.iccProfile.clear();
 
   const Covered covered = coveredBy(frame, width, height);
-  const bool alpha =
-      frame.transparentIndex >= 0 || covered.x0 != 0 || covered.y0 != 0 || covered.x1 != width || covered.y1 != height;
+  const bool alpha = frame.transparentIndex >= 0 || covered.x0 != 0 || covered.y0 != 0 ||
+                     covered.x1 != width || covered.y1 != height;
   const int depth = alpha ? 32 : 24;
   // (A size rather than the optional: GCC 12 takes the optional's value
   // for uninitialised once it is passed down.)
@@ -309,7 +310,8 @@ image::Reading readGif(image::PictureInput& input, const image::DecodeLimits& li
   std::uint64_t needed = kGiflibBytes + static_cast<std::uint64_t>(frame.width) + input.heldBytes();
   if (reducing) {
     needed += image::RowReducer::bytesNeeded(width, height, 1, target.width, target.height);
-    if (frame.interlaced) needed += std::uint64_t{static_cast<unsigned>(width)} * static_cast<unsigned>(height);
+    if (frame.interlaced)
+      needed += std::uint64_t{static_cast<unsigned>(width)} * static_cast<unsigned>(height);
   } else {
     needed += image::rasterBytes(width, height, depth);
   }
@@ -322,8 +324,9 @@ image::Reading readGif(image::PictureInput& input, const image::DecodeLimits& li
   picture.sourceDepth = alpha ? 32 : frame.colours != nullptr ? frame.colours->BitsPerPixel : 8;
   const Palette palette = paletteOf(frame);
   LinesEnd end = LinesEnd::complete;
-  picture.raster = reducing ? reducedFrame(gif.get(), frame, covered, palette, target, limits.cancel, end)
-                          : paintedFrame(gif.get(), frame, covered, palette, picture.source, depth, limits.cancel, end);
+  picture.raster =
+      reducing ? reducedFrame(gif.get(), frame, covered, palette, target, limits.cancel, end)
+               : paintedFrame(gif.get(), frame, covered, palette, picture.source, depth, limits.cancel, end);
   picture.iccProfile = std::move(frame.iccProfile);
   if (end == LinesEnd::cancelled || image::cancelled(limits.cancel)) return refuse(DecodeFailure::cancelled);
   if (picture.raster == nullptr) return refuse(DecodeFailure::overBudget);

@@ -109,7 +109,8 @@ class HelperProcess {
     int helperRequest = aboveHelperDescriptors(request[0]);
     int helperReply = aboveHelperDescriptors(reply[1]);
     int picture = ::fcntl(pictureFd, F_DUPFD_CLOEXEC, kPictureFd + 1);
-    if (helperRequest >= 0 && helperReply >= 0 && picture >= 0) spawn(program, helperRequest, helperReply, picture);
+    if (helperRequest >= 0 && helperReply >= 0 && picture >= 0)
+      spawn(program, helperRequest, helperReply, picture);
     // Only the helper keeps its ends: its death then ends the reply pipe.
     closeIfOpen(helperRequest);
     closeIfOpen(helperReply);
@@ -156,7 +157,8 @@ class HelperProcess {
     posix_spawnattr_setsigmask(&attributes, &none);
     posix_spawnattr_setsigdefault(&attributes, &all);
     posix_spawnattr_setpgroup(&attributes, 0);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setflags(&attributes,
+                             POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
     char* const arguments[] = {const_cast<char*>(kHelperName), nullptr};
     char* const environment[] = {nullptr};
     pid_t pid = -1;
@@ -235,8 +237,8 @@ LoadedPicture readInHelper(const FormatDescriptor& format, int fd, std::uint64_t
   HelperProcess helper(program, fd);
   if (!helper.started()) {
     const int error = helper.spawnError();
-    failed.status =
-        error == ENOMEM || error == EAGAIN || error == EMFILE ? LoadStatus::tooLargeForMemory : LoadStatus::unsupported;
+    failed.status = error == ENOMEM || error == EAGAIN || error == EMFILE ? LoadStatus::tooLargeForMemory
+                                                                          : LoadStatus::unsupported;
     return failed;
   }
   const CancelFlag* cancel = request.limits.cancel;

@@ -26,7 +26,8 @@ constexpr std::size_t kHeaderBytes = 8;    // width, height
 constexpr std::size_t kFailureBytes = 1;   // status
 constexpr std::size_t kPictureBytes = 16;  // width, height, depth, source depth, partial, 0, profile bytes
 constexpr std::size_t kTargetBytes = 9;    // given, width, height
-constexpr std::size_t kRequestBytes = 22;  // file size, budget, CPU seconds, up to, name length; the name follows
+constexpr std::size_t kRequestBytes =
+    22;  // file size, budget, CPU seconds, up to, name length; the name follows
 
 // Load statuses on the wire, as numbers of their own: only what a reading
 // answers travels.
@@ -272,7 +273,8 @@ PictureSize returnedSize(PictureSize picture, std::optional<PictureSize> target)
   return reductionFor(&asked, picture.width, picture.height).value_or(picture);
 }
 
-HelperReply receiveDecode(ByteSource& in, ReadUpTo upTo, std::uint64_t memoryBudget, const AnswerHeader& answer) {
+HelperReply receiveDecode(ByteSource& in, ReadUpTo upTo, std::uint64_t memoryBudget,
+                          const AnswerHeader& answer) {
   HelperReply reply;
   LoadedPicture& loaded = reply.loaded;
   loaded.status = LoadStatus::damaged;
@@ -318,8 +320,7 @@ HelperReply receiveDecode(ByteSource& in, ReadUpTo upTo, std::uint64_t memoryBud
         loaded.status = LoadStatus::loaded;
         return reply;
       case Kind::picture:
-        loaded.status =
-            receivePicture(in, *message, expected, memoryBudget, loaded.picture, reply.ended);
+        loaded.status = receivePicture(in, *message, expected, memoryBudget, loaded.picture, reply.ended);
         if (!loaded.loaded()) loaded.picture.raster.reset();
         return reply;
       default:

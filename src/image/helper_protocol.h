@@ -115,6 +115,7 @@ struct HelperReply {
 
 // Reads the helper's side of one conversation, for a request of `upTo`
 // under `memoryBudget` (what the picture and its profile may take here).
-HelperReply receiveDecode(ByteSource& in, ReadUpTo upTo, std::uint64_t memoryBudget, const AnswerHeader& answer);
+HelperReply receiveDecode(ByteSource& in, ReadUpTo upTo, std::uint64_t memoryBudget,
+                          const AnswerHeader& answer);
 
 }  // namespace pixmoor::image

@@ -67,7 +67,8 @@ TEST_P(GifCorpus, GoodFilesMatchTheirReferenceAndNoFileHarms) {
   ASSERT_TRUE(reading.picture);
   const image::DecodedPicture& picture = *reading.picture;
   EXPECT_FALSE(picture.partial);
-  const std::string stem = file.path.substr(file.path.rfind('/') + 1, file.path.size() - file.path.rfind('/') - 5);
+  const std::string stem =
+      file.path.substr(file.path.rfind('/') + 1, file.path.size() - file.path.rfind('/') - 5);
   const auto reference = image::test_support::readReference(dataPath("gif/reference/" + stem + ".png"));
   ASSERT_TRUE(reference);
   ASSERT_EQ(picture.raster->width, reference->width);
@@ -142,7 +143,8 @@ Bytes makeGif(int screenWidth, int screenHeight, const std::vector<GifColorType>
   GifFileType* gif = EGifOpen(&out, appendOutput, &error);
   EGifSetGifVersion(gif, true);
   ColorMapObject* global =
-      globalPalette.empty() ? nullptr : GifMakeMapObject(static_cast<int>(globalPalette.size()), globalPalette.data());
+      globalPalette.empty() ? nullptr
+                            : GifMakeMapObject(static_cast<int>(globalPalette.size()), globalPalette.data());
   EGifPutScreenDesc(gif, screenWidth, screenHeight, 8, 0, global);
   if (frame.transparentIndex >= 0) {
     const GraphicsControlBlock control{0, false, 0, frame.transparentIndex};
@@ -150,9 +152,10 @@ Bytes makeGif(int screenWidth, int screenHeight, const std::vector<GifColorType>
     const auto length = EGifGCBToExtension(&control, extension);
     EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, static_cast<int>(length), extension);
   }
-  ColorMapObject* local = frame.localPalette.empty() ? nullptr
-                                                     : GifMakeMapObject(static_cast<int>(frame.localPalette.size()),
-                                                                        frame.localPalette.data());
+  ColorMapObject* local =
+      frame.localPalette.empty()
+          ? nullptr
+          : GifMakeMapObject(static_cast<int>(frame.localPalette.size()), frame.localPalette.data());
   EGifPutImageDesc(gif, frame.left, frame.top, frame.width, frame.height, frame.interlaced, local);
   // An interlaced frame is written in the order of its passes.
   std::vector<int> order;
@@ -313,7 +316,8 @@ TEST(GifReader, EveryPrefixFailsCleanlyOrLoadsPartly) {
   const image::Raster& all = *whole.picture->raster;
   int partial = 0;
   for (std::size_t size = 0; size < bytes.size(); ++size) {
-    const image::Reading reading = readBytes(Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(size)));
+    const image::Reading reading =
+        readBytes(Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(size)));
     if (!reading.picture) continue;
     const image::Raster& raster = *reading.picture->raster;
     if (reading.picture->partial) {
