@@ -125,7 +125,8 @@ std::vector<pid_t> helperChildren() {
     char state = 0;
     pid_t parent = 0;
     rest >> state >> parent;
-    if (parent == ::getpid() && name.starts_with("pixmoor-decode")) found.push_back(std::stoi(entry.path().filename()));
+    if (parent == ::getpid() && name.starts_with("pixmoor-decode"))
+      found.push_back(std::stoi(entry.path().filename()));
   }
   return found;
 }
@@ -169,11 +170,9 @@ TEST(DecodeHelper, EachMisbehaviourGivesItsReasonWhileTheBatchCompletesTheOthers
   testing::BatchProgramFolder batch;
   testing::writeBytes(batch.path("secret.txt"), "nothing for a decoder");
   std::map<std::string, std::string> expected = {
-      {"a_good.gif", ""},
-      {"crash.gif", "damaged"},
-      {"abort.gif", "damaged"},
-      {"open.gif", "unknown-format"},  // refused by the filter with EACCES
-      {"exec.gif", "damaged"},         // killed by the filter
+      {"a_good.gif", ""},       {"crash.gif", "damaged"},
+      {"abort.gif", "damaged"}, {"open.gif", "unknown-format"},  // refused by the filter with EACCES
+      {"exec.gif", "damaged"},                                   // killed by the filter
       {"z_good.gif", ""},
   };
 #if !defined(__SANITIZE_ADDRESS__)
@@ -188,7 +187,8 @@ TEST(DecodeHelper, EachMisbehaviourGivesItsReasonWhileTheBatchCompletesTheOthers
   testing::writeBytes(batch.path("open.gif"), trigger("open:" + batch.path("secret.txt")));
   testing::writeBytes(batch.path("exec.gif"), trigger("exec"));
 
-  const testing::ProgramRun run = batch.run({"--json", "--format", "png", "--size", "40x30", "--prefix", "out_", "."});
+  const testing::ProgramRun run =
+      batch.run({"--json", "--format", "png", "--size", "40x30", "--prefix", "out_", "."});
   EXPECT_EQ(run.status, 1) << run.err;
   std::map<std::string, std::string> reasons;
   for (const nlohmann::json& line : testing::jsonLinesOf(run.out)) {
@@ -198,8 +198,9 @@ TEST(DecodeHelper, EachMisbehaviourGivesItsReasonWhileTheBatchCompletesTheOthers
   }
   EXPECT_EQ(reasons, expected) << run.out << run.err;
   for (const auto& [name, reason] : expected)
-    EXPECT_EQ(std::filesystem::exists(batch.path("out_" + std::filesystem::path(name).stem().string() + ".png")),
-              reason.empty())
+    EXPECT_EQ(
+        std::filesystem::exists(batch.path("out_" + std::filesystem::path(name).stem().string() + ".png")),
+        reason.empty())
         << name;
 }
 

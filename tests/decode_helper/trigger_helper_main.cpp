@@ -51,14 +51,16 @@ image::Reading onePixel() {
   return reading;
 }
 
-image::Reading misbehave(std::string_view word, const image::DecodeLimits& limits, const image::ReduceTo* reduce) {
+image::Reading misbehave(std::string_view word, const image::DecodeLimits& limits,
+                         const image::ReduceTo* reduce) {
   if (word == "segv") {
     volatile int* nowhere = nullptr;
     *nowhere = 1;
   } else if (word == "abort") {
     std::abort();
   } else if (word == "hog") {
-    const std::uint64_t wanted = limits.memoryBudget + decode_helper::kAddressSpaceAllowance + (std::uint64_t{1} << 30);
+    const std::uint64_t wanted =
+        limits.memoryBudget + decode_helper::kAddressSpaceAllowance + (std::uint64_t{1} << 30);
     // Kept where the compiler must store it, so the allocation happens.
     char* volatile block = new char[wanted];
     block[wanted - 1] = 1;
@@ -85,7 +87,8 @@ image::Reading misbehave(std::string_view word, const image::DecodeLimits& limit
 
 image::Reading readWithTriggers(image::PictureInput& input, const image::DecodeLimits& limits,
                                 const image::ReduceTo* reduce, image::ReadUpTo upTo) {
-  const std::span<const std::uint8_t> head = input.bytes(0, static_cast<std::size_t>(std::min<std::uint64_t>(input.size(), 256)));
+  const std::span<const std::uint8_t> head =
+      input.bytes(0, static_cast<std::size_t>(std::min<std::uint64_t>(input.size(), 256)));
   const std::string_view text(reinterpret_cast<const char*>(head.data()), head.size());
   if (!text.starts_with(kTrigger)) return realReader(input, limits, reduce, upTo);
   std::string_view word = text.substr(kTrigger.size());
