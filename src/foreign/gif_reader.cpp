@@ -37,6 +37,8 @@ int readInput(GifFileType* gif, GifByteType* out, int length) {
   auto* source = static_cast<Source*>(gif->UserData);
   if (length <= 0) return 0;
   const auto bytes = source->input->bytes(source->position, static_cast<std::size_t>(length));
+  // No bytes past the end: an empty view may point nowhere.
+  if (bytes.empty()) return 0;
   std::memcpy(out, bytes.data(), bytes.size());
   source->position += bytes.size();
   return static_cast<int>(bytes.size());
