@@ -67,7 +67,8 @@ TEST(HelperProtocol, RequestAndTargetComeBackAsSent) {
   EXPECT_EQ(read->upTo, ReadUpTo::header);
 
   for (const std::optional<PictureSize> target :
-       {std::optional<PictureSize>{}, std::optional(PictureSize{kMaxSide, 1}), std::optional(PictureSize{0, 5})}) {
+       {std::optional<PictureSize>{}, std::optional(PictureSize{kMaxSide, 1}),
+        std::optional(PictureSize{0, 5})}) {
     const Bytes bytes = encodeTarget(target);
     BlockSource answer(bytes);
     std::optional<PictureSize> got = PictureSize{9, 9};
@@ -88,7 +89,7 @@ TEST(HelperProtocol, MalformedRequestsAndTargetsAreRefused) {
     std::uint8_t value;
   };
   const Row rows[] = {
-      {"another kind", 0, 17}, {"a padding byte", 1, 1},    {"a longer fixed part", 4, 26},
+      {"another kind", 0, 17}, {"a padding byte", 1, 1},     {"a longer fixed part", 4, 26},
       {"up to 2", 28, 2},      {"a name length off", 29, 4}, {"a control byte in the name", 30, '\n'},
   };
   for (const Row& row : rows) {
@@ -172,7 +173,11 @@ TEST(HelperProtocol, EveryMalformedAnswerIsDamaged) {
       {"a profile that is no ICC profile", header + with(picture, fixed + 16 + 36, 'x')},
       {"a profile beyond any JPEG's", header + with(picture, fixed + 15, 0x7F)},
       {"a picture beyond the budget", header + picture, ReadUpTo::picture, {}, 64},
-      {"rows that stop early", header + Bytes(picture.begin(), picture.end() - 1), ReadUpTo::picture, {}, 1 << 30,
+      {"rows that stop early",
+       header + Bytes(picture.begin(), picture.end() - 1),
+       ReadUpTo::picture,
+       {},
+       1 << 30,
        true},
       {"a picture without its rows", header + noProfile, ReadUpTo::picture, {}, 1 << 30, true},
   };
@@ -190,7 +195,7 @@ TEST(HelperProtocol, APictureComesBackReducedOnlyToASmallerTarget) {
     PictureSize returned;
   };
   const Row rows[] = {
-      {std::nullopt, {40, 30}},   {PictureSize{20, 15}, {20, 15}}, {PictureSize{40, 30}, {40, 30}},
+      {std::nullopt, {40, 30}},        {PictureSize{20, 15}, {20, 15}}, {PictureSize{40, 30}, {40, 30}},
       {PictureSize{80, 15}, {40, 30}}, {PictureSize{40, 10}, {40, 10}},
   };
   for (const Row& row : rows) {
