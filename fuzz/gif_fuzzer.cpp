@@ -4,6 +4,7 @@
 // with PIXMOOR_FUZZ_MEMORY_BUDGET_MB, else 64 MiB). The input's last byte
 // chooses the whole picture, the picture reduced while decoded (a third to
 // an eighth), or the header alone.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>

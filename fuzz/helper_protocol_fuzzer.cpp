@@ -4,6 +4,7 @@
 // 64 MiB: malformed data must be `damaged`, never a crash or an allocation
 // beyond the budget. The first byte chooses header or picture and whether a
 // target is answered.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -21,7 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const HelperReply reply = receiveDecode(answers, upTo, std::uint64_t{64} << 20, [choice](PictureSize size) {
     return choice & 2 ? std::optional(PictureSize{std::max(1, size.width / 2), size.height}) : std::nullopt;
   });
-  if (reply.loaded.loaded() && upTo == ReadUpTo::picture && reply.loaded.picture.raster == nullptr) std::abort();
+  if (reply.loaded.loaded() && upTo == ReadUpTo::picture && reply.loaded.picture.raster == nullptr)
+    std::abort();
   BlockSource request(rest);
   (void)readRequest(request);
   return 0;
