@@ -23,7 +23,7 @@ constexpr scmp_datum_t kReplyFd = 1;
 constexpr scmp_datum_t kErrorFd = 2;
 constexpr scmp_datum_t kPictureFd = 3;
 
-// A build under the sanitizers (PIXMOOR_SANITIZE): their runtimes check
+// A build under the sanitizers (PIXMOOR_SANITIZE, PIXMOOR_TSAN): their runtimes check
 // whether memory is readable by writing it into a pipe of their own.
 #if defined(PIXMOOR_SANITIZED_HELPER)
 constexpr bool kSanitized = true;
@@ -31,16 +31,18 @@ constexpr bool kSanitized = true;
 constexpr bool kSanitized = false;
 #endif
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kAddressSanitizer = true;
+// AddressSanitizer and ThreadSanitizer reserve terabytes of shadow memory up
+// front: an address-space limit would fail their own allocations.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kShadowMemory = true;
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kAddressSanitizer = true;
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr bool kShadowMemory = true;
 #else
-constexpr bool kAddressSanitizer = false;
+constexpr bool kShadowMemory = false;
 #endif
 #else
-constexpr bool kAddressSanitizer = false;
+constexpr bool kShadowMemory = false;
 #endif
 
 // What the process maps before it reads anything: its code, its libraries
@@ -55,9 +57,7 @@ std::uint64_t mappedBytes() {
 }
 
 bool limitAddressSpace(std::uint64_t memoryBudget) {
-  // AddressSanitizer reserves terabytes of shadow up front: an address-space
-  // limit would fail its own allocations, not the picture's.
-  if (kAddressSanitizer || memoryBudget == std::numeric_limits<std::uint64_t>::max()) return true;
+  if (kShadowMemory || memoryBudget == std::numeric_limits<std::uint64_t>::max()) return true;
   const std::uint64_t mapped = mappedBytes();
   if (mapped == 0) return false;
   const std::uint64_t room = mapped + kAddressSpaceAllowance;
