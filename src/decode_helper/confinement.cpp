@@ -125,6 +125,9 @@ bool installFilter() {
   // a new process; glibc falls back from clone3 to clone.
   filter.allowIf(SCMP_SYS(clone), SCMP_A0(SCMP_CMP_MASKED_EQ, CLONE_THREAD, CLONE_THREAD));
   filter.refuse(SCMP_SYS(clone3), ENOSYS);
+  // dav1d names its worker threads.
+  for (const scmp_datum_t option : {PR_SET_NAME, PR_GET_NAME})
+    filter.allowIf(SCMP_SYS(prctl), SCMP_A0(SCMP_CMP_EQ, option));
   for (const int call : {SCMP_SYS(futex), SCMP_SYS(set_robust_list), SCMP_SYS(rseq), SCMP_SYS(sched_yield),
                          SCMP_SYS(sched_getaffinity), SCMP_SYS(getcpu), SCMP_SYS(gettid), SCMP_SYS(getpid),
                          SCMP_SYS(exit), SCMP_SYS(exit_group)})
