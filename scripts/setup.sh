@@ -12,6 +12,7 @@ packages=(
   libcurl4-openssl-dev
   libasound2-dev
   nlohmann-json3-dev
+  libgif-dev libseccomp-dev
   libgtest-dev libgmock-dev
   libturbojpeg0-dev libjpeg-turbo-progs
   libbenchmark-dev

@@ -58,6 +58,8 @@ const std::string& reasonText(const texts::UiTexts& texts, batch::FailureReason 
       return texts.reasonIncomplete;
     case FailureReason::changedWhileRead:
       return texts.reasonChangedWhileRead;
+    case FailureReason::damaged:
+      return texts.reasonDamaged;
   }
   return kNone;
 }

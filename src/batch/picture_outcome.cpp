@@ -46,6 +46,8 @@ std::string_view failureReasonText(FailureReason reason) {
       return "incomplete picture (its data ended or broke off early)";
     case FailureReason::changedWhileRead:
       return "changed while it was read (still being written?)";
+    case FailureReason::damaged:
+      return "damaged (its decoder crashed or broke its limits on it)";
   }
   return "unknown";
 }

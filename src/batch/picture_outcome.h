@@ -38,6 +38,7 @@ enum class FailureReason {
                         // source with a broken picture, and with one not a row of it decoded
   changedWhileRead,     // without a prefix: its size or time changed while it was read (still being
                         // written, say), so its output may not replace it
+  damaged,              // the decode helper reading it crashed, broke its limits or sent malformed data
 };
 
 // Something a user should know of a picture that was written.

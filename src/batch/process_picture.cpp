@@ -56,6 +56,8 @@ FailureReason loadFailure(image::LoadStatus status) {
       return FailureReason::tooLargeForMemory;
     case image::LoadStatus::cancelled:
       return FailureReason::stopped;
+    case image::LoadStatus::damaged:
+      return FailureReason::damaged;
     case image::LoadStatus::loaded:
       break;
   }

@@ -139,6 +139,8 @@ std::string_view reasonCode(batch::FailureReason reason) {
       return "incomplete";
     case FailureReason::changedWhileRead:
       return "changed-while-read";
+    case FailureReason::damaged:
+      return "damaged";
   }
   return "unknown";
 }

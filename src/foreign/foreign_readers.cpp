@@ -1,13 +1,16 @@
 #include "foreign/foreign_readers.h"
 
-#include <array>
 #include <utility>
+
+#include "foreign/gif_reader.h"
 
 namespace pixmoor::foreign {
 namespace {
 
 // One row per format, named as in the format registry.
-constexpr std::array<std::pair<std::string_view, image::FormatReader>, 0> kReaders = {};
+constexpr std::pair<std::string_view, image::FormatReader> kReaders[] = {
+    {"GIF", readGif},
+};
 
 }  // namespace
 

@@ -145,7 +145,8 @@ constexpr std::array kFormats = {
                      .companionExtensions = kGifNames,
                      .recognises = isGif,
                      .companionOnly = true,
-                     .decodedIn = DecodePlace::helperProcess},
+                     .decodedIn = DecodePlace::helperProcess,
+                     .fuzzFamily = "gif"},
 };
 
 // Which library decoders start-up registered, by place in the table.

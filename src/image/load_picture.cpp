@@ -10,6 +10,7 @@
 #include <cerrno>
 
 #include "image/format_registry.h"
+#include "image/helper_decode.h"
 
 namespace pixmoor::image {
 namespace {
@@ -40,13 +41,10 @@ LoadStatus statusOf(DecodeFailure failure) {
   return LoadStatus::unknownFormat;
 }
 
-// The format of the data's first bytes, as a status: loaded when one reads it here.
+// The format of the data's first bytes, as a status: loaded when one reads it.
 LoadStatus recognise(std::span<const std::uint8_t> head, FormatSet formats, const FormatDescriptor*& format) {
   format = formatOf(head, formats);
-  if (format == nullptr) return LoadStatus::unknownFormat;
-  // Such formats are decoded only where a hostile file cannot harm the program.
-  if (format->decodedIn == DecodePlace::helperProcess) return LoadStatus::unsupported;
-  return LoadStatus::loaded;
+  return format == nullptr ? LoadStatus::unknownFormat : LoadStatus::loaded;
 }
 
 }  // namespace
@@ -114,6 +112,9 @@ LoadedPicture loadPicture(PictureFile& file, const LoadRequest& request) {
     refused.status = file.status();
     return refused;
   }
+  // Such formats are decoded only where a hostile file cannot harm the program.
+  if (file.format()->decodedIn == DecodePlace::helperProcess)
+    return readInHelper(*file.format(), file.descriptor(), file.size(), request, ReadUpTo::picture);
   // The reader takes the file a piece at a time; what it must read whole
   // (icon containers, run-length and 32-bit BMP) counts against the budget.
   PictureInput input(file.descriptor(), file.size(), request.limits.cancel);
@@ -132,6 +133,11 @@ LoadedPicture loadPicture(std::span<const std::uint8_t> data, const LoadRequest&
   const FormatDescriptor* format = nullptr;
   loaded.status = recognise(data, request.formats, format);
   if (!loaded.loaded()) return loaded;
+  // The helper reads files only; nothing gives it pictures held in memory.
+  if (format->decodedIn == DecodePlace::helperProcess) {
+    loaded.status = LoadStatus::unsupported;
+    return loaded;
+  }
   PictureInput input(data);
   return readPicture(*format, input, request, ReadUpTo::picture);
 }

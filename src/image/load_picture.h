@@ -32,6 +32,7 @@ enum class LoadStatus {
   unsupported,        // recognised, but too large or unusable (a side above 32767)
   tooLargeForMemory,  // recognised, but the decode would exceed the memory budget, or memory ran out
   cancelled,          // the cancel flag was raised while the picture was read
+  damaged,            // its decode helper crashed, broke its limits or its filter, or sent malformed data
 };
 
 struct LoadRequest {
@@ -74,9 +75,8 @@ class PictureFile {
   PictureFile& operator=(const PictureFile&) = delete;
 
   // unreadable (no regular file, or its first bytes could not be read),
-  // unknownFormat (no format of the set starts so), unsupported (one that
-  // must be decoded in a helper process, which this engine does not start),
-  // else loaded: `format` reads it.
+  // unknownFormat (no format of the set starts so), else loaded: `format`
+  // reads it (in this process, or in the decode helper: helper_decode.h).
   LoadStatus status() const { return status_; }
   const FormatDescriptor* format() const { return format_; }
   int descriptor() const { return fd_; }
@@ -95,7 +95,8 @@ class PictureFile {
 
 LoadedPicture loadPicture(const std::string& path, const LoadRequest& request = {});
 LoadedPicture loadPicture(PictureFile& file, const LoadRequest& request = {});
-// A picture held in memory, recognised by its first bytes as a file is.
+// A picture held in memory, recognised by its first bytes as a file is (a
+// format decoded in the helper is unsupported: the helper reads files).
 LoadedPicture loadPicture(std::span<const std::uint8_t> data, const LoadRequest& request = {});
 
 // Reads `input` with `format` up to `upTo` and answers the status a load

@@ -87,6 +87,7 @@ constexpr NamedText kNamedTexts[] = {
     PIXMOOR_NAMED_TEXT(reasonWouldReplaceAnother),
     PIXMOOR_NAMED_TEXT(reasonNotTrashed),
     PIXMOOR_NAMED_TEXT(reasonTrashedNotReplaced),
+    PIXMOOR_NAMED_TEXT(reasonDamaged),
     PIXMOOR_NAMED_TEXT(noInternetText),
     PIXMOOR_NAMED_TEXT(updateTitle),
     PIXMOOR_NAMED_TEXT(latestVersionText),

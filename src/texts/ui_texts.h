@@ -108,6 +108,7 @@ struct UiTexts {
   std::string reasonWouldReplaceAnother;
   std::string reasonNotTrashed;
   std::string reasonTrashedNotReplaced;
+  std::string reasonDamaged;
 
   // Update check.
   std::string noInternetText;

@@ -96,6 +96,7 @@ constexpr ShortText kShort[] = {
     {&UiTexts::reasonNotTrashed, "refusée par la Corbeille (laissée intacte)"},
     {&UiTexts::reasonTrashedNotReplaced,
      "l'original est allé à la Corbeille, puis la nouvelle image n'a pas pu prendre son nom"},
+    {&UiTexts::reasonDamaged, "image endommagée (son décodeur a planté ou dépassé ses limites)"},
 
     // Update check.
     {&UiTexts::noInternetText, "Aucune connexion internet n'est disponible."},

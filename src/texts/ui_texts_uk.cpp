@@ -95,6 +95,7 @@ constexpr ShortText kShort[] = {
     {&UiTexts::reasonNotTrashed, "the Trash refused it (left untouched)"},
     {&UiTexts::reasonTrashedNotReplaced,
      "the original went to the Trash, then the output could not take its name"},
+    {&UiTexts::reasonDamaged, "damaged (its decoder crashed or broke its limits on it)"},
 
     // Update check.
     {&UiTexts::noInternetText, "No internet connection is available."},
