@@ -3,11 +3,15 @@
 #include <array>
 #include <utility>
 
+#include "foreign/webp_reader.h"
+
 namespace pixmoor::foreign {
 namespace {
 
 // One row per format, named as in the format registry.
-constexpr std::array<std::pair<std::string_view, image::FormatReader>, 0> kReaders = {};
+constexpr std::array<std::pair<std::string_view, image::FormatReader>, 1> kReaders = {{
+    {"WebP", readWebp},
+}};
 
 }  // namespace
 
