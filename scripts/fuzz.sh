@@ -4,8 +4,9 @@
 #
 #   scripts/fuzz.sh [seconds per run] [run ...]
 #
-# Runs: one per family of the format registry (today bmp ico jpeg png; the
-# load fuzzer, kept in that family's format), "budget", "reduce" and
+# Runs: one per family of the format registry (today bmp ico jpeg png, with
+# the load fuzzer kept in that family's format; webp, with its reader's own
+# fuzzer, as the decode helper reads it), "budget", "reduce" and
 # "header". "budget" takes the seeds of every family and runs the real
 # limits (sides up to 32767, a memory budget of $PIXMOOR_FUZZ_BUDGET_MB,
 # default 128) with any single allocation beyond that budget counted as a
@@ -27,7 +28,7 @@ budget_mb=${PIXMOOR_FUZZ_BUDGET_MB:-128}
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DPIXMOOR_FUZZ=ON -DPIXMOOR_SANITIZE=ON -DPIXMOOR_GUI=OFF -DPIXMOOR_TESTS=OFF -DPIXMOOR_BENCH=OFF >/dev/null
-ninja -C "$build" -j2 load_fuzzer reduce_fuzzer header_fuzzer
+ninja -C "$build" -j2 load_fuzzer reduce_fuzzer header_fuzzer webp_fuzzer
 
 # The families come from the format registry itself.
 mapfile -t families < <(PIXMOOR_FUZZ_LIST_FAMILIES=1 "$build/fuzz/load_fuzzer")
@@ -59,11 +60,14 @@ for run in "${runs[@]}"; do
       fi
       target=load_fuzzer data=("$root/tests/data/$run")
       mode=(env PIXMOOR_FUZZ_FAMILY="$run")
+      # A family decoded in the helper process has a fuzzer of its own that
+      # calls its reader directly.
+      [[ -x "$build/fuzz/${run}_fuzzer" ]] && target=${run}_fuzzer
       ;;
   esac
   # Picture files only: not the manifests, notes, licences or reference renderings.
   find "${data[@]}" -type f -not -path '*/reference/*' -not -path '*/licenses/*' \
-    -not -name '*.md' -not -name '*.tsv' -not -name '*.txt' -exec cp {} "$seeds/" \;
+    -not -name '*.md' -not -name '*.tsv' -not -name '*.txt' -not -name '*.py' -exec cp {} "$seeds/" \;
   log="$build/fuzz-$run.log"
   echo "fuzz: $run ($target) for ${seconds}s ($(ls "$seeds" | wc -l) seeds), log $log"
   if ! "${mode[@]}" "$build/fuzz/$target" "$corpus" "$seeds" \

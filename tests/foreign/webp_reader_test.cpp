@@ -251,6 +251,12 @@ TEST(WebpReader, LimitsAreCheckedFromTheHeader) {
     EXPECT_FALSE(reading.header.has_value());
     EXPECT_EQ(reading.failure, DecodeFailure::overBudget);
   }
+  // The library's own planes count: a lossless picture is decoded whole as
+  // 32-bit pixels, a lossy one a few rows at a time.
+  const DecodeLimits tight{2'500'000, nullptr};
+  EXPECT_EQ(readBytes(readFile(large), tight).failure, DecodeFailure::overBudget);
+  EXPECT_TRUE(
+      readBytes(readFile(dataPath("good/go_blue-purple-pink-large.no-filter.lossy.webp")), tight).picture);
   // An animation canvas wider than 32767.
   Bytes wide = readFile(dataPath("good/made_pil_different_transparency_mixed.webp"));
   wide[24] = 0x3E;  // 40000 - 1, little-endian in three bytes
