@@ -40,6 +40,7 @@ constexpr std::uint32_t kExif = fourCc("EXIF");
 constexpr std::uint32_t kAnmf = fourCc("ANMF");
 
 constexpr std::uint8_t kAnimationFlag = 0x02;  // of the VP8X flags
+constexpr std::uint8_t kExifFlag = 0x08;
 
 // A walk over the chunk headers stops after this many: real files have a
 // handful, animations one a frame.
@@ -108,7 +109,8 @@ struct Bitstream {
 struct Layout {
   bool extended = false;  // a VP8X chunk leads
   bool animated = false;
-  int canvasWidth = 0;  // of the VP8X chunk
+  bool exifPromised = false;  // the VP8X flags announce an EXIF chunk
+  int canvasWidth = 0;        // of the VP8X chunk
   int canvasHeight = 0;
   std::optional<Chunk> icc;
   std::optional<Chunk> exif;
@@ -152,6 +154,7 @@ bool readLayout(PictureInput& input, Layout& layout) {
       if (chunk.size < sizeof vp8x || !input.copy(chunk.payload, vp8x)) return false;
       layout.extended = true;
       layout.animated = (vp8x[0] & kAnimationFlag) != 0;
+      layout.exifPromised = (vp8x[0] & kExifFlag) != 0;
       layout.canvasWidth = 1 + static_cast<int>(le24(vp8x + 4));
       layout.canvasHeight = 1 + static_cast<int>(le24(vp8x + 7));
     } else if (!layout.extended) {
@@ -305,6 +308,10 @@ bool probeWebp(DecoderContext& context) {
   context.sourceDepth = context.rasterDepth;
   context.rowByRow = true;
   context.orientation = orientation;
+  // The EXIF chunk follows the picture: a file cut after the picture but
+  // before the end of its EXIF chunk may have lost its orientation.
+  if (layout.exifPromised && (!layout.exif || layout.exif->payload + layout.exif->size > input.size()))
+    context.ranShort = true;
 
   // libwebp writes straight into the raster when the frame is the upright
   // picture; otherwise into a buffer of the frame's size, whose rows are

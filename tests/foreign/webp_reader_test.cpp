@@ -156,6 +156,29 @@ TEST(WebpReader, TruncatedFileGivesThePartThatCame) {
   }
 }
 
+// Every good file cut short gives the part that came or a reason. A picture
+// not marked partial must be the whole file's: the cut fell after all it
+// uses (an animation's later frames), never in its EXIF block.
+TEST(WebpReader, EveryPrefixOfAGoodFileIsPartialOrRefused) {
+  for (const auto& entry : std::filesystem::directory_iterator(dataPath("good"))) {
+    const Bytes whole = readFile(entry.path().string());
+    const Reading uncut = readBytes(whole);
+    ASSERT_TRUE(uncut.picture.has_value());
+    const image::Raster& full = *uncut.picture->raster;
+    for (const std::size_t quarter : {1, 2, 3}) {
+      SCOPED_TRACE(entry.path().filename().string() + " " + std::to_string(quarter) + "/4");
+      const Reading reading =
+          readBytes(Bytes(whole.begin(), whole.begin() + static_cast<long>(whole.size() * quarter / 4)));
+      if (!reading.picture) {
+        EXPECT_EQ(reading.failure, DecodeFailure::unrecognised);
+      } else if (!reading.picture->partial) {
+        ASSERT_EQ(reading.picture->raster->sizeBytes(), full.sizeBytes());
+        ASSERT_EQ(std::memcmp(reading.picture->raster->data(), full.data(), full.sizeBytes()), 0);
+      }
+    }
+  }
+}
+
 // go_video-001 (150 x 103) in an extended container with an EXIF block
 // (big-endian, no "Exif" mark) saying `orientation`.
 Bytes turnedVideo(int orientation) {
@@ -202,6 +225,10 @@ TEST(WebpReader, ExifOrientationTurnsThePictureUpright) {
       }
     }
     EXPECT_EQ(mismatches, 0);
+    // Cut in its EXIF block, after the picture: it may have lost its turn.
+    const Reading cut = readBytes(Bytes(file.begin(), file.end() - 10));
+    ASSERT_TRUE(cut.picture.has_value());
+    EXPECT_TRUE(cut.picture->partial);
   }
 }
 
