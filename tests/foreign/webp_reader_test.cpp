@@ -232,6 +232,28 @@ TEST(WebpReader, ExifOrientationTurnsThePictureUpright) {
   }
 }
 
+// The five hopper files store one picture turned five ways: upright, they
+// are the same picture, up to their lossy coding (a turn taken wrong differs
+// by tens of levels on average).
+TEST(WebpReader, OneStoredPictureFiveWaysIsOneUprightPicture) {
+  const Reading first = readPath(dataPath("good/pil_hopper_orientation_2.webp"));
+  ASSERT_TRUE(first.picture.has_value());
+  for (const int orientation : {3, 5, 6, 8}) {
+    const std::string name = "good/pil_hopper_orientation_" + std::to_string(orientation) + ".webp";
+    const Reading other = readPath(dataPath(name));
+    ASSERT_TRUE(other.picture.has_value());
+    long difference = 0;
+    for (int y = 0; y < 128; ++y) {
+      for (int x = 0; x < 128; ++x) {
+        const auto a = image::test_support::pixelAt(*first.picture->raster, x, y);
+        const auto b = image::test_support::pixelAt(*other.picture->raster, x, y);
+        for (int c = 0; c < 3; ++c) difference += std::abs(a[c] - b[c]);
+      }
+    }
+    EXPECT_LT(difference / (128 * 128 * 3), 5) << name;
+  }
+}
+
 // Reduced while decoded, an opaque picture is byte for byte the whole
 // picture resampled; one with alpha comes back whole for the caller.
 TEST(WebpReader, ReductionEqualsResamplingTheWholePicture) {
