@@ -5,8 +5,8 @@
 #   scripts/fuzz.sh [seconds per run] [run ...]
 #
 # Runs: one per family of the format registry (today bmp ico jpeg png, with
-# the load fuzzer kept in that family's format; webp, with its reader's own
-# fuzzer, as the decode helper reads it), "budget", "reduce" and
+# the load fuzzer kept in that family's format; webp and tiff, each with its
+# reader's own fuzzer, as the decode helper reads it), "budget", "reduce" and
 # "header". "budget" takes the seeds of every family and runs the real
 # limits (sides up to 32767, a memory budget of $PIXMOOR_FUZZ_BUDGET_MB,
 # default 128) with any single allocation beyond that budget counted as a
@@ -28,7 +28,7 @@ budget_mb=${PIXMOOR_FUZZ_BUDGET_MB:-128}
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DPIXMOOR_FUZZ=ON -DPIXMOOR_SANITIZE=ON -DPIXMOOR_GUI=OFF -DPIXMOOR_TESTS=OFF -DPIXMOOR_BENCH=OFF >/dev/null
-ninja -C "$build" -j2 load_fuzzer reduce_fuzzer header_fuzzer webp_fuzzer
+ninja -C "$build" -j2 load_fuzzer reduce_fuzzer header_fuzzer webp_fuzzer tiff_fuzzer
 
 # The families come from the format registry itself.
 mapfile -t families < <(PIXMOOR_FUZZ_LIST_FAMILIES=1 "$build/fuzz/load_fuzzer")

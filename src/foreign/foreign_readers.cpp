@@ -3,14 +3,16 @@
 #include <array>
 #include <utility>
 
+#include "foreign/tiff_reader.h"
 #include "foreign/webp_reader.h"
 
 namespace pixmoor::foreign {
 namespace {
 
 // One row per format, named as in the format registry.
-constexpr std::array<std::pair<std::string_view, image::FormatReader>, 1> kReaders = {{
+constexpr std::array<std::pair<std::string_view, image::FormatReader>, 2> kReaders = {{
     {"WebP", readWebp},
+    {"TIFF", readTiff},
 }};
 
 }  // namespace

@@ -39,17 +39,17 @@ TEST(FormatRegistry, EveryGoodFileIsRecognisedAsItsOwnFormat) {
       for (const auto& entry : std::filesystem::directory_iterator(folder)) {
         const decodetest::Bytes bytes = decodetest::readFile(entry.path().string());
         // A few good files of other suites are other formats under this
-        // family's name (a PNG named .jpg); the content decides. A format the
-        // companion alone reads is one only in its set.
-        const FormatDescriptor* found =
-            formatOf(bytes, format.companionOnly ? FormatSet::companion : FormatSet::window);
+        // family's name (a PNG named .jpg); the content decides. A format
+        // decoded in the helper process is one only the companion reads.
+        const FormatDescriptor* found = formatOf(
+            bytes, format.decodedIn == DecodePlace::helperProcess ? FormatSet::companion : FormatSet::window);
         ASSERT_NE(found, nullptr) << entry.path();
         if (found == &format) readBy.insert(format.name);
         EXPECT_EQ(found, formatOf(bytes, FormatSet::companion)) << entry.path();
       }
     }
   }
-  EXPECT_EQ(readBy, (std::set<std::string_view>{"JPEG", "PNG", "BMP", "Windows icon", "WebP"}));
+  EXPECT_EQ(readBy, (std::set<std::string_view>{"JPEG", "PNG", "BMP", "Windows icon", "WebP", "TIFF"}));
   // TIFF is a name the window takes but never reads; the companion reads it.
   EXPECT_EQ(formatOf(std::vector<std::uint8_t>{'I', 'I', 42, 0}, FormatSet::window), nullptr) << "TIFF";
   EXPECT_NE(formatOf(std::vector<std::uint8_t>{'I', 'I', 42, 0}, FormatSet::companion), nullptr) << "TIFF";
