@@ -120,6 +120,28 @@ TEST(TiffReader, CorpusFilesMatchAnIndependentDecodingOrAreRefused) {
   EXPECT_EQ(matched, 32);
 }
 
+// The G4 files store one picture turned five ways by their Orientation tag:
+// upright, all but a few pixels agree (their pictures differ by some 0.2 %;
+// a turn taken wrong differs by half).
+TEST(TiffReader, OneStoredPictureFiveWaysIsOneUprightPicture) {
+  const Reading first = readPath(dataPath("good/pil_g4_orientation_2.tif"));
+  ASSERT_TRUE(first.picture.has_value());
+  const image::Raster& upright = *first.picture->raster;
+  for (const int orientation : {3, 5, 6, 8}) {
+    const std::string name = "good/pil_g4_orientation_" + std::to_string(orientation) + ".tif";
+    const Reading other = readPath(dataPath(name));
+    ASSERT_TRUE(other.picture.has_value());
+    ASSERT_EQ(other.picture->raster->width, upright.width) << name;
+    ASSERT_EQ(other.picture->raster->height, upright.height) << name;
+    int differing = 0;
+    for (int y = 0; y < upright.height; ++y)
+      for (int x = 0; x < upright.width; ++x)
+        differing += image::test_support::pixelAt(upright, x, y) !=
+                     image::test_support::pixelAt(*other.picture->raster, x, y);
+    EXPECT_LT(differing, upright.width * upright.height / 200) << name;
+  }
+}
+
 // libtiff's own published decodings (PNM, comments allowed in the
 // header): 16-bit samples rounded to 8 bits, v * 255 / 65535 to the nearest,
 // exactly; 8-bit grey as it is.
