@@ -44,6 +44,7 @@ struct DecodedPicture {
   int sourceDepth = 0;                   // bits per pixel as stored by the source
   bool isIcon = false;                   // built from an icon container entry
   bool partial = false;                  // the data ended or broke before every row arrived
+  bool nothingDecoded = false;           // partial, and not one row came from its data: all is fill
   std::vector<std::uint8_t> iccProfile;  // ICC profile bytes, empty when none
 };
 

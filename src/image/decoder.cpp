@@ -83,7 +83,8 @@ Reading readWith(const Decoder& decoder, PictureInput& input, const DecodeLimits
   }
   if (context.outputBytes + context.decoderBytes > context.memoryBudget)
     return finish(DecodeFailure::overBudget);
-  reading.header = HeaderFacts{{context.width, context.height}, false};
+  reading.header =
+      HeaderFacts{{context.width, context.height}, false, target.has_value(), context.rasterDepth};
   if (upTo == ReadUpTo::header) {
     decoder.close(context);
     return reading;
@@ -113,6 +114,7 @@ Reading readWith(const Decoder& decoder, PictureInput& input, const DecodeLimits
   if (reducer != nullptr) picture.raster = reducer->finish();
   picture.sourceDepth = context.sourceDepth;
   picture.partial = !complete || context.ranShort;
+  picture.nothingDecoded = picture.partial && !context.rowsArrived;
   picture.iccProfile = std::move(context.iccProfile);
   reading.picture = std::move(picture);
   return reading;

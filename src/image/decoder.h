@@ -59,8 +59,9 @@ struct DecoderContext {
   std::uint64_t outputBytes = 0;  // what the rows go into (raster or reducer), set before decoding
   DecodeFailure refusal = DecodeFailure::unrecognised;  // why probe or decode gave up
   bool ranShort = false;                                // decode met the end of the data or a broken row
-  bool rejected = false;  // decode found the data unusable after all: no picture, as if probe had said so
-  void* state = nullptr;  // the decoder's own library objects
+  bool rowsArrived = false;  // decode: at least one row (or a whole scan) came from the data
+  bool rejected = false;     // decode found the data unusable after all: no picture, as if probe had said so
+  void* state = nullptr;     // the decoder's own library objects
 };
 
 // probe: reads the header; true when the decoder takes the data, with width,
@@ -87,8 +88,9 @@ inline bool stopRequested(DecoderContext& context) {
 // Runs one decoder over the data: probe and the memory it will need (the
 // header), then raster or reducer, decode, close. The budget also counts
 // the input's own window. A picture whose data breaks part-way is still
-// answered, with the undelivered rows zero and `partial` set; a cancelled
-// decode answers nothing.
+// answered, with the undelivered rows zero and `partial` set (and
+// `nothingDecoded` when no row came from the data); a cancelled decode
+// answers nothing.
 Reading readWith(const Decoder& decoder, PictureInput& input, const DecodeLimits& limits,
                  const ReduceTo* reduce, ReadUpTo upTo);
 

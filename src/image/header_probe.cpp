@@ -14,6 +14,8 @@ PictureHeader probePictureFile(const std::string& path, const LoadRequest& reque
     header.width = read.picture.source.width;
     header.height = read.picture.source.height;
     header.isIcon = read.picture.isIcon;
+    header.reduced = read.header.reduced;
+    header.rasterDepth = read.header.rasterDepth;
   }
   return header;
 }

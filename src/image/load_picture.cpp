@@ -59,6 +59,7 @@ PictureFile::PictureFile(const std::string& path, FormatSet formats)
   const int flags = ::fcntl(fd_, F_GETFL);
   if (flags < 0 || ::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK) != 0) return;
   size_ = static_cast<std::uint64_t>(info.st_size);
+  modified_ = info.st_mtim;
   std::array<std::uint8_t, kMagicBytes> head{};
   const auto headSize = static_cast<std::size_t>(std::min<std::uint64_t>(size_, head.size()));
   if (!readPieces(fd_, head.data(), headSize)) return;
@@ -71,6 +72,13 @@ PictureFile::~PictureFile() {
   if (fd_ >= 0) ::close(fd_);
 }
 
+bool PictureFile::changedSinceOpened() const {
+  struct stat info {};
+  if (fd_ < 0 || ::fstat(fd_, &info) != 0) return true;
+  return static_cast<std::uint64_t>(info.st_size) != size_ || info.st_mtim.tv_sec != modified_.tv_sec ||
+         info.st_mtim.tv_nsec != modified_.tv_nsec;
+}
+
 LoadedPicture readPicture(const FormatDescriptor& format, PictureInput& input, const LoadRequest& request,
                           ReadUpTo upTo) {
   const DecodeLimits& limits = request.limits;
@@ -78,6 +86,7 @@ LoadedPicture readPicture(const FormatDescriptor& format, PictureInput& input, c
   LoadedPicture loaded;
   if (reading.header) {
     loaded.headerTaken = true;
+    loaded.header = *reading.header;
     loaded.picture.source = reading.header->size;
     loaded.picture.isIcon = reading.header->isIcon;
   }
@@ -109,7 +118,9 @@ LoadedPicture loadPicture(PictureFile& file, const LoadRequest& request) {
   // The reader takes the file a piece at a time; what it must read whole
   // (icon containers, run-length and 32-bit BMP) counts against the budget.
   PictureInput input(file.descriptor(), file.size(), request.limits.cancel);
-  return readPicture(*file.format(), input, request, ReadUpTo::picture);
+  LoadedPicture loaded = readPicture(*file.format(), input, request, ReadUpTo::picture);
+  loaded.changedWhileRead = file.changedSinceOpened();
+  return loaded;
 }
 
 LoadedPicture loadPicture(const std::string& path, const LoadRequest& request) {

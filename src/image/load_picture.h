@@ -12,6 +12,8 @@
 // own. Failures are values (a status); nothing throws.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <span>
 #include <string>
@@ -51,6 +53,11 @@ struct LoadedPicture {
   // The reader took the header: the plan saw what this load saw, and a
   // failure came from the pixel data (or a lack of memory) after it.
   bool headerTaken = false;
+  HeaderFacts header;  // what it said, when it was taken
+  // The file's size or modification time at the end of the read is not what
+  // it was when it was opened: something wrote to it meanwhile (a download
+  // still under way), so the picture may not be the file's.
+  bool changedWhileRead = false;
 
   bool loaded() const { return status == LoadStatus::loaded; }
 };
@@ -74,10 +81,14 @@ class PictureFile {
   const FormatDescriptor* format() const { return format_; }
   int descriptor() const { return fd_; }
   std::uint64_t size() const { return size_; }
+  // The file's size or modification time is no longer what it was when it
+  // was opened.
+  bool changedSinceOpened() const;
 
  private:
   int fd_ = -1;
   std::uint64_t size_ = 0;
+  struct timespec modified_ {};
   LoadStatus status_ = LoadStatus::unreadable;
   const FormatDescriptor* format_ = nullptr;
 };

@@ -98,6 +98,11 @@ struct UiTexts {
   std::string reasonWriteFailed;
   std::string reasonWriteProtected;
   std::string reasonFolderNotWritable;
+  std::string reasonNotAFile;
+  std::string reasonLinkRefused;
+  std::string reasonNameTooLong;
+  std::string reasonIncomplete;
+  std::string reasonChangedWhileRead;
   std::string reasonDiskFull;
   std::string reasonStopped;
   std::string reasonWouldReplaceAnother;
