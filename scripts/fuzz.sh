@@ -4,7 +4,7 @@
 #
 #   scripts/fuzz.sh [seconds per run] [run ...]
 #
-# Runs: one per family of the format registry (today bmp ico jpeg png gif;
+# Runs: one per family of the format registry (today bmp ico jpeg png, and gif webp tiff;
 # the load fuzzer, kept in that family's format, or for a family decoded in
 # the helper process its own fuzzer, fuzz/<family>_fuzzer.cpp, calling its
 # reader directly), "budget", "reduce", "header" and "protocol" (the
@@ -61,13 +61,15 @@ for run in "${runs[@]}"; do
         exit 2
       fi
       target=load_fuzzer data=("$root/tests/data/$run")
-      [[ -x "$build/fuzz/${run}_fuzzer" ]] && target=${run}_fuzzer
       mode=(env PIXMOOR_FUZZ_FAMILY="$run")
+      # A family decoded in the helper process has a fuzzer of its own that
+      # calls its reader directly.
+      [[ -x "$build/fuzz/${run}_fuzzer" ]] && target=${run}_fuzzer
       ;;
   esac
   # Picture files only: not the manifests, notes, licences or reference renderings.
   [[ ${#data[@]} -gt 0 ]] && find "${data[@]}" -type f -not -path '*/reference/*' -not -path '*/licenses/*' \
-    -not -name '*.md' -not -name '*.tsv' -not -name '*.txt' -exec cp {} "$seeds/" \;
+    -not -name '*.md' -not -name '*.tsv' -not -name '*.txt' -not -name '*.py' -not -name '*.sh' -exec cp {} "$seeds/" \;
   log="$build/fuzz-$run.log"
   echo "fuzz: $run ($target) for ${seconds}s ($(ls "$seeds" | wc -l) seeds), log $log"
   if ! "${mode[@]}" "$build/fuzz/$target" "$corpus" "$seeds" \

@@ -3,6 +3,8 @@
 #include <utility>
 
 #include "foreign/gif_reader.h"
+#include "foreign/tiff_reader.h"
+#include "foreign/webp_reader.h"
 
 namespace pixmoor::foreign {
 namespace {
@@ -10,6 +12,8 @@ namespace {
 // One row per format, named as in the format registry.
 constexpr std::pair<std::string_view, image::FormatReader> kReaders[] = {
     {"GIF", readGif},
+    {"WebP", readWebp},
+    {"TIFF", readTiff},
 };
 
 }  // namespace

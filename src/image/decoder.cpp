@@ -76,6 +76,7 @@ Reading readWith(const Decoder& decoder, PictureInput& input, const DecodeLimits
     context.outputBytes = RowReducer::bytesNeeded(storedWidth, storedHeight, context.orientation,
                                                   target->width, target->height);
     if (context.outputBytes == 0) return finish(DecodeFailure::overBudget);
+    if (context.rowsDecoderBytes != 0) context.decoderBytes = context.rowsDecoderBytes;
   } else {
     context.outputBytes = rasterBytes(context.width, context.height, context.rasterDepth);
     if (context.outputBytes == 0) return finish(DecodeFailure::unrecognised);

@@ -47,6 +47,11 @@ struct DecoderContext {
   int sourceDepth = 0;                   // bits per pixel as stored
   std::vector<std::uint8_t> iccProfile;  // the source's colour profile, empty when none (probe fills it)
   std::uint64_t decoderBytes = 0;        // probe: what the decoder holds beside the raster
+  // probe: what it holds beside a reducer when it hands its rows over one at
+  // a time (decodeRows), where that differs; 0: decoderBytes. (A library
+  // that decodes into a picture-sized buffer of its own needs that buffer
+  // there, while it decodes straight into the raster otherwise.)
+  std::uint64_t rowsDecoderBytes = 0;
   // probe: the rows can be handed over one at a time, as stored, which the
   // upright picture is turned by `orientation` (EXIF values 1 to 8).
   bool rowByRow = false;
