@@ -3,11 +3,17 @@
 #include <array>
 #include <utility>
 
+#include "foreign/avif_reader.h"
+#include "foreign/heif_reader.h"
+
 namespace pixmoor::foreign {
 namespace {
 
 // One row per format, named as in the format registry.
-constexpr std::array<std::pair<std::string_view, image::FormatReader>, 0> kReaders = {};
+constexpr std::array<std::pair<std::string_view, image::FormatReader>, 2> kReaders = {{
+    {"HEIF", readHeif},
+    {"AVIF", readAvif},
+}};
 
 }  // namespace
 

@@ -20,6 +20,9 @@ enum class DecodeFailure {
   tooLarge,      // a side above 32767 (or more pixels than the pixel limit)
   overBudget,    // the decode would hold more memory than its budget
   cancelled,     // the cancel flag was raised part-way
+
+  // Recognised, but it needs what is refused (an HDR transfer curve).
+  unsupportedFeature,
 };
 
 struct PictureSize {

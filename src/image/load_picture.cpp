@@ -31,6 +31,7 @@ LoadStatus statusOf(DecodeFailure failure) {
     case DecodeFailure::unrecognised:
       return LoadStatus::unknownFormat;
     case DecodeFailure::tooLarge:
+    case DecodeFailure::unsupportedFeature:
       return LoadStatus::unsupported;
     case DecodeFailure::overBudget:
       return LoadStatus::tooLargeForMemory;
