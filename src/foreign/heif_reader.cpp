@@ -93,9 +93,14 @@ heif_reader_grow_status sizeReached(std::int64_t target, void* userdata) {
 DecodeFailure failureOf(const heif_error& error) {
   switch (error.code) {
     case heif_error_Memory_allocation_error:
-      // libheif's limits: sides above ours, or data claimed beyond 512 MB.
-      return error.subcode == heif_suberror_Security_limit_exceeded ? DecodeFailure::tooLarge
-                                                                    : DecodeFailure::overBudget;
+      if (error.subcode != heif_suberror_Security_limit_exceeded) return DecodeFailure::overBudget;
+      // libheif's limits: sides above ours are a picture too large; the
+      // others (item data claimed beyond 512 MB, tables beyond their
+      // bounds) are claims no picture file makes, only a broken one. The
+      // message is the only place that tells them apart.
+      return error.message != nullptr && std::strstr(error.message, "Image size") != nullptr
+                 ? DecodeFailure::tooLarge
+                 : DecodeFailure::unrecognised;
     case heif_error_Unsupported_feature:
       return DecodeFailure::unsupportedFeature;  // a codec or a conversion libheif lacks
     default:
