@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <limits>
 #include <memory>
 #include <new>
 
@@ -26,6 +25,9 @@ using image::DecoderContext;
 // row) gives exactly the rows of converting the whole picture.
 constexpr std::uint32_t kBandRows = 32;
 constexpr std::uint32_t kContextRows = 2;
+// The rows a band's conversion writes at most: the context on both sides,
+// and one more above when a crop starts the band on an odd row.
+constexpr std::uint32_t kBandBufferRows = kBandRows + 2 * kContextRows + 1;
 
 // What libavif and dav1d hold while they decode, per pixel, in quarters of
 // a byte. Measured with heaptrack on 12-megapixel files made with avifenc
@@ -204,9 +206,12 @@ bool probeAvif(DecoderContext& context) {
   avifDecoder& decoder = *s->decoder;
   decoder.maxThreads = 1;
   decoder.codecChoice = AVIF_CODEC_CHOICE_DAV1D;
-  // Sides are checked here (too large, not broken); the pixel count once
-  // the header is read, when dav1d is held to it.
-  decoder.imageSizeLimit = std::numeric_limits<std::uint32_t>::max();
+  // Sides are checked here (too large, not broken). libavif 0.11 takes no
+  // pixel limit above its default of 16384 x 16384 (a larger one is "not
+  // implemented"): pictures beyond it are refused while parsing, told from
+  // broken ones by libavif's message. dav1d is held to the header's size
+  // once the header is read.
+  decoder.imageSizeLimit = AVIF_DEFAULT_IMAGE_SIZE_LIMIT;
   decoder.imageDimensionLimit = 0;
   // Each strict check is either harmless to skip (a missing 'pixi', an
   // alpha item without 'ispe') or made here (the clean aperture).
@@ -220,7 +225,9 @@ bool probeAvif(DecoderContext& context) {
   avifDecoderSetIO(s->decoder, &s->io);  // no destroy function: the state keeps it
   const avifResult parsed = avifDecoderParse(s->decoder);
   if (parsed != AVIF_RESULT_OK) {
-    context.refusal = failureOf(parsed, *s);
+    context.refusal = std::strstr(decoder.diag.error, "dimensions are too large") != nullptr
+                          ? DecodeFailure::tooLarge
+                          : failureOf(parsed, *s);
     return false;
   }
 
@@ -250,7 +257,7 @@ bool probeAvif(DecoderContext& context) {
   context.height = static_cast<int>(turned ? s->crop.width : s->crop.height);
   context.rasterDepth = s->alpha ? 32 : 24;
   context.sourceDepth = s->alpha ? 32 : image.yuvFormat == AVIF_PIXEL_FORMAT_YUV400 ? 8 : 24;
-  const std::uint64_t bandBytes = (kBandRows + 2 * kContextRows) * std::uint64_t{image.width} * 4;
+  const std::uint64_t bandBytes = kBandBufferRows * std::uint64_t{image.width} * 4;
   context.decoderBytes = libraryBytes(image, s->alpha, context.input->size()) + bandBytes;
   context.rowByRow = true;  // the stored rows, which the reducer turns
   context.orientation = s->orientation;
@@ -287,7 +294,7 @@ bool decodeStoredRows(AvifState* s, const Deliver& deliver) {
   const int pixelBytes = s->alpha ? 4 : 3;
   const std::uint32_t rowBytes = image->width * static_cast<std::uint32_t>(pixelBytes);
   const std::uint32_t context420 = image->yuvFormat == AVIF_PIXEL_FORMAT_YUV420 ? kContextRows : 0;
-  s->band.reset(new (std::nothrow) std::uint8_t[(kBandRows + 2 * context420) * std::size_t{rowBytes}]);
+  s->band.reset(new (std::nothrow) std::uint8_t[kBandBufferRows * std::size_t{rowBytes}]);
   std::unique_ptr<avifImage, ViewDeleter> view(avifImageCreateEmpty());
   if (s->band == nullptr || view == nullptr) {
     context.refusal = DecodeFailure::overBudget;
