@@ -4,8 +4,10 @@
 #
 #   scripts/fuzz.sh [seconds per run] [run ...]
 #
-# Runs: one per family of the format registry (today bmp ico jpeg png; the
-# load fuzzer, kept in that family's format), "budget", "reduce" and
+# Runs: one per family of the format registry (today bmp ico jpeg png heif
+# avif: the load fuzzer kept in that family's format, or the family's own
+# target where it has one: heif_fuzzer and avif_fuzzer call the readers of the
+# helper process's formats directly), "budget", "reduce" and
 # "header". "budget" takes the seeds of every family and runs the real
 # limits (sides up to 32767, a memory budget of $PIXMOOR_FUZZ_BUDGET_MB,
 # default 128) with any single allocation beyond that budget counted as a
@@ -27,7 +29,7 @@ budget_mb=${PIXMOOR_FUZZ_BUDGET_MB:-128}
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DPIXMOOR_FUZZ=ON -DPIXMOOR_SANITIZE=ON -DPIXMOOR_GUI=OFF -DPIXMOOR_TESTS=OFF -DPIXMOOR_BENCH=OFF >/dev/null
-ninja -C "$build" -j2 load_fuzzer reduce_fuzzer header_fuzzer
+ninja -C "$build" -j2 load_fuzzer reduce_fuzzer header_fuzzer heif_fuzzer avif_fuzzer
 
 # The families come from the format registry itself.
 mapfile -t families < <(PIXMOOR_FUZZ_LIST_FAMILIES=1 "$build/fuzz/load_fuzzer")
@@ -57,8 +59,13 @@ for run in "${runs[@]}"; do
         echo "fuzz: no run named $run (families: ${families[*]}; budget reduce header)" >&2
         exit 2
       fi
-      target=load_fuzzer data=("$root/tests/data/$run")
-      mode=(env PIXMOOR_FUZZ_FAMILY="$run")
+      data=("$root/tests/data/$run")
+      if [[ -x "$build/fuzz/${run}_fuzzer" ]]; then
+        target=${run}_fuzzer
+      else
+        target=load_fuzzer
+        mode=(env PIXMOOR_FUZZ_FAMILY="$run")
+      fi
       ;;
   esac
   # Picture files only: not the manifests, notes, licences or reference renderings.
