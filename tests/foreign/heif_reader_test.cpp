@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "foreign/nclx_profile.h"
 #include "foreign_test_support.h"
 #include "image/resample.h"
 
@@ -122,6 +123,8 @@ INSTANTIATE_TEST_SUITE_P(
         HeifFile{"good/ffc_multilayer003.heic", Expect::equalsLibrary, {1024, 512}},
         HeifFile{"good/pil_hopper.heif", Expect::equalsLibrary, {128, 128}},
         HeifFile{"good/made_10bit-alpha.heic", Expect::equalsLibrary, {96, 64}, 32},
+        HeifFile{"good/made_p3.heic", Expect::equalsLibrary, {96, 64}},
+        HeifFile{"questionable/made_pq.heic", Expect::refused, {}, 24, DecodeFailure::unsupportedFeature},
         HeifFile{"questionable/ffc_C008.heic", Expect::refused},
         HeifFile{"questionable/ffc_C014.heic", Expect::refused},
         HeifFile{"questionable/ffc_C039.heic", Expect::refused},
@@ -140,7 +143,7 @@ TEST(HeifReader, TableCoversEveryFile) {
   for (const char* folder : {"good", "questionable", "bad"})
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dataPath("heif/") + folder))
       ++files;
-  EXPECT_EQ(files, 28u);
+  EXPECT_EQ(files, 30u);
 }
 
 TEST(HeifReader, ReducedWhileConvertedEqualsResamplingTheWhole) {
@@ -201,6 +204,17 @@ TEST(HeifReader, SideAbove32767IsTooLarge) {
     }
   }
   std::remove(path.c_str());
+}
+
+// Colours given by code points: Display P3 carries its profile, sRGB none.
+TEST(HeifReader, ColoursOfCodePointsBecomeAProfile) {
+  const image::Reading p3 = readThrough(readHeif, dataPath("heif/good/made_p3.heic"));
+  ASSERT_TRUE(p3.picture.has_value());
+  EXPECT_FALSE(p3.picture->iccProfile.empty());
+  EXPECT_EQ(p3.picture->iccProfile, profileForNclx({12, 13}).iccProfile);
+  const image::Reading plain = readThrough(readHeif, dataPath("heif/good/ffc_C002.heic"));
+  ASSERT_TRUE(plain.picture.has_value());
+  EXPECT_TRUE(plain.picture->iccProfile.empty());
 }
 
 // libheif asserts that the data it located can be read: a file that lost
