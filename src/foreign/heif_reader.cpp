@@ -28,7 +28,9 @@ using image::DecoderContext;
 // RGB would add a third copy (73 MB of RSS became 97 MB). The header does
 // not say how the chroma is sampled, so the budget counts 4:4:4: six
 // samples a pixel plus 1.5 bytes of libde265's block data, and one sample
-// more for alpha.
+// more for alpha. The reader's whole peak RSS on 12-megapixel files agrees:
+// 8-bit 4:2:0 96 MB with its 36 MB raster (74 MB reduced to a quarter),
+// 10-bit 118 MB, with alpha 121 MB, each below its budget.
 constexpr std::uint64_t kHalfBytesPerSample = 2;
 constexpr std::uint64_t kBlockDataHalfBytes = 3;
 // libheif's copy of the coded data and libde265's (each at most the file),
