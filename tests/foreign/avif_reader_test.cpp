@@ -279,6 +279,16 @@ TEST(AvifReader, HeaderAloneBudgetAndCancel) {
   EXPECT_EQ(tight.failure, DecodeFailure::overBudget);
   const image::CancelFlag raised{true};
   EXPECT_EQ(readThrough(readAvif, path, {image::kNoMemoryBudget, &raised}).failure, DecodeFailure::cancelled);
+  // Raised once the header is taken: the picture's data is never decoded.
+  image::CancelFlag later{false};
+  const image::ReduceTo raise = [&later](int, int) {
+    later = true;
+    return std::optional<PictureSize>();
+  };
+  const image::Reading stopped = readThrough(readAvif, path, {image::kNoMemoryBudget, &later}, &raise);
+  EXPECT_TRUE(stopped.header.has_value());
+  EXPECT_FALSE(stopped.picture.has_value());
+  EXPECT_EQ(stopped.failure, DecodeFailure::cancelled);
   // A file that lost its end after it was opened.
   const image::Reading shrunk =
       readThrough(readAvif, dataPath("avif/bad/trunc_lu_fox.profile0.8bpc.yuv420_half.avif"), {}, nullptr,
