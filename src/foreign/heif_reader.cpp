@@ -119,7 +119,10 @@ bool takeColours(HeifState* s) {
   DecoderContext& context = *s->context;
   heif_color_profile_nclx* nclx = nullptr;
   NclxProfile described;
-  if (heif_image_handle_get_nclx_color_profile(s->primary, &nclx).code == heif_error_Ok && nclx != nullptr) {
+  // libheif also hands over the code points it answers as unknown, with an
+  // error; they are the caller's to free and read as any others.
+  heif_image_handle_get_nclx_color_profile(s->primary, &nclx);
+  if (nclx != nullptr) {
     described = profileForNclx(
         {static_cast<int>(nclx->color_primaries), static_cast<int>(nclx->transfer_characteristics)});
     heif_nclx_color_profile_free(nclx);
