@@ -17,12 +17,10 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <optional>
 #include <span>
 #include <string>
 
@@ -136,20 +134,6 @@ inline void touchEveryRow(const image::Raster& raster) {
   unsigned sum = 0;
   for (int y = 0; y < raster.height; ++y) sum += raster.storageRow(y)[raster.stride - 1];
   if (sum == 0xFFFFFFFFu) std::abort();  // keeps the reads
-}
-
-// One input through a reader of the helper process's formats, in this
-// process: whole, or reduced to a third (by the input's size, so a crash
-// file replays the same way), every row of the picture touched.
-inline void readThroughForeignReader(image::FormatReader reader, std::span<const std::uint8_t> data) {
-  image::PictureInput input(data);
-  const image::ReduceTo third = [](int width, int height) {
-    return std::optional<image::PictureSize>(
-        image::PictureSize{std::max(1, width / 3), std::max(1, height / 3)});
-  };
-  const image::Reading reading =
-      reader(input, setup().limits(), data.size() % 2 != 0 ? &third : nullptr, image::ReadUpTo::picture);
-  if (reading.picture) touchEveryRow(*reading.picture->raster);
 }
 
 }  // namespace pixmoor::fuzz

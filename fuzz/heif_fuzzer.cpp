@@ -1,14 +1,10 @@
-// Fuzz target: the HEIF reader (libheif) over arbitrary bytes, in this process
-// as the decode helper runs it, whole or reduced; seeds from tests/data/heif.
-// A crash inside the library itself (Debian's libheif asserts) is contained
-// by the helper in the batch; here it is a finding. Modes and limits:
-// fuzz_support.h.
+// Fuzz target: the HEIF reader as the decode helper runs it (see
+// foreign_fuzzing.h); the run of the registry's "heif" family.
 #include <cstddef>
 #include <cstdint>
-#include <span>
 
 #include "foreign/heif_reader.h"
-#include "fuzz_support.h"
+#include "foreign_fuzzing.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   pixmoor::fuzz::initialise();
@@ -16,7 +12,5 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  pixmoor::fuzz::readThroughForeignReader(pixmoor::foreign::readHeif,
-                                          std::span<const std::uint8_t>(data, size));
-  return 0;
+  return pixmoor::fuzz::fuzzForeignReader(pixmoor::foreign::readHeif, data, size);
 }

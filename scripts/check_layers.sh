@@ -6,7 +6,7 @@
 #   layer 0  files, texts, platform_core
 #   layer 1  image, settings
 #   layer 2  batch, online, platform, game_rules, foreign
-#   layer 3  companion, app_core, game
+#   layer 3  companion, app_core, game, decode_helper
 #   layer 4  app
 #
 # A file's module is its folder under src/ (one library each, see
@@ -21,7 +21,7 @@ declare -A layer=(
   [files]=0 [texts]=0 [platform_core]=0
   [image]=1 [settings]=1
   [batch]=2 [online]=2 [platform]=2 [game_rules]=2 [foreign]=2
-  [companion]=3 [app_core]=3 [game]=3
+  [companion]=3 [app_core]=3 [game]=3 [decode_helper]=3
   [app]=4
 )
 declare -A uses_qt=([platform]=1 [game]=1 [app]=1)

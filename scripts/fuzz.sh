@@ -4,11 +4,11 @@
 #
 #   scripts/fuzz.sh [seconds per run] [run ...]
 #
-# Runs: one per family of the format registry (today bmp ico jpeg png heif
-# avif: the load fuzzer kept in that family's format, or the family's own
-# target where it has one: heif_fuzzer and avif_fuzzer call the readers of the
-# helper process's formats directly), "budget", "reduce" and
-# "header". "budget" takes the seeds of every family and runs the real
+# Runs: one per family of the format registry (today bmp ico jpeg png, and gif webp tiff heif avif;
+# the load fuzzer, kept in that family's format, or for a family decoded in
+# the helper process its own fuzzer, fuzz/<family>_fuzzer.cpp, calling its
+# reader directly), "budget", "reduce", "header" and "protocol" (the
+# engine reading a decode helper's answers). "budget" takes the seeds of every family and runs the real
 # limits (sides up to 32767, a memory budget of $PIXMOOR_FUZZ_BUDGET_MB,
 # default 128) with any single allocation beyond that budget counted as a
 # crash. "reduce" loads each input as a file with the row-by-row reduction,
@@ -29,12 +29,12 @@ budget_mb=${PIXMOOR_FUZZ_BUDGET_MB:-128}
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DPIXMOOR_FUZZ=ON -DPIXMOOR_SANITIZE=ON -DPIXMOOR_GUI=OFF -DPIXMOOR_TESTS=OFF -DPIXMOOR_BENCH=OFF >/dev/null
-ninja -C "$build" -j2 load_fuzzer reduce_fuzzer header_fuzzer heif_fuzzer avif_fuzzer
+ninja -C "$build" -j2 fuzzers
 
 # The families come from the format registry itself.
 mapfile -t families < <(PIXMOOR_FUZZ_LIST_FAMILIES=1 "$build/fuzz/load_fuzzer")
 runs=("$@")
-[[ ${#runs[@]} -eq 0 ]] && runs=("${families[@]}" budget reduce header)
+[[ ${#runs[@]} -eq 0 ]] && runs=("${families[@]}" budget reduce header protocol)
 every_family=()
 for family in "${families[@]}"; do every_family+=("$root/tests/data/$family"); done
 
@@ -54,23 +54,22 @@ for run in "${runs[@]}"; do
       mode=(env PIXMOOR_FUZZ_MEMORY_BUDGET_MB="$budget_mb")
       ;;
     reduce | header) target=${run}_fuzzer data=("${every_family[@]}") ;;
+    protocol) target=helper_protocol_fuzzer data=() ;;
     *)
       if [[ ! " ${families[*]} " == *" $run "* ]]; then
-        echo "fuzz: no run named $run (families: ${families[*]}; budget reduce header)" >&2
+        echo "fuzz: no run named $run (families: ${families[*]}; budget reduce header protocol)" >&2
         exit 2
       fi
-      data=("$root/tests/data/$run")
-      if [[ -x "$build/fuzz/${run}_fuzzer" ]]; then
-        target=${run}_fuzzer
-      else
-        target=load_fuzzer
-        mode=(env PIXMOOR_FUZZ_FAMILY="$run")
-      fi
+      target=load_fuzzer data=("$root/tests/data/$run")
+      mode=(env PIXMOOR_FUZZ_FAMILY="$run")
+      # A family decoded in the helper process has a fuzzer of its own that
+      # calls its reader directly.
+      [[ -x "$build/fuzz/${run}_fuzzer" ]] && target=${run}_fuzzer
       ;;
   esac
   # Picture files only: not the manifests, notes, licences or reference renderings.
-  find "${data[@]}" -type f -not -path '*/reference/*' -not -path '*/licenses/*' \
-    -not -name '*.md' -not -name '*.tsv' -not -name '*.txt' -exec cp {} "$seeds/" \;
+  [[ ${#data[@]} -gt 0 ]] && find "${data[@]}" -type f -not -path '*/reference/*' -not -path '*/licenses/*' \
+    -not -name '*.md' -not -name '*.tsv' -not -name '*.txt' -not -name '*.py' -not -name '*.sh' -exec cp {} "$seeds/" \;
   log="$build/fuzz-$run.log"
   echo "fuzz: $run ($target) for ${seconds}s ($(ls "$seeds" | wc -l) seeds), log $log"
   if ! "${mode[@]}" "$build/fuzz/$target" "$corpus" "$seeds" \

@@ -7,12 +7,14 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ make pkg-config
   libjpeg62-turbo-dev libpng-dev zlib1g-dev
+  libwebp-dev webp libtiff-dev
   libheif-dev libavif-dev liblcms2-dev
   qt6-base-dev qt6-base-private-dev qt6-qpa-plugins libxcb1-dev fonts-dejavu-core
   fonts-liberation2 qt6-translations-l10n
   libcurl4-openssl-dev
   libasound2-dev
   nlohmann-json3-dev
+  libgif-dev libseccomp-dev
   libgtest-dev libgmock-dev
   libturbojpeg0-dev libjpeg-turbo-progs
   libbenchmark-dev

@@ -38,6 +38,12 @@ const std::string& reasonText(const texts::UiTexts& texts, batch::FailureReason 
       return texts.reasonWriteProtected;
     case FailureReason::folderNotWritable:
       return texts.reasonFolderNotWritable;
+    case FailureReason::notAFile:
+      return texts.reasonNotAFile;
+    case FailureReason::linkRefused:
+      return texts.reasonLinkRefused;
+    case FailureReason::nameTooLong:
+      return texts.reasonNameTooLong;
     case FailureReason::diskFull:
       return texts.reasonDiskFull;
     case FailureReason::stopped:
@@ -48,6 +54,12 @@ const std::string& reasonText(const texts::UiTexts& texts, batch::FailureReason 
       return texts.reasonNotTrashed;
     case FailureReason::trashedNotReplaced:
       return texts.reasonTrashedNotReplaced;
+    case FailureReason::incomplete:
+      return texts.reasonIncomplete;
+    case FailureReason::changedWhileRead:
+      return texts.reasonChangedWhileRead;
+    case FailureReason::damaged:
+      return texts.reasonDamaged;
   }
   return kNone;
 }

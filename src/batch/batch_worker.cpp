@@ -92,12 +92,16 @@ void BatchRunner::runWorker() {
   runFiles_ = options_.keepRunFiles ? std::make_unique<RunFiles>(job_) : nullptr;
   Handover handover;
   std::vector<std::thread> helpers;
+  // Every pool thread's seat is taken before any starts: the first picture
+  // must not borrow the threads of pool threads still starting.
+  threads.reserveMembers(flight_.threads);
   try {
     for (int i = 1; i < flight_.threads; ++i) {
       helpers.emplace_back([this, &threads, &handover] { runPictures(threads, handover); });
     }
   } catch (const std::system_error&) {
     // Fewer threads than planned: those running share the pictures.
+    threads.giveBack(flight_.threads - 1 - static_cast<int>(helpers.size()));
   }
   runPictures(threads, handover);
   for (std::thread& helper : helpers) helper.join();
@@ -143,7 +147,7 @@ void BatchRunner::runWorker() {
 void BatchRunner::runPictures(image::ThreadBudget& threads, Handover& handover) {
   // One of the batch's threads until it has no picture left: then its
   // resampling threads go to the pictures still under way.
-  const image::ThreadBudgetMember member(threads);
+  const image::ThreadBudgetMember member(threads, /*reserved=*/true);
   Flight& f = flight_;
   PoolSchedule& schedule = f.schedule;
   const bool direct = f.threads == 1;

@@ -26,6 +26,12 @@ std::string_view failureReasonText(FailureReason reason) {
       return "write-protected file";
     case FailureReason::folderNotWritable:
       return "folder not writable";
+    case FailureReason::notAFile:
+      return "the output's name is not a file (a folder, a FIFO or a device)";
+    case FailureReason::linkRefused:
+      return "a link that is not followed (it leads nowhere, or is not yours)";
+    case FailureReason::nameTooLong:
+      return "name too long";
     case FailureReason::diskFull:
       return "disk full";
     case FailureReason::stopped:
@@ -36,6 +42,12 @@ std::string_view failureReasonText(FailureReason reason) {
       return "the Trash refused it (left untouched)";
     case FailureReason::trashedNotReplaced:
       return "the original went to the Trash, then the output could not take its name";
+    case FailureReason::incomplete:
+      return "incomplete picture (its data ended or broke off early)";
+    case FailureReason::changedWhileRead:
+      return "changed while it was read (still being written?)";
+    case FailureReason::damaged:
+      return "damaged (its decoder crashed or broke its limits on it)";
   }
   return "unknown";
 }
@@ -44,6 +56,8 @@ std::string_view warningText(PictureWarning warning) {
   switch (warning) {
     case PictureWarning::truncated:
       return "truncated (its data ended or broke off early; the missing part is filled in)";
+    case PictureWarning::changedWhileRead:
+      return "changed while it was read (the output is of what was read)";
   }
   return "unknown";
 }

@@ -25,16 +25,26 @@ enum class FailureReason {
   writeFailed,          // the output could not be created or written; nothing was left behind
   writeProtected,       // the output's name holds a file we may not write (no prefix: the source itself)
   folderNotWritable,    // the output's folder lets us make no file
+  notAFile,             // the output's name holds a folder, a FIFO or a device
+  linkRefused,          // the output's name is a link not followed: dangling, or another user's (no prefix:
+                        // the source is such a link)
+  nameTooLong,          // the output's name is longer than its file system takes
   diskFull,             // the output's file system has no room left (or the user's quota is used up)
   stopped,              // the batch was stopped before this picture was finished
   wouldReplaceAnother,  // no prefix, and the output's name holds a file other than the source
   notTrashed,           // the source was to go to the Trash first and could not: it stays untouched
   trashedNotReplaced,   // the source went to the Trash, then the output could not take its name
+  incomplete,           // its data ended or broke off early: without a prefix it would replace the
+                        // source with a broken picture, and with one not a row of it decoded
+  changedWhileRead,     // without a prefix: its size or time changed while it was read (still being
+                        // written, say), so its output may not replace it
+  damaged,              // the decode helper reading it crashed, broke its limits or sent malformed data
 };
 
 // Something a user should know of a picture that was written.
 enum class PictureWarning {
-  truncated,  // its data ended or broke early: the missing part of the output is filled in
+  truncated,         // its data ended or broke early: the missing part of the output is filled in
+  changedWhileRead,  // its size or time changed while it was read: the output is of what was read
 };
 
 struct PictureOutcome {

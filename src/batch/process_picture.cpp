@@ -20,6 +20,12 @@ FailureReason saveFailure(image::SaveStatus status) {
       return FailureReason::writeProtected;
     case image::SaveStatus::folderNotWritable:
       return FailureReason::folderNotWritable;
+    case image::SaveStatus::notAFile:
+      return FailureReason::notAFile;
+    case image::SaveStatus::refused:
+      return FailureReason::linkRefused;
+    case image::SaveStatus::nameTooLong:
+      return FailureReason::nameTooLong;
     case image::SaveStatus::diskFull:
       return FailureReason::diskFull;
     case image::SaveStatus::outOfMemory:
@@ -50,10 +56,31 @@ FailureReason loadFailure(image::LoadStatus status) {
       return FailureReason::tooLargeForMemory;
     case image::LoadStatus::cancelled:
       return FailureReason::stopped;
+    case image::LoadStatus::damaged:
+      return FailureReason::damaged;
     case image::LoadStatus::loaded:
       break;
   }
   return FailureReason::unknownFormat;
+}
+
+files::ReplaceRule replaceRuleFor(const std::string& sourcePath, const settings::Settings& settings) {
+  files::ReplaceRule rule;
+  // Judged where the output's name leads (output_rules.h). A source that
+  // vanishes before it is read matches no file (inode 0).
+  if (settings::outputPrefix(settings.prefix).empty())
+    rule.onlyReplacing = replaceableWithoutPrefix(sourcePath, outputPath(sourcePath, settings), settings);
+  return rule;
+}
+
+FailureReason checkOutput(const std::string& outputPath, const files::ReplaceRule& rule) {
+  const files::ReplaceStatus status = files::checkReplacement(outputPath, rule);
+  return status == files::ReplaceStatus::replaced ? FailureReason::none
+                                                  : saveFailure(image::saveStatusOf(status));
+}
+
+bool resampleFits(std::uint64_t rasterBytes, int targetWidth, int targetHeight, std::uint64_t budget) {
+  return rasterBytes + 2 * image::rasterBytes(targetWidth, targetHeight, 32) <= budget;
 }
 
 image::ReduceTo reductionFor(const settings::Settings& settings) {
@@ -72,13 +99,8 @@ PreparedPicture preparePicture(const std::string& sourcePath, const settings::Se
   PictureOutcome& outcome = prepared.outcome;
 
   const std::string prefix = settings::outputPrefix(settings.prefix);
-  // Without a prefix the output may replace its own source and nothing else
-  // (judged where its name leads, see output_rules.h). A source that
-  // vanishes before it is read matches no file (inode 0).
-  if (prefix.empty()) {
-    prepared.replaceRule.onlyReplacing =
-        replaceableWithoutPrefix(sourcePath, outputPath(sourcePath, settings), settings);
-  }
+  // Without a prefix the output may replace its own source and nothing else.
+  prepared.replaceRule = replaceRuleFor(sourcePath, settings);
 
   const std::uint64_t budget = memoryBudget.value_or(image::machineMemoryBudget());
   // Once the header is read: the size the picture will be resampled to, so
@@ -104,6 +126,22 @@ PreparedPicture preparePicture(const std::string& sourcePath, const settings::Se
   }
   if (image::cancelled(cancel)) {
     outcome.reason = FailureReason::stopped;
+    return prepared;
+  }
+  // Without a prefix the output replaces its source: never with a picture of
+  // part of its data, nor of data that changed under the read (a download
+  // still being written, whose complete picture would then never exist).
+  // With a prefix the source stays, and the output says what it lacks;
+  // unless not a row of it decoded, when it would be nothing but fill.
+  if (loaded.changedWhileRead) {
+    if (prefix.empty()) {
+      outcome.reason = FailureReason::changedWhileRead;
+      return prepared;
+    }
+    outcome.warnings.push_back(PictureWarning::changedWhileRead);
+  }
+  if (picture.partial && (prefix.empty() || picture.nothingDecoded)) {
+    outcome.reason = FailureReason::incomplete;
     return prepared;
   }
 
@@ -133,9 +171,7 @@ PreparedPicture preparePicture(const std::string& sourcePath, const settings::Se
 
   std::unique_ptr<image::Raster> raster = std::move(picture.raster);
   if (target.width != raster->width || target.height != raster->height) {
-    // The picture, its resampled copy and one more of that size (the
-    // filter's intermediate picture, or the encoder's flattened copy).
-    if (raster->sizeBytes() + 2 * image::rasterBytes(target.width, target.height, 32) > budget) {
+    if (!resampleFits(raster->sizeBytes(), target.width, target.height, budget)) {
       outcome.reason = FailureReason::tooLargeForMemory;
       return prepared;
     }
@@ -150,7 +186,7 @@ PreparedPicture preparePicture(const std::string& sourcePath, const settings::Se
     outcome.reason = FailureReason::writeFailed;  // nothing the encoders take
     return prepared;
   }
-  if (picture.partial) outcome.warnings.push_back(PictureWarning::truncated);
+  if (picture.partial) outcome.warnings.insert(outcome.warnings.begin(), PictureWarning::truncated);
   prepared.sourceDepth = picture.sourceDepth;
   prepared.iccProfile = std::move(picture.iccProfile);
   prepared.raster = std::move(raster);

@@ -10,7 +10,11 @@
 // cannot be decoded, sized, resampled or written writes nothing and loses
 // nothing (an existing file of the output name stays as it was); the reason
 // comes back in the outcome. A picture whose data ended early is written
-// with its missing part filled in, and the outcome warns of it (truncated).
+// with its missing part filled in, and the outcome warns of it (truncated);
+// one whose file changed while it was read warns of that. Without a prefix
+// neither may replace its source: such a picture fails (incomplete,
+// changedWhileRead). With one, a picture of which not a row decoded fails as
+// incomplete rather than be written as nothing but fill.
 // `cancel` reaches load, resample and save: once it is raised the picture is
 // abandoned without output and reported as stopped.
 //
@@ -87,6 +91,22 @@ image::ReduceTo reductionFor(const settings::Settings& settings);
 
 // The reason a picture that did not load gives.
 FailureReason loadFailure(image::LoadStatus status);
+
+// What may be under the output's name when it is written: without a prefix
+// its own source and nothing else, judged where the name leads (output_rules.h).
+files::ReplaceRule replaceRuleFor(const std::string& sourcePath, const settings::Settings& settings);
+
+// Whether an output could be put under `outputPath` now: every check its
+// write makes before it writes a byte (what the name holds, links and their
+// owners, bits, the rule, the folder, the name's length), nothing written.
+// none when the write would go ahead. A plan asks it, so that it says what
+// the write then does.
+FailureReason checkOutput(const std::string& outputPath, const files::ReplaceRule& rule);
+
+// Whether a loaded raster of `rasterBytes` may be resampled to `target`
+// within `budget`: the picture, its resampled copy and one more of that
+// size (the filter's intermediate, or the encoder's flattened copy).
+bool resampleFits(std::uint64_t rasterBytes, int targetWidth, int targetHeight, std::uint64_t budget);
 
 // Saves a prepared picture to its output path; answers the reason (none
 // when written, and then the file's size in `bytes` when given). A picture

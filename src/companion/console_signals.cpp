@@ -7,9 +7,12 @@
 namespace pixmoor::batch {
 namespace {
 
-volatile sig_atomic_t signalled = 0;
+// Lock-free, so the handler may set it; the readers poll it.
+image::CancelFlag signalled{false};
+static_assert(image::CancelFlag::is_always_lock_free);
+
 void onStopSignal(int) {
-  signalled = 1;
+  signalled.store(true, std::memory_order_relaxed);
 }
 
 std::atomic<bool> stdoutEnded{false};
@@ -35,11 +38,27 @@ void installConsoleSignals() {
   sigemptyset(&stop.sa_mask);
   // Interrupted reads and writes resume: stdio does not retry them itself.
   stop.sa_flags = SA_RESTART;
-  for (const int number : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(number, &stop, nullptr);
+  sigset_t ours;
+  sigemptyset(&ours);
+  for (const int number : {SIGINT, SIGTERM, SIGHUP}) {
+    // A signal the caller chose to ignore stays ignored (nohup, a
+    // background job of a script).
+    struct sigaction inherited {};
+    if (::sigaction(number, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN) continue;
+    ::sigaction(number, &stop, nullptr);
+    sigaddset(&ours, number);
+  }
+  // One that arrived before this, while the caller kept it blocked, is
+  // answered now, as a Stop.
+  ::sigprocmask(SIG_UNBLOCK, &ours, nullptr);
 }
 
 bool stopSignalled() {
-  return signalled != 0;
+  return signalled.load(std::memory_order_relaxed);
+}
+
+const image::CancelFlag* stopSignalFlag() {
+  return &signalled;
 }
 
 bool print(std::FILE* stream, std::string_view text) {

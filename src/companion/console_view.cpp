@@ -5,6 +5,7 @@
 
 #include "batch/status_texts.h"
 #include "companion/console_signals.h"
+#include "companion/printable.h"
 
 namespace pixmoor::companion {
 namespace {
@@ -73,14 +74,17 @@ void ConsoleView::showStatus(const std::string& text) {
 
 void ConsoleView::showProgress(std::int32_t remaining, std::int32_t total, const std::string& outputPath) {
   const std::lock_guard lock(mutex_);
+  // The name is a file's: escaped, it can neither forge a line nor send
+  // the terminal a control sequence.
+  const std::string name = printable(outputPath);
   if (!terminal_) {
-    print(batch::progressText(remaining, total, outputPath));
+    print(batch::progressText(remaining, total, name));
     return;
   }
   const auto now = std::chrono::steady_clock::now();
   if (!started_) started_ = now;
   const std::chrono::duration<double> elapsed = now - *started_;
-  print(terminalLine(remaining, total, outputPath, elapsed.count(), terminalColumns(stream_)));
+  print(terminalLine(remaining, total, name, elapsed.count(), terminalColumns(stream_)));
 }
 
 void ConsoleView::finishLine() {

@@ -11,9 +11,23 @@ bool continuation(unsigned char byte, unsigned char low = 0x80, unsigned char hi
   return byte >= low && byte <= high;
 }
 
-// Length of the valid UTF-8 sequence at the start of `bytes` (RFC 3629: no
-// overlong forms, no surrogates, nothing above U+10FFFF); 0 when there is none.
-std::size_t sequenceLength(std::string_view bytes) {
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+Json optionalNumber(const std::optional<std::uint64_t>& value) {
+  return value ? Json(*value) : Json(nullptr);
+}
+
+Json sideOrNull(int side) {
+  return side > 0 ? Json(side) : Json(nullptr);
+}
+
+}  // namespace
+
+std::size_t utf8SequenceLength(std::string_view bytes) {
   const auto at = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
   const unsigned char lead = at(0);
   if (lead < 0x80) return 1;
@@ -40,28 +54,12 @@ std::size_t sequenceLength(std::string_view bytes) {
   return length;
 }
 
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-Json optionalNumber(const std::optional<std::uint64_t>& value) {
-  return value ? Json(*value) : Json(nullptr);
-}
-
-Json sideOrNull(int side) {
-  return side > 0 ? Json(side) : Json(nullptr);
-}
-
-}  // namespace
-
 std::string pathText(std::string_view bytes) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string text;
   text.reserve(bytes.size());
   while (!bytes.empty()) {
-    const std::size_t length = sequenceLength(bytes);
+    const std::size_t length = utf8SequenceLength(bytes);
     if (length == 0) {
       const auto byte = static_cast<unsigned char>(bytes.front());
       text += "\\x";
@@ -121,6 +119,12 @@ std::string_view reasonCode(batch::FailureReason reason) {
       return "write-protected";
     case FailureReason::folderNotWritable:
       return "folder-not-writable";
+    case FailureReason::notAFile:
+      return "not-a-file";
+    case FailureReason::linkRefused:
+      return "link-refused";
+    case FailureReason::nameTooLong:
+      return "name-too-long";
     case FailureReason::diskFull:
       return "disk-full";
     case FailureReason::stopped:
@@ -131,6 +135,12 @@ std::string_view reasonCode(batch::FailureReason reason) {
       return "not-trashed";
     case FailureReason::trashedNotReplaced:
       return "trashed-not-replaced";
+    case FailureReason::incomplete:
+      return "incomplete";
+    case FailureReason::changedWhileRead:
+      return "changed-while-read";
+    case FailureReason::damaged:
+      return "damaged";
   }
   return "unknown";
 }
@@ -139,6 +149,8 @@ std::string_view warningCode(batch::PictureWarning warning) {
   switch (warning) {
     case batch::PictureWarning::truncated:
       return "truncated";
+    case batch::PictureWarning::changedWhileRead:
+      return "changed-while-read";
   }
   return "unknown";
 }

@@ -25,6 +25,10 @@ std::string pathText(std::string_view bytes);
 // pathText cannot have made.
 std::optional<std::string> pathBytes(std::string_view text);
 
+// Length of the valid UTF-8 sequence at the start of `bytes` (RFC 3629: no
+// overlong forms, no surrogates, nothing above U+10FFFF); 0 when there is none.
+std::size_t utf8SequenceLength(std::string_view bytes);
+
 // The stable code of a reason in the report: "unknown-format", ...
 std::string_view reasonCode(batch::FailureReason reason);
 // The same for a warning of a picture written: "truncated".

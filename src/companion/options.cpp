@@ -244,7 +244,8 @@ constexpr std::array kOptions = {
                                                  "write nothing: read each picture's header and print\n"
                                                  "its upright size, its target size, its output name\n"
                                                  "and whether that name is new, exists or is the\n"
-                                                 "source itself, or why it would produce no file"),
+                                                 "source itself, or why it would produce no file\n"
+                                                 "(every check of the write, short of writing)"),
     switchRow<&Options::dryRun, DryRun::exact>("--dry-run=exact",
                                                "also decode, resize and encode each picture in\n"
                                                "memory and print its exact bytes and the totals"),
@@ -271,7 +272,7 @@ struct Section {
   std::string_view text;
 };
 
-constexpr std::array<Section, 4> kSections = {{
+constexpr std::array<Section, 6> kSections = {{
     {"PATHS LEFT OUT",
      "A path that does not exist, a folder given beside other paths, a folder\n"
      "that cannot be read, a path longer than the system allows and a Trash (or\n"
@@ -286,10 +287,10 @@ constexpr std::array<Section, 4> kSections = {{
      "the run would."},
     {"JSON OUTPUT",
      "JSON: each picture is one line holding an object with \"type\": \"picture\",\n"
-     "\"source\", \"output\", \"outcome\" (written, failed or stopped; planned or failed\n"
-     "in a dry run), \"reason\" (why no file, e.g. unknown-format, write-protected,\n"
-     "folder-not-writable, disk-full or too-large-for-memory, else null),\n"
-     "\"source_width\", \"source_height\", \"output_width\", \"output_height\",\n"
+     "\"source\", \"output\", \"outcome\" (written, failed or stopped; planned, failed\n"
+     "or stopped in a dry run), \"reason\" (why no file, e.g. unknown-format,\n"
+     "write-protected, folder-not-writable, disk-full or too-large-for-memory, else\n"
+     "null), \"source_width\", \"source_height\", \"output_width\", \"output_height\",\n"
      "\"source_bytes\", \"output_bytes\", \"milliseconds\" and, in a dry run,\n"
      "\"output_state\" (new, exists or source). Each path left out comes first, as\n"
      "an object with \"type\": \"skipped\", \"source\" and \"reason\" (not-found,\n"
@@ -301,6 +302,16 @@ constexpr std::array<Section, 4> kSections = {{
      "In \"source\" and \"output\" each byte that is not part of valid UTF-8 is\n"
      "written as the four characters \\xHH (two upper-case hex digits) and each\n"
      "backslash of the name as two backslashes; undo both to get the name's bytes."},
+    {"INCOMPLETE PICTURES",
+     "A picture whose data ended or broke off early, or whose file changed while it\n"
+     "was read (a download still being written), never replaces its source: with\n"
+     "prefix \"0\" it produces no file (incomplete, changed-while-read). With a\n"
+     "prefix it is written and its warning listed, unless not a row of it decoded."},
+    {"SIGNALS",
+     "Ctrl+C, SIGTERM and SIGHUP stop a run or a plan, from the program's start:\n"
+     "the picture in progress is abandoned, the pictures left are listed as\n"
+     "stopped, the summary follows, and the status is 1. A signal the caller\n"
+     "ignores stays ignored; an output whose reader has gone ends the printing only."},
 }};
 
 constexpr std::size_t kTextColumn = 26;

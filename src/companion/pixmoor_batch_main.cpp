@@ -29,6 +29,7 @@
 #include "companion/json_report.h"
 #include "companion/options.h"
 #include "companion/plan.h"
+#include "companion/printable.h"
 #include "companion/run_settings.h"
 #include "companion/trash.h"
 #include "files/replace_file.h"
@@ -47,8 +48,9 @@ using companion::Options;
 
 constexpr const char* kProgram = "pixmoor-batch";
 
+// Messages may quote a name or a value given: escaped as every name is.
 int usageError(const std::string& message) {
-  std::fprintf(stderr, "%s: %s (see --help)\n", kProgram, message.c_str());
+  std::fprintf(stderr, "%s: %s (see --help)\n", kProgram, companion::printable(message).c_str());
   return 2;
 }
 
@@ -80,19 +82,30 @@ int runPlan(const Options& options, const settings::Settings& chosen, const batc
   // --jobs N: the plan's resizing uses N threads at most, as the batch would.
   image::ThreadBudget threads(options.jobs.value_or(image::defaultThreads()));
   const image::ThreadBudgetMember member(threads);
-  companion::Planner planner(chosen, options.dryRun == companion::DryRun::exact);
+  companion::Planner planner(chosen, options.dryRun == companion::DryRun::exact, options.trashOriginals,
+                             batch::stopSignalFlag());
   planner.keepSourcesOf(job);
   companion::Summary summary;
   summary.dryRun = true;
   summary.skipped = intake.skipped.size();
   if (options.dryRun == companion::DryRun::exact) summary.outputBytes = 0;
   for (const std::string& source : job) {
-    const companion::PlannedPicture planned = planner.plan(source);
+    // After a signal the pictures left are not read: they are stopped, as in a run.
+    companion::PlannedPicture planned;
+    if (batch::stopSignalled()) {
+      planned.source = source;
+      planned.sourceBytes = fileSize(source);
+      planned.outcome.reason = batch::FailureReason::stopped;
+    } else {
+      planned = planner.plan(source);
+    }
     ++summary.pictures;
     summary.sourceBytes += planned.sourceBytes.value_or(0);
     if (planned.outcome.written()) {
       ++summary.written;
       if (summary.outputBytes) *summary.outputBytes += planned.outputBytes.value_or(0);
+    } else if (planned.outcome.reason == batch::FailureReason::stopped) {
+      ++summary.stopped;
     } else {
       ++summary.failed;
     }
@@ -105,12 +118,14 @@ int runPlan(const Options& options, const settings::Settings& chosen, const batc
     if (!options.quiet || !planned.outcome.written())
       batch::print(human, companion::planLine(planned, options.trashOriginals) + "\n");
   }
-  summary.exitStatus = summary.failed == 0 && summary.skipped == 0 ? 0 : 1;
+  summary.exitStatus = summary.failed == 0 && summary.stopped == 0 && summary.skipped == 0 ? 0 : 1;
   summary.milliseconds = millisecondsSince(start);
   if (!options.quiet) {
     std::string totals = "Plan: " + std::to_string(summary.pictures) + " pictures, " +
-                         std::to_string(summary.written) + " to write, " + std::to_string(summary.failed) +
-                         " without a file; " + std::to_string(summary.sourceBytes) + " bytes before";
+                         std::to_string(summary.written) + " to write, " +
+                         std::to_string(summary.failed + summary.stopped) + " without a file";
+    if (summary.stopped > 0) totals += " (" + std::to_string(summary.stopped) + " stopped)";
+    totals += "; " + std::to_string(summary.sourceBytes) + " bytes before";
     if (summary.outputBytes) totals += ", " + std::to_string(*summary.outputBytes) + " after";
     batch::print(human, totals + "\n");
   }
@@ -121,6 +136,9 @@ int runPlan(const Options& options, const settings::Settings& chosen, const batc
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Before anything is read: a signal from now on stops the work with its
+  // report, and a closed output ends printing, in every mode.
+  batch::installConsoleSignals();
   Options options;
   if (const auto error = companion::parseArguments(argc, argv, options)) return usageError(*error);
   if (options.help) {
@@ -135,7 +153,7 @@ int main(int argc, char** argv) {
 
   const companion::SettingsFile file = companion::readSettingsFile(options);
   if (file.usageError) return usageError(*file.usageError);
-  if (file.warning) std::fprintf(stderr, "%s: %s\n", kProgram, file.warning->c_str());
+  if (file.warning) std::fprintf(stderr, "%s: %s\n", kProgram, companion::printable(*file.warning).c_str());
   const companion::RunSettings runSettings = companion::chooseRunSettings(
       options, file.settings,
       companion::localeLanguage(std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"), std::getenv("LANG")));
@@ -241,8 +259,6 @@ int main(int argc, char** argv) {
     };
   }
   runner.setRunOptions(std::move(run));
-
-  batch::installConsoleSignals();
 
   if (runner.handleDrop(job, chosen) != batch::DropResult::started) {
     std::fprintf(stderr, "%s: no picture to process\n", kProgram);

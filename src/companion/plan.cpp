@@ -6,6 +6,8 @@
 #include "batch/output_path.h"
 #include "batch/process_picture.h"
 #include "batch/size_rules.h"
+#include "companion/printable.h"
+#include "companion/trash_folder.h"
 #include "files/link_target.h"
 #include "files/same_file.h"
 #include "image/header_probe.h"
@@ -21,12 +23,24 @@ std::optional<std::uint64_t> sizeOf(const std::string& path) {
   return static_cast<std::uint64_t>(info.st_size);
 }
 
+// Where an output lands however its path is spelt ("a.jpg", "./a.jpg", a
+// link to the folder): the identity of its folder, links followed, and its name.
+std::string landing(const std::string& output) {
+  const std::string path = files::followLinks(output).path;
+  const auto folder = files::identityOf(files::folderOf(path));
+  if (!folder) return path;
+  return std::to_string(folder->device) + ":" + std::to_string(folder->inode) + "/" + files::nameOf(path);
+}
+
 }  // namespace
 
-Planner::Planner(const settings::Settings& settings, bool exact)
+Planner::Planner(const settings::Settings& settings, bool exact, bool trashOriginals,
+                 const image::CancelFlag* cancel)
     : settings_(settings),
       prefix_(settings::outputPrefix(settings.prefix)),
       exact_(exact),
+      trashOriginals_(trashOriginals),
+      cancel_(cancel),
       reduce_(batch::reductionFor(settings)),
       limits_(image::machineDecodeLimits()) {}
 
@@ -44,7 +58,11 @@ PlannedPicture Planner::plan(const std::string& source) {
     planFromHeader(planned);
   }
   if (planned.outcome.written()) judgeOutputName(planned);
-  if (planned.outcome.written()) planned_.insert(planned.outcome.outputPath);
+  if (planned.outcome.written()) {
+    planned_.insert(landing(planned.outcome.outputPath));
+  } else {
+    planned.outputBytes.reset();
+  }
   return planned;
 }
 
@@ -74,15 +92,19 @@ void Planner::planFromHeader(PlannedPicture& planned) {
     // Icons are never resized, nor given to an encoder.
     const bool resized = target.width != header.width || target.height != header.height;
     outcome.reason = resized ? FailureReason::resampleFailed : FailureReason::writeFailed;
+  } else if (!header.reduced && (target.width != header.width || target.height != header.height) &&
+             !batch::resampleFits(image::rasterBytes(header.width, header.height, header.rasterDepth),
+                                  target.width, target.height, limits_.memoryBudget)) {
+    outcome.reason = FailureReason::tooLargeForMemory;
   }
 }
 
 void Planner::planExactly(PlannedPicture& planned) {
-  const batch::PreparedPicture prepared = batch::preparePicture(planned.source, settings_, nullptr, nullptr,
+  const batch::PreparedPicture prepared = batch::preparePicture(planned.source, settings_, nullptr, cancel_,
                                                                 std::nullopt, image::FormatSet::companion);
   planned.outcome = prepared.outcome;
   if (!planned.outcome.written()) return;
-  planned.outcome.reason = batch::encodePreparedPicture(prepared, bytes_);
+  planned.outcome.reason = batch::encodePreparedPicture(prepared, bytes_, cancel_);
   if (planned.outcome.written()) planned.outputBytes = bytes_.size();
 }
 
@@ -97,7 +119,7 @@ void Planner::judgeOutputName(PlannedPicture& planned) {
     if (prefix_.empty() &&
         !(batch::replaceableWithoutPrefix(planned.source, output, settings_) == *outputIdentity))
       outcome.reason = FailureReason::wouldReplaceAnother;
-  } else if (outputIdentity || planned_.count(output) != 0) {
+  } else if (outputIdentity || planned_.count(landing(output)) != 0) {
     planned.state = OutputState::exists;
     // Without a prefix an output replaces its own source and nothing else.
     if (prefix_.empty()) outcome.reason = FailureReason::wouldReplaceAnother;
@@ -105,36 +127,29 @@ void Planner::judgeOutputName(PlannedPicture& planned) {
     planned.state = OutputState::fresh;
   }
   // The run's own files: another source, or an output planned before.
-  if (runFiles_ &&
-      (planned_.count(output) != 0 || (outputIdentity && runFiles_->keeps(planned.source, *outputIdentity))))
+  if (runFiles_ && (planned_.count(landing(output)) != 0 ||
+                    (outputIdentity && runFiles_->keeps(planned.source, *outputIdentity))))
     outcome.reason = FailureReason::wouldReplaceAnother;
-  if (outcome.written()) {
-    const std::string folder = files::folderOf(files::followLinks(output).path);
-    if (::access(folder.c_str(), W_OK | X_OK) != 0) outcome.reason = FailureReason::folderNotWritable;
-  }
-}
-
-std::string printable(const std::string& path) {
-  std::string out;
-  for (const char c : path) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte == '\n') {
-      out += "\\n";
-    } else if (byte < 0x20 || byte == 0x7F) {
-      char hex[5];
-      std::snprintf(hex, sizeof hex, "\\x%02X", byte);
-      out += hex;
-    } else {
-      out.push_back(c);
+  // The write's own checks, short of writing.
+  if (outcome.written())
+    outcome.reason = batch::checkOutput(output, batch::replaceRuleFor(planned.source, settings_));
+  // The original replaced goes to the Trash just before the output takes its name.
+  if (outcome.written() && trashOriginals_ && outputIdentity) {
+    if (auto refusal = trashRefusal(files::followLinks(output).path)) {
+      outcome.reason = FailureReason::notTrashed;
+      planned.trashRefusal = std::move(*refusal);
     }
   }
-  return out;
 }
 
 std::string planLine(const PlannedPicture& planned, bool trashOriginals) {
   const batch::PictureOutcome& outcome = planned.outcome;
   std::string line = printable(planned.source) + ": ";
-  if (!outcome.written()) return line + "no file: " + std::string(batch::failureReasonText(outcome.reason));
+  if (!outcome.written()) {
+    line += "no file: " + std::string(batch::failureReasonText(outcome.reason));
+    if (!planned.trashRefusal.empty()) line += ": " + printable(planned.trashRefusal);
+    return line;
+  }
   line += std::to_string(outcome.sourceWidth) + "x" + std::to_string(outcome.sourceHeight) + " -> " +
           std::to_string(outcome.outputWidth) + "x" + std::to_string(outcome.outputHeight) + ", ";
   if (planned.outputBytes) {

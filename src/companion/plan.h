@@ -8,9 +8,14 @@
 // and bytes of a run (and sees those faults too). Both judge the output's
 // name as the run would: free, holding another file (replaced, or without a
 // prefix refused), or the source itself, counting the outputs planned before
-// it in the same run. With keepSourcesOf, as the companion's run does, an
-// output is refused where it would replace another source of the run or an
-// output planned before it (batch/output_rules.h).
+// it in the same run wherever their paths are spelt. With keepSourcesOf, as
+// the companion's run does, an output is refused where it would replace
+// another source of the run or an output planned before it
+// (batch/output_rules.h). Then they make every check the write makes before
+// it writes a byte (batch::checkOutput: what the name holds, links, bits,
+// the folder, the name's length), whether the picture fits the memory
+// budget of its resampling, and with the Trash whether it can take the
+// original (trash_folder.h).
 // Every source is read as it is before the run: a source that an earlier
 // output of the same run would replace is planned from its old content.
 //
@@ -38,13 +43,18 @@ struct PlannedPicture {
   batch::PictureOutcome outcome;  // reason none: the output would be written
   OutputState state = OutputState::unknown;
   std::optional<std::uint64_t> sourceBytes;
-  std::optional<std::uint64_t> outputBytes;  // the exact plan's encoded size
+  std::optional<std::uint64_t> outputBytes;  // the exact plan's encoded size; none for no file
+  std::string trashRefusal;                  // why the Trash would refuse the original (notTrashed)
 };
 
 class Planner {
  public:
-  // `settings` as the run would take them; `exact` for the exact plan.
-  Planner(const settings::Settings& settings, bool exact);
+  // `settings` as the run would take them; `exact` for the exact plan;
+  // `trashOriginals` when the originals replaced go to the Trash. Once
+  // `cancel` is raised an exact plan's decode or encode stops, and the
+  // picture is planned as stopped.
+  Planner(const settings::Settings& settings, bool exact, bool trashOriginals = false,
+          const image::CancelFlag* cancel = nullptr);
   // The run's sources, which no output may replace but its own source's.
   void keepSourcesOf(const std::vector<std::string>& job);
   PlannedPicture plan(const std::string& source);
@@ -57,9 +67,11 @@ class Planner {
   const settings::Settings settings_;
   const std::string prefix_;  // "0" means none
   const bool exact_;
+  const bool trashOriginals_;
+  const image::CancelFlag* const cancel_;
   const image::ReduceTo reduce_;      // the run's reduction
   const image::DecodeLimits limits_;  // the memory budget a run would take now
-  std::set<std::string> planned_;     // outputs an earlier picture would write
+  std::set<std::string> planned_;     // where the outputs of earlier pictures land
   std::unique_ptr<batch::RunFiles> runFiles_;
   std::vector<std::uint8_t> bytes_;
 };
@@ -67,10 +79,7 @@ class Planner {
 // One line for a person: "src: 4000x3000 -> 1920x1440, out (new)", with the
 // bytes before and after in an exact plan and the picture's warnings after
 // it, or "src: no file: reason".
-// Names are escaped as the failure lines escape them.
+// Names are escaped as the failure lines escape them (printable.h).
 std::string planLine(const PlannedPicture& planned, bool trashOriginals);
-
-// A path as one printable line: control bytes (a line feed in a name) escaped.
-std::string printable(const std::string& path);
 
 }  // namespace pixmoor::companion

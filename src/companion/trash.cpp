@@ -1,7 +1,6 @@
 #include "companion/trash.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,8 +10,8 @@
 #include <ctime>
 #include <string_view>
 #include <system_error>
-#include <vector>
 
+#include "companion/trash_folder.h"
 #include "files/link_target.h"
 #include "files/replace_file.h"
 
@@ -30,103 +29,6 @@ constexpr std::size_t kMaxRecordBytes = 64 * 1024;
 
 std::string errorText(int error) {
   return std::error_code(error, std::generic_category()).message();
-}
-
-struct TrashFolder {
-  std::string path;    // holds files/ and info/; empty when there is none
-  std::string topdir;  // what a recorded path is relative to; empty: recorded absolute
-  std::string why;     // when there is none
-};
-
-std::string homeFolder() {
-  if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') return home;
-  std::vector<char> buffer(16384);
-  passwd entry{};
-  passwd* found = nullptr;
-  if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr)
-    return found->pw_dir;
-  return {};
-}
-
-// $XDG_DATA_HOME/Trash; a relative XDG_DATA_HOME counts as unset.
-std::string homeTrashPath(const std::string& home) {
-  if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && data[0] == '/')
-    return std::string(data) + "/Trash";
-  return home.empty() ? std::string() : home + "/.local/share/Trash";
-}
-
-bool isOurFolder(const std::string& path) {
-  struct stat status {};
-  return ::lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode) && status.st_uid == ::geteuid();
-}
-
-bool isFolder(const std::string& path) {
-  struct stat status {};
-  return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
-}
-
-// Makes `path` and the folders above it that are missing, each for us alone.
-int makeFolders(const std::string& path) {
-  if (isFolder(path)) return 0;
-  for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
-    const std::string part = path.substr(0, slash);
-    if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return errno;
-    if (slash == std::string::npos) break;
-  }
-  return isFolder(path) ? 0 : ENOTDIR;
-}
-
-// The topmost folder of `folder` (a real, absolute path) on device `device`.
-std::string mountPointOf(std::string folder, dev_t device) {
-  while (folder != "/") {
-    const std::string parent = files::folderOf(folder);
-    struct stat status {};
-    if (::stat(parent.c_str(), &status) != 0 || status.st_dev != device) break;
-    folder = parent;
-  }
-  return folder;
-}
-
-// A per-user Trash folder that is ours and no link, made when missing.
-bool usableOrMade(const std::string& path) {
-  if (isOurFolder(path)) return true;
-  return ::mkdir(path.c_str(), 0700) == 0 && isOurFolder(path);
-}
-
-TrashFolder trashFolderFor(const std::string& realFolder, dev_t device) {
-  TrashFolder trash;
-  const std::string home = homeFolder();
-  const std::string homeTrash = homeTrashPath(home);
-  struct stat status {};
-  const bool onHome =
-      (!home.empty() && ::stat(home.c_str(), &status) == 0 && status.st_dev == device) ||
-      (!homeTrash.empty() && ::stat(homeTrash.c_str(), &status) == 0 && status.st_dev == device);
-  if (onHome) {
-    if (const int error = makeFolders(homeTrash); error != 0) {
-      trash.why = "cannot make the Trash folder " + homeTrash + ": " + errorText(error);
-    } else if (::stat(homeTrash.c_str(), &status) != 0 || status.st_dev != device) {
-      trash.why = "the Trash folder " + homeTrash + " is on another file system";
-    } else {
-      trash.path = homeTrash;
-    }
-    return trash;
-  }
-  trash.topdir = mountPointOf(realFolder, device);
-  const std::string top = trash.topdir == "/" ? std::string() : trash.topdir;
-  const std::string uid = std::to_string(::geteuid());
-  // The administrator's shared .Trash counts only when sticky and no link.
-  const std::string shared = top + "/.Trash";
-  if (::lstat(shared.c_str(), &status) == 0 && S_ISDIR(status.st_mode) && (status.st_mode & S_ISVTX) != 0 &&
-      usableOrMade(shared + "/" + uid)) {
-    trash.path = shared + "/" + uid;
-    return trash;
-  }
-  if (usableOrMade(top + "/.Trash-" + uid)) {
-    trash.path = top + "/.Trash-" + uid;
-    return trash;
-  }
-  trash.why = "no Trash can be made on the file system of " + trash.topdir;
-  return trash;
 }
 
 // The path a record holds: bytes outside the URI's unreserved set escaped.
@@ -258,14 +160,11 @@ TrashResult moveToTrash(const std::string& path, const std::string& restoreTo) {
   const std::string realFolder = real;
   const std::string name = files::nameOf(restoreTo);
 
-  const TrashFolder trash = trashFolderFor(realFolder, moving.st_dev);
+  // The plan foresees this very choice (trashRefusal).
+  const TrashFolder trash = trashFolderFor(realFolder, moving.st_dev, MakeMissing::yes);
   if (trash.path.empty()) return refuse(trash.why);
   const std::string filesFolder = trash.path + "/files";
   const std::string infoFolder = trash.path + "/info";
-  for (const std::string& folder : {infoFolder, filesFolder}) {
-    if (!isFolder(folder) && ::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
-      return refuse("cannot make the Trash folder " + folder + ": " + errorText(errno));
-  }
 
   // Home: the absolute path; elsewhere relative to the top folder, so that
   // the file comes back wherever the file system is mounted next time.

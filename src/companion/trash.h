@@ -7,7 +7,8 @@
 // copy): the home Trash ($XDG_DATA_HOME/Trash, by default
 // ~/.local/share/Trash) for the home's file system, otherwise the one at
 // the top folder of its file system ($topdir/.Trash/$uid where the
-// administrator made a sticky .Trash, else $topdir/.Trash-$uid).
+// administrator made a sticky .Trash, else $topdir/.Trash-$uid). The
+// choice is trash_folder's, which the plan asks too (trashRefusal).
 //
 // The record is written and synced before the file moves in, both folders
 // are synced after. A run killed in between leaves a record without its

@@ -170,6 +170,12 @@ struct Checked {
   LinkTarget target;
 };
 
+// The longest name the folder's file system takes.
+std::size_t nameMaxIn(const std::string& folder) {
+  const long max = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+  return max > 0 ? static_cast<std::size_t>(max) : kNameMax;
+}
+
 Checked checkTarget(const std::string& path, const ReplaceRule& rule) {
   Checked checked;
   const std::string name = nameOf(path);
@@ -177,12 +183,13 @@ Checked checkTarget(const std::string& path, const ReplaceRule& rule) {
     checked.status = ReplaceStatus::badPath;
     return checked;
   }
-  checked.target = followLinks(path);
-  const LinkTarget& target = checked.target;
   const auto refuse = [&](ReplaceStatus status) {
     checked.status = status;
     return checked;
   };
+  if (name.size() > nameMaxIn(folderOf(path))) return refuse(ReplaceStatus::nameTooLong);
+  checked.target = followLinks(path);
+  const LinkTarget& target = checked.target;
   if (!target.resolved)
     return refuse(target.throughLink ? ReplaceStatus::refused : ReplaceStatus::cannotCreate);
   if (target.throughLink) {
@@ -192,7 +199,7 @@ Checked checkTarget(const std::string& path, const ReplaceRule& rule) {
     }
   }
   if (!target.exists) return checked;
-  if (!S_ISREG(target.status.st_mode)) return refuse(ReplaceStatus::cannotCreate);
+  if (!S_ISREG(target.status.st_mode)) return refuse(ReplaceStatus::notAFile);
   const FileIdentity held{target.status.st_dev, target.status.st_ino};
   if ((rule.onlyReplacing && !(held == *rule.onlyReplacing)) || (rule.mustKeep && rule.mustKeep(held)))
     return refuse(ReplaceStatus::wouldReplaceAnother);
@@ -238,6 +245,13 @@ bool writeAt(int fd, std::string_view bytes, off_t offset = 0) {
     offset += n;
   }
   return true;
+}
+
+// Whether the folder lets us make a file in it, as opening the temporary file
+// there would find (judged with the effective ids).
+ReplaceStatus checkFolder(const std::string& folder) {
+  if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0) return ReplaceStatus::replaced;
+  return failureOf(errno, ReplaceStatus::cannotCreate);
 }
 
 // A second name for the file about to be replaced, hidden beside it and
@@ -360,13 +374,25 @@ ReplaceStatus rewriteInPlace(const std::string& path, std::string_view bytes) {
   return closed ? ReplaceStatus::replaced : failureOf(errno, ReplaceStatus::writeFailed);
 }
 
+// Everything before the temporary file is made: the target under the policy
+// and the rule, then its folder.
+Checked checkBeforeCreating(const std::string& path, const ReplaceRule& rule) {
+  if (path.empty()) return {ReplaceStatus::badPath, {}};
+  Checked checked = checkTarget(path, rule);
+  if (checked.status == ReplaceStatus::replaced) checked.status = checkFolder(folderOf(checked.target.path));
+  return checked;
+}
+
 }  // namespace
+
+ReplaceStatus checkReplacement(const std::string& path, const ReplaceRule& rule) {
+  return checkBeforeCreating(path, rule).status;
+}
 
 OpenedReplacement FileReplacement::create(const std::string& path, const ReplaceRule& rule,
                                           Temporary temporary) {
   auto fail = [](ReplaceStatus why) { return OpenedReplacement{nullptr, why}; };
-  if (path.empty()) return fail(ReplaceStatus::badPath);
-  const Checked checked = checkTarget(path, rule);
+  const Checked checked = checkBeforeCreating(path, rule);
   if (checked.status != ReplaceStatus::replaced) return fail(checked.status);
 
   std::unique_ptr<FileReplacement> out(new FileReplacement());

@@ -23,7 +23,8 @@
 //  - A file with other hard links is replaced under this name only: the
 //    other names keep the old content.
 //  - What this process may not write (a write-protected file, a folder or a
-//    device under the name) is not replaced.
+//    device under the name, a name too long for its file system) is not
+//    replaced.
 //  - A folder that does not let us create the temporary file fails the
 //    replacement, with the old file untouched. replaceWholeFile may instead
 //    rewrite such a file in place when the caller holds its complete new
@@ -63,7 +64,9 @@ enum class ReplaceStatus {
   refused,              // the policy forbids it (a foreign or dangling link), or setAside kept the old file
   writeProtected,       // the file under the name may not be written (its bits, a read-only file system)
   wouldReplaceAnother,  // the name holds a file other than the one the rule allows
-  cannotCreate,         // no temporary file could be made (no such folder, a folder or device of that name)
+  notAFile,             // the name holds something that is no regular file (a folder, a FIFO, a device)
+  nameTooLong,          // the name is longer than its folder's file system takes
+  cannotCreate,         // no temporary file could be made (no such folder, a path too long)
   folderNotWritable,    // the folder lets us make no file (its bits, a read-only file system)
   writeFailed,          // a write, the sync or the rename failed (an I/O error, a file-size limit)
   diskFull,             // the file system has no room left (or the user's quota is used up)
@@ -117,8 +120,8 @@ class FileReplacement {
   // `named` always uses the hidden named file (the fallback, selectable for tests).
   enum class Temporary { unnamed, named };
 
-  // Checks the policy and makes the temporary file. Nothing is created when
-  // the answer holds no file.
+  // Checks the policy (checkReplacement) and makes the temporary file.
+  // Nothing is created when the answer holds no file.
   static OpenedReplacement create(const std::string& path, const ReplaceRule& rule = {},
                                   Temporary temporary = Temporary::unnamed);
 
@@ -167,6 +170,13 @@ class FileReplacement {
   bool done_ = false;
   ReplaceStatus status_ = ReplaceStatus::writeFailed;
 };
+
+// Everything create() checks before it makes the temporary file, and
+// nothing else: the name, the links and their owners, what the name holds
+// and its bits, the rule's file, and whether the folder lets us make a file.
+// `replaced` when create() would go ahead (which it may still fail to, on a
+// full disk, say). A plan asks this, so that it foresees what a write does.
+ReplaceStatus checkReplacement(const std::string& path, const ReplaceRule& rule = {});
 
 enum class InPlace {
   never,

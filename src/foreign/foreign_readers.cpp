@@ -1,19 +1,20 @@
 #include "foreign/foreign_readers.h"
 
-#include <array>
 #include <utility>
 
 #include "foreign/avif_reader.h"
+#include "foreign/gif_reader.h"
 #include "foreign/heif_reader.h"
+#include "foreign/tiff_reader.h"
+#include "foreign/webp_reader.h"
 
 namespace pixmoor::foreign {
 namespace {
 
 // One row per format, named as in the format registry.
-constexpr std::array<std::pair<std::string_view, image::FormatReader>, 2> kReaders = {{
-    {"HEIF", readHeif},
-    {"AVIF", readAvif},
-}};
+constexpr std::pair<std::string_view, image::FormatReader> kReaders[] = {
+    {"GIF", readGif}, {"WebP", readWebp}, {"TIFF", readTiff}, {"HEIF", readHeif}, {"AVIF", readAvif},
+};
 
 }  // namespace
 

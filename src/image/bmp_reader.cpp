@@ -106,7 +106,7 @@ Reading readBmp(PictureInput& input, const DecodeLimits& limits, const ReduceTo*
                 input.heldBytes()
           : (input.fromFile() ? input.size() : 0) + rasterBytes(header.width, header.height, depth);
   if (needed > limits.memoryBudget) return refuse(DecodeFailure::overBudget);
-  reading.header = HeaderFacts{{header.width, header.height}, false};
+  reading.header = HeaderFacts{{header.width, header.height}, false, target.has_value(), depth};
   if (upTo == ReadUpTo::header) return reading;
 
   DecodedPicture picture;
@@ -119,6 +119,7 @@ Reading readBmp(PictureInput& input, const DecodeLimits& limits, const ReduceTo*
     if (result.cancelled || cancelled(limits.cancel)) return refuse(DecodeFailure::cancelled);
     picture.raster = reducer->finish();
     picture.partial = result.partial;
+    picture.nothingDecoded = result.nothingDecoded;
     reading.picture = std::move(picture);
     return reading;
   }
@@ -136,6 +137,7 @@ Reading readBmp(PictureInput& input, const DecodeLimits& limits, const ReduceTo*
 
   picture.raster = std::move(raster);
   picture.partial = result.partial;
+  picture.nothingDecoded = result.nothingDecoded;
   reading.picture = std::move(picture);
   return reading;
 }

@@ -20,8 +20,9 @@ enum class DecodeFailure {
   tooLarge,      // a side above 32767 (or more pixels than the pixel limit)
   overBudget,    // the decode would hold more memory than its budget
   cancelled,     // the cancel flag was raised part-way
-
-  // Recognised, but it needs what is refused (an HDR transfer curve).
+  // Recognised, but using what its reader refuses (a TIFF compression
+  // outside the reader's list, sample sizes it does not take, an HDR
+  // transfer curve).
   unsupportedFeature,
 };
 
@@ -44,6 +45,7 @@ struct DecodedPicture {
   int sourceDepth = 0;                   // bits per pixel as stored by the source
   bool isIcon = false;                   // built from an icon container entry
   bool partial = false;                  // the data ended or broke before every row arrived
+  bool nothingDecoded = false;           // partial, and not one row came from its data: all is fill
   std::vector<std::uint8_t> iccProfile;  // ICC profile bytes, empty when none
 };
 

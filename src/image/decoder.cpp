@@ -76,13 +76,15 @@ Reading readWith(const Decoder& decoder, PictureInput& input, const DecodeLimits
     context.outputBytes = RowReducer::bytesNeeded(storedWidth, storedHeight, context.orientation,
                                                   target->width, target->height);
     if (context.outputBytes == 0) return finish(DecodeFailure::overBudget);
+    if (context.rowsDecoderBytes != 0) context.decoderBytes = context.rowsDecoderBytes;
   } else {
     context.outputBytes = rasterBytes(context.width, context.height, context.rasterDepth);
     if (context.outputBytes == 0) return finish(DecodeFailure::unrecognised);
   }
   if (context.outputBytes + context.decoderBytes > context.memoryBudget)
     return finish(DecodeFailure::overBudget);
-  reading.header = HeaderFacts{{context.width, context.height}, false};
+  reading.header =
+      HeaderFacts{{context.width, context.height}, false, target.has_value(), context.rasterDepth};
   if (upTo == ReadUpTo::header) {
     decoder.close(context);
     return reading;
@@ -112,6 +114,7 @@ Reading readWith(const Decoder& decoder, PictureInput& input, const DecodeLimits
   if (reducer != nullptr) picture.raster = reducer->finish();
   picture.sourceDepth = context.sourceDepth;
   picture.partial = !complete || context.ranShort;
+  picture.nothingDecoded = picture.partial && !context.rowsArrived;
   picture.iccProfile = std::move(context.iccProfile);
   reading.picture = std::move(picture);
   return reading;

@@ -47,6 +47,11 @@ struct DecoderContext {
   int sourceDepth = 0;                   // bits per pixel as stored
   std::vector<std::uint8_t> iccProfile;  // the source's colour profile, empty when none (probe fills it)
   std::uint64_t decoderBytes = 0;        // probe: what the decoder holds beside the raster
+  // probe: what it holds beside a reducer when it hands its rows over one at
+  // a time (decodeRows), where that differs; 0: decoderBytes. (A library
+  // that decodes into a picture-sized buffer of its own needs that buffer
+  // there, while it decodes straight into the raster otherwise.)
+  std::uint64_t rowsDecoderBytes = 0;
   // probe: the rows can be handed over one at a time, as stored, which the
   // upright picture is turned by `orientation` (EXIF values 1 to 8).
   bool rowByRow = false;
@@ -54,8 +59,9 @@ struct DecoderContext {
   std::uint64_t outputBytes = 0;  // what the rows go into (raster or reducer), set before decoding
   DecodeFailure refusal = DecodeFailure::unrecognised;  // why probe or decode gave up
   bool ranShort = false;                                // decode met the end of the data or a broken row
-  bool rejected = false;  // decode found the data unusable after all: no picture, as if probe had said so
-  void* state = nullptr;  // the decoder's own library objects
+  bool rowsArrived = false;  // decode: at least one row (or a whole scan) came from the data
+  bool rejected = false;     // decode found the data unusable after all: no picture, as if probe had said so
+  void* state = nullptr;     // the decoder's own library objects
 };
 
 // probe: reads the header; true when the decoder takes the data, with width,
@@ -82,8 +88,9 @@ inline bool stopRequested(DecoderContext& context) {
 // Runs one decoder over the data: probe and the memory it will need (the
 // header), then raster or reducer, decode, close. The budget also counts
 // the input's own window. A picture whose data breaks part-way is still
-// answered, with the undelivered rows zero and `partial` set; a cancelled
-// decode answers nothing.
+// answered, with the undelivered rows zero and `partial` set (and
+// `nothingDecoded` when no row came from the data); a cancelled decode
+// answers nothing.
 Reading readWith(const Decoder& decoder, PictureInput& input, const DecodeLimits& limits,
                  const ReduceTo* reduce, ReadUpTo upTo);
 

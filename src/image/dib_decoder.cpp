@@ -207,6 +207,7 @@ DibPixelsResult decodeRowsInto(const DibHeader& header, std::span<const std::uin
     const auto row = cursor.take(packed);
     if (!row) {
       result.partial = true;
+      result.nothingDecoded = i == 0;
       break;
     }
     cursor.skip(std::min(padded - packed, cursor.remaining()));
@@ -233,6 +234,7 @@ DibPixelsResult decodeRowsFrom(const DibHeader& header, PictureInput& input, std
     const auto row = input.bytes(pixelOffset + padded * static_cast<std::uint64_t>(i), packed);
     if (row.size() < packed) {
       result.partial = true;
+      result.nothingDecoded = i == 0;
       break;
     }
     converter.convert(row, {sink.nextRow(), out});
@@ -301,6 +303,7 @@ class RleDecoder {
       }
     }
     result.partial = !ended && y_ < header_.height;
+    result.nothingDecoded = result.partial && !painted_;
     return result;
   }
 
@@ -316,6 +319,7 @@ class RleDecoder {
     row[at + 1] = colour[1];
     row[at + 2] = colour[2];
     ++x_;
+    painted_ = true;
   }
 
   const DibHeader& header_;
@@ -323,6 +327,7 @@ class RleDecoder {
   std::size_t step_;
   int x_ = 0;
   int y_ = 0;
+  bool painted_ = false;
 };
 
 }  // namespace

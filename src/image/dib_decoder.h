@@ -77,9 +77,10 @@ std::int64_t dibPixelBytes(const DibHeader& header);
 std::int64_t dibPackedRowBytes(const DibHeader& header);
 
 struct DibPixelsResult {
-  bool partial = false;    // the data ended before every row was decoded
-  bool anyAlpha = false;   // some decoded alpha value was not 0
-  bool cancelled = false;  // `cancel` was raised: the rows stopped there
+  bool partial = false;         // the data ended before every row was decoded
+  bool nothingDecoded = false;  // partial, and not one row (of RLE data: not one pixel) was
+  bool anyAlpha = false;        // some decoded alpha value was not 0
+  bool cancelled = false;       // `cancel` was raised: the rows stopped there
 };
 
 // Decodes the pixel rows in `pixels` into `raster`, which must be zero-filled

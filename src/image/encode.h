@@ -34,18 +34,24 @@ void registerPngEncoder();
 // The replacement's reasons (files::ReplaceStatus) keep their names here.
 enum class SaveStatus {
   saved,
-  badRequest,         // empty path, no pixels, unsupported raster depth
-  noEncoder,          // identifier not in the registry
-  cannotCreate,       // refused or no temporary file (folder missing, a foreign link, a folder of that name)
-  writeProtected,     // the file under the name may not be written
-  folderNotWritable,  // the folder lets us make no file
-  writeFailed,        // the library or the disk failed while writing (an I/O error, ...)
-  diskFull,           // no room left on the file system
-  outOfMemory,        // memory ran out while encoding (a copy of the picture, the library, the output)
-  cancelled,          // `cancel` was raised part-way
+  badRequest,           // empty path, no pixels, unsupported raster depth
+  noEncoder,            // identifier not in the registry
+  cannotCreate,         // no temporary file (no such folder, a path too long)
+  refused,              // a link the replacement policy does not follow (dangling, or another user's)
+  notAFile,             // the name holds a folder, a FIFO or a device
+  nameTooLong,          // the name is longer than its file system takes
+  writeProtected,       // the file under the name may not be written
+  folderNotWritable,    // the folder lets us make no file
+  writeFailed,          // the library or the disk failed while writing (an I/O error, ...)
+  diskFull,             // no room left on the file system
+  outOfMemory,          // memory ran out while encoding (a copy of the picture, the library, the output)
+  cancelled,            // `cancel` was raised part-way
   wouldReplaceAnother,  // the name holds a file other than the one `rule` allows
   setAsideNotReplaced,  // `rule` set the old file aside, then the new one could not take its name
 };
+
+// The reason a replacement that did not happen gives a save.
+SaveStatus saveStatusOf(files::ReplaceStatus status);
 
 // `depth` -1 means `sourceDepth`. `quality` is the program's 0..10 scale for
 // JPEG (clamped); PNG ignores it. `iccProfile`, when not empty, is the

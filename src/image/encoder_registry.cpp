@@ -18,13 +18,20 @@ Registry& registry() {
   return instance;
 }
 
-SaveStatus failedReplacement(files::ReplaceStatus status) {
+}  // namespace
+
+SaveStatus saveStatusOf(files::ReplaceStatus status) {
   switch (status) {
     case files::ReplaceStatus::badPath:
       return SaveStatus::badRequest;
     case files::ReplaceStatus::wouldReplaceAnother:
       return SaveStatus::wouldReplaceAnother;
     case files::ReplaceStatus::refused:
+      return SaveStatus::refused;
+    case files::ReplaceStatus::notAFile:
+      return SaveStatus::notAFile;
+    case files::ReplaceStatus::nameTooLong:
+      return SaveStatus::nameTooLong;
     case files::ReplaceStatus::cannotCreate:
       return SaveStatus::cannotCreate;
     case files::ReplaceStatus::writeProtected:
@@ -41,6 +48,8 @@ SaveStatus failedReplacement(files::ReplaceStatus status) {
   }
   return SaveStatus::writeFailed;
 }
+
+namespace {
 
 RowSource rowsOf(const Raster& raster, std::span<const std::uint8_t> iccProfile) {
   RowSource rows;
@@ -110,13 +119,13 @@ SaveStatus saveRaster(const Raster& raster, int sourceDepth, const std::string& 
       raster, sourceDepth, encoder, depth, [&](EncoderEntry entry, const Raster& pixels, int bits) {
         files::ReplaceStatus opened = files::ReplaceStatus::writeFailed;
         auto out = TempOutput::create(path, &opened, rule);
-        if (!out) return failedReplacement(opened);
+        if (!out) return saveStatusOf(opened);
         const SaveStatus status = entry(*out, rowsOf(pixels, iccProfile), quality, bits, cancel);
         // A writer knows only that its output failed; the file knows why.
         // `out` removes its file.
-        if (status != SaveStatus::saved) return out->failed() ? failedReplacement(out->status()) : status;
+        if (status != SaveStatus::saved) return out->failed() ? saveStatusOf(out->status()) : status;
         if (cancelled(cancel)) return SaveStatus::cancelled;
-        return out->commit() ? SaveStatus::saved : failedReplacement(out->status());
+        return out->commit() ? SaveStatus::saved : saveStatusOf(out->status());
       });
 }
 
@@ -125,11 +134,11 @@ SaveStatus saveEncoded(std::span<const std::uint8_t> bytes, const std::string& p
   if (path.empty() || bytes.empty()) return SaveStatus::badRequest;
   files::ReplaceStatus opened = files::ReplaceStatus::writeFailed;
   auto out = TempOutput::create(path, &opened, rule);
-  if (!out) return failedReplacement(opened);
+  if (!out) return saveStatusOf(opened);
   if (cancelled(cancel)) return SaveStatus::cancelled;
-  if (!out->write(bytes.data(), bytes.size())) return failedReplacement(out->status());
+  if (!out->write(bytes.data(), bytes.size())) return saveStatusOf(out->status());
   if (cancelled(cancel)) return SaveStatus::cancelled;
-  return out->commit() ? SaveStatus::saved : failedReplacement(out->status());
+  return out->commit() ? SaveStatus::saved : saveStatusOf(out->status());
 }
 
 SaveStatus encodeRaster(const Raster& raster, int sourceDepth, std::uint32_t encoder, int quality, int depth,

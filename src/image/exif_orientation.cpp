@@ -41,7 +41,11 @@ int exifOrientation(std::span<const std::uint8_t> app1) {
   for (std::size_t i = 0; i < sizeof kExifMark; ++i) {
     if (app1[i] != kExifMark[i]) return 1;
   }
-  const auto tiff = app1.subspan(sizeof kExifMark);
+  return tiffOrientation(app1.subspan(sizeof kExifMark));
+}
+
+int tiffOrientation(std::span<const std::uint8_t> tiff) {
+  if (tiff.size() < 8) return 1;
   bool bigEndian = false;
   if (tiff[0] == 'M' && tiff[1] == 'M') {
     bigEndian = true;

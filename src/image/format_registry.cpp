@@ -121,7 +121,8 @@ constexpr std::array kFormats = {
                      .extensions = kTiffNames,
                      .companionExtensions = kTiffCompanionNames,
                      .recognises = isTiff,
-                     .decodedIn = DecodePlace::helperProcess},
+                     .decodedIn = DecodePlace::helperProcess,
+                     .fuzzFamily = "tiff"},
     FormatDescriptor{.name = "Windows icon",
                      .recognises = isIconContainer,
                      .read = readIconContainer,
@@ -142,12 +143,14 @@ constexpr std::array kFormats = {
                      .companionExtensions = kWebpNames,
                      .recognises = isWebp,
                      .companionOnly = true,
-                     .decodedIn = DecodePlace::helperProcess},
+                     .decodedIn = DecodePlace::helperProcess,
+                     .fuzzFamily = "webp"},
     FormatDescriptor{.name = "GIF",
                      .companionExtensions = kGifNames,
                      .recognises = isGif,
                      .companionOnly = true,
-                     .decodedIn = DecodePlace::helperProcess},
+                     .decodedIn = DecodePlace::helperProcess,
+                     .fuzzFamily = "gif"},
 };
 
 // Which library decoders start-up registered, by place in the table.

@@ -24,6 +24,10 @@ struct PictureHeader {
   int width = 0;                               // as the loaded picture would be (upright)
   int height = 0;
   bool isIcon = false;  // an icon container: shown, never resampled or saved
+  // The load reduces it while it decodes (to the request's ReduceTo size);
+  // else it hands back the whole picture at this depth.
+  bool reduced = false;
+  int rasterDepth = 24;
 };
 
 PictureHeader probePictureFile(const std::string& path, const LoadRequest& request = {});

@@ -47,11 +47,12 @@ struct JpegState {
   DecoderContext* context = nullptr;
   std::uint64_t handedOut = 0;  // bytes of the data given to the library so far
   int orientation = 1;
-  bool inHeader = false;    // jpeg_read_header is running
-  bool started = false;     // jpeg_start_decompress has returned
-  bool multiScan = false;   // the file's picture comes in several scans
-  bool dataEnded = false;   // the library asked for data past the end
-  bool missedData = false;  // and then warned that it needed some
+  bool inHeader = false;       // jpeg_read_header is running
+  bool started = false;        // jpeg_start_decompress has returned
+  bool multiScan = false;      // the file's picture comes in several scans
+  bool dataEnded = false;      // the library asked for data past the end
+  bool missedData = false;     // and then warned that it needed some
+  bool dataBeforeEnd = false;  // by then a row of blocks (or a whole scan) had come from the data
   bool fourComponents = false;
   bool adobeInverted = false;
   // Row of library output for pictures that need converting or turning;
@@ -106,6 +107,7 @@ boolean fillInput(j_decompress_ptr cinfo) {
     return TRUE;
   }
   s->handedOut = s->context->input->size();
+  if (!s->dataEnded) s->dataBeforeEnd = cinfo->input_scan_number > 1 || cinfo->input_iMCU_row > 0;
   s->dataEnded = true;
   WARNMS(cinfo, JWRN_JPEG_EOF);
   cinfo->src->next_input_byte = kEndOfImage;
@@ -280,6 +282,13 @@ void noteShortData(JpegState* s) {
   if (s->dataEnded && (s->missedData || s->multiScan)) s->context->ranShort = true;
 }
 
+// Whether any of the picture came from the data, however the decode ended:
+// the rows of blocks read before the data ran out, else the rows delivered
+// before the library gave up.
+void noteRowsArrived(JpegState* s) {
+  s->context->rowsArrived = s->dataEnded ? s->dataBeforeEnd : s->started && s->cinfo.output_scanline > 0;
+}
+
 // Rounded v / 255 for v in 0 .. 255 * 255.
 inline std::uint8_t divide255(unsigned v) {
   return static_cast<std::uint8_t>((v + 128 + ((v + 128) >> 8)) >> 8);
@@ -333,6 +342,7 @@ bool guardedDecode(JpegState* s, std::uint8_t* pixels, int stride, int flags) {
   j_decompress_ptr cinfo = &s->cinfo;
   if (setjmp(s->error.jump) != 0) {
     s->context->rejected = !s->started;
+    noteRowsArrived(s);
     return false;
   }
   startDecompress(s);
@@ -364,6 +374,7 @@ bool guardedDecode(JpegState* s, std::uint8_t* pixels, int stride, int flags) {
   }
   jpeg_finish_decompress(cinfo);
   noteShortData(s);
+  noteRowsArrived(s);
   return true;
 }
 
@@ -372,6 +383,7 @@ bool guardedRows(JpegState* s, RowSink& sink) {
   j_decompress_ptr cinfo = &s->cinfo;
   if (setjmp(s->error.jump) != 0) {
     s->context->rejected = !s->started;
+    noteRowsArrived(s);
     return false;
   }
   startDecompress(s);
@@ -390,6 +402,7 @@ bool guardedRows(JpegState* s, RowSink& sink) {
   }
   jpeg_finish_decompress(cinfo);
   noteShortData(s);
+  noteRowsArrived(s);
   return true;
 }
 

@@ -10,6 +10,7 @@
 #include <cerrno>
 
 #include "image/format_registry.h"
+#include "image/helper_decode.h"
 
 namespace pixmoor::image {
 namespace {
@@ -41,13 +42,10 @@ LoadStatus statusOf(DecodeFailure failure) {
   return LoadStatus::unknownFormat;
 }
 
-// The format of the data's first bytes, as a status: loaded when one reads it here.
+// The format of the data's first bytes, as a status: loaded when one reads it.
 LoadStatus recognise(std::span<const std::uint8_t> head, FormatSet formats, const FormatDescriptor*& format) {
   format = formatOf(head, formats);
-  if (format == nullptr) return LoadStatus::unknownFormat;
-  // Such formats are decoded only where a hostile file cannot harm the program.
-  if (format->decodedIn == DecodePlace::helperProcess) return LoadStatus::unsupported;
-  return LoadStatus::loaded;
+  return format == nullptr ? LoadStatus::unknownFormat : LoadStatus::loaded;
 }
 
 }  // namespace
@@ -59,6 +57,7 @@ PictureFile::PictureFile(const std::string& path, FormatSet formats)
   const int flags = ::fcntl(fd_, F_GETFL);
   if (flags < 0 || ::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK) != 0) return;
   size_ = static_cast<std::uint64_t>(info.st_size);
+  modified_ = info.st_mtim;
   std::array<std::uint8_t, kMagicBytes> head{};
   const auto headSize = static_cast<std::size_t>(std::min<std::uint64_t>(size_, head.size()));
   if (!readPieces(fd_, head.data(), headSize)) return;
@@ -71,6 +70,13 @@ PictureFile::~PictureFile() {
   if (fd_ >= 0) ::close(fd_);
 }
 
+bool PictureFile::changedSinceOpened() const {
+  struct stat info {};
+  if (fd_ < 0 || ::fstat(fd_, &info) != 0) return true;
+  return static_cast<std::uint64_t>(info.st_size) != size_ || info.st_mtim.tv_sec != modified_.tv_sec ||
+         info.st_mtim.tv_nsec != modified_.tv_nsec;
+}
+
 LoadedPicture readPicture(const FormatDescriptor& format, PictureInput& input, const LoadRequest& request,
                           ReadUpTo upTo) {
   const DecodeLimits& limits = request.limits;
@@ -78,6 +84,7 @@ LoadedPicture readPicture(const FormatDescriptor& format, PictureInput& input, c
   LoadedPicture loaded;
   if (reading.header) {
     loaded.headerTaken = true;
+    loaded.header = *reading.header;
     loaded.picture.source = reading.header->size;
     loaded.picture.isIcon = reading.header->isIcon;
   }
@@ -106,10 +113,15 @@ LoadedPicture loadPicture(PictureFile& file, const LoadRequest& request) {
     refused.status = file.status();
     return refused;
   }
+  // Such formats are decoded only where a hostile file cannot harm the program.
+  if (file.format()->decodedIn == DecodePlace::helperProcess)
+    return readInHelper(*file.format(), file.descriptor(), file.size(), request, ReadUpTo::picture);
   // The reader takes the file a piece at a time; what it must read whole
   // (icon containers, run-length and 32-bit BMP) counts against the budget.
   PictureInput input(file.descriptor(), file.size(), request.limits.cancel);
-  return readPicture(*file.format(), input, request, ReadUpTo::picture);
+  LoadedPicture loaded = readPicture(*file.format(), input, request, ReadUpTo::picture);
+  loaded.changedWhileRead = file.changedSinceOpened();
+  return loaded;
 }
 
 LoadedPicture loadPicture(const std::string& path, const LoadRequest& request) {
@@ -122,6 +134,11 @@ LoadedPicture loadPicture(std::span<const std::uint8_t> data, const LoadRequest&
   const FormatDescriptor* format = nullptr;
   loaded.status = recognise(data, request.formats, format);
   if (!loaded.loaded()) return loaded;
+  // The helper reads files only; nothing gives it pictures held in memory.
+  if (format->decodedIn == DecodePlace::helperProcess) {
+    loaded.status = LoadStatus::unsupported;
+    return loaded;
+  }
   PictureInput input(data);
   return readPicture(*format, input, request, ReadUpTo::picture);
 }

@@ -12,6 +12,8 @@
 // own. Failures are values (a status); nothing throws.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <span>
 #include <string>
@@ -30,6 +32,7 @@ enum class LoadStatus {
   unsupported,        // recognised, but too large or unusable (a side above 32767)
   tooLargeForMemory,  // recognised, but the decode would exceed the memory budget, or memory ran out
   cancelled,          // the cancel flag was raised while the picture was read
+  damaged,            // its decode helper crashed, broke its limits or its filter, or sent malformed data
 };
 
 struct LoadRequest {
@@ -51,6 +54,11 @@ struct LoadedPicture {
   // The reader took the header: the plan saw what this load saw, and a
   // failure came from the pixel data (or a lack of memory) after it.
   bool headerTaken = false;
+  HeaderFacts header;  // what it said, when it was taken
+  // The file's size or modification time at the end of the read is not what
+  // it was when it was opened: something wrote to it meanwhile (a download
+  // still under way), so the picture may not be the file's.
+  bool changedWhileRead = false;
 
   bool loaded() const { return status == LoadStatus::loaded; }
 };
@@ -67,24 +75,28 @@ class PictureFile {
   PictureFile& operator=(const PictureFile&) = delete;
 
   // unreadable (no regular file, or its first bytes could not be read),
-  // unknownFormat (no format of the set starts so), unsupported (one that
-  // must be decoded in a helper process, which this engine does not start),
-  // else loaded: `format` reads it.
+  // unknownFormat (no format of the set starts so), else loaded: `format`
+  // reads it (in this process, or in the decode helper: helper_decode.h).
   LoadStatus status() const { return status_; }
   const FormatDescriptor* format() const { return format_; }
   int descriptor() const { return fd_; }
   std::uint64_t size() const { return size_; }
+  // The file's size or modification time is no longer what it was when it
+  // was opened.
+  bool changedSinceOpened() const;
 
  private:
   int fd_ = -1;
   std::uint64_t size_ = 0;
+  struct timespec modified_ {};
   LoadStatus status_ = LoadStatus::unreadable;
   const FormatDescriptor* format_ = nullptr;
 };
 
 LoadedPicture loadPicture(const std::string& path, const LoadRequest& request = {});
 LoadedPicture loadPicture(PictureFile& file, const LoadRequest& request = {});
-// A picture held in memory, recognised by its first bytes as a file is.
+// A picture held in memory, recognised by its first bytes as a file is (a
+// format decoded in the helper is unsupported: the helper reads files).
 LoadedPicture loadPicture(std::span<const std::uint8_t> data, const LoadRequest& request = {});
 
 // Reads `input` with `format` up to `upTo` and answers the status a load

@@ -33,6 +33,10 @@ enum class ReadUpTo { header, picture };
 struct HeaderFacts {
   PictureSize size;  // upright, as the picture loads (before any reduction)
   bool isIcon = false;
+  // What the load hands back: reduced while it is decoded (to the size the
+  // request's ReduceTo gave), else the whole picture at this depth (24 or 32).
+  bool reduced = false;
+  int rasterDepth = 24;
 };
 
 // What a reader answers. A header is set once the reader took it, checks

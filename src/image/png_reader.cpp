@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <csetjmp>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <span>
 
+#include "image/exif_orientation.h"
 #include "image/icc_profile.h"
 #include "image/raster.h"
 
@@ -18,16 +20,15 @@ namespace {
 // beyond this size; picture data is not affected.
 constexpr png_alloc_size_t kChunkMemoryLimit = png_alloc_size_t{8} << 20;
 
-// Only the header, palette, transparency, colour profile and picture data
-// matter here. The other ancillary chunks are skipped unread: compressed text
-// could otherwise expand to many megabytes from a small file. The profile
-// is bounded by kChunkMemoryLimit; libpng checks it and drops a bad one.
+// Only the header, palette, transparency, colour profile, EXIF block (for
+// its orientation) and picture data matter here. The other ancillary chunks are skipped unread: compressed
+// text could otherwise expand to many megabytes from a small file. The profile is bounded by
+// kChunkMemoryLimit; libpng checks it and drops a bad one.
 constexpr png_byte kSkippedChunks[] = {
-    'b',  'K',  'G',  'D',  '\0', 'c',  'H',  'R',  'M',  '\0', 'e',  'X',  'I',  'f',  '\0', 'g',  'A',
-    'M',  'A',  '\0', 'h',  'I',  'S',  'T',  '\0', 'i',  'T',  'X',  't',  '\0', 'o',  'F',  'F',  's',
-    '\0', 'p',  'C',  'A',  'L',  '\0', 'p',  'H',  'Y',  's',  '\0', 's',  'B',  'I',  'T',  '\0', 's',
-    'C',  'A',  'L',  '\0', 's',  'P',  'L',  'T',  '\0', 's',  'R',  'G',  'B',  '\0', 's',  'T',  'E',
-    'R',  '\0', 't',  'E',  'X',  't',  '\0', 't',  'I',  'M',  'E',  '\0', 'z',  'T',  'X',  't',  '\0'};
+    'b', 'K', 'G', 'D', '\0', 'c', 'H', 'R', 'M', '\0', 'g', 'A', 'M', 'A', '\0', 'h', 'I', 'S', 'T', '\0',
+    'i', 'T', 'X', 't', '\0', 'o', 'F', 'F', 's', '\0', 'p', 'C', 'A', 'L', '\0', 'p', 'H', 'Y', 's', '\0',
+    's', 'B', 'I', 'T', '\0', 's', 'C', 'A', 'L', '\0', 's', 'P', 'L', 'T', '\0', 's', 'R', 'G', 'B', '\0',
+    's', 'T', 'E', 'R', '\0', 't', 'E', 'X', 't', '\0', 't', 'I', 'M', 'E', '\0', 'z', 'T', 'X', 't', '\0'};
 
 constexpr std::uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
 
@@ -36,7 +37,12 @@ struct PngState {
   png_infop info = nullptr;
   DecoderContext* context = nullptr;
   int passes = 1;
+  int orientation = 1;     // of the eXIf chunk before the picture data
   bool finishing = false;  // every row is in; the chunks up to IEND are read for their checksums
+  // The stored rows of a turned picture before they take their upright
+  // places: one row, or every row of an interlaced picture, whose passes
+  // each add pixels to the rows read before.
+  std::unique_ptr<std::uint8_t[]> stored;
 };
 
 std::uint32_t bigEndian32(const std::uint8_t* p) {
@@ -156,6 +162,22 @@ void keepIccProfile(png_structp png, png_infop info, DecoderContext& context) {
   }
 }
 
+// The orientation of an eXIf chunk that came before the picture data (one
+// after it would come too late to turn the rows).
+int orientationOf(png_structp png, png_infop info) {
+  png_uint_32 length = 0;
+  png_bytep exif = nullptr;
+  if (png_get_eXIf_1(png, info, &length, &exif) == 0 || exif == nullptr) return 1;
+  return tiffOrientation({exif, length});
+}
+
+// What a turned picture decoded whole holds of its stored rows.
+std::uint64_t storedBytes(const PngState& s, std::uint64_t rowBytes) {
+  const bool turned = orientationSwapsSides(s.orientation);
+  const auto storedHeight = static_cast<std::uint64_t>(turned ? s.context->width : s.context->height);
+  return s.passes == 1 ? rowBytes : rowBytes * storedHeight;
+}
+
 // setjmp lives here and in guardedDecode alone; their locals are plain values.
 bool guardedProbe(PngState* s) {
   png_structp png = s->png;
@@ -204,18 +226,23 @@ bool guardedProbe(PngState* s) {
 
   png_get_IHDR(png, info, &width, &height, &bitDepth, &colourType, nullptr, nullptr, nullptr);
   const int depth = colourType == PNG_COLOR_TYPE_RGB ? 24 : 32;
-  if (bitDepth != 8 || png_get_rowbytes(png, info) != static_cast<std::size_t>(width) * (depth / 8))
-    return false;
-  s->context->width = static_cast<int>(width);
-  s->context->height = static_cast<int>(height);
+  const std::size_t rowBytes = png_get_rowbytes(png, info);
+  if (bitDepth != 8 || rowBytes != static_cast<std::size_t>(width) * (depth / 8)) return false;
+  s->orientation = orientationOf(png, info);
+  const bool turned = orientationSwapsSides(s->orientation);
+  s->context->width = static_cast<int>(turned ? height : width);
+  s->context->height = static_cast<int>(turned ? width : height);
   s->context->rasterDepth = depth;
   // Rows of an interlaced picture are only whole once its last pass is read.
   s->context->rowByRow = s->passes == 1;
+  s->context->orientation = s->orientation;
   // libpng's rows (the widest, 16-bit RGBA, before its transformations), its
   // state with the inflate window, and the profile (libpng's copy and ours);
-  // the raster is counted by the registry.
+  // the raster is counted by the registry. A turned picture decoded whole
+  // also holds its stored rows (all of them when interlaced).
   s->context->decoderBytes = 3 * (std::uint64_t{width} * 8 + 64) + (std::uint64_t{256} << 10) +
                              2 * static_cast<std::uint64_t>(s->context->iccProfile.size());
+  if (s->orientation != 1) s->context->decoderBytes += storedBytes(*s, rowBytes);
   return true;
 }
 
@@ -226,18 +253,75 @@ void readEnd(PngState* s) {
   png_read_end(s->png, nullptr);
 }
 
+// The stored picture's sides (the upright ones swapped by a quarter turn).
+PictureSize storedSize(const PngState& s) {
+  const bool turned = orientationSwapsSides(s.orientation);
+  return turned ? PictureSize{s.context->height, s.context->width}
+                : PictureSize{s.context->width, s.context->height};
+}
+
+// Puts stored row `y` of a turned picture at its upright places.
+void placeRow(const PngState& s, const std::uint8_t* row, int y, std::uint8_t* pixels, int stride,
+              bool bottomUp) {
+  const PictureSize stored = storedSize(s);
+  const auto bytes = static_cast<std::size_t>(s.context->rasterDepth / 8);
+  for (int x = 0; x < stored.width; ++x) {
+    const Position at = orientedPosition(s.orientation, x, y, stored.width, stored.height);
+    const int upright = bottomUp ? s.context->height - 1 - at.y : at.y;
+    std::memcpy(pixels + static_cast<std::size_t>(stride) * static_cast<std::size_t>(upright) +
+                    static_cast<std::size_t>(at.x) * bytes,
+                row + static_cast<std::size_t>(x) * bytes, bytes);
+  }
+}
+
+// An interlaced turned picture is placed once its passes are read (or as
+// far as they got).
+void placeStoredRows(const PngState& s, std::uint8_t* pixels, int stride, bool bottomUp) {
+  if (s.orientation == 1 || s.passes == 1 || s.stored == nullptr) return;
+  const PictureSize stored = storedSize(s);
+  const std::size_t rowBytes = static_cast<std::size_t>(stored.width) * (s.context->rasterDepth / 8);
+  for (int y = 0; y < stored.height; ++y)
+    placeRow(s, s.stored.get() + rowBytes * static_cast<std::size_t>(y), y, pixels, stride, bottomUp);
+}
+
 bool guardedDecode(PngState* s, std::uint8_t* pixels, int stride, int flags) {
   png_structp png = s->png;
-  if (setjmp(png_jmpbuf(png)) != 0) return s->finishing && !s->context->rejected;
   const bool bottomUp = (flags & kRowsBottomUp) != 0;
+  if (setjmp(png_jmpbuf(png)) != 0) {
+    placeStoredRows(*s, pixels, stride, bottomUp);
+    return s->finishing && !s->context->rejected;
+  }
   const int height = s->context->height;
-  // Each pass of an interlaced picture adds its pixels to the rows already read.
-  for (int pass = 0; pass < s->passes; ++pass) {
-    for (int y = 0; y < height; ++y) {
-      if (stopRequested(*s->context)) return false;
-      const int row = bottomUp ? height - 1 - y : y;
-      png_read_row(png, pixels + static_cast<std::size_t>(stride) * static_cast<std::size_t>(row), nullptr);
+  if (s->orientation == 1) {
+    // Each pass of an interlaced picture adds its pixels to the rows already read.
+    for (int pass = 0; pass < s->passes; ++pass) {
+      for (int y = 0; y < height; ++y) {
+        if (stopRequested(*s->context)) return false;
+        const int row = bottomUp ? height - 1 - y : y;
+        png_read_row(png, pixels + static_cast<std::size_t>(stride) * static_cast<std::size_t>(row), nullptr);
+        s->context->rowsArrived = true;
+      }
     }
+  } else {
+    const PictureSize stored = storedSize(*s);
+    const std::size_t rowBytes = static_cast<std::size_t>(stored.width) * (s->context->rasterDepth / 8);
+    const std::size_t rows = s->passes == 1 ? 1 : static_cast<std::size_t>(stored.height);
+    s->stored.reset(new (std::nothrow) std::uint8_t[rowBytes * rows]());
+    if (s->stored == nullptr) {
+      s->context->refusal = DecodeFailure::overBudget;
+      s->context->rejected = true;
+      return false;
+    }
+    for (int pass = 0; pass < s->passes; ++pass) {
+      for (int y = 0; y < stored.height; ++y) {
+        if (stopRequested(*s->context)) return false;
+        std::uint8_t* row = s->stored.get() + (s->passes == 1 ? 0 : rowBytes * static_cast<std::size_t>(y));
+        png_read_row(png, row, nullptr);
+        s->context->rowsArrived = true;
+        if (s->passes == 1) placeRow(*s, row, y, pixels, stride, bottomUp);
+      }
+    }
+    placeStoredRows(*s, pixels, stride, bottomUp);
   }
   readEnd(s);
   return true;
@@ -246,10 +330,11 @@ bool guardedDecode(PngState* s, std::uint8_t* pixels, int stride, int flags) {
 bool guardedRows(PngState* s, RowSink& sink) {
   png_structp png = s->png;
   if (setjmp(png_jmpbuf(png)) != 0) return s->finishing && !s->context->rejected;
-  const int height = s->context->height;
+  const int height = storedSize(*s).height;
   for (int y = 0; y < height; ++y) {
     if (stopRequested(*s->context)) return false;
     png_read_row(png, sink.nextRow(), nullptr);
+    s->context->rowsArrived = true;
     sink.rowDone();
   }
   readEnd(s);

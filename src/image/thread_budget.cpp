@@ -38,8 +38,13 @@ void ThreadBudget::giveBack(int count) {
   busy_.fetch_sub(count);
 }
 
-ThreadBudgetMember::ThreadBudgetMember(ThreadBudget& budget) : budget_(budget), outer_(memberOf) {
-  budget_.busy_.fetch_add(1);
+void ThreadBudget::reserveMembers(int members) {
+  busy_.fetch_add(members);
+}
+
+ThreadBudgetMember::ThreadBudgetMember(ThreadBudget& budget, bool reserved)
+    : budget_(budget), outer_(memberOf) {
+  if (!reserved) budget_.busy_.fetch_add(1);
   memberOf = &budget_;
 }
 

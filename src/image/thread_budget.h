@@ -41,6 +41,11 @@ class ThreadBudget {
   // how many it took. giveBack returns them.
   int take(int wanted);
   void giveBack(int count);
+  // Holds seats for `members` threads that are about to start, so that the
+  // first to start cannot lend out the threads of those still starting. Each
+  // such thread becomes a member with ThreadBudgetMember(budget, reserved);
+  // a seat whose thread never started goes back through giveBack.
+  void reserveMembers(int members);
 
  private:
   friend class ThreadBudgetMember;
@@ -52,7 +57,8 @@ class ThreadBudget {
 // beyond the budget: the pool never starts more members than it has).
 class ThreadBudgetMember {
  public:
-  explicit ThreadBudgetMember(ThreadBudget& budget);
+  // `reserved`: the seat was held by reserveMembers.
+  explicit ThreadBudgetMember(ThreadBudget& budget, bool reserved = false);
   ~ThreadBudgetMember();
   ThreadBudgetMember(const ThreadBudgetMember&) = delete;
   ThreadBudgetMember& operator=(const ThreadBudgetMember&) = delete;

@@ -98,11 +98,17 @@ struct UiTexts {
   std::string reasonWriteFailed;
   std::string reasonWriteProtected;
   std::string reasonFolderNotWritable;
+  std::string reasonNotAFile;
+  std::string reasonLinkRefused;
+  std::string reasonNameTooLong;
+  std::string reasonIncomplete;
+  std::string reasonChangedWhileRead;
   std::string reasonDiskFull;
   std::string reasonStopped;
   std::string reasonWouldReplaceAnother;
   std::string reasonNotTrashed;
   std::string reasonTrashedNotReplaced;
+  std::string reasonDamaged;
 
   // Update check.
   std::string noInternetText;

@@ -84,12 +84,18 @@ constexpr ShortText kShort[] = {
     {&UiTexts::reasonWriteFailed, "write failed"},
     {&UiTexts::reasonWriteProtected, "write-protected file"},
     {&UiTexts::reasonFolderNotWritable, "folder not writable"},
+    {&UiTexts::reasonNotAFile, "the output's name is not a file (a folder, a FIFO or a device)"},
+    {&UiTexts::reasonLinkRefused, "a link that is not followed (it leads nowhere, or is not yours)"},
+    {&UiTexts::reasonNameTooLong, "name too long"},
+    {&UiTexts::reasonIncomplete, "incomplete picture (its data ended or broke off early)"},
+    {&UiTexts::reasonChangedWhileRead, "changed while it was read (still being written?)"},
     {&UiTexts::reasonDiskFull, "disk full"},
     {&UiTexts::reasonStopped, "stopped"},
     {&UiTexts::reasonWouldReplaceAnother, "would replace another picture"},
     {&UiTexts::reasonNotTrashed, "the Trash refused it (left untouched)"},
     {&UiTexts::reasonTrashedNotReplaced,
      "the original went to the Trash, then the output could not take its name"},
+    {&UiTexts::reasonDamaged, "damaged (its decoder crashed or broke its limits on it)"},
 
     // Update check.
     {&UiTexts::noInternetText, "No internet connection is available."},

@@ -170,7 +170,7 @@ struct FailureListRow {
   const char* separator;
   const char* unknownFormat;
   const char* unsupported;
-  const char* writeFailed;
+  const char* nameTooLong;
 };
 
 class BatchFailures : public ::testing::TestWithParam<FailureListRow> {};
@@ -207,7 +207,7 @@ TEST_P(BatchFailures, AreListedUntilTheNextAction) {
   const std::string list = std::string("4") + row.heading + "\nnotes.jpg" + row.separator +
                            row.unknownFormat + "\nempty.png" + row.separator + row.unknownFormat +
                            "\nhuge.bmp" + row.separator + row.unsupported + "\n" + longName + row.separator +
-                           row.writeFailed;
+                           row.nameTooLong;
 
   runBatch(dropped);
   EXPECT_EQ(harness.window().text(control::statusLine), row.completion);
@@ -250,10 +250,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(FailureListRow{"FR", "Terminé ! 6 images traitées.",
                                      " images n'ont produit aucun fichier :", " : ", "format inconnu",
                                      "image non prise en charge (trop grande ou inutilisable)",
-                                     "échec de l'écriture"},
+                                     "nom trop long"},
                       FailureListRow{"UK", "Finish ! 6 pictures were processed..",
                                      " pictures produced no file:", ": ", "unknown format",
-                                     "unsupported picture (too large or unusable)", "write failed"}));
+                                     "unsupported picture (too large or unusable)", "name too long"}));
 
 // One picture is named in the singular, and a Stop's leftovers are not
 // listed: the stop text counts them already.

@@ -400,7 +400,7 @@ TEST_F(BatchWorker, FailuresAreListedInListOrder) {
   runner->waitUntilIdle();
   std::vector<PictureFailure> expected;
   for (int i = 0; i < 6; ++i) {
-    if (i == 3) expected.push_back({path("good3.png"), FailureReason::writeFailed});
+    if (i == 3) expected.push_back({path("good3.png"), FailureReason::notAFile});
     expected.push_back({path("missing" + std::to_string(i) + ".jpg"), FailureReason::unreadable});
   }
   EXPECT_EQ(runner->failures(), expected);

@@ -202,11 +202,11 @@ TEST_F(ProcessPicture, UnwritableFolderLeavesTheOldFilesAlone) {
   EXPECT_EQ(folderNames(folder_.path()), (std::vector<std::string>{"a.png", "b.jpg", "prefix_a.jpg"}));
 }
 
-TEST_F(ProcessPicture, OutputThatCannotBeMadeIsAWriteFailure) {
+TEST_F(ProcessPicture, OutputThatCannotBeMadeSaysWhy) {
   ASSERT_TRUE(writePicture(path("a.png"), 30, 20, image::kPngEncoder));
-  // The output name is taken by a folder: the rename over it fails.
+  // The output name is taken by a folder: nothing is made.
   std::filesystem::create_directory(path("prefix_a.jpg"));
-  EXPECT_EQ(run(path("a.png"), relative(15, 15)).reason, FailureReason::writeFailed);
+  EXPECT_EQ(run(path("a.png"), relative(15, 15)).reason, FailureReason::notAFile);
   EXPECT_TRUE(std::filesystem::is_directory(path("prefix_a.jpg")));
   EXPECT_TRUE(std::filesystem::is_empty(path("prefix_a.jpg")));
   // A prefix naming a folder that does not exist.
@@ -273,7 +273,7 @@ TEST_F(ProcessPicture, LinkedSourceIsReplacedThroughItsLinkWhenOurOwn) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs the superuser to make another user's files";
   ASSERT_EQ(::lchown(path("photo.jpg").c_str(), 65534, 65534), 0);
   const std::string before = readBytes(path("real/photo.jpg"));
-  EXPECT_EQ(run(path("photo.jpg"), relative(16, 16, "JPG", "")).reason, FailureReason::writeFailed);
+  EXPECT_EQ(run(path("photo.jpg"), relative(16, 16, "JPG", "")).reason, FailureReason::linkRefused);
   EXPECT_EQ(readBytes(path("real/photo.jpg")), before);
   // Replacing another user's picture directly keeps its owner.
   ASSERT_EQ(::chown(path("real/photo.jpg").c_str(), 65534, 65534), 0);

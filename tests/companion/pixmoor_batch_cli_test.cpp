@@ -225,9 +225,10 @@ TEST_F(BatchProgram, DefaultsWithoutSettingsFileAndPlainLines) {
             "es.");
   EXPECT_EQ(out.front().substr(0, 6), "2/2 - ");
   for (const std::string& line : out) EXPECT_EQ(line.find('\r'), std::string::npos);
-  // Off a terminal the progress lines are the window's texts, nothing more.
+  // Off a terminal the progress lines are the window's texts, nothing more
+  // (a tick may also come after the last count fell, before the end: 0/2).
   for (std::size_t i = 0; i + 1 < out.size(); ++i)
-    EXPECT_TRUE(std::regex_match(out[i], std::regex("[12]/2 - (fix_IMG_0001\\.jpg|fix_tall\\.jpg)?")))
+    EXPECT_TRUE(std::regex_match(out[i], std::regex("[012]/2 - (fix_IMG_0001\\.jpg|fix_tall\\.jpg)?")))
         << out[i];
 }
 
@@ -330,7 +331,7 @@ TEST_F(BatchProgram, CorpusFolder) {
           image::loadPicture(source, {image::machineDecodeLimits(), &reduce, image::FormatSet::companion});
       const image::DecodedPicture& picture = loaded.picture;
       const TargetSize target = targetSize(picture.source.width, picture.source.height, s);
-      if (loaded.loaded() && target.writesPicture() && !picture.isIcon) {
+      if (loaded.loaded() && target.writesPicture() && !picture.isIcon && !picture.nothingDecoded) {
         expectedSizes[outputPath(source, "out_", "jpg")] = {target.width, target.height};
         if (picture.partial) expectedWarnings.push_back(source);
       } else {

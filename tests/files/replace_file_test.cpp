@@ -111,8 +111,64 @@ TEST_P(Replacement, PathsThatNameNoFileOrNoFolder) {
             ReplaceStatus::cannotCreate);
   std::filesystem::create_directory(folder.file("taken.png"));
   EXPECT_EQ(FileReplacement::create(folder.file("taken.png"), {}, GetParam()).status,
-            ReplaceStatus::cannotCreate);
+            ReplaceStatus::notAFile);
   EXPECT_EQ(namesIn(folder), std::set<std::string>{"taken.png"});
+}
+
+// The check a plan makes foresees every refusal of create(), and creates
+// nothing itself: the same answer for each thing a name may hold.
+TEST_P(Replacement, CheckForeseesCreateAndMakesNothing) {
+  writeBytes(folder.file("other.png"), "other");
+  ::chmod(folder.file("other.png").c_str(), 0666);
+  std::filesystem::create_directory(folder.file("folder.png"));
+  ASSERT_EQ(::mkfifo(folder.file("fifo.png").c_str(), 0600), 0);
+  ASSERT_EQ(::symlink("missing.png", folder.file("dangling.png").c_str()), 0);
+  writeBytes(folder.file("locked.png"), "locked");
+  ::chmod(folder.file("locked.png").c_str(), 0444);
+  std::filesystem::create_directory(folder.file("shut"));
+  ::chmod(folder.file("shut").c_str(), 0555);
+  ::chmod(folder.path().c_str(), 0777);
+  const ReplaceRule onlyOther{identityOf(folder.file("other.png")), nullptr};
+  struct Case {
+    std::string name;
+    ReplaceRule rule;
+    ReplaceStatus expected;
+  };
+  const std::vector<Case> cases = {
+      {"free.png", {}, ReplaceStatus::replaced},
+      {"other.png", {}, ReplaceStatus::replaced},
+      {"other.png", onlyOther, ReplaceStatus::replaced},
+      {"free.png", onlyOther, ReplaceStatus::replaced},
+      {"locked.png", onlyOther, ReplaceStatus::wouldReplaceAnother},
+      {"folder.png", {}, ReplaceStatus::notAFile},
+      {"fifo.png", {}, ReplaceStatus::notAFile},
+      {"dangling.png", {}, ReplaceStatus::refused},
+      {std::string(256, 'n'), {}, ReplaceStatus::nameTooLong},
+      {"no/such/a.png", {}, ReplaceStatus::cannotCreate},
+      {"locked.png", {}, ReplaceStatus::writeProtected},
+      {"shut/a.png", {}, ReplaceStatus::folderNotWritable},
+  };
+  const auto before = namesIn(folder);
+  // As an ordinary user, for whom the bits hold.
+  const int failures = pixmoor::testing::runAsOrdinaryUser([&] {
+    int wrong = 0;
+    for (const Case& c : cases) {
+      const std::string path = folder.file(c.name);
+      const ReplaceStatus checked = checkReplacement(path, c.rule);
+      if (checked != c.expected) {
+        std::fprintf(stderr, "%s: checked %d\n", c.name.c_str(), static_cast<int>(checked));
+        ++wrong;
+      }
+      if (namesIn(folder) != before) ++wrong;
+      if (FileReplacement::create(path, c.rule, GetParam()).status != checked) {
+        std::fprintf(stderr, "%s: create disagrees\n", c.name.c_str());
+        ++wrong;
+      }
+    }
+    return wrong;
+  });
+  EXPECT_EQ(failures, 0);
+  EXPECT_EQ(namesIn(folder), before);
 }
 
 TEST_P(Replacement, AWriteProtectedFileIsNotReplaced) {

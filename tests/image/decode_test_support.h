@@ -63,6 +63,36 @@ inline const std::uint8_t* pixelAt(const Raster& raster, int x, int y) {
          static_cast<std::size_t>(x) * static_cast<std::size_t>(raster.bytesPerPixel());
 }
 
+// ---- orientation ----
+
+struct Stored {
+  int x;
+  int y;
+};
+
+// Where the upright pixel (ux, uy) comes from in the stored picture, written
+// from each orientation's description.
+inline Stored storedPositionFor(int orientation, int ux, int uy, int width, int height) {
+  switch (orientation) {
+    case 2:
+      return {width - 1 - ux, uy};  // mirrored left-right
+    case 3:
+      return {width - 1 - ux, height - 1 - uy};  // upside down
+    case 4:
+      return {ux, height - 1 - uy};  // mirrored top-bottom
+    case 5:
+      return {uy, ux};  // mirrored along the main diagonal
+    case 6:
+      return {uy, height - 1 - ux};  // needs a quarter turn clockwise
+    case 7:
+      return {width - 1 - uy, height - 1 - ux};  // mirrored along the other diagonal
+    case 8:
+      return {width - 1 - uy, ux};  // needs a quarter turn anticlockwise
+    default:
+      return {ux, uy};
+  }
+}
+
 // ---- JPEG files made with libjpeg ----
 
 struct JpegRecipe {
@@ -177,6 +207,7 @@ struct PngRecipe {
   png_color_16 key{};
   std::vector<Bytes> rows;  // packed as the file stores them (16-bit big-endian)
   Bytes iccProfile;         // written as an iCCP chunk when not empty
+  Bytes exif;               // an eXIf chunk before the picture data when not empty (TIFF, no "Exif" mark)
 };
 
 inline void appendPng(png_structp png, png_bytep data, std::size_t length) {
@@ -211,6 +242,10 @@ inline Bytes makePng(const PngRecipe& recipe) {
   if (!recipe.iccProfile.empty()) {
     png_set_iCCP(png, info, "profile", PNG_COMPRESSION_TYPE_BASE, recipe.iccProfile.data(),
                  static_cast<png_uint_32>(recipe.iccProfile.size()));
+  }
+  if (!recipe.exif.empty()) {
+    Bytes exif = recipe.exif;
+    png_set_eXIf_1(png, info, static_cast<png_uint_32>(exif.size()), exif.data());
   }
   png_write_info(png, info);
   const int passes = png_set_interlace_handling(png);

@@ -391,7 +391,7 @@ TEST_F(EncoderRegistryTest, StopFromAnotherThreadNeverLeavesATemporary) {
 TEST_F(EncoderRegistryTest, TargetThatIsAFolderFailsWithoutLeftovers) {
   ASSERT_TRUE(std::filesystem::create_directory(folder.file("taken.jpg")));
   auto raster = makeRaster(8, 8, 24);
-  EXPECT_EQ(saveRaster(*raster, 24, folder.file("taken.jpg"), kJpegEncoder, 7, -1), SaveStatus::cannotCreate);
+  EXPECT_EQ(saveRaster(*raster, 24, folder.file("taken.jpg"), kJpegEncoder, 7, -1), SaveStatus::notAFile);
   EXPECT_EQ(folder.names(), std::set<std::string>{"taken.jpg"});
   EXPECT_TRUE(std::filesystem::is_directory(folder.file("taken.jpg")));
 }

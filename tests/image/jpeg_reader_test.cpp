@@ -20,6 +20,8 @@ using decodetest::Bytes;
 using decodetest::JpegRecipe;
 using decodetest::makeJpeg;
 using decodetest::pixelAt;
+using decodetest::Stored;
+using decodetest::storedPositionFor;
 
 class JpegReaderTest : public ::testing::Test {
  protected:
@@ -333,34 +335,6 @@ TEST_F(JpegReaderTest, AdobeCmykInkMeansColour) {
 }
 
 // ---- orientation ----
-
-struct Stored {
-  int x;
-  int y;
-};
-
-// Where the upright pixel (ux, uy) comes from in the stored picture, written
-// from each orientation's description.
-Stored storedPositionFor(int orientation, int ux, int uy, int width, int height) {
-  switch (orientation) {
-    case 2:
-      return {width - 1 - ux, uy};  // mirrored left-right
-    case 3:
-      return {width - 1 - ux, height - 1 - uy};  // upside down
-    case 4:
-      return {ux, height - 1 - uy};  // mirrored top-bottom
-    case 5:
-      return {uy, ux};  // mirrored along the main diagonal
-    case 6:
-      return {uy, height - 1 - ux};  // needs a quarter turn clockwise
-    case 7:
-      return {width - 1 - uy, height - 1 - ux};  // mirrored along the other diagonal
-    case 8:
-      return {width - 1 - uy, ux};  // needs a quarter turn anticlockwise
-    default:
-      return {ux, uy};
-  }
-}
 
 struct OrientationCase {
   int orientation;

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,8 @@ using decodetest::Bytes;
 using decodetest::makePng;
 using decodetest::pixelAt;
 using decodetest::PngRecipe;
+using decodetest::Stored;
+using decodetest::storedPositionFor;
 
 // Deterministic pseudo-random samples.
 class Samples {
@@ -411,6 +414,100 @@ TEST_F(PngReaderTest, EveryPrefixFailsOrLoadsPartly) {
     }
   }
   EXPECT_GT(loaded, 0u);
+}
+
+// ---- orientation ----
+
+// The TIFF block of an eXIf chunk: an EXIF block without its "Exif" mark.
+Bytes exifChunkWithOrientation(int orientation, bool bigEndian) {
+  const Bytes block = decodetest::exifWithOrientation(orientation, bigEndian, 1);
+  return Bytes(block.begin() + 6, block.end());
+}
+
+struct PngTurn {
+  int orientation;
+  bool alpha;
+  bool interlaced;
+};
+
+class PngOrientationTest : public PngReaderTest, public ::testing::WithParamInterface<PngTurn> {};
+
+// An eXIf chunk turns the picture as a JPEG's EXIF block does: every pixel
+// lands where the tag says, alpha included, interlaced or not.
+TEST_P(PngOrientationTest, PixelsLandWhereTheTagSays) {
+  const PngTurn& turn = GetParam();
+  const PngCase rgb{"Rgb8", PNG_COLOR_TYPE_RGB, 8, false, 24, 24};
+  const PngCase rgba{"Rgba8", PNG_COLOR_TYPE_RGB_ALPHA, 8, false, 32, 32};
+  Made made = makeCase(turn.alpha ? rgba : rgb, turn.interlaced, 77u, 19, 7);
+  auto plain = decodePng(makePng(made.recipe));
+  made.recipe.exif = exifChunkWithOrientation(turn.orientation, turn.orientation % 2 == 1);
+  auto turned = decodePng(makePng(made.recipe));
+  ASSERT_TRUE(plain && turned);
+  EXPECT_FALSE(turned->partial);
+  const bool swaps = turn.orientation >= 5;
+  const int width = swaps ? 7 : 19;
+  const int height = swaps ? 19 : 7;
+  ASSERT_EQ(turned->raster->width, width);
+  ASSERT_EQ(turned->raster->height, height);
+  EXPECT_EQ(turned->source.width, width);
+  EXPECT_EQ(turned->raster->depth, turn.alpha ? 32 : 24);
+  const int bytes = turned->raster->bytesPerPixel();
+  for (int uy = 0; uy < height; ++uy) {
+    for (int ux = 0; ux < width; ++ux) {
+      const Stored from = storedPositionFor(turn.orientation, ux, uy, 19, 7);
+      ASSERT_EQ(0, std::memcmp(pixelAt(*plain->raster, from.x, from.y), pixelAt(*turned->raster, ux, uy),
+                               static_cast<std::size_t>(bytes)))
+          << ux << "," << uy;
+    }
+  }
+}
+
+std::vector<PngTurn> everyTurn() {
+  std::vector<PngTurn> turns;
+  for (int orientation = 1; orientation <= 8; ++orientation) {
+    for (const bool alpha : {false, true}) {
+      for (const bool interlaced : {false, true}) turns.push_back({orientation, alpha, interlaced});
+    }
+  }
+  return turns;
+}
+
+INSTANTIATE_TEST_SUITE_P(AllEight, PngOrientationTest, ::testing::ValuesIn(everyTurn()),
+                         [](const auto& info) {
+                           return "Orientation" + std::to_string(info.param.orientation) +
+                                  (info.param.alpha ? "Alpha" : "") +
+                                  (info.param.interlaced ? "Interlaced" : "");
+                         });
+
+// The window loads through the same reader: a phone's portrait PNG stands
+// upright there too. A tag after the picture data, once the rows are read,
+// is left alone.
+TEST_F(PngReaderTest, PortraitPictureStandsUprightInTheStore) {
+  Made made = rgbaPicture(30, 20);
+  made.recipe.exif = exifChunkWithOrientation(6, true);
+  const Bytes file = makePng(made.recipe);
+  ASSERT_NE(store.loadFromMemory(55, file), 0u);
+  EXPECT_EQ(store.imageWidth(55), 20);
+  EXPECT_EQ(store.imageHeight(55), 30);
+  // The stored top-left pixel belongs at the top right.
+  const auto topLeft = expectedBgra(made, 0, 0);
+  const std::uint8_t* topRight = pixelAt(*store.raster(55), 19, 0);
+  for (int c = 0; c < 4; ++c) EXPECT_EQ(topRight[c], topLeft[c]) << c;
+
+  const std::size_t exif = findChunk(file, "eXIf");
+  const std::size_t exifEnd = findChunk(file, "IDAT");
+  const std::size_t iend = findChunk(file, "IEND");
+  ASSERT_TRUE(exif > 0 && exifEnd > exif && iend > exifEnd);
+  Bytes late(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(exif));
+  late.insert(late.end(), file.begin() + static_cast<std::ptrdiff_t>(exifEnd),
+              file.begin() + static_cast<std::ptrdiff_t>(iend));
+  late.insert(late.end(), file.begin() + static_cast<std::ptrdiff_t>(exif),
+              file.begin() + static_cast<std::ptrdiff_t>(exifEnd));
+  late.insert(late.end(), file.begin() + static_cast<std::ptrdiff_t>(iend), file.end());
+  ASSERT_EQ(late.size(), file.size());
+  ASSERT_NE(store.loadFromMemory(55, late), 0u);
+  EXPECT_EQ(store.imageWidth(55), 30);
+  EXPECT_EQ(store.imageHeight(55), 20);
 }
 
 TEST_F(PngReaderTest, DecodePngTakesOnlyPng) {

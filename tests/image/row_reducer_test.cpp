@@ -161,6 +161,40 @@ INSTANTIATE_TEST_SUITE_P(Samplings, TurnedJpeg,
                                            Sampling{"cmyk", 4, 1, 1, false}),
                          [](const auto& info) { return std::string(info.param.what); });
 
+// A PNG turned by its eXIf chunk: every orientation, grey, colour and
+// palette, plain and interlaced (loaded whole).
+TEST(ReducedOnLoad, TurnedPngEqualsLoadThenResample) {
+  registerDecoders();
+  decodetest::TempFolder folder;
+  for (const int colourType : {PNG_COLOR_TYPE_GRAY, PNG_COLOR_TYPE_RGB, PNG_COLOR_TYPE_PALETTE}) {
+    for (const bool interlaced : {false, true}) {
+      for (int orientation = 1; orientation <= 8; ++orientation) {
+        decodetest::PngRecipe recipe;
+        recipe.width = 61;
+        recipe.height = 43;
+        recipe.colourType = colourType;
+        recipe.interlaced = interlaced;
+        const int components = colourType == PNG_COLOR_TYPE_RGB ? 3 : 1;
+        const Bytes samples = texture(recipe.width, recipe.height, components);
+        if (colourType == PNG_COLOR_TYPE_PALETTE) {
+          for (int i = 0; i < 256; ++i)
+            recipe.palette.push_back(png_color{static_cast<png_byte>(i), static_cast<png_byte>(255 - i),
+                                               static_cast<png_byte>(i * 7)});
+        }
+        const auto rowBytes = static_cast<std::ptrdiff_t>(recipe.width * components);
+        for (int y = 0; y < recipe.height; ++y)
+          recipe.rows.emplace_back(samples.begin() + y * rowBytes, samples.begin() + (y + 1) * rowBytes);
+        const Bytes exif = decodetest::exifWithOrientation(orientation, orientation % 2 == 0);
+        recipe.exif.assign(exif.begin() + 6, exif.end());
+        const std::string path = folder.file("t" + std::to_string(colourType) + (interlaced ? "i" : "") +
+                                             std::to_string(orientation) + ".png");
+        decodetest::writeFile(path, decodetest::makePng(recipe));
+        expectSameAsTwoSteps(path);
+      }
+    }
+  }
+}
+
 // A 24-bit BMP of the texture, rows bottom-up or top-down.
 Bytes makeBmp(int width, int height, bool topDown) {
   const Bytes samples = texture(width, height, 3);

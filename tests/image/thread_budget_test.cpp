@@ -94,16 +94,32 @@ TEST(ThreadBudget, OutsideABudgetACallTakesItsOwnCount) {
   EXPECT_EQ(HelperThreads(7, 0).count(), 1);
 }
 
-// Members taking and giving back at once never hold more than the budget.
+// A pool thread that starts first lends out only what the seats of those
+// still starting leave; a seat whose thread never started goes back.
+TEST(ThreadBudget, SeatsOfMembersStillStartingAreNotLent) {
+  ThreadBudget budget(6);
+  budget.reserveMembers(3);
+  std::thread([&] {
+    const ThreadBudgetMember first(budget, /*reserved=*/true);
+    EXPECT_EQ(HelperThreads(0, 100).count(), 4);
+  }).join();
+  budget.giveBack(2);
+  EXPECT_EQ(budget.take(6), 6);
+}
+
+// Members taking and giving back at once never hold more than the budget,
+// also while some of them are still starting (their seats are reserved
+// first, as the batch's pool does).
 TEST(ThreadBudget, ConcurrentCallsStayWithinTheBudget) {
   constexpr int kThreads = 6;
   ThreadBudget budget(kThreads);
   std::atomic<int> inUse{0};
   std::atomic<int> most{0};
   std::vector<std::thread> members;
+  budget.reserveMembers(3);
   for (int m = 0; m < 3; ++m) {
     members.emplace_back([&] {
-      const ThreadBudgetMember member(budget);
+      const ThreadBudgetMember member(budget, /*reserved=*/true);
       for (int i = 0; i < 20000; ++i) {
         const HelperThreads helpers(0, 1 + i % 5);
         const int now = inUse.fetch_add(helpers.count()) + helpers.count();

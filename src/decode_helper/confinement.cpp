@@ -1,0 +1,169 @@
+#include "decode_helper/confinement.h"
+
+#include <fcntl.h>
+#include <sched.h>
+#include <seccomp.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <initializer_list>
+#include <limits>
+
+namespace pixmoor::decode_helper {
+namespace {
+
+// The descriptors of a helper (image/helper_decode.cpp puts them there).
+constexpr scmp_datum_t kRequestFd = 0;
+constexpr scmp_datum_t kReplyFd = 1;
+constexpr scmp_datum_t kErrorFd = 2;
+constexpr scmp_datum_t kPictureFd = 3;
+
+// A build under the sanitizers (PIXMOOR_SANITIZE, PIXMOOR_TSAN): their runtimes check
+// whether memory is readable by writing it into a pipe of their own.
+#if defined(PIXMOOR_SANITIZED_HELPER)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
+// AddressSanitizer and ThreadSanitizer reserve terabytes of shadow memory up
+// front: an address-space limit would fail their own allocations.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kShadowMemory = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr bool kShadowMemory = true;
+#else
+constexpr bool kShadowMemory = false;
+#endif
+#else
+constexpr bool kShadowMemory = false;
+#endif
+
+// What the process maps before it reads anything: its code, its libraries
+// and the stack, from /proc/self/statm (read before the filter forbids it).
+std::uint64_t mappedBytes() {
+  std::FILE* statm = std::fopen("/proc/self/statm", "re");
+  if (statm == nullptr) return 0;
+  unsigned long long pages = 0;
+  const bool read = std::fscanf(statm, "%llu", &pages) == 1;
+  std::fclose(statm);
+  return read ? pages * static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE)) : 0;
+}
+
+bool limitAddressSpace(std::uint64_t memoryBudget) {
+  if (kShadowMemory || memoryBudget == std::numeric_limits<std::uint64_t>::max()) return true;
+  const std::uint64_t mapped = mappedBytes();
+  if (mapped == 0) return false;
+  const std::uint64_t room = mapped + kAddressSpaceAllowance;
+  const rlim_t limit =
+      memoryBudget > std::numeric_limits<rlim_t>::max() - room ? RLIM_INFINITY : memoryBudget + room;
+  const rlimit value{limit, limit};
+  return ::setrlimit(RLIMIT_AS, &value) == 0;
+}
+
+bool limitCpuTime(std::uint32_t seconds) {
+  if (seconds == 0) return true;
+  // SIGXCPU at the soft limit ends the process; SIGKILL a second later.
+  const rlimit value{seconds, rlim_t{seconds} + 1};
+  return ::setrlimit(RLIMIT_CPU, &value) == 0;
+}
+
+class Filter {
+ public:
+  Filter() : context_(seccomp_init(SCMP_ACT_KILL_PROCESS)) {}
+  ~Filter() {
+    if (context_ != nullptr) seccomp_release(context_);
+  }
+  Filter(const Filter&) = delete;
+  Filter& operator=(const Filter&) = delete;
+
+  void allow(int call) { add(SCMP_ACT_ALLOW, call, 0, nullptr); }
+  void allowIf(int call, scmp_arg_cmp condition) { add(SCMP_ACT_ALLOW, call, 1, &condition); }
+  void refuse(int call, int error) {
+    add(SCMP_ACT_ERRNO(static_cast<std::uint32_t>(error)), call, 0, nullptr);
+  }
+  bool load() { return ok_ && context_ != nullptr && seccomp_load(context_) == 0; }
+
+ private:
+  void add(std::uint32_t action, int call, unsigned conditions, const scmp_arg_cmp* condition) {
+    // A call this machine's kernel headers do not know is simply not there.
+    if (call < 0) return;
+    if (context_ == nullptr || seccomp_rule_add_array(context_, action, call, conditions, condition) != 0)
+      ok_ = false;
+  }
+
+  scmp_filter_ctx context_;
+  bool ok_ = true;
+};
+
+bool installFilter() {
+  Filter filter;
+  // The pipes and the picture, and nothing else.
+  for (const scmp_datum_t fd : {kRequestFd, kPictureFd})
+    filter.allowIf(SCMP_SYS(read), SCMP_A0(SCMP_CMP_EQ, fd));
+  filter.allowIf(SCMP_SYS(pread64), SCMP_A0(SCMP_CMP_EQ, kPictureFd));
+  filter.allowIf(SCMP_SYS(lseek), SCMP_A0(SCMP_CMP_EQ, kPictureFd));
+  for (const scmp_datum_t fd : {kReplyFd, kErrorFd}) {
+    filter.allowIf(SCMP_SYS(write), SCMP_A0(SCMP_CMP_EQ, fd));
+    filter.allowIf(SCMP_SYS(writev), SCMP_A0(SCMP_CMP_EQ, fd));  // glibc's fatal messages
+  }
+  filter.allow(SCMP_SYS(fstat));
+  filter.allowIf(SCMP_SYS(newfstatat), SCMP_A3(SCMP_CMP_MASKED_EQ, AT_EMPTY_PATH, AT_EMPTY_PATH));
+  filter.allow(SCMP_SYS(close));
+  // Memory, never executable.
+  filter.allowIf(SCMP_SYS(mmap), SCMP_A2(SCMP_CMP_MASKED_EQ, PROT_EXEC, 0));
+  filter.allowIf(SCMP_SYS(mprotect), SCMP_A2(SCMP_CMP_MASKED_EQ, PROT_EXEC, 0));
+  for (const int call : {SCMP_SYS(munmap), SCMP_SYS(mremap), SCMP_SYS(brk), SCMP_SYS(madvise)})
+    filter.allow(call);
+  // Threads of this process (libde265 and dav1d decode on several), never
+  // a new process; glibc falls back from clone3 to clone.
+  filter.allowIf(SCMP_SYS(clone), SCMP_A0(SCMP_CMP_MASKED_EQ, CLONE_THREAD, CLONE_THREAD));
+  filter.refuse(SCMP_SYS(clone3), ENOSYS);
+  // dav1d names its worker threads.
+  for (const scmp_datum_t option : {PR_SET_NAME, PR_GET_NAME})
+    filter.allowIf(SCMP_SYS(prctl), SCMP_A0(SCMP_CMP_EQ, option));
+  for (const int call : {SCMP_SYS(futex), SCMP_SYS(set_robust_list), SCMP_SYS(rseq), SCMP_SYS(sched_yield),
+                         SCMP_SYS(sched_getaffinity), SCMP_SYS(getcpu), SCMP_SYS(gettid), SCMP_SYS(getpid),
+                         SCMP_SYS(exit), SCMP_SYS(exit_group)})
+    filter.allow(call);
+  // Signals to itself only: abort, and the signal a thread is stopped with.
+  filter.allowIf(SCMP_SYS(tgkill), SCMP_A0(SCMP_CMP_EQ, static_cast<scmp_datum_t>(::getpid())));
+  for (const int call :
+       {SCMP_SYS(rt_sigprocmask), SCMP_SYS(rt_sigaction), SCMP_SYS(rt_sigreturn), SCMP_SYS(sigaltstack)})
+    filter.allow(call);
+  // Clocks, sleeps, random numbers, and limits read but never raised.
+  for (const int call :
+       {SCMP_SYS(clock_gettime), SCMP_SYS(clock_getres), SCMP_SYS(gettimeofday), SCMP_SYS(nanosleep),
+        SCMP_SYS(clock_nanosleep), SCMP_SYS(getrandom), SCMP_SYS(sysinfo), SCMP_SYS(getrlimit)})
+    filter.allow(call);
+  filter.allowIf(SCMP_SYS(prlimit64), SCMP_A2(SCMP_CMP_EQ, 0));
+  // Looked up by name: refused, and the library carries on without it.
+  for (const int call : {SCMP_SYS(open), SCMP_SYS(openat), SCMP_SYS(openat2), SCMP_SYS(creat), SCMP_SYS(stat),
+                         SCMP_SYS(lstat), SCMP_SYS(statx), SCMP_SYS(access), SCMP_SYS(faccessat),
+                         SCMP_SYS(faccessat2), SCMP_SYS(readlink), SCMP_SYS(readlinkat)})
+    filter.refuse(call, EACCES);
+  filter.refuse(SCMP_SYS(ioctl), ENOTTY);  // isatty on standard error
+  if (kSanitized) {
+    for (const int call : {SCMP_SYS(pipe2), SCMP_SYS(read), SCMP_SYS(write)}) filter.allow(call);
+  }
+  return filter.load();
+}
+
+}  // namespace
+
+bool confine(const Confinement& confinement) {
+  // Ends with the engine's thread that started it (its pipes would end it
+  // too, but not while a library spins).
+  if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) return false;
+  if (!limitAddressSpace(confinement.memoryBudget) || !limitCpuTime(confinement.cpuSeconds)) return false;
+  if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) return false;
+  return installFilter();
+}
+
+}  // namespace pixmoor::decode_helper

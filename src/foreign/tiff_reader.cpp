@@ -1,0 +1,384 @@
+#include "foreign/tiff_reader.h"
+
+#include <tiffio.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <new>
+#include <span>
+#include <vector>
+
+#include "foreign/upright_rows.h"
+#include "image/decoder.h"
+#include "image/exif_orientation.h"
+#include "image/icc_profile.h"
+#include "image/memory_budget.h"
+
+namespace pixmoor::foreign {
+namespace {
+
+using image::DecodeFailure;
+using image::DecoderContext;
+using image::PictureInput;
+
+// A file may hold reduced copies of its picture before the picture itself;
+// this many directories are looked at for the full-resolution one.
+constexpr int kMaxDirectories = 16;
+
+bool compressionTaken(std::uint16_t compression) {
+  switch (compression) {
+    case COMPRESSION_NONE:
+    case COMPRESSION_CCITTFAX3:
+    case COMPRESSION_CCITTFAX4:
+    case COMPRESSION_LZW:
+    case COMPRESSION_JPEG:
+    case COMPRESSION_ADOBE_DEFLATE:
+    case COMPRESSION_DEFLATE:
+    case COMPRESSION_PACKBITS:
+    case COMPRESSION_ZSTD:
+    case COMPRESSION_WEBP:
+      return TIFFIsCODECConfigured(compression) != 0;
+    default:
+      return false;
+  }
+}
+
+struct TiffState {
+  DecoderContext* context = nullptr;
+  std::uint64_t position = 0;  // libtiff's reading position in the input
+  TIFFOpenOptions* options = nullptr;
+  TIFF* tiff = nullptr;
+  int width = 0;  // as stored
+  int height = 0;
+  int band = 0;  // rows per call of the RGBA interface: a strip or a row of tiles
+  bool alpha = false;
+  bool premultiplied = false;  // the file's alpha is associated: undone here
+  std::vector<std::uint16_t> extraSamples;
+};
+
+// ---- libtiff's view of the input: reads and seeks, no writes, no mapping ----
+
+tmsize_t readInput(thandle_t handle, void* buffer, tmsize_t size) {
+  auto* s = static_cast<TiffState*>(handle);
+  PictureInput& input = *s->context->input;
+  if (size <= 0 || s->position >= input.size()) return 0;
+  const auto length = static_cast<std::size_t>(
+      std::min<std::uint64_t>(static_cast<std::uint64_t>(size), input.size() - s->position));
+  if (!input.copy(s->position, {static_cast<std::uint8_t*>(buffer), length})) return -1;
+  s->position += length;
+  return static_cast<tmsize_t>(length);
+}
+
+tmsize_t refuseWrite(thandle_t, void*, tmsize_t) {
+  return -1;
+}
+
+toff_t seekInput(thandle_t handle, toff_t offset, int whence) {
+  auto* s = static_cast<TiffState*>(handle);
+  std::uint64_t base = 0;
+  if (whence == SEEK_CUR) base = s->position;
+  if (whence == SEEK_END) base = s->context->input->size();
+  if (offset > std::numeric_limits<std::uint64_t>::max() - base) return static_cast<toff_t>(-1);
+  s->position = base + offset;
+  return s->position;
+}
+
+int closeInput(thandle_t) {
+  return 0;
+}
+
+toff_t inputSize(thandle_t handle) {
+  return static_cast<TiffState*>(handle)->context->input->size();
+}
+
+int noMapping(thandle_t, void**, toff_t*) {
+  return 0;
+}
+
+void noUnmapping(thandle_t, void*, toff_t) {}
+
+// libtiff's messages are not printed: a failure is the answer's reason.
+int quietly(TIFF*, void*, const char*, const char*, va_list) {
+  return 1;
+}
+
+// ---- the header --------------------------------------------------------------
+
+// Moves to the first directory that is not a reduced copy; false when the
+// file has none that can be read.
+bool firstFullPage(TIFF* tiff) {
+  for (int n = 0; n < kMaxDirectories; ++n) {
+    std::uint32_t kind = 0;
+    if (TIFFGetField(tiff, TIFFTAG_SUBFILETYPE, &kind) == 0 || (kind & FILETYPE_REDUCEDIMAGE) == 0)
+      return true;
+    if (TIFFReadDirectory(tiff) == 0) break;
+  }
+  return TIFFSetDirectory(tiff, 0) != 0;
+}
+
+// The sample layouts taken; the RGBA interface decides on the rest of them.
+bool layoutTaken(TIFF* tiff) {
+  std::uint16_t photometric = 0, bits = 0, samples = 0, format = 0, compression = 0, inks = 0;
+  if (TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric) == 0) return false;
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLEFORMAT, &format);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &compression);
+  if (bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16) return false;
+  if (format != SAMPLEFORMAT_UINT && format != SAMPLEFORMAT_VOID) return false;
+  std::uint16_t planar = PLANARCONFIG_CONTIG;
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planar);
+  switch (photometric) {
+    case PHOTOMETRIC_MINISWHITE:
+    case PHOTOMETRIC_MINISBLACK:
+      // Grey and alpha in separate planes come out of libtiff 4.5's RGBA
+      // interface black and clear (tiff2rgba too): not taken.
+      return samples == 1 || planar == PLANARCONFIG_CONTIG;
+    case PHOTOMETRIC_RGB:
+    case PHOTOMETRIC_PALETTE:
+      return true;
+    case PHOTOMETRIC_SEPARATED:  // CMYK inks, 8 bits: what the RGBA interface converts
+      TIFFGetFieldDefaulted(tiff, TIFFTAG_INKSET, &inks);
+      return inks == INKSET_CMYK && bits == 8;
+    case PHOTOMETRIC_YCBCR:  // only as JPEG stores it, which libjpeg turns into RGB
+      return compression == COMPRESSION_JPEG;
+    default:
+      return false;
+  }
+}
+
+// What libtiff holds beside our band while it reads one: the decoded strip
+// or tile (for separate planes, one per sample), the compressed one as read
+// (at most the largest byte count, at most the file), and its codec's state
+// and strip tables. Measured with heaptrack on 12-megapixel RGB files made
+// from a photo (tiffcp): LZW in strips of 16 rows, 0.5 MiB beside our band;
+// JPEG in 256 x 256 tiles, 0.3 MiB. The fixed part covers the tables and
+// codec state.
+std::uint64_t libraryBytes(TIFF* tiff, std::uint64_t fileSize) {
+  constexpr std::uint64_t kFixed = std::uint64_t{1} << 20;
+  std::uint16_t planar = PLANARCONFIG_CONTIG, samples = 1;
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planar);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+  const bool tiled = TIFFIsTiled(tiff) != 0;
+  const auto decoded = static_cast<std::uint64_t>(tiled ? TIFFTileSize64(tiff) : TIFFStripSize64(tiff));
+  std::uint64_t raw = 0;
+  const std::uint32_t pieces = TIFFNumberOfStrips(tiff);
+  for (std::uint32_t i = 0; i < pieces && raw < fileSize; ++i)
+    raw = std::max(raw, TIFFGetStrileByteCount(tiff, i));
+  return kFixed + decoded * (planar == PLANARCONFIG_SEPARATE ? samples : 1) + std::min(raw, fileSize);
+}
+
+bool probeTiff(DecoderContext& context) {
+  auto* s = new (std::nothrow) TiffState{};
+  if (s == nullptr) return false;
+  context.state = s;
+  s->context = &context;
+  s->options = TIFFOpenOptionsAlloc();
+  if (s->options == nullptr) return false;
+  // No single allocation of libtiff's may be larger than the whole budget.
+  TIFFOpenOptionsSetMaxSingleMemAlloc(
+      s->options, static_cast<tmsize_t>(
+                      std::min<std::uint64_t>(context.memoryBudget, std::numeric_limits<tmsize_t>::max())));
+  TIFFOpenOptionsSetErrorHandlerExtR(s->options, quietly, nullptr);
+  TIFFOpenOptionsSetWarningHandlerExtR(s->options, quietly, nullptr);
+  // "m": never a memory mapping (the callbacks offer none either).
+  s->tiff = TIFFClientOpenExt("picture", "rm", s, readInput, refuseWrite, seekInput, closeInput, inputSize,
+                              noMapping, noUnmapping, s->options);
+  if (s->tiff == nullptr || !firstFullPage(s->tiff)) return false;
+  TIFF* tiff = s->tiff;
+
+  std::uint32_t width = 0, height = 0;
+  if (TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width) == 0 ||
+      TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height) == 0 || width == 0 || height == 0)
+    return false;
+  if (width > image::kMaxSide || height > image::kMaxSide ||
+      (context.pixelLimit != 0 && std::uint64_t{width} * height > context.pixelLimit)) {
+    context.refusal = DecodeFailure::tooLarge;
+    return false;
+  }
+  s->width = static_cast<int>(width);
+  s->height = static_cast<int>(height);
+  std::uint16_t compression = COMPRESSION_NONE;
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &compression);
+  char why[1024];
+  if (!compressionTaken(compression) || !layoutTaken(tiff) || TIFFRGBAImageOK(tiff, why) == 0) {
+    context.refusal = DecodeFailure::unsupportedFeature;
+    return false;
+  }
+
+  // Alpha: libtiff's RGBA interface multiplies unassociated alpha into the
+  // colours, which loses them where alpha is low; told that it is
+  // associated, it hands the samples over as stored, straight.
+  std::uint16_t extras = 0, samples = 1, photometric = 0;
+  std::uint16_t* types = nullptr;
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_EXTRASAMPLES, &extras, &types);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+  TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric);
+  if (extras > 0 && types != nullptr) {
+    s->extraSamples.assign(types, types + extras);
+    s->alpha = types[0] == EXTRASAMPLE_ASSOCALPHA || types[0] == EXTRASAMPLE_UNASSALPHA;
+    s->premultiplied = types[0] == EXTRASAMPLE_ASSOCALPHA;
+  } else if (photometric == PHOTOMETRIC_RGB && samples == 4) {
+    s->alpha = s->premultiplied = true;  // as libtiff takes a fourth sample it is not told about
+  }
+
+  std::uint16_t orientation = ORIENTATION_TOPLEFT;
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_ORIENTATION, &orientation);
+  context.orientation = orientation >= 1 && orientation <= 8 ? orientation : 1;
+  std::uint32_t iccBytes = 0;
+  void* icc = nullptr;
+  if (TIFFGetField(tiff, TIFFTAG_ICCPROFILE, &iccBytes, &icc) != 0 && icc != nullptr &&
+      iccBytes <= image::kMaxIccProfileBytes) {
+    std::vector<std::uint8_t> profile(static_cast<const std::uint8_t*>(icc),
+                                      static_cast<const std::uint8_t*>(icc) + iccBytes);
+    if (image::usableIccProfile(profile)) context.iccProfile = std::move(profile);
+  }
+
+  std::uint32_t band = 0;
+  if (TIFFIsTiled(tiff) != 0) {
+    TIFFGetField(tiff, TIFFTAG_TILELENGTH, &band);
+  } else {
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &band);
+  }
+  s->band = static_cast<int>(std::clamp<std::uint32_t>(band, 1, height));
+
+  const bool turned = image::orientationSwapsSides(context.orientation);
+  context.width = turned ? s->height : s->width;
+  context.height = turned ? s->width : s->height;
+  context.rasterDepth = s->alpha ? 32 : 24;
+  context.sourceDepth = context.rasterDepth;
+  context.rowByRow = true;
+  // Beside the raster or the reducer: our band of 32-bit pixels, one row
+  // turned to B G R (A), and libtiff's own buffers.
+  context.decoderBytes = std::uint64_t{width} * static_cast<std::uint64_t>(s->band) * 4 +
+                         std::uint64_t{width} * 4 + libraryBytes(tiff, context.input->size()) +
+                         2 * context.iccProfile.size();
+  return true;
+}
+
+// ---- the pixels --------------------------------------------------------------
+
+// One packed pixel of the RGBA interface as B G R (A), alpha straight.
+inline void unpack(std::uint32_t packed, bool premultiplied, int bytesPerPixel, std::uint8_t* out) {
+  std::uint32_t r = TIFFGetR(packed), g = TIFFGetG(packed), b = TIFFGetB(packed);
+  const std::uint32_t a = TIFFGetA(packed);
+  if (premultiplied && a != 255) {
+    const auto straight = [a](std::uint32_t c) {
+      return a == 0 ? 0 : std::min<std::uint32_t>(255, (c * 255 + a / 2) / a);
+    };
+    r = straight(r);
+    g = straight(g);
+    b = straight(b);
+  }
+  out[0] = static_cast<std::uint8_t>(b);
+  out[1] = static_cast<std::uint8_t>(g);
+  out[2] = static_cast<std::uint8_t>(r);
+  if (bytesPerPixel == 4) out[3] = static_cast<std::uint8_t>(a);
+}
+
+// Reads the picture a band at a time and hands each stored row to
+// `onRow(row, y)` as B G R (A). True when every row came.
+template <typename OnRow>
+bool readBands(DecoderContext& context, OnRow&& onRow) {
+  auto* s = static_cast<TiffState*>(context.state);
+  TIFF* tiff = s->tiff;
+  if (!s->extraSamples.empty() && s->extraSamples[0] == EXTRASAMPLE_UNASSALPHA) {
+    std::vector<std::uint16_t> told = s->extraSamples;
+    told[0] = EXTRASAMPLE_ASSOCALPHA;
+    TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, static_cast<std::uint16_t>(told.size()), told.data());
+  }
+  TIFFRGBAImage picture;
+  char why[1024];
+  if (TIFFRGBAImageBegin(&picture, tiff, 1, why) == 0) {
+    context.rejected = true;
+    return false;
+  }
+  // Rows as stored, top first: the orientation is applied by the caller.
+  picture.orientation = ORIENTATION_TOPLEFT;
+  picture.req_orientation = ORIENTATION_TOPLEFT;
+  const int bytesPerPixel = s->alpha ? 4 : 3;
+  const auto width = static_cast<std::size_t>(s->width);
+  std::unique_ptr<std::uint32_t[]> band(new (std::nothrow)
+                                            std::uint32_t[width * static_cast<std::size_t>(s->band)]);
+  std::unique_ptr<std::uint8_t[]> row(new (std::nothrow) std::uint8_t[width * 4 + 1]);
+  bool complete = band != nullptr && row != nullptr;
+  int delivered = 0;
+  while (complete && delivered < s->height) {
+    if (image::stopRequested(context)) {
+      complete = false;
+      break;
+    }
+    const int rows = std::min(s->band, s->height - delivered);
+    picture.row_offset = delivered;
+    picture.col_offset = 0;
+    if (TIFFRGBAImageGet(&picture, band.get(), static_cast<std::uint32_t>(s->width),
+                         static_cast<std::uint32_t>(rows)) == 0) {
+      complete = false;
+      break;
+    }
+    for (int y = 0; y < rows; ++y, ++delivered) {
+      if (image::stopRequested(context)) {
+        complete = false;
+        break;
+      }
+      const std::uint32_t* packed = band.get() + static_cast<std::size_t>(y) * width;
+      for (std::size_t x = 0; x < width; ++x)
+        unpack(packed[x], s->premultiplied, bytesPerPixel,
+               row.get() + x * static_cast<std::size_t>(bytesPerPixel));
+      onRow(row.get(), delivered);
+    }
+  }
+  TIFFRGBAImageEnd(&picture);
+  if (band == nullptr || row == nullptr) {
+    context.refusal = DecodeFailure::overBudget;
+    context.rejected = true;
+  }
+  // Data that broke before a row came is no picture.
+  if (!complete && delivered == 0 && context.refusal != DecodeFailure::cancelled) context.rejected = true;
+  return complete;
+}
+
+bool decodeTiff(DecoderContext& context, std::uint8_t* pixels, int stride, int flags) {
+  auto* s = static_cast<TiffState*>(context.state);
+  if (s == nullptr || pixels == nullptr) return false;
+  const UprightRows upright(pixels, stride, (flags & image::kRowsBottomUp) != 0, s->width, s->height,
+                            context.orientation, s->alpha ? 4 : 3);
+  return readBands(context, [&](const std::uint8_t* row, int y) { upright.place(row, 0, y, s->width); });
+}
+
+// Only for an opaque picture (24-bit rows).
+bool decodeTiffRows(DecoderContext& context, image::RowSink& sink) {
+  auto* s = static_cast<TiffState*>(context.state);
+  if (s == nullptr) return false;
+  const auto rowBytes = static_cast<std::size_t>(s->width) * 3;
+  return readBands(context, [&](const std::uint8_t* row, int) {
+    std::memcpy(sink.nextRow(), row, rowBytes);
+    sink.rowDone();
+  });
+}
+
+void closeTiff(DecoderContext& context) {
+  auto* s = static_cast<TiffState*>(context.state);
+  if (s == nullptr) return;
+  if (s->tiff != nullptr) TIFFClose(s->tiff);
+  if (s->options != nullptr) TIFFOpenOptionsFree(s->options);
+  delete s;
+  context.state = nullptr;
+}
+
+constexpr image::Decoder kTiffDecoder{probeTiff, decodeTiff, closeTiff, decodeTiffRows};
+
+}  // namespace
+
+image::Reading readTiff(PictureInput& input, const image::DecodeLimits& limits, const image::ReduceTo* reduce,
+                        image::ReadUpTo upTo) {
+  return image::readWith(kTiffDecoder, input, limits, reduce, upTo);
+}
+
+}  // namespace pixmoor::foreign

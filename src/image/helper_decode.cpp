@@ -1,0 +1,270 @@
+#include "image/helper_decode.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+
+#include "image/helper_protocol.h"
+
+#ifndef PIXMOOR_DECODE_HELPER_INSTALLED
+#error "PIXMOOR_DECODE_HELPER_INSTALLED must name the installed helper program"
+#endif
+
+namespace pixmoor::image {
+namespace {
+
+constexpr const char* kHelperName = "pixmoor-decode";
+// The descriptors the helper finds its pipes and its picture at.
+constexpr int kRequestFd = 0;
+constexpr int kReplyFd = 1;
+constexpr int kPictureFd = 3;
+// A picture comes back through the pipe: a larger pipe takes it in fewer
+// turns of both processes.
+constexpr int kReplyPipeBytes = 1 << 20;
+
+std::mutex programMutex;
+std::string chosenProgram;  // set by a test; empty: found
+
+std::string foundProgram() {
+  std::error_code error;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (!error) {
+    const std::filesystem::path beside = self.parent_path() / kHelperName;
+    if (::access(beside.c_str(), X_OK) == 0) return beside.string();
+  }
+  if (::access(PIXMOOR_DECODE_HELPER_INSTALLED, X_OK) == 0) return PIXMOOR_DECODE_HELPER_INSTALLED;
+  return {};
+}
+
+void closeIfOpen(int& fd) {
+  if (fd >= 0) ::close(fd);
+  fd = -1;
+}
+
+// A copy of `fd` numbered above the descriptors the helper's are put at,
+// so that no move onto them is a move onto itself (which would keep the
+// close-on-exec flag and lose the descriptor).
+int aboveHelperDescriptors(int fd) {
+  if (fd > kPictureFd) return fd;
+  const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, kPictureFd + 1);
+  ::close(fd);
+  return copy;
+}
+
+// Writes all of `bytes`; a helper that died gives EPIPE, never a SIGPIPE
+// that would end this process (tests and programs that do not ignore it).
+bool writeAll(int fd, std::span<const std::uint8_t> bytes) {
+  sigset_t pipeSignal, old;
+  sigemptyset(&pipeSignal);
+  sigaddset(&pipeSignal, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipeSignal, &old);
+  bool written = true;
+  while (!bytes.empty()) {
+    const ssize_t wrote = ::write(fd, bytes.data(), bytes.size());
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) {
+      written = false;
+      break;
+    }
+    bytes = bytes.subspan(static_cast<std::size_t>(wrote));
+  }
+  if (!written && errno == EPIPE && !sigismember(&old, SIGPIPE)) {
+    // The SIGPIPE this thread now has pending is taken here, not delivered.
+    const timespec now{};
+    while (sigtimedwait(&pipeSignal, nullptr, &now) < 0 && errno == EINTR) {
+    }
+  }
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  return written;
+}
+
+// One helper process, from its start to its reaping.
+class HelperProcess {
+ public:
+  HelperProcess(const std::string& program, int pictureFd) {
+    std::array<int, 2> request{-1, -1}, reply{-1, -1};
+    if (::pipe2(request.data(), O_CLOEXEC) != 0) {
+      spawnError_ = errno;
+      return;
+    }
+    if (::pipe2(reply.data(), O_CLOEXEC) != 0) {
+      spawnError_ = errno;
+      ::close(request[0]);
+      ::close(request[1]);
+      return;
+    }
+    toHelper_ = request[1];
+    fromHelper_ = reply[0];
+    ::fcntl(fromHelper_, F_SETPIPE_SZ, kReplyPipeBytes);  // only a hint
+    int helperRequest = aboveHelperDescriptors(request[0]);
+    int helperReply = aboveHelperDescriptors(reply[1]);
+    int picture = ::fcntl(pictureFd, F_DUPFD_CLOEXEC, kPictureFd + 1);
+    if (helperRequest >= 0 && helperReply >= 0 && picture >= 0)
+      spawn(program, helperRequest, helperReply, picture);
+    // Only the helper keeps its ends: its death then ends the reply pipe.
+    closeIfOpen(helperRequest);
+    closeIfOpen(helperReply);
+    closeIfOpen(picture);
+  }
+
+  ~HelperProcess() { end(); }
+  HelperProcess(const HelperProcess&) = delete;
+  HelperProcess& operator=(const HelperProcess&) = delete;
+
+  bool started() const { return pid_ > 0; }
+  int spawnError() const { return spawnError_; }
+  int replies() const { return fromHelper_; }
+  bool send(std::span<const std::uint8_t> bytes) { return writeAll(toHelper_, bytes); }
+
+  // Kills the helper if it still runs and reaps it.
+  void end() {
+    closeIfOpen(toHelper_);
+    closeIfOpen(fromHelper_);
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGKILL);
+    int status = 0;
+    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    pid_ = -1;
+  }
+
+ private:
+  void spawn(const std::string& program, int helperRequest, int helperReply, int picture) {
+    posix_spawn_file_actions_t files;
+    posix_spawnattr_t attributes;
+    posix_spawn_file_actions_init(&files);
+    posix_spawnattr_init(&attributes);
+    posix_spawn_file_actions_adddup2(&files, helperRequest, kRequestFd);
+    posix_spawn_file_actions_adddup2(&files, helperReply, kReplyFd);
+    posix_spawn_file_actions_adddup2(&files, picture, kPictureFd);
+    posix_spawn_file_actions_addclosefrom_np(&files, kPictureFd + 1);
+    // Every signal at its default and none blocked (the companion ignores
+    // SIGPIPE and may block others); its own process group, so that a
+    // Ctrl+C at the terminal reaches the engine, which decides, not the helper.
+    sigset_t none, all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &all);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    posix_spawnattr_setflags(&attributes,
+                             POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
+    char* const arguments[] = {const_cast<char*>(kHelperName), nullptr};
+    char* const environment[] = {nullptr};
+    pid_t pid = -1;
+    spawnError_ = posix_spawn(&pid, program.c_str(), &files, &attributes, arguments, environment);
+    if (spawnError_ == 0) pid_ = pid;
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&files);
+  }
+
+  pid_t pid_ = -1;
+  int spawnError_ = ENOENT;
+  int toHelper_ = -1;
+  int fromHelper_ = -1;
+};
+
+// The helper's answers, waited for in slices: gives up at a cancel and
+// after kHelperWallTime without a byte.
+class PipeSource final : public ByteSource {
+ public:
+  PipeSource(int fd, const CancelFlag* cancel) : fd_(fd), cancel_(cancel) {}
+
+  bool read(std::span<std::uint8_t> out) override {
+    auto silentUntil = std::chrono::steady_clock::now() + kHelperWallTime;
+    std::size_t done = 0;
+    while (done < out.size()) {
+      if (cancelled(cancel_) || std::chrono::steady_clock::now() > silentUntil) return false;
+      pollfd wait{fd_, POLLIN, 0};
+      const int ready = ::poll(&wait, 1, static_cast<int>(kHelperWaitSlice.count()));
+      if (ready < 0 && errno != EINTR) return false;
+      if (ready <= 0) continue;
+      const ssize_t got = ::read(fd_, out.data() + done, out.size() - done);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) return false;  // the helper closed its end: it ended
+      done += static_cast<std::size_t>(got);
+      silentUntil = std::chrono::steady_clock::now() + kHelperWallTime;
+    }
+    return true;
+  }
+
+ private:
+  int fd_;
+  const CancelFlag* cancel_;
+};
+
+std::optional<PictureSize> validTarget(std::optional<PictureSize> target) {
+  if (target && target->width >= 1 && target->width <= kMaxSide && target->height >= 1 &&
+      target->height <= kMaxSide)
+    return target;
+  return std::nullopt;
+}
+
+}  // namespace
+
+void setDecodeHelperProgram(std::string path) {
+  const std::lock_guard lock(programMutex);
+  chosenProgram = std::move(path);
+}
+
+std::string decodeHelperProgram() {
+  {
+    const std::lock_guard lock(programMutex);
+    if (!chosenProgram.empty()) return chosenProgram;
+  }
+  static const std::string found = foundProgram();
+  return found;
+}
+
+LoadedPicture readInHelper(const FormatDescriptor& format, int fd, std::uint64_t fileSize,
+                           const LoadRequest& request, ReadUpTo upTo) {
+  LoadedPicture failed;
+  const std::string program = decodeHelperProgram();
+  if (program.empty()) {
+    failed.status = LoadStatus::unsupported;
+    return failed;
+  }
+  HelperProcess helper(program, fd);
+  if (!helper.started()) {
+    const int error = helper.spawnError();
+    failed.status = error == ENOMEM || error == EAGAIN || error == EMFILE ? LoadStatus::tooLargeForMemory
+                                                                          : LoadStatus::unsupported;
+    return failed;
+  }
+  const CancelFlag* cancel = request.limits.cancel;
+  HelperRequest asked;
+  asked.format = std::string(format.name);
+  asked.fileSize = fileSize;
+  asked.memoryBudget = request.limits.memoryBudget;
+  asked.cpuSeconds = kHelperCpuSeconds;
+  asked.upTo = upTo;
+  // A helper that dies at once is seen when its answers do not come.
+  helper.send(encodeRequest(asked));
+  PipeSource answers(helper.replies(), cancel);
+  HelperReply reply = receiveDecode(answers, upTo, request.limits.memoryBudget, [&](PictureSize upright) {
+    std::optional<PictureSize> target;
+    if (request.reduce != nullptr && *request.reduce)
+      target = validTarget((*request.reduce)(upright.width, upright.height));
+    helper.send(encodeTarget(target));
+    return target;
+  });
+  helper.end();
+  LoadedPicture& loaded = reply.loaded;
+  if (reply.ended) {
+    loaded.status = cancelled(cancel) ? LoadStatus::cancelled : LoadStatus::damaged;
+    loaded.picture.raster.reset();
+  }
+  return std::move(loaded);
+}
+
+}  // namespace pixmoor::image

@@ -1,0 +1,64 @@
+// Decoding in the decode helper, the engine's side: a picture of a format
+// that the registry marks as decoded in a helper process (picture_format.h)
+// is read by the program pixmoor-decode, started for that picture alone.
+//
+// The helper is started with posix_spawn, in a process group of its own and
+// with an empty environment: the picture's open file as its descriptor 3
+// (never a path), a pipe carrying the engine's messages as its standard
+// input, one carrying its own as its standard output, and nothing else open
+// but the standard error. It limits itself before it reads a byte of the
+// picture (src/decode_helper: address space, CPU time, a seccomp filter) and
+// converses as helper_protocol.h says; the engine reads its answers as
+// hostile data. The engine waits on them in slices of kHelperWaitSlice,
+// looking at the cancel flag between slices: a cancel kills the helper
+// (SIGKILL) and reaps it, so that a Stop is answered within that slice and
+// the kill, even in the middle of a frame. So does a helper silent for
+// longer than kHelperWallTime, and so does the end of every load: no helper
+// outlives the call that started it (and the helper asks the kernel to kill
+// it should the thread that started it die).
+//
+// What a load answers: the helper's own answer (the picture, reduced as a
+// reader of this process would reduce it and resampled as the batch would
+// when it has alpha, so the bytes are the same; or the status of its
+// refusal); `cancelled` after a cancel; `damaged` when the helper died
+// before its last message (a crash, an abort, its CPU limit, a call its
+// filter refused) or sent anything malformed; `unsupported` when no helper
+// program is found; `tooLargeForMemory` when it cannot be started for want
+// of memory or processes.
+//
+// Where the program is: the path a test set (setDecodeHelperProgram), else
+// beside the running executable (a build tree: pixmoor-batch and
+// pixmoor-decode share a folder), else the installed one
+// (PIXMOOR_DECODE_HELPER_INSTALLED, libexec/pixmoor/pixmoor-decode).
+// Any thread, each call with a helper of its own.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "image/load_picture.h"
+
+namespace pixmoor::image {
+
+// The helper's CPU time: a 50-megapixel photo decodes in a few seconds; a
+// file that makes a library spin is stopped here.
+inline constexpr std::uint32_t kHelperCpuSeconds = 120;
+// How long a helper may keep silent before it is taken for hung (a CPU
+// limit does not end a helper that waits for ever).
+inline constexpr std::chrono::seconds kHelperWallTime{600};
+// How often a wait for the helper looks at the cancel flag.
+inline constexpr std::chrono::milliseconds kHelperWaitSlice{20};
+
+// Reads the picture of the regular file `fd` (of `fileSize` bytes) with the
+// helper, as `format`'s reader would in this process, up to `upTo`.
+LoadedPicture readInHelper(const FormatDescriptor& format, int fd, std::uint64_t fileSize,
+                           const LoadRequest& request, ReadUpTo upTo);
+
+// The helper program every later load starts (tests: a variant of it);
+// empty: found as above. Set before any load.
+void setDecodeHelperProgram(std::string path);
+// The program a load starts now; empty when there is none.
+std::string decodeHelperProgram();
+
+}  // namespace pixmoor::image

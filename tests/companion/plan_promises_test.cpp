@@ -1,0 +1,218 @@
+// The plan says what the run will do: for every case where a write is
+// refused before a byte is written (what the output's name holds, links,
+// permissions, the name's length, the Trash, the memory budget), the header
+// plan, the exact plan and the run give the same reason.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "batch/batch_test_support.h"
+#include "image/encode.h"
+#include "support/batch_program.h"
+#include "support/bounded_child.h"
+
+namespace pixmoor::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using batch::testing::readPicture;
+using batch::testing::writePicture;
+
+struct Promise {
+  const char* what;
+  std::function<void(BatchProgramTest&)> setUp;  // a.jpg, 40 x 20, is there already
+  std::vector<std::string> options;              // before the picture's name
+  const char* reason;                            // what plan and run say
+  bool asAnotherUser = false;                    // permissions only hold for an ordinary user
+  bool needsSuperuser = false;                   // to make another user's files
+  const char* landscapeWidth = "20";
+};
+
+void PrintTo(const Promise& promise, std::ostream* os) {
+  *os << promise.what;
+}
+
+class PlanPromises : public BatchProgramTest {
+ protected:
+  // The reasons of the pictures of a JSON report.
+  static std::vector<std::string> reasons(const std::string& out) {
+    std::vector<std::string> found;
+    for (const auto& object : jsonLinesOf(out)) {
+      if (object["type"] == "picture") found.push_back(object["reason"].is_null() ? "" : object["reason"]);
+    }
+    return found;
+  }
+  ProgramRun runAs(const Promise& promise, std::vector<std::string> arguments) {
+    return promise.asAnotherUser ? runAsAnotherUser(arguments) : run(arguments);
+  }
+  void expectKept(const Promise& promise) {
+    for (const char* plan : {"--dry-run", "--dry-run=exact", ""}) {
+      SCOPED_TRACE(std::string(promise.what) + " " + plan);
+      std::vector<std::string> arguments = {"--json", "--landscape-width", promise.landscapeWidth};
+      if (*plan != '\0') arguments.push_back(plan);
+      arguments.insert(arguments.end(), promise.options.begin(), promise.options.end());
+      arguments.push_back("a.jpg");
+      const ProgramRun r = runAs(promise, arguments);
+      EXPECT_EQ(r.status, 1) << r.err;
+      EXPECT_EQ(reasons(r.out), std::vector<std::string>{promise.reason}) << r.out;
+      const auto objects = jsonLinesOf(r.out);
+      // A picture that would produce no file has no output size, planned or not.
+      if (!objects.empty()) {
+        EXPECT_TRUE(objects.front()["output_bytes"].is_null()) << r.out;
+      }
+    }
+  }
+};
+
+void makeFifo(const std::string& path) {
+  ASSERT_EQ(::mkfifo(path.c_str(), 0666), 0);
+}
+
+const Promise kPromises[] = {
+    {"the output's name is a folder",
+     [](BatchProgramTest& t) { fs::create_directory(t.path("p_a.jpg")); },
+     {"--prefix", "p_"},
+     "not-a-file"},
+    {"the output's name is a FIFO",
+     [](BatchProgramTest& t) { makeFifo(t.path("p_a.jpg")); },
+     {"--prefix", "p_"},
+     "not-a-file"},
+    {"the output's name is a read-only file",
+     [](BatchProgramTest& t) {
+       writeBytes(t.path("p_a.jpg"), "old");
+       fs::permissions(t.path("p_a.jpg"), fs::perms::owner_read | fs::perms::others_read);
+     },
+     {"--prefix", "p_"},
+     "write-protected",
+     true},
+    {"the output's name is a dangling link",
+     [](BatchProgramTest& t) { fs::create_symlink("nowhere/x.jpg", t.path("p_a.jpg")); },
+     {"--prefix", "p_"},
+     "link-refused"},
+    {"the output's name is another user's link",
+     [](BatchProgramTest& t) {
+       writeBytes(t.path("target.jpg"), "old");
+       fs::create_symlink("target.jpg", t.path("p_a.jpg"));
+       ASSERT_EQ(::lchown(t.path("p_a.jpg").c_str(), kOtherUser, kOtherGroup), 0);
+     },
+     {"--prefix", "p_"},
+     "link-refused",
+     false,
+     true},
+    {"the output's name is longer than a name may be",
+     [](BatchProgramTest&) {},
+     {"--prefix", std::string(252, 'p')},
+     "name-too-long"},
+    {"without a prefix, a read-only source",
+     [](BatchProgramTest& t) {
+       fs::permissions(t.path("a.jpg"), fs::perms::owner_read | fs::perms::others_read);
+     },
+     {"--prefix", "0"},
+     "write-protected",
+     true},
+    {"without a prefix, a source linked to another user's picture",
+     [](BatchProgramTest& t) {
+       fs::rename(t.path("a.jpg"), t.path("theirs.jpg"));
+       ASSERT_EQ(::chown(t.path("theirs.jpg").c_str(), kOtherUser, kOtherGroup), 0);
+       fs::create_symlink("theirs.jpg", t.path("a.jpg"));
+     },
+     {"--prefix", "0"},
+     "link-refused",
+     false,
+     true},
+    {"no Trash can be reached",
+     [](BatchProgramTest& t) {
+       writeBytes(t.homeFile("plain"), "");
+       t.setDataHome(t.homeFile("plain/data"));
+     },
+     {"--prefix", "0", "--trash-originals"},
+     "not-trashed"},
+};
+
+class PlanPromise : public PlanPromises, public ::testing::WithParamInterface<Promise> {};
+
+TEST_P(PlanPromise, PlanAndRunGiveTheSameReason) {
+  const Promise& promise = GetParam();
+  if (promise.needsSuperuser && !canActAsAnotherUser()) GTEST_SKIP() << "needs the superuser";
+  ASSERT_TRUE(writePicture(path("a.jpg"), 40, 20, image::kJpegEncoder));
+  promise.setUp(*this);
+  expectKept(promise);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, PlanPromise, ::testing::ValuesIn(kPromises), [](const auto& info) {
+  std::string name;
+  for (const char* c = info.param.what; *c != '\0'; ++c) {
+    if (std::isalnum(static_cast<unsigned char>(*c))) name.push_back(*c);
+  }
+  return name;
+});
+
+// Under a cap on its address space the program's budget is small: a picture
+// enlarged far beyond it is refused by the plans as by the run.
+TEST_F(PlanPromises, APictureBeyondTheMemoryBudget) {
+  if (!kAddressSpaceCapWorks) GTEST_SKIP() << "no address-space cap under a sanitizer";
+  ASSERT_TRUE(writePicture(path("a.jpg"), 40, 20, image::kJpegEncoder));
+  setShellPrefix("ulimit -v 2097152;");
+  expectKept({"enlarged far beyond the budget",
+              [](BatchProgramTest&) {},
+              {},
+              "too-large-for-memory",
+              false,
+              false,
+              "30000"});
+}
+
+// Two spellings of one source give one output: the plan sees the second
+// land on the output planned for the first, and refuses it as the run does
+// (the first of several sources of one output writes it).
+TEST_F(PlanPromises, AnotherSpellingOfAnOutputPlannedBefore) {
+  ASSERT_TRUE(writePicture(path("a.jpg"), 40, 20, image::kJpegEncoder));
+  const std::vector<std::string> arguments = {"--json", "--landscape-width", "20", "a.jpg", "./a.jpg"};
+  std::vector<std::string> planArguments = arguments;
+  planArguments.insert(planArguments.begin(), "--dry-run");
+  const ProgramRun plan = run(planArguments);
+  const auto objects = jsonLinesOf(plan.out);
+  ASSERT_EQ(objects.size(), 3u);
+  EXPECT_EQ(objects[0]["output_state"], "new");
+  EXPECT_EQ(objects[1]["output_state"], "exists");
+  EXPECT_EQ(linesOf(plan.err)[1], "./a.jpg: no file: would replace another picture");
+  const ProgramRun written = run(arguments);
+  const auto reported = jsonLinesOf(written.out);
+  ASSERT_EQ(reported.size(), 3u);
+  for (int i = 0; i < 2; ++i) EXPECT_EQ(reported[i]["reason"], objects[i]["reason"]) << i;
+  EXPECT_EQ(plan.status, written.status);
+}
+
+// A PNG turned by its eXIf chunk is planned with its upright sides and
+// written upright.
+TEST_F(PlanPromises, TurnedPngIsPlannedAndWrittenUpright) {
+  ASSERT_TRUE(writePicture(path("a.png"), 40, 20, image::kPngEncoder));
+  std::string png = readBytes(path("a.png"));
+  // An eXIf chunk (orientation 6, a quarter turn) after the header chunk.
+  const std::string exif("MM\0\x2A\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0\x06\0\0\0\0\0\0", 26);
+  std::string chunk = std::string("\0\0\0\x1A", 4) + "eXIf" + exif;
+  std::uint32_t crc = 0xFFFFFFFFu;
+  for (std::size_t i = 4; i < chunk.size(); ++i) {
+    crc ^= static_cast<unsigned char>(chunk[i]);
+    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+  }
+  crc = ~crc;
+  for (int i = 0; i < 4; ++i) chunk.push_back(static_cast<char>(crc >> (24 - 8 * i)));
+  png.insert(8 + 25, chunk);
+  writeBytes(path("a.png"), png);
+  const ProgramRun plan = run({"--dry-run", "--portrait-height", "10", "a.png"});
+  EXPECT_EQ(linesOf(plan.out).front(), "a.png: 20x40 -> 5x10, prefix_a.jpg (new)");
+  EXPECT_EQ(run({"--portrait-height", "10", "a.png"}).status, 0);
+  const auto facts = readPicture(path("prefix_a.jpg"));
+  ASSERT_TRUE(facts);
+  EXPECT_EQ(facts->width, 5);
+  EXPECT_EQ(facts->height, 10);
+}
+
+}  // namespace
+}  // namespace pixmoor::testing

@@ -1,0 +1,108 @@
+// A variant of pixmoor-decode for the isolation tests, never installed: the
+// same session and confinement, with readers that misbehave on command.
+// A file that starts "GIF89a!trigger:<word>" does what the word says, after
+// the filter is in place, as a taken-over decoder would; any other file goes
+// to the real reader of its format.
+//   segv        writes through a null pointer
+//   abort       aborts, as an assertion of a library does
+//   hog         asks for far more memory than the picture's share
+//               (a 1x1 picture should it get it)
+//   open:PATH   opens PATH: refused (EACCES) answers an unknown format,
+//               another refusal unsupported, success a 1x1 picture
+//   exec        starts /bin/sh (a 1x1 picture should that fail and return)
+//   hold        sends its header, then waits on its request pipe for ever
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "decode_helper/confinement.h"
+#include "decode_helper/decode_session.h"
+#include "foreign/foreign_readers.h"
+#include "image/decoder.h"
+
+namespace {
+
+using namespace pixmoor;
+
+constexpr std::string_view kTrigger = "GIF89a!trigger:";
+image::FormatReader realReader = nullptr;
+
+image::Reading failed(image::DecodeFailure failure) {
+  image::Reading reading;
+  reading.failure = failure;
+  return reading;
+}
+
+image::Reading onePixel() {
+  image::Reading reading;
+  reading.header = image::HeaderFacts{{1, 1}};
+  image::DecodedPicture picture;
+  picture.raster = image::makeRaster(1, 1, 24);
+  picture.source = {1, 1};
+  picture.sourceDepth = 24;
+  reading.picture = std::move(picture);
+  return reading;
+}
+
+image::Reading misbehave(std::string_view word, const image::DecodeLimits& limits,
+                         const image::ReduceTo* reduce) {
+  if (word == "segv") {
+    volatile int* nowhere = nullptr;
+    *nowhere = 1;
+  } else if (word == "abort") {
+    std::abort();
+  } else if (word == "hog") {
+    const std::uint64_t wanted =
+        limits.memoryBudget + decode_helper::kAddressSpaceAllowance + (std::uint64_t{1} << 30);
+    // Kept where the compiler must store it, so the allocation happens.
+    char* volatile block = new char[wanted];
+    block[wanted - 1] = 1;
+    delete[] block;
+    return onePixel();  // the limit did not hold
+  } else if (word.starts_with("open:")) {
+    const std::string path(word.substr(5));
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) return onePixel();
+    return failed(errno == EACCES ? image::DecodeFailure::unrecognised : image::DecodeFailure::tooLarge);
+  } else if (word == "exec") {
+    char* const arguments[] = {const_cast<char*>("sh"), const_cast<char*>("-c"), const_cast<char*>("true"),
+                               nullptr};
+    ::execv("/bin/sh", arguments);
+    return onePixel();  // refused without ending the helper
+  } else if (word == "hold") {
+    if (reduce != nullptr && *reduce) (*reduce)(1, 1);
+    char never = 0;
+    while (::read(0, &never, 1) != 0) {
+    }
+  }
+  return failed(image::DecodeFailure::unrecognised);
+}
+
+image::Reading readWithTriggers(image::PictureInput& input, const image::DecodeLimits& limits,
+                                const image::ReduceTo* reduce, image::ReadUpTo upTo) {
+  const std::span<const std::uint8_t> head =
+      input.bytes(0, static_cast<std::size_t>(std::min<std::uint64_t>(input.size(), 256)));
+  const std::string_view text(reinterpret_cast<const char*>(head.data()), head.size());
+  if (!text.starts_with(kTrigger)) return realReader(input, limits, reduce, upTo);
+  std::string_view word = text.substr(kTrigger.size());
+  word = word.substr(0, word.find_first_of("\n"));
+  return misbehave(word, limits, reduce);
+}
+
+image::FormatReader triggerReaderOf(std::string_view format) {
+  realReader = foreign::foreignReader(format);
+  return realReader == nullptr ? nullptr : readWithTriggers;
+}
+
+}  // namespace
+
+int main() {
+  return decode_helper::runDecodeSession(triggerReaderOf);
+}

@@ -1,0 +1,296 @@
+#include "foreign/tiff_reader.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "image/reference_picture.h"
+#include "image/resample.h"
+
+namespace pixmoor::foreign {
+namespace {
+
+using image::DecodeFailure;
+using image::DecodeLimits;
+using image::PictureInput;
+using image::PictureSize;
+using image::Reading;
+using image::ReadUpTo;
+using image::ReduceTo;
+using image::test_support::Bytes;
+using image::test_support::countMismatches;
+using image::test_support::readFile;
+using image::test_support::readReference;
+
+std::string dataPath(const std::string& relative) {
+  return std::string(PIXMOOR_TEST_DATA) + "/tiff/" + relative;
+}
+
+// The file read a piece at a time, as the helper reads it.
+Reading readPath(const std::string& path, const DecodeLimits& limits = {}, const ReduceTo* reduce = nullptr,
+                 ReadUpTo upTo = ReadUpTo::picture) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  EXPECT_GE(fd, 0) << path;
+  PictureInput input(fd, std::filesystem::file_size(path));
+  Reading reading = readTiff(input, limits, reduce, upTo);
+  ::close(fd);
+  return reading;
+}
+
+Reading readBytes(const Bytes& bytes, const DecodeLimits& limits = {}, const ReduceTo* reduce = nullptr) {
+  PictureInput input(bytes);
+  return readTiff(input, limits, reduce, ReadUpTo::picture);
+}
+
+// Pixels whose colour, multiplied by alpha as it shows, or whose alpha
+// differ from the reference by more than one level. For a file that stores
+// its colours multiplied by alpha (associated alpha): where alpha is low
+// their straight values are lost in 8 bits.
+int countShownMismatches(const image::Raster& raster, const image::test_support::Rgba& reference) {
+  int mismatches = 0;
+  for (int y = 0; y < raster.height; ++y) {
+    for (int x = 0; x < raster.width; ++x) {
+      const auto got = image::test_support::pixelAt(raster, x, y);
+      const std::uint8_t* want = &reference.pixels[static_cast<std::size_t>(y * reference.width + x) * 4];
+      bool same = std::abs(got[3] - want[3]) <= 1;
+      for (int c = 0; c < 3; ++c) same = same && std::abs(got[c] * got[3] - want[c] * want[3]) / 255 <= 1;
+      mismatches += same ? 0 : 1;
+    }
+  }
+  return mismatches;
+}
+
+// Every good and questionable file the reader takes against ImageMagick's
+// reading of it, turned upright (reference/, see make_references.sh); the
+// rest are refused as features it does not take, or (questionable) as data
+// it cannot use.
+TEST(TiffReader, CorpusFilesMatchAnIndependentDecodingOrAreRefused) {
+  const std::set<std::string> unsupported = {
+      "lt_logluv-3c-16b.tiff",                       // LogLuv samples, SGILog compression
+      "pil_hopper.Lab.tif",                          // CIE Lab samples
+      "pil_compression.tif",                         // CCITT RLE, outside the list
+      "lt_ojpeg_chewey_subsamp21_multi_strip.tiff",  // old-style JPEG
+      "lt_ojpeg_zackthecat_subsamp22_single_strip.tiff",
+      "lt_test_float64_predictor2_le_lzw.tif",  // 64-bit floating point
+      "pil_10ct_32bit_128.tiff",                // 32-bit samples
+      "pil_12bit.cropped.tif",                  // 12-bit samples
+      "pil_tiff_strip_cmyk_16l_jpeg.tif",       // 16-bit CMYK
+      "lt_minisblack-2c-8b-alpha.tiff",         // grey and alpha in separate planes
+  };
+  const std::set<std::string> broken = {"lt_testfax3_bug54_1dnoEOL.tif"};  // no end-of-line codes
+  int matched = 0;
+  for (const char* folder : {"good", "questionable"}) {
+    for (const auto& entry : std::filesystem::directory_iterator(dataPath(folder))) {
+      const std::string name = entry.path().filename().string();
+      SCOPED_TRACE(name);
+      const Reading reading = readPath(entry.path().string());
+      if (unsupported.count(name) != 0 || broken.count(name) != 0) {
+        EXPECT_FALSE(reading.picture.has_value());
+        EXPECT_EQ(reading.failure, unsupported.count(name) != 0 ? DecodeFailure::unsupportedFeature
+                                                                : DecodeFailure::unrecognised);
+        continue;
+      }
+      const auto reference = readReference(dataPath("reference/" + entry.path().stem().string() + ".png"));
+      ASSERT_TRUE(reference.has_value());
+      ASSERT_TRUE(reading.picture.has_value());
+      const image::Raster& raster = *reading.picture->raster;
+      EXPECT_FALSE(reading.picture->partial);
+      ASSERT_EQ(raster.width, reference->width);
+      ASSERT_EQ(raster.height, reference->height);
+      std::string first;
+      if (name == "pil_tiff_strip_planar_16bit_RGBa.tiff") {
+        EXPECT_EQ(countShownMismatches(raster, *reference), 0);
+      } else {
+        EXPECT_EQ(countMismatches(raster, *reference, 1, &first), 0) << first;
+      }
+      ++matched;
+    }
+  }
+  EXPECT_EQ(matched, 32);
+}
+
+// The G4 files store one picture turned five ways by their Orientation tag:
+// upright, all but a few pixels agree (their pictures differ by some 0.2 %;
+// a turn taken wrong differs by half).
+TEST(TiffReader, OneStoredPictureFiveWaysIsOneUprightPicture) {
+  const Reading first = readPath(dataPath("good/pil_g4_orientation_2.tif"));
+  ASSERT_TRUE(first.picture.has_value());
+  const image::Raster& upright = *first.picture->raster;
+  for (const int orientation : {3, 5, 6, 8}) {
+    const std::string name = "good/pil_g4_orientation_" + std::to_string(orientation) + ".tif";
+    const Reading other = readPath(dataPath(name));
+    ASSERT_TRUE(other.picture.has_value());
+    ASSERT_EQ(other.picture->raster->width, upright.width) << name;
+    ASSERT_EQ(other.picture->raster->height, upright.height) << name;
+    int differing = 0;
+    for (int y = 0; y < upright.height; ++y)
+      for (int x = 0; x < upright.width; ++x)
+        differing += image::test_support::pixelAt(upright, x, y) !=
+                     image::test_support::pixelAt(*other.picture->raster, x, y);
+    EXPECT_LT(differing, upright.width * upright.height / 200) << name;
+  }
+}
+
+// libtiff's own published decodings (PNM, comments allowed in the
+// header): 16-bit samples rounded to 8 bits, v * 255 / 65535 to the nearest,
+// exactly; 8-bit grey as it is.
+TEST(TiffReader, SamplesMatchLibtiffsReferencesExactly) {
+  for (const char* name : {"rgb-3c-16b", "minisblack-1c-8b"}) {
+    SCOPED_TRACE(name);
+    const bool colour = name[0] == 'r';
+    const Bytes pnm =
+        readFile(dataPath(std::string("reference/libtiff/") + name + (colour ? ".ppm" : ".pgm")));
+    std::vector<long> fields;  // width, height, largest value
+    std::size_t at = 2;
+    while (fields.size() < 3 && at < pnm.size()) {
+      if (pnm[at] == '#') {
+        while (at < pnm.size() && pnm[at] != '\n') ++at;
+      } else if (std::isdigit(pnm[at]) != 0) {
+        fields.push_back(std::strtol(reinterpret_cast<const char*>(&pnm[at]), nullptr, 10));
+        while (std::isdigit(pnm[at]) != 0) ++at;
+        continue;
+      }
+      ++at;
+    }
+    ASSERT_EQ(fields.size(), 3u);
+    ++at;  // the one blank before the samples
+    const Reading reading = readPath(dataPath(std::string("good/lt_") + name + ".tiff"));
+    ASSERT_TRUE(reading.picture.has_value());
+    const image::Raster& raster = *reading.picture->raster;
+    ASSERT_EQ(raster.width, fields[0]);
+    const int channels = colour ? 3 : 1;
+    const int bytes = fields[2] > 255 ? 2 : 1;
+    int mismatches = 0;
+    for (int y = 0; y < raster.height; ++y) {
+      for (int x = 0; x < raster.width; ++x) {
+        const auto got = image::test_support::pixelAt(raster, x, y);
+        for (int c = 0; c < 3; ++c) {
+          const std::size_t i =
+              at + static_cast<std::size_t>(((y * raster.width + x) * channels + (c % channels)) * bytes);
+          const long v = bytes == 2 ? (pnm[i] << 8 | pnm[i + 1]) : pnm[i];
+          const long want = bytes == 2 ? (v * 255 + 32767) / 65535 : v;
+          mismatches += got[c] != want;
+        }
+      }
+    }
+    EXPECT_EQ(mismatches, 0);
+  }
+}
+
+TEST(TiffReader, CarriesTheColourProfile) {
+  const Reading reading = readPath(dataPath("good/pil_tiff_strip_planar_16bit_RGBa.tiff"));
+  ASSERT_TRUE(reading.picture.has_value());
+  // Taken out of the file with ImageMagick (convert file.tiff profile.icc).
+  EXPECT_EQ(reading.picture->iccProfile,
+            readFile(dataPath("reference/pil_tiff_strip_planar_16bit_RGBa.icc")));
+}
+
+TEST(TiffReader, BadFilesGiveAReasonOrTheRowsTheyHold) {
+  struct Case {
+    const char* file;
+    bool picture;
+    DecodeFailure failure;
+  };
+  const Case cases[] = {
+      {"hdr_tiff_65000x65000_gray8_raw-strip-10-bytes.tif", false, DecodeFailure::tooLarge},
+      {"hdr_tiff_65000x65000_rgb16_deflate-strip-10-bytes.tif", false, DecodeFailure::tooLarge},
+      // Directory loops after the first page, which is whole.
+      {"lt_test_ifd_loop_subifd.tif", true, {}},
+      {"lt_test_ifd_loop_to_first.tif", true, {}},
+      {"pil_multipage_multiple_frame_loop.tiff", true, {}},
+      {"pil_crash-0c7e0e8e11ce787078f00b5b0ca409a167f070e0.tif", false, DecodeFailure::unrecognised},
+      // Bad CCITT codes late in the strip: libtiff fills the row and goes on.
+      {"pil_crash-0da013a13571cc8eb457a39fee8db18f8a3c7127.tif", true, {}},
+      {"pil_crash-74d2a78403a5a59db1fb0a2b8735ac068a75f6e3.tif", true, {}},
+      {"pil_crash-86214e58da443d2b80820cff9677a38a33dcbbca.tif", false, DecodeFailure::unrecognised},
+      {"pil_oom-225817ca0f8c663be7ab4b9e717b02c661e66834.tif", false, DecodeFailure::unrecognised},
+      // One strip, cut: no row of it can be had.
+      {"trunc_lt_testfax4_half.tiff", false, DecodeFailure::unrecognised},
+      {"trunc_pil_hopper.Lab_half.tif", false, DecodeFailure::unsupportedFeature},
+      {"trunc_pil_tiff_strip_planar_16bit_RGBa_half.tiff", false, DecodeFailure::unrecognised},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    const Reading reading = readPath(dataPath(std::string("bad/") + c.file));
+    EXPECT_EQ(reading.picture.has_value(), c.picture);
+    if (!c.picture) {
+      EXPECT_EQ(reading.failure, c.failure);
+    }
+  }
+}
+
+// A file of many strips broken part-way keeps the strips before the break.
+TEST(TiffReader, BrokenFileGivesTheStripsBeforeTheBreak) {
+  // LZW strips of 21 rows, its directory at 38088 after them: the second
+  // half of the strips is overwritten with codes LZW cannot take.
+  Bytes bytes = readFile(dataPath("good/pil_hopper_lzw.tif"));
+  ASSERT_EQ(bytes.size(), 38513u);
+  std::fill(bytes.begin() + 19000, bytes.begin() + 38000, 0xFF);
+  const Reading reading = readBytes(bytes);
+  ASSERT_TRUE(reading.picture.has_value());
+  EXPECT_TRUE(reading.picture->partial);
+  const image::Raster& raster = *reading.picture->raster;
+  const auto last = raster.pictureRow(raster.height - 1);
+  EXPECT_TRUE(std::all_of(last, last + raster.width * 3, [](auto v) { return v == 0; }));
+  EXPECT_FALSE(std::all_of(raster.pictureRow(0), raster.pictureRow(0) + raster.width * 3,
+                           [](auto v) { return v == 0; }));
+}
+
+// Reduced while decoded, an opaque picture is byte for byte the whole
+// picture resampled, turned pictures included.
+TEST(TiffReader, ReductionEqualsResamplingTheWholePicture) {
+  for (const char* file : {"good/pil_hopper_lzw.tif", "good/lt_quad-tile.jpg.tiff",
+                           "good/pil_g4_orientation_6.tif", "good/pil_tiff_tiled_cmyk_jpeg.tif"}) {
+    SCOPED_TRACE(file);
+    const ReduceTo reduce = [](int width, int height) { return PictureSize{width / 3, height * 2 / 5}; };
+    const Reading whole = readPath(dataPath(file));
+    const Reading reduced = readPath(dataPath(file), {}, &reduce);
+    ASSERT_TRUE(whole.picture.has_value());
+    ASSERT_TRUE(reduced.picture.has_value());
+    const image::Raster& source = *whole.picture->raster;
+    auto expected = image::makeRaster(source.width / 3, source.height * 2 / 5, 24);
+    ASSERT_TRUE(image::resampleOpaque(source, *expected));
+    const image::Raster& got = *reduced.picture->raster;
+    ASSERT_EQ(got.width, expected->width);
+    ASSERT_EQ(got.height, expected->height);
+    for (int y = 0; y < got.height; ++y)
+      ASSERT_EQ(
+          std::memcmp(got.pictureRow(y), expected->pictureRow(y), static_cast<std::size_t>(got.width) * 3), 0)
+          << "row " << y;
+  }
+}
+
+TEST(TiffReader, LimitsAreCheckedFromTheHeaderAndStopIsSeen) {
+  const std::string file = dataPath("good/lt_testfax4.tiff");  // 2453 x 3369, one strip
+  for (const ReadUpTo upTo : {ReadUpTo::header, ReadUpTo::picture}) {
+    // The raster fits, the band of 32-bit pixels the one strip needs does not.
+    const Reading reading = readPath(file, {2453ull * 3369 * 4, nullptr}, nullptr, upTo);
+    EXPECT_FALSE(reading.header.has_value());
+    EXPECT_EQ(reading.failure, DecodeFailure::overBudget);
+  }
+  const Reading header = readPath(dataPath("good/pil_g4_orientation_6.tif"), {}, nullptr, ReadUpTo::header);
+  ASSERT_TRUE(header.header.has_value());
+  EXPECT_EQ(header.header->size.width, 590);  // stored 88 x 590, turned a quarter
+  std::atomic<bool> cancel{false};
+  const ReduceTo raise = [&cancel](int, int) {
+    cancel = true;
+    return std::nullopt;
+  };
+  const Reading stopped = readPath(file, {image::kNoMemoryBudget, &cancel}, &raise);
+  EXPECT_FALSE(stopped.picture.has_value());
+  EXPECT_EQ(stopped.failure, DecodeFailure::cancelled);
+}
+
+}  // namespace
+}  // namespace pixmoor::foreign
