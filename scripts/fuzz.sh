@@ -4,7 +4,7 @@
 #
 #   scripts/fuzz.sh [seconds per run] [run ...]
 #
-# Runs: one per family of the format registry (today bmp ico jpeg png, and gif webp tiff;
+# Runs: one per family of the format registry (today bmp ico jpeg png, and gif webp tiff heif avif;
 # the load fuzzer, kept in that family's format, or for a family decoded in
 # the helper process its own fuzzer, fuzz/<family>_fuzzer.cpp, calling its
 # reader directly), "budget", "reduce", "header" and "protocol" (the

@@ -8,6 +8,7 @@ packages=(
   cmake ninja-build g++ make pkg-config
   libjpeg62-turbo-dev libpng-dev zlib1g-dev
   libwebp-dev webp libtiff-dev
+  libheif-dev libavif-dev liblcms2-dev
   qt6-base-dev qt6-base-private-dev qt6-qpa-plugins libxcb1-dev fonts-dejavu-core
   fonts-liberation2 qt6-translations-l10n
   libcurl4-openssl-dev

@@ -2,7 +2,9 @@
 
 #include <utility>
 
+#include "foreign/avif_reader.h"
 #include "foreign/gif_reader.h"
+#include "foreign/heif_reader.h"
 #include "foreign/tiff_reader.h"
 #include "foreign/webp_reader.h"
 
@@ -11,9 +13,7 @@ namespace {
 
 // One row per format, named as in the format registry.
 constexpr std::pair<std::string_view, image::FormatReader> kReaders[] = {
-    {"GIF", readGif},
-    {"WebP", readWebp},
-    {"TIFF", readTiff},
+    {"GIF", readGif}, {"WebP", readWebp}, {"TIFF", readTiff}, {"HEIF", readHeif}, {"AVIF", readAvif},
 };
 
 }  // namespace

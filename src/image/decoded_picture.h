@@ -21,7 +21,8 @@ enum class DecodeFailure {
   overBudget,    // the decode would hold more memory than its budget
   cancelled,     // the cancel flag was raised part-way
   // Recognised, but using what its reader refuses (a TIFF compression
-  // outside the reader's list, sample sizes it does not take).
+  // outside the reader's list, sample sizes it does not take, an HDR
+  // transfer curve).
   unsupportedFeature,
 };
 

@@ -50,7 +50,8 @@ TEST(FormatRegistry, EveryGoodFileIsRecognisedAsItsOwnFormat) {
       }
     }
   }
-  EXPECT_EQ(readBy, (std::set<std::string_view>{"JPEG", "PNG", "BMP", "Windows icon", "GIF", "WebP", "TIFF"}));
+  EXPECT_EQ(readBy, (std::set<std::string_view>{"JPEG", "PNG", "BMP", "Windows icon", "GIF", "WebP", "TIFF",
+                                                "HEIF", "AVIF"}));
   // TIFF is a name the window takes but never reads; the companion reads it.
   EXPECT_EQ(formatOf(std::vector<std::uint8_t>{'I', 'I', 42, 0}, FormatSet::window), nullptr) << "TIFF";
   EXPECT_NE(formatOf(std::vector<std::uint8_t>{'I', 'I', 42, 0}, FormatSet::companion), nullptr) << "TIFF";

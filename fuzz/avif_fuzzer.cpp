@@ -1,0 +1,16 @@
+// Fuzz target: the AVIF reader as the decode helper runs it (see
+// foreign_fuzzing.h); the run of the registry's "avif" family.
+#include <cstddef>
+#include <cstdint>
+
+#include "foreign/avif_reader.h"
+#include "foreign_fuzzing.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  pixmoor::fuzz::initialise();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  return pixmoor::fuzz::fuzzForeignReader(pixmoor::foreign::readAvif, data, size);
+}

@@ -1,0 +1,16 @@
+// Fuzz target: the HEIF reader as the decode helper runs it (see
+// foreign_fuzzing.h); the run of the registry's "heif" family.
+#include <cstddef>
+#include <cstdint>
+
+#include "foreign/heif_reader.h"
+#include "foreign_fuzzing.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  pixmoor::fuzz::initialise();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  return pixmoor::fuzz::fuzzForeignReader(pixmoor::foreign::readHeif, data, size);
+}
