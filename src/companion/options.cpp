@@ -272,7 +272,13 @@ struct Section {
   std::string_view text;
 };
 
-constexpr std::array<Section, 6> kSections = {{
+constexpr std::array<Section, 7> kSections = {{
+    {"FORMATS",
+     "Read: JPEG, PNG, BMP, Windows icons, GIF, WebP, TIFF, HEIC/HEIF and AVIF,\n"
+     "each recognised by its content. GIF, WebP, TIFF, HEIF and AVIF are decoded in\n"
+     "pixmoor-decode, a confined helper process: a picture whose helper crashes or\n"
+     "passes its limits is \"damaged\", and the batch goes on. JPEG 2000 and JPEG XL\n"
+     "are not read. Written: JPEG and PNG."},
     {"PATHS LEFT OUT",
      "A path that does not exist, a folder given beside other paths, a folder\n"
      "that cannot be read, a path longer than the system allows and a Trash (or\n"
@@ -289,15 +295,15 @@ constexpr std::array<Section, 6> kSections = {{
      "JSON: each picture is one line holding an object with \"type\": \"picture\",\n"
      "\"source\", \"output\", \"outcome\" (written, failed or stopped; planned, failed\n"
      "or stopped in a dry run), \"reason\" (why no file, e.g. unknown-format,\n"
-     "write-protected, folder-not-writable, disk-full or too-large-for-memory, else\n"
-     "null), \"source_width\", \"source_height\", \"output_width\", \"output_height\",\n"
-     "\"source_bytes\", \"output_bytes\", \"milliseconds\" and, in a dry run,\n"
-     "\"output_state\" (new, exists or source). Each path left out comes first, as\n"
-     "an object with \"type\": \"skipped\", \"source\" and \"reason\" (not-found,\n"
-     "folder-among-others, unreadable-folder, inaccessible, path-too-long or\n"
-     "in-trash). The last line is an object with \"type\": \"summary\", the counts\n"
-     "(\"skipped\" among them), the byte totals and \"exit_status\". A value not\n"
-     "known is null."},
+     "write-protected, folder-not-writable, disk-full, too-large-for-memory or\n"
+     "damaged, else null), \"source_width\", \"source_height\", \"output_width\",\n"
+     "\"output_height\", \"source_bytes\", \"output_bytes\", \"milliseconds\" and,\n"
+     "in a dry run, \"output_state\" (new, exists or source). Each path left out\n"
+     "comes first, as an object with \"type\": \"skipped\", \"source\" and \"reason\"\n"
+     "(not-found, folder-among-others, unreadable-folder, inaccessible,\n"
+     "path-too-long or in-trash). The last line is an object with \"type\":\n"
+     "\"summary\", the counts (\"skipped\" among them), the byte totals and\n"
+     "\"exit_status\". A value not known is null."},
     {"FILE NAMES IN JSON",
      "In \"source\" and \"output\" each byte that is not part of valid UTF-8 is\n"
      "written as the four characters \\xHH (two upper-case hex digits) and each\n"
