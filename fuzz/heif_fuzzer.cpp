@@ -12,5 +12,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  return pixmoor::fuzz::fuzzForeignReader(pixmoor::foreign::readHeif, data, size);
+  return pixmoor::fuzz::fuzzForeignReader(pixmoor::foreign::readHeif, data, size,
+                                          pixmoor::fuzz::Repeatable::notForDamagedData);
 }
