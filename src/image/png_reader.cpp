@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <csetjmp>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -130,6 +131,19 @@ void readData(png_structp png, png_bytep out, std::size_t length) {
   png_longjmp(png, 1);
 }
 void onWarning(png_structp, png_const_charp) {}
+
+// libpng's own allocations: none beyond kChunkMemoryLimit. libpng 1.6.39
+// allocates an eXIf chunk at the length the file declares, without the chunk
+// limit, so a file of 57 bytes could have it reserve a gigabyte; refused
+// here, the chunk is dropped with a warning. Rows, palettes and zlib's state
+// stay far below the limit (a row of 32767 16-bit RGBA pixels is 256 KiB).
+png_voidp boundedAllocate(png_structp, png_alloc_size_t size) {
+  return size <= kChunkMemoryLimit ? std::malloc(size) : nullptr;
+}
+
+void boundedFree(png_structp, png_voidp block) {
+  std::free(block);
+}
 
 int sourceDepthOf(int colourType, int bitDepth, bool transparency) {
   switch (colourType) {
@@ -352,7 +366,8 @@ bool probePng(DecoderContext& context) {
   if (s == nullptr) return false;
   context.state = s;
   s->context = &context;
-  s->png = png_create_read_struct(PNG_LIBPNG_VER_STRING, s, onError, onWarning);
+  s->png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, s, onError, onWarning, nullptr, boundedAllocate,
+                                    boundedFree);
   if (s->png == nullptr) return false;
   s->info = png_create_info_struct(s->png);
   if (s->info == nullptr) return false;
