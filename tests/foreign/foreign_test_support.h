@@ -1,4 +1,4 @@
-// Helpers shared by the HEIF and AVIF reader tests: a reader run over a
+// Helpers shared by the reader tests of the helper's formats: a reader run over a
 // file through a PictureInput on its descriptor (as the decode helper runs
 // it), pictures as top-down R, G, B, A for comparison.
 #pragma once

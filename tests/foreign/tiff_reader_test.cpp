@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "foreign_test_support.h"
 #include "image/reference_picture.h"
 #include "image/resample.h"
 
@@ -40,12 +41,7 @@ std::string dataPath(const std::string& relative) {
 // The file read a piece at a time, as the helper reads it.
 Reading readPath(const std::string& path, const DecodeLimits& limits = {}, const ReduceTo* reduce = nullptr,
                  ReadUpTo upTo = ReadUpTo::picture) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  EXPECT_GE(fd, 0) << path;
-  PictureInput input(fd, std::filesystem::file_size(path));
-  Reading reading = readTiff(input, limits, reduce, upTo);
-  ::close(fd);
-  return reading;
+  return test_support::readThrough(readTiff, path, limits, reduce, upTo);
 }
 
 Reading readBytes(const Bytes& bytes, const DecodeLimits& limits = {}, const ReduceTo* reduce = nullptr) {
