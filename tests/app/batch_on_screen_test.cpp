@@ -106,7 +106,10 @@ TEST(BatchOnScreen, SecondBatchNeverShowsThePreviousName) {
   harness.program->runner().waitUntilIdle();
   ProgramHarness::settle();
   ASSERT_GE(shown.size(), 2u);
-  EXPECT_TRUE(shown.front() == "1/1 - " || shown.front() == "1/1 - fix_new.jpg")
+  // The first tick names the new picture or none; it may come before its
+  // count fell or, on a busy machine, after it (0/1).
+  EXPECT_TRUE(shown.front() == "1/1 - " || shown.front() == "1/1 - fix_new.jpg" ||
+              shown.front() == "0/1 - fix_new.jpg")
       << shown.front().toStdString();
   EXPECT_EQ(shown.back(), "Terminé ! 1 images traitées.");
 }
