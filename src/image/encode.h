@@ -27,9 +27,16 @@ constexpr std::uint32_t encoderId(char a, char b, char c, char d) {
 }
 inline constexpr std::uint32_t kJpegEncoder = encoderId('J', 'P', 'E', 'G');
 inline constexpr std::uint32_t kPngEncoder = encoderId('P', 'N', 'G', '\0');
+// Lossy and lossless WebP are two encoders: two bitstreams, one extension.
+inline constexpr std::uint32_t kWebpEncoder = encoderId('W', 'E', 'B', 'P');
+inline constexpr std::uint32_t kWebpLosslessEncoder = encoderId('W', 'E', 'B', 'L');
+inline constexpr std::uint32_t kAvifEncoder = encoderId('A', 'V', 'I', 'F');
 
 void registerJpegEncoder();
 void registerPngEncoder();
+// Both WebP encoders.
+void registerWebpEncoder();
+void registerAvifEncoder();
 
 // The replacement's reasons (files::ReplaceStatus) keep their names here.
 enum class SaveStatus {
@@ -54,7 +61,8 @@ enum class SaveStatus {
 SaveStatus saveStatusOf(files::ReplaceStatus status);
 
 // `depth` -1 means `sourceDepth`. `quality` is the program's 0..10 scale for
-// JPEG (clamped); PNG ignores it. `iccProfile`, when not empty, is the
+// JPEG, WebP and AVIF (clamped; lossless WebP spends more effort for more);
+// PNG ignores it. `iccProfile`, when not empty, is the
 // picture's colour profile, written into the file (not into palette output).
 // `rule` says what may already be under the name (by default any file the
 // replacement policy allows).

@@ -32,6 +32,7 @@ struct RowSource {
   int bytesPerPixel = 3;  // 3 or 4
   bool bottomUp = true;
   std::span<const std::uint8_t> iccProfile = {};  // the picture's ICC profile, empty when none
+  std::span<const std::uint8_t> exif = {};
 
   // Picture row y, 0 being the top row of the picture.
   const std::uint8_t* row(int y) const {
@@ -42,7 +43,7 @@ struct RowSource {
 
 // A writer. `quality` is the program's 0..10 scale, `depth` the requested
 // output depth (a palette for 1, 2, 4 or 8 where the format has one). Answers
-// Saved, WriteFailed or Cancelled; never commits `out`.
+// Saved, WriteFailed, OutOfMemory or Cancelled; never commits `out`.
 using EncoderEntry = SaveStatus (*)(TempOutput& out, const RowSource& rows, int quality, int depth,
                                     const CancelFlag* cancel);
 
