@@ -47,8 +47,9 @@ SaveStatus writeAvif(TempOutput& out, const RowSource& rows, int quality, int /*
     return SaveStatus::badRequest;
   if (cancelled(cancel)) return SaveStatus::cancelled;
 
-  const std::unique_ptr<avifImage, ImageDestroy> image(avifImageCreate(
-      static_cast<std::uint32_t>(rows.width), static_cast<std::uint32_t>(rows.height), 8, AVIF_PIXEL_FORMAT_YUV420));
+  const std::unique_ptr<avifImage, ImageDestroy> image(
+      avifImageCreate(static_cast<std::uint32_t>(rows.width), static_cast<std::uint32_t>(rows.height), 8,
+                      AVIF_PIXEL_FORMAT_YUV420));
   image->yuvRange = AVIF_RANGE_FULL;
   image->matrixCoefficients = AVIF_MATRIX_COEFFICIENTS_BT601;
   if (rows.iccProfile.empty()) {
@@ -62,7 +63,8 @@ SaveStatus writeAvif(TempOutput& out, const RowSource& rows, int quality, int /*
 
   // libavif reads rows top down and at a positive distance: a bottom-up
   // raster is copied into that order first.
-  const std::size_t rowBytes = static_cast<std::size_t>(rows.width) * static_cast<std::size_t>(rows.bytesPerPixel);
+  const std::size_t rowBytes =
+      static_cast<std::size_t>(rows.width) * static_cast<std::size_t>(rows.bytesPerPixel);
   std::vector<std::uint8_t> topDown;
   try {
     topDown.resize(rowBytes * static_cast<std::size_t>(rows.height));

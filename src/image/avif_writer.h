@@ -38,6 +38,7 @@ constexpr int avifQuantizer(int quality) {
 inline constexpr int kAvifSpeed = 8;
 
 // 24-bit or 32-bit rows. `depth` is not used.
-SaveStatus writeAvif(TempOutput& out, const RowSource& rows, int quality, int depth, const CancelFlag* cancel);
+SaveStatus writeAvif(TempOutput& out, const RowSource& rows, int quality, int depth,
+                     const CancelFlag* cancel);
 
 }  // namespace pixmoor::image

@@ -35,7 +35,8 @@ inline constexpr int kWebpSharpYuvFrom = 8;
 inline constexpr int kWebpLosslessLevelMost = 6;
 
 // Lossy; 24-bit or 32-bit rows. `depth` is not used.
-SaveStatus writeWebp(TempOutput& out, const RowSource& rows, int quality, int depth, const CancelFlag* cancel);
+SaveStatus writeWebp(TempOutput& out, const RowSource& rows, int quality, int depth,
+                     const CancelFlag* cancel);
 // Lossless; 24-bit or 32-bit rows. `depth` is not used.
 SaveStatus writeWebpLossless(TempOutput& out, const RowSource& rows, int quality, int depth,
                              const CancelFlag* cancel);

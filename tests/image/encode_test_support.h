@@ -6,6 +6,7 @@
 #include <stdlib.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -163,6 +164,57 @@ inline void photoPixel(int x, int y, std::uint8_t* p, int depth) {
   p[1] = static_cast<std::uint8_t>((128 + (x - y) / 3 + static_cast<int>(noise)) & 0xFF);
   p[2] = static_cast<std::uint8_t>((y * 2 + x / 4) % 256);
   if (depth == 32) p[3] = static_cast<std::uint8_t>((x + y) % 256);
+}
+
+// Pixels an independent decoder gave back: B G R (A), top row first, rows
+// packed.
+struct DecodedPixels {
+  int width = 0;
+  int height = 0;
+  int channels = 3;
+  std::vector<std::uint8_t> bytes;
+};
+
+// How a faulty writer would have turned the picture: the comparison's
+// tolerance must fail each of these.
+enum class Fault { none, swappedRedAndBlue, upsideDown, rowOffByOne };
+
+// The mean absolute difference per channel between the decoded pixels and
+// `raster` turned by `fault` (channels both have; alpha only where
+// `withAlpha`). Pixels of alpha 0 in the raster have no colour to compare.
+inline double meanDifference(const DecodedPixels& decoded, const Raster& raster, Fault fault = Fault::none,
+                             bool withAlpha = false) {
+  const int bpp = raster.bytesPerPixel();
+  const int channels = withAlpha ? 4 : 3;
+  double sum = 0;
+  std::uint64_t count = 0;
+  for (int y = 0; y < raster.height; ++y) {
+    int sourceY = fault == Fault::upsideDown ? raster.height - 1 - y : y;
+    if (fault == Fault::rowOffByOne) sourceY = y + 1 < raster.height ? y + 1 : y;
+    const std::uint8_t* expected = raster.pictureRow(sourceY);
+    const std::uint8_t* got =
+        decoded.bytes.data() + static_cast<std::size_t>(y) * decoded.width * decoded.channels;
+    for (int x = 0; x < raster.width; ++x, expected += bpp, got += decoded.channels) {
+      if (bpp == 4 && expected[3] == 0) continue;
+      for (int c = 0; c < channels; ++c) {
+        const int from = fault == Fault::swappedRedAndBlue && c < 3 ? 2 - c : c;
+        sum += std::abs(static_cast<int>(got[c]) - static_cast<int>(expected[from]));
+        ++count;
+      }
+    }
+  }
+  return count == 0 ? 0 : sum / static_cast<double>(count);
+}
+
+// Content with features along both axes that lossy coders keep well: blue
+// grows to the right, red downwards, and every other row is lighter in all
+// three channels. A swap, a flip or a row out of place moves it far.
+inline void stripedPixel(int x, int y, std::uint8_t* p, int width, int height, int depth) {
+  const int stripe = y % 2 == 0 ? -30 : 30;
+  p[0] = static_cast<std::uint8_t>(40 + x * 170 / (width - 1) + stripe);
+  p[1] = static_cast<std::uint8_t>(128 + stripe);
+  p[2] = static_cast<std::uint8_t>(40 + y * 170 / (height - 1) + stripe);
+  if (depth == 32) p[3] = static_cast<std::uint8_t>(255 - (x / 4 % 4) * 60);
 }
 
 }  // namespace pixmoor::image::testing

@@ -85,6 +85,8 @@ class EncoderRegistryTest : public ::testing::Test {
   static void SetUpTestSuite() {
     registerJpegEncoder();
     registerPngEncoder();
+    registerWebpEncoder();
+    registerAvifEncoder();
     addEncoder(Encoder{kRecording, recordingWriter, nullptr});
     addEncoder(Encoder{kRecording, otherWriter, otherWriter});  // never chosen: the first entry wins
     addEncoder(Encoder{kRecordingRgba, recordingWriter, recordingWriter});
@@ -512,6 +514,11 @@ TEST_F(EncoderRegistryTest, RunningOutOfMemoryWhileEncodingIsSaid) {
       {"the encoded bytes, held in memory", 3000, 3000, 24, 24, kPngEncoder, 8192 * kKiB, SaveStatus::saved},
       {"libjpeg's buffers", 32767, 16, 24, 24, kJpegEncoder, 256 * kKiB, SaveStatus::outOfMemory},
       {"libpng's and zlib's buffers", 32767, 16, 24, 24, kPngEncoder, 128 * kKiB, SaveStatus::outOfMemory},
+      {"libwebp's picture", 3000, 3000, 24, 24, kWebpEncoder, 8192 * kKiB, SaveStatus::outOfMemory},
+      {"libwebp's lossless buffers", 3000, 3000, 32, 32, kWebpLosslessEncoder, 8192 * kKiB,
+       SaveStatus::outOfMemory},
+      {"the AVIF writer's copy of the rows", 3000, 3000, 24, 24, kAvifEncoder, 8192 * kKiB,
+       SaveStatus::outOfMemory},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
