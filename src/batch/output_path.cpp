@@ -8,6 +8,11 @@ std::string outputExtension(const settings::Settings& settings) {
       return "jpg";
     case settings::OutputFormat::png:
       return "png";
+    case settings::OutputFormat::webp:
+    case settings::OutputFormat::webpLossless:
+      return "webp";
+    case settings::OutputFormat::avif:
+      return "avif";
     case settings::OutputFormat::unknown:
       break;
   }

@@ -11,7 +11,8 @@
 
 namespace pixmoor::batch {
 
-// The extension of the output files of the chosen format ("jpg", "png").
+// The extension of the output files of the chosen format ("jpg", "png",
+// "webp", "avif").
 // An unknown format, which writes nothing, still names the picture in
 // progress: by its text in ASCII lower case ("GIF" gives "gif").
 std::string outputExtension(const settings::Settings& settings);

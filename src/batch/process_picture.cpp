@@ -164,6 +164,18 @@ PreparedPicture preparePicture(const std::string& sourcePath, const settings::Se
       encoder = image::kPngEncoder;
       quality = kPngQuality;
       break;
+    case settings::OutputFormat::webp:
+      encoder = image::kWebpEncoder;
+      quality = settings.quality;
+      break;
+    case settings::OutputFormat::webpLossless:
+      encoder = image::kWebpLosslessEncoder;
+      quality = settings.quality;
+      break;
+    case settings::OutputFormat::avif:
+      encoder = image::kAvifEncoder;
+      quality = settings.quality;
+      break;
     case settings::OutputFormat::unknown:
       outcome.reason = FailureReason::noOutputFormat;
       return prepared;

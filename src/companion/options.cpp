@@ -189,7 +189,7 @@ constexpr std::string_view kDescription =
     "Resizes pictures as a drop on the Pixmoor window would: one folder gives its\n"
     "pictures (with --recursive also those of its subfolders), otherwise every path\n"
     "whose name ends in .jpg, .jpeg, .jp2, .bmp, .png or .tif is taken. Each output\n"
-    "is written beside its source as PREFIX + name + .jpg or .png.";
+    "is written beside its source as PREFIX + name + .jpg, .png, .webp or .avif.";
 
 constexpr std::string_view kSettings =
     "Settings come from pref.qvl in the current folder (read, never written), else\n"
@@ -213,8 +213,14 @@ constexpr std::array kOptions = {
                             "free mode: output width and height\n"
                             "(without --mode, --size selects free mode and the\n"
                             "two relative sizes select relative mode)"),
-    wordRow<&Options::format, OutputFormat::jpeg, OutputFormat::png>("--format jpg|png", "output format"),
-    numberRow<&Options::quality>("--quality 0-10", 0, 10, "JPEG quality"),
+    wordRow<&Options::format, OutputFormat::jpeg, OutputFormat::png, OutputFormat::webp, OutputFormat::avif>(
+        "--format jpg|png|webp|avif", "output format"),
+    numberRow<&Options::quality>("--quality 0-10", 0, 10,
+                                 "quality of JPEG, WebP and AVIF output (for\n"
+                                 "lossless WebP: the effort, up to 6)"),
+    switchRow<&Options::lossless>("--lossless",
+                                  "with --format webp: lossless WebP, every pixel\n"
+                                  "kept exactly"),
     prefixRow("--prefix TEXT",
               "text put before each output name; \"0\" means none:\n"
               "the sources themselves are replaced. Never empty,\n"
@@ -278,7 +284,8 @@ constexpr std::array<Section, 7> kSections = {{
      "each recognised by its content. GIF, WebP, TIFF, HEIF and AVIF are decoded in\n"
      "pixmoor-decode, a confined helper process: a picture whose helper crashes or\n"
      "passes its limits is \"damaged\", and the batch goes on. JPEG 2000 and JPEG XL\n"
-     "are not read. Written: JPEG and PNG."},
+     "are not read. Written: JPEG, PNG, WebP (lossy, or lossless with --lossless)\n"
+     "and AVIF (4:2:0)."},
     {"PATHS LEFT OUT",
      "A path that does not exist, a folder given beside other paths, a folder\n"
      "that cannot be read, a path longer than the system allows and a Trash (or\n"
@@ -466,7 +473,7 @@ std::string helpText() {
       const std::size_t end = lines.find('\n');
       const std::string_view line = lines.substr(0, end);
       std::string lead = first ? "  " + std::string(option.synopsis) : std::string();
-      lead.resize(std::max(kTextColumn, lead.size() + 1), ' ');
+      lead.resize(std::max(kTextColumn, lead.size() + 2), ' ');
       text += lead;
       text += line;
       text += '\n';

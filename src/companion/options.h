@@ -43,6 +43,7 @@ struct Options {
   DryRun dryRun = DryRun::off;
   bool json = false;
   bool trashOriginals = false;
+  bool lossless = false;  // --format webp: lossless WebP
   bool quiet = false;
   bool help = false;
   bool version = false;

@@ -164,6 +164,8 @@ int main(int argc, char** argv) {
   image::registerPngDecoder();
   image::registerJpegEncoder();
   image::registerPngEncoder();
+  image::registerWebpEncoder();
+  image::registerAvifEncoder();
 
   const texts::UiTexts texts =
       texts::BuildUiTexts(runSettings.language, texts::kTitleBase, texts::kVersionText, "\n",

@@ -132,6 +132,13 @@ RunSettings chooseRunSettings(const Options& options, const std::optional<settin
     chosen.freeHeight = options.size->second;
   }
   if (options.format) chosen.format = *options.format;
+  if (options.lossless) {
+    if (chosen.format != settings::OutputFormat::webp) {
+      run.usageError = "--lossless needs --format webp: only WebP is written losslessly here";
+      return run;
+    }
+    chosen.format = settings::OutputFormat::webpLossless;
+  }
   if (options.quality) chosen.quality = *options.quality;
   if (options.prefix) chosen.prefix = *options.prefix;
   // readSettingsFile and the parser refuse such a prefix already; an empty

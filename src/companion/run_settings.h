@@ -46,7 +46,8 @@ struct RunSettings {
 // The file's settings (none: the defaults) with the options laid over them:
 // --mode chooses the mode, else --size chooses free mode and a relative size
 // relative mode (both together need --mode); sizes, format, quality and
-// prefix replace the file's; the prefix must pass prefixProblem (an empty
+// prefix replace the file's; --lossless turns --format webp lossless and is
+// refused with any other format; the prefix must pass prefixProblem (an empty
 // one is never "no prefix"). --trash-originals needs no prefix. The texts
 // speak --lang, else the file's language (any code but "UK" is French), else
 // `environmentLanguage`.

@@ -32,6 +32,11 @@ std::string outputFormatText(const Settings& settings) {
       return "JPG";
     case OutputFormat::png:
       return "PNG";
+    case OutputFormat::webp:
+    case OutputFormat::webpLossless:
+      return "WEBP";
+    case OutputFormat::avif:
+      return "AVIF";
     case OutputFormat::unknown:
       break;
   }

@@ -13,8 +13,10 @@ namespace pixmoor::settings {
 
 // "MODE": "REL" relative, "LIB" free. Any other text names neither mode.
 enum class SizeMode { relative, free, unknown };
-// "TYPE": "JPG" or "PNG". Any other text names no format.
-enum class OutputFormat { jpeg, png, unknown };
+// "TYPE": "JPG" or "PNG". Any other text names no format. WebP (lossy or
+// lossless) and AVIF are pixmoor-batch's choices for one run: no "TYPE" text
+// names them, so a file never gives them, and the window never sets them.
+enum class OutputFormat { jpeg, png, webp, webpLossless, avif, unknown };
 
 struct Settings {
   SizeMode mode = SizeMode::relative;        // "MODE"

@@ -41,6 +41,9 @@ TEST(Options, EachRowOfArgumentsGivesItsOptionsOrItsError) {
        Options{.format = OutputFormat::png, .language = "FR", .paths = {"a"}}},
       {{"--format=jpg", "--lang=Uk", "a"},
        Options{.format = OutputFormat::jpeg, .language = "UK", .paths = {"a"}}},
+      {{"--format", "WebP", "--lossless", "a"},
+       Options{.format = OutputFormat::webp, .lossless = true, .paths = {"a"}}},
+      {{"--format=avif", "a"}, Options{.format = OutputFormat::avif, .paths = {"a"}}},
       // Numbers at both ends of their ranges.
       {{"--landscape-width", "1", "--portrait-height=32767", "--quality", "0", "--jobs", "256", "a"},
        Options{.landscapeWidth = 1, .portraitHeight = 32767, .quality = 0, .jobs = 256, .paths = {"a"}}},
@@ -90,7 +93,8 @@ TEST(Options, EachRowOfArgumentsGivesItsOptionsOrItsError) {
       {{"--dry-run=exact=x"}, "--dry-run takes no value but =exact"},
       {{"--mode", "wide"}, "--mode must be rel or free, not 'wide'"},
       {{"--mode="}, "--mode must be rel or free, not ''"},
-      {{"--format", "jpeg"}, "--format must be jpg or png, not 'jpeg'"},
+      {{"--format", "jpeg"}, "--format must be jpg, png, webp or avif, not 'jpeg'"},
+      {{"--lossless=yes"}, "--lossless takes no value"},
       {{"--lang", "DE"}, "--lang must be FR or UK, not 'DE'"},
       {{"--quality", "11"}, "--quality must be a whole number from 0 to 10, not '11'"},
       {{"--quality=x"}, "--quality must be a whole number from 0 to 10, not 'x'"},
@@ -143,7 +147,7 @@ TEST(Options, TheHelpListsExactlyTheOptionsTheParserTakes) {
       EXPECT_FALSE(std::get<Options>(got) == Options{});
     }
   }
-  EXPECT_EQ(listed, 20);
+  EXPECT_EQ(listed, 21);
 }
 
 }  // namespace

@@ -66,6 +66,8 @@ TEST(RunSettings, OptionsLaidOverTheFileOrTheDefaults) {
          s.freeHeight = 40;
        },
        "FR"},
+      {"lossless WebP", Options{.format = OutputFormat::webp, .lossless = true}, fileSettings(),
+       [](Settings& s) { s.format = OutputFormat::webpLossless; }, "UK"},
       {"format, quality and prefix", Options{.format = OutputFormat::jpeg, .quality = 3, .prefix = "o_"},
        fileSettings(),
        [](Settings& s) {
@@ -113,6 +115,11 @@ TEST(RunSettings, OptionsThatCannotRunTogether) {
   const std::string needsNoPrefix =
       "--trash-originals needs no prefix (--prefix 0): only sources that are replaced go";
   EXPECT_EQ(chooseRunSettings(Options{.trashOriginals = true}, std::nullopt, "FR").usageError, needsNoPrefix);
+  // Lossless is WebP's alone; the file's JPEG does not become WebP.
+  for (const auto format : {std::optional<OutputFormat>(), std::optional(OutputFormat::avif)}) {
+    EXPECT_EQ(chooseRunSettings(Options{.format = format, .lossless = true}, std::nullopt, "FR").usageError,
+              "--lossless needs --format webp: only WebP is written losslessly here");
+  }
   EXPECT_EQ(chooseRunSettings(Options{.prefix = "p_", .trashOriginals = true}, std::nullopt, "FR").usageError,
             needsNoPrefix);
   Settings noPrefix = defaults();

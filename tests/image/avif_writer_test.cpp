@@ -62,8 +62,9 @@ DecodedAvif decodeAvif(const std::vector<std::uint8_t>& bytes) {
 }
 
 std::unique_ptr<Raster> striped(int width, int height, int depth) {
-  return makeFilled(width, height, depth,
-                    [&](int x, int y, std::uint8_t* p) { testing::stripedPixel(x, y, p, width, height, depth); });
+  return makeFilled(width, height, depth, [&](int x, int y, std::uint8_t* p) {
+    testing::stripedPixel(x, y, p, width, height, depth);
+  });
 }
 
 class AvifWriterTest : public ::testing::Test {
@@ -96,7 +97,8 @@ TEST_F(AvifWriterTest, PixelsAndAlphaComeBackCloseAndTheRightWayRound) {
 
 // A lower quality is a coarser quantizer: fewer bytes, still the picture.
 TEST_F(AvifWriterTest, LowerQualityGivesFewerBytes) {
-  const auto raster = makeFilled(128, 96, 24, [](int x, int y, std::uint8_t* p) { testing::photoPixel(x, y, p, 24); });
+  const auto raster =
+      makeFilled(128, 96, 24, [](int x, int y, std::uint8_t* p) { testing::photoPixel(x, y, p, 24); });
   std::vector<std::uint8_t> fine;
   std::vector<std::uint8_t> coarse;
   ASSERT_EQ(encodeRaster(*raster, 24, kAvifEncoder, 9, -1, fine), SaveStatus::saved);
@@ -127,8 +129,10 @@ CancelFlag* raiseDuringEncode = nullptr;
 }  // namespace
 }  // namespace pixmoor::image
 
-extern "C" avifResult __real_avifEncoderWrite(avifEncoder* encoder, const avifImage* image, avifRWData* output);
-extern "C" avifResult __wrap_avifEncoderWrite(avifEncoder* encoder, const avifImage* image, avifRWData* output) {
+extern "C" avifResult __real_avifEncoderWrite(avifEncoder* encoder, const avifImage* image,
+                                              avifRWData* output);
+extern "C" avifResult __wrap_avifEncoderWrite(avifEncoder* encoder, const avifImage* image,
+                                              avifRWData* output) {
   if (pixmoor::image::raiseDuringEncode != nullptr) pixmoor::image::raiseDuringEncode->store(true);
   return __real_avifEncoderWrite(encoder, image, output);
 }

@@ -34,7 +34,8 @@ DecodedPixels decodeWebp(const std::vector<std::uint8_t>& bytes, bool alpha) {
   std::uint8_t* decoded = alpha ? WebPDecodeBGRA(bytes.data(), bytes.size(), &pixels.width, &pixels.height)
                                 : WebPDecodeBGR(bytes.data(), bytes.size(), &pixels.width, &pixels.height);
   if (decoded == nullptr) return {};
-  pixels.bytes.assign(decoded, decoded + static_cast<std::size_t>(pixels.width) * pixels.height * pixels.channels);
+  pixels.bytes.assign(decoded,
+                      decoded + static_cast<std::size_t>(pixels.width) * pixels.height * pixels.channels);
   WebPFree(decoded);
   return pixels;
 }
@@ -55,8 +56,9 @@ std::vector<std::uint8_t> chunkOf(const std::vector<std::uint8_t>& bytes, const 
 }
 
 std::unique_ptr<Raster> striped(int width, int height, int depth) {
-  return makeFilled(width, height, depth,
-                    [&](int x, int y, std::uint8_t* p) { testing::stripedPixel(x, y, p, width, height, depth); });
+  return makeFilled(width, height, depth, [&](int x, int y, std::uint8_t* p) {
+    testing::stripedPixel(x, y, p, width, height, depth);
+  });
 }
 
 class WebpWriterTest : public ::testing::Test {
@@ -171,7 +173,8 @@ namespace pixmoor::image {
 namespace {
 
 TEST_F(WebpWriterTest, StopEndsAnEncodePartWay) {
-  const auto raster = makeFilled(600, 400, 24, [](int x, int y, std::uint8_t* p) { testing::photoPixel(x, y, p, 24); });
+  const auto raster =
+      makeFilled(600, 400, 24, [](int x, int y, std::uint8_t* p) { testing::photoPixel(x, y, p, 24); });
   for (const std::uint32_t encoder : {kWebpEncoder, kWebpLosslessEncoder}) {
     SCOPED_TRACE(encoder == kWebpEncoder ? "lossy" : "lossless");
     HeldEncode hold;
