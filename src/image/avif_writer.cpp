@@ -41,8 +41,8 @@ SaveStatus statusOf(avifResult result) {
 
 }  // namespace
 
-SaveStatus writeAvif(TempOutput& out, const RowSource& rows, int quality, int /*depth*/,
-                     const CancelFlag* cancel) {
+SaveStatus writeAvifAtSpeed(TempOutput& out, const RowSource& rows, int quality, int speed,
+                            const CancelFlag* cancel) {
   if (rows.width <= 0 || rows.height <= 0 || (rows.bytesPerPixel != 3 && rows.bytesPerPixel != 4))
     return SaveStatus::badRequest;
   if (cancelled(cancel)) return SaveStatus::cancelled;
@@ -88,7 +88,7 @@ SaveStatus writeAvif(TempOutput& out, const RowSource& rows, int quality, int /*
   const std::unique_ptr<avifEncoder, EncoderDestroy> encoder(avifEncoderCreate());
   encoder->codecChoice = AVIF_CODEC_CHOICE_AOM;
   encoder->maxThreads = 1;
-  encoder->speed = kAvifSpeed;
+  encoder->speed = speed;
   const int quantizer = avifQuantizer(quality);
   encoder->minQuantizer = quantizer;
   encoder->maxQuantizer = quantizer;
@@ -100,6 +100,11 @@ SaveStatus writeAvif(TempOutput& out, const RowSource& rows, int quality, int /*
   if (cancelled(cancel)) return SaveStatus::cancelled;
   if (result != AVIF_RESULT_OK) return statusOf(result);
   return out.write(encoded.data.data, encoded.data.size) ? SaveStatus::saved : SaveStatus::writeFailed;
+}
+
+SaveStatus writeAvif(TempOutput& out, const RowSource& rows, int quality, int /*depth*/,
+                     const CancelFlag* cancel) {
+  return writeAvifAtSpeed(out, rows, quality, kAvifSpeed, cancel);
 }
 
 void registerAvifEncoder() {

@@ -40,5 +40,8 @@ inline constexpr int kAvifSpeed = 8;
 // 24-bit or 32-bit rows. `depth` is not used.
 SaveStatus writeAvif(TempOutput& out, const RowSource& rows, int quality, int depth,
                      const CancelFlag* cancel);
+// The same at another speed (0 slowest to 10 fastest), to measure them.
+SaveStatus writeAvifAtSpeed(TempOutput& out, const RowSource& rows, int quality, int speed,
+                            const CancelFlag* cancel);
 
 }  // namespace pixmoor::image

@@ -43,6 +43,8 @@ inline void registerCodecs() {
     image::registerPngDecoder();
     image::registerJpegEncoder();
     image::registerPngEncoder();
+    image::registerWebpEncoder();
+    image::registerAvifEncoder();
     return true;
   }();
   (void)done;
@@ -116,6 +118,8 @@ inline std::string magicOf(const std::string& path) {
   const std::string bytes = pixmoor::testing::readBytes(path);
   if (bytes.rfind("\xFF\xD8\xFF", 0) == 0) return "jpeg";
   if (bytes.rfind("\x89PNG\r\n\x1A\n", 0) == 0) return "png";
+  if (bytes.rfind("RIFF", 0) == 0 && bytes.compare(8, 4, "WEBP") == 0) return "webp";
+  if (bytes.compare(4, 8, "ftypavif") == 0) return "avif";
   return bytes.empty() ? "empty" : "other";
 }
 

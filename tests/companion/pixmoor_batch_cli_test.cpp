@@ -520,13 +520,13 @@ TEST_F(BatchProgram, PlanRefusesWhatTheRunRefuses) {
 TEST_F(BatchProgram, ExactPlanCountsTheBytesTheRunWrites) {
   ASSERT_TRUE(writePicture(path("a.jpg"), 300, 200, image::kJpegEncoder));
   ASSERT_TRUE(writePicture(path("b.png"), 120, 260, image::kPngEncoder));
-  for (const std::string format : {"jpg", "png"}) {
+  for (const std::string format : {"jpg", "png", "webp", "avif"}) {
     std::vector<std::string> arguments = {
         "--dry-run=exact",   "--json", "--format",          format, "--quality", "6",
         "--landscape-width", "170",    "--portrait-height", "90",   "a.jpg",     "b.png"};
+    const std::size_t files = folderNames(work_.path()).size();
     const auto planned = jsonLines(run(arguments).out);
-    EXPECT_TRUE(folderNames(work_.path()).size() == (format == "jpg" ? 2u : 4u))
-        << "the plan wrote something";
+    EXPECT_EQ(folderNames(work_.path()).size(), files) << "the plan wrote something";
     arguments.erase(arguments.begin());
     const auto done = jsonLines(run(arguments).out);
     ASSERT_EQ(planned.size(), 3u);
@@ -638,7 +638,7 @@ TEST_F(BatchProgram, JsonReportGivesBackEveryFileName) {
 TEST_F(BatchProgram, OneJobWritesTheSameBytes) {
   ASSERT_TRUE(writePicture(path("a.jpg"), 1600, 1200, image::kJpegEncoder));
   ASSERT_TRUE(writePicture(path("b.png"), 900, 1300, image::kPngEncoder));
-  for (const std::string format : {"jpg", "png"}) {
+  for (const std::string format : {"jpg", "png", "webp", "avif"}) {
     const std::vector<std::string> common = {"--quiet", "--format",          format, "--landscape-width",
                                              "700",     "--portrait-height", "500",  "a.jpg",
                                              "b.png"};
@@ -728,6 +728,56 @@ TEST_F(BatchProgram, TrashOriginalsKeepsARestorableOriginal) {
   EXPECT_TRUE(std::regex_match(
       info[2], std::regex("DeletionDate=[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}")))
       << info[2];
+}
+
+// WebP and AVIF outputs keep the rules of the others: with no prefix a
+// source is replaced only by its own output (a.jpg gives a new a.webp,
+// b.webp is replaced, its original sent to the Trash), the plan foresees
+// the run, and the outputs read back at their sizes.
+TEST_F(BatchProgram, WebpAndAvifOutputsKeepTheRules) {
+  ASSERT_TRUE(writePicture(path("a.jpg"), 400, 200, image::kJpegEncoder));
+  ASSERT_TRUE(writePicture(path("b.webp"), 300, 600, image::kWebpEncoder));
+  const std::string jpeg = readBytes(path("a.jpg"));
+  const std::string webp = readBytes(path("b.webp"));
+  std::vector<std::string> arguments = {"--json",
+                                        "--prefix",
+                                        "0",
+                                        "--trash-originals",
+                                        "--landscape-width",
+                                        "200",
+                                        "--portrait-height",
+                                        "100",
+                                        "--format",
+                                        "webp",
+                                        "a.jpg",
+                                        "b.webp"};
+  arguments.insert(arguments.begin(), "--dry-run");
+  const auto planned = jsonLines(run(arguments).out);
+  ASSERT_EQ(planned.size(), 3u);
+  EXPECT_EQ(planned[0]["output"], "a.webp");
+  EXPECT_EQ(planned[0]["output_state"], "new");
+  EXPECT_EQ(planned[1]["output"], "b.webp");
+  EXPECT_EQ(planned[1]["output_state"], "source");
+  arguments.erase(arguments.begin());
+  const ProgramRun r = run(arguments);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(readBytes(path("a.jpg")), jpeg);
+  EXPECT_EQ(readBytes(home_.file("data/Trash/files/b.webp")), webp);
+  EXPECT_FALSE(fs::exists(home_.file("data/Trash/files/a.jpg")));
+  EXPECT_EQ(folderNames(work_.path()), (std::vector<std::string>{"a.jpg", "a.webp", "b.webp"}));
+
+  const ProgramRun avif = run({"--format", "avif", "--prefix", "s_", "--landscape-width", "120", "a.jpg"});
+  EXPECT_EQ(avif.status, 0) << avif.err;
+  // The outputs' headers, read by the companion's own readers.
+  const auto read = jsonLines(run({"--dry-run", "--json", "a.webp", "b.webp", "s_a.avif"}).out);
+  ASSERT_EQ(read.size(), 4u);
+  const std::vector<std::pair<int, int>> sizes = {{200, 100}, {50, 100}, {120, 60}};
+  for (std::size_t i = 0; i < sizes.size(); ++i) {
+    EXPECT_EQ(read[i]["source_width"], sizes[i].first) << i;
+    EXPECT_EQ(read[i]["source_height"], sizes[i].second) << i;
+  }
+  EXPECT_EQ(magicOf(path("a.webp")), "webp");
+  EXPECT_EQ(magicOf(path("s_a.avif")), "avif");
 }
 
 std::vector<std::string> jsonReasons(const std::string& out) {
