@@ -851,7 +851,7 @@ TEST_F(BatchProgram, ManualPageAndCompletionFollowTheHelp) {
                                        "; _pixmoor_batch; printf '%s\\n' \"${COMPREPLY[@]}\""));
   };
   EXPECT_EQ(complete("pixmoor-batch --dr", 1), "--dry-run\n--dry-run=exact\n");
-  EXPECT_EQ(complete("pixmoor-batch --format ''", 2), "jpg\npng\n");
+  EXPECT_EQ(complete("pixmoor-batch --format ''", 2), "jpg\npng\nwebp\navif\n");
   EXPECT_EQ(complete("pixmoor-batch --lang ''", 2), "FR\nUK\n");
   std::set<std::string> offered;
   for (const std::string& word : lines(complete("pixmoor-batch --", 1))) offered.insert(word);
