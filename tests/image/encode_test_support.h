@@ -3,6 +3,7 @@
 #pragma once
 
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <cstdint>
@@ -206,15 +207,29 @@ inline double meanDifference(const DecodedPixels& decoded, const Raster& raster,
   return count == 0 ? 0 : sum / static_cast<double>(count);
 }
 
-// Content with features along both axes that lossy coders keep well: blue
-// grows to the right, red downwards, and every other row is lighter in all
-// three channels. A swap, a flip or a row out of place moves it far.
-inline void stripedPixel(int x, int y, std::uint8_t* p, int width, int height, int depth) {
-  const int stripe = y % 2 == 0 ? -30 : 30;
-  p[0] = static_cast<std::uint8_t>(40 + x * 170 / (width - 1) + stripe);
-  p[1] = static_cast<std::uint8_t>(128 + stripe);
-  p[2] = static_cast<std::uint8_t>(40 + y * 170 / (height - 1) + stripe);
-  if (depth == 32) p[3] = static_cast<std::uint8_t>(255 - (x / 4 % 4) * 60);
+// A picture with features along both axes that lossy coders keep well:
+// blue grows to the right, red downwards, and every other row is lighter in
+// all three channels; with alpha, four levels across. A swap, a flip or a
+// row out of place moves it far.
+inline std::unique_ptr<Raster> stripedPicture(int width, int height, int depth) {
+  return makeFilled(width, height, depth, [&](int x, int y, std::uint8_t* p) {
+    const int stripe = y % 2 == 0 ? -30 : 30;
+    p[0] = static_cast<std::uint8_t>(40 + x * 170 / (width - 1) + stripe);
+    p[1] = static_cast<std::uint8_t>(128 + stripe);
+    p[2] = static_cast<std::uint8_t>(40 + y * 170 / (height - 1) + stripe);
+    if (depth == 32) p[3] = static_cast<std::uint8_t>(255 - (x / 4 % 4) * 60);
+  });
+}
+
+// The decoded pixels are `raster` within `tolerance` (a mean per channel),
+// and would not be had the writer swapped, flipped or shifted it.
+inline void expectTheRightWayRound(const DecodedPixels& decoded, const Raster& raster, bool withAlpha,
+                                   double tolerance = 3) {
+  ASSERT_EQ(decoded.width, raster.width);
+  ASSERT_EQ(decoded.height, raster.height);
+  EXPECT_LT(meanDifference(decoded, raster, Fault::none, withAlpha), tolerance);
+  for (const Fault fault : {Fault::swappedRedAndBlue, Fault::upsideDown, Fault::rowOffByOne})
+    EXPECT_GT(meanDifference(decoded, raster, fault), 5 * tolerance) << static_cast<int>(fault);
 }
 
 }  // namespace pixmoor::image::testing
