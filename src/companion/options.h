@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "batch/output_metadata.h"
 #include "settings/settings.h"
 
 namespace pixmoor::companion {
@@ -43,6 +44,8 @@ struct Options {
   DryRun dryRun = DryRun::off;
   bool json = false;
   bool trashOriginals = false;
+  batch::ExifChoice metadata = batch::ExifChoice::none;
+  bool keepDates = false;
   bool quiet = false;
   bool help = false;
   bool version = false;
