@@ -7,8 +7,8 @@
 # Runs: one per family of the format registry (today bmp ico jpeg png, and gif webp tiff heif avif;
 # the load fuzzer, kept in that family's format, or for a family decoded in
 # the helper process its own fuzzer, fuzz/<family>_fuzzer.cpp, calling its
-# reader directly), "budget", "reduce", "header" and "protocol" (the
-# engine reading a decode helper's answers). "budget" takes the seeds of every family and runs the real
+# reader directly), "budget", "reduce", "header", "protocol" (the
+# engine reading a decode helper's answers) and "exif" (the EXIF editor). "budget" takes the seeds of every family and runs the real
 # limits (sides up to 32767, a memory budget of $PIXMOOR_FUZZ_BUDGET_MB,
 # default 128) with any single allocation beyond that budget counted as a
 # crash. "reduce" loads each input as a file with the row-by-row reduction,
@@ -34,7 +34,7 @@ ninja -C "$build" -j2 fuzzers
 # The families come from the format registry itself.
 mapfile -t families < <(PIXMOOR_FUZZ_LIST_FAMILIES=1 "$build/fuzz/load_fuzzer")
 runs=("$@")
-[[ ${#runs[@]} -eq 0 ]] && runs=("${families[@]}" budget reduce header protocol)
+[[ ${#runs[@]} -eq 0 ]] && runs=("${families[@]}" budget reduce header protocol exif)
 every_family=()
 for family in "${families[@]}"; do every_family+=("$root/tests/data/$family"); done
 
@@ -55,9 +55,10 @@ for run in "${runs[@]}"; do
       ;;
     reduce | header) target=${run}_fuzzer data=("${every_family[@]}") ;;
     protocol) target=helper_protocol_fuzzer data=() ;;
+    exif) target=exif_fuzzer data=("$root/tests/data/exif/blocks") ;;
     *)
       if [[ ! " ${families[*]} " == *" $run "* ]]; then
-        echo "fuzz: no run named $run (families: ${families[*]}; budget reduce header protocol)" >&2
+        echo "fuzz: no run named $run (families: ${families[*]}; budget reduce header protocol exif)" >&2
         exit 2
       fi
       target=load_fuzzer data=("$root/tests/data/$run")

@@ -15,7 +15,7 @@ packages=(
   libasound2-dev
   nlohmann-json3-dev
   libgif-dev libseccomp-dev
-  libgtest-dev libgmock-dev
+  libgtest-dev libgmock-dev libimage-exiftool-perl
   libturbojpeg0-dev libjpeg-turbo-progs
   libbenchmark-dev
   clang libclang-rt-14-dev clang-format-14

@@ -67,6 +67,7 @@
 #include <vector>
 
 #include "batch/batch_view.h"
+#include "batch/output_metadata.h"
 #include "batch/picture_outcome.h"
 #include "batch/pool_schedule.h"
 #include "batch/shared_settings.h"
@@ -116,6 +117,9 @@ struct RunOptions {
   // earlier picture of it wrote (output_rules.h, RunFiles): refused as
   // wouldReplaceAnother. The window keeps false: a later picture writes last.
   bool keepRunFiles = false;
+  // What each output keeps of its source beyond pixels and profile (the
+  // companion's --metadata and --keep-dates; the window keeps nothing more).
+  MetadataChoice metadata;
 };
 
 enum class DropResult {

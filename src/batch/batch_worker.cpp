@@ -206,7 +206,8 @@ void BatchRunner::runPictures(image::ThreadBudget& threads, Handover& handover) 
       flight_.named[p] = 1;
       if (flight_.schedule.turn() == p) publishOutputPath(path);
     };
-    picture.prepared = preparePicture(job_[p], *snapshot, publish, &stop_, f.share, options_.formats);
+    picture.prepared =
+        preparePicture(job_[p], *snapshot, publish, &stop_, f.share, options_.formats, options_.metadata);
     lock.lock();
     schedule.endRead(p);
     changed();
@@ -217,8 +218,8 @@ void BatchRunner::runPictures(image::ThreadBudget& threads, Handover& handover) 
       flightChanged_.wait(lock, [&] { return schedule.mayReadAlone(); });
       if (schedule.beginAloneRead()) {
         lock.unlock();
-        picture.prepared =
-            preparePicture(job_[p], *snapshot, publish, &stop_, memoryBudget_, options_.formats);
+        picture.prepared = preparePicture(job_[p], *snapshot, publish, &stop_, memoryBudget_,
+                                          options_.formats, options_.metadata);
         lock.lock();
         schedule.endAloneRead();
       }

@@ -58,6 +58,22 @@ std::string_view warningText(PictureWarning warning) {
       return "truncated (its data ended or broke off early; the missing part is filled in)";
     case PictureWarning::changedWhileRead:
       return "changed while it was read (the output is of what was read)";
+    case PictureWarning::exifDamaged:
+      return "EXIF block damaged (left out of the output)";
+    case PictureWarning::exifTooLarge:
+      return "EXIF block larger than a JPEG holds (left out of the output)";
+  }
+  return "unknown";
+}
+
+std::string_view exifCarriedText(ExifCarried exif) {
+  switch (exif) {
+    case ExifCarried::none:
+      return "none";
+    case ExifCarried::kept:
+      return "EXIF";
+    case ExifCarried::keptWithoutGps:
+      return "EXIF without GPS";
   }
   return "unknown";
 }

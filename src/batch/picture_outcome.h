@@ -45,6 +45,15 @@ enum class FailureReason {
 enum class PictureWarning {
   truncated,         // its data ended or broke early: the missing part of the output is filled in
   changedWhileRead,  // its size or time changed while it was read: the output is of what was read
+  exifDamaged,       // its EXIF block was to be kept, but failed the checks: the output has none
+  exifTooLarge,      // its EXIF block was to be kept, but is larger than a JPEG segment holds: left out
+};
+
+// The EXIF an output carries (the companion's --metadata).
+enum class ExifCarried {
+  none,            // none asked, or the source has none (or none usable)
+  kept,            // the source's, fitted to the output
+  keptWithoutGps,  // the same, its GPS directory removed
 };
 
 struct PictureOutcome {
@@ -56,6 +65,7 @@ struct PictureOutcome {
   int outputHeight = 0;
   std::uint64_t outputBytes = 0;  // the size of the file written
   std::vector<PictureWarning> warnings;
+  ExifCarried exif = ExifCarried::none;
 
   bool written() const { return reason == FailureReason::none; }
 };
@@ -71,5 +81,7 @@ struct PictureFailure {
 std::string_view failureReasonText(FailureReason reason);
 // The same for a warning.
 std::string_view warningText(PictureWarning warning);
+// "none", "EXIF" or "EXIF without GPS".
+std::string_view exifCarriedText(ExifCarried exif);
 
 }  // namespace pixmoor::batch

@@ -94,13 +94,15 @@ image::ReduceTo reductionFor(const settings::Settings& settings) {
 
 PreparedPicture preparePicture(const std::string& sourcePath, const settings::Settings& settings,
                                const OutputPathSink& publishOutputPath, const image::CancelFlag* cancel,
-                               std::optional<std::uint64_t> memoryBudget, image::FormatSet formats) {
+                               std::optional<std::uint64_t> memoryBudget, image::FormatSet formats,
+                               const MetadataChoice& metadata) {
   PreparedPicture prepared;
   PictureOutcome& outcome = prepared.outcome;
 
   const std::string prefix = settings::outputPrefix(settings.prefix);
   // Without a prefix the output may replace its own source and nothing else.
   prepared.replaceRule = replaceRuleFor(sourcePath, settings);
+  if (metadata.keepDates) prepared.replaceRule.times = sourceTimes(sourcePath);
 
   const std::uint64_t budget = memoryBudget.value_or(image::machineMemoryBudget());
   // Once the header is read: the size the picture will be resampled to, so
@@ -199,6 +201,10 @@ PreparedPicture preparePicture(const std::string& sourcePath, const settings::Se
     return prepared;
   }
   if (picture.partial) outcome.warnings.insert(outcome.warnings.begin(), PictureWarning::truncated);
+  FittedExif exif = fitExif(picture.exif, metadata.exif, target.width, target.height, encoder);
+  if (exif.warning) outcome.warnings.push_back(*exif.warning);
+  outcome.exif = exif.carried;
+  prepared.exif = std::move(exif.block);
   prepared.sourceDepth = picture.sourceDepth;
   prepared.iccProfile = std::move(picture.iccProfile);
   prepared.raster = std::move(raster);
@@ -239,7 +245,8 @@ FailureReason writePreparedPicture(const PreparedPicture& picture, const image::
   if (picture.raster == nullptr) return FailureReason::writeFailed;
   return writeWith(picture, bytes, [&](const files::ReplaceRule& rule) {
     return image::saveRaster(*picture.raster, picture.sourceDepth, picture.outcome.outputPath,
-                             picture.encoder, picture.quality, -1, cancel, picture.iccProfile, rule);
+                             picture.encoder, picture.quality, -1, cancel, picture.iccProfile, rule,
+                             picture.exif);
   });
 }
 
@@ -258,15 +265,16 @@ FailureReason encodePreparedPicture(const PreparedPicture& picture, std::vector<
   if (picture.raster == nullptr) return FailureReason::writeFailed;
   const image::SaveStatus encoded =
       image::encodeRaster(*picture.raster, picture.sourceDepth, picture.encoder, picture.quality, -1, bytes,
-                          cancel, picture.iccProfile);
+                          cancel, picture.iccProfile, picture.exif);
   return encoded == image::SaveStatus::saved ? FailureReason::none : saveFailure(encoded);
 }
 
 PictureOutcome processPicture(const std::string& sourcePath, const settings::Settings& settings,
                               const OutputPathSink& publishOutputPath, const image::CancelFlag* cancel,
-                              std::optional<std::uint64_t> memoryBudget, image::FormatSet formats) {
+                              std::optional<std::uint64_t> memoryBudget, image::FormatSet formats,
+                              const MetadataChoice& metadata) {
   const PreparedPicture prepared =
-      preparePicture(sourcePath, settings, publishOutputPath, cancel, memoryBudget, formats);
+      preparePicture(sourcePath, settings, publishOutputPath, cancel, memoryBudget, formats, metadata);
   PictureOutcome outcome = prepared.outcome;
   outcome.reason = writePreparedPicture(prepared, cancel, &outcome.outputBytes);
   return outcome;

@@ -35,6 +35,7 @@
 #include <string>
 #include <vector>
 
+#include "batch/output_metadata.h"
 #include "batch/picture_outcome.h"
 #include "files/replace_file.h"
 #include "image/encode.h"
@@ -57,12 +58,15 @@ using OutputPathSink = std::function<void(const std::string&)>;
 // it holds, or the whole picture with its resampled copy); without one the
 // machine's budget is taken now.
 // Beyond it nothing is attempted and the reason is tooLargeForMemory.
-// `formats` are the readers of the program running the batch.
+// `formats` are the readers of the program running the batch. `metadata`
+// says what the output keeps of the source beyond its pixels and profile
+// (output_metadata.h; the window keeps nothing more).
 PictureOutcome processPicture(const std::string& sourcePath, const settings::Settings& settings,
                               const OutputPathSink& publishOutputPath,
                               const image::CancelFlag* cancel = nullptr,
                               std::optional<std::uint64_t> memoryBudget = std::nullopt,
-                              image::FormatSet formats = image::FormatSet::window);
+                              image::FormatSet formats = image::FormatSet::window,
+                              const MetadataChoice& metadata = {});
 
 // The same pipeline in two halves, so that the batch can write one picture
 // while it reads the next. preparePicture does everything up to the save
@@ -74,16 +78,20 @@ struct PreparedPicture {
   std::unique_ptr<image::Raster> raster;
   int sourceDepth = 0;
   std::vector<std::uint8_t> iccProfile;  // the source's colour profile, written into the output
+  std::vector<std::uint8_t> exif;        // the EXIF block the output carries, fitted to it; or none
   std::uint32_t encoder = 0;
   int quality = 0;
-  files::ReplaceRule replaceRule;  // without a prefix: only the source itself may be replaced
+  // Without a prefix: only the source itself may be replaced. With the
+  // dates kept: the times the output bears, the source's.
+  files::ReplaceRule replaceRule;
 };
 
 PreparedPicture preparePicture(const std::string& sourcePath, const settings::Settings& settings,
                                const OutputPathSink& publishOutputPath,
                                const image::CancelFlag* cancel = nullptr,
                                std::optional<std::uint64_t> memoryBudget = std::nullopt,
-                               image::FormatSet formats = image::FormatSet::window);
+                               image::FormatSet formats = image::FormatSet::window,
+                               const MetadataChoice& metadata = {});
 
 // What the pipeline asks a reader once a picture's header is read: the
 // target size the settings give it, when they give one it writes.

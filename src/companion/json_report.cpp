@@ -151,6 +151,22 @@ std::string_view warningCode(batch::PictureWarning warning) {
       return "truncated";
     case batch::PictureWarning::changedWhileRead:
       return "changed-while-read";
+    case batch::PictureWarning::exifDamaged:
+      return "exif-damaged";
+    case batch::PictureWarning::exifTooLarge:
+      return "exif-too-large";
+  }
+  return "unknown";
+}
+
+std::string_view exifCode(batch::ExifCarried exif) {
+  switch (exif) {
+    case batch::ExifCarried::none:
+      return "none";
+    case batch::ExifCarried::kept:
+      return "exif";
+    case batch::ExifCarried::keptWithoutGps:
+      return "exif-without-gps";
   }
   return "unknown";
 }
@@ -198,6 +214,7 @@ std::string pictureJson(const PictureLine& line) {
     for (const batch::PictureWarning warning : outcome.warnings)
       object["warnings"].push_back(warningCode(warning));
   }
+  object["metadata"] = written ? Json(exifCode(outcome.exif)) : Json(nullptr);
   object["source_width"] = sideOrNull(outcome.sourceWidth);
   object["source_height"] = sideOrNull(outcome.sourceHeight);
   object["output_width"] = sideOrNull(outcome.outputWidth);

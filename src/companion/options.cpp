@@ -195,6 +195,7 @@ constexpr std::string_view kSettings =
     "Settings come from pref.qvl in the current folder (read, never written), else\n"
     "from the defaults for a 1920 x 1080 desktop. Options override them for this run:";
 
+using batch::ExifChoice;
 using settings::OutputFormat;
 using settings::SizeMode;
 constexpr std::int32_t kMaxSide = 32767;
@@ -265,6 +266,18 @@ constexpr std::array kOptions = {
                                         "and just before the output takes its name; a\n"
                                         "source the Trash refuses stays untouched and is\n"
                                         "reported"),
+    wordRow<&Options::metadata, ExifChoice::none, ExifChoice::keep, ExifChoice::keepWithoutGps>(
+        "--metadata none|keep|keep-no-gps",
+        "the EXIF each output carries: none (the default:\n"
+        "only the colour profile goes with the pixels), the\n"
+        "source's (keep: dates, camera, exposure, copyright,\n"
+        "location; its orientation set to 1, its sizes to the\n"
+        "output's, its thumbnail dropped), or the same with\n"
+        "the GPS location removed (keep-no-gps); see METADATA"),
+    switchRow<&Options::keepDates>("--keep-dates",
+                                   "each output bears its source's modification and\n"
+                                   "access times (without a prefix the replaced\n"
+                                   "file keeps its own)"),
     switchRow<&Options::quiet>("--quiet", "print only the pictures that produced no file"),
     switchRow<&Options::help>("--help", "print this help and end"),
     switchRow<&Options::version>("--version", "print the version and end"),
@@ -278,7 +291,7 @@ struct Section {
   std::string_view text;
 };
 
-constexpr std::array<Section, 7> kSections = {{
+constexpr std::array<Section, 8> kSections = {{
     {"FORMATS",
      "Read: JPEG, PNG, BMP, Windows icons, GIF, WebP, TIFF, HEIC/HEIF and AVIF,\n"
      "each recognised by its content. GIF, WebP, TIFF, HEIF and AVIF are decoded in\n"
@@ -286,6 +299,18 @@ constexpr std::array<Section, 7> kSections = {{
      "passes its limits is \"damaged\", and the batch goes on. JPEG 2000 and JPEG XL\n"
      "are not read. Written: JPEG, PNG, WebP (lossy, or lossless with --lossless)\n"
      "and AVIF (4:2:0)."},
+    {"METADATA",
+     "--metadata keep takes the EXIF block of a JPEG (APP1), a PNG (eXIf), a WebP\n"
+     "(EXIF chunk) or a HEIF or AVIF (Exif item) into the output: a JPEG's APP1\n"
+     "segment, a PNG's eXIf chunk, a WebP's EXIF chunk, an AVIF's Exif item. Every\n"
+     "tag is kept where it is (maker notes too) but Orientation, set to 1 since the\n"
+     "pixels are upright, the sizes, set to the output's, SubjectArea and\n"
+     "SubjectLocation, removed, and the thumbnail, dropped. keep-no-gps removes\n"
+     "the GPS directory and zeroes its bytes. A block that fails its checks\n"
+     "(offsets outside it, loops, counts that lie) is left out with the warning\n"
+     "exif-damaged, and one larger than a JPEG segment holds (65,527 bytes) with\n"
+     "exif-too-large; the picture is written either way. TIFF and GIF sources\n"
+     "keep no EXIF."},
     {"PATHS LEFT OUT",
      "A path that does not exist, a folder given beside other paths, a folder\n"
      "that cannot be read, a path longer than the system allows and a Trash (or\n"
@@ -303,7 +328,10 @@ constexpr std::array<Section, 7> kSections = {{
      "\"source\", \"output\", \"outcome\" (written, failed or stopped; planned, failed\n"
      "or stopped in a dry run), \"reason\" (why no file, e.g. unknown-format,\n"
      "write-protected, folder-not-writable, disk-full, too-large-for-memory or\n"
-     "damaged, else null), \"source_width\", \"source_height\", \"output_width\",\n"
+     "damaged, else null), \"warnings\" (truncated, changed-while-read,\n"
+     "exif-damaged, exif-too-large), \"metadata\" (the EXIF the output carries:\n"
+     "none, exif or exif-without-gps; null for no file), \"source_width\",\n"
+     "\"source_height\", \"output_width\",\n"
      "\"output_height\", \"source_bytes\", \"output_bytes\", \"milliseconds\" and,\n"
      "in a dry run, \"output_state\" (new, exists or source). Each path left out\n"
      "comes first, as an object with \"type\": \"skipped\", \"source\" and \"reason\"\n"

@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "batch/output_metadata.h"
 #include "settings/settings.h"
 
 namespace pixmoor::companion {
@@ -44,6 +45,8 @@ struct Options {
   bool json = false;
   bool trashOriginals = false;
   bool lossless = false;  // --format webp: lossless WebP
+  batch::ExifChoice metadata = batch::ExifChoice::none;
+  bool keepDates = false;
   bool quiet = false;
   bool help = false;
   bool version = false;

@@ -73,6 +73,10 @@ void reportSkipped(const Options& options, const std::vector<batch::SkippedPath>
   }
 }
 
+batch::MetadataChoice metadataOf(const companion::Options& options) {
+  return {options.metadata, options.keepDates};
+}
+
 // --dry-run: one line per picture (and one JSON object with --json), then
 // the totals. Nothing is written.
 int runPlan(const Options& options, const settings::Settings& chosen, const batch::Intake& intake,
@@ -85,6 +89,7 @@ int runPlan(const Options& options, const settings::Settings& chosen, const batc
   companion::Planner planner(chosen, options.dryRun == companion::DryRun::exact, options.trashOriginals,
                              batch::stopSignalFlag());
   planner.keepSourcesOf(job);
+  planner.keepMetadata(metadataOf(options));
   companion::Summary summary;
   summary.dryRun = true;
   summary.skipped = intake.skipped.size();
@@ -116,7 +121,7 @@ int runPlan(const Options& options, const settings::Settings& chosen, const batc
       batch::print(stdout, companion::pictureJson(line) + "\n");
     }
     if (!options.quiet || !planned.outcome.written())
-      batch::print(human, companion::planLine(planned, options.trashOriginals) + "\n");
+      batch::print(human, companion::planLine(planned, options.trashOriginals, metadataOf(options)) + "\n");
   }
   summary.exitStatus = summary.failed == 0 && summary.stopped == 0 && summary.skipped == 0 ? 0 : 1;
   summary.milliseconds = millisecondsSince(start);
@@ -206,6 +211,7 @@ int main(int argc, char** argv) {
   // An output never replaces another source of the run, nor an output an
   // earlier picture wrote: the first of several sources of one name writes it.
   run.keepRunFiles = true;
+  run.metadata = metadataOf(options);
   std::mutex reportMutex;
   companion::Summary summary;
   summary.skipped = intake.skipped.size();

@@ -10,6 +10,7 @@
 #include "companion/trash_folder.h"
 #include "files/link_target.h"
 #include "files/same_file.h"
+#include "image/encode.h"
 #include "image/header_probe.h"
 
 namespace pixmoor::companion {
@@ -86,6 +87,12 @@ void Planner::planFromHeader(PlannedPicture& planned) {
   }
   outcome.outputWidth = target.width;
   outcome.outputHeight = target.height;
+  const std::uint32_t encoder =
+      settings_.format == settings::OutputFormat::png ? image::kPngEncoder : image::kJpegEncoder;
+  const batch::FittedExif exif =
+      batch::fitExif(header.exif, metadata_.exif, target.width, target.height, encoder);
+  outcome.exif = exif.carried;
+  if (exif.warning) outcome.warnings.push_back(*exif.warning);
   if (settings_.format == settings::OutputFormat::unknown) {
     outcome.reason = FailureReason::noOutputFormat;
   } else if (header.isIcon) {
@@ -100,8 +107,8 @@ void Planner::planFromHeader(PlannedPicture& planned) {
 }
 
 void Planner::planExactly(PlannedPicture& planned) {
-  const batch::PreparedPicture prepared = batch::preparePicture(planned.source, settings_, nullptr, cancel_,
-                                                                std::nullopt, image::FormatSet::companion);
+  const batch::PreparedPicture prepared = batch::preparePicture(
+      planned.source, settings_, nullptr, cancel_, std::nullopt, image::FormatSet::companion, metadata_);
   planned.outcome = prepared.outcome;
   if (!planned.outcome.written()) return;
   planned.outcome.reason = batch::encodePreparedPicture(prepared, bytes_, cancel_);
@@ -142,7 +149,8 @@ void Planner::judgeOutputName(PlannedPicture& planned) {
   }
 }
 
-std::string planLine(const PlannedPicture& planned, bool trashOriginals) {
+std::string planLine(const PlannedPicture& planned, bool trashOriginals,
+                     const batch::MetadataChoice& metadata) {
   const batch::PictureOutcome& outcome = planned.outcome;
   std::string line = printable(planned.source) + ": ";
   if (!outcome.written()) {
@@ -171,6 +179,9 @@ std::string planLine(const PlannedPicture& planned, bool trashOriginals) {
     case OutputState::unknown:
       break;
   }
+  if (metadata.exif != batch::ExifChoice::none)
+    line += ", metadata: " + std::string(batch::exifCarriedText(outcome.exif));
+  if (metadata.keepDates) line += ", dates kept";
   for (const batch::PictureWarning warning : outcome.warnings)
     line += ", " + std::string(batch::warningText(warning));
   return line;

@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "batch/output_metadata.h"
 #include "batch/output_rules.h"
 #include "batch/picture_outcome.h"
 #include "companion/json_report.h"
@@ -57,6 +58,8 @@ class Planner {
           const image::CancelFlag* cancel = nullptr);
   // The run's sources, which no output may replace but its own source's.
   void keepSourcesOf(const std::vector<std::string>& job);
+  // What the run's outputs keep of their sources (EXIF, dates).
+  void keepMetadata(const batch::MetadataChoice& metadata) { metadata_ = metadata; }
   PlannedPicture plan(const std::string& source);
 
  private:
@@ -74,12 +77,15 @@ class Planner {
   std::set<std::string> planned_;     // where the outputs of earlier pictures land
   std::unique_ptr<batch::RunFiles> runFiles_;
   std::vector<std::uint8_t> bytes_;
+  batch::MetadataChoice metadata_;
 };
 
 // One line for a person: "src: 4000x3000 -> 1920x1440, out (new)", with the
-// bytes before and after in an exact plan and the picture's warnings after
-// it, or "src: no file: reason".
+// bytes before and after in an exact plan, the metadata it keeps when the
+// run keeps any ("metadata: EXIF without GPS", "dates kept") and the
+// picture's warnings after it, or "src: no file: reason".
 // Names are escaped as the failure lines escape them (printable.h).
-std::string planLine(const PlannedPicture& planned, bool trashOriginals);
+std::string planLine(const PlannedPicture& planned, bool trashOriginals,
+                     const batch::MetadataChoice& metadata = {});
 
 }  // namespace pixmoor::companion

@@ -118,7 +118,7 @@ image::LoadStatus decode(const image::HelperRequest& request, image::FormatReade
   }
   if (!loaded.loaded()) return loaded.status;
   if (request.upTo == image::ReadUpTo::header) {
-    if (!send(image::encodeHeaderRead())) abandon();
+    if (!send(image::encodeHeaderRead(loaded.header.exif))) abandon();
   } else if (!sendPicture(loaded.picture)) {
     abandon();
   }

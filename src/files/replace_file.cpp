@@ -500,6 +500,7 @@ bool FileReplacement::commit() {
   if (checked.status != ReplaceStatus::replaced) return fail(checked.status);
   if (checked.target.path != target_) return fail(ReplaceStatus::refused);
   if (checked.target.exists && !keepAttributes(fd_, checked.target)) return fail(ReplaceStatus::writeFailed);
+  if (rule_.times && ::futimens(fd_, rule_.times->data()) != 0) return fail(ReplaceStatus::writeFailed);
   if (::fsync(fd_) != 0) return fail(failureOf(errno, ReplaceStatus::writeFailed));
 
   if (unnamed_) {

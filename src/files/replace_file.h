@@ -44,6 +44,7 @@
 // Expected failures are values. One FileReplacement belongs to one thread.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
@@ -100,6 +101,9 @@ struct ReplaceRule {
   // it takes the name. Not called when the name is free. A refusal keeps the
   // old file and gives the replacement up (refused).
   SetAsideStep setAside = nullptr;
+  // When set: the access and modification times the new file bears when it
+  // takes the name (a resized photo keeping its source's dates).
+  std::optional<std::array<struct timespec, 2>> times{};
 };
 
 // Whether a file time is older than this process: what bears it is the

@@ -9,6 +9,7 @@
 
 #include "foreign/nclx_profile.h"
 #include "image/decoder.h"
+#include "image/exif_editor.h"
 #include "image/exif_orientation.h"
 #include "image/icc_profile.h"
 
@@ -179,6 +180,17 @@ bool convertible(const avifImage& image) {
   return matrix != AVIF_MATRIX_COEFFICIENTS_IDENTITY || image.yuvFormat == AVIF_PIXEL_FORMAT_YUV444;
 }
 
+// The EXIF block, carried to the output on request; its orientation is not
+// applied (irot and imir are the picture's own).
+void takeExif(const avifImage& image, DecoderContext& context) {
+  const std::span<const std::uint8_t> tiff = image::exifTiffIn({image.exif.data, image.exif.size});
+  try {
+    if (tiff.size() <= image::kMaxExifBytes) context.exif.assign(tiff.begin(), tiff.end());
+  } catch (const std::bad_alloc&) {
+    // The picture loads without it.
+  }
+}
+
 // The profile carried to the output: the file's ICC profile, or one made
 // for its code points. False for an HDR curve: samples coded for it cannot
 // be shown on 8 bits.
@@ -219,7 +231,9 @@ bool probeAvif(DecoderContext& context) {
   // Each strict check is either harmless to skip (a missing 'pixi', an
   // alpha item without 'ispe') or made here (the clean aperture).
   decoder.strictFlags = AVIF_STRICT_DISABLED;
-  decoder.ignoreExif = AVIF_TRUE;
+  // The EXIF block is kept for an output that carries it (its orientation
+  // is not the picture's: irot and imir are); XMP is not carried.
+  decoder.ignoreExif = AVIF_FALSE;
   decoder.ignoreXMP = AVIF_TRUE;
   s->io.read = readIo;
   s->io.sizeHint = context.input->size();
@@ -249,6 +263,7 @@ bool probeAvif(DecoderContext& context) {
   if ((image.transformFlags & AVIF_TRANSFORM_CLAP) != 0 &&
       !cropOf(image.clap, image.width, image.height, s->crop))
     return false;
+  takeExif(image, context);
   if (!convertible(image) || !takeColours(image, context)) {
     context.refusal = DecodeFailure::unsupportedFeature;
     return false;

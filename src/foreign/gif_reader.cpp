@@ -318,7 +318,7 @@ image::Reading readGif(image::PictureInput& input, const image::DecodeLimits& li
     needed += image::rasterBytes(width, height, depth);
   }
   if (needed > limits.memoryBudget) return refuse(DecodeFailure::overBudget);
-  reading.header = image::HeaderFacts{{width, height}, false};
+  reading.header = image::HeaderFacts{{width, height}, false, false, 24, {}};
   if (upTo == image::ReadUpTo::header) return reading;
 
   image::DecodedPicture picture;

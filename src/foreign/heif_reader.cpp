@@ -9,6 +9,7 @@
 
 #include "foreign/nclx_profile.h"
 #include "image/decoder.h"
+#include "image/exif_editor.h"
 #include "image/icc_profile.h"
 
 namespace pixmoor::foreign {
@@ -150,6 +151,23 @@ bool takeColours(HeifState* s) {
   return true;
 }
 
+// The primary picture's first EXIF block, carried to the output on request;
+// its orientation is not applied (irot and imir are the picture's own).
+void takeExif(HeifState* s) {
+  heif_item_id id = 0;
+  if (heif_image_handle_get_list_of_metadata_block_IDs(s->primary, "Exif", &id, 1) != 1) return;
+  const std::size_t size = heif_image_handle_get_metadata_size(s->primary, id);
+  if (size == 0 || size > image::kMaxExifBytes + 64) return;
+  try {
+    std::vector<std::uint8_t> payload(size);
+    if (heif_image_handle_get_metadata(s->primary, id, payload.data()).code != heif_error_Ok) return;
+    const std::span<const std::uint8_t> tiff = image::exifTiffIn(payload);
+    if (tiff.size() <= image::kMaxExifBytes) s->context->exif.assign(tiff.begin(), tiff.end());
+  } catch (const std::bad_alloc&) {
+    // The picture loads without it.
+  }
+}
+
 bool probeHeif(DecoderContext& context) {
   auto* s = new (std::nothrow) HeifState{};
   if (s == nullptr) return false;
@@ -183,6 +201,7 @@ bool probeHeif(DecoderContext& context) {
     return false;
   }
   if (!takeColours(s)) return false;
+  takeExif(s);
   s->alpha = heif_image_handle_has_alpha_channel(s->primary) != 0;
   s->premultiplied = s->alpha && heif_image_handle_is_premultiplied_alpha(s->primary) != 0;
   const int bits = std::max(heif_image_handle_get_luma_bits_per_pixel(s->primary),

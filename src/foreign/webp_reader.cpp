@@ -14,6 +14,7 @@
 
 #include "foreign/upright_rows.h"
 #include "image/decoder.h"
+#include "image/exif_editor.h"
 #include "image/exif_orientation.h"
 #include "image/icc_profile.h"
 #include "image/memory_budget.h"
@@ -45,8 +46,6 @@ constexpr std::uint8_t kExifFlag = 0x08;
 // A walk over the chunk headers stops after this many: real files have a
 // handful, animations one a frame.
 constexpr int kMaxChunks = 1 << 16;
-// Enough of an EXIF block for the orientation in its first directory.
-constexpr std::uint32_t kExifBytes = 64 << 10;
 // libwebp is handed the data a piece at a time and decodes all it can of
 // each before it answers; a Stop is seen between pieces and between rows.
 constexpr std::size_t kPiece = std::size_t{256} << 10;
@@ -189,20 +188,18 @@ std::vector<std::uint8_t> copyOut(PictureInput& input, std::uint64_t offset, std
   }
 }
 
-// The orientation of the EXIF chunk, which holds a TIFF structure; some
-// writers put JPEG's "Exif\0\0" before it, which exifOrientation expects.
-int orientationOf(PictureInput& input, const Chunk& exif) {
-  static constexpr std::uint8_t kMark[6] = {'E', 'x', 'i', 'f', 0, 0};
-  std::vector<std::uint8_t> block = copyOut(input, exif.payload, std::min(exif.size, kExifBytes));
-  const bool marked = block.size() >= sizeof kMark && std::memcmp(block.data(), kMark, sizeof kMark) == 0;
-  if (!marked) {
-    try {
-      block.insert(block.begin(), std::begin(kMark), std::end(kMark));
-    } catch (const std::bad_alloc&) {
-      return 1;
-    }
+// The EXIF chunk's TIFF structure; some writers put JPEG's "Exif\0\0"
+// before it. Empty when it holds none, or more than a picture carries.
+std::vector<std::uint8_t> exifOf(PictureInput& input, const Chunk& exif) {
+  if (exif.size > image::kMaxExifBytes) return {};
+  std::vector<std::uint8_t> block = copyOut(input, exif.payload, exif.size);
+  const std::span<const std::uint8_t> tiff = image::exifTiffIn(block);
+  if (tiff.size() == block.size()) return block;
+  try {
+    return {tiff.begin(), tiff.end()};
+  } catch (const std::bad_alloc&) {
+    return {};
   }
-  return image::exifOrientation(block);
 }
 
 struct WebpState {
@@ -294,7 +291,8 @@ bool probeWebp(DecoderContext& context) {
     context.refusal = DecodeFailure::tooLarge;
     return false;
   }
-  const int orientation = layout.exif ? orientationOf(input, *layout.exif) : 1;
+  if (layout.exif) context.exif = exifOf(input, *layout.exif);
+  const int orientation = context.exif.empty() ? 1 : image::tiffOrientation(context.exif);
   if (layout.icc && layout.icc->size <= image::kMaxIccProfileBytes) {
     std::vector<std::uint8_t> profile = copyOut(input, layout.icc->payload, layout.icc->size);
     if (profile.size() == layout.icc->size && image::usableIccProfile(profile))
@@ -322,7 +320,7 @@ bool probeWebp(DecoderContext& context) {
   const std::uint64_t library =
       libraryBytes(static_cast<std::uint64_t>(s->frameWidth), static_cast<std::uint64_t>(s->frameHeight),
                    bits.lossless, bits.alphaChunk && !bits.lossless, bits.end - bits.start) +
-      2 * context.iccProfile.size();
+      2 * context.iccProfile.size() + 2 * context.exif.size();
   const bool direct = orientation == 1 && s->coversCanvas();
   context.decoderBytes = library + (direct ? 0 : frameOutput);
   context.rowsDecoderBytes = library + frameOutput;

@@ -106,7 +106,7 @@ Reading readBmp(PictureInput& input, const DecodeLimits& limits, const ReduceTo*
                 input.heldBytes()
           : (input.fromFile() ? input.size() : 0) + rasterBytes(header.width, header.height, depth);
   if (needed > limits.memoryBudget) return refuse(DecodeFailure::overBudget);
-  reading.header = HeaderFacts{{header.width, header.height}, false, target.has_value(), depth};
+  reading.header = HeaderFacts{{header.width, header.height}, false, target.has_value(), depth, {}};
   if (upTo == ReadUpTo::header) return reading;
 
   DecodedPicture picture;

@@ -47,6 +47,7 @@ struct DecodedPicture {
   bool partial = false;                  // the data ended or broke before every row arrived
   bool nothingDecoded = false;           // partial, and not one row came from its data: all is fill
   std::vector<std::uint8_t> iccProfile;  // ICC profile bytes, empty when none
+  std::vector<std::uint8_t> exif;        // the source's EXIF block (a TIFF structure), empty when none
 };
 
 }  // namespace pixmoor::image

@@ -83,8 +83,8 @@ Reading readWith(const Decoder& decoder, PictureInput& input, const DecodeLimits
   }
   if (context.outputBytes + context.decoderBytes > context.memoryBudget)
     return finish(DecodeFailure::overBudget);
-  reading.header =
-      HeaderFacts{{context.width, context.height}, false, target.has_value(), context.rasterDepth};
+  reading.header = HeaderFacts{
+      {context.width, context.height}, false, target.has_value(), context.rasterDepth, context.exif};
   if (upTo == ReadUpTo::header) {
     decoder.close(context);
     return reading;
@@ -116,6 +116,7 @@ Reading readWith(const Decoder& decoder, PictureInput& input, const DecodeLimits
   picture.partial = !complete || context.ranShort;
   picture.nothingDecoded = picture.partial && !context.rowsArrived;
   picture.iccProfile = std::move(context.iccProfile);
+  picture.exif = std::move(context.exif);
   reading.picture = std::move(picture);
   return reading;
 }

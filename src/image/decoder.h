@@ -46,6 +46,7 @@ struct DecoderContext {
   int rasterDepth = 0;                   // 24 or 32: the raster to make
   int sourceDepth = 0;                   // bits per pixel as stored
   std::vector<std::uint8_t> iccProfile;  // the source's colour profile, empty when none (probe fills it)
+  std::vector<std::uint8_t> exif;        // the source's EXIF block, empty when none (probe fills it)
   std::uint64_t decoderBytes = 0;        // probe: what the decoder holds beside the raster
   // probe: what it holds beside a reducer when it hands its rows over one at
   // a time (decodeRows), where that differs; 0: decoderBytes. (A library

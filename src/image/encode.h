@@ -65,10 +65,13 @@ SaveStatus saveStatusOf(files::ReplaceStatus status);
 // PNG ignores it. `iccProfile`, when not empty, is the
 // picture's colour profile, written into the file (not into palette output).
 // `rule` says what may already be under the name (by default any file the
-// replacement policy allows).
+// replacement policy allows). `exif`, when not empty, is an EXIF block
+// already fitted to this output (exif_editor.h): a JPEG's APP1 segment (left
+// out when it would not fit one), a PNG's eXIf chunk.
 SaveStatus saveRaster(const Raster& raster, int sourceDepth, const std::string& path, std::uint32_t encoder,
                       int quality, int depth, const CancelFlag* cancel = nullptr,
-                      std::span<const std::uint8_t> iccProfile = {}, const files::ReplaceRule& rule = {});
+                      std::span<const std::uint8_t> iccProfile = {}, const files::ReplaceRule& rule = {},
+                      std::span<const std::uint8_t> exif = {});
 
 // Puts bytes that encodeRaster made in place under `path`, as saveRaster
 // would have written them: the same replacement, `rule` and cancel points.
@@ -80,6 +83,7 @@ SaveStatus saveEncoded(std::span<const std::uint8_t> bytes, const std::string& p
 // `bytes` is emptied first and holds the picture when the answer is Saved.
 SaveStatus encodeRaster(const Raster& raster, int sourceDepth, std::uint32_t encoder, int quality, int depth,
                         std::vector<std::uint8_t>& bytes, const CancelFlag* cancel = nullptr,
-                        std::span<const std::uint8_t> iccProfile = {});
+                        std::span<const std::uint8_t> iccProfile = {},
+                        std::span<const std::uint8_t> exif = {});
 
 }  // namespace pixmoor::image

@@ -51,7 +51,8 @@ SaveStatus saveStatusOf(files::ReplaceStatus status) {
 
 namespace {
 
-RowSource rowsOf(const Raster& raster, std::span<const std::uint8_t> iccProfile) {
+RowSource rowsOf(const Raster& raster, std::span<const std::uint8_t> iccProfile,
+                 std::span<const std::uint8_t> exif) {
   RowSource rows;
   rows.pixels = raster.data();
   rows.width = raster.width;
@@ -60,6 +61,7 @@ RowSource rowsOf(const Raster& raster, std::span<const std::uint8_t> iccProfile)
   rows.bytesPerPixel = raster.depth / 8;
   rows.bottomUp = true;  // every raster of the store is stored bottom-up
   rows.iccProfile = iccProfile;
+  rows.exif = exif;
   return rows;
 }
 
@@ -113,14 +115,15 @@ std::size_t encoderCount() {
 
 SaveStatus saveRaster(const Raster& raster, int sourceDepth, const std::string& path, std::uint32_t encoder,
                       int quality, int depth, const CancelFlag* cancel,
-                      std::span<const std::uint8_t> iccProfile, const files::ReplaceRule& rule) {
+                      std::span<const std::uint8_t> iccProfile, const files::ReplaceRule& rule,
+                      std::span<const std::uint8_t> exif) {
   if (path.empty()) return SaveStatus::badRequest;
   return encodeWith(
       raster, sourceDepth, encoder, depth, [&](EncoderEntry entry, const Raster& pixels, int bits) {
         files::ReplaceStatus opened = files::ReplaceStatus::writeFailed;
         auto out = TempOutput::create(path, &opened, rule);
         if (!out) return saveStatusOf(opened);
-        const SaveStatus status = entry(*out, rowsOf(pixels, iccProfile), quality, bits, cancel);
+        const SaveStatus status = entry(*out, rowsOf(pixels, iccProfile, exif), quality, bits, cancel);
         // A writer knows only that its output failed; the file knows why.
         // `out` removes its file.
         if (status != SaveStatus::saved) return out->failed() ? saveStatusOf(out->status()) : status;
@@ -143,19 +146,19 @@ SaveStatus saveEncoded(std::span<const std::uint8_t> bytes, const std::string& p
 
 SaveStatus encodeRaster(const Raster& raster, int sourceDepth, std::uint32_t encoder, int quality, int depth,
                         std::vector<std::uint8_t>& bytes, const CancelFlag* cancel,
-                        std::span<const std::uint8_t> iccProfile) {
+                        std::span<const std::uint8_t> iccProfile, std::span<const std::uint8_t> exif) {
   bytes.clear();
-  return encodeWith(raster, sourceDepth, encoder, depth,
-                    [&](EncoderEntry entry, const Raster& pixels, int bits) {
-                      MemoryOutput out;
-                      const SaveStatus status = entry(out, rowsOf(pixels, iccProfile), quality, bits, cancel);
-                      // A memory output fails only for want of memory.
-                      if (out.failed()) return SaveStatus::outOfMemory;
-                      if (status != SaveStatus::saved) return status;
-                      if (cancelled(cancel)) return SaveStatus::cancelled;
-                      bytes.swap(out.bytes());
-                      return SaveStatus::saved;
-                    });
+  return encodeWith(
+      raster, sourceDepth, encoder, depth, [&](EncoderEntry entry, const Raster& pixels, int bits) {
+        MemoryOutput out;
+        const SaveStatus status = entry(out, rowsOf(pixels, iccProfile, exif), quality, bits, cancel);
+        // A memory output fails only for want of memory.
+        if (out.failed()) return SaveStatus::outOfMemory;
+        if (status != SaveStatus::saved) return status;
+        if (cancelled(cancel)) return SaveStatus::cancelled;
+        bytes.swap(out.bytes());
+        return SaveStatus::saved;
+      });
 }
 
 }  // namespace pixmoor::image

@@ -21,6 +21,7 @@ PictureHeader probePictureFile(const std::string& path, const LoadRequest& reque
     header.isIcon = read.picture.isIcon;
     header.reduced = read.header.reduced;
     header.rasterDepth = read.header.rasterDepth;
+    header.exif = std::move(read.header.exif);
   }
   return header;
 }

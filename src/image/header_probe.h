@@ -28,6 +28,7 @@ struct PictureHeader {
   // else it hands back the whole picture at this depth.
   bool reduced = false;
   int rasterDepth = 24;
+  std::vector<std::uint8_t> exif;  // the source's EXIF block, as the load hands it over
 };
 
 PictureHeader probePictureFile(const std::string& path, const LoadRequest& request = {});

@@ -6,6 +6,7 @@
 
 #include "image/byte_cursor.h"
 #include "image/decoder.h"
+#include "image/exif_editor.h"
 #include "image/icc_profile.h"
 
 namespace pixmoor::image {
@@ -22,10 +23,12 @@ enum class Kind : std::uint8_t {
 
 constexpr std::size_t kFrameBytes = 8;
 // The fixed parts.
-constexpr std::size_t kHeaderBytes = 8;    // width, height
-constexpr std::size_t kFailureBytes = 1;   // status
-constexpr std::size_t kPictureBytes = 16;  // width, height, depth, source depth, partial, 0, profile bytes
-constexpr std::size_t kTargetBytes = 9;    // given, width, height
+constexpr std::size_t kHeaderBytes = 8;   // width, height
+constexpr std::size_t kFailureBytes = 1;  // status
+constexpr std::size_t kPictureBytes =
+    20;  // width, height, depth, source depth, partial, 0, profile and EXIF bytes
+constexpr std::size_t kHeaderReadBytes = 4;  // EXIF bytes
+constexpr std::size_t kTargetBytes = 9;      // given, width, height
 constexpr std::size_t kRequestBytes =
     22;  // file size, budget, CPU seconds, up to, name length; the name follows
 
@@ -115,6 +118,18 @@ std::optional<LoadStatus> statusOfCode(std::uint8_t code) {
   return std::nullopt;
 }
 
+// An EXIF block of `bytes` (already checked against its limit): a TIFF
+// structure, as the readers hand it over, or nothing.
+std::optional<std::vector<std::uint8_t>> receiveExif(ByteSource& in, std::uint32_t bytes, bool& ended) {
+  std::vector<std::uint8_t> exif(bytes);
+  if (!in.read(exif)) {
+    ended = true;
+    return std::nullopt;
+  }
+  if (!exif.empty() && exifTiffIn(exif).size() != exif.size()) return std::nullopt;
+  return exif;
+}
+
 // A picture's fixed part, its profile and its rows, checked against the
 // size foreseen and the budget before anything is allocated.
 LoadStatus receivePicture(ByteSource& in, const Message& message, PictureSize expected,
@@ -126,11 +141,12 @@ LoadStatus receivePicture(ByteSource& in, const Message& message, PictureSize ex
   const std::uint8_t partial = cursor.u8();
   const std::uint8_t zero = cursor.u8();
   const std::uint32_t profileBytes = cursor.u32();
+  const std::uint32_t exifBytes = cursor.u32();
   if (!cursor.ok() || !size || size->width != expected.width || size->height != expected.height ||
       (depth != 24 && depth != 32) || sourceDepth < 1 || sourceDepth > 64 || partial > 1 || zero != 0 ||
-      profileBytes > kMaxIccProfileBytes)
+      profileBytes > kMaxIccProfileBytes || exifBytes > kMaxExifBytes)
     return LoadStatus::damaged;
-  const std::uint64_t bytes = rasterBytes(size->width, size->height, depth) + profileBytes;
+  const std::uint64_t bytes = rasterBytes(size->width, size->height, depth) + profileBytes + exifBytes;
   if (bytes > memoryBudget) return LoadStatus::damaged;
 
   std::vector<std::uint8_t> profile(profileBytes);
@@ -139,6 +155,8 @@ LoadStatus receivePicture(ByteSource& in, const Message& message, PictureSize ex
     return LoadStatus::damaged;
   }
   if (!profile.empty() && !usableIccProfile(profile)) return LoadStatus::damaged;
+  std::optional<std::vector<std::uint8_t>> exif = receiveExif(in, exifBytes, ended);
+  if (!exif) return LoadStatus::damaged;
   std::unique_ptr<Raster> raster = makeRaster(size->width, size->height, depth);
   if (raster == nullptr) return LoadStatus::tooLargeForMemory;
   const std::size_t rowBytes = pictureRowBytes(*raster);
@@ -152,6 +170,7 @@ LoadStatus receivePicture(ByteSource& in, const Message& message, PictureSize ex
   picture.sourceDepth = sourceDepth;
   picture.partial = partial != 0;
   picture.iccProfile = std::move(profile);
+  picture.exif = std::move(*exif);
   return LoadStatus::loaded;
 }
 
@@ -246,8 +265,11 @@ std::vector<std::uint8_t> encodeFailure(LoadStatus status) {
   return out.take();
 }
 
-std::vector<std::uint8_t> encodeHeaderRead() {
-  return Writer(Kind::headerRead, 0).take();
+std::vector<std::uint8_t> encodeHeaderRead(std::span<const std::uint8_t> exif) {
+  Writer out(Kind::headerRead, kHeaderReadBytes);
+  out.u32(static_cast<std::uint32_t>(exif.size()));
+  out.append(exif);
+  return out.take();
 }
 
 std::size_t pictureRowBytes(const Raster& raster) {
@@ -264,7 +286,9 @@ std::vector<std::uint8_t> encodePictureHead(const DecodedPicture& picture) {
   out.u8(picture.partial ? 1 : 0);
   out.u8(0);
   out.u32(static_cast<std::uint32_t>(picture.iccProfile.size()));
+  out.u32(static_cast<std::uint32_t>(picture.exif.size()));
   out.append(picture.iccProfile);
+  out.append(picture.exif);
   return out.take();
 }
 
@@ -290,7 +314,7 @@ HelperReply receiveDecode(ByteSource& in, ReadUpTo upTo, std::uint64_t memoryBud
         if (loaded.headerTaken && upTo == ReadUpTo::picture) return kPictureBytes;
         break;
       case Kind::headerRead:
-        if (loaded.headerTaken && upTo == ReadUpTo::header) return std::size_t{0};
+        if (loaded.headerTaken && upTo == ReadUpTo::header) return kHeaderReadBytes;
         break;
       default:
         break;
@@ -316,9 +340,15 @@ HelperReply receiveDecode(ByteSource& in, ReadUpTo upTo, std::uint64_t memoryBud
         if (status) loaded.status = *status;
         return reply;
       }
-      case Kind::headerRead:
+      case Kind::headerRead: {
+        const std::uint32_t exifBytes = cursor.u32();
+        if (exifBytes > kMaxExifBytes || exifBytes > memoryBudget) return reply;
+        std::optional<std::vector<std::uint8_t>> exif = receiveExif(in, exifBytes, reply.ended);
+        if (!exif) return reply;
+        loaded.header.exif = std::move(*exif);
         loaded.status = LoadStatus::loaded;
         return reply;
+      }
       case Kind::picture:
         loaded.status = receivePicture(in, *message, expected, memoryBudget, loaded.picture, reply.ended);
         if (!loaded.loaded()) loaded.picture.raster.reset();

@@ -13,14 +13,16 @@
 // A failure may also come before any header. Every message is a frame of
 // eight bytes (its kind, three zero bytes, the length of its fixed part,
 // little-endian) and that fixed part; a picture's is followed by its ICC
-// profile and its rows, bottom row first, without padding. The picture comes
+// profile, its EXIF block and its rows, bottom row first, without padding,
+// and "header read" by the EXIF block. The picture comes
 // back at the target's size when the target reduces it (returnedSize), else
 // whole.
 //
 // The helper has read a hostile file and may have been taken over by it, so
 // receiveDecode reads everything it sends as hostile data: a message out of
 // turn, a field out of range, a size other than the one foreseen, a picture
-// beyond the memory budget or a profile that is no usable ICC profile makes
+// beyond the memory budget, a profile that is no usable ICC profile or an
+// EXIF block that is no TIFF structure makes
 // the load `damaged`, found before anything is allocated for it. The helper
 // reads the engine's messages just as strictly.
 //
@@ -88,8 +90,10 @@ std::vector<std::uint8_t> encodeHeader(PictureSize upright);
 // Only the statuses a reading gives: unreadable, unknownFormat,
 // unsupported, tooLargeForMemory.
 std::vector<std::uint8_t> encodeFailure(LoadStatus status);
-std::vector<std::uint8_t> encodeHeaderRead();
-// A picture's frame, its fixed part and its ICC profile; its rows follow,
+// The end of a header reading, with the source's EXIF block (a TIFF
+// structure, or none).
+std::vector<std::uint8_t> encodeHeaderRead(std::span<const std::uint8_t> exif);
+// A picture's frame, its fixed part, its ICC profile and its EXIF block; its rows follow,
 // pictureRowBytes each, from the raster's storage row 0 up.
 std::vector<std::uint8_t> encodePictureHead(const DecodedPicture& picture);
 std::size_t pictureRowBytes(const Raster& raster);

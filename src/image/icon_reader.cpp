@@ -176,7 +176,7 @@ Reading readIcon(PictureInput& input, const DecodeLimits& limits, ReadUpTo upTo,
   auto picture = readIcon(*data, png, rest);
   if (!picture || picture->raster == nullptr) return reading;
   reading.header =
-      HeaderFacts{{picture->raster->width, picture->raster->height}, true, false, picture->raster->depth};
+      HeaderFacts{{picture->raster->width, picture->raster->height}, true, false, picture->raster->depth, {}};
   picture->source = reading.header->size;
   if (upTo == ReadUpTo::picture) reading.picture = std::move(picture);
   return reading;

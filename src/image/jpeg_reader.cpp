@@ -131,13 +131,14 @@ void skipInput(j_decompress_ptr cinfo, long count) {
   if (!standIn) s->handedOut += std::min(beyond, s->context->input->size() - s->handedOut);
 }
 
-int orientationOf(j_decompress_ptr cinfo) {
+// The first APP1 segment marked "Exif", which holds the picture's EXIF.
+std::span<const std::uint8_t> exifSegmentOf(j_decompress_ptr cinfo) {
   for (auto* marker = cinfo->marker_list; marker != nullptr; marker = marker->next) {
     if (marker->marker != JPEG_APP0 + 1 || marker->data_length < 6) continue;
     if (std::memcmp(marker->data, "Exif\0\0", 6) != 0) continue;
-    return exifOrientation({marker->data, marker->data_length});
+    return {marker->data, marker->data_length};
   }
-  return 1;
+  return {};
 }
 
 // The colour profile from the APP2 segments the library kept.
@@ -226,7 +227,9 @@ bool guardedProbe(JpegState* s) {
   }
   // A header that claims far more picture than its data could paint.
   if (width * height > kFreePixels && width * height > kPixelsPerByte * scanBytes(*s)) return false;
-  s->orientation = orientationOf(cinfo);
+  const std::span<const std::uint8_t> exif = exifSegmentOf(cinfo);
+  s->orientation = exif.empty() ? 1 : exifOrientation(exif);
+  s->context->exif.assign(exif.begin() + std::min<std::size_t>(exif.size(), 6), exif.end());
   s->context->iccProfile = iccProfileOf(cinfo);
 
   cinfo->dct_method = JDCT_ISLOW;

@@ -10,6 +10,7 @@
 #include <jerror.h>
 #include <jpeglib.h>
 
+#include "image/exif_editor.h"
 #include "image/icc_profile.h"
 
 namespace pixmoor::image {
@@ -98,6 +99,14 @@ void compress(JpegJob& job) {
   jpeg_set_defaults(cinfo);
   jpeg_set_quality(cinfo, job.libraryQuality, FALSE);
   jpeg_start_compress(cinfo, TRUE);
+  // The EXIF block as an APP1 segment after the JFIF header, marked as
+  // readers look for it; one too large for a segment is never cut.
+  const auto exif = job.rows->exif;
+  if (!exif.empty() && exif.size() <= kMaxJpegExifBytes) {
+    jpeg_write_m_header(cinfo, JPEG_APP0 + 1, static_cast<unsigned int>(exif.size() + 6));
+    for (const char mark : {'E', 'x', 'i', 'f', '\0', '\0'}) jpeg_write_m_byte(cinfo, mark);
+    for (const std::uint8_t byte : exif) jpeg_write_m_byte(cinfo, byte);
+  }
   // The source's colour profile, as APP2 segments after the JFIF header
   // (one that would not fit them is left out rather than failing the file).
   const auto profile = job.rows->iccProfile;

@@ -37,6 +37,9 @@ struct HeaderFacts {
   // request's ReduceTo gave), else the whole picture at this depth (24 or 32).
   bool reduced = false;
   int rasterDepth = 24;
+  // The source's EXIF block (a TIFF structure, exif_editor.h), empty when
+  // it has none or its reader keeps none.
+  std::vector<std::uint8_t> exif{};
 };
 
 // What a reader answers. A header is set once the reader took it, checks

@@ -10,6 +10,7 @@
 #include <new>
 #include <span>
 
+#include "image/exif_editor.h"
 #include "image/exif_orientation.h"
 #include "image/icc_profile.h"
 #include "image/raster.h"
@@ -176,13 +177,13 @@ void keepIccProfile(png_structp png, png_infop info, DecoderContext& context) {
   }
 }
 
-// The orientation of an eXIf chunk that came before the picture data (one
-// after it would come too late to turn the rows).
-int orientationOf(png_structp png, png_infop info) {
+// The eXIf chunk that came before the picture data (one after it would come
+// too late to turn the rows).
+std::span<const std::uint8_t> exifChunkOf(png_structp png, png_infop info) {
   png_uint_32 length = 0;
   png_bytep exif = nullptr;
-  if (png_get_eXIf_1(png, info, &length, &exif) == 0 || exif == nullptr) return 1;
-  return tiffOrientation({exif, length});
+  if (png_get_eXIf_1(png, info, &length, &exif) == 0 || exif == nullptr) return {};
+  return {exif, length};
 }
 
 // What a turned picture decoded whole holds of its stored rows.
@@ -242,7 +243,9 @@ bool guardedProbe(PngState* s) {
   const int depth = colourType == PNG_COLOR_TYPE_RGB ? 24 : 32;
   const std::size_t rowBytes = png_get_rowbytes(png, info);
   if (bitDepth != 8 || rowBytes != static_cast<std::size_t>(width) * (depth / 8)) return false;
-  s->orientation = orientationOf(png, info);
+  const std::span<const std::uint8_t> exif = exifChunkOf(png, info);
+  s->orientation = exif.empty() ? 1 : tiffOrientation(exif);
+  if (exif.size() <= kMaxExifBytes) s->context->exif.assign(exif.begin(), exif.end());
   const bool turned = orientationSwapsSides(s->orientation);
   s->context->width = static_cast<int>(turned ? height : width);
   s->context->height = static_cast<int>(turned ? width : height);
@@ -251,11 +254,13 @@ bool guardedProbe(PngState* s) {
   s->context->rowByRow = s->passes == 1;
   s->context->orientation = s->orientation;
   // libpng's rows (the widest, 16-bit RGBA, before its transformations), its
-  // state with the inflate window, and the profile (libpng's copy and ours);
+  // state with the inflate window, the profile and the EXIF block (libpng's
+  // copies and ours);
   // the raster is counted by the registry. A turned picture decoded whole
   // also holds its stored rows (all of them when interlaced).
   s->context->decoderBytes = 3 * (std::uint64_t{width} * 8 + 64) + (std::uint64_t{256} << 10) +
-                             2 * static_cast<std::uint64_t>(s->context->iccProfile.size());
+                             2 * static_cast<std::uint64_t>(s->context->iccProfile.size()) +
+                             2 * static_cast<std::uint64_t>(exif.size());
   if (s->orientation != 1) s->context->decoderBytes += storedBytes(*s, rowBytes);
   return true;
 }

@@ -111,6 +111,13 @@ void encode(PngJob& job) {
 
   const auto width = static_cast<png_uint_32>(job.rows->width);
   const auto height = static_cast<png_uint_32>(job.rows->height);
+  // The EXIF block as an eXIf chunk, which libpng writes with the header,
+  // before the picture data, where readers take it.
+  const auto exif = job.rows->exif;
+  if (!exif.empty()) {
+    png_set_eXIf_1(job.png, job.info, static_cast<png_uint_32>(exif.size()),
+                   const_cast<png_bytep>(exif.data()));
+  }
   if (job.depth != 0) {
     png_set_IHDR(job.png, job.info, width, height, job.depth, PNG_COLOR_TYPE_PALETTE, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);

@@ -44,6 +44,9 @@ TEST(Options, EachRowOfArgumentsGivesItsOptionsOrItsError) {
       {{"--format", "WebP", "--lossless", "a"},
        Options{.format = OutputFormat::webp, .lossless = true, .paths = {"a"}}},
       {{"--format=avif", "a"}, Options{.format = OutputFormat::avif, .paths = {"a"}}},
+      {{"--metadata", "KEEP-no-GPS", "--keep-dates", "a"},
+       Options{.metadata = batch::ExifChoice::keepWithoutGps, .keepDates = true, .paths = {"a"}}},
+      {{"--metadata=keep", "a"}, Options{.metadata = batch::ExifChoice::keep, .paths = {"a"}}},
       // Numbers at both ends of their ranges.
       {{"--landscape-width", "1", "--portrait-height=32767", "--quality", "0", "--jobs", "256", "a"},
        Options{.landscapeWidth = 1, .portraitHeight = 32767, .quality = 0, .jobs = 256, .paths = {"a"}}},
@@ -95,6 +98,7 @@ TEST(Options, EachRowOfArgumentsGivesItsOptionsOrItsError) {
       {{"--mode="}, "--mode must be rel or free, not ''"},
       {{"--format", "jpeg"}, "--format must be jpg, png, webp or avif, not 'jpeg'"},
       {{"--lossless=yes"}, "--lossless takes no value"},
+      {{"--metadata", "all"}, "--metadata must be none, keep or keep-no-gps, not 'all'"},
       {{"--lang", "DE"}, "--lang must be FR or UK, not 'DE'"},
       {{"--quality", "11"}, "--quality must be a whole number from 0 to 10, not '11'"},
       {{"--quality=x"}, "--quality must be a whole number from 0 to 10, not 'x'"},
@@ -147,7 +151,7 @@ TEST(Options, TheHelpListsExactlyTheOptionsTheParserTakes) {
       EXPECT_FALSE(std::get<Options>(got) == Options{});
     }
   }
-  EXPECT_EQ(listed, 21);
+  EXPECT_EQ(listed, 23);
 }
 
 }  // namespace

@@ -122,7 +122,7 @@ TEST(HelperProtocol, APictureComesBackWithItsBytesProfileAndFlags) {
   EXPECT_EQ(got.iccProfile, sent.iccProfile);
 
   // A header alone, and a failure the reader gave after its header.
-  const HelperReply header = receive(encodeHeader({3, 2}) + encodeHeaderRead(), ReadUpTo::header);
+  const HelperReply header = receive(encodeHeader({3, 2}) + encodeHeaderRead({}), ReadUpTo::header);
   EXPECT_EQ(header.loaded.status, LoadStatus::loaded);
   EXPECT_EQ(header.loaded.picture.source.height, 2);
   const HelperReply failure = receive(encodeHeader({3, 2}) + encodeFailure(LoadStatus::tooLargeForMemory));
@@ -164,7 +164,7 @@ TEST(HelperProtocol, EveryMalformedAnswerIsDamaged) {
       {"a fixed part of another length", with(header, 4, 9)},
       {"an unknown failure code", header + with(encodeFailure(LoadStatus::unsupported), fixed, 0)},
       {"a cancelled status", header + encodeFailure(LoadStatus::cancelled)},
-      {"a header read when the picture was asked", header + encodeHeaderRead()},
+      {"a header read when the picture was asked", header + encodeHeaderRead({})},
       {"a picture when the header alone was asked", header + picture, ReadUpTo::header},
       {"a picture of another size than foreseen", header + picture, ReadUpTo::picture, PictureSize{2, 1}},
       {"a depth of 16", header + with(picture, fixed + 8, 16)},

@@ -1,0 +1,214 @@
+// pixmoor-batch --metadata and --keep-dates, the outputs read back by
+// exiftool: every tag of the source but those fitted to the output, no
+// thumbnail, no GPS byte left with keep-no-gps, nothing with none; damaged
+// and oversized blocks left out with their warning; the source's dates.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "support/batch_program.h"
+
+namespace pixmoor::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using Json = nlohmann::json;
+
+const std::string kData = PIXMOOR_TEST_DATA "/exif/";
+const std::vector<std::string> kExifGroups = {"IFD0", "ExifIFD", "GPS", "IFD1", "InteropIFD"};
+
+// The EXIF tags exiftool finds in a file, as numbers where it has them
+// ("IFD0:Orientation": 1), the groups of the block only.
+Json exifTags(const std::string& path) {
+  const std::string command = "exiftool -j -a -G1 -n " + shellQuoted(path);
+  std::FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return nullptr;
+  std::string listing;
+  char buffer[4096];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) listing.append(buffer, n);
+  if (::pclose(pipe) != 0) return nullptr;
+  const Json all = Json::parse(listing).at(0);
+  Json tags = Json::object();
+  for (const auto& [key, value] : all.items()) {
+    const std::string group = key.substr(0, key.find(':'));
+    if (std::find(kExifGroups.begin(), kExifGroups.end(), group) != kExifGroups.end()) tags[key] = value;
+  }
+  return tags;
+}
+
+// What the source's tags become in an output of `width` x `height`.
+Json fitted(Json tags, int width, int height, bool withGps) {
+  for (auto it = tags.begin(); it != tags.end();) {
+    const std::string key = it.key();
+    const bool gone = key.rfind("IFD1:", 0) == 0 || key == "ExifIFD:SubjectArea" ||
+                      (!withGps && key.rfind("GPS:", 0) == 0);
+    it = gone ? tags.erase(it) : std::next(it);
+  }
+  tags["IFD0:Orientation"] = 1;
+  tags["ExifIFD:ExifImageWidth"] = width;
+  tags["ExifIFD:ExifImageHeight"] = height;
+  return tags;
+}
+
+// The latitude's three rationals (48/1 51/1 747/25) in either byte order.
+bool holdsTheLatitude(const std::string& bytes) {
+  const std::string big("\0\0\0\x30\0\0\0\x01\0\0\0\x33\0\0\0\x01\0\0\x02\xEB\0\0\0\x19", 24);
+  const std::string little("\x30\0\0\0\x01\0\0\0\x33\0\0\0\x01\0\0\0\xEB\x02\0\0\x19\0\0\0", 24);
+  return bytes.find(big) != std::string::npos || bytes.find(little) != std::string::npos;
+}
+
+class OutputMetadata : public BatchProgramTest {
+ protected:
+  void SetUp() override {
+    for (const char* name : {"phone.jpg", "phone.png", "phone.webp", "phone.avif"})
+      fs::copy_file(kData + name, path(name));
+  }
+  // One picture, relative mode to 32 on its long side, as --json reports it.
+  Json runOne(const std::string& source, const std::string& format, const std::vector<std::string>& extra) {
+    std::vector<std::string> arguments = {"--json", "--mode", "rel", "--landscape-width", "32",
+                                          "--portrait-height", "32", "--format", format, "--prefix", "m_"};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    arguments.push_back(source);
+    const ProgramRun r = run(arguments);
+    EXPECT_EQ(r.status, 0) << r.err;
+    return jsonLinesOf(r.out).at(0);
+  }
+};
+
+TEST_F(OutputMetadata, KeptTagsReadBackFittedToTheOutput) {
+  struct Row {
+    const char* source;
+    const char* format;
+    const char* output;
+    int width, height;  // the output, upright
+  };
+  const Row rows[] = {
+      {"phone.jpg", "jpg", "m_phone.jpg", 24, 32},    // big-endian APP1 -> APP1, turned upright
+      {"phone.png", "png", "m_phone.png", 32, 24},    // little-endian eXIf -> eXIf
+      {"phone.png", "jpg", "m_phone.jpg", 32, 24},    // eXIf -> APP1
+      {"phone.webp", "jpg", "m_phone.jpg", 24, 32},   // a WebP's EXIF chunk, its orientation applied
+      {"phone.avif", "png", "m_phone.png", 24, 32},   // an AVIF's Exif item (avifenc made irot of its orientation)
+      {"phone.jpg", "webp", "m_phone.webp", 24, 32},  // APP1 -> a WebP's EXIF chunk
+      {"phone.png", "avif", "m_phone.avif", 32, 24},  // eXIf -> an AVIF's Exif item
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.source) + " -> " + row.format);
+    const Json source = exifTags(kData + row.source);
+    ASSERT_EQ(source["IFD0:Orientation"], 6);
+    ASSERT_TRUE(source.contains("IFD1:ThumbnailLength") || std::string(row.source) != "phone.jpg");
+    for (const char* choice : {"keep", "keep-no-gps", "none"}) {
+      SCOPED_TRACE(choice);
+      const Json report = runOne(row.source, row.format, {"--metadata", choice});
+      EXPECT_EQ(report["output_width"], row.width);
+      EXPECT_EQ(report["output_height"], row.height);
+      const std::string kept = choice == std::string("none") ? "none"
+                               : choice == std::string("keep") ? "exif"
+                                                               : "exif-without-gps";
+      EXPECT_EQ(report["metadata"], kept);
+      const Json expected =
+          kept == "none" ? Json::object() : fitted(source, row.width, row.height, kept == "exif");
+      EXPECT_EQ(exifTags(path(row.output)), expected);
+      EXPECT_EQ(holdsTheLatitude(readBytes(path(row.output))), kept == "exif");
+      fs::remove(path(row.output));
+    }
+  }
+}
+
+TEST_F(OutputMetadata, TheCorpusOrientationsComeOutUprightWithOrientationOne) {
+  const std::string corpus = PIXMOOR_TEST_DATA "/jpeg/good/";
+  for (const int orientation : {1, 2, 4, 5, 7, 8}) {  // the six of the corpus
+    const std::string name = "exo_Landscape_" + std::to_string(orientation) + ".jpg";
+    fs::copy_file(corpus + name, path(name), fs::copy_options::overwrite_existing);
+    const Json report = runOne(name, "jpg", {"--metadata", "keep"});
+    EXPECT_EQ(report["output_width"], 32) << name;  // every one is a landscape picture once upright
+    EXPECT_EQ(exifTags(path("m_" + name))["IFD0:Orientation"], 1) << name;
+  }
+}
+
+TEST_F(OutputMetadata, DamagedAndOversizedBlocksAreLeftOutWithAWarning) {
+  // The TIFF header's 42 made 43: no reader may walk the block.
+  std::string jpeg = readBytes(path("phone.jpg"));
+  const std::size_t tiff = jpeg.find(std::string("Exif\0\0MM\0\x2A", 10));
+  ASSERT_NE(tiff, std::string::npos);
+  jpeg[tiff + 9] = 0x2B;
+  writeBytes(path("broken.jpg"), jpeg);
+  Json report = runOne("broken.jpg", "jpg", {"--metadata", "keep"});
+  EXPECT_EQ(report["outcome"], "written");
+  EXPECT_EQ(report["warnings"], Json::array({"exif-damaged"}));
+  EXPECT_EQ(report["metadata"], "none");
+  EXPECT_EQ(exifTags(path("m_broken.jpg")), Json::object());
+
+  // 70,000 bytes of comment: an eXIf chunk holds them, a JPEG segment cannot.
+  const std::string comment(70000, 'c');
+  ASSERT_EQ(std::system(("exiftool -q -overwrite_original -UserComment=" + comment + " " +
+                         shellQuoted(path("phone.png")))
+                            .c_str()),
+            0);
+  report = runOne("phone.png", "jpg", {"--metadata", "keep"});
+  EXPECT_EQ(report["warnings"], Json::array({"exif-too-large"}));
+  EXPECT_EQ(exifTags(path("m_phone.jpg")), Json::object());
+  report = runOne("phone.png", "png", {"--metadata", "keep"});
+  EXPECT_EQ(report["warnings"], Json::array());
+  EXPECT_EQ(exifTags(path("m_phone.png"))["ExifIFD:UserComment"], comment);
+
+  // The plan says the same beforehand.
+  const ProgramRun plan = run({"--dry-run", "--metadata", "keep-no-gps", "--size", "20x20", "--prefix", "p_",
+                               "broken.jpg", "phone.jpg"});
+  EXPECT_NE(plan.out.find("broken.jpg: 64x48 -> 20x20, p_broken.jpg (new), metadata: none, EXIF block damaged"),
+            std::string::npos)
+      << plan.out;
+  EXPECT_NE(plan.out.find("phone.jpg: 48x64 -> 20x20, p_phone.jpg (new), metadata: EXIF without GPS\n"),
+            std::string::npos)
+      << plan.out;
+}
+
+struct timespec modifiedOf(const std::string& path) {
+  struct stat status {};
+  ::stat(path.c_str(), &status);
+  return status.st_mtim;
+}
+struct timespec accessedOf(const std::string& path) {
+  struct stat status {};
+  ::stat(path.c_str(), &status);
+  return status.st_atim;
+}
+bool same(const struct timespec& a, const struct timespec& b) {
+  return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+TEST_F(OutputMetadata, KeepDatesGivesEachOutputItsSourcesTimes) {
+  const struct timespec times[2] = {{1012345678, 123456789}, {981234567, 987654321}};  // 2002, 2001
+  struct Row {
+    std::vector<std::string> arguments;
+    const char* output;
+  };
+  const Row rows[] = {
+      {{"--prefix", "d_"}, "d_phone.jpg"},
+      {{"--prefix", "0"}, "phone.jpg"},
+      {{"--prefix", "0", "--trash-originals"}, "phone.jpg"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.output + (" " + row.arguments.back()));
+    ASSERT_EQ(::utimensat(AT_FDCWD, path("phone.jpg").c_str(), times, 0), 0);
+    std::vector<std::string> arguments = {"--keep-dates", "--size", "20x20", "phone.jpg"};
+    arguments.insert(arguments.begin(), row.arguments.begin(), row.arguments.end());
+    ASSERT_EQ(run(arguments).status, 0);
+    EXPECT_TRUE(same(modifiedOf(path(row.output)), times[1]));
+    EXPECT_TRUE(same(accessedOf(path(row.output)), times[0]));
+    ASSERT_TRUE(same(modifiedOf(path("phone.jpg")), times[1]));
+  }
+  // The original in the Trash kept its own dates too.
+  EXPECT_TRUE(same(modifiedOf(dataHome() + "/Trash/files/phone.jpg"), times[1]));
+  // Without the option an output is as new as its writing.
+  ASSERT_EQ(run({"--prefix", "n_", "--size", "20x20", "phone.jpg"}).status, 0);
+  EXPECT_GT(modifiedOf(path("n_phone.jpg")).tv_sec, times[1].tv_sec);
+}
+
+}  // namespace
+}  // namespace pixmoor::testing
