@@ -44,7 +44,7 @@
 # first landscape photo tiled (vips replicate and crop, then heif-enc -q 90 /
 # vips copy as above), each given to pixmoor-batch alone. One run left to
 # finish gives the time from its pixmoor-decode child's appearance in /proc
-# to its exit; each trial then sends SIGINT half that time after the child
+# to its exit; each trial then sends SIGTERM (as Ctrl+C would stop it) half that time after the child
 # appears (in the middle of the decode) and times from the signal to the
 # companion's exit (median and range of the trials).
 #
@@ -282,7 +282,7 @@ if [[ ! -s "$big/tiled.jpg" ]]; then
   rm -f "$big/replicated.v"
 fi
 
-# stop_once FILE [DELAY]: with DELAY, SIGINT DELAY seconds after the helper
+# stop_once FILE [DELAY]: with DELAY, SIGTERM DELAY seconds after the helper
 # appears and "SECONDS STATUS" from the signal to the companion's exit;
 # without, the seconds from the helper's appearance to the exit. Or a word.
 stop_once() {
@@ -307,7 +307,9 @@ stop_once() {
   sleep "$2"
   if [[ ! -d /proc/$helper ]]; then wait "$pid" || true; echo "helper-done-before-signal"; return; fi
   t0=$EPOCHREALTIME
-  kill -INT "$pid"
+  # SIGTERM, not SIGINT: a script's background job starts with SIGINT
+  # ignored, and the companion leaves a signal its caller ignores ignored.
+  kill -TERM "$pid"
   wait "$pid" || code=$?
   t1=$EPOCHREALTIME
   [[ -d /proc/$helper && "$(cat /proc/"$helper"/comm 2>/dev/null)" == pixmoor-decode ]] && { echo "helper-left"; return; }
