@@ -227,7 +227,8 @@ std::optional<std::vector<Range>> thumbnailRanges(const Block& block, std::uint3
 
 }  // namespace
 
-std::optional<std::vector<std::uint8_t>> normaliseExif(std::span<const std::uint8_t> tiff, const ExifEdits& edits) {
+std::optional<std::vector<std::uint8_t>> normaliseExif(std::span<const std::uint8_t> tiff,
+                                                       const ExifEdits& edits) {
   const std::optional<Block> found = blockOf(tiff);
   if (!found) return std::nullopt;
   const Block& block = *found;
@@ -348,7 +349,8 @@ std::span<const std::uint8_t> exifTiffIn(std::span<const std::uint8_t> payload) 
     // A HEIF Exif item: a big-endian offset to the TIFF header first.
     const std::uint64_t offset = std::uint64_t{payload[0]} << 24 | std::uint64_t{payload[1]} << 16 |
                                  std::uint64_t{payload[2]} << 8 | payload[3];
-    if (offset <= payload.size() - 4 && startsTiff(payload.subspan(4 + offset))) return payload.subspan(4 + offset);
+    if (offset <= payload.size() - 4 && startsTiff(payload.subspan(4 + offset)))
+      return payload.subspan(4 + offset);
   }
   return {};
 }

@@ -39,7 +39,8 @@ struct ExifEdits {
 };
 
 // The edited block, or nullopt when `tiff` is no block the checks accept.
-std::optional<std::vector<std::uint8_t>> normaliseExif(std::span<const std::uint8_t> tiff, const ExifEdits& edits);
+std::optional<std::vector<std::uint8_t>> normaliseExif(std::span<const std::uint8_t> tiff,
+                                                       const ExifEdits& edits);
 
 // Whether a block holds a GPS directory (its pointer in IFD0).
 bool exifHasGps(std::span<const std::uint8_t> tiff);

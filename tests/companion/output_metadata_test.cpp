@@ -46,8 +46,8 @@ Json exifTags(const std::string& path) {
 Json fitted(Json tags, int width, int height, bool withGps) {
   for (auto it = tags.begin(); it != tags.end();) {
     const std::string key = it.key();
-    const bool gone = key.rfind("IFD1:", 0) == 0 || key == "ExifIFD:SubjectArea" ||
-                      (!withGps && key.rfind("GPS:", 0) == 0);
+    const bool gone =
+        key.rfind("IFD1:", 0) == 0 || key == "ExifIFD:SubjectArea" || (!withGps && key.rfind("GPS:", 0) == 0);
     it = gone ? tags.erase(it) : std::next(it);
   }
   tags["IFD0:Orientation"] = 1;
@@ -71,8 +71,9 @@ class OutputMetadata : public BatchProgramTest {
   }
   // One picture, relative mode to 32 on its long side, as --json reports it.
   Json runOne(const std::string& source, const std::string& format, const std::vector<std::string>& extra) {
-    std::vector<std::string> arguments = {"--json", "--mode", "rel", "--landscape-width", "32",
-                                          "--portrait-height", "32", "--format", format, "--prefix", "m_"};
+    std::vector<std::string> arguments = {
+        "--json", "--mode",   "rel",  "--landscape-width", "32", "--portrait-height",
+        "32",     "--format", format, "--prefix",          "m_"};
     arguments.insert(arguments.end(), extra.begin(), extra.end());
     arguments.push_back(source);
     const ProgramRun r = run(arguments);
@@ -89,11 +90,12 @@ TEST_F(OutputMetadata, KeptTagsReadBackFittedToTheOutput) {
     int width, height;  // the output, upright
   };
   const Row rows[] = {
-      {"phone.jpg", "jpg", "m_phone.jpg", 24, 32},    // big-endian APP1 -> APP1, turned upright
-      {"phone.png", "png", "m_phone.png", 32, 24},    // little-endian eXIf -> eXIf
-      {"phone.png", "jpg", "m_phone.jpg", 32, 24},    // eXIf -> APP1
-      {"phone.webp", "jpg", "m_phone.jpg", 24, 32},   // a WebP's EXIF chunk, its orientation applied
-      {"phone.avif", "png", "m_phone.png", 24, 32},   // an AVIF's Exif item (avifenc made irot of its orientation)
+      {"phone.jpg", "jpg", "m_phone.jpg", 24, 32},   // big-endian APP1 -> APP1, turned upright
+      {"phone.png", "png", "m_phone.png", 32, 24},   // little-endian eXIf -> eXIf
+      {"phone.png", "jpg", "m_phone.jpg", 32, 24},   // eXIf -> APP1
+      {"phone.webp", "jpg", "m_phone.jpg", 24, 32},  // a WebP's EXIF chunk, its orientation applied
+      {"phone.avif", "png", "m_phone.png", 24,
+       32},  // an AVIF's Exif item (avifenc made irot of its orientation)
       {"phone.jpg", "webp", "m_phone.webp", 24, 32},  // APP1 -> a WebP's EXIF chunk
       {"phone.png", "avif", "m_phone.avif", 32, 24},  // eXIf -> an AVIF's Exif item
   };
@@ -107,7 +109,7 @@ TEST_F(OutputMetadata, KeptTagsReadBackFittedToTheOutput) {
       const Json report = runOne(row.source, row.format, {"--metadata", choice});
       EXPECT_EQ(report["output_width"], row.width);
       EXPECT_EQ(report["output_height"], row.height);
-      const std::string kept = choice == std::string("none") ? "none"
+      const std::string kept = choice == std::string("none")   ? "none"
                                : choice == std::string("keep") ? "exif"
                                                                : "exif-without-gps";
       EXPECT_EQ(report["metadata"], kept);
@@ -160,8 +162,9 @@ TEST_F(OutputMetadata, DamagedAndOversizedBlocksAreLeftOutWithAWarning) {
   // The plan says the same beforehand.
   const ProgramRun plan = run({"--dry-run", "--metadata", "keep-no-gps", "--size", "20x20", "--prefix", "p_",
                                "broken.jpg", "phone.jpg"});
-  EXPECT_NE(plan.out.find("broken.jpg: 64x48 -> 20x20, p_broken.jpg (new), metadata: none, EXIF block damaged"),
-            std::string::npos)
+  EXPECT_NE(
+      plan.out.find("broken.jpg: 64x48 -> 20x20, p_broken.jpg (new), metadata: none, EXIF block damaged"),
+      std::string::npos)
       << plan.out;
   EXPECT_NE(plan.out.find("phone.jpg: 48x64 -> 20x20, p_phone.jpg (new), metadata: EXIF without GPS\n"),
             std::string::npos)

@@ -25,7 +25,10 @@ Bytes displayP3() {
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// A 3x2 picture with alpha whose every byte differs, and its profile.
+// The smallest EXIF block: a TIFF header and an empty first directory.
+const Bytes kExif = {'I', 'I', 42, 0, 8, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+
+// A 3x2 picture with alpha whose every byte differs, its profile and EXIF.
 DecodedPicture samplePicture(int depth = 32) {
   DecodedPicture picture;
   picture.raster = makeRaster(3, 2, depth);
@@ -35,6 +38,7 @@ DecodedPicture samplePicture(int depth = 32) {
   picture.sourceDepth = 8;
   picture.partial = true;
   picture.iccProfile = displayP3();
+  picture.exif = kExif;
   return picture;
 }
 
@@ -120,11 +124,13 @@ TEST(HelperProtocol, APictureComesBackWithItsBytesProfileAndFlags) {
   EXPECT_EQ(got.sourceDepth, 8);
   EXPECT_TRUE(got.partial);
   EXPECT_EQ(got.iccProfile, sent.iccProfile);
+  EXPECT_EQ(got.exif, kExif);
 
   // A header alone, and a failure the reader gave after its header.
-  const HelperReply header = receive(encodeHeader({3, 2}) + encodeHeaderRead({}), ReadUpTo::header);
+  const HelperReply header = receive(encodeHeader({3, 2}) + encodeHeaderRead(kExif), ReadUpTo::header);
   EXPECT_EQ(header.loaded.status, LoadStatus::loaded);
   EXPECT_EQ(header.loaded.picture.source.height, 2);
+  EXPECT_EQ(header.loaded.header.exif, kExif);
   const HelperReply failure = receive(encodeHeader({3, 2}) + encodeFailure(LoadStatus::tooLargeForMemory));
   EXPECT_EQ(failure.loaded.status, LoadStatus::tooLargeForMemory);
   EXPECT_TRUE(failure.loaded.headerTaken);
@@ -170,7 +176,12 @@ TEST(HelperProtocol, EveryMalformedAnswerIsDamaged) {
       {"a depth of 16", header + with(picture, fixed + 8, 16)},
       {"a source depth of 0", header + with(picture, fixed + 9, 0)},
       {"partial beyond 1", header + with(picture, fixed + 10, 2)},
-      {"a profile that is no ICC profile", header + with(picture, fixed + 16 + 36, 'x')},
+      {"a profile that is no ICC profile", header + with(picture, fixed + 20 + 36, 'x')},
+      {"an EXIF block that is no TIFF structure",
+       header + with(picture, fixed + 20 + displayP3().size(), 'J')},
+      {"an EXIF block beyond 1 MiB", header + with(picture, fixed + 19, 0x01)},
+      {"a header read with an EXIF block that is none",
+       header + with(encodeHeaderRead(kExif), fixed + 4, 'J'), ReadUpTo::header},
       {"a profile beyond any JPEG's", header + with(picture, fixed + 15, 0x7F)},
       {"a picture beyond the budget", header + picture, ReadUpTo::picture, {}, 64},
       {"rows that stop early",
