@@ -62,7 +62,8 @@ void finished(GObject* source, GAsyncResult* result, gpointer data) {
     g_bytes_unref(out);
     g_bytes_unref(err);
     g_subprocess_wait(run->companion, nullptr, nullptr);
-    if (g_subprocess_get_if_exited(run->companion)) run->status = g_subprocess_get_exit_status(run->companion);
+    // Killed (a Stop before the companion could answer signals): stopped.
+    run->status = g_subprocess_get_if_exited(run->companion) ? g_subprocess_get_exit_status(run->companion) : 1;
   }
   g_main_loop_quit(run->loop);
 }
@@ -146,7 +147,7 @@ int main(int argc, char** argv) {
   const file_actions::ResizeReport report = file_actions::readResizeReport(run.out);
   // Without a summary the companion refused the run (a usage error, nothing
   // to do): its own words say why.
-  if (problem.empty() && !report.summarised) problem = file_actions::displayName(run.err);
+  if (problem.empty() && !report.summarised && !run.stopRequested) problem = file_actions::displayName(run.err);
   const file_actions::NotificationText text =
       file_actions::finalNotification(report, texts, language, run.stopRequested, problem);
   if (!notifications || notifications->notify(shown, text.summary, text.body, {}, false) == 0) {

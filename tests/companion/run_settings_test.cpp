@@ -167,7 +167,7 @@ TEST(RunSettings, TheMenusSettingsFile) {
   EXPECT_EQ(menuSettingsFile(nullptr, ""), "");
 
   pixmoor::testing::TempFolder folder;
-  const std::string menu = folder.path() + "/menu.qvl";
+  const std::string menu = (folder.path() / "menu.qvl").string();
   pixmoor::testing::writeBytes(menu, "[DEFAUT]\r\nPREFIX = menu_\r\n");
   const auto previous = std::filesystem::current_path();
   std::filesystem::current_path(folder.path());
