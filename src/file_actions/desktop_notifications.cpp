@@ -17,11 +17,12 @@ std::unique_ptr<DesktopNotifications> DesktopNotifications::connect() {
 }
 
 DesktopNotifications::DesktopNotifications(GDBusConnection* bus) : bus_(bus) {
-  subscription_ = g_dbus_connection_signal_subscribe(bus_, nullptr, kInterface, "ActionInvoked", kPath, nullptr,
-                                                     G_DBUS_SIGNAL_FLAGS_NONE, &actionInvoked, this, nullptr);
-  GVariant* reply =
-      g_dbus_connection_call_sync(bus_, kService, kPath, kInterface, "GetCapabilities", nullptr,
-                                  G_VARIANT_TYPE("(as)"), G_DBUS_CALL_FLAGS_NONE, kCallTimeoutMs, nullptr, nullptr);
+  subscription_ =
+      g_dbus_connection_signal_subscribe(bus_, nullptr, kInterface, "ActionInvoked", kPath, nullptr,
+                                         G_DBUS_SIGNAL_FLAGS_NONE, &actionInvoked, this, nullptr);
+  GVariant* reply = g_dbus_connection_call_sync(bus_, kService, kPath, kInterface, "GetCapabilities", nullptr,
+                                                G_VARIANT_TYPE("(as)"), G_DBUS_CALL_FLAGS_NONE,
+                                                kCallTimeoutMs, nullptr, nullptr);
   if (reply != nullptr) {
     GVariantIter* capabilities = nullptr;
     const gchar* capability = nullptr;
@@ -77,8 +78,8 @@ void DesktopNotifications::onAction(std::function<void(std::uint32_t, const std:
   callback_ = std::move(callback);
 }
 
-void DesktopNotifications::actionInvoked(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
-                                         GVariant* parameters, gpointer self) {
+void DesktopNotifications::actionInvoked(GDBusConnection*, const gchar*, const gchar*, const gchar*,
+                                         const gchar*, GVariant* parameters, gpointer self) {
   auto* notifications = static_cast<DesktopNotifications*>(self);
   if (!notifications->callback_ || !g_variant_is_of_type(parameters, G_VARIANT_TYPE("(us)"))) return;
   guint32 id = 0;

@@ -63,7 +63,8 @@ void finished(GObject* source, GAsyncResult* result, gpointer data) {
     g_bytes_unref(err);
     g_subprocess_wait(run->companion, nullptr, nullptr);
     // Killed (a Stop before the companion could answer signals): stopped.
-    run->status = g_subprocess_get_if_exited(run->companion) ? g_subprocess_get_exit_status(run->companion) : 1;
+    run->status =
+        g_subprocess_get_if_exited(run->companion) ? g_subprocess_get_exit_status(run->companion) : 1;
   }
   g_main_loop_quit(run->loop);
 }
@@ -108,8 +109,8 @@ int main(int argc, char** argv) {
           ? saved->language
           : companion::localeLanguage(std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"), std::getenv("LANG"));
   const texts::UiTexts texts =
-      texts::BuildUiTexts(language, texts::kTitleBase, texts::kVersionText, "\n", companion::kDefaultDesktopWidth,
-                          companion::kDefaultDesktopHeight, "");
+      texts::BuildUiTexts(language, texts::kTitleBase, texts::kVersionText, "\n",
+                          companion::kDefaultDesktopWidth, companion::kDefaultDesktopHeight, "");
 
   Run run;
   run.loop = g_main_loop_new(nullptr, FALSE);
@@ -132,9 +133,9 @@ int main(int argc, char** argv) {
   for (const std::string& path : paths) arguments.push_back(path.c_str());
   arguments.push_back(nullptr);
   GError* error = nullptr;
-  run.companion = g_subprocess_newv(arguments.data(), static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDOUT_PIPE |
-                                                                                    G_SUBPROCESS_FLAGS_STDERR_PIPE),
-                                    &error);
+  run.companion = g_subprocess_newv(
+      arguments.data(),
+      static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDOUT_PIPE | G_SUBPROCESS_FLAGS_STDERR_PIPE), &error);
   std::string problem;
   if (run.companion == nullptr) {
     problem = error != nullptr ? error->message : "pixmoor-batch could not be started";
@@ -147,7 +148,8 @@ int main(int argc, char** argv) {
   const file_actions::ResizeReport report = file_actions::readResizeReport(run.out);
   // Without a summary the companion refused the run (a usage error, nothing
   // to do): its own words say why.
-  if (problem.empty() && !report.summarised && !run.stopRequested) problem = file_actions::displayName(run.err);
+  if (problem.empty() && !report.summarised && !run.stopRequested)
+    problem = file_actions::displayName(run.err);
   const file_actions::NotificationText text =
       file_actions::finalNotification(report, texts, language, run.stopRequested, problem);
   if (!notifications || notifications->notify(shown, text.summary, text.body, {}, false) == 0) {

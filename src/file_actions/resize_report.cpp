@@ -37,7 +37,9 @@ std::string nameIn(const Json& object) {
   return bytes ? displayName(*bytes) : std::string();
 }
 
-bool french(std::string_view language) { return language != "UK"; }
+bool french(std::string_view language) {
+  return language != "UK";
+}
 
 std::string countText(int count, std::string_view language) {
   if (french(language)) return std::to_string(count) + (count > 1 ? " images écrites" : " image écrite");
@@ -106,6 +108,8 @@ NotificationText runningNotification(std::string_view language) {
   return {"Pixmoor", "Resizing the pictures you chose..."};
 }
 
-std::string stopActionLabel(std::string_view language) { return french(language) ? "Arrêter" : "Stop"; }
+std::string stopActionLabel(std::string_view language) {
+  return french(language) ? "Arrêter" : "Stop";
+}
 
 }  // namespace pixmoor::file_actions

@@ -41,7 +41,8 @@ std::string foundProgram() {
   if (error) return {};
   const std::filesystem::path beside = self.parent_path() / kHelperName;
   if (::access(beside.c_str(), X_OK) == 0) return beside.string();
-  const std::filesystem::path installed = (self.parent_path() / PIXMOOR_DECODE_HELPER_INSTALLED).lexically_normal();
+  const std::filesystem::path installed =
+      (self.parent_path() / PIXMOOR_DECODE_HELPER_INSTALLED).lexically_normal();
   if (::access(installed.c_str(), X_OK) == 0) return installed.string();
   return {};
 }

@@ -24,8 +24,8 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 // Starts `program` in `folder` with `environment` (NAME=VALUE) and nothing else.
-pid_t startIn(const std::string& folder, const std::string& program, const std::vector<std::string>& arguments,
-              const std::vector<std::string>& environment) {
+pid_t startIn(const std::string& folder, const std::string& program,
+              const std::vector<std::string>& arguments, const std::vector<std::string>& environment) {
   std::vector<char*> argv = {const_cast<char*>(program.c_str())};
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
@@ -77,7 +77,8 @@ TEST(MenuEntry, TheLauncherChoosesTheFolderAndThePlatform) {
     std::vector<std::string> environment = row.environment;
     environment.push_back("HOME=" + home);
     environment.push_back("PATH=/usr/bin:/bin");
-    const pid_t pid = startIn(home, (tree.path() / "libexec/pixmoor/pixmoor-launch").string(), {}, environment);
+    const pid_t pid =
+        startIn(home, (tree.path() / "libexec/pixmoor/pixmoor-launch").string(), {}, environment);
     ASSERT_EQ(exitCodeOf(endChildWithin(pid, 1min)), 0);
     EXPECT_EQ(readBytes(out), (tree.path() / row.folder).string() + "\n" + row.platform + "\n0\n");
   }
@@ -111,7 +112,8 @@ TEST(MenuEntry, TheWindowKeepsItsSettingsInTheConfigFolderAndTheCompanionReadsTh
     // A desktop starts its entries in the home folder.
     const pid_t window = startIn(home.string(), install.staged(exec), {}, environment);
     const auto limit = std::chrono::steady_clock::now() + 2min;
-    while (!fs::exists(settings) && std::chrono::steady_clock::now() < limit) std::this_thread::sleep_for(10ms);
+    while (!fs::exists(settings) && std::chrono::steady_clock::now() < limit)
+      std::this_thread::sleep_for(10ms);
     ASSERT_TRUE(fs::exists(settings));
     std::error_code error;
     EXPECT_EQ(fs::read_symlink("/proc/" + std::to_string(window) + "/cwd", error), config / "pixmoor");
@@ -122,7 +124,8 @@ TEST(MenuEntry, TheWindowKeepsItsSettingsInTheConfigFolderAndTheCompanionReadsTh
     // What the user set in the window (here: its prefix) is what the
     // companion does, run from a folder of pictures with no settings of its own.
     const std::string written = readBytes(settings.string());
-    const std::string changed = std::regex_replace(written, std::regex("PREFIX *= *[^\r\n]*"), "PREFIX = menu_");
+    const std::string changed =
+        std::regex_replace(written, std::regex("PREFIX *= *[^\r\n]*"), "PREFIX = menu_");
     ASSERT_NE(changed, written);
     writeBytes(settings.string(), changed);
     const fs::path pictures = scratch.path() / "pictures";
@@ -131,9 +134,8 @@ TEST(MenuEntry, TheWindowKeepsItsSettingsInTheConfigFolderAndTheCompanionReadsTh
     // A GIF is read by the decode helper, which the staged companion finds
     // relative to itself.
     fs::copy_file(PIXMOOR_TEST_DATA "/gif/good/igif_beacon.gif", pictures / "beacon.gif");
-    const pid_t companion =
-        startIn(pictures.string(), install.staged(install.installed("bin/pixmoor-batch")),
-                {"--quiet", "photo.jpg", "beacon.gif"}, environment);
+    const pid_t companion = startIn(pictures.string(), install.staged(install.installed("bin/pixmoor-batch")),
+                                    {"--quiet", "photo.jpg", "beacon.gif"}, environment);
     EXPECT_EQ(exitCodeOf(endChildWithin(companion, 2min)), 0);
     EXPECT_TRUE(fs::exists(pictures / "menu_photo.jpg"));
     EXPECT_TRUE(fs::exists(pictures / "menu_beacon.jpg"));

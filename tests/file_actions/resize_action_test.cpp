@@ -26,7 +26,8 @@ namespace {
 namespace fs = std::filesystem;
 
 // Spaces, quotes, a line feed and a name that is not UTF-8 (Latin-1 "é").
-const std::vector<std::string> kOddNames = {"a b.jpg", "it's \"quoted\".jpg", "line\nfeed.jpg", "caf\xE9.jpg"};
+const std::vector<std::string> kOddNames = {"a b.jpg", "it's \"quoted\".jpg", "line\nfeed.jpg",
+                                            "caf\xE9.jpg"};
 constexpr const char* kMenuSettings = "[DEFAUT]\r\nPREFIX = menu_\r\nLNG = UK\r\nMODE = REL\r\n";
 
 class ResizeAction : public ::testing::Test {
@@ -56,7 +57,8 @@ class ResizeAction : public ::testing::Test {
   }
 
   // Runs `program` with `arguments` in `folder` and waits for its end.
-  static int runIn(const std::string& folder, const std::string& program, const std::vector<std::string>& arguments) {
+  static int runIn(const std::string& folder, const std::string& program,
+                   const std::vector<std::string>& arguments) {
     std::vector<char*> argv = {const_cast<char*>(program.c_str())};
     for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
@@ -94,10 +96,13 @@ class ResizeAction : public ::testing::Test {
     EXPECT_EQ(shown[1].summary, "4 pictures written");
     const texts::UiTexts texts =
         texts::BuildUiTexts("UK", texts::kTitleBase, texts::kVersionText, "\n", 1920, 1080, "");
-    EXPECT_EQ(shown[1].body, app::failureListText({{"notes.jpg", batch::FailureReason::unknownFormat}}, texts));
-    for (const std::string& name : kOddNames) EXPECT_TRUE(fs::exists(pictures_.path() / ("menu_" + name))) << name;
+    EXPECT_EQ(shown[1].body,
+              app::failureListText({{"notes.jpg", batch::FailureReason::unknownFormat}}, texts));
+    for (const std::string& name : kOddNames)
+      EXPECT_TRUE(fs::exists(pictures_.path() / ("menu_" + name))) << name;
     // Nothing of ours in the home folder itself.
-    for (const auto& entry : fs::directory_iterator(home_.path())) EXPECT_TRUE(entry.is_directory()) << entry.path();
+    for (const auto& entry : fs::directory_iterator(home_.path()))
+      EXPECT_TRUE(entry.is_directory()) << entry.path();
   }
 
   inline static StagedInstall* install_ = nullptr;
@@ -133,8 +138,9 @@ TEST_F(ResizeAction, GnomeFilesScript) {
   names.push_back("notes.jpg");
   const fs::path scripts = home_.path() / ".local/share/nautilus/scripts";
   fs::create_directories(scripts);
-  fs::create_symlink(install_->staged(install_->installed("share/pixmoor/nautilus-scripts/Resize with Pixmoor")),
-                     scripts / "Resize with Pixmoor");
+  fs::create_symlink(
+      install_->staged(install_->installed("share/pixmoor/nautilus-scripts/Resize with Pixmoor")),
+      scripts / "Resize with Pixmoor");
   EXPECT_EQ(runIn(pictures_.path().string(), (scripts / "Resize with Pixmoor").string(), names), 1);
   expectTheEnd(notifications.shown());
 }
@@ -142,17 +148,19 @@ TEST_F(ResizeAction, GnomeFilesScript) {
 // Stop pressed on the notification while the run goes on: the companion is
 // stopped, and the end says so and counts what was written.
 TEST_F(ResizeAction, StopOnTheNotificationStopsTheRun) {
-  writeBytes((home_.path() / ".config/pixmoor/pref.qvl").string(),
-             "[DEFAUT]\r\nPREFIX = menu_\r\nLNG = UK\r\nMODE = FREE\r\nL = 9000\r\nH = 6000\r\nTYPE = PNG\r\n");
+  writeBytes(
+      (home_.path() / ".config/pixmoor/pref.qvl").string(),
+      "[DEFAUT]\r\nPREFIX = menu_\r\nLNG = UK\r\nMODE = FREE\r\nL = 9000\r\nH = 6000\r\nTYPE = PNG\r\n");
   FakeNotifications notifications("stop");
   ASSERT_TRUE(notifications.serving());
   EXPECT_EQ(runAction(install_->installed("share/nemo/actions/pixmoor-resize.nemo_action"), selection()), 1);
   const std::vector<ShownNotification> shown = notifications.shown();
   ASSERT_EQ(shown.size(), 2u);
   int written = 0;
-  for (const std::string& name : kOddNames) written += fs::exists(pictures_.path() / ("menu_" + name)) ? 1 : 0;
-  EXPECT_EQ(shown[1].summary, "Stopped: " + std::to_string(written) + (written == 1 ? " picture" : " pictures") +
-                                  " written");
+  for (const std::string& name : kOddNames)
+    written += fs::exists(pictures_.path() / ("menu_" + name)) ? 1 : 0;
+  EXPECT_EQ(shown[1].summary,
+            "Stopped: " + std::to_string(written) + (written == 1 ? " picture" : " pictures") + " written");
 }
 
 }  // namespace

@@ -73,7 +73,8 @@ class FakeNotifications {
       "</interface></node>";
 
   static void call(GDBusConnection* connection, const gchar*, const gchar* path, const gchar* interface,
-                   const gchar* method, GVariant* parameters, GDBusMethodInvocation* invocation, gpointer data) {
+                   const gchar* method, GVariant* parameters, GDBusMethodInvocation* invocation,
+                   gpointer data) {
     auto* self = static_cast<FakeNotifications*>(data);
     const std::string name = method;
     if (name == "GetCapabilities") {
@@ -89,8 +90,8 @@ class FakeNotifications {
       GVariantIter* actions = nullptr;
       GVariantIter* hints = nullptr;
       gint32 timeout = 0;
-      g_variant_get(parameters, "(&su&s&s&sasa{sv}i)", &app, &shown.replaces, &icon, &summary, &body, &actions,
-                    &hints, &timeout);
+      g_variant_get(parameters, "(&su&s&s&sasa{sv}i)", &app, &shown.replaces, &icon, &summary, &body,
+                    &actions, &hints, &timeout);
       shown.summary = summary;
       shown.body = body;
       for (const gchar* action; g_variant_iter_next(actions, "&s", &action);) shown.actions.push_back(action);
@@ -100,7 +101,8 @@ class FakeNotifications {
       {
         const std::lock_guard lock(self->mutex_);
         shown.id = shown.replaces != 0 ? shown.replaces : ++self->lastId_;
-        for (std::size_t i = 0; i < shown.actions.size(); i += 2) press |= shown.actions[i] == self->pressAction_;
+        for (std::size_t i = 0; i < shown.actions.size(); i += 2)
+          press |= shown.actions[i] == self->pressAction_;
         self->shown_.push_back(shown);
       }
       self->changed_.notify_all();
@@ -124,8 +126,8 @@ class FakeNotifications {
     GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(kXml, nullptr);
     const GDBusInterfaceVTable table = {&call, nullptr, nullptr, {}};
     bool ok = connection != nullptr && node != nullptr &&
-              g_dbus_connection_register_object(connection, "/org/freedesktop/Notifications", node->interfaces[0],
-                                                &table, this, nullptr, nullptr) != 0;
+              g_dbus_connection_register_object(connection, "/org/freedesktop/Notifications",
+                                                node->interfaces[0], &table, this, nullptr, nullptr) != 0;
     if (ok) {
       GVariant* reply = g_dbus_connection_call_sync(
           connection, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "RequestName",

@@ -23,8 +23,8 @@ namespace pixmoor::testing {
 class StagedInstall {
  public:
   StagedInstall() {
-    const std::string command = "DESTDIR='" + folder_.path().string() + "' '" PIXMOOR_CMAKE
-                                "' --install '" PIXMOOR_BUILD_DIR "' >/dev/null";
+    const std::string command = "DESTDIR='" + folder_.path().string() +
+                                "' '" PIXMOOR_CMAKE "' --install '" PIXMOOR_BUILD_DIR "' >/dev/null";
     const int status = std::system(command.c_str());
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0) root_ = folder_.path().string();
   }
