@@ -24,7 +24,7 @@ root=$(mktemp -d /var/tmp/pixmoor-check-XXXXXX)
 chmod 755 "$root"  # apt downloads as _apt
 cleanup() {
   umount -l "$root/proc" 2>/dev/null || true
-  umount -l "$root/dev" 2>/dev/null || true
+  umount -R -l "$root/dev" 2>/dev/null || true
   rm -rf --one-file-system "$root"
 }
 trap cleanup EXIT
@@ -36,7 +36,7 @@ debootstrap --variant=minbase bookworm "$root" "$mirror" > "$root.debootstrap.lo
   { tail -20 "$root.debootstrap.log"; exit 1; }
 rm -f "$root.debootstrap.log"
 mount -t proc proc "$root/proc"
-mount --bind /dev "$root/dev"
+mount --rbind /dev "$root/dev"
 
 step "apt-get install ./$(basename "$deb")"
 cp "$deb" "$root/tmp/"

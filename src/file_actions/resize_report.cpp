@@ -31,9 +31,14 @@ std::string skipText(std::string_view code) {
   return std::string(code);
 }
 
+// A field's text; empty when it is missing or not a string (never a throw).
+std::string textOf(const Json& object, const char* key) {
+  const auto found = object.find(key);
+  return found != object.end() && found->is_string() ? found->get<std::string>() : std::string();
+}
+
 std::string nameIn(const Json& object) {
-  if (!object.contains("source") || !object["source"].is_string()) return {};
-  const auto bytes = companion::pathBytes(object["source"].get<std::string>());
+  const auto bytes = companion::pathBytes(textOf(object, "source"));
   return bytes ? displayName(*bytes) : std::string();
 }
 
@@ -64,20 +69,20 @@ ResizeReport readResizeReport(std::string_view jsonLines) {
     if (end == std::string_view::npos) end = jsonLines.size();
     const Json object = Json::parse(jsonLines.substr(start, end - start), nullptr, false);
     start = end + 1;
-    if (!object.is_object() || !object.contains("type")) continue;
-    const Json& type = object["type"];
+    if (!object.is_object()) continue;
+    const std::string type = textOf(object, "type");
     if (type == "picture") {
-      const Json& reason = object.value("reason", Json());
-      if (object.value("outcome", "") == "written") {
+      const std::string reason = textOf(object, "reason");
+      if (textOf(object, "outcome") == "written") {
         ++report.written;
       } else if (reason == "stopped") {
         ++report.stopped;
-      } else if (reason.is_string()) {
-        const auto failure = failureOfCode(reason.get<std::string>());
+      } else if (!reason.empty()) {
+        const auto failure = failureOfCode(reason);
         report.failures.push_back({nameIn(object), failure.value_or(batch::FailureReason::unreadable)});
       }
     } else if (type == "skipped") {
-      report.skipped.push_back(nameIn(object) + ": " + skipText(object.value("reason", "")));
+      report.skipped.push_back(nameIn(object) + ": " + skipText(textOf(object, "reason")));
     } else if (type == "summary") {
       report.summarised = true;
     }
