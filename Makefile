@@ -39,15 +39,18 @@ test: build
 
 # The Debian package, build-package/package/pixmoor_<version>_<arch>.deb:
 # installs only what building it takes, and builds the programs alone
-# (no tests, benchmarks or fuzzers) with Debian's hardening flags, for /usr.
+# (no tests, benchmarks or fuzzers) with all of Debian's hardening flags
+# (CMake reads no CPPFLAGS: they join the compilers' flags), for /usr.
 # PACKAGE_BUILD=build packages a build folder that is already built (CI),
 # configured again for /usr only, which recompiles nothing.
 package:
 	@scripts/setup.sh --package
 	@if [ ! -f $(PACKAGE_BUILD)/build.ninja ]; then \
 	  echo "cmake -S . -B $(PACKAGE_BUILD) -G Ninja (programs only, dpkg-buildflags)"; \
-	  CFLAGS="$$(dpkg-buildflags --get CFLAGS)" CXXFLAGS="$$(dpkg-buildflags --get CXXFLAGS)" \
-	  CPPFLAGS="$$(dpkg-buildflags --get CPPFLAGS)" LDFLAGS="$$(dpkg-buildflags --get LDFLAGS)" \
+	  export DEB_BUILD_MAINT_OPTIONS=hardening=+all; \
+	  CFLAGS="$$(dpkg-buildflags --get CFLAGS) $$(dpkg-buildflags --get CPPFLAGS)" \
+	  CXXFLAGS="$$(dpkg-buildflags --get CXXFLAGS) $$(dpkg-buildflags --get CPPFLAGS)" \
+	  LDFLAGS="$$(dpkg-buildflags --get LDFLAGS)" \
 	  cmake -S . -B $(PACKAGE_BUILD) -G Ninja -DPIXMOOR_TESTS=OFF -DPIXMOOR_BENCH=OFF \
 	    -DCMAKE_INSTALL_PREFIX=/usr -DPIXMOOR_WERROR=$(WERROR) $(CMAKE_ARGS); \
 	elif ! grep -q '^CMAKE_INSTALL_PREFIX:PATH=/usr$$' $(PACKAGE_BUILD)/CMakeCache.txt; then \
