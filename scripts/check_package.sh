@@ -64,7 +64,7 @@ for out in prefix_photo.png prefix_beacon.png; do
   head -c 8 "$root/root/pictures/$out" | od -An -c | grep -q 'P   N   G' ||
     { echo "no PNG $out" >&2; exit 1; }
 done
-echo "written: $(cd "$root/root/pictures" && ls prefix_*)"
+echo "written:" $(cd "$root/root/pictures" && ls prefix_*)
 
 step "pixmoor from the menu entry's command, offscreen, until it is told to end"
 exec_line=$(grep '^Exec=' "$root/usr/share/applications/pixmoor.desktop")
@@ -75,8 +75,12 @@ in_root env QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=/tmp/runtime timeout 20 "$
 [[ $status -eq 124 ]] || { echo "pixmoor ended by itself with status $status" >&2; exit 1; }
 [[ -f "$root/root/.config/pixmoor/pref.qvl" ]] || { echo "no ~/.config/pixmoor/pref.qvl" >&2; exit 1; }
 echo "running after 20 s, ended by SIGTERM; settings in /root/.config/pixmoor: $(ls "$root/root/.config/pixmoor")"
-echo "pixmoor-batch now reads them: $(cd "$root/root" && chroot "$root" /bin/sh -c \
-  'cd /root/pictures && pixmoor-batch --dry-run --quiet --json photo.jpg' | head -1 | cut -c1-120)"
+# What the user sets in the window is what the companion does where it finds
+# no pref.qvl of its own.
+perl -pi -e 's/^PREFIX *=[^\r\n]*/PREFIX = menu_/' "$root/root/.config/pixmoor/pref.qvl"
+planned=$(chroot "$root" /bin/sh -c 'cd /root/pictures && pixmoor-batch --dry-run photo.jpg' 2>&1)
+echo "$planned"
+[[ "$planned" == *"menu_photo.jpg (new)"* ]] || { echo "pixmoor-batch did not read the menu's settings" >&2; exit 1; }
 
 step "pixmoor-resize (the file managers' action) without a desktop session"
 in_root /usr/libexec/pixmoor/pixmoor-resize /root/pictures/photo.jpg 2>&1 || true
