@@ -74,7 +74,8 @@ test-asan: setup
 test-tsan: setup
 	cmake -S . -B $(TSAN_BUILD) -G Ninja -DPIXMOOR_TSAN=ON -DPIXMOOR_GUI=OFF -DPIXMOOR_BENCH=OFF -DPIXMOOR_WERROR=$(WERROR) -DCMAKE_BUILD_TYPE=Debug $(CMAKE_ARGS)
 	cmake --build $(TSAN_BUILD) -j $(JOBS)
-	ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS) -L threads
+	TSAN_OPTIONS=suppressions=$(CURDIR)/tests/support/tsan_glib.supp \
+	  ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS) -L threads
 
 # A short libFuzzer run of every run of scripts/fuzz.sh: each picture family
 # of the format registry, the real budget, the batch's row-by-row
