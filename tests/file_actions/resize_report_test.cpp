@@ -21,7 +21,8 @@ TEST(ResizeReport, ReadsTheCompanionsReportAndIgnoresWhatIsNotIt) {
       "[1,2]\n"
       "{\"type\":7,\"outcome\":5,\"reason\":[]}\n"
       "{\"type\":\"picture\",\"outcome\":5,\"reason\":{}}\n"
-      "{\"type\":\"picture\",\"source\":\"/p/caf\\\\xE9\\nx.jpg\",\"outcome\":\"failed\",\"reason\":\"disk-full\"}\n"
+      "{\"type\":\"picture\",\"source\":\"/p/"
+      "caf\\\\xE9\\nx.jpg\",\"outcome\":\"failed\",\"reason\":\"disk-full\"}\n"
       "{\"type\":\"picture\",\"source\":\"/p/b.jpg\",\"outcome\":\"failed\",\"reason\":\"stopped\"}\n"
       "{\"type\":\"picture\",\"source\":42,\"outcome\":\"failed\",\"reason\":\"no-such-code\"}\n"
       "{\"type\":\"summary\",\"written\":1}");
