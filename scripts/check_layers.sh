@@ -7,7 +7,7 @@
 #   layer 1  image, settings
 #   layer 2  batch, online, platform, game_rules, foreign
 #   layer 3  companion, app_core, game, decode_helper
-#   layer 4  app
+#   layer 4  app, file_actions
 #
 # A file's module is its folder under src/ (one library each, see
 # src/CMakeLists.txt). A file may include its own module and any module of a
@@ -22,7 +22,7 @@ declare -A layer=(
   [image]=1 [settings]=1
   [batch]=2 [online]=2 [platform]=2 [game_rules]=2 [foreign]=2
   [companion]=3 [app_core]=3 [game]=3 [decode_helper]=3
-  [app]=4
+  [app]=4 [file_actions]=4
 )
 declare -A uses_qt=([platform]=1 [game]=1 [app]=1)
 

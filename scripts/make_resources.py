@@ -5,7 +5,9 @@
                           BMP entries at 4, 8 and 32 bits per pixel)
   resources/logo.png      the 275 x 47 logo
   resources/chime.wav     the completion cue: 2 channels, 22050 Hz, 16 bits
-  resources/pixmoor.png   the 48 x 48 desktop icon
+  resources/hicolor/*/pixmoor.png
+                          the desktop icon in the hicolor sizes desktops
+                          ask for, 16 x 16 to 256 x 256
 
 Plain python3 (struct, zlib, math): no image library. The output is fixed
 for a given version of this script, so rerunning it changes nothing.
@@ -266,8 +268,10 @@ def logo_png():
     return png_file(w, h, rows)
 
 
-def app_icon_png():
-    s = 48
+ICON_SIZES = (16, 22, 24, 32, 48, 64, 128, 256)
+
+
+def app_icon_png(s):
     rows = []
     for y in range(s):
         row = bytearray()
@@ -319,7 +323,8 @@ def main():
         assert len(data) == expected, (name, len(data), expected)
         write(os.path.join(ROOT, "icons", name), data)
     write(os.path.join(ROOT, "logo.png"), logo_png())
-    write(os.path.join(ROOT, "pixmoor.png"), app_icon_png())
+    for size in ICON_SIZES:
+        write(os.path.join(ROOT, "hicolor", "%dx%d" % (size, size), "pixmoor.png"), app_icon_png(size))
     write(os.path.join(ROOT, "chime.wav"), chime_wav())
 
 

@@ -4,23 +4,40 @@
 # and, for a desktop user, through sudo.
 set -euo pipefail
 
-packages=(
-  cmake ninja-build g++ make pkg-config
-  libjpeg62-turbo-dev libpng-dev zlib1g-dev
-  libwebp-dev webp libtiff-dev
-  libheif-dev libavif-dev liblcms2-dev
-  qt6-base-dev qt6-base-private-dev qt6-qpa-plugins libxcb1-dev fonts-dejavu-core
-  fonts-liberation2 qt6-translations-l10n
-  libcurl4-openssl-dev
-  libasound2-dev
-  nlohmann-json3-dev
-  libgif-dev libseccomp-dev
-  libgtest-dev libgmock-dev libimage-exiftool-perl
-  libturbojpeg0-dev libjpeg-turbo-progs
-  libbenchmark-dev
-  clang libclang-rt-14-dev clang-format-14
-  desktop-file-utils appstream
+# The packages come from debian/control, where they are declared once:
+# Build-Depends (without --package also those marked <!nocheck>, which only
+# the tests need), the binary package's Depends beside the libraries,
+# X-Bench-Depends and X-CI-Depends (without --package).
+#   scripts/setup.sh            everything: build, run, test, benchmarks, CI
+#   scripts/setup.sh --package  what building the Debian package takes
+profile=all
+[[ "${1:-}" == --package ]] && profile=package
+control="$(dirname "$0")/../debian/control"
+
+# The names in field $1 of $control: continuation lines joined, versions and
+# comments dropped, entries marked <!nocheck> dropped for the package build.
+field() {
+  awk -v want="$1" '
+    /^#/ { next }
+    /^[^ \t]/ { on = (index($0, want ":") == 1); if (on) { sub(/^[^:]*:/, ""); print }; next }
+    on { print }
+  ' "$control" | tr ',\n' '\n\n' | while IFS= read -r entry; do
+    [[ "$profile" == package && "$entry" == *"<!nocheck>"* ]] && continue
+    entry=${entry%%[(<]*}
+    entry=${entry//[[:space:]]/}
+    [[ -n "$entry" && "$entry" != \$* ]] && echo "$entry"
+  done
+}
+
+mapfile -t packages < <(
+  field Build-Depends
+  if [[ "$profile" == all ]]; then
+    field Depends
+    field X-Bench-Depends
+    field X-CI-Depends
+  fi
 )
+[[ ${#packages[@]} -gt 0 ]] || { echo "setup: no package read from $control" >&2; exit 1; }
 
 missing=()
 for p in "${packages[@]}"; do

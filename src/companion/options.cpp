@@ -193,7 +193,9 @@ constexpr std::string_view kDescription =
 
 constexpr std::string_view kSettings =
     "Settings come from pref.qvl in the current folder (read, never written), else\n"
-    "from the defaults for a 1920 x 1080 desktop. Options override them for this run:";
+    "from the one the window started from the desktop's menu keeps,\n"
+    "$XDG_CONFIG_HOME/pixmoor/pref.qvl (~/.config/pixmoor/pref.qvl), else from the\n"
+    "defaults for a 1920 x 1080 desktop. Options override them for this run:";
 
 using batch::ExifChoice;
 using settings::OutputFormat;

@@ -1,6 +1,6 @@
 // pixmoor-batch: the resizer's batch for scripts, headless machines and
 // benchmarks. Takes paths as a drop would, reads the settings of pref.qvl in
-// the current folder (never writes it), lets options override them for this
+// the current folder, else the menu's (never writes it), lets options override them for this
 // run, and prints the progress, the completion text and every picture that
 // produced no file. It can also plan a run without writing (--dry-run),
 // report each picture as JSON (--json) and send the originals it replaces
@@ -156,7 +156,8 @@ int main(int argc, char** argv) {
   }
   if (options.paths.empty()) return usageError("no PATH given");
 
-  const companion::SettingsFile file = companion::readSettingsFile(options);
+  const companion::SettingsFile file = companion::readSettingsFile(
+      options, companion::menuSettingsFile(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME")));
   if (file.usageError) return usageError(*file.usageError);
   if (file.warning) std::fprintf(stderr, "%s: %s\n", kProgram, companion::printable(*file.warning).c_str());
   const companion::RunSettings runSettings = companion::chooseRunSettings(

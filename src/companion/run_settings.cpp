@@ -68,16 +68,24 @@ std::optional<std::string> unusableAsWritten(const std::string& path) {
 
 }  // namespace
 
-SettingsFile readSettingsFile(const Options& options) {
+std::string menuSettingsFile(const char* xdgConfigHome, const char* home) {
+  if (xdgConfigHome != nullptr && xdgConfigHome[0] == '/')
+    return std::string(xdgConfigHome) + "/pixmoor/" + settings::kSettingsFileName;
+  if (home == nullptr || home[0] == '\0') return {};
+  return std::string(home) + "/.config/pixmoor/" + settings::kSettingsFileName;
+}
+
+SettingsFile readSettingsFile(const Options& options, const std::string& menuSettings) {
   SettingsFile file;
   const bool given = options.settingsFile.has_value();
-  const std::string path = given ? *options.settingsFile : settings::kSettingsFileName;
+  std::string path = given ? *options.settingsFile : settings::kSettingsFileName;
+  if (!given && ::access(path.c_str(), F_OK) != 0 && !menuSettings.empty()) path = menuSettings;
   if (::access(path.c_str(), F_OK) != 0) {
     if (given) file.usageError = "--settings: cannot read '" + path + "'";
-    return file;  // no ./pref.qvl: the defaults
+    return file;  // neither ./pref.qvl nor the menu's: the defaults
   }
   // A problem with the file: with --settings the user must mend it; with
-  // ./pref.qvl the run says what it uses instead.
+  // ./pref.qvl or the menu's the run says what it uses instead.
   const auto refuse = [&](const std::string& problem, const std::string& instead) {
     if (given) {
       file.usageError = "--settings: cannot use '" + path + "': " + problem;

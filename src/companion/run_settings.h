@@ -1,5 +1,6 @@
 // The settings one run of pixmoor-batch uses: those of its settings file
-// (--settings FILE, else ./pref.qvl when there is one) or the built-in
+// (--settings FILE, else ./pref.qvl when there is one, else the menu entry's
+// $XDG_CONFIG_HOME/pixmoor/pref.qvl when there is one) or the built-in
 // defaults, with this run's options laid over them, and the language of its
 // texts.
 //
@@ -35,7 +36,14 @@ struct SettingsFile {
 // it. So is a PREFIX that prefixProblem refuses (an empty one is not
 // "replace the sources"; only "0" is), unless --prefix replaces it: then
 // ./pref.qvl's is replaced by the default prefix.
-SettingsFile readSettingsFile(const Options& options);
+// `menuSettings` (menuSettingsFile) is read as ./pref.qvl is, when there is
+// no ./pref.qvl: what the user set in the window started from the menu.
+SettingsFile readSettingsFile(const Options& options, const std::string& menuSettings = {});
+
+// The settings file of the window started from the desktop's menu, which
+// runs it in $XDG_CONFIG_HOME/pixmoor (~/.config/pixmoor when that is unset,
+// empty or relative); empty when HOME is not set either.
+std::string menuSettingsFile(const char* xdgConfigHome, const char* home);
 
 struct RunSettings {
   settings::Settings settings;

@@ -17,7 +17,7 @@
 #include "image/helper_protocol.h"
 
 #ifndef PIXMOOR_DECODE_HELPER_INSTALLED
-#error "PIXMOOR_DECODE_HELPER_INSTALLED must name the installed helper program"
+#error "PIXMOOR_DECODE_HELPER_INSTALLED must name the installed helper, relative to the installed programs"
 #endif
 
 namespace pixmoor::image {
@@ -38,11 +38,12 @@ std::string chosenProgram;  // set by a test; empty: found
 std::string foundProgram() {
   std::error_code error;
   const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (!error) {
-    const std::filesystem::path beside = self.parent_path() / kHelperName;
-    if (::access(beside.c_str(), X_OK) == 0) return beside.string();
-  }
-  if (::access(PIXMOOR_DECODE_HELPER_INSTALLED, X_OK) == 0) return PIXMOOR_DECODE_HELPER_INSTALLED;
+  if (error) return {};
+  const std::filesystem::path beside = self.parent_path() / kHelperName;
+  if (::access(beside.c_str(), X_OK) == 0) return beside.string();
+  const std::filesystem::path installed =
+      (self.parent_path() / PIXMOOR_DECODE_HELPER_INSTALLED).lexically_normal();
+  if (::access(installed.c_str(), X_OK) == 0) return installed.string();
   return {};
 }
 

@@ -29,7 +29,8 @@
 // Where the program is: the path a test set (setDecodeHelperProgram), else
 // beside the running executable (a build tree: pixmoor-batch and
 // pixmoor-decode share a folder), else the installed one
-// (PIXMOOR_DECODE_HELPER_INSTALLED, libexec/pixmoor/pixmoor-decode).
+// (PIXMOOR_DECODE_HELPER_INSTALLED: ../libexec/pixmoor/pixmoor-decode from
+// the running executable's folder, wherever the installation was put).
 // Any thread, each call with a helper of its own.
 #pragma once
 

@@ -163,5 +163,39 @@ TEST(RunSettings, TheSettingsFileOfARun) {
   EXPECT_EQ(missing.usageError, "--settings: cannot read 'missing.qvl'");
 }
 
+// The window started from the menu keeps its settings in the configuration
+// folder; the companion reads them there when the current folder has none.
+TEST(RunSettings, TheMenusSettingsFile) {
+  EXPECT_EQ(menuSettingsFile("/x/cfg", "/home/u"), "/x/cfg/pixmoor/pref.qvl");
+  EXPECT_EQ(menuSettingsFile(nullptr, "/home/u"), "/home/u/.config/pixmoor/pref.qvl");
+  EXPECT_EQ(menuSettingsFile("", "/home/u"), "/home/u/.config/pixmoor/pref.qvl");
+  EXPECT_EQ(menuSettingsFile("relative", "/home/u"), "/home/u/.config/pixmoor/pref.qvl");
+  EXPECT_EQ(menuSettingsFile(nullptr, nullptr), "");
+  EXPECT_EQ(menuSettingsFile(nullptr, ""), "");
+
+  pixmoor::testing::TempFolder folder;
+  const std::string menu = (folder.path() / "menu.qvl").string();
+  pixmoor::testing::writeBytes(menu, "[DEFAUT]\r\nPREFIX = menu_\r\n");
+  const auto previous = std::filesystem::current_path();
+  std::filesystem::current_path(folder.path());
+  const SettingsFile fromMenu = readSettingsFile({}, menu);
+  const SettingsFile givenWins = readSettingsFile(Options{.settingsFile = "missing.qvl"}, menu);
+  pixmoor::testing::writeBytes(settings::kSettingsFileName, "[DEFAUT]\r\nPREFIX = here_\r\n");
+  const SettingsFile hereWins = readSettingsFile({}, menu);
+  pixmoor::testing::writeBytes(menu, "[OTHER]\r\nPREFIX = menu_\r\n");
+  std::filesystem::remove(settings::kSettingsFileName);
+  const SettingsFile unusable = readSettingsFile({}, menu);
+  std::filesystem::current_path(previous);
+
+  ASSERT_TRUE(fromMenu.settings);
+  EXPECT_EQ(fromMenu.settings->prefix, "menu_");
+  EXPECT_TRUE(givenWins.usageError);
+  ASSERT_TRUE(hereWins.settings);
+  EXPECT_EQ(hereWins.settings->prefix, "here_");
+  EXPECT_EQ(unusable.settings, std::nullopt);
+  ASSERT_TRUE(unusable.warning);
+  EXPECT_EQ(unusable.warning->find(menu), 0u) << *unusable.warning;
+}
+
 }  // namespace
 }  // namespace pixmoor::companion
