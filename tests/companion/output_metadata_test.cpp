@@ -66,7 +66,7 @@ bool holdsTheLatitude(const std::string& bytes) {
 class OutputMetadata : public BatchProgramTest {
  protected:
   void SetUp() override {
-    for (const char* name : {"phone.jpg", "phone.png", "phone.webp", "phone.avif"})
+    for (const char* name : {"phone.jpg", "phone.png", "phone.webp", "phone.avif", "phone.heic"})
       fs::copy_file(kData + name, path(name));
   }
   // One picture, relative mode to 32 on its long side, as --json reports it.
@@ -96,6 +96,7 @@ TEST_F(OutputMetadata, KeptTagsReadBackFittedToTheOutput) {
       {"phone.webp", "jpg", "m_phone.jpg", 24, 32},  // a WebP's EXIF chunk, its orientation applied
       {"phone.avif", "png", "m_phone.png", 24,
        32},  // an AVIF's Exif item (avifenc made irot of its orientation)
+      {"phone.heic", "jpg", "m_phone.jpg", 32, 24},   // a HEIC's Exif item, its orientation not the picture's
       {"phone.jpg", "webp", "m_phone.webp", 24, 32},  // APP1 -> a WebP's EXIF chunk
       {"phone.png", "avif", "m_phone.avif", 32, 24},  // eXIf -> an AVIF's Exif item
   };
