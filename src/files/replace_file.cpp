@@ -624,6 +624,7 @@ ReplaceStatus makeFolderOf(const std::string& path) {
   struct stat held {};
   if (::stat(folder.c_str(), &held) == 0)
     return S_ISDIR(held.st_mode) ? ReplaceStatus::replaced : ReplaceStatus::notAFile;
+  if (errno == ENOTDIR) return ReplaceStatus::notAFile;  // a file on the way
   if (errno != ENOENT) return failureOf(errno, ReplaceStatus::cannotCreate);
   if (folder == path) return ReplaceStatus::cannotCreate;  // nothing above to make it in
   if (const ReplaceStatus above = makeFolderOf(folder); above != ReplaceStatus::replaced) return above;

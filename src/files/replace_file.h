@@ -92,11 +92,6 @@ struct SetAside {
 using SetAsideStep = std::function<SetAside(const std::string& spare, const std::string& name)>;
 
 struct ReplaceRule {
-  // Nothing at all may be under the name (a link neither): the new file
-  // takes it only while it is free, in one step that never replaces what
-  // came there meanwhile (renameat2's RENAME_NOREPLACE, else link and
-  // unlink), and anything there is nameTaken.
-  bool nameMustBeFree = false;
   std::optional<FileIdentity> onlyReplacing;
   // When set: called with the file under the name (links followed); true
   // keeps it, and the replacement is refused as wouldReplaceAnother (a
@@ -110,6 +105,11 @@ struct ReplaceRule {
   // When set: the access and modification times the new file bears when it
   // takes the name (a resized photo keeping its source's dates).
   std::optional<std::array<struct timespec, 2>> times{};
+  // Nothing at all may be under the name (a link neither): the new file
+  // takes it only while it is free, in one step that never replaces what
+  // came there meanwhile (renameat2's RENAME_NOREPLACE, else link and
+  // unlink), and anything there is nameTaken.
+  bool nameMustBeFree = false;
 };
 
 // Whether a file time is older than this process: what bears it is the
