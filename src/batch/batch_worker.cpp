@@ -206,9 +206,8 @@ void BatchRunner::runPictures(image::ThreadBudget& threads, Handover& handover) 
       flight_.named[p] = 1;
       if (flight_.schedule.turn() == p) publishOutputPath(path);
     };
-    picture.prepared =
-        preparePicture(job_[p], *snapshot, publish, &stop_, f.share, options_.formats, options_.metadata,
-                       options_.output);
+    picture.prepared = preparePicture(job_[p], *snapshot, publish, &stop_, f.share, options_.formats,
+                                      options_.metadata, options_.output);
     lock.lock();
     schedule.endRead(p);
     changed();
@@ -235,10 +234,8 @@ void BatchRunner::runPictures(image::ThreadBudget& threads, Handover& handover) 
     if (runFiles_) {
       // Beside the output folder's own rule: its source is never replaced.
       picture.prepared.replaceRule.mustKeep =
-          [keeper = runFiles_->keeperFor(job_[p]),
-           own = std::move(picture.prepared.replaceRule.mustKeep)](const files::FileIdentity& held) {
-            return keeper(held) || (own && own(held));
-          };
+          [keeper = runFiles_->keeperFor(job_[p]), own = std::move(picture.prepared.replaceRule.mustKeep)](
+              const files::FileIdentity& held) { return keeper(held) || (own && own(held)); };
     }
     picture.reason = picture.prepared.outcome.reason;
     if ((!direct || picture.prepared.encodesFirst()) && picture.prepared.outcome.written()) {
@@ -283,11 +280,11 @@ bool BatchRunner::finishPicture(std::size_t p, ReadyPicture& picture, bool direc
   PictureOutcome outcome = picture.prepared.outcome;
   outcome.reason = picture.reason;
   if (outcome.written()) {
-    outcome.reason = direct && !picture.prepared.encodesFirst()
-                         ? writePreparedPicture(picture.prepared, &saveCancel, &outcome.outputBytes,
-                                                &outcome.outputPath)
-                         : writeEncodedPicture(picture.prepared, picture.encoded, &saveCancel,
-                                               &outcome.outputBytes, &outcome.outputPath);
+    outcome.reason =
+        direct && !picture.prepared.encodesFirst()
+            ? writePreparedPicture(picture.prepared, &saveCancel, &outcome.outputBytes, &outcome.outputPath)
+            : writeEncodedPicture(picture.prepared, picture.encoded, &saveCancel, &outcome.outputBytes,
+                                  &outcome.outputPath);
   }
   const Clock::time_point started = picture.started;
   picture = ReadyPicture{};  // frees the picture at once

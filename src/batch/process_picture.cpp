@@ -299,8 +299,8 @@ FailureReason encodeWithin(PreparedPicture& picture, std::vector<std::uint8_t>& 
   const std::uint64_t limit = picture.maxBytes;
   const auto encode = [&](const image::Raster& raster, int quality, std::span<const std::uint8_t> exif,
                           std::vector<std::uint8_t>& into) {
-    const image::SaveStatus status = image::encodeRaster(raster, picture.sourceDepth, picture.encoder, quality,
-                                                         -1, into, cancel, picture.iccProfile, exif);
+    const image::SaveStatus status = image::encodeRaster(raster, picture.sourceDepth, picture.encoder,
+                                                         quality, -1, into, cancel, picture.iccProfile, exif);
     return status == image::SaveStatus::saved ? FailureReason::none : saveFailure(status);
   };
   const bool scaled = hasQualityScale(picture.encoder);
@@ -348,7 +348,8 @@ FailureReason encodeWithin(PreparedPicture& picture, std::vector<std::uint8_t>& 
   while (size > limit) {
     const int longer = std::max(width, height);
     if (longer <= kSmallestFittedSide) return FailureReason::cannotFit;
-    const double factor = std::min(0.9, 0.95 * std::sqrt(static_cast<double>(limit) / static_cast<double>(size)));
+    const double factor =
+        std::min(0.9, 0.95 * std::sqrt(static_cast<double>(limit) / static_cast<double>(size)));
     int side = std::max(kSmallestFittedSide, static_cast<int>(longer * factor));
     // Proportions kept, each side at least one pixel.
     const auto other = [&](int of) {
@@ -357,7 +358,8 @@ FailureReason encodeWithin(PreparedPicture& picture, std::vector<std::uint8_t>& 
     const int newWidth = width >= height ? side : other(width);
     const int newHeight = width >= height ? other(height) : side;
     smaller = image::resampledCopy(full, newWidth, newHeight, cancel);
-    if (smaller == nullptr) return image::cancelled(cancel) ? FailureReason::stopped : FailureReason::resampleFailed;
+    if (smaller == nullptr)
+      return image::cancelled(cancel) ? FailureReason::stopped : FailureReason::resampleFailed;
     width = newWidth;
     height = newHeight;
     exif = fitExif(picture.sourceExif, picture.exifChoice, width, height, picture.encoder).block;
@@ -395,7 +397,8 @@ FailureReason writePreparedPicture(PreparedPicture& picture, const image::Cancel
 }
 
 FailureReason writeEncodedPicture(const PreparedPicture& picture, std::span<const std::uint8_t> encoded,
-                                  const image::CancelFlag* cancel, std::uint64_t* bytes, std::string* writtenTo) {
+                                  const image::CancelFlag* cancel, std::uint64_t* bytes,
+                                  std::string* writtenTo) {
   if (!picture.outcome.written()) return picture.outcome.reason;
   return writeWith(picture, bytes, writtenTo, [&](const std::string& path, const files::ReplaceRule& rule) {
     return image::saveEncoded(encoded, path, cancel, rule);
@@ -418,14 +421,15 @@ PictureOutcome processPicture(const std::string& sourcePath, const settings::Set
                               const OutputPathSink& publishOutputPath, const image::CancelFlag* cancel,
                               std::optional<std::uint64_t> memoryBudget, image::FormatSet formats,
                               const MetadataChoice& metadata, const OutputChoice& choice) {
-  PreparedPicture prepared =
-      preparePicture(sourcePath, settings, publishOutputPath, cancel, memoryBudget, formats, metadata, choice);
+  PreparedPicture prepared = preparePicture(sourcePath, settings, publishOutputPath, cancel, memoryBudget,
+                                            formats, metadata, choice);
   std::vector<std::uint8_t> encoded;
   if (prepared.encodesFirst()) prepared.outcome.reason = encodePreparedPicture(prepared, encoded, cancel);
   PictureOutcome outcome = prepared.outcome;
-  outcome.reason = prepared.encodesFirst()
-                       ? writeEncodedPicture(prepared, encoded, cancel, &outcome.outputBytes, &outcome.outputPath)
-                       : writePreparedPicture(prepared, cancel, &outcome.outputBytes, &outcome.outputPath);
+  outcome.reason =
+      prepared.encodesFirst()
+          ? writeEncodedPicture(prepared, encoded, cancel, &outcome.outputBytes, &outcome.outputPath)
+          : writePreparedPicture(prepared, cancel, &outcome.outputBytes, &outcome.outputPath);
   return outcome;
 }
 

@@ -211,8 +211,8 @@ std::string pictureJson(const PictureLine& line) {
   object["type"] = "picture";
   object["source"] = pathText(line.source);
   object["output"] = outcome.outputPath.empty() ? Json(nullptr) : Json(pathText(outcome.outputPath));
-  object["outcome"] = written                                         ? (line.planned ? "planned" : "written")
-                      : outcome.leftAlone()                           ? "left"
+  object["outcome"] = written               ? (line.planned ? "planned" : "written")
+                      : outcome.leftAlone() ? "left"
                       : outcome.reason == batch::FailureReason::stopped ? "stopped"
                                                                         : "failed";
   object["reason"] = written ? Json(nullptr) : Json(reasonCode(outcome.reason));

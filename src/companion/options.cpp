@@ -174,8 +174,8 @@ std::optional<std::string> storeBytes(const OptionRow& row, std::string_view val
   if (digits.empty() || error != std::errc() || end != digits.data() + digits.size() ||
       number > most / unit || number * unit < static_cast<std::uint64_t>(row.low)) {
     return std::string(optionName(row.synopsis)) + " must be a number of bytes from " +
-           std::to_string(row.low) + " to " + std::to_string(row.high) + "M, with K or M after it for KiB or MiB" +
-           quotedValue(value);
+           std::to_string(row.low) + " to " + std::to_string(row.high) +
+           "M, with K or M after it for KiB or MiB" + quotedValue(value);
   }
   options.maxBytes = number * unit;
   return std::nullopt;
@@ -260,8 +260,9 @@ constexpr std::array kOptions = {
     sizeRow<&Options::fit>("--fit WxH", 1, kMaxSide,
                            "the largest size within W x H, proportions kept\n"
                            "(sides rounded to the nearest pixel, at least 1)"),
-    percentRow("--scale P%", 1, 1000, "each side times P / 100 (rounded to the nearest\n"
-                                      "pixel, at least 1)"),
+    percentRow("--scale P%", 1, 1000,
+               "each side times P / 100 (rounded to the nearest\n"
+               "pixel, at least 1)"),
     numberRow<&Options::longEdge>("--long-edge N", 1, kMaxSide,
                                   "the longer side to N pixels, proportions kept (the\n"
                                   "other rounded to the nearest pixel, at least 1).\n"

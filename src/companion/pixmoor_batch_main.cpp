@@ -170,7 +170,8 @@ int main(int argc, char** argv) {
   settings::Settings chosen = runSettings.settings;
   batch::OutputChoice output = runSettings.output;
   // One folder walked: its tree is mirrored under the output folder.
-  if (options.paths.size() == 1 && batch::isFolder(options.paths.front())) output.tree = options.paths.front();
+  if (options.paths.size() == 1 && batch::isFolder(options.paths.front()))
+    output.tree = options.paths.front();
 
   image::registerJpegDecoder();
   image::registerPngDecoder();

@@ -119,9 +119,9 @@ void Planner::planFromHeader(PlannedPicture& planned) {
 }
 
 void Planner::planExactly(PlannedPicture& planned) {
-  batch::PreparedPicture prepared = batch::preparePicture(planned.source, settings_, nullptr, cancel_,
-                                                         std::nullopt, image::FormatSet::companion,
-                                                         metadata_, choice_);
+  batch::PreparedPicture prepared =
+      batch::preparePicture(planned.source, settings_, nullptr, cancel_, std::nullopt,
+                            image::FormatSet::companion, metadata_, choice_);
   if (!prepared.outcome.written()) {
     planned.outcome = prepared.outcome;
     return;

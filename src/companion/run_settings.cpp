@@ -119,10 +119,12 @@ RunSettings chooseRunSettings(const Options& options, const std::optional<settin
   const int ownSizes = (options.fit ? 1 : 0) + (options.scalePercent ? 1 : 0) + (options.longEdge ? 1 : 0);
   if (ownSizes > 1 || (ownSizes == 1 && (options.mode || options.size || relativeSizes))) {
     run.usageError =
-        "one size option per run: --fit, --scale, --long-edge, or the settings' --mode, --size and relative sizes";
+        "one size option per run: --fit, --scale, --long-edge, or the settings' --mode, --size and relative "
+        "sizes";
     return run;
   }
-  if (options.fit) size = {.rule = batch::SizeRule::fit, .width = options.fit->first, .height = options.fit->second};
+  if (options.fit)
+    size = {.rule = batch::SizeRule::fit, .width = options.fit->first, .height = options.fit->second};
   if (options.scalePercent) size = {.rule = batch::SizeRule::scale, .percent = *options.scalePercent};
   if (options.longEdge) size = {.rule = batch::SizeRule::longEdge, .longEdge = *options.longEdge};
   size.shrinkOnly = options.shrinkOnly;

@@ -39,7 +39,7 @@ SettingsFile readSettingsFile(const Options& options);
 
 struct RunSettings {
   settings::Settings settings;
-  batch::OutputChoice output;  // the companion's own choices (its `tree` is the caller's to set)
+  batch::OutputChoice output;             // the companion's own choices (its `tree` is the caller's to set)
   std::string language;                   // of the texts: "FR" or "UK"
   std::optional<std::string> usageError;  // the options cannot be run together
 };

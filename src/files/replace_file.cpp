@@ -10,8 +10,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <cstdio>
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <map>
 #include <mutex>
@@ -631,7 +631,7 @@ ReplaceStatus makeFolderOf(const std::string& path) {
   // Another run may make it at the same moment: there is then a folder all the same.
   if (::mkdir(folder.c_str(), 0777) == 0 || errno == EEXIST) {
     return ::stat(folder.c_str(), &held) == 0 && S_ISDIR(held.st_mode) ? ReplaceStatus::replaced
-                                                                      : ReplaceStatus::notAFile;
+                                                                       : ReplaceStatus::notAFile;
   }
   if (errno == ENAMETOOLONG) return ReplaceStatus::nameTooLong;
   return failureOf(errno, ReplaceStatus::cannotCreate);

@@ -69,8 +69,8 @@ TEST_F(OutputChoices, OutputFolderMirrorsTheTreeAndReplacesNoSource) {
   ASSERT_TRUE(writePicture(path("tree/a/x.jpg"), 128, 96, image::kJpegEncoder));
   const std::string source = readBytes(path("tree/a/x.jpg"));
   const mode_t mask = ::umask(027);
-  const PictureOutcome outcome =
-      run(path("tree/a/x.jpg"), withPrefix("0"), OutputChoice{.folder = path("out/web"), .tree = path("tree")});
+  const PictureOutcome outcome = run(path("tree/a/x.jpg"), withPrefix("0"),
+                                     OutputChoice{.folder = path("out/web"), .tree = path("tree")});
   ::umask(mask);
   EXPECT_TRUE(outcome.written());
   EXPECT_EQ(outcome.outputPath, path("out/web/a/x.jpg"));
@@ -81,8 +81,8 @@ TEST_F(OutputChoices, OutputFolderMirrorsTheTreeAndReplacesNoSource) {
   EXPECT_EQ(made.st_mode & 0777, 0750u);  // the user's default permissions
 
   // An output folder that leads back to the source never replaces it.
-  const PictureOutcome back =
-      run(path("tree/a/x.jpg"), withPrefix("0"), OutputChoice{.folder = path("tree/a"), .tree = path("tree/a")});
+  const PictureOutcome back = run(path("tree/a/x.jpg"), withPrefix("0"),
+                                  OutputChoice{.folder = path("tree/a"), .tree = path("tree/a")});
   EXPECT_EQ(back.reason, FailureReason::wouldReplaceAnother);
   EXPECT_EQ(readBytes(path("tree/a/x.jpg")), source);
 }
@@ -115,7 +115,8 @@ TEST_F(OutputChoices, AFileThatAppearsWhileWritingIsKept) {
     ::unlink(path("out/a.jpg").c_str());
     held_write::holdIn(path("out"));
     PictureOutcome outcome;
-    std::thread writer([&] { outcome = run(path("a.png"), withPrefix("0"), {.folder = path("out"), .ifExists = rule}); });
+    std::thread writer(
+        [&] { outcome = run(path("a.png"), withPrefix("0"), {.folder = path("out"), .ifExists = rule}); });
     ASSERT_TRUE(held_write::waitUntilEntered());
     writeBytes(path("out/a.jpg"), "came meanwhile");
     held_write::release();

@@ -685,9 +685,10 @@ TEST_F(BatchProgram, OutputFolderInsideTheTreeIsMirroredNotWalked) {
   ASSERT_TRUE(writePicture(path("tree/a.jpg"), 80, 40, image::kJpegEncoder));
   ASSERT_TRUE(writePicture(path("tree/small.jpg"), 10, 20, image::kJpegEncoder));
   ASSERT_TRUE(writePicture(path("tree/sub/b.png"), 30, 60, image::kPngEncoder));
-  const std::vector<std::string> options = {"--recursive", "--json",           "--quiet", "--prefix",     "0",
-                                            "--long-edge", "20",               "--shrink-only", "--output-dir",
-                                            (tree / "web").string(), tree.string()};
+  const std::vector<std::string> options = {
+      "--recursive", "--json", "--quiet",       "--prefix",     "0",
+      "--long-edge", "20",     "--shrink-only", "--output-dir", (tree / "web").string(),
+      tree.string()};
   const auto outcomes = [&](const ProgramRun& r) {
     std::vector<std::string> seen;
     for (const auto& object : jsonLines(r.out)) {
@@ -716,9 +717,10 @@ TEST_F(BatchProgram, OutputFolderInsideTheTreeIsMirroredNotWalked) {
   // Again, skipping what is there: the same three sources, each left as it is.
   arguments = options;
   arguments.insert(arguments.begin(), {"--if-exists", "skip"});
-  const std::vector<std::string> left = {(tree / "a.jpg").string() + " left " + (tree / "web/a.jpg").string(),
-                                         (tree / "small.jpg").string() + " left " + (tree / "web/small.jpg").string(),
-                                         (tree / "sub/b.png").string() + " left " + (tree / "web/sub/b.jpg").string()};
+  const std::vector<std::string> left = {
+      (tree / "a.jpg").string() + " left " + (tree / "web/a.jpg").string(),
+      (tree / "small.jpg").string() + " left " + (tree / "web/small.jpg").string(),
+      (tree / "sub/b.png").string() + " left " + (tree / "web/sub/b.jpg").string()};
   const ProgramRun second = run(arguments);
   EXPECT_EQ(second.status, 0) << second.err;
   EXPECT_EQ(outcomes(second), left);
