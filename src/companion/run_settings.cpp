@@ -168,6 +168,10 @@ RunSettings chooseRunSettings(const Options& options, const std::optional<settin
     run.usageError = "--trash-originals replaces no source with --output-dir: nothing would go";
     return run;
   }
+  if (options.trashOriginals && options.ifExists != batch::IfExists::replace) {
+    run.usageError = "--trash-originals needs --if-exists replace: skip and rename replace no source";
+    return run;
+  }
   if (options.trashOriginals && !settings::outputPrefix(chosen.prefix).empty()) {
     run.usageError = "--trash-originals needs no prefix (--prefix 0): only sources that are replaced go";
     return run;

@@ -53,7 +53,8 @@ struct RunSettings {
 // speak --lang, else the file's language (any code but "UK" is French), else
 // `environmentLanguage`. --fit, --scale and --long-edge are one size option
 // each, refused together or beside --mode, --size and the relative sizes;
-// --trash-originals is refused with --output-dir, where nothing is replaced.
+// --trash-originals is refused with --output-dir and with --if-exists skip
+// or rename, where no source is replaced.
 RunSettings chooseRunSettings(const Options& options, const std::optional<settings::Settings>& fromFile,
                               std::string_view environmentLanguage);
 
