@@ -152,10 +152,11 @@ TEST(RunSettings, OptionsThatCannotRunTogether) {
       chooseRunSettings(Options{.outputDir = "o", .prefix = "0", .trashOriginals = true}, std::nullopt, "FR")
           .usageError,
       "--trash-originals replaces no source with --output-dir: nothing would go");
-  EXPECT_EQ(chooseRunSettings(Options{.ifExists = batch::IfExists::rename, .prefix = "0", .trashOriginals = true},
-                              std::nullopt, "FR")
-                .usageError,
-            "--trash-originals needs --if-exists replace: skip and rename replace no source");
+  EXPECT_EQ(
+      chooseRunSettings(Options{.ifExists = batch::IfExists::rename, .prefix = "0", .trashOriginals = true},
+                        std::nullopt, "FR")
+          .usageError,
+      "--trash-originals needs --if-exists replace: skip and rename replace no source");
   // Only "0" means no prefix: an empty one (from a file) replaces nothing.
   Settings empty = defaults();
   empty.prefix = "";
