@@ -60,6 +60,10 @@ const std::string& reasonText(const texts::UiTexts& texts, batch::FailureReason 
       return texts.reasonChangedWhileRead;
     case FailureReason::damaged:
       return texts.reasonDamaged;
+    case FailureReason::alreadySmall:  // the companion's alone: the window never asks for them
+    case FailureReason::exists:
+    case FailureReason::cannotFit:
+      break;
   }
   return kNone;
 }

@@ -67,6 +67,7 @@
 #include <vector>
 
 #include "batch/batch_view.h"
+#include "batch/output_choice.h"
 #include "batch/output_metadata.h"
 #include "batch/picture_outcome.h"
 #include "batch/pool_schedule.h"
@@ -120,6 +121,9 @@ struct RunOptions {
   // What each output keeps of its source beyond pixels and profile (the
   // companion's --metadata and --keep-dates; the window keeps nothing more).
   MetadataChoice metadata;
+  // The companion's size rule, output folder, rule for an existing output
+  // and byte limit (output_choice.h); the window keeps the defaults.
+  OutputChoice output;
 };
 
 enum class DropResult {
@@ -181,7 +185,8 @@ class BatchRunner {
   // The BatchJob of the latest drop.
   const std::vector<std::string>& job() const { return job_; }
 
-  // Pictures of the latest batch that produced no file, in list order. Also
+  // Pictures of the latest batch that produced no file (but those left as
+  // asked: alreadySmall, exists), in list order. Also
   // lists, as stopped, the pictures a Stop left unprocessed. Valid once the
   // batch has ended (after waitUntilIdle or stopBatch); while a stopped
   // worker is still stuck, the picture it is reading and every later one

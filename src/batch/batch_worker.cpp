@@ -178,7 +178,7 @@ void BatchRunner::runPictures(image::ThreadBudget& threads, Handover& handover) 
     const std::shared_ptr<const settings::Settings> current = settings_.snapshot();
     for (; f.settled <= p; ++f.settled) {
       f.settingsOf[f.settled] = current;
-      f.outputs[f.settled] = outputPath(job_[f.settled], *current);
+      f.outputs[f.settled] = outputPath(job_[f.settled], *current, options_.output);
     }
     const std::shared_ptr<const settings::Settings> snapshot = f.settingsOf[p];
     std::vector<std::pair<std::size_t, std::string>> unwritten;
@@ -206,8 +206,8 @@ void BatchRunner::runPictures(image::ThreadBudget& threads, Handover& handover) 
       flight_.named[p] = 1;
       if (flight_.schedule.turn() == p) publishOutputPath(path);
     };
-    picture.prepared =
-        preparePicture(job_[p], *snapshot, publish, &stop_, f.share, options_.formats, options_.metadata);
+    picture.prepared = preparePicture(job_[p], *snapshot, publish, &stop_, f.share, options_.formats,
+                                      options_.metadata, options_.output);
     lock.lock();
     schedule.endRead(p);
     changed();
@@ -219,7 +219,7 @@ void BatchRunner::runPictures(image::ThreadBudget& threads, Handover& handover) 
       if (schedule.beginAloneRead()) {
         lock.unlock();
         picture.prepared = preparePicture(job_[p], *snapshot, publish, &stop_, memoryBudget_,
-                                          options_.formats, options_.metadata);
+                                          options_.formats, options_.metadata, options_.output);
         lock.lock();
         schedule.endAloneRead();
       }
@@ -231,9 +231,14 @@ void BatchRunner::runPictures(image::ThreadBudget& threads, Handover& handover) 
     lock.unlock();
 
     picture.prepared.replaceRule.setAside = options_.setAside;
-    if (runFiles_) picture.prepared.replaceRule.mustKeep = runFiles_->keeperFor(job_[p]);
+    if (runFiles_) {
+      // Beside the output folder's own rule: its source is never replaced.
+      picture.prepared.replaceRule.mustKeep =
+          [keeper = runFiles_->keeperFor(job_[p]), own = std::move(picture.prepared.replaceRule.mustKeep)](
+              const files::FileIdentity& held) { return keeper(held) || (own && own(held)); };
+    }
     picture.reason = picture.prepared.outcome.reason;
-    if (!direct && picture.prepared.outcome.written()) {
+    if ((!direct || picture.prepared.encodesFirst()) && picture.prepared.outcome.written()) {
       picture.reason = encodePreparedPicture(picture.prepared, picture.encoded, &saveCancel);
       picture.prepared.raster.reset();  // the bytes are all that is left to write
     }
@@ -276,13 +281,15 @@ bool BatchRunner::finishPicture(std::size_t p, ReadyPicture& picture, bool direc
   outcome.reason = picture.reason;
   if (outcome.written()) {
     outcome.reason =
-        direct ? writePreparedPicture(picture.prepared, &saveCancel, &outcome.outputBytes)
-               : writeEncodedPicture(picture.prepared, picture.encoded, &saveCancel, &outcome.outputBytes);
+        direct && !picture.prepared.encodesFirst()
+            ? writePreparedPicture(picture.prepared, &saveCancel, &outcome.outputBytes, &outcome.outputPath)
+            : writeEncodedPicture(picture.prepared, picture.encoded, &saveCancel, &outcome.outputBytes,
+                                  &outcome.outputPath);
   }
   const Clock::time_point started = picture.started;
   picture = ReadyPicture{};  // frees the picture at once
   if (outcome.reason == FailureReason::stopped) return false;
-  if (!outcome.written()) recordFailure(p, outcome.reason);
+  if (!outcome.written() && !outcome.leftAlone()) recordFailure(p, outcome.reason);
   if (outcome.written() && runFiles_) runFiles_->written(outcome.outputPath);
   if (options_.observer) {
     const std::chrono::duration<double, std::milli> spent = Clock::now() - started;

@@ -73,6 +73,9 @@ struct IntakeRules {
   // Trash folders known by where they are (the home Trash: wherever
   // XDG_DATA_HOME puts it), beside those known by their names.
   std::vector<std::string> trashFolders;
+  // withSubfolders: folders never entered, known by where they are (the
+  // run's output folder, whose pictures are its own outputs).
+  std::vector<std::string> foldersNotEntered;
 };
 
 Intake takeDrop(const std::vector<std::string>& paths, const IntakeRules& rules);

@@ -41,6 +41,10 @@ class DropWalk {
       struct stat info {};
       if (::stat(folder.c_str(), &info) == 0) knownTrash_.insert({info.st_dev, info.st_ino});
     }
+    for (const std::string& folder : rules.foldersNotEntered) {
+      struct stat info {};
+      if (::stat(folder.c_str(), &info) == 0) notEntered_.insert({info.st_dev, info.st_ino});
+    }
   }
 
   void skip(const std::string& path, SkipReason reason) { intake_.skipped.push_back({path, reason}); }
@@ -150,7 +154,9 @@ class DropWalk {
             whole = false;
           }
         } else if (S_ISDIR(info.st_mode)) {
-          if ((rules_.hiddenFolders || !isHidden(name)) && !isTrash(name, info)) subfolders.push_back(path);
+          if ((rules_.hiddenFolders || !isHidden(name)) && !isTrash(name, info) &&
+              notEntered_.count({info.st_dev, info.st_ino}) == 0)
+            subfolders.push_back(path);
         } else if (!isFolder(path) && acceptedExtension(intakeExtension(name), rules_.formats)) {
           pictures.push_back(path);  // a link to a folder is neither
         }
@@ -179,6 +185,7 @@ class DropWalk {
   const IntakeRules& rules_;
   Intake& intake_;
   std::set<Identity> knownTrash_;
+  std::set<Identity> notEntered_;
   std::set<Identity> seen_;
   std::map<std::string, bool> trashAnswers_;  // folders already looked at by inTrash
 };

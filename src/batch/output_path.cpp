@@ -44,4 +44,30 @@ std::string outputPath(const std::string& source, const settings::Settings& sett
   return outputPath(source, settings::outputPrefix(settings.prefix), outputExtension(settings));
 }
 
+std::string outputPath(const std::string& source, const settings::Settings& settings,
+                       const OutputChoice& choice) {
+  if (choice.folder.empty()) return outputPath(source, settings);
+  std::string folder = choice.folder;
+  if (folder.back() != '/') folder.push_back('/');
+  // The source's place under the tree walked; "" for a source outside it.
+  std::string tree = choice.tree;
+  while (tree.size() > 1 && tree.back() == '/') tree.pop_back();
+  if (!tree.empty() && tree != "/") tree.push_back('/');
+  const std::size_t slash = source.rfind('/');
+  const std::string name = slash == std::string::npos ? source : source.substr(slash + 1);
+  if (!tree.empty() && slash != std::string::npos && source.size() > tree.size() &&
+      source.compare(0, tree.size(), tree) == 0 && slash >= tree.size())
+    folder += source.substr(tree.size(), slash + 1 - tree.size());
+  return outputPath(folder + name, settings::outputPrefix(settings.prefix), outputExtension(settings));
+}
+
+std::string numberedPath(const std::string& path, int n) {
+  const std::size_t slash = path.rfind('/');
+  const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+  std::size_t dot = path.rfind('.');
+  // A leading dot names a hidden file, no extension.
+  if (dot == std::string::npos || dot <= nameStart) dot = path.size();
+  return path.substr(0, dot) + " (" + std::to_string(n) + ")" + path.substr(dot);
+}
+
 }  // namespace pixmoor::batch

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "batch/output_choice.h"
 #include "settings/settings.h"
 
 namespace pixmoor::batch {
@@ -26,5 +27,17 @@ std::string outputPath(const std::string& source, const std::string& prefix, std
 
 // The output of `source` under the chosen prefix ("0" for none) and format.
 std::string outputPath(const std::string& source, const settings::Settings& settings);
+
+// The same in the choice's output folder, when it names one: the folder,
+// then the source's folder relative to `choice.tree` when the source lies
+// inside it (nothing otherwise), then the name as above.
+// ("/p/a/IMG.JPEG" with the tree "/p" and the folder "out") gives "out/a/prefix_IMG.jpg".
+std::string outputPath(const std::string& source, const settings::Settings& settings,
+                       const OutputChoice& choice);
+
+// "name (n).ext" for the output path "folder/name.ext" (n from 1), as
+// desktop file managers name a copy; a name without an extension gets the
+// number at its end.
+std::string numberedPath(const std::string& path, int n);
 
 }  // namespace pixmoor::batch

@@ -48,6 +48,12 @@ std::string_view failureReasonText(FailureReason reason) {
       return "changed while it was read (still being written?)";
     case FailureReason::damaged:
       return "damaged (its decoder crashed or broke its limits on it)";
+    case FailureReason::alreadySmall:
+      return "already small (left as it is)";
+    case FailureReason::exists:
+      return "the output exists (left as it is)";
+    case FailureReason::cannotFit:
+      return "cannot fit in the bytes allowed, even at 16 pixels";
   }
   return "unknown";
 }

@@ -39,6 +39,11 @@ enum class FailureReason {
   changedWhileRead,     // without a prefix: its size or time changed while it was read (still being
                         // written, say), so its output may not replace it
   damaged,              // the decode helper reading it crashed, broke its limits or sent malformed data
+  // The companion's own; the window never asks for what gives them.
+  alreadySmall,  // not a failure: with --shrink-only, no prefix and its own format, the source already
+                 // within the target is left untouched
+  exists,        // not a failure: --if-exists skip, and the output's name holds a file, left as it is
+  cannotFit,     // --max-bytes: not even at 16 pixels and the lowest quality does it fit
 };
 
 // Something a user should know of a picture that was written.
@@ -67,7 +72,11 @@ struct PictureOutcome {
   std::vector<PictureWarning> warnings;
   ExifCarried exif = ExifCarried::none;
 
+  int quality = -1;  // the quality a byte limit chose (0..10); -1 when none did
+
   bool written() const { return reason == FailureReason::none; }
+  // No file, as asked: not a failure (the exit status and the counts tell it apart).
+  bool leftAlone() const { return reason == FailureReason::alreadySmall || reason == FailureReason::exists; }
 };
 
 struct PictureFailure {

@@ -2,6 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cmath>
+
 #include "batch/output_path.h"
 #include "batch/output_rules.h"
 #include "batch/size_rules.h"
@@ -32,6 +35,8 @@ FailureReason saveFailure(image::SaveStatus status) {
       return FailureReason::tooLargeForMemory;
     case image::SaveStatus::setAsideNotReplaced:
       return FailureReason::trashedNotReplaced;
+    case image::SaveStatus::nameTaken:
+      return FailureReason::exists;
     case image::SaveStatus::saved:
     case image::SaveStatus::badRequest:
     case image::SaveStatus::noEncoder:
@@ -64,12 +69,21 @@ FailureReason loadFailure(image::LoadStatus status) {
   return FailureReason::unknownFormat;
 }
 
-files::ReplaceRule replaceRuleFor(const std::string& sourcePath, const settings::Settings& settings) {
+files::ReplaceRule replaceRuleFor(const std::string& sourcePath, const settings::Settings& settings,
+                                  const OutputChoice& choice) {
   files::ReplaceRule rule;
   // Judged where the output's name leads (output_rules.h). A source that
-  // vanishes before it is read matches no file (inode 0).
-  if (settings::outputPrefix(settings.prefix).empty())
+  // vanishes before it is read matches no file (inode 0). In an output
+  // folder the empty prefix replaces nothing of the sources'.
+  if (settings::outputPrefix(settings.prefix).empty() && choice.folder.empty())
     rule.onlyReplacing = replaceableWithoutPrefix(sourcePath, outputPath(sourcePath, settings), settings);
+  if (!choice.folder.empty()) {
+    // Never the source itself, whatever folder and prefix lead back to it.
+    rule.mustKeep = [source = files::identityOf(sourcePath)](const files::FileIdentity& held) {
+      return source && held == *source;
+    };
+  }
+  rule.nameMustBeFree = choice.ifExists != IfExists::replace;
   return rule;
 }
 
@@ -83,10 +97,10 @@ bool resampleFits(std::uint64_t rasterBytes, int targetWidth, int targetHeight, 
   return rasterBytes + 2 * image::rasterBytes(targetWidth, targetHeight, 32) <= budget;
 }
 
-image::ReduceTo reductionFor(const settings::Settings& settings) {
-  return [settings](int w, int h) -> std::optional<image::PictureSize> {
+image::ReduceTo reductionFor(const settings::Settings& settings, const SizeChoice& size) {
+  return [settings, size](int w, int h) -> std::optional<image::PictureSize> {
     if (settings.format == settings::OutputFormat::unknown) return std::nullopt;
-    const TargetSize target = targetSize(w, h, settings);
+    const TargetSize target = targetSize(w, h, settings, size);
     if (!target.writesPicture()) return std::nullopt;
     return image::PictureSize{target.width, target.height};
   };
@@ -95,20 +109,24 @@ image::ReduceTo reductionFor(const settings::Settings& settings) {
 PreparedPicture preparePicture(const std::string& sourcePath, const settings::Settings& settings,
                                const OutputPathSink& publishOutputPath, const image::CancelFlag* cancel,
                                std::optional<std::uint64_t> memoryBudget, image::FormatSet formats,
-                               const MetadataChoice& metadata) {
+                               const MetadataChoice& metadata, const OutputChoice& choice) {
   PreparedPicture prepared;
   PictureOutcome& outcome = prepared.outcome;
 
-  const std::string prefix = settings::outputPrefix(settings.prefix);
+  // Only an output that replaces its source must be of a whole, steady picture.
+  const bool replacesSource = settings::outputPrefix(settings.prefix).empty() && choice.folder.empty();
   // Without a prefix the output may replace its own source and nothing else.
-  prepared.replaceRule = replaceRuleFor(sourcePath, settings);
+  prepared.replaceRule = replaceRuleFor(sourcePath, settings, choice);
+  prepared.ifExists = choice.ifExists;
+  prepared.inOutputFolder = !choice.folder.empty();
+  prepared.maxBytes = choice.maxBytes;
   if (metadata.keepDates) prepared.replaceRule.times = sourceTimes(sourcePath);
 
   const std::uint64_t budget = memoryBudget.value_or(image::machineMemoryBudget());
   // Once the header is read: the size the picture will be resampled to, so
   // that a reader which can reduce it while decoding does so (the same
   // pixels as resampling it whole below, holding rows instead of a picture).
-  const image::ReduceTo reduce = reductionFor(settings);
+  const image::ReduceTo reduce = reductionFor(settings, choice.size);
   image::LoadedPicture loaded = image::loadPicture(sourcePath, {{budget, cancel}, &reduce, formats});
   image::DecodedPicture& picture = loaded.picture;
   const int width = picture.source.width;
@@ -119,7 +137,7 @@ PreparedPicture preparePicture(const std::string& sourcePath, const settings::Se
   }
 
   // The name is shown even for a picture that then fails.
-  outcome.outputPath = outputPath(sourcePath, settings);
+  outcome.outputPath = outputPath(sourcePath, settings, choice);
   if (publishOutputPath) publishOutputPath(outcome.outputPath);
 
   if (!loaded.loaded()) {
@@ -136,20 +154,27 @@ PreparedPicture preparePicture(const std::string& sourcePath, const settings::Se
   // With a prefix the source stays, and the output says what it lacks;
   // unless not a row of it decoded, when it would be nothing but fill.
   if (loaded.changedWhileRead) {
-    if (prefix.empty()) {
+    if (replacesSource) {
       outcome.reason = FailureReason::changedWhileRead;
       return prepared;
     }
     outcome.warnings.push_back(PictureWarning::changedWhileRead);
   }
-  if (picture.partial && (prefix.empty() || picture.nothingDecoded)) {
+  if (picture.partial && (replacesSource || picture.nothingDecoded)) {
     outcome.reason = FailureReason::incomplete;
     return prepared;
   }
 
-  const TargetSize target = targetSize(width, height, settings);
+  const TargetSize target = targetSize(width, height, settings, choice.size);
   if (!target.writesPicture()) {
     outcome.reason = FailureReason::noSize;
+    return prepared;
+  }
+  // Already within the target, and its output would be the source itself:
+  // nothing to make of it.
+  if (choice.size.shrinkOnly && target.width == width && target.height == height &&
+      outcome.outputPath == sourcePath) {
+    outcome.reason = FailureReason::alreadySmall;
     return prepared;
   }
   outcome.outputWidth = target.width;
@@ -201,6 +226,10 @@ PreparedPicture preparePicture(const std::string& sourcePath, const settings::Se
     return prepared;
   }
   if (picture.partial) outcome.warnings.insert(outcome.warnings.begin(), PictureWarning::truncated);
+  if (prepared.maxBytes != 0 && metadata.exif != ExifChoice::none) {
+    prepared.sourceExif = picture.exif;
+    prepared.exifChoice = metadata.exif;
+  }
   FittedExif exif = fitExif(picture.exif, metadata.exif, target.width, target.height, encoder);
   if (exif.warning) outcome.warnings.push_back(*exif.warning);
   outcome.exif = exif.carried;
@@ -215,10 +244,16 @@ PreparedPicture preparePicture(const std::string& sourcePath, const settings::Se
 
 namespace {
 
+// Copies "name (1).jpg", "name (2).jpg", ... tried before --if-exists rename gives up.
+constexpr int kMostNumberedNames = 9999;
+
 // Writes through `save` under the picture's replace rule, telling a refusal
-// to set the old file aside apart from the policy's own.
+// to set the old file aside apart from the policy's own. Under rename a name
+// taken, even one taken while the picture was written, sends it on to the
+// next numbered name.
 template <typename Save>
-FailureReason writeWith(const PreparedPicture& picture, std::uint64_t* bytes, const Save& save) {
+FailureReason writeWith(const PreparedPicture& picture, std::uint64_t* bytes, std::string* writtenTo,
+                        const Save& save) {
   files::ReplaceRule rule = picture.replaceRule;
   bool notSetAside = false;
   if (rule.setAside) {
@@ -229,40 +264,153 @@ FailureReason writeWith(const PreparedPicture& picture, std::uint64_t* bytes, co
       return aside;
     };
   }
-  const image::SaveStatus saved = save(rule);
+  const std::string& first = picture.outcome.outputPath;
+  if (picture.inOutputFolder) {
+    const files::ReplaceStatus made = files::makeFolderOf(first);
+    if (made != files::ReplaceStatus::replaced) return saveFailure(image::saveStatusOf(made));
+  }
+  std::string path = first;
+  image::SaveStatus saved = save(path, rule);
+  for (int n = 1; saved == image::SaveStatus::nameTaken && picture.ifExists == IfExists::rename &&
+                  n <= kMostNumberedNames;
+       ++n) {
+    path = numberedPath(first, n);
+    saved = save(path, rule);
+  }
   if (saved != image::SaveStatus::saved) return notSetAside ? FailureReason::notTrashed : saveFailure(saved);
   struct stat written {};
-  if (bytes != nullptr && ::stat(picture.outcome.outputPath.c_str(), &written) == 0)
+  if (bytes != nullptr && ::stat(path.c_str(), &written) == 0)
     *bytes = static_cast<std::uint64_t>(written.st_size);
+  if (writtenTo != nullptr) *writtenTo = path;
+  return FailureReason::none;
+}
+
+bool hasQualityScale(std::uint32_t encoder) {
+  return encoder == image::kJpegEncoder || encoder == image::kWebpEncoder || encoder == image::kAvifEncoder;
+}
+
+// The search under a byte limit. Sizes grow with the quality, so the
+// highest that fits is found by bisection below the chosen one (at most
+// four more encodes on the 0..10 scale); when even the lowest does not fit,
+// the picture is made smaller by the square root of the excess (sizes go
+// with the pixels), at least a tenth each step, down to 16 pixels.
+FailureReason encodeWithin(PreparedPicture& picture, std::vector<std::uint8_t>& bytes,
+                           const image::CancelFlag* cancel) {
+  const std::uint64_t limit = picture.maxBytes;
+  const auto encode = [&](const image::Raster& raster, int quality, std::span<const std::uint8_t> exif,
+                          std::vector<std::uint8_t>& into) {
+    const image::SaveStatus status = image::encodeRaster(raster, picture.sourceDepth, picture.encoder,
+                                                         quality, -1, into, cancel, picture.iccProfile, exif);
+    return status == image::SaveStatus::saved ? FailureReason::none : saveFailure(status);
+  };
+  const bool scaled = hasQualityScale(picture.encoder);
+  const int ceiling = scaled ? std::clamp(picture.quality, 0, 10) : picture.quality;
+  if (const FailureReason failed = encode(*picture.raster, ceiling, picture.exif, bytes);
+      failed != FailureReason::none)
+    return failed;
+  if (bytes.size() <= limit) {
+    if (scaled) picture.outcome.quality = ceiling;
+    return FailureReason::none;
+  }
+  std::vector<std::uint8_t> trial;
+  if (scaled) {
+    int best = -1;
+    for (int low = 0, high = ceiling - 1; low <= high;) {
+      const int middle = (low + high) / 2;
+      if (const FailureReason failed = encode(*picture.raster, middle, picture.exif, trial);
+          failed != FailureReason::none)
+        return failed;
+      if (trial.size() <= limit) {
+        best = middle;
+        bytes.swap(trial);
+        low = middle + 1;
+      } else {
+        high = middle - 1;
+      }
+    }
+    if (best >= 0) {
+      picture.quality = best;
+      picture.outcome.quality = best;
+      return FailureReason::none;
+    }
+    // Even the lowest is too large: smaller, at the lowest quality.
+    if (const FailureReason failed = encode(*picture.raster, 0, picture.exif, bytes);
+        failed != FailureReason::none)
+      return failed;
+  }
+  const int quality = scaled ? 0 : picture.quality;
+  image::Raster& full = *picture.raster;
+  int width = full.width;
+  int height = full.height;
+  std::uint64_t size = bytes.size();
+  std::unique_ptr<image::Raster> smaller;
+  std::vector<std::uint8_t> exif;
+  while (size > limit) {
+    const int longer = std::max(width, height);
+    if (longer <= kSmallestFittedSide) return FailureReason::cannotFit;
+    const double factor =
+        std::min(0.9, 0.95 * std::sqrt(static_cast<double>(limit) / static_cast<double>(size)));
+    int side = std::max(kSmallestFittedSide, static_cast<int>(longer * factor));
+    // Proportions kept, each side at least one pixel.
+    const auto other = [&](int of) {
+      return std::max(1, static_cast<int>((2LL * of * side + longer) / (2LL * longer)));
+    };
+    const int newWidth = width >= height ? side : other(width);
+    const int newHeight = width >= height ? other(height) : side;
+    smaller = image::resampledCopy(full, newWidth, newHeight, cancel);
+    if (smaller == nullptr)
+      return image::cancelled(cancel) ? FailureReason::stopped : FailureReason::resampleFailed;
+    width = newWidth;
+    height = newHeight;
+    exif = fitExif(picture.sourceExif, picture.exifChoice, width, height, picture.encoder).block;
+    if (const FailureReason failed = encode(*smaller, quality, exif, bytes); failed != FailureReason::none)
+      return failed;
+    size = bytes.size();
+  }
+  if (smaller != nullptr) {
+    picture.raster = std::move(smaller);
+    picture.exif = std::move(exif);
+    picture.outcome.outputWidth = width;
+    picture.outcome.outputHeight = height;
+  }
+  picture.quality = quality;
+  if (scaled) picture.outcome.quality = quality;
   return FailureReason::none;
 }
 
 }  // namespace
 
-FailureReason writePreparedPicture(const PreparedPicture& picture, const image::CancelFlag* cancel,
-                                   std::uint64_t* bytes) {
+FailureReason writePreparedPicture(PreparedPicture& picture, const image::CancelFlag* cancel,
+                                   std::uint64_t* bytes, std::string* writtenTo) {
   if (!picture.outcome.written()) return picture.outcome.reason;
   if (picture.raster == nullptr) return FailureReason::writeFailed;
-  return writeWith(picture, bytes, [&](const files::ReplaceRule& rule) {
-    return image::saveRaster(*picture.raster, picture.sourceDepth, picture.outcome.outputPath,
-                             picture.encoder, picture.quality, -1, cancel, picture.iccProfile, rule,
-                             picture.exif);
+  if (picture.encodesFirst()) {
+    std::vector<std::uint8_t> encoded;
+    const FailureReason reason = encodePreparedPicture(picture, encoded, cancel);
+    if (reason != FailureReason::none) return reason;
+    return writeEncodedPicture(picture, encoded, cancel, bytes, writtenTo);
+  }
+  return writeWith(picture, bytes, writtenTo, [&](const std::string& path, const files::ReplaceRule& rule) {
+    return image::saveRaster(*picture.raster, picture.sourceDepth, path, picture.encoder, picture.quality, -1,
+                             cancel, picture.iccProfile, rule, picture.exif);
   });
 }
 
 FailureReason writeEncodedPicture(const PreparedPicture& picture, std::span<const std::uint8_t> encoded,
-                                  const image::CancelFlag* cancel, std::uint64_t* bytes) {
+                                  const image::CancelFlag* cancel, std::uint64_t* bytes,
+                                  std::string* writtenTo) {
   if (!picture.outcome.written()) return picture.outcome.reason;
-  return writeWith(picture, bytes, [&](const files::ReplaceRule& rule) {
-    return image::saveEncoded(encoded, picture.outcome.outputPath, cancel, rule);
+  return writeWith(picture, bytes, writtenTo, [&](const std::string& path, const files::ReplaceRule& rule) {
+    return image::saveEncoded(encoded, path, cancel, rule);
   });
 }
 
-FailureReason encodePreparedPicture(const PreparedPicture& picture, std::vector<std::uint8_t>& bytes,
+FailureReason encodePreparedPicture(PreparedPicture& picture, std::vector<std::uint8_t>& bytes,
                                     const image::CancelFlag* cancel) {
   bytes.clear();
   if (!picture.outcome.written()) return picture.outcome.reason;
   if (picture.raster == nullptr) return FailureReason::writeFailed;
+  if (picture.maxBytes != 0) return encodeWithin(picture, bytes, cancel);
   const image::SaveStatus encoded =
       image::encodeRaster(*picture.raster, picture.sourceDepth, picture.encoder, picture.quality, -1, bytes,
                           cancel, picture.iccProfile, picture.exif);
@@ -272,11 +420,16 @@ FailureReason encodePreparedPicture(const PreparedPicture& picture, std::vector<
 PictureOutcome processPicture(const std::string& sourcePath, const settings::Settings& settings,
                               const OutputPathSink& publishOutputPath, const image::CancelFlag* cancel,
                               std::optional<std::uint64_t> memoryBudget, image::FormatSet formats,
-                              const MetadataChoice& metadata) {
-  const PreparedPicture prepared =
-      preparePicture(sourcePath, settings, publishOutputPath, cancel, memoryBudget, formats, metadata);
+                              const MetadataChoice& metadata, const OutputChoice& choice) {
+  PreparedPicture prepared = preparePicture(sourcePath, settings, publishOutputPath, cancel, memoryBudget,
+                                            formats, metadata, choice);
+  std::vector<std::uint8_t> encoded;
+  if (prepared.encodesFirst()) prepared.outcome.reason = encodePreparedPicture(prepared, encoded, cancel);
   PictureOutcome outcome = prepared.outcome;
-  outcome.reason = writePreparedPicture(prepared, cancel, &outcome.outputBytes);
+  outcome.reason =
+      prepared.encodesFirst()
+          ? writeEncodedPicture(prepared, encoded, cancel, &outcome.outputBytes, &outcome.outputPath)
+          : writePreparedPicture(prepared, cancel, &outcome.outputBytes, &outcome.outputPath);
   return outcome;
 }
 

@@ -35,6 +35,7 @@
 #include <string>
 #include <vector>
 
+#include "batch/output_choice.h"
 #include "batch/output_metadata.h"
 #include "batch/picture_outcome.h"
 #include "files/replace_file.h"
@@ -60,13 +61,24 @@ using OutputPathSink = std::function<void(const std::string&)>;
 // Beyond it nothing is attempted and the reason is tooLargeForMemory.
 // `formats` are the readers of the program running the batch. `metadata`
 // says what the output keeps of the source beyond its pixels and profile
-// (output_metadata.h; the window keeps nothing more).
+// (output_metadata.h; the window keeps nothing more). `choice` holds the
+// companion's size rule, output folder, rule for an existing output and
+// byte limit (output_choice.h; the window keeps the defaults):
+//  - with shrinkOnly, a source already within its target, whose output
+//    would be the source itself, is left untouched (alreadySmall);
+//  - with an output folder the output never replaces its own source, and
+//    the folders it needs are made when it is written;
+//  - skip and rename never replace anything: judged when the output takes
+//    its name, so that a file that came there meanwhile stays (exists, or
+//    the next numbered name);
+//  - a byte limit searches the quality, then the size (cannotFit below 16
+//    pixels); the outcome then holds the quality and the size chosen.
 PictureOutcome processPicture(const std::string& sourcePath, const settings::Settings& settings,
                               const OutputPathSink& publishOutputPath,
                               const image::CancelFlag* cancel = nullptr,
                               std::optional<std::uint64_t> memoryBudget = std::nullopt,
                               image::FormatSet formats = image::FormatSet::window,
-                              const MetadataChoice& metadata = {});
+                              const MetadataChoice& metadata = {}, const OutputChoice& choice = {});
 
 // The same pipeline in two halves, so that the batch can write one picture
 // while it reads the next. preparePicture does everything up to the save
@@ -84,6 +96,17 @@ struct PreparedPicture {
   // Without a prefix: only the source itself may be replaced. With the
   // dates kept: the times the output bears, the source's.
   files::ReplaceRule replaceRule;
+  // The choice's rules for writing (output_choice.h).
+  IfExists ifExists = IfExists::replace;
+  bool inOutputFolder = false;
+  std::uint64_t maxBytes = 0;
+  // With a byte limit: the source's EXIF and the choice, fitted again to a
+  // picture made smaller.
+  std::vector<std::uint8_t> sourceExif;
+  ExifChoice exifChoice = ExifChoice::none;
+
+  // Whether the bytes must be made in memory before the write (a byte limit).
+  bool encodesFirst() const { return maxBytes != 0; }
 };
 
 PreparedPicture preparePicture(const std::string& sourcePath, const settings::Settings& settings,
@@ -91,18 +114,19 @@ PreparedPicture preparePicture(const std::string& sourcePath, const settings::Se
                                const image::CancelFlag* cancel = nullptr,
                                std::optional<std::uint64_t> memoryBudget = std::nullopt,
                                image::FormatSet formats = image::FormatSet::window,
-                               const MetadataChoice& metadata = {});
+                               const MetadataChoice& metadata = {}, const OutputChoice& choice = {});
 
 // What the pipeline asks a reader once a picture's header is read: the
-// target size the settings give it, when they give one it writes.
-image::ReduceTo reductionFor(const settings::Settings& settings);
+// target size the settings (and the size rule) give it, when they give one it writes.
+image::ReduceTo reductionFor(const settings::Settings& settings, const SizeChoice& size = {});
 
 // The reason a picture that did not load gives.
 FailureReason loadFailure(image::LoadStatus status);
 
 // What may be under the output's name when it is written: without a prefix
 // its own source and nothing else, judged where the name leads (output_rules.h).
-files::ReplaceRule replaceRuleFor(const std::string& sourcePath, const settings::Settings& settings);
+files::ReplaceRule replaceRuleFor(const std::string& sourcePath, const settings::Settings& settings,
+                                  const OutputChoice& choice = {});
 
 // Whether an output could be put under `outputPath` now: every check its
 // write makes before it writes a byte (what the name holds, links and their
@@ -117,20 +141,28 @@ FailureReason checkOutput(const std::string& outputPath, const files::ReplaceRul
 bool resampleFits(std::uint64_t rasterBytes, int targetWidth, int targetHeight, std::uint64_t budget);
 
 // Saves a prepared picture to its output path; answers the reason (none
-// when written, and then the file's size in `bytes` when given). A picture
-// that was not ready answers its own reason. When the replace rule sets the
-// old file aside and that is refused, the reason is notTrashed.
-FailureReason writePreparedPicture(const PreparedPicture& picture, const image::CancelFlag* cancel = nullptr,
-                                   std::uint64_t* bytes = nullptr);
+// when written, and then the file's size in `bytes` when given, and where
+// it went in `writtenTo`: a numbered name under rename). A picture that was
+// not ready answers its own reason. When the replace rule sets the old file
+// aside and that is refused, the reason is notTrashed. A picture that
+// encodesFirst() is encoded by encodePreparedPicture, then written.
+FailureReason writePreparedPicture(PreparedPicture& picture, const image::CancelFlag* cancel = nullptr,
+                                   std::uint64_t* bytes = nullptr, std::string* writtenTo = nullptr);
 
 // Encodes a prepared picture into `bytes` instead: exactly the bytes
-// writePreparedPicture would write, and nothing touches the disk.
-FailureReason encodePreparedPicture(const PreparedPicture& picture, std::vector<std::uint8_t>& bytes,
+// writePreparedPicture would write, and nothing touches the disk. Under a
+// byte limit the search happens here: the outcome then holds the quality,
+// and the size when the picture was made smaller (cannotFit when nothing fits).
+FailureReason encodePreparedPicture(PreparedPicture& picture, std::vector<std::uint8_t>& bytes,
                                     const image::CancelFlag* cancel = nullptr);
 
 // Writes what encodePreparedPicture made of the picture, exactly as
 // writePreparedPicture would have (file, rule, Trash, answer).
 FailureReason writeEncodedPicture(const PreparedPicture& picture, std::span<const std::uint8_t> encoded,
-                                  const image::CancelFlag* cancel = nullptr, std::uint64_t* bytes = nullptr);
+                                  const image::CancelFlag* cancel = nullptr, std::uint64_t* bytes = nullptr,
+                                  std::string* writtenTo = nullptr);
+
+// The smallest picture a byte limit makes: its longer side, in pixels.
+inline constexpr int kSmallestFittedSide = 16;
 
 }  // namespace pixmoor::batch

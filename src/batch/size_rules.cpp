@@ -19,7 +19,55 @@ TargetSize checked(std::int64_t width, std::int64_t height) {
   return {SizeOutcome::resize, static_cast<std::int32_t>(width), static_cast<std::int32_t>(height)};
 }
 
+// numerator / denominator to the nearest whole number, halves up, at least 1.
+std::int64_t roundedSide(std::int64_t numerator, std::int64_t denominator) {
+  return std::max<std::int64_t>(1, (2 * numerator + denominator) / (2 * denominator));
+}
+
+// The other side of a picture whose `side` becomes `to`, proportions kept.
+std::int64_t proportional(std::int64_t other, std::int64_t to, std::int64_t side) {
+  return roundedSide(other * to, side);
+}
+
+TargetSize companionSize(std::int64_t width, std::int64_t height, const SizeChoice& choice) {
+  switch (choice.rule) {
+    case SizeRule::fit: {
+      const std::int64_t boxWidth = choice.width;
+      const std::int64_t boxHeight = choice.height;
+      if (boxWidth <= 0 || boxHeight <= 0) return checked(0, 0);
+      // The side that reaches the box first is set; compared as products so
+      // that no rounding picks the wrong one.
+      if (boxWidth * height <= boxHeight * width)
+        return checked(boxWidth, proportional(height, boxWidth, width));
+      return checked(proportional(width, boxHeight, height), boxHeight);
+    }
+    case SizeRule::scale:
+      if (choice.percent <= 0) return checked(0, 0);
+      return checked(roundedSide(width * choice.percent, 100), roundedSide(height * choice.percent, 100));
+    case SizeRule::longEdge: {
+      const std::int64_t edge = choice.longEdge;
+      if (edge <= 0) return checked(0, 0);
+      if (width >= height) return checked(edge, proportional(height, edge, width));
+      return checked(proportional(width, edge, height), edge);
+    }
+    case SizeRule::settings:
+      break;
+  }
+  return checked(width, height);
+}
+
 }  // namespace
+
+TargetSize targetSize(std::int32_t pictureWidth, std::int32_t pictureHeight,
+                      const settings::Settings& settings, const SizeChoice& choice) {
+  TargetSize target = targetSize(pictureWidth, pictureHeight, settings);
+  if (choice.rule != SizeRule::settings && target.outcome != SizeOutcome::emptyPicture)
+    target = companionSize(pictureWidth, pictureHeight, choice);
+  if (choice.shrinkOnly && target.writesPicture() && target.width >= pictureWidth &&
+      target.height >= pictureHeight)
+    return {SizeOutcome::resize, pictureWidth, pictureHeight};
+  return target;
+}
 
 TargetSize targetSize(std::int32_t pictureWidth, std::int32_t pictureHeight,
                       const settings::Settings& settings) {

@@ -43,4 +43,31 @@ struct TargetSize {
 TargetSize targetSize(std::int32_t pictureWidth, std::int32_t pictureHeight,
                       const settings::Settings& settings);
 
+// The companion's own sizes, which the window never sets (nor its settings
+// file): by default the settings' mode holds.
+enum class SizeRule {
+  settings,  // the settings' mode, as above
+  fit,       // the largest size within width x height, proportions kept
+  scale,     // each side times percent / 100
+  longEdge,  // the longer side to longEdge (both sides of a square), proportions kept
+};
+
+struct SizeChoice {
+  SizeRule rule = SizeRule::settings;
+  std::int32_t width = 0;  // fit: the box
+  std::int32_t height = 0;
+  std::int32_t percent = 0;   // scale
+  std::int32_t longEdge = 0;  // longEdge
+  // A picture already within the target keeps its size.
+  bool shrinkOnly = false;
+
+  bool operator==(const SizeChoice&) const = default;
+};
+
+// The size under `choice`. The rules of its own round each computed side to
+// the nearest pixel (halves up) and never below 1; with shrinkOnly a target
+// at least as large as the picture both ways gives the picture's own size.
+TargetSize targetSize(std::int32_t pictureWidth, std::int32_t pictureHeight,
+                      const settings::Settings& settings, const SizeChoice& choice);
+
 }  // namespace pixmoor::batch

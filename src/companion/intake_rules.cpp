@@ -16,6 +16,7 @@ batch::IntakeRules companionIntakeRules(const Options& options, const char* xdgD
   rules.lookAtEachPath = true;
   rules.hiddenFolders = options.hidden;
   rules.trashFolders = homeTrashFolders(xdgDataHome, home);
+  if (options.outputDir) rules.foldersNotEntered.push_back(*options.outputDir);
   return rules;
 }
 

@@ -141,6 +141,12 @@ std::string_view reasonCode(batch::FailureReason reason) {
       return "changed-while-read";
     case FailureReason::damaged:
       return "damaged";
+    case FailureReason::alreadySmall:
+      return "already-small";
+    case FailureReason::exists:
+      return "exists";
+    case FailureReason::cannotFit:
+      return "cannot-fit";
   }
   return "unknown";
 }
@@ -205,7 +211,8 @@ std::string pictureJson(const PictureLine& line) {
   object["type"] = "picture";
   object["source"] = pathText(line.source);
   object["output"] = outcome.outputPath.empty() ? Json(nullptr) : Json(pathText(outcome.outputPath));
-  object["outcome"] = written ? (line.planned ? "planned" : "written")
+  object["outcome"] = written               ? (line.planned ? "planned" : "written")
+                      : outcome.leftAlone() ? "left"
                       : outcome.reason == batch::FailureReason::stopped ? "stopped"
                                                                         : "failed";
   object["reason"] = written ? Json(nullptr) : Json(reasonCode(outcome.reason));
@@ -219,6 +226,7 @@ std::string pictureJson(const PictureLine& line) {
   object["source_height"] = sideOrNull(outcome.sourceHeight);
   object["output_width"] = sideOrNull(outcome.outputWidth);
   object["output_height"] = sideOrNull(outcome.outputHeight);
+  object["quality"] = written && outcome.quality >= 0 ? Json(outcome.quality) : Json(nullptr);
   object["source_bytes"] = optionalNumber(line.sourceBytes);
   object["output_bytes"] = optionalNumber(line.outputBytes);
   object["milliseconds"] = line.milliseconds ? Json(*line.milliseconds) : Json(nullptr);
@@ -246,6 +254,7 @@ std::string summaryJson(const Summary& summary) {
   object["skipped"] = summary.skipped;
   object["pictures"] = summary.pictures;
   object[summary.dryRun ? "planned" : "written"] = summary.written;
+  object["left"] = summary.left;
   object["failed"] = summary.failed;
   object["stopped"] = summary.stopped;
   object["source_bytes"] = summary.sourceBytes;

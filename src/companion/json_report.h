@@ -61,6 +61,7 @@ struct Summary {
   std::uint64_t skipped = 0;  // paths left out before any picture
   std::uint64_t pictures = 0;
   std::uint64_t written = 0;  // planned, in a dry run
+  std::uint64_t left = 0;     // left as they were, as asked (already-small, exists): no failure
   std::uint64_t failed = 0;
   std::uint64_t stopped = 0;
   std::uint64_t sourceBytes = 0;

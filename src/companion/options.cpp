@@ -148,6 +148,39 @@ std::optional<std::string> storeSize(const OptionRow& row, std::string_view valu
   return std::nullopt;
 }
 
+// "P%" or "P", a whole percentage from `low` to `high`.
+std::optional<std::string> storePercent(const OptionRow& row, std::string_view value, Options& options) {
+  std::string_view digits = value;
+  if (!digits.empty() && digits.back() == '%') digits.remove_suffix(1);
+  const auto percent = parseNumber(digits, row.low, row.high);
+  if (!percent) {
+    return std::string(optionName(row.synopsis)) + " must be a whole percentage from " +
+           std::to_string(row.low) + "% to " + std::to_string(row.high) + "%" + quotedValue(value);
+  }
+  options.scalePercent = *percent;
+  return std::nullopt;
+}
+
+// "N", "NK" or "NM" (K = 1024 bytes, M = 1024 K), at least `low` bytes and at most `high` MiB.
+std::optional<std::string> storeBytes(const OptionRow& row, std::string_view value, Options& options) {
+  std::string_view digits = value;
+  std::uint64_t unit = 1;
+  if (!digits.empty() && (digits.back() == 'K' || digits.back() == 'k')) unit = 1024;
+  if (!digits.empty() && (digits.back() == 'M' || digits.back() == 'm')) unit = 1024 * 1024;
+  if (unit != 1) digits.remove_suffix(1);
+  std::uint64_t number = 0;
+  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+  const std::uint64_t most = static_cast<std::uint64_t>(row.high) * 1024 * 1024;
+  if (digits.empty() || error != std::errc() || end != digits.data() + digits.size() ||
+      number > most / unit || number * unit < static_cast<std::uint64_t>(row.low)) {
+    return std::string(optionName(row.synopsis)) + " must be a number of bytes from " +
+           std::to_string(row.low) + " to " + std::to_string(row.high) +
+           "M, with K or M after it for KiB or MiB" + quotedValue(value);
+  }
+  options.maxBytes = number * unit;
+  return std::nullopt;
+}
+
 // The kinds of rows, each read into its own field of Options.
 template <auto Field, auto Value = true>
 constexpr OptionRow switchRow(std::string_view synopsis, std::string_view help) {
@@ -179,6 +212,14 @@ constexpr OptionRow sizeRow(std::string_view synopsis, std::int32_t low, std::in
 constexpr OptionRow prefixRow(std::string_view synopsis, std::string_view help) {
   return {synopsis, ValueKind::text, &storePrefix, 0, 0, help};
 }
+constexpr OptionRow percentRow(std::string_view synopsis, std::int32_t low, std::int32_t high,
+                               std::string_view help) {
+  return {synopsis, ValueKind::text, &storePercent, low, high, help};
+}
+constexpr OptionRow bytesRow(std::string_view synopsis, std::int32_t low, std::int32_t highMiB,
+                             std::string_view help) {
+  return {synopsis, ValueKind::text, &storeBytes, low, highMiB, help};
+}
 constexpr OptionRow documentRow(std::string_view synopsis, std::string_view help) {
   return {synopsis, ValueKind::none, nullptr, 0, 0, help};
 }
@@ -189,7 +230,8 @@ constexpr std::string_view kDescription =
     "Resizes pictures as a drop on the Pixmoor window would: one folder gives its\n"
     "pictures (with --recursive also those of its subfolders), otherwise every path\n"
     "whose name ends in .jpg, .jpeg, .jp2, .bmp, .png or .tif is taken. Each output\n"
-    "is written beside its source as PREFIX + name + .jpg, .png, .webp or .avif.";
+    "is written beside its source (or into --output-dir) as PREFIX + name + .jpg,\n"
+    ".png, .webp or .avif.";
 
 constexpr std::string_view kSettings =
     "Settings come from pref.qvl in the current folder (read, never written), else\n"
@@ -198,6 +240,7 @@ constexpr std::string_view kSettings =
     "defaults for a 1920 x 1080 desktop. Options override them for this run:";
 
 using batch::ExifChoice;
+using batch::IfExists;
 using settings::OutputFormat;
 using settings::SizeMode;
 constexpr std::int32_t kMaxSide = 32767;
@@ -216,6 +259,29 @@ constexpr std::array kOptions = {
                             "free mode: output width and height\n"
                             "(without --mode, --size selects free mode and the\n"
                             "two relative sizes select relative mode)"),
+    sizeRow<&Options::fit>("--fit WxH", 1, kMaxSide,
+                           "the largest size within W x H, proportions kept\n"
+                           "(sides rounded to the nearest pixel, at least 1)"),
+    percentRow("--scale P%", 1, 1000,
+               "each side times P / 100 (rounded to the nearest\n"
+               "pixel, at least 1)"),
+    numberRow<&Options::longEdge>("--long-edge N", 1, kMaxSide,
+                                  "the longer side to N pixels, proportions kept (the\n"
+                                  "other rounded to the nearest pixel, at least 1).\n"
+                                  "One of --fit, --scale and --long-edge at most,\n"
+                                  "never beside --mode, --size or the relative sizes;\n"
+                                  "relative mode truncates, as the window does"),
+    switchRow<&Options::shrinkOnly>("--shrink-only",
+                                    "a picture already within its target keeps its\n"
+                                    "size (still written in the chosen format); with\n"
+                                    "prefix \"0\" and its own format it is left\n"
+                                    "untouched and reported as already-small"),
+    bytesRow("--max-bytes N[K|M]", 1, 4096,
+             "each output at most N bytes: the highest quality up\n"
+             "to --quality whose encoding fits, else the picture\n"
+             "made smaller at the lowest quality (PNG and lossless\n"
+             "WebP: smaller only), down to 16 pixels on its\n"
+             "longer side; beyond that cannot-fit"),
     wordRow<&Options::format, OutputFormat::jpeg, OutputFormat::png, OutputFormat::webp, OutputFormat::avif>(
         "--format jpg|png|webp|avif", "output format"),
     numberRow<&Options::quality>("--quality 0-10", 0, 10,
@@ -230,6 +296,19 @@ constexpr std::array kOptions = {
               "never holding \"/\"; give one starting with \"--\" as\n"
               "--prefix=TEXT. An output never replaces another\n"
               "source of the run, nor an output the run wrote"),
+    fileRow<&Options::outputDir>("--output-dir DIR",
+                                 "write the outputs into DIR (made when missing)\n"
+                                 "instead of beside their sources; a folder walked\n"
+                                 "with --recursive is mirrored under it. Prefix \"0\"\n"
+                                 "keeps the names and replaces no source there; DIR\n"
+                                 "is never walked for pictures"),
+    wordRow<&Options::ifExists, IfExists::replace, IfExists::skip, IfExists::rename>(
+        "--if-exists replace|skip|rename",
+        "an output whose name holds a file: replace it (the\n"
+        "default, under the rules above), skip the picture\n"
+        "(reported as exists), or write \"name (1).jpg\",\n"
+        "\"name (2).jpg\", ...; judged as the output takes its\n"
+        "name, so a file that came there meanwhile stays"),
     wordRow<&Options::language>("--lang FR|UK",
                                 "language of the texts; without it, that of the\n"
                                 "settings file, else that of the environment\n"
@@ -322,15 +401,17 @@ constexpr std::array<Section, 8> kSections = {{
      "written is named with what is used instead; given with --settings, it is a\n"
      "usage error."},
     {"EXIT STATUS",
-     "Exit status: 0 every picture was written, 1 at least one produced no file or\n"
-     "a path was left out, 2 usage error or nothing to do. A dry run answers what\n"
-     "the run would."},
+     "Exit status: 0 every picture was written (or left as asked: already-small,\n"
+     "exists), 1 at least one produced no file otherwise or a path was left out,\n"
+     "2 usage error or nothing to do. A dry run answers what the run would."},
     {"JSON OUTPUT",
      "JSON: each picture is one line holding an object with \"type\": \"picture\",\n"
-     "\"source\", \"output\", \"outcome\" (written, failed or stopped; planned, failed\n"
-     "or stopped in a dry run), \"reason\" (why no file, e.g. unknown-format,\n"
-     "write-protected, folder-not-writable, disk-full, too-large-for-memory or\n"
-     "damaged, else null), \"warnings\" (truncated, changed-while-read,\n"
+     "\"source\", \"output\", \"outcome\" (written, left, failed or stopped; planned,\n"
+     "left, failed or stopped in a dry run), \"reason\" (why no file, e.g.\n"
+     "unknown-format, write-protected, folder-not-writable, disk-full,\n"
+     "too-large-for-memory, damaged or cannot-fit; already-small or exists for a\n"
+     "picture left as asked; else null), \"quality\" (the quality --max-bytes\n"
+     "chose, else null), \"warnings\" (truncated, changed-while-read,\n"
      "exif-damaged, exif-too-large), \"metadata\" (the EXIF the output carries:\n"
      "none, exif or exif-without-gps; null for no file), \"source_width\",\n"
      "\"source_height\", \"output_width\",\n"
@@ -339,7 +420,7 @@ constexpr std::array<Section, 8> kSections = {{
      "comes first, as an object with \"type\": \"skipped\", \"source\" and \"reason\"\n"
      "(not-found, folder-among-others, unreadable-folder, inaccessible,\n"
      "path-too-long or in-trash). The last line is an object with \"type\":\n"
-     "\"summary\", the counts (\"skipped\" among them), the byte totals and\n"
+     "\"summary\", the counts (\"skipped\" and \"left\" among them), the byte totals and\n"
      "\"exit_status\". A value not known is null."},
     {"FILE NAMES IN JSON",
      "In \"source\" and \"output\" each byte that is not part of valid UTF-8 is\n"

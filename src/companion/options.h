@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "batch/output_choice.h"
 #include "batch/output_metadata.h"
 #include "settings/settings.h"
 
@@ -34,6 +35,14 @@ struct Options {
   std::optional<std::int32_t> landscapeWidth{};
   std::optional<std::int32_t> portraitHeight{};
   std::optional<std::pair<std::int16_t, std::int16_t>> size{};
+  // The companion's own sizes: at most one of them, and none beside the settings' sizes.
+  std::optional<std::pair<std::int16_t, std::int16_t>> fit{};
+  std::optional<std::int32_t> scalePercent{};
+  std::optional<std::int32_t> longEdge{};
+  bool shrinkOnly = false;
+  std::optional<std::string> outputDir{};
+  batch::IfExists ifExists = batch::IfExists::replace;
+  std::optional<std::uint64_t> maxBytes{};
   std::optional<settings::OutputFormat> format{};
   std::optional<std::int32_t> quality{};
   std::optional<std::string> prefix{};

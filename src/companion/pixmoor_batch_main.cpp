@@ -79,8 +79,8 @@ batch::MetadataChoice metadataOf(const companion::Options& options) {
 
 // --dry-run: one line per picture (and one JSON object with --json), then
 // the totals. Nothing is written.
-int runPlan(const Options& options, const settings::Settings& chosen, const batch::Intake& intake,
-            std::FILE* human) {
+int runPlan(const Options& options, const settings::Settings& chosen, const batch::OutputChoice& output,
+            const batch::Intake& intake, std::FILE* human) {
   const batch::BatchJob& job = intake.job;
   const auto start = std::chrono::steady_clock::now();
   // --jobs N: the plan's resizing uses N threads at most, as the batch would.
@@ -90,6 +90,7 @@ int runPlan(const Options& options, const settings::Settings& chosen, const batc
                              batch::stopSignalFlag());
   planner.keepSourcesOf(job);
   planner.keepMetadata(metadataOf(options));
+  planner.chooseOutputs(output);
   companion::Summary summary;
   summary.dryRun = true;
   summary.skipped = intake.skipped.size();
@@ -109,6 +110,8 @@ int runPlan(const Options& options, const settings::Settings& chosen, const batc
     if (planned.outcome.written()) {
       ++summary.written;
       if (summary.outputBytes) *summary.outputBytes += planned.outputBytes.value_or(0);
+    } else if (planned.outcome.leftAlone()) {
+      ++summary.left;
     } else if (planned.outcome.reason == batch::FailureReason::stopped) {
       ++summary.stopped;
     } else {
@@ -128,6 +131,7 @@ int runPlan(const Options& options, const settings::Settings& chosen, const batc
   if (!options.quiet) {
     std::string totals = "Plan: " + std::to_string(summary.pictures) + " pictures, " +
                          std::to_string(summary.written) + " to write, " +
+                         (summary.left > 0 ? std::to_string(summary.left) + " left as they are, " : "") +
                          std::to_string(summary.failed + summary.stopped) + " without a file";
     if (summary.stopped > 0) totals += " (" + std::to_string(summary.stopped) + " stopped)";
     totals += "; " + std::to_string(summary.sourceBytes) + " bytes before";
@@ -165,6 +169,10 @@ int main(int argc, char** argv) {
       companion::localeLanguage(std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"), std::getenv("LANG")));
   if (runSettings.usageError) return usageError(*runSettings.usageError);
   settings::Settings chosen = runSettings.settings;
+  batch::OutputChoice output = runSettings.output;
+  // One folder walked: its tree is mirrored under the output folder.
+  if (options.paths.size() == 1 && batch::isFolder(options.paths.front()))
+    output.tree = options.paths.front();
 
   image::registerJpegDecoder();
   image::registerPngDecoder();
@@ -195,7 +203,7 @@ int main(int argc, char** argv) {
   }
   // With --json the report has standard output to itself.
   std::FILE* const human = options.json ? stderr : stdout;
-  if (options.dryRun != companion::DryRun::off) return runPlan(options, chosen, intake, human);
+  if (options.dryRun != companion::DryRun::off) return runPlan(options, chosen, output, intake, human);
 
   companion::ConsoleView view(human, options.quiet);
   batch::SharedSettings shared(chosen);
@@ -213,6 +221,7 @@ int main(int argc, char** argv) {
   // earlier picture wrote: the first of several sources of one name writes it.
   run.keepRunFiles = true;
   run.metadata = metadataOf(options);
+  run.output = output;
   std::mutex reportMutex;
   companion::Summary summary;
   summary.skipped = intake.skipped.size();
@@ -237,6 +246,8 @@ int main(int argc, char** argv) {
       if (written) {
         ++summary.written;
         *summary.outputBytes += report.outcome.outputBytes;
+      } else if (report.outcome.leftAlone()) {
+        ++summary.left;
       } else if (report.outcome.reason == batch::FailureReason::stopped) {
         ++summary.stopped;
       } else {
@@ -244,10 +255,11 @@ int main(int argc, char** argv) {
       }
     };
   }
-  // Pictures written with a warning are listed after those without a file.
+  // Pictures written with a warning, and those left as asked, are listed
+  // after those without a file.
   std::vector<batch::PictureReport> warned;
   run.observer = [&warned, &reportMutex, json = std::move(run.observer)](const batch::PictureReport& report) {
-    if (report.outcome.written() && !report.outcome.warnings.empty()) {
+    if ((report.outcome.written() && !report.outcome.warnings.empty()) || report.outcome.leftAlone()) {
       const std::lock_guard lock(reportMutex);
       warned.push_back(report);
     }
@@ -296,6 +308,9 @@ int main(int argc, char** argv) {
   {
     const std::lock_guard lock(reportMutex);
     for (const batch::PictureReport& report : warned) {
+      if (report.outcome.leftAlone())
+        batch::print(stderr, companion::printable(report.sourcePath) + ": left, " +
+                                 std::string(batch::failureReasonText(report.outcome.reason)) + "\n");
       for (const batch::PictureWarning warning : report.outcome.warnings)
         batch::print(stderr, companion::printable(report.sourcePath) + ": written, " +
                                  std::string(batch::warningText(warning)) + "\n");

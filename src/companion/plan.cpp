@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include "batch/output_path.h"
 #include "batch/process_picture.h"
 #include "batch/size_rules.h"
@@ -45,6 +47,11 @@ Planner::Planner(const settings::Settings& settings, bool exact, bool trashOrigi
       reduce_(batch::reductionFor(settings)),
       limits_(image::machineDecodeLimits()) {}
 
+void Planner::chooseOutputs(const batch::OutputChoice& choice) {
+  choice_ = choice;
+  reduce_ = batch::reductionFor(settings_, choice.size);
+}
+
 void Planner::keepSourcesOf(const std::vector<std::string>& job) {
   runFiles_ = std::make_unique<batch::RunFiles>(job);
 }
@@ -70,7 +77,7 @@ PlannedPicture Planner::plan(const std::string& source) {
 // The pipeline's own steps and order, on the header's size.
 void Planner::planFromHeader(PlannedPicture& planned) {
   batch::PictureOutcome& outcome = planned.outcome;
-  outcome.outputPath = batch::outputPath(planned.source, settings_);
+  outcome.outputPath = batch::outputPath(planned.source, settings_, choice_);
   // The reader and the limits of the run: the same refusals, the same budget.
   const image::PictureHeader header =
       image::probePictureFile(planned.source, {limits_, &reduce_, image::FormatSet::companion});
@@ -80,9 +87,14 @@ void Planner::planFromHeader(PlannedPicture& planned) {
   }
   outcome.sourceWidth = header.width;
   outcome.sourceHeight = header.height;
-  const batch::TargetSize target = batch::targetSize(header.width, header.height, settings_);
+  const batch::TargetSize target = batch::targetSize(header.width, header.height, settings_, choice_.size);
   if (!target.writesPicture()) {
     outcome.reason = FailureReason::noSize;
+    return;
+  }
+  if (choice_.size.shrinkOnly && target.width == header.width && target.height == header.height &&
+      outcome.outputPath == planned.source) {
+    outcome.reason = FailureReason::alreadySmall;
     return;
   }
   outcome.outputWidth = target.width;
@@ -107,29 +119,77 @@ void Planner::planFromHeader(PlannedPicture& planned) {
 }
 
 void Planner::planExactly(PlannedPicture& planned) {
-  const batch::PreparedPicture prepared = batch::preparePicture(
-      planned.source, settings_, nullptr, cancel_, std::nullopt, image::FormatSet::companion, metadata_);
-  planned.outcome = prepared.outcome;
-  if (!planned.outcome.written()) return;
-  planned.outcome.reason = batch::encodePreparedPicture(prepared, bytes_, cancel_);
+  batch::PreparedPicture prepared =
+      batch::preparePicture(planned.source, settings_, nullptr, cancel_, std::nullopt,
+                            image::FormatSet::companion, metadata_, choice_);
+  if (!prepared.outcome.written()) {
+    planned.outcome = prepared.outcome;
+    return;
+  }
+  const FailureReason encoded = batch::encodePreparedPicture(prepared, bytes_, cancel_);
+  planned.outcome = prepared.outcome;  // with the quality and size a byte limit chose
+  planned.outcome.reason = encoded;
   if (planned.outcome.written()) planned.outputBytes = bytes_.size();
 }
 
+namespace {
+
+// Whether the output's missing folder would be made: the nearest folder
+// above it that exists lets us make one. none when it exists already.
+std::optional<FailureReason> folderToMake(const std::string& output) {
+  std::string folder = files::folderOf(output);
+  struct stat info {};
+  if (::stat(folder.c_str(), &info) == 0) return std::nullopt;
+  while (::stat(folder.c_str(), &info) != 0) {
+    if (errno != ENOENT) return FailureReason::folderNotWritable;
+    const std::string above = files::folderOf(folder);
+    if (above == folder) return FailureReason::writeFailed;
+    folder = above;
+  }
+  if (!S_ISDIR(info.st_mode)) return FailureReason::notAFile;
+  return ::access(folder.c_str(), W_OK | X_OK) == 0 ? FailureReason::none : FailureReason::folderNotWritable;
+}
+
+bool nameHoldsAnything(const std::string& path) {
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) == 0;
+}
+
+}  // namespace
+
 void Planner::judgeOutputName(PlannedPicture& planned) {
   batch::PictureOutcome& outcome = planned.outcome;
+  const bool replacesSource = prefix_.empty() && choice_.folder.empty();
+  // Skip and rename never replace: a name taken, by a file or by an output
+  // planned before, is left (exists) or passed for the next numbered one.
+  if (choice_.ifExists != batch::IfExists::replace) {
+    const auto taken = [&](const std::string& path) {
+      return nameHoldsAnything(path) || planned_.count(landing(path)) != 0;
+    };
+    const std::string first = outcome.outputPath;
+    for (int n = 1; taken(outcome.outputPath); ++n) {
+      if (choice_.ifExists == batch::IfExists::skip) {
+        planned.state = OutputState::exists;
+        outcome.reason = FailureReason::exists;
+        return;
+      }
+      outcome.outputPath = batch::numberedPath(first, n);
+    }
+  }
   const std::string& output = outcome.outputPath;
   const auto outputIdentity = files::identityOf(output);
   const auto sourceIdentity = files::identityOf(planned.source);
   if (outputIdentity && sourceIdentity && *outputIdentity == *sourceIdentity) {
     planned.state = OutputState::source;
-    // Through a link, only a file whose own name is this output's.
-    if (prefix_.empty() &&
+    // Through a link, only a file whose own name is this output's; in an
+    // output folder, never.
+    if (!replacesSource ||
         !(batch::replaceableWithoutPrefix(planned.source, output, settings_) == *outputIdentity))
       outcome.reason = FailureReason::wouldReplaceAnother;
   } else if (outputIdentity || planned_.count(landing(output)) != 0) {
     planned.state = OutputState::exists;
     // Without a prefix an output replaces its own source and nothing else.
-    if (prefix_.empty()) outcome.reason = FailureReason::wouldReplaceAnother;
+    if (replacesSource) outcome.reason = FailureReason::wouldReplaceAnother;
   } else {
     planned.state = OutputState::fresh;
   }
@@ -137,9 +197,18 @@ void Planner::judgeOutputName(PlannedPicture& planned) {
   if (runFiles_ && (planned_.count(landing(output)) != 0 ||
                     (outputIdentity && runFiles_->keeps(planned.source, *outputIdentity))))
     outcome.reason = FailureReason::wouldReplaceAnother;
-  // The write's own checks, short of writing.
-  if (outcome.written())
-    outcome.reason = batch::checkOutput(output, batch::replaceRuleFor(planned.source, settings_));
+  // The write's own checks, short of writing; a folder still to be made
+  // holds nothing to check but whether it can be made.
+  if (outcome.written()) {
+    const auto made = choice_.folder.empty() ? std::nullopt : folderToMake(output);
+    if (made) {
+      outcome.reason = *made;
+    } else {
+      batch::OutputChoice writing = choice_;
+      writing.ifExists = batch::IfExists::replace;  // the name was judged above
+      outcome.reason = batch::checkOutput(output, batch::replaceRuleFor(planned.source, settings_, writing));
+    }
+  }
   // The original replaced goes to the Trash just before the output takes its name.
   if (outcome.written() && trashOriginals_ && outputIdentity) {
     if (auto refusal = trashRefusal(files::followLinks(output).path)) {
@@ -153,6 +222,7 @@ std::string planLine(const PlannedPicture& planned, bool trashOriginals,
                      const batch::MetadataChoice& metadata) {
   const batch::PictureOutcome& outcome = planned.outcome;
   std::string line = printable(planned.source) + ": ";
+  if (outcome.leftAlone()) return line + "left: " + std::string(batch::failureReasonText(outcome.reason));
   if (!outcome.written()) {
     line += "no file: " + std::string(batch::failureReasonText(outcome.reason));
     if (!planned.trashRefusal.empty()) line += ": " + printable(planned.trashRefusal);
@@ -164,6 +234,7 @@ std::string planLine(const PlannedPicture& planned, bool trashOriginals,
     line += (planned.sourceBytes ? std::to_string(*planned.sourceBytes) : std::string("?")) + " -> " +
             std::to_string(*planned.outputBytes) + " bytes, ";
   }
+  if (outcome.quality >= 0) line += "quality " + std::to_string(outcome.quality) + ", ";
   line += printable(outcome.outputPath);
   switch (planned.state) {
     case OutputState::fresh:

@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "batch/output_choice.h"
 #include "batch/output_metadata.h"
 #include "batch/output_rules.h"
 #include "batch/picture_outcome.h"
@@ -60,6 +61,13 @@ class Planner {
   void keepSourcesOf(const std::vector<std::string>& job);
   // What the run's outputs keep of their sources (EXIF, dates).
   void keepMetadata(const batch::MetadataChoice& metadata) { metadata_ = metadata; }
+  // The run's size rule, output folder, rule for an existing output and
+  // byte limit: under skip a name that holds a file (or an output planned
+  // before) is planned as exists, under rename the first free numbered name
+  // is planned; a missing output folder is planned as made when the nearest
+  // folder above it lets us make one. The headers plan cannot know the
+  // quality a byte limit chooses, nor a smaller size; the exact plan shows both.
+  void chooseOutputs(const batch::OutputChoice& choice);
   PlannedPicture plan(const std::string& source);
 
  private:
@@ -72,16 +80,18 @@ class Planner {
   const bool exact_;
   const bool trashOriginals_;
   const image::CancelFlag* const cancel_;
-  const image::ReduceTo reduce_;      // the run's reduction
+  image::ReduceTo reduce_;            // the run's reduction
   const image::DecodeLimits limits_;  // the memory budget a run would take now
   std::set<std::string> planned_;     // where the outputs of earlier pictures land
   std::unique_ptr<batch::RunFiles> runFiles_;
   std::vector<std::uint8_t> bytes_;
   batch::MetadataChoice metadata_;
+  batch::OutputChoice choice_;
 };
 
 // One line for a person: "src: 4000x3000 -> 1920x1440, out (new)", with the
-// bytes before and after in an exact plan, the metadata it keeps when the
+// bytes before and after in an exact plan (and the quality a byte limit
+// chose), "src: left: already small" for a picture left as asked, the metadata it keeps when the
 // run keeps any ("metadata: EXIF without GPS", "dates kept") and the
 // picture's warnings after it, or "src: no file: reason".
 // Names are escaped as the failure lines escape them (printable.h).

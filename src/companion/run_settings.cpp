@@ -123,6 +123,22 @@ RunSettings chooseRunSettings(const Options& options, const std::optional<settin
   chosen = fromFile.value_or(settings::defaultSettings(kDefaultDesktopWidth, kDefaultDesktopHeight));
 
   const bool relativeSizes = options.landscapeWidth || options.portraitHeight;
+  batch::SizeChoice& size = run.output.size;
+  const int ownSizes = (options.fit ? 1 : 0) + (options.scalePercent ? 1 : 0) + (options.longEdge ? 1 : 0);
+  if (ownSizes > 1 || (ownSizes == 1 && (options.mode || options.size || relativeSizes))) {
+    run.usageError =
+        "one size option per run: --fit, --scale, --long-edge, or the settings' --mode, --size and relative "
+        "sizes";
+    return run;
+  }
+  if (options.fit)
+    size = {.rule = batch::SizeRule::fit, .width = options.fit->first, .height = options.fit->second};
+  if (options.scalePercent) size = {.rule = batch::SizeRule::scale, .percent = *options.scalePercent};
+  if (options.longEdge) size = {.rule = batch::SizeRule::longEdge, .longEdge = *options.longEdge};
+  size.shrinkOnly = options.shrinkOnly;
+  if (options.outputDir) run.output.folder = *options.outputDir;
+  run.output.ifExists = options.ifExists;
+  run.output.maxBytes = options.maxBytes.value_or(0);
   if (options.mode) {
     chosen.mode = *options.mode;
   } else if (options.size && relativeSizes) {
@@ -156,6 +172,14 @@ RunSettings chooseRunSettings(const Options& options, const std::optional<settin
     return run;
   }
   // Only an output that replaces its own source sends anything to the Trash.
+  if (options.trashOriginals && options.outputDir) {
+    run.usageError = "--trash-originals replaces no source with --output-dir: nothing would go";
+    return run;
+  }
+  if (options.trashOriginals && options.ifExists != batch::IfExists::replace) {
+    run.usageError = "--trash-originals needs --if-exists replace: skip and rename replace no source";
+    return run;
+  }
   if (options.trashOriginals && !settings::outputPrefix(chosen.prefix).empty()) {
     run.usageError = "--trash-originals needs no prefix (--prefix 0): only sources that are replaced go";
     return run;

@@ -47,6 +47,7 @@ std::string menuSettingsFile(const char* xdgConfigHome, const char* home);
 
 struct RunSettings {
   settings::Settings settings;
+  batch::OutputChoice output;             // the companion's own choices (its `tree` is the caller's to set)
   std::string language;                   // of the texts: "FR" or "UK"
   std::optional<std::string> usageError;  // the options cannot be run together
 };
@@ -58,7 +59,10 @@ struct RunSettings {
 // refused with any other format; the prefix must pass prefixProblem (an empty
 // one is never "no prefix"). --trash-originals needs no prefix. The texts
 // speak --lang, else the file's language (any code but "UK" is French), else
-// `environmentLanguage`.
+// `environmentLanguage`. --fit, --scale and --long-edge are one size option
+// each, refused together or beside --mode, --size and the relative sizes;
+// --trash-originals is refused with --output-dir and with --if-exists skip
+// or rename, where no source is replaced.
 RunSettings chooseRunSettings(const Options& options, const std::optional<settings::Settings>& fromFile,
                               std::string_view environmentLanguage);
 

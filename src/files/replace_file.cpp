@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <map>
 #include <mutex>
@@ -164,6 +165,20 @@ bool closeChecked(int fd) {
   return ::close(fd) == 0 || errno == EINTR;
 }
 
+// Renames `from` to `to` only while `to` is free: renameat2 where the file
+// system offers RENAME_NOREPLACE, else a hard link (which never replaces)
+// and the unlink of `from`.
+ReplaceStatus renameIfFree(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+    return ReplaceStatus::replaced;
+  if (errno == EEXIST) return ReplaceStatus::nameTaken;
+  if (errno != EINVAL && errno != ENOSYS) return failureOf(errno, ReplaceStatus::writeFailed);
+  if (::link(from.c_str(), to.c_str()) != 0)
+    return errno == EEXIST ? ReplaceStatus::nameTaken : failureOf(errno, ReplaceStatus::writeFailed);
+  ::unlink(from.c_str());
+  return ReplaceStatus::replaced;
+}
+
 // Where `path` leads and whether the policy lets us replace it.
 struct Checked {
   ReplaceStatus status = ReplaceStatus::replaced;  // replaced: allowed
@@ -188,6 +203,11 @@ Checked checkTarget(const std::string& path, const ReplaceRule& rule) {
     return checked;
   };
   if (name.size() > nameMaxIn(folderOf(path))) return refuse(ReplaceStatus::nameTooLong);
+  if (rule.nameMustBeFree) {
+    // The name itself, never where a link leads: a free name holds nothing.
+    struct stat held {};
+    if (::lstat(path.c_str(), &held) == 0) return refuse(ReplaceStatus::nameTaken);
+  }
   checked.target = followLinks(path);
   const LinkTarget& target = checked.target;
   if (!target.resolved)
@@ -539,7 +559,12 @@ bool FileReplacement::commit() {
     if (!aside.kept) return fail(ReplaceStatus::refused);
     takeBack = std::move(aside.takeBack);
   }
-  if (::rename(tempPath_.c_str(), target_.c_str()) != 0) {
+  if (rule_.nameMustBeFree) {
+    // Something that came under the name since the check stays: the rename
+    // that must not replace fails, and the temporary goes.
+    const ReplaceStatus taken = renameIfFree(tempPath_, target_);
+    if (taken != ReplaceStatus::replaced) return fail(taken);
+  } else if (::rename(tempPath_.c_str(), target_.c_str()) != 0) {
     const ReplaceStatus why = failureOf(errno, ReplaceStatus::writeFailed);
     if (setAside) {
       // Undone only while the old file holds its name; should something
@@ -592,6 +617,24 @@ ReplaceStatus replaceWholeFile(const std::string& path, std::string_view bytes, 
     return rewriteInPlace(path, bytes);
   }
   return opened.status;
+}
+
+ReplaceStatus makeFolderOf(const std::string& path) {
+  const std::string folder = folderOf(path);
+  struct stat held {};
+  if (::stat(folder.c_str(), &held) == 0)
+    return S_ISDIR(held.st_mode) ? ReplaceStatus::replaced : ReplaceStatus::notAFile;
+  if (errno == ENOTDIR) return ReplaceStatus::notAFile;  // a file on the way
+  if (errno != ENOENT) return failureOf(errno, ReplaceStatus::cannotCreate);
+  if (folder == path) return ReplaceStatus::cannotCreate;  // nothing above to make it in
+  if (const ReplaceStatus above = makeFolderOf(folder); above != ReplaceStatus::replaced) return above;
+  // Another run may make it at the same moment: there is then a folder all the same.
+  if (::mkdir(folder.c_str(), 0777) == 0 || errno == EEXIST) {
+    return ::stat(folder.c_str(), &held) == 0 && S_ISDIR(held.st_mode) ? ReplaceStatus::replaced
+                                                                       : ReplaceStatus::notAFile;
+  }
+  if (errno == ENAMETOOLONG) return ReplaceStatus::nameTooLong;
+  return failureOf(errno, ReplaceStatus::cannotCreate);
 }
 
 }  // namespace pixmoor::files

@@ -73,6 +73,7 @@ enum class ReplaceStatus {
   diskFull,             // the file system has no room left (or the user's quota is used up)
   setAsideNotReplaced,  // the old file was set aside, then the new one could not take its name, which
                         // something else had taken meanwhile: the old file stays where it was set
+  nameTaken,            // `nameMustBeFree`, and something is under the name (or came there meanwhile)
 };
 
 // What may already be under the target name. With `onlyReplacing` set the
@@ -104,6 +105,11 @@ struct ReplaceRule {
   // When set: the access and modification times the new file bears when it
   // takes the name (a resized photo keeping its source's dates).
   std::optional<std::array<struct timespec, 2>> times{};
+  // Nothing at all may be under the name (a link neither): the new file
+  // takes it only while it is free, in one step that never replaces what
+  // came there meanwhile (renameat2's RENAME_NOREPLACE, else link and
+  // unlink), and anything there is nameTaken.
+  bool nameMustBeFree = false;
 };
 
 // Whether a file time is older than this process: what bears it is the
@@ -181,6 +187,13 @@ class FileReplacement {
 // `replaced` when create() would go ahead (which it may still fail to, on a
 // full disk, say). A plan asks this, so that it foresees what a write does.
 ReplaceStatus checkReplacement(const std::string& path, const ReplaceRule& rule = {});
+
+// Makes the folder that holds `path` and every missing folder above it, with
+// the user's default permissions (0777 less the umask), as `mkdir -p` does.
+// `replaced` when the folder is there (made or not); otherwise why not, as
+// the temporary file would fail: a folder not writable, something other
+// than a folder on the way (notAFile), a name too long, a full disk.
+ReplaceStatus makeFolderOf(const std::string& path);
 
 enum class InPlace {
   never,

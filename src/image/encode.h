@@ -55,6 +55,7 @@ enum class SaveStatus {
   cancelled,            // `cancel` was raised part-way
   wouldReplaceAnother,  // the name holds a file other than the one `rule` allows
   setAsideNotReplaced,  // `rule` set the old file aside, then the new one could not take its name
+  nameTaken,            // `rule` wants the name free, and something is under it
 };
 
 // The reason a replacement that did not happen gives a save.

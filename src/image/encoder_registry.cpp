@@ -42,6 +42,8 @@ SaveStatus saveStatusOf(files::ReplaceStatus status) {
       return SaveStatus::diskFull;
     case files::ReplaceStatus::setAsideNotReplaced:
       return SaveStatus::setAsideNotReplaced;
+    case files::ReplaceStatus::nameTaken:
+      return SaveStatus::nameTaken;
     case files::ReplaceStatus::replaced:
     case files::ReplaceStatus::writeFailed:
       break;

@@ -61,5 +61,40 @@ TEST(OutputPath, FromTheSettings) {
   }
 }
 
+// An output folder mirrors the tree walked; what lies outside it goes to the folder itself.
+TEST(OutputPath, InAnOutputFolder) {
+  const struct {
+    const char* source;
+    const char* tree;
+    const char* folder;
+    const char* output;
+  } rows[] = {
+      {"/p/a/IMG.JPEG", "/p", "out", "out/a/p_IMG.jpg"},
+      {"/p/a/b/c.png", "/p/", "/web/", "/web/a/b/p_c.jpg"},
+      {"/p/top.jpg", "/p", "out", "out/p_top.jpg"},
+      {"/pq/a/x.jpg", "/p", "out", "out/p_x.jpg"},
+      {"photos/2024/x.jpg", "photos", "w.d", "w.d/2024/p_x.jpg"},
+      {"x.bmp", "", "out", "out/p_x.jpg"},
+      {"/x/y.jpg", "/", "/o", "/o/x/p_y.jpg"},
+  };
+  settings::Settings s;
+  s.prefix = "p_";
+  for (const auto& row : rows) {
+    const OutputChoice choice{.folder = row.folder, .tree = row.tree};
+    EXPECT_EQ(outputPath(row.source, s, choice), row.output) << row.source;
+  }
+  // The empty prefix there replaces nothing: the name is the source's, in another folder.
+  s.prefix = "0";
+  EXPECT_EQ(outputPath("/p/a.jpg", s, OutputChoice{.folder = "/o", .tree = "/p"}), "/o/a.jpg");
+  EXPECT_EQ(outputPath("/p/a.jpg", s, OutputChoice{}), "/p/a.jpg");
+}
+
+TEST(OutputPath, NumberedAsFileManagersDo) {
+  EXPECT_EQ(numberedPath("/d/name.jpg", 1), "/d/name (1).jpg");
+  EXPECT_EQ(numberedPath("/d/my.photo.webp", 12), "/d/my.photo (12).webp");
+  EXPECT_EQ(numberedPath("/d.x/name", 2), "/d.x/name (2)");
+  EXPECT_EQ(numberedPath("/d/.hidden", 1), "/d/.hidden (1)");
+}
+
 }  // namespace
 }  // namespace pixmoor::batch

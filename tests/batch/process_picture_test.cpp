@@ -97,7 +97,7 @@ TEST_F(ProcessPicture, EncodedInMemoryAreTheBytesWritten) {
   ASSERT_TRUE(writePicture(path("p.png"), 683, 1024, image::kPngEncoder, 200,
                            std::span(reinterpret_cast<const std::uint8_t*>(p3.data()), p3.size())));
   for (const char* format : {"JPG", "PNG"}) {
-    const PreparedPicture prepared = preparePicture(path("p.png"), relative(2000, 480, format), nullptr);
+    PreparedPicture prepared = preparePicture(path("p.png"), relative(2000, 480, format), nullptr);
     EXPECT_EQ(std::vector({prepared.outcome.sourceWidth, prepared.outcome.sourceHeight,
                            prepared.outcome.outputWidth, prepared.outcome.outputHeight}),
               std::vector({683, 1024, 320, 480}));
@@ -311,7 +311,7 @@ TEST_F(ProcessPicture, RunningOutOfMemoryWhileEncodingIsTooLargeForMemory) {
   ASSERT_EQ(image::saveRaster(*raster, 32, path("alpha.png"), image::kPngEncoder, 7, -1),
             image::SaveStatus::saved);
   raster.reset();
-  const PreparedPicture prepared = preparePicture(path("alpha.png"), relative(3000, 2000), nullptr);
+  PreparedPicture prepared = preparePicture(path("alpha.png"), relative(3000, 2000), nullptr);
   ASSERT_TRUE(prepared.outcome.written());
   ASSERT_EQ(prepared.raster->depth, 32);
   constexpr std::uint64_t kRoom = 4 << 20;  // the flattened copy needs 18 MB

@@ -177,5 +177,76 @@ TEST(TargetSize, SquareDoesNotRememberThePreviousPicture) {
   EXPECT_EQ(targetSize(1000, 1000, s), (TargetSize{SizeOutcome::resize, 600, 600}));
 }
 
+// The companion's sizes, each against a hand-computed answer.
+struct ChoiceRow {
+  const char* name;
+  SizeChoice choice;
+  std::int32_t pictureWidth;
+  std::int32_t pictureHeight;
+  TargetSize expected;
+};
+
+void PrintTo(const ChoiceRow& row, std::ostream* os) {
+  *os << row.name;
+}
+
+class CompanionSizeTest : public ::testing::TestWithParam<ChoiceRow> {};
+
+TEST_P(CompanionSizeTest, Computes) {
+  const ChoiceRow& row = GetParam();
+  // The settings' own mode says 640 wide: none of these rows may use it.
+  Settings s;
+  s.mode = settings::SizeMode::relative;
+  s.landscapeWidth = 640;
+  s.portraitHeight = 480;
+  EXPECT_EQ(targetSize(row.pictureWidth, row.pictureHeight, s, row.choice), row.expected);
+}
+
+constexpr SizeRule kFit = SizeRule::fit;
+constexpr SizeRule kScale = SizeRule::scale;
+constexpr SizeRule kLong = SizeRule::longEdge;
+constexpr SizeChoice fit(std::int32_t w, std::int32_t h, bool shrink = false) {
+  return {.rule = kFit, .width = w, .height = h, .shrinkOnly = shrink};
+}
+constexpr SizeChoice scale(std::int32_t percent) {
+  return {.rule = kScale, .percent = percent};
+}
+constexpr SizeChoice longEdge(std::int32_t edge, bool shrink = false) {
+  return {.rule = kLong, .longEdge = edge, .shrinkOnly = shrink};
+}
+constexpr TargetSize sized(std::int32_t w, std::int32_t h) {
+  return {kResize, w, h};
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CompanionSizeTest,
+    ::testing::Values(
+        // Relative mode keeps its truncation: 1024 x 683 at 640 gives 426.
+        ChoiceRow{"ShrinkOnlyRelativeLarge", {.shrinkOnly = true}, 1024, 683, sized(640, 426)},
+        ChoiceRow{"ShrinkOnlyRelativeSmall", {.shrinkOnly = true}, 320, 200, sized(320, 200)},
+        ChoiceRow{"RelativeEnlargesWithout", {}, 320, 200, sized(640, 400)},
+        ChoiceRow{"ShrinkOnlyExactlyTheTarget", fit(800, 600, true), 800, 600, sized(800, 600)},
+        ChoiceRow{"ShrinkOnlyOneSideOver", fit(800, 600, true), 801, 300, sized(800, 300)},
+        // 1024 x 683 into 640 x 640: 683 * 640 / 1024 = 426.875, rounded 427.
+        ChoiceRow{"FitWidthFirst", fit(640, 640), 1024, 683, sized(640, 427)},
+        ChoiceRow{"FitHeightFirst", fit(1000, 300), 1024, 683, sized(450, 300)},
+        ChoiceRow{"FitEnlarges", fit(2000, 2000), 100, 50, sized(2000, 1000)},
+        ChoiceRow{"FitSquareBox", fit(500, 500), 3000, 3000, sized(500, 500)},
+        ChoiceRow{"FitFloorsAtOnePixel", fit(100, 100), 10000, 10, sized(100, 1)},
+        ChoiceRow{"Scale50", scale(50), 1001, 667, sized(501, 334)},
+        // 1000 * 33 / 100 = 330; 667 * 0.33 = 220.11.
+        ChoiceRow{"Scale33", scale(33), 1000, 667, sized(330, 220)},
+        ChoiceRow{"ScaleHalfRoundsUp", scale(50), 3, 1, sized(2, 1)},
+        ChoiceRow{"ScaleFloorsAtOnePixel", scale(1), 40, 3, sized(1, 1)},
+        ChoiceRow{"ScaleTooLarge", scale(1000), 4000, 30, {SizeOutcome::tooLarge, 0, 0}},
+        ChoiceRow{"LongEdgeLandscape", longEdge(1600), 4000, 3000, sized(1600, 1200)},
+        // 1999 * 1600 / 3000 = 1066.13.
+        ChoiceRow{"LongEdgePortrait", longEdge(1600), 1999, 3000, sized(1066, 1600)},
+        ChoiceRow{"LongEdgeSquare", longEdge(99), 1000, 1000, sized(99, 99)},
+        ChoiceRow{"LongEdgeFloorsAtOnePixel", longEdge(10), 30000, 20, sized(10, 1)},
+        ChoiceRow{"LongEdgeShrinkOnlySmall", longEdge(1600, true), 1200, 900, sized(1200, 900)},
+        ChoiceRow{"LongEdgeShrinkOnlyLarge", longEdge(1600, true), 1200, 1700, sized(1129, 1600)},
+        ChoiceRow{"NoPicture", longEdge(100), 0, 10, {SizeOutcome::emptyPicture, 0, 0}}));
+
 }  // namespace
 }  // namespace pixmoor::batch

@@ -68,6 +68,14 @@ TEST(Options, EachRowOfArgumentsGivesItsOptionsOrItsError) {
       {{"--dry-run", "a"}, Options{.dryRun = DryRun::headers, .paths = {"a"}}},
       {{"--dry-run=exact", "a"}, Options{.dryRun = DryRun::exact, .paths = {"a"}}},
       {{"--dry-run=exact", "--dry-run", "a"}, Options{.dryRun = DryRun::headers, .paths = {"a"}}},
+      {{"--fit", "800x600", "--shrink-only", "a"},
+       Options{.fit = {{800, 600}}, .shrinkOnly = true, .paths = {"a"}}},
+      {{"--scale", "33%", "--scale=1000", "a"}, Options{.scalePercent = 1000, .paths = {"a"}}},
+      {{"--long-edge=1600", "--output-dir", "web", "--if-exists", "RENAME", "a"},
+       Options{.longEdge = 1600, .outputDir = "web", .ifExists = batch::IfExists::rename, .paths = {"a"}}},
+      {{"--max-bytes", "300K", "a"}, Options{.maxBytes = 300 * 1024, .paths = {"a"}}},
+      {{"--max-bytes=2m", "--max-bytes", "1", "a"}, Options{.maxBytes = 1, .paths = {"a"}}},
+      {{"--max-bytes=4096M", "a"}, Options{.maxBytes = 4096ull << 20, .paths = {"a"}}},
       {{"--help"}, Options{.help = true}},
       {{"--version"}, Options{.version = true}},
 
@@ -100,6 +108,17 @@ TEST(Options, EachRowOfArgumentsGivesItsOptionsOrItsError) {
       {{"--lossless=yes"}, "--lossless takes no value"},
       {{"--metadata", "all"}, "--metadata must be none, keep or keep-no-gps, not 'all'"},
       {{"--lang", "DE"}, "--lang must be FR or UK, not 'DE'"},
+      {{"--if-exists", "keep"}, "--if-exists must be replace, skip or rename, not 'keep'"},
+      {{"--scale", "0%"}, "--scale must be a whole percentage from 1% to 1000%, not '0%'"},
+      {{"--scale", "50%%"}, "--scale must be a whole percentage from 1% to 1000%, not '50%%'"},
+      {{"--max-bytes", "0"},
+       "--max-bytes must be a number of bytes from 1 to 4096M, with K or M after it for KiB or MiB, not '0'"},
+      {{"--max-bytes", "4097M"},
+       "--max-bytes must be a number of bytes from 1 to 4096M, with K or M after it for KiB or MiB, not "
+       "'4097M'"},
+      {{"--max-bytes", "K"},
+       "--max-bytes must be a number of bytes from 1 to 4096M, with K or M after it for KiB or MiB, not 'K'"},
+      {{"--fit", "0x5"}, "--fit must be WIDTHxHEIGHT with sides from 1 to 32767, not '0x5'"},
       {{"--quality", "11"}, "--quality must be a whole number from 0 to 10, not '11'"},
       {{"--quality=x"}, "--quality must be a whole number from 0 to 10, not 'x'"},
       {{"--quality", " 5"}, "--quality must be a whole number from 0 to 10, not ' 5'"},
@@ -151,7 +170,7 @@ TEST(Options, TheHelpListsExactlyTheOptionsTheParserTakes) {
       EXPECT_FALSE(std::get<Options>(got) == Options{});
     }
   }
-  EXPECT_EQ(listed, 23);
+  EXPECT_EQ(listed, 30);
 }
 
 }  // namespace

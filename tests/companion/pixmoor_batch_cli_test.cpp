@@ -677,6 +677,57 @@ TEST_F(BatchProgram, RecursiveTreeInAStableOrderThroughALinkLoop) {
     EXPECT_TRUE(readPicture(path(output))) << output;
 }
 
+// An output folder inside the tree walked: mirrored, never walked itself, so
+// a second run takes the same sources; the plan says what the run does.
+TEST_F(BatchProgram, OutputFolderInsideTheTreeIsMirroredNotWalked) {
+  const fs::path tree = work_.path() / "tree";
+  fs::create_directories(tree / "sub");
+  ASSERT_TRUE(writePicture(path("tree/a.jpg"), 80, 40, image::kJpegEncoder));
+  ASSERT_TRUE(writePicture(path("tree/small.jpg"), 10, 20, image::kJpegEncoder));
+  ASSERT_TRUE(writePicture(path("tree/sub/b.png"), 30, 60, image::kPngEncoder));
+  const std::vector<std::string> options = {
+      "--recursive", "--json", "--quiet",       "--prefix",     "0",
+      "--long-edge", "20",     "--shrink-only", "--output-dir", (tree / "web").string(),
+      tree.string()};
+  const auto outcomes = [&](const ProgramRun& r) {
+    std::vector<std::string> seen;
+    for (const auto& object : jsonLines(r.out)) {
+      if (object["type"] == "picture")
+        seen.push_back(nameIn(object, "source") + " " + object["outcome"].get<std::string>() + " " +
+                       (object["output"].is_null() ? "" : nameIn(object, "output")));
+    }
+    return seen;
+  };
+  const std::vector<std::string> fresh = {
+      (tree / "a.jpg").string() + " written " + (tree / "web/a.jpg").string(),
+      (tree / "small.jpg").string() + " written " + (tree / "web/small.jpg").string(),
+      (tree / "sub/b.png").string() + " written " + (tree / "web/sub/b.jpg").string()};
+  std::vector<std::string> planned = fresh;
+  for (std::string& line : planned) line.replace(line.find(" written "), 9, " planned ");
+  std::vector<std::string> arguments = options;
+  arguments.insert(arguments.begin(), "--dry-run");
+  EXPECT_EQ(outcomes(run(arguments)), planned);
+  const ProgramRun first = run(options);
+  EXPECT_EQ(first.status, 0) << first.err;
+  EXPECT_EQ(outcomes(first), fresh);
+  EXPECT_EQ(readPicture(path("tree/web/a.jpg"))->width, 20);
+  EXPECT_EQ(readPicture(path("tree/web/small.jpg"))->height, 20);  // within the target: its own size
+  EXPECT_EQ(readPicture(path("tree/web/sub/b.jpg"))->height, 20);
+
+  // Again, skipping what is there: the same three sources, each left as it is.
+  arguments = options;
+  arguments.insert(arguments.begin(), {"--if-exists", "skip"});
+  const std::vector<std::string> left = {
+      (tree / "a.jpg").string() + " left " + (tree / "web/a.jpg").string(),
+      (tree / "small.jpg").string() + " left " + (tree / "web/small.jpg").string(),
+      (tree / "sub/b.png").string() + " left " + (tree / "web/sub/b.jpg").string()};
+  const ProgramRun second = run(arguments);
+  EXPECT_EQ(second.status, 0) << second.err;
+  EXPECT_EQ(outcomes(second), left);
+  arguments.insert(arguments.begin(), "--dry-run");
+  EXPECT_EQ(outcomes(run(arguments)), left);
+}
+
 std::string percentDecoded(const std::string& text) {
   std::string out;
   for (std::size_t i = 0; i < text.size(); ++i) {

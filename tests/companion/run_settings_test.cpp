@@ -126,6 +126,37 @@ TEST(RunSettings, OptionsThatCannotRunTogether) {
   noPrefix.prefix = "0";
   EXPECT_EQ(chooseRunSettings(Options{.prefix = "x", .trashOriginals = true}, noPrefix, "FR").usageError,
             needsNoPrefix);
+  // One size option per run.
+  const std::string oneSize =
+      "one size option per run: --fit, --scale, --long-edge, or the settings' --mode, --size and relative "
+      "sizes";
+  for (const Options& both :
+       {Options{.fit = {{5, 5}}, .scalePercent = 50}, Options{.size = {{5, 5}}, .longEdge = 9},
+        Options{.mode = settings::SizeMode::free, .scalePercent = 5},
+        Options{.portraitHeight = 5, .fit = {{5, 5}}}})
+    EXPECT_EQ(chooseRunSettings(both, std::nullopt, "FR").usageError, oneSize);
+  const RunSettings longEdge = chooseRunSettings(Options{.longEdge = 9,
+                                                         .shrinkOnly = true,
+                                                         .outputDir = "o",
+                                                         .ifExists = batch::IfExists::skip,
+                                                         .maxBytes = 7,
+                                                         .prefix = "0"},
+                                                 std::nullopt, "FR");
+  EXPECT_EQ(
+      longEdge.output,
+      (batch::OutputChoice{.size = {.rule = batch::SizeRule::longEdge, .longEdge = 9, .shrinkOnly = true},
+                           .folder = "o",
+                           .ifExists = batch::IfExists::skip,
+                           .maxBytes = 7}));
+  EXPECT_EQ(
+      chooseRunSettings(Options{.outputDir = "o", .prefix = "0", .trashOriginals = true}, std::nullopt, "FR")
+          .usageError,
+      "--trash-originals replaces no source with --output-dir: nothing would go");
+  EXPECT_EQ(
+      chooseRunSettings(Options{.ifExists = batch::IfExists::rename, .prefix = "0", .trashOriginals = true},
+                        std::nullopt, "FR")
+          .usageError,
+      "--trash-originals needs --if-exists replace: skip and rename replace no source");
   // Only "0" means no prefix: an empty one (from a file) replaces nothing.
   Settings empty = defaults();
   empty.prefix = "";

@@ -14,11 +14,22 @@
 #include <ctime>
 #include <functional>
 #include <set>
+#include <utility>
 
 #include "support/failing_calls.h"
 #include "support/other_user.h"
 #include "support/small_file_system.h"
 #include "support/temp_folder.h"
+
+// Called once, by the next fsync, when set: the moment between the commit's
+// last look at the name and the rename.
+inline std::function<void()> duringSync;
+
+extern "C" int __real_fsync(int fd);
+extern "C" int __wrap_fsync(int fd) {
+  if (duringSync) std::exchange(duringSync, nullptr)();
+  return __real_fsync(fd);
+}
 
 namespace pixmoor::files {
 namespace {
@@ -343,6 +354,31 @@ TEST_P(Replacement, AFullDiskIsSaid) {
   EXPECT_EQ(code, 0);
 }
 
+// A name that must be free takes the new file only while nothing is there:
+// a file, a link, even a dangling one, stays; so does one that appears
+// between the check and the commit.
+TEST_P(Replacement, ANameThatMustBeFreeIsNeverReplaced) {
+  ReplaceRule free;
+  free.nameMustBeFree = true;
+  EXPECT_EQ(put("new.jpg", "made", free), ReplaceStatus::replaced);
+  EXPECT_EQ(readBytes(folder.file("new.jpg")), "made");
+  EXPECT_EQ(put("new.jpg", "again", free), ReplaceStatus::nameTaken);
+  ASSERT_EQ(::symlink("nowhere", folder.file("link.jpg").c_str()), 0);
+  EXPECT_EQ(put("link.jpg", "over", free), ReplaceStatus::nameTaken);
+  EXPECT_EQ(checkReplacement(folder.file("new.jpg"), free), ReplaceStatus::nameTaken);
+
+  auto out = FileReplacement::create(folder.file("late.jpg"), free, GetParam()).file;
+  ASSERT_TRUE(out);
+  ASSERT_TRUE(out->write("mine", 4));
+  duringSync = [&] { writeBytes(folder.file("late.jpg"), "theirs"); };
+  EXPECT_FALSE(out->commit());
+  EXPECT_FALSE(duringSync);
+  EXPECT_EQ(out->status(), ReplaceStatus::nameTaken);
+  EXPECT_EQ(readBytes(folder.file("late.jpg")), "theirs");
+  EXPECT_EQ(readBytes(folder.file("new.jpg")), "made");
+  EXPECT_EQ(namesIn(folder), (std::set<std::string>{"late.jpg", "link.jpg", "new.jpg"}));
+}
+
 INSTANTIATE_TEST_SUITE_P(Temporaries, Replacement, ::testing::Values(Temporary::unnamed, Temporary::named));
 
 // In a forked child whose chosen system calls fail with `error`: what `body`
@@ -540,4 +576,19 @@ TEST(NamedTemporary, LeftoversOfAnEarlierRunGoWhenTheirTargetIsWrittenAgain) {
 }
 
 }  // namespace
+
+TEST(MakeFolderOf, MakesWhatIsMissingWithTheDefaultPermissions) {
+  TempFolder folder;
+  const mode_t mask = ::umask(022);
+  EXPECT_EQ(makeFolderOf(folder.file("a/b/c/x.jpg")), ReplaceStatus::replaced);
+  EXPECT_EQ(makeFolderOf(folder.file("a/b/c/y.jpg")), ReplaceStatus::replaced);  // there already
+  ::umask(mask);
+  struct stat made {};
+  ASSERT_EQ(::stat(folder.file("a/b/c").c_str(), &made), 0);
+  EXPECT_EQ(made.st_mode & 0777, 0755u);
+  writeBytes(folder.file("file"), "x");
+  EXPECT_EQ(makeFolderOf(folder.file("file/d/x.jpg")), ReplaceStatus::notAFile);
+  EXPECT_FALSE(std::filesystem::exists(folder.file("file/d")));
+}
+
 }  // namespace pixmoor::files
