@@ -263,6 +263,15 @@ std::optional<std::vector<std::uint8_t>> normaliseExif(std::span<const std::uint
   const auto outsideKept = [&kept](const Range& range) {
     return std::none_of(kept.begin(), kept.end(), [&range](const Range& k) { return k.overlaps(range); });
   };
+  // The tables of IFD0 and Exif are rewritten below: each may share no byte
+  // with the header, another directory or any value kept.
+  std::vector<Range> tables{ifd0->table()};
+  if (exif) tables.push_back(exif->table());
+  for (const Range& table : tables) {
+    const auto sharing =
+        std::count_if(kept.begin(), kept.end(), [&table](const Range& k) { return k.overlaps(table); });
+    if (sharing != 1) return std::nullopt;  // itself, and nothing else
+  }
   std::vector<Range> gpsRanges;
   if (gps && edits.removeGps) {
     addRanges(*gps, gpsRanges);

@@ -153,19 +153,19 @@ TEST(ExifEditor, BrokenBlocksAreRefusedWhole) {
       {"an unknown type", [](Block& b) { put16(b, kSubjectAreaEntry + 2, 99); }},
       {"65535 entries", [](Block& b) { put16(b, kExif, 0xFFFF); }},
       {"a pointer of two values", [](Block& b) { put32(b, kIfd0 + 26 + 4, 2); }},
+      {"the first directory over the header", [](Block& b) { put32(b, 4, 6); }},
+      {"a value inside the Exif directory", [](Block& b) { put32(b, kSubjectAreaEntry + 8, kExif); }},
+      {"the Exif directory over the first", [](Block& b) { put32(b, kIfd0 + 26 + 8, kIfd0 + 14); }},
       {"GPS values inside the first directory, GPS removed", [](Block& b) { put32(b, kGps + 2 + 8, kIfd0); },
        true},
+      {"GPS values inside the first directory, GPS kept", [](Block& b) { put32(b, kGps + 2 + 8, kIfd0); }},
   };
   for (const Case& c : cases) {
     Block b = phoneBlock();
     c.breakIt(b);
     EXPECT_FALSE(normaliseExif(b, {320, 240, c.removeGps}).has_value()) << c.name;
   }
-  // What stays needs no GPS checks when GPS stays, and a broken thumbnail
-  // directory goes anyway.
-  Block shared = phoneBlock();
-  put32(shared, kGps + 2 + 8, kIfd0);
-  EXPECT_TRUE(normaliseExif(shared, {320, 240, false}).has_value());
+  // A broken thumbnail directory goes anyway.
   Block thumbnail = phoneBlock();
   put32(thumbnail, kIfd1 + 2 + 8, 0xFFFFFF00u);
   const std::optional<Block> out = normaliseExif(thumbnail, {320, 240, false});
