@@ -174,11 +174,20 @@ measure() {
 
 # The VmHWM of PID and the largest of its children's, sampled until it ends.
 hwm() { awk '/^VmHWM/ {print $2}' "/proc/$1/status" 2>/dev/null || true; }
+# helpers_of PID: the companion's decode helpers, forks of its spawner.
+helpers_of() {
+  local spawner child
+  for spawner in $(cat /proc/"$1"/task/*/children 2>/dev/null); do
+    for child in $(cat /proc/"$spawner"/task/*/children 2>/dev/null); do
+      [[ "$(cat /proc/"$child"/comm 2>/dev/null)" == pixmoor-decode ]] && echo "$child"
+    done
+  done
+}
 sample_peaks() {  # PID -> "own helper" in KiB
   local pid=$1 own=0 helper=0 value child
   while [[ -r /proc/$pid/status ]] && value=$(hwm "$pid") && [[ -n "$value" ]]; do
     ((value > own)) && own=$value
-    for child in $(cat /proc/"$pid"/task/*/children 2>/dev/null); do
+    for child in $(helpers_of "$pid"); do
       value=$(hwm "$child")
       [[ -n "$value" ]] && ((value > helper)) && helper=$value
     done
@@ -291,9 +300,7 @@ stop_once() {
   (cd "$big" && exec "$program" "${ours_args[@]}" "$1") >/dev/null 2>&1 &
   pid=$!
   while [[ -z "$helper" ]] && ((waited < 6000)); do
-    for child in $(cat /proc/"$pid"/task/*/children 2>/dev/null); do
-      [[ "$(cat /proc/"$child"/comm 2>/dev/null)" == pixmoor-decode ]] && helper=$child
-    done
+    for child in $(helpers_of "$pid"); do helper=$child; done
     [[ -n "$helper" ]] || { sleep 0.005; waited=$((waited + 1)); }
     [[ -d /proc/$pid ]] || break
   done

@@ -158,8 +158,8 @@ bool installFilter() {
 }  // namespace
 
 bool confine(const Confinement& confinement) {
-  // Ends with the engine's thread that started it (its pipes would end it
-  // too, but not while a library spins).
+  // Ends with the process that started it, the spawner (its pipes would
+  // end it too, but not while a library spins).
   if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) return false;
   if (!limitAddressSpace(confinement.memoryBudget) || !limitCpuTime(confinement.cpuSeconds)) return false;
   if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) return false;

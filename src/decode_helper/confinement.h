@@ -6,7 +6,7 @@
 //   (above what the program already maps), so that a library that asks for
 //   more gets a failed allocation rather than the machine's memory;
 // - a CPU-time limit, so that a file that makes a library spin ends;
-// - no new privileges, and death with the thread that started it;
+// - no new privileges, and death with the process that started it (the spawner);
 // - a seccomp filter (libseccomp), an allow-list: reading the request pipe
 //   and the picture, writing the answer pipe and standard error, memory,
 //   threads of its own process, clocks, futexes and signals to itself.

@@ -1,8 +1,9 @@
-// pixmoor-decode: started by the engine for one picture of a format it never
-// decodes in its own process (image/helper_decode.h).
-#include "decode_helper/decode_session.h"
+// pixmoor-decode: started by the engine as the spawner of the helpers that
+// decode the pictures of the formats it never decodes in its own process
+// (image/helper_decode.h, image/helper_spawner.h).
+#include "decode_helper/spawner.h"
 #include "foreign/foreign_readers.h"
 
-int main() {
-  return pixmoor::decode_helper::runDecodeSession(pixmoor::foreign::foreignReader);
+int main(int argc, char** argv) {
+  return pixmoor::decode_helper::runHelperProgram(argc, argv, pixmoor::foreign::foreignReader);
 }

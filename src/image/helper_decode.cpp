@@ -4,8 +4,6 @@
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
@@ -15,6 +13,7 @@
 #include <optional>
 
 #include "image/helper_protocol.h"
+#include "image/helper_spawner.h"
 
 #ifndef PIXMOOR_DECODE_HELPER_INSTALLED
 #error "PIXMOOR_DECODE_HELPER_INSTALLED must name the installed helper, relative to the installed programs"
@@ -24,10 +23,6 @@ namespace pixmoor::image {
 namespace {
 
 constexpr const char* kHelperName = "pixmoor-decode";
-// The descriptors the helper finds its pipes and its picture at.
-constexpr int kRequestFd = 0;
-constexpr int kReplyFd = 1;
-constexpr int kPictureFd = 3;
 // A picture comes back through the pipe: a larger pipe takes it in fewer
 // turns of both processes.
 constexpr int kReplyPipeBytes = 1 << 20;
@@ -50,16 +45,6 @@ std::string foundProgram() {
 void closeIfOpen(int& fd) {
   if (fd >= 0) ::close(fd);
   fd = -1;
-}
-
-// A copy of `fd` numbered above the descriptors the helper's are put at,
-// so that no move onto them is a move onto itself (which would keep the
-// close-on-exec flag and lose the descriptor).
-int aboveHelperDescriptors(int fd) {
-  if (fd > kPictureFd) return fd;
-  const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, kPictureFd + 1);
-  ::close(fd);
-  return copy;
 }
 
 // Writes all of `bytes`; a helper that died gives EPIPE, never a SIGPIPE
@@ -89,17 +74,17 @@ bool writeAll(int fd, std::span<const std::uint8_t> bytes) {
   return written;
 }
 
-// One helper process, from its start to its reaping.
+// One helper process, from its start to its end.
 class HelperProcess {
  public:
   HelperProcess(const std::string& program, int pictureFd) {
     std::array<int, 2> request{-1, -1}, reply{-1, -1};
     if (::pipe2(request.data(), O_CLOEXEC) != 0) {
-      spawnError_ = errno;
+      helper_.error = errno;
       return;
     }
     if (::pipe2(reply.data(), O_CLOEXEC) != 0) {
-      spawnError_ = errno;
+      helper_.error = errno;
       ::close(request[0]);
       ::close(request[1]);
       return;
@@ -107,70 +92,30 @@ class HelperProcess {
     toHelper_ = request[1];
     fromHelper_ = reply[0];
     ::fcntl(fromHelper_, F_SETPIPE_SZ, kReplyPipeBytes);  // only a hint
-    int helperRequest = aboveHelperDescriptors(request[0]);
-    int helperReply = aboveHelperDescriptors(reply[1]);
-    int picture = ::fcntl(pictureFd, F_DUPFD_CLOEXEC, kPictureFd + 1);
-    if (helperRequest >= 0 && helperReply >= 0 && picture >= 0)
-      spawn(program, helperRequest, helperReply, picture);
+    helper_ = spawnHelper(program, request[0], reply[1], pictureFd);
     // Only the helper keeps its ends: its death then ends the reply pipe.
-    closeIfOpen(helperRequest);
-    closeIfOpen(helperReply);
-    closeIfOpen(picture);
+    ::close(request[0]);
+    ::close(reply[1]);
   }
 
   ~HelperProcess() { end(); }
   HelperProcess(const HelperProcess&) = delete;
   HelperProcess& operator=(const HelperProcess&) = delete;
 
-  bool started() const { return pid_ > 0; }
-  int spawnError() const { return spawnError_; }
+  bool started() const { return helper_.pidfd >= 0; }
+  int spawnError() const { return helper_.error; }
   int replies() const { return fromHelper_; }
   bool send(std::span<const std::uint8_t> bytes) { return writeAll(toHelper_, bytes); }
 
-  // Kills the helper if it still runs and reaps it.
+  // Kills the helper if it still runs and waits for its end.
   void end() {
     closeIfOpen(toHelper_);
     closeIfOpen(fromHelper_);
-    if (pid_ <= 0) return;
-    ::kill(pid_, SIGKILL);
-    int status = 0;
-    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-    }
-    pid_ = -1;
+    endHelper(helper_);
   }
 
  private:
-  void spawn(const std::string& program, int helperRequest, int helperReply, int picture) {
-    posix_spawn_file_actions_t files;
-    posix_spawnattr_t attributes;
-    posix_spawn_file_actions_init(&files);
-    posix_spawnattr_init(&attributes);
-    posix_spawn_file_actions_adddup2(&files, helperRequest, kRequestFd);
-    posix_spawn_file_actions_adddup2(&files, helperReply, kReplyFd);
-    posix_spawn_file_actions_adddup2(&files, picture, kPictureFd);
-    posix_spawn_file_actions_addclosefrom_np(&files, kPictureFd + 1);
-    // Every signal at its default and none blocked (the companion ignores
-    // SIGPIPE and may block others); its own process group, so that a
-    // Ctrl+C at the terminal reaches the engine, which decides, not the helper.
-    sigset_t none, all;
-    sigemptyset(&none);
-    sigfillset(&all);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setsigdefault(&attributes, &all);
-    posix_spawnattr_setpgroup(&attributes, 0);
-    posix_spawnattr_setflags(&attributes,
-                             POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
-    char* const arguments[] = {const_cast<char*>(kHelperName), nullptr};
-    char* const environment[] = {nullptr};
-    pid_t pid = -1;
-    spawnError_ = posix_spawn(&pid, program.c_str(), &files, &attributes, arguments, environment);
-    if (spawnError_ == 0) pid_ = pid;
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&files);
-  }
-
-  pid_t pid_ = -1;
-  int spawnError_ = ENOENT;
+  SpawnedHelper helper_;
   int toHelper_ = -1;
   int fromHelper_ = -1;
 };

@@ -1,21 +1,21 @@
 // Decoding in the decode helper, the engine's side: a picture of a format
 // that the registry marks as decoded in a helper process (picture_format.h)
-// is read by the program pixmoor-decode, started for that picture alone.
+// is read by the program pixmoor-decode, in a process of its own for that
+// picture alone: a fork of the spawner (helper_spawner.h).
 //
-// The helper is started with posix_spawn, in a process group of its own and
-// with an empty environment: the picture's open file as its descriptor 3
-// (never a path), a pipe carrying the engine's messages as its standard
-// input, one carrying its own as its standard output, and nothing else open
-// but the standard error. It limits itself before it reads a byte of the
-// picture (src/decode_helper: address space, CPU time, a seccomp filter) and
+// The helper gets the picture's open file as its descriptor 3 (never a
+// path), a pipe carrying the engine's messages as its standard input, one
+// carrying its own as its standard output, and nothing else open but the
+// standard error. It limits itself before it reads a byte of the picture
+// (src/decode_helper: address space, CPU time, a seccomp filter) and
 // converses as helper_protocol.h says; the engine reads its answers as
 // hostile data. The engine waits on them in slices of kHelperWaitSlice,
 // looking at the cancel flag between slices: a cancel kills the helper
-// (SIGKILL) and reaps it, so that a Stop is answered within that slice and
-// the kill, even in the middle of a frame. So does a helper silent for
-// longer than kHelperWallTime, and so does the end of every load: no helper
-// outlives the call that started it (and the helper asks the kernel to kill
-// it should the thread that started it die).
+// (SIGKILL through its pidfd) and waits for its end, so that a Stop is
+// answered within that slice and the kill, even in the middle of a frame.
+// So does a helper silent for longer than kHelperWallTime, and so does the
+// end of every load: no helper outlives the call that started it (and one
+// dies with the spawner, which dies with the engine).
 //
 // What a load answers: the helper's own answer (the picture, reduced as a
 // reader of this process would reduce it and resampled as the batch would

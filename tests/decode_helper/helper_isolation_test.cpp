@@ -14,6 +14,9 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <optional>
+#include <sstream>
+#include <string>
 #include <thread>
 
 #include "foreign/gif_reader.h"
@@ -110,23 +113,47 @@ TEST(DecodeHelper, TheGifCorpusComesBackAsThisProcessReadsIt) {
   EXPECT_GT(files, 25);
 }
 
-// The helper's children of this process (the variant's name begins so).
-std::vector<pid_t> helperChildren() {
-  std::vector<pid_t> found;
+struct Process {
+  std::string name;
+  char state = 0;  // R, S, Z...
+  pid_t parent = 0;
+};
+
+// A process as /proc shows it; nullopt once it is gone.
+std::optional<Process> processOf(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return std::nullopt;
+  const std::size_t close = line.rfind(')');
+  const std::size_t open = line.find('(');
+  if (close == std::string::npos || open == std::string::npos) return std::nullopt;
+  Process process;
+  process.name = line.substr(open + 1, close - open - 1);
+  std::istringstream rest(line.substr(close + 2));
+  rest >> process.state >> process.parent;
+  return process;
+}
+
+std::map<pid_t, Process> processes() {
+  std::map<pid_t, Process> found;
   for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    std::ifstream stat(entry.path() / "stat");
-    std::string line;
-    if (!std::getline(stat, line)) continue;
-    const std::size_t close = line.rfind(')');
-    const std::size_t open = line.find('(');
-    if (close == std::string::npos || open == std::string::npos) continue;
-    const std::string name = line.substr(open + 1, close - open - 1);
-    std::istringstream rest(line.substr(close + 2));
-    char state = 0;
-    pid_t parent = 0;
-    rest >> state >> parent;
-    if (parent == ::getpid() && name.starts_with("pixmoor-decode"))
-      found.push_back(std::stoi(entry.path().filename()));
+    const std::string name = entry.path().filename();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    const pid_t pid = std::stoi(name);
+    if (const std::optional<Process> process = processOf(pid)) found[pid] = *process;
+  }
+  return found;
+}
+
+// The helpers decoding for this process: forks of its spawner.
+std::vector<pid_t> helpersOfThisProcess() {
+  const auto all = processes();
+  std::vector<pid_t> found;
+  for (const auto& [pid, process] : all) {
+    const auto parent = all.find(process.parent);
+    if (parent != all.end() && parent->second.parent == ::getpid() &&
+        parent->second.name == "pixmoor-spawner" && process.name.starts_with("pixmoor-decode"))
+      found.push_back(pid);
   }
   return found;
 }
@@ -154,15 +181,33 @@ TEST(DecodeHelper, ACancelKillsAHelperHeldInTheMiddleOfItsPicture) {
     // The bound only keeps a broken run from hanging.
     ASSERT_TRUE(changed.wait_for(lock, std::chrono::minutes(2), [&] { return headerCame; }));
   }
-  const std::vector<pid_t> held = helperChildren();
+  const std::vector<pid_t> held = helpersOfThisProcess();
   ASSERT_EQ(held.size(), 1u);
   cancel = true;
   load.join();
   EXPECT_EQ(loaded.status, LoadStatus::cancelled);
   EXPECT_FALSE(loaded.picture.raster);
-  // Killed and reaped: no such process any more.
-  EXPECT_EQ(::kill(held.front(), 0), -1);
+  // Killed: ended when the load returned, and reaped by the kernel in the
+  // moment after (the bound only keeps a broken run from hanging).
+  const std::optional<Process> after = processOf(held.front());
+  EXPECT_TRUE(!after || after->state == 'Z' || after->state == 'X') << after->state;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+  while (::kill(held.front(), 0) == 0 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::yield();
   EXPECT_EQ(errno, ESRCH);
+}
+
+TEST(DecodeHelper, ASpawnerThatDiedIsReplacedForTheNextPicture) {
+  setDecodeHelperProgram(PIXMOOR_DECODE_HELPER);
+  const std::string path = dataFile("good/pil_hopper.gif");
+  ASSERT_EQ(loadPicture(path, companionLoad(nullptr)).status, LoadStatus::loaded);
+  std::vector<pid_t> spawners;
+  for (const auto& [pid, process] : processes()) {
+    if (process.parent == ::getpid() && process.name == "pixmoor-spawner") spawners.push_back(pid);
+  }
+  ASSERT_EQ(spawners.size(), 1u);
+  ::kill(spawners.front(), SIGKILL);
+  EXPECT_EQ(loadPicture(path, companionLoad(nullptr)).status, LoadStatus::loaded);
 }
 
 // Through pixmoor-batch, beside which the variant stands as its helper.

@@ -23,7 +23,7 @@
 #include <string_view>
 
 #include "decode_helper/confinement.h"
-#include "decode_helper/decode_session.h"
+#include "decode_helper/spawner.h"
 #include "foreign/foreign_readers.h"
 #include "image/decoder.h"
 
@@ -103,6 +103,6 @@ image::FormatReader triggerReaderOf(std::string_view format) {
 
 }  // namespace
 
-int main() {
-  return decode_helper::runDecodeSession(triggerReaderOf);
+int main(int argc, char** argv) {
+  return decode_helper::runHelperProgram(argc, argv, triggerReaderOf);
 }
