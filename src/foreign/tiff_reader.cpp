@@ -390,7 +390,8 @@ class PackedBands {
 // the first sample (grey) or the first three, alpha from the last when it
 // is kept. Plain indexing, which the compiler turns into byte shuffles.
 template <int kSamples, bool kGrey, bool kAlpha>
-void swizzle(const std::uint8_t* __restrict in, std::uint8_t* __restrict out, std::size_t width) {
+[[gnu::always_inline]] inline void swizzleRow(const std::uint8_t* __restrict in, std::uint8_t* __restrict out,
+                                              std::size_t width) {
   constexpr std::size_t kIn = kSamples, kOut = kAlpha ? 4 : 3;
   for (std::size_t x = 0; x < width; ++x) {
     out[x * kOut + 0] = in[x * kIn + (kGrey ? 0 : 2)];
@@ -402,13 +403,36 @@ void swizzle(const std::uint8_t* __restrict in, std::uint8_t* __restrict out, st
 
 using Swizzle = void (*)(const std::uint8_t*, std::uint8_t*, std::size_t);
 
+template <int kSamples, bool kGrey, bool kAlpha>
+void swizzle(const std::uint8_t* in, std::uint8_t* out, std::size_t width) {
+  swizzleRow<kSamples, kGrey, kAlpha>(in, out, width);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// SSE2 has no byte shuffle for the 3-byte layouts; SSSE3's makes the same
+// loop some four times faster.
+template <int kSamples, bool kGrey, bool kAlpha>
+__attribute__((target("ssse3"))) void swizzleSsse3(const std::uint8_t* in, std::uint8_t* out,
+                                                   std::size_t width) {
+  swizzleRow<kSamples, kGrey, kAlpha>(in, out, width);
+}
+#endif
+
+template <int kSamples, bool kGrey, bool kAlpha>
+Swizzle swizzleFor() {
+#if defined(__x86_64__) || defined(__i386__)
+  if (__builtin_cpu_supports("ssse3") != 0) return swizzleSsse3<kSamples, kGrey, kAlpha>;
+#endif
+  return swizzle<kSamples, kGrey, kAlpha>;
+}
+
 Swizzle swizzleFor(RowSource source, int samples, bool alpha) {
   if (source == RowSource::greySamples) {
-    if (samples == 1) return swizzle<1, true, false>;
-    return alpha ? swizzle<2, true, true> : swizzle<2, true, false>;
+    if (samples == 1) return swizzleFor<1, true, false>();
+    return alpha ? swizzleFor<2, true, true>() : swizzleFor<2, true, false>();
   }
-  if (samples == 3) return swizzle<3, false, false>;
-  return alpha ? swizzle<4, false, true> : swizzle<4, false, false>;
+  if (samples == 3) return swizzleFor<3, false, false>();
+  return alpha ? swizzleFor<4, false, true>() : swizzleFor<4, false, false>();
 }
 
 // The rows of the layouts read straight (rowSource): one strip at a time
