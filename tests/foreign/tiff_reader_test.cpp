@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "foreign_test_support.h"
@@ -199,10 +200,10 @@ struct Stored {
   std::uint16_t orientation;
 };
 
-// `pixels` (top row first, `layout.samples` bytes a pixel) written by
-// libtiff at `path`, contiguous or in separate planes.
+// `samples` written by libtiff at `path` in the file's own order: pixel
+// after pixel, or in separate planes plane after plane.
 void writeTiff(const std::string& path, const Stored& layout, int width, int height,
-               const std::vector<std::uint8_t>& pixels, bool planes) {
+               std::vector<std::uint8_t> samples, bool planes) {
   TIFF* tiff = TIFFOpen(path.c_str(), "w");
   ASSERT_NE(tiff, nullptr);
   TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, width);
@@ -216,22 +217,15 @@ void writeTiff(const std::string& path, const Stored& layout, int width, int hei
   if (layout.compression == COMPRESSION_LZW || layout.compression == COMPRESSION_ADOBE_DEFLATE)
     TIFFSetField(tiff, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
   TIFFSetField(tiff, TIFFTAG_ORIENTATION, layout.orientation);
-  const std::uint16_t extra = static_cast<std::uint16_t>(layout.extra);
+  const auto extra = static_cast<std::uint16_t>(layout.extra);
   if (layout.extra >= 0) TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, &extra);
-  const auto n = static_cast<std::size_t>(layout.samples);
-  std::vector<std::uint8_t> row(static_cast<std::size_t>(width) * n);
-  for (std::size_t plane = 0; plane < (planes ? n : 1); ++plane) {
-    for (int y = 0; y < height; ++y) {
-      const std::uint8_t* from = &pixels[static_cast<std::size_t>(y * width) * n];
-      for (std::size_t x = 0; x < static_cast<std::size_t>(width); ++x) {
-        if (planes) row[x] = from[x * n + plane];
-      }
-      const void* written = planes ? row.data() : from;
-      ASSERT_EQ(TIFFWriteScanline(tiff, const_cast<void*>(written), static_cast<std::uint32_t>(y),
-                                  static_cast<std::uint16_t>(plane)),
-                1);
-    }
-  }
+  const int lines = planes ? height * layout.samples : height;
+  const auto lineBytes = samples.size() / static_cast<std::size_t>(lines);
+  for (int line = 0; line < lines; ++line)
+    ASSERT_EQ(TIFFWriteScanline(tiff, &samples[static_cast<std::size_t>(line) * lineBytes],
+                                static_cast<std::uint32_t>(line % height),
+                                static_cast<std::uint16_t>(line / height)),
+              1);
   TIFFClose(tiff);
 }
 
@@ -254,22 +248,23 @@ TEST(TiffReader, ContiguousSamplesDecodeAsTheSamePictureInPlanes) {
       {"grey, unspecified extra", PHOTOMETRIC_MINISBLACK, 2, EXTRASAMPLE_UNSPECIFIED, 9, COMPRESSION_NONE, 1},
   };
   const int width = 37, height = 23;
+  const std::size_t pixels = width * height;
   const testing::TempFolder folder;
   std::uint32_t noise = 12345;
   for (const Stored& layout : layouts) {
     SCOPED_TRACE(layout.what);
     const bool grey = layout.photometric == PHOTOMETRIC_MINISBLACK;
-    const auto n = static_cast<std::size_t>(layout.samples);
-    std::vector<std::uint8_t> stored(static_cast<std::size_t>(width * height) * n), planar;
-    for (std::size_t i = 0; i < stored.size(); ++i) {
-      noise = noise * 1103515245 + 12345;
-      stored[i] = static_cast<std::uint8_t>(noise >> 16);
-      if (grey && i % n == 0) planar.insert(planar.end(), 2, stored[i]);
-      planar.push_back(stored[i]);
-    }
     Stored spread = layout;
     spread.photometric = PHOTOMETRIC_RGB;
-    spread.samples = grey ? layout.samples + 2 : layout.samples;
+    spread.samples += grey ? 2 : 0;
+    const auto n = static_cast<std::size_t>(layout.samples),
+               planes = static_cast<std::size_t>(spread.samples);
+    std::vector<std::uint8_t> stored(pixels * n), planar(pixels * planes);
+    for (auto& sample : stored)
+      sample = static_cast<std::uint8_t>((noise = noise * 1103515245 + 12345) >> 16);
+    for (std::size_t p = 0; p < planes; ++p)
+      for (std::size_t i = 0; i < pixels; ++i)
+        planar[p * pixels + i] = stored[i * n + (grey ? std::max<std::size_t>(p, 2) - 2 : p)];
     writeTiff(folder.file("contiguous.tif"), layout, width, height, stored, false);
     writeTiff(folder.file("planes.tif"), spread, width, height, planar, true);
     const Reading got = readPath(folder.file("contiguous.tif"));
@@ -278,12 +273,11 @@ TEST(TiffReader, ContiguousSamplesDecodeAsTheSamePictureInPlanes) {
     ASSERT_TRUE(want.picture.has_value());
     const image::Raster& a = *got.picture->raster;
     const image::Raster& b = *want.picture->raster;
-    ASSERT_EQ(a.depth, b.depth);
-    ASSERT_EQ(a.width, b.width);
-    ASSERT_EQ(a.height, b.height);
-    const auto rowBytes = static_cast<std::size_t>(a.width * a.depth / 8);
+    ASSERT_EQ(std::tie(a.width, a.height, a.depth), std::tie(b.width, b.height, b.depth));
     for (int y = 0; y < a.height; ++y)
-      ASSERT_EQ(std::memcmp(a.pictureRow(y), b.pictureRow(y), rowBytes), 0) << "row " << y;
+      ASSERT_EQ(
+          std::memcmp(a.pictureRow(y), b.pictureRow(y), static_cast<std::size_t>(a.width * a.depth / 8)), 0)
+          << "row " << y;
   }
 }
 
@@ -329,22 +323,21 @@ TEST(TiffReader, BadFilesGiveAReasonOrTheRowsTheyHold) {
   }
 }
 
-// A file of many strips broken or cut part-way keeps the strips before the
-// break, the rows after it zero; broken in its first strip, it is no picture.
+// A file of many strips broken or cut part-way keeps exactly the strips
+// before the break; broken in its first strip, it is no picture.
 TEST(TiffReader, BrokenFileGivesTheStripsBeforeTheBreak) {
   struct Case {
     const char* file;
-    std::size_t end;                   // the file cut here (0: whole)
-    std::size_t spoiledFrom, spoiled;  // bytes overwritten with codes LZW cannot take
-    int rowsKept;                      // -1: no picture
+    std::size_t end, spoiledFrom, spoiled;  // cut at `end` (0: not cut), bytes set to 0xFF
+    int rowsKept;                           // -1: no picture
   };
   const Case cases[] = {
-      // LZW strips of 21 rows, its directory at 38088 after them.
+      // LZW strips of 21 rows, codes LZW cannot take from the third on.
       {"good/pil_hopper_lzw.tif", 0, 19000, 19000, 42},
-      // Uncompressed strips of 21 rows, the fourth's byte count (at 49440)
-      // running past the end: libtiff refuses that strip.
+      // Uncompressed strips of 21 rows, the fourth's byte count running past
+      // the end: libtiff refuses that strip.
       {"good/pil_hopper.tif", 0, 49440, 4, 63},
-      // Deflate strips of 16 rows after its directory: the fifteenth cut.
+      // Deflate strips of 16 rows after the directory, cut in the fifteenth.
       {"questionable/lt_deflate-last-strip-extra-data.tiff", 6000, 0, 0, 224},
       {"questionable/lt_deflate-last-strip-extra-data.tiff", 800, 0, 0, -1},
   };
@@ -353,25 +346,22 @@ TEST(TiffReader, BrokenFileGivesTheStripsBeforeTheBreak) {
     Bytes bytes = readFile(dataPath(c.file));
     const Reading whole = readBytes(bytes);
     ASSERT_TRUE(whole.picture.has_value());
-    if (c.end != 0) bytes.resize(c.end);
+    bytes.resize(c.end != 0 ? c.end : bytes.size());
     std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(c.spoiledFrom), c.spoiled, 0xFF);
     const Reading reading = readBytes(bytes);
     ASSERT_EQ(reading.picture.has_value(), c.rowsKept >= 0);
-    if (c.rowsKept < 0) {
+    if (!reading.picture) {
       EXPECT_EQ(reading.failure, DecodeFailure::unrecognised);
       continue;
     }
     EXPECT_TRUE(reading.picture->partial);
-    const image::Raster& raster = *reading.picture->raster;
-    const auto rowBytes = static_cast<std::size_t>(raster.width) * 3;
-    for (int y = 0; y < raster.height; ++y) {
-      const std::uint8_t* row = raster.pictureRow(y);
-      if (y < c.rowsKept) {
-        ASSERT_EQ(std::memcmp(row, whole.picture->raster->pictureRow(y), rowBytes), 0) << "row " << y;
-      } else {
-        ASSERT_TRUE(std::all_of(row, row + rowBytes, [](auto v) { return v == 0; })) << "row " << y;
-      }
-    }
+    const image::Raster& raster = *whole.picture->raster;
+    const std::vector<std::uint8_t> zeros(static_cast<std::size_t>(raster.width) * 3);
+    for (int y = 0; y < raster.height; ++y)
+      ASSERT_EQ(std::memcmp(reading.picture->raster->pictureRow(y),
+                            y < c.rowsKept ? raster.pictureRow(y) : zeros.data(), zeros.size()),
+                0)
+          << "row " << y;
   }
 }
 
