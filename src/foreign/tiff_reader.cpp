@@ -49,6 +49,16 @@ bool compressionTaken(std::uint16_t compression) {
   }
 }
 
+// Where the rows come from. Most layouts go through libtiff's RGBA
+// interface, which packs every pixel into 32 bits that are then unpacked
+// here; the common 8-bit layouts in strips are read straight from the
+// decoded strip, for the same bytes at a fraction of the cost.
+enum class RowSource {
+  rgbaInterface,
+  rgbSamples,   // R G B, or R G B and one more sample
+  greySamples,  // min-is-black grey, or grey and one more sample
+};
+
 struct TiffState {
   DecoderContext* context = nullptr;
   std::uint64_t position = 0;  // libtiff's reading position in the input
@@ -56,10 +66,12 @@ struct TiffState {
   TIFF* tiff = nullptr;
   int width = 0;  // as stored
   int height = 0;
-  int band = 0;  // rows per call of the RGBA interface: a strip or a row of tiles
+  int band = 0;  // rows read at a time: a strip or a row of tiles
   bool alpha = false;
   bool premultiplied = false;  // the file's alpha is associated: undone here
   std::vector<std::uint16_t> extraSamples;
+  RowSource source = RowSource::rgbaInterface;
+  int samples = 0;  // stored per pixel, for the sources other than the RGBA interface
 };
 
 // ---- libtiff's view of the input: reads and seeks, no writes, no mapping ----
@@ -153,13 +165,13 @@ bool layoutTaken(TIFF* tiff) {
   }
 }
 
-// What libtiff holds beside our band while it reads one: the decoded strip
-// or tile (for separate planes, one per sample), the compressed one as read
-// (at most the largest byte count, at most the file), and its codec's state
-// and strip tables. Measured with heaptrack on 12-megapixel RGB files made
-// from a photo (tiffcp): LZW in strips of 16 rows, 0.5 MiB beside our band;
-// JPEG in 256 x 256 tiles, 0.3 MiB. The fixed part covers the tables and
-// codec state.
+// What a read holds beside our rows: the decoded strip or tile (the RGBA
+// interface's, for separate planes one per sample, or ours when the samples
+// are read straight), the compressed one as read (at most the largest byte
+// count, at most the file), and libtiff's codec state and strip tables.
+// Measured with heaptrack on 12-megapixel RGB files made from a photo
+// (tiffcp): LZW in strips of 16 rows, 0.5 MiB beside our band; JPEG in
+// 256 x 256 tiles, 0.3 MiB. The fixed part covers the tables and codec state.
 std::uint64_t libraryBytes(TIFF* tiff, std::uint64_t fileSize) {
   constexpr std::uint64_t kFixed = std::uint64_t{1} << 20;
   std::uint16_t planar = PLANARCONFIG_CONTIG, samples = 1;
@@ -172,6 +184,37 @@ std::uint64_t libraryBytes(TIFF* tiff, std::uint64_t fileSize) {
   for (std::uint32_t i = 0; i < pieces && raw < fileSize; ++i)
     raw = std::max(raw, TIFFGetStrileByteCount(tiff, i));
   return kFixed + decoded * (planar == PLANARCONFIG_SEPARATE ? samples : 1) + std::min(raw, fileSize);
+}
+
+// The layouts read straight from the decoded strips: 8-bit samples in
+// strips, one plane, RGB with 3 or 4 samples or min-is-black grey with 1
+// or 2. The rest stay with libtiff's conversion: YCbCr, even as JPEG stores
+// it, and tiles, whose first of each row libtiff reads with checks of its
+// own. The rows are those the RGBA interface gives: the samples as stored
+// (its table for 8-bit min-is-black grey maps each value to itself), the
+// last as alpha where `alpha` says so, else dropped.
+RowSource rowSource(TIFF* tiff, const TiffState& s) {
+  std::uint16_t photometric = 0, bits = 0, samples = 0, planar = PLANARCONFIG_CONTIG;
+  std::uint16_t across = 0, down = 0;
+  std::uint32_t rowsPerStrip = 0;
+  TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planar);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+  // The RGBA interface refuses strips whose vertical YCbCr subsampling is
+  // 0, whatever the photometric: such files stay with it.
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_YCBCRSUBSAMPLING, &across, &down);
+  const auto scanline = std::uint64_t{static_cast<std::uint32_t>(s.width)} * samples;
+  if (bits != 8 || TIFFIsTiled(tiff) != 0 || (planar != PLANARCONFIG_CONTIG && samples > 1) || down == 0 ||
+      rowsPerStrip == 0 || TIFFScanlineSize64(tiff) != scanline ||
+      TIFFStripSize64(tiff) != scanline * static_cast<std::uint64_t>(s.band))
+    return RowSource::rgbaInterface;
+  if (photometric == PHOTOMETRIC_RGB && (samples == 4 || (samples == 3 && !s.alpha)))
+    return RowSource::rgbSamples;
+  if (photometric == PHOTOMETRIC_MINISBLACK && (samples == 2 || (samples == 1 && !s.alpha)))
+    return RowSource::greySamples;
+  return RowSource::rgbaInterface;
 }
 
 bool probeTiff(DecoderContext& context) {
@@ -247,6 +290,8 @@ bool probeTiff(DecoderContext& context) {
     TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &band);
   }
   s->band = static_cast<int>(std::clamp<std::uint32_t>(band, 1, height));
+  s->source = rowSource(tiff, *s);
+  s->samples = samples;
 
   const bool turned = image::orientationSwapsSides(context.orientation);
   context.width = turned ? s->height : s->width;
@@ -254,60 +299,191 @@ bool probeTiff(DecoderContext& context) {
   context.rasterDepth = s->alpha ? 32 : 24;
   context.sourceDepth = context.rasterDepth;
   context.rowByRow = true;
-  // Beside the raster or the reducer: our band of 32-bit pixels, one row
-  // turned to B G R (A), and libtiff's own buffers.
-  context.decoderBytes = std::uint64_t{width} * static_cast<std::uint64_t>(s->band) * 4 +
-                         std::uint64_t{width} * 4 + libraryBytes(tiff, context.input->size()) +
+  // Beside the raster or the reducer: the RGBA interface's band of 32-bit
+  // pixels (the samples read straight need none), one row turned to
+  // B G R (A), and the decoded strip or tile with libtiff's own buffers.
+  const std::uint64_t packedBand = s->source == RowSource::rgbaInterface
+                                       ? std::uint64_t{width} * static_cast<std::uint64_t>(s->band) * 4
+                                       : 0;
+  context.decoderBytes = packedBand + std::uint64_t{width} * 4 + libraryBytes(tiff, context.input->size()) +
                          2 * context.iccProfile.size();
   return true;
 }
 
 // ---- the pixels --------------------------------------------------------------
 
-// One packed pixel of the RGBA interface as B G R (A), alpha straight.
-inline void unpack(std::uint32_t packed, bool premultiplied, int bytesPerPixel, std::uint8_t* out) {
-  std::uint32_t r = TIFFGetR(packed), g = TIFFGetG(packed), b = TIFFGetB(packed);
-  const std::uint32_t a = TIFFGetA(packed);
-  if (premultiplied && a != 255) {
-    const auto straight = [a](std::uint32_t c) {
-      return a == 0 ? 0 : std::min<std::uint32_t>(255, (c * 255 + a / 2) / a);
-    };
-    r = straight(r);
-    g = straight(g);
-    b = straight(b);
+// Colours of a B G R A row multiplied by their alpha made straight again:
+// to the nearest, at most 255 (files do store colours above their alpha),
+// 0 where alpha is 0.
+void straighten(std::uint8_t* row, std::size_t width) {
+  for (std::size_t x = 0; x < width; ++x, row += 4) {
+    const std::uint32_t a = row[3];
+    if (a == 255) continue;
+    for (int c = 0; c < 3; ++c)
+      row[c] =
+          static_cast<std::uint8_t>(a == 0 ? 0 : std::min<std::uint32_t>(255, (row[c] * 255u + a / 2) / a));
   }
-  out[0] = static_cast<std::uint8_t>(b);
-  out[1] = static_cast<std::uint8_t>(g);
-  out[2] = static_cast<std::uint8_t>(r);
-  if (bytesPerPixel == 4) out[3] = static_cast<std::uint8_t>(a);
 }
 
-// Reads the picture a band at a time and hands each stored row to
-// `onRow(row, y)` as B G R (A). True when every row came.
-template <typename OnRow>
-bool readBands(DecoderContext& context, OnRow&& onRow) {
-  auto* s = static_cast<TiffState*>(context.state);
-  TIFF* tiff = s->tiff;
-  if (!s->extraSamples.empty() && s->extraSamples[0] == EXTRASAMPLE_UNASSALPHA) {
-    std::vector<std::uint16_t> told = s->extraSamples;
-    told[0] = EXTRASAMPLE_ASSOCALPHA;
-    TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, static_cast<std::uint16_t>(told.size()), told.data());
+// The rows of the RGBA interface: a band of packed pixels, each row turned
+// to B G R (A) as it is handed over. libtiff is told that unassociated
+// alpha is associated, which keeps it from multiplying the colours by it
+// (and losing them where alpha is low).
+class PackedBands {
+ public:
+  explicit PackedBands(TiffState& s) : s_(s) {
+    if (!s.extraSamples.empty() && s.extraSamples[0] == EXTRASAMPLE_UNASSALPHA) {
+      std::vector<std::uint16_t> told = s.extraSamples;
+      told[0] = EXTRASAMPLE_ASSOCALPHA;
+      TIFFSetField(s.tiff, TIFFTAG_EXTRASAMPLES, static_cast<std::uint16_t>(told.size()), told.data());
+    }
+    char why[1024];
+    begun_ = TIFFRGBAImageBegin(&picture_, s.tiff, 1, why) != 0;
+    if (!begun_) return;
+    // Rows as stored, top first: the orientation is applied by the caller.
+    picture_.orientation = ORIENTATION_TOPLEFT;
+    picture_.req_orientation = ORIENTATION_TOPLEFT;
+    const auto width = static_cast<std::size_t>(s.width);
+    band_.reset(new (std::nothrow) std::uint32_t[width * static_cast<std::size_t>(s.band)]);
+    row_.reset(new (std::nothrow) std::uint8_t[width * 4 + 1]);
   }
-  TIFFRGBAImage picture;
-  char why[1024];
-  if (TIFFRGBAImageBegin(&picture, tiff, 1, why) == 0) {
+  ~PackedBands() {
+    if (begun_) TIFFRGBAImageEnd(&picture_);
+  }
+  PackedBands(const PackedBands&) = delete;
+  PackedBands& operator=(const PackedBands&) = delete;
+
+  bool begun() const { return begun_; }
+  bool allocated() const { return band_ != nullptr && row_ != nullptr; }
+
+  bool read(int firstRow, int rows) {
+    picture_.row_offset = firstRow;
+    picture_.col_offset = 0;
+    return TIFFRGBAImageGet(&picture_, band_.get(), static_cast<std::uint32_t>(s_.width),
+                            static_cast<std::uint32_t>(rows)) != 0;
+  }
+
+  const std::uint8_t* row(int y) {
+    const auto width = static_cast<std::size_t>(s_.width);
+    const std::uint32_t* packed = band_.get() + static_cast<std::size_t>(y) * width;
+    std::uint8_t* out = row_.get();
+    const std::size_t bytesPerPixel = s_.alpha ? 4 : 3;
+    for (std::size_t x = 0; x < width; ++x, out += bytesPerPixel) {
+      out[0] = static_cast<std::uint8_t>(TIFFGetB(packed[x]));
+      out[1] = static_cast<std::uint8_t>(TIFFGetG(packed[x]));
+      out[2] = static_cast<std::uint8_t>(TIFFGetR(packed[x]));
+      if (bytesPerPixel == 4) out[3] = static_cast<std::uint8_t>(TIFFGetA(packed[x]));
+    }
+    if (s_.premultiplied) straighten(row_.get(), width);
+    return row_.get();
+  }
+
+ private:
+  TiffState& s_;
+  TIFFRGBAImage picture_{};
+  bool begun_ = false;
+  std::unique_ptr<std::uint32_t[]> band_;
+  std::unique_ptr<std::uint8_t[]> row_;
+};
+
+// Stored 8-bit samples, `kSamples` a pixel, to B G R (A): the colour from
+// the first sample (grey) or the first three, alpha from the last when it
+// is kept. Plain indexing, which the compiler turns into byte shuffles.
+template <int kSamples, bool kGrey, bool kAlpha>
+[[gnu::always_inline]] inline void swizzleRow(const std::uint8_t* __restrict in, std::uint8_t* __restrict out,
+                                              std::size_t width) {
+  constexpr std::size_t kIn = kSamples, kOut = kAlpha ? 4 : 3;
+  for (std::size_t x = 0; x < width; ++x) {
+    out[x * kOut + 0] = in[x * kIn + (kGrey ? 0 : 2)];
+    out[x * kOut + 1] = in[x * kIn + (kGrey ? 0 : 1)];
+    out[x * kOut + 2] = in[x * kIn];
+    if constexpr (kAlpha) out[x * kOut + 3] = in[x * kIn + kIn - 1];
+  }
+}
+
+using Swizzle = void (*)(const std::uint8_t*, std::uint8_t*, std::size_t);
+
+template <int kSamples, bool kGrey, bool kAlpha>
+void swizzle(const std::uint8_t* in, std::uint8_t* out, std::size_t width) {
+  swizzleRow<kSamples, kGrey, kAlpha>(in, out, width);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// SSE2 has no byte shuffle for the 3-byte layouts; SSSE3's makes the same
+// loop some four times faster.
+template <int kSamples, bool kGrey, bool kAlpha>
+__attribute__((target("ssse3"))) void swizzleSsse3(const std::uint8_t* in, std::uint8_t* out,
+                                                   std::size_t width) {
+  swizzleRow<kSamples, kGrey, kAlpha>(in, out, width);
+}
+#endif
+
+template <int kSamples, bool kGrey, bool kAlpha>
+Swizzle swizzleFor() {
+#if defined(__x86_64__) || defined(__i386__)
+  if (__builtin_cpu_supports("ssse3") != 0) return swizzleSsse3<kSamples, kGrey, kAlpha>;
+#endif
+  return swizzle<kSamples, kGrey, kAlpha>;
+}
+
+Swizzle swizzleFor(RowSource source, int samples, bool alpha) {
+  if (source == RowSource::greySamples) {
+    if (samples == 1) return swizzleFor<1, true, false>();
+    return alpha ? swizzleFor<2, true, true>() : swizzleFor<2, true, false>();
+  }
+  if (samples == 3) return swizzleFor<3, false, false>();
+  return alpha ? swizzleFor<4, false, true>() : swizzleFor<4, false, false>();
+}
+
+// The rows of the layouts read straight (rowSource): one strip at a time
+// decoded into our buffer, each row swizzled as it is handed over.
+class StoredStrips {
+ public:
+  explicit StoredStrips(TiffState& s)
+      : s_(s),
+        scanline_(static_cast<std::size_t>(s.width) * static_cast<std::size_t>(s.samples)),
+        swizzle_(swizzleFor(s.source, s.samples, s.alpha)),
+        strip_(new (std::nothrow) std::uint8_t[scanline_ * static_cast<std::size_t>(s.band)]),
+        row_(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(s.width) * 4 + 1]) {}
+
+  bool begun() const { return true; }
+  bool allocated() const { return strip_ != nullptr && row_ != nullptr; }
+
+  // No size given (-1): libtiff then reads the strip as the RGBA interface
+  // has it read, by its byte count, and refuses one the file cannot hold;
+  // given a size, it reads an uncompressed strip by a shortcut that ignores
+  // the byte count.
+  bool read(int firstRow, int rows) {
+    const tmsize_t got = TIFFReadEncodedStrip(
+        s_.tiff, TIFFComputeStrip(s_.tiff, static_cast<std::uint32_t>(firstRow), 0), strip_.get(), -1);
+    return got >= 0 && static_cast<std::size_t>(got) >= scanline_ * static_cast<std::size_t>(rows);
+  }
+
+  const std::uint8_t* row(int y) {
+    swizzle_(strip_.get() + static_cast<std::size_t>(y) * scanline_, row_.get(),
+             static_cast<std::size_t>(s_.width));
+    if (s_.premultiplied) straighten(row_.get(), static_cast<std::size_t>(s_.width));
+    return row_.get();
+  }
+
+ private:
+  TiffState& s_;
+  std::size_t scanline_;
+  Swizzle swizzle_;
+  std::unique_ptr<std::uint8_t[]> strip_;
+  std::unique_ptr<std::uint8_t[]> row_;
+};
+
+// Reads the picture a band at a time from `bands` and hands each stored row
+// to `onRow(row, y)` as B G R (A). True when every row came.
+template <typename Bands, typename OnRow>
+bool deliverRows(DecoderContext& context, Bands& bands, OnRow& onRow) {
+  auto* s = static_cast<TiffState*>(context.state);
+  if (!bands.begun()) {
     context.rejected = true;
     return false;
   }
-  // Rows as stored, top first: the orientation is applied by the caller.
-  picture.orientation = ORIENTATION_TOPLEFT;
-  picture.req_orientation = ORIENTATION_TOPLEFT;
-  const int bytesPerPixel = s->alpha ? 4 : 3;
-  const auto width = static_cast<std::size_t>(s->width);
-  std::unique_ptr<std::uint32_t[]> band(new (std::nothrow)
-                                            std::uint32_t[width * static_cast<std::size_t>(s->band)]);
-  std::unique_ptr<std::uint8_t[]> row(new (std::nothrow) std::uint8_t[width * 4 + 1]);
-  bool complete = band != nullptr && row != nullptr;
+  bool complete = bands.allocated();
   int delivered = 0;
   while (complete && delivered < s->height) {
     if (image::stopRequested(context)) {
@@ -315,10 +491,7 @@ bool readBands(DecoderContext& context, OnRow&& onRow) {
       break;
     }
     const int rows = std::min(s->band, s->height - delivered);
-    picture.row_offset = delivered;
-    picture.col_offset = 0;
-    if (TIFFRGBAImageGet(&picture, band.get(), static_cast<std::uint32_t>(s->width),
-                         static_cast<std::uint32_t>(rows)) == 0) {
+    if (!bands.read(delivered, rows)) {
       complete = false;
       break;
     }
@@ -327,21 +500,27 @@ bool readBands(DecoderContext& context, OnRow&& onRow) {
         complete = false;
         break;
       }
-      const std::uint32_t* packed = band.get() + static_cast<std::size_t>(y) * width;
-      for (std::size_t x = 0; x < width; ++x)
-        unpack(packed[x], s->premultiplied, bytesPerPixel,
-               row.get() + x * static_cast<std::size_t>(bytesPerPixel));
-      onRow(row.get(), delivered);
+      onRow(bands.row(y), delivered);
     }
   }
-  TIFFRGBAImageEnd(&picture);
-  if (band == nullptr || row == nullptr) {
+  if (!bands.allocated()) {
     context.refusal = DecodeFailure::overBudget;
     context.rejected = true;
   }
   // Data that broke before a row came is no picture.
   if (!complete && delivered == 0 && context.refusal != DecodeFailure::cancelled) context.rejected = true;
   return complete;
+}
+
+template <typename OnRow>
+bool readBands(DecoderContext& context, OnRow&& onRow) {
+  auto* s = static_cast<TiffState*>(context.state);
+  if (s->source == RowSource::rgbaInterface) {
+    PackedBands bands(*s);
+    return deliverRows(context, bands, onRow);
+  }
+  StoredStrips bands(*s);
+  return deliverRows(context, bands, onRow);
 }
 
 bool decodeTiff(DecoderContext& context, std::uint8_t* pixels, int stride, int flags) {

@@ -8,10 +8,11 @@
 // libtiff reads through callbacks over the PictureInput (never a path, never
 // a memory mapping), each of its allocations bounded by the memory budget.
 // The rows come from libtiff's RGBA interface a strip or a row of tiles at a
-// time and are placed (or reduced, see image::ReduceTo) as they come; the
-// Orientation tag is applied as a JPEG's EXIF orientation is; 16-bit samples
-// are rounded to 8 bits; alpha comes back straight. A usable ICC profile is
-// carried.
+// time (8-bit RGB and grey in contiguous strips straight from each decoded
+// strip, the same bytes) and are placed (or reduced, see image::ReduceTo) as
+// they come; the Orientation tag is applied as a JPEG's EXIF orientation
+// is; 16-bit samples are rounded to 8 bits; alpha comes back straight. A
+// usable ICC profile is carried.
 //
 // Failures are values: data it cannot use is `unrecognised`, a picture whose
 // data breaks part-way is answered with the bands it got (`partial`).

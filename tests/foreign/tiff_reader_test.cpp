@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <tiffio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,11 +14,13 @@
 #include <filesystem>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "foreign_test_support.h"
 #include "image/reference_picture.h"
 #include "image/resample.h"
+#include "support/temp_folder.h"
 
 namespace pixmoor::foreign {
 namespace {
@@ -184,6 +187,100 @@ TEST(TiffReader, SamplesMatchLibtiffsReferencesExactly) {
   }
 }
 
+// How a test picture is stored: its photometric, samples per pixel, the
+// ExtraSamples value of its last sample (-1: no such tag), strips,
+// compression (with the horizontal predictor where there is one) and turn.
+struct Stored {
+  const char* what;
+  std::uint16_t photometric;
+  int samples;
+  int extra;
+  std::uint32_t rowsPerStrip;
+  std::uint16_t compression;
+  std::uint16_t orientation;
+};
+
+// `samples` written by libtiff at `path` in the file's own order: pixel
+// after pixel, or in separate planes plane after plane.
+void writeTiff(const std::string& path, const Stored& layout, int width, int height,
+               std::vector<std::uint8_t> samples, bool planes) {
+  TIFF* tiff = TIFFOpen(path.c_str(), "w");
+  ASSERT_NE(tiff, nullptr);
+  TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, width);
+  TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, height);
+  TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
+  TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, layout.samples);
+  TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, layout.photometric);
+  TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, planes ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
+  TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, layout.rowsPerStrip);
+  TIFFSetField(tiff, TIFFTAG_COMPRESSION, layout.compression);
+  if (layout.compression == COMPRESSION_LZW || layout.compression == COMPRESSION_ADOBE_DEFLATE)
+    TIFFSetField(tiff, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+  TIFFSetField(tiff, TIFFTAG_ORIENTATION, layout.orientation);
+  const auto extra = static_cast<std::uint16_t>(layout.extra);
+  if (layout.extra >= 0) TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, &extra);
+  const int lines = planes ? height * layout.samples : height;
+  const auto lineBytes = samples.size() / static_cast<std::size_t>(lines);
+  for (int line = 0; line < lines; ++line)
+    ASSERT_EQ(TIFFWriteScanline(tiff, &samples[static_cast<std::size_t>(line) * lineBytes],
+                                static_cast<std::uint32_t>(line % height),
+                                static_cast<std::uint16_t>(line / height)),
+              1);
+  TIFFClose(tiff);
+}
+
+// The common contiguous 8-bit layouts come out as the same bytes as one
+// picture stored in separate planes as RGB (grey spread to three equal
+// planes) with the same extra sample: alpha, its rounding and the turn
+// included. The samples are noise, so that colours above their alpha and
+// every alpha from 0 to 255 turn up.
+TEST(TiffReader, ContiguousSamplesDecodeAsTheSamePictureInPlanes) {
+  const Stored layouts[] = {
+      {"RGB, a short last strip", PHOTOMETRIC_RGB, 3, -1, 5, COMPRESSION_NONE, 1},
+      {"RGB, LZW, predictor, turned", PHOTOMETRIC_RGB, 3, -1, 4, COMPRESSION_LZW, 6},
+      {"RGBA associated", PHOTOMETRIC_RGB, 4, EXTRASAMPLE_ASSOCALPHA, 3, COMPRESSION_ADOBE_DEFLATE, 1},
+      {"RGBA unassociated, mirrored", PHOTOMETRIC_RGB, 4, EXTRASAMPLE_UNASSALPHA, 7, COMPRESSION_PACKBITS, 2},
+      {"RGB, a fourth sample not described", PHOTOMETRIC_RGB, 4, -1, 61, COMPRESSION_NONE, 1},
+      {"RGB, unspecified extra", PHOTOMETRIC_RGB, 4, EXTRASAMPLE_UNSPECIFIED, 6, COMPRESSION_LZW, 1},
+      {"grey, LZW, predictor, turned", PHOTOMETRIC_MINISBLACK, 1, -1, 4, COMPRESSION_LZW, 8},
+      {"grey, associated alpha", PHOTOMETRIC_MINISBLACK, 2, EXTRASAMPLE_ASSOCALPHA, 5, COMPRESSION_NONE, 1},
+      {"grey, unassociated alpha", PHOTOMETRIC_MINISBLACK, 2, EXTRASAMPLE_UNASSALPHA, 5, COMPRESSION_LZW, 3},
+      {"grey, unspecified extra", PHOTOMETRIC_MINISBLACK, 2, EXTRASAMPLE_UNSPECIFIED, 9, COMPRESSION_NONE, 1},
+  };
+  const int width = 37, height = 23;
+  const std::size_t pixels = width * height;
+  const testing::TempFolder folder;
+  std::uint32_t noise = 12345;
+  for (const Stored& layout : layouts) {
+    SCOPED_TRACE(layout.what);
+    const bool grey = layout.photometric == PHOTOMETRIC_MINISBLACK;
+    Stored spread = layout;
+    spread.photometric = PHOTOMETRIC_RGB;
+    spread.samples += grey ? 2 : 0;
+    const auto n = static_cast<std::size_t>(layout.samples),
+               planes = static_cast<std::size_t>(spread.samples);
+    std::vector<std::uint8_t> stored(pixels * n), planar(pixels * planes);
+    for (auto& sample : stored)
+      sample = static_cast<std::uint8_t>((noise = noise * 1103515245 + 12345) >> 16);
+    for (std::size_t p = 0; p < planes; ++p)
+      for (std::size_t i = 0; i < pixels; ++i)
+        planar[p * pixels + i] = stored[i * n + (grey ? std::max<std::size_t>(p, 2) - 2 : p)];
+    writeTiff(folder.file("contiguous.tif"), layout, width, height, stored, false);
+    writeTiff(folder.file("planes.tif"), spread, width, height, planar, true);
+    const Reading got = readPath(folder.file("contiguous.tif"));
+    const Reading want = readPath(folder.file("planes.tif"));
+    ASSERT_TRUE(got.picture.has_value());
+    ASSERT_TRUE(want.picture.has_value());
+    const image::Raster& a = *got.picture->raster;
+    const image::Raster& b = *want.picture->raster;
+    ASSERT_EQ(std::tie(a.width, a.height, a.depth), std::tie(b.width, b.height, b.depth));
+    for (int y = 0; y < a.height; ++y)
+      ASSERT_EQ(
+          std::memcmp(a.pictureRow(y), b.pictureRow(y), static_cast<std::size_t>(a.width * a.depth / 8)), 0)
+          << "row " << y;
+  }
+}
+
 TEST(TiffReader, CarriesTheColourProfile) {
   const Reading reading = readPath(dataPath("good/pil_tiff_strip_planar_16bit_RGBa.tiff"));
   ASSERT_TRUE(reading.picture.has_value());
@@ -226,21 +323,46 @@ TEST(TiffReader, BadFilesGiveAReasonOrTheRowsTheyHold) {
   }
 }
 
-// A file of many strips broken part-way keeps the strips before the break.
+// A file of many strips broken or cut part-way keeps exactly the strips
+// before the break; broken in its first strip, it is no picture.
 TEST(TiffReader, BrokenFileGivesTheStripsBeforeTheBreak) {
-  // LZW strips of 21 rows, its directory at 38088 after them: the second
-  // half of the strips is overwritten with codes LZW cannot take.
-  Bytes bytes = readFile(dataPath("good/pil_hopper_lzw.tif"));
-  ASSERT_EQ(bytes.size(), 38513u);
-  std::fill(bytes.begin() + 19000, bytes.begin() + 38000, 0xFF);
-  const Reading reading = readBytes(bytes);
-  ASSERT_TRUE(reading.picture.has_value());
-  EXPECT_TRUE(reading.picture->partial);
-  const image::Raster& raster = *reading.picture->raster;
-  const auto last = raster.pictureRow(raster.height - 1);
-  EXPECT_TRUE(std::all_of(last, last + raster.width * 3, [](auto v) { return v == 0; }));
-  EXPECT_FALSE(std::all_of(raster.pictureRow(0), raster.pictureRow(0) + raster.width * 3,
-                           [](auto v) { return v == 0; }));
+  struct Case {
+    const char* file;
+    std::size_t end, spoiledFrom, spoiled;  // cut at `end` (0: not cut), bytes set to 0xFF
+    int rowsKept;                           // -1: no picture
+  };
+  const Case cases[] = {
+      // LZW strips of 21 rows, codes LZW cannot take from the third on.
+      {"good/pil_hopper_lzw.tif", 0, 19000, 19000, 42},
+      // Uncompressed strips of 21 rows, the fourth's byte count running past
+      // the end: libtiff refuses that strip.
+      {"good/pil_hopper.tif", 0, 49440, 4, 63},
+      // Deflate strips of 16 rows after the directory, cut in the fifteenth.
+      {"questionable/lt_deflate-last-strip-extra-data.tiff", 6000, 0, 0, 224},
+      {"questionable/lt_deflate-last-strip-extra-data.tiff", 800, 0, 0, -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.file) + " " + std::to_string(c.end));
+    Bytes bytes = readFile(dataPath(c.file));
+    const Reading whole = readBytes(bytes);
+    ASSERT_TRUE(whole.picture.has_value());
+    bytes.resize(c.end != 0 ? c.end : bytes.size());
+    std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(c.spoiledFrom), c.spoiled, 0xFF);
+    const Reading reading = readBytes(bytes);
+    ASSERT_EQ(reading.picture.has_value(), c.rowsKept >= 0);
+    if (!reading.picture) {
+      EXPECT_EQ(reading.failure, DecodeFailure::unrecognised);
+      continue;
+    }
+    EXPECT_TRUE(reading.picture->partial);
+    const image::Raster& raster = *whole.picture->raster;
+    const std::vector<std::uint8_t> zeros(static_cast<std::size_t>(raster.width) * 3);
+    for (int y = 0; y < raster.height; ++y)
+      ASSERT_EQ(std::memcmp(reading.picture->raster->pictureRow(y),
+                            y < c.rowsKept ? raster.pictureRow(y) : zeros.data(), zeros.size()),
+                0)
+          << "row " << y;
+  }
 }
 
 // Reduced while decoded, an opaque picture is byte for byte the whole
