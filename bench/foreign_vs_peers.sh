@@ -30,10 +30,11 @@
 # The floor is build-bench-foreign/bench/foreign_decode_floor: each library
 # decoding the same files whole in one process, and nothing else.
 #
-# What the figures of the companion hold: it starts a pixmoor-decode helper
-# per picture and reaps it, so its CPU time includes the helpers' and the
-# peak RSS that time reports (the waited process's rusage) is the largest of
-# the companion and its reaped helpers. Its own peak, the figure the memory
+# What the figures of the companion hold: its spawner (pixmoor-decode
+# --spawner) forks a helper per picture and reaps it, and the companion
+# reaps the spawner as it exits, so its CPU time includes the helpers' and
+# the peak RSS that time reports (the waited process's rusage) is the
+# largest of the companion, the spawner and the helpers. Its own peak, the figure the memory
 # goal is about, is read from /proc/PID/status (VmHWM) every 5 ms during one
 # more, untimed run per job, and so is the largest helper's.
 #
