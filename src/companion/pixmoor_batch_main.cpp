@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -168,6 +169,12 @@ int main(int argc, char** argv) {
       options, file.settings,
       companion::localeLanguage(std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"), std::getenv("LANG")));
   if (runSettings.usageError) return usageError(*runSettings.usageError);
+  // A name that is taken by something other than a folder holds no output;
+  // said now rather than as a failed write for every picture.
+  std::error_code notThere;
+  if (options.outputDir && std::filesystem::exists(*options.outputDir, notThere) &&
+      !std::filesystem::is_directory(*options.outputDir, notThere))
+    return usageError("--output-dir '" + *options.outputDir + "' is not a folder");
   settings::Settings chosen = runSettings.settings;
   batch::OutputChoice output = runSettings.output;
   // One folder walked: its tree is mirrored under the output folder.
