@@ -333,10 +333,10 @@ FailureReason encodeWithin(PreparedPicture& picture, std::vector<std::uint8_t>& 
       picture.outcome.quality = best;
       return FailureReason::none;
     }
-    // Even the lowest is too large: smaller, at the lowest quality.
-    if (const FailureReason failed = encode(*picture.raster, 0, picture.exif, bytes);
-        failed != FailureReason::none)
-      return failed;
+    // Even the lowest is too large: smaller, at the lowest quality. The
+    // bisection's last trial was the lowest (or the first encode, when the
+    // ceiling was); it is where the shrinking starts.
+    if (ceiling > 0) bytes.swap(trial);
   }
   const int quality = scaled ? 0 : picture.quality;
   image::Raster& full = *picture.raster;
