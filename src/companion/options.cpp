@@ -414,14 +414,13 @@ constexpr std::array<Section, 8> kSections = {{
      "chose, else null), \"warnings\" (truncated, changed-while-read,\n"
      "exif-damaged, exif-too-large), \"metadata\" (the EXIF the output carries:\n"
      "none, exif or exif-without-gps; null for no file), \"source_width\",\n"
-     "\"source_height\", \"output_width\",\n"
-     "\"output_height\", \"source_bytes\", \"output_bytes\", \"milliseconds\" and,\n"
-     "in a dry run, \"output_state\" (new, exists or source). Each path left out\n"
-     "comes first, as an object with \"type\": \"skipped\", \"source\" and \"reason\"\n"
-     "(not-found, folder-among-others, unreadable-folder, inaccessible,\n"
-     "path-too-long or in-trash). The last line is an object with \"type\":\n"
-     "\"summary\", the counts (\"skipped\" and \"left\" among them), the byte totals and\n"
-     "\"exit_status\". A value not known is null."},
+     "\"source_height\", \"output_width\", \"output_height\", \"source_bytes\",\n"
+     "\"output_bytes\", \"milliseconds\" and, in a dry run, \"output_state\" (new,\n"
+     "exists or source). Each path left out comes first, as an object with\n"
+     "\"type\": \"skipped\", \"source\" and \"reason\" (not-found, folder-among-others,\n"
+     "unreadable-folder, inaccessible, path-too-long or in-trash). The last line is\n"
+     "an object with \"type\": \"summary\", the counts (\"skipped\" and \"left\" among\n"
+     "them), the byte totals and \"exit_status\". A value not known is null."},
     {"FILE NAMES IN JSON",
      "In \"source\" and \"output\" each byte that is not part of valid UTF-8 is\n"
      "written as the four characters \\xHH (two upper-case hex digits) and each\n"
