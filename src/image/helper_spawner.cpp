@@ -45,6 +45,20 @@ class Spawner {
     return helper;
   }
 
+  // At the program's exit: the spawner, told by its socket's end, kills and
+  // reaps the helpers still running and ends; reaped here, it brings their
+  // CPU time and peak into this process's (what `time` shows). A thread
+  // still starting a helper is not waited for.
+  void finish() {
+    const std::unique_lock lock(mutex_, std::try_to_lock);
+    if (!lock.owns_lock() || socket_ < 0) return;
+    ::close(socket_);
+    socket_ = -1;
+    while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    pid_ = -1;
+  }
+
  private:
   // The errno of a failed start; 0 once the spawner runs.
   int start(const std::string& program) {
@@ -87,23 +101,6 @@ class Spawner {
     (void)waitedAtExit;
     return 0;
   }
-
- public:
-  // At the program's exit: the spawner, told by its socket's end, kills and
-  // reaps the helpers still running and ends; reaped here, it brings their
-  // CPU time and peak into this process's (what `time` shows). A thread
-  // still starting a helper is not waited for.
-  void finish() {
-    const std::unique_lock lock(mutex_, std::try_to_lock);
-    if (!lock.owns_lock() || socket_ < 0) return;
-    ::close(socket_);
-    socket_ = -1;
-    while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
-    }
-    pid_ = -1;
-  }
-
- private:
 
   void stop() {
     if (socket_ >= 0) ::close(socket_);
@@ -161,10 +158,12 @@ class Spawner {
     }
     int pidfd = -1;
     for (cmsghdr* part = CMSG_FIRSTHDR(&message); part != nullptr; part = CMSG_NXTHDR(&message, part)) {
-      if (part->cmsg_level == SOL_SOCKET && part->cmsg_type == SCM_RIGHTS && part->cmsg_len == CMSG_LEN(sizeof(int)))
+      if (part->cmsg_level == SOL_SOCKET && part->cmsg_type == SCM_RIGHTS &&
+          part->cmsg_len == CMSG_LEN(sizeof(int)))
         std::memcpy(&pidfd, CMSG_DATA(part), sizeof pidfd);
     }
-    const bool whole = got == static_cast<ssize_t>(sizeof said) && (message.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) == 0;
+    const bool whole =
+        got == static_cast<ssize_t>(sizeof said) && (message.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) == 0;
     if (whole && said.error == 0 && said.pid > 0 && pidfd >= 0) {
       helper = {said.pid, pidfd, 0};
       return helper;

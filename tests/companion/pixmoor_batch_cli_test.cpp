@@ -180,7 +180,7 @@ TEST_F(BatchProgram, UsageErrorsNameTheOptionOnOneLine) {
       {{"--dry-run=fast", "a.jpg"}, "--dry-run"},
       {{"--json=yes", "a.jpg"}, "--json"},
       {{"--trash-originals", "a.jpg"}, "--trash-originals"},  // only with no prefix
-      {{"--output-dir", "a.jpg", "a.jpg"}, "--output-dir"},     // a file, no folder
+      {{"--output-dir", "a.jpg", "a.jpg"}, "--output-dir"},   // a file, no folder
       {{}, "PATH"},
   };
   for (const Row& row : rows) {
