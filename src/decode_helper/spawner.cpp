@@ -4,7 +4,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 // glibc 2.36 declares these without C linkage.
@@ -12,12 +11,14 @@ extern "C" {
 #include <sys/pidfd.h>
 }
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
-#include <cstring>
+#include <span>
 #include <string_view>
 #include <vector>
 
+#include "image/descriptor_passing.h"
 #include "image/helper_spawner.h"
 
 namespace pixmoor::decode_helper {
@@ -37,56 +38,21 @@ void closeAll(const Given& given) {
 bool receive(Given& given) {
   given.fill(-1);
   std::uint8_t byte = 0;
-  iovec part{&byte, 1};
-  alignas(cmsghdr) std::array<char, CMSG_SPACE(sizeof(Given))> control{};
-  msghdr message{};
-  message.msg_iov = &part;
-  message.msg_iovlen = 1;
-  message.msg_control = control.data();
-  message.msg_controllen = control.size();
-  ssize_t got = -1;
-  while ((got = ::recvmsg(kSocketFd, &message, MSG_CMSG_CLOEXEC)) < 0 && errno == EINTR) {
-  }
-  if (got <= 0) return false;
-  Given received{-1, -1, -1};
-  std::size_t count = 0;
-  for (cmsghdr* rights = CMSG_FIRSTHDR(&message); rights != nullptr; rights = CMSG_NXTHDR(&message, rights)) {
-    if (rights->cmsg_level != SOL_SOCKET || rights->cmsg_type != SCM_RIGHTS) continue;
-    const std::size_t fds = (rights->cmsg_len - CMSG_LEN(0)) / sizeof(int);
-    for (std::size_t i = 0; i < fds; ++i) {
-      int fd = -1;
-      std::memcpy(&fd, CMSG_DATA(rights) + i * sizeof(int), sizeof fd);
-      if (count < received.size()) {
-        received[count++] = fd;
-      } else {
-        ::close(fd);
-      }
-    }
-  }
-  if (byte == image::kSpawnRequest && count == received.size() && (message.msg_flags & MSG_CTRUNC) == 0) {
-    given = received;
+  const image::ReceivedMessage message = image::receiveWithDescriptors(kSocketFd, {&byte, 1}, given.size());
+  if (message.bytes == 0) return false;
+  if (message.whole && byte == image::kSpawnRequest && message.descriptors.size() == given.size()) {
+    std::copy(message.descriptors.begin(), message.descriptors.end(), given.begin());
   } else {
-    closeAll(received);
+    for (const int fd : message.descriptors) ::close(fd);
   }
   return true;
 }
 
 bool answer(const image::SpawnAnswer& said, int pidfd) {
-  iovec part{const_cast<image::SpawnAnswer*>(&said), sizeof said};
-  alignas(cmsghdr) std::array<char, CMSG_SPACE(sizeof(int))> control{};
-  msghdr message{};
-  message.msg_iov = &part;
-  message.msg_iovlen = 1;
-  if (pidfd >= 0) {
-    message.msg_control = control.data();
-    message.msg_controllen = control.size();
-    cmsghdr* rights = CMSG_FIRSTHDR(&message);
-    rights->cmsg_level = SOL_SOCKET;
-    rights->cmsg_type = SCM_RIGHTS;
-    rights->cmsg_len = CMSG_LEN(sizeof(int));
-    std::memcpy(CMSG_DATA(rights), &pidfd, sizeof pidfd);
-  }
-  return ::sendmsg(kSocketFd, &message, MSG_NOSIGNAL) == static_cast<ssize_t>(sizeof said);
+  const std::span<const int> descriptors =
+      pidfd >= 0 ? std::span<const int>(&pidfd, 1) : std::span<const int>();
+  return image::sendWithDescriptors(kSocketFd, {reinterpret_cast<const std::uint8_t*>(&said), sizeof said},
+                                    descriptors);
 }
 
 // The fork's side: becomes a helper started with `given`. Only returns

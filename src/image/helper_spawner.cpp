@@ -15,8 +15,10 @@ extern "C" {
 #include <array>
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <mutex>
+#include <span>
+
+#include "image/descriptor_passing.h"
 
 namespace pixmoor::image {
 namespace {
@@ -115,60 +117,25 @@ class Spawner {
   }
 
   SpawnedHelper ask(int requestFd, int replyFd, int pictureFd) {
-    SpawnedHelper helper;
-    const std::array<int, 3> given{requestFd, replyFd, pictureFd};
-    std::uint8_t byte = kSpawnRequest;
-    iovec part{&byte, 1};
-    alignas(cmsghdr) std::array<char, CMSG_SPACE(sizeof given)> control{};
-    msghdr message{};
-    message.msg_iov = &part;
-    message.msg_iovlen = 1;
-    message.msg_control = control.data();
-    message.msg_controllen = control.size();
-    cmsghdr* rights = CMSG_FIRSTHDR(&message);
-    rights->cmsg_level = SOL_SOCKET;
-    rights->cmsg_type = SCM_RIGHTS;
-    rights->cmsg_len = CMSG_LEN(sizeof given);
-    std::memcpy(CMSG_DATA(rights), given.data(), sizeof given);
-    if (::sendmsg(socket_, &message, MSG_NOSIGNAL) != 1) {
-      helper.error = errno;
-      return helper;
-    }
+    const int given[] = {requestFd, replyFd, pictureFd};
+    if (!sendWithDescriptors(socket_, std::span(&kSpawnRequest, 1), given)) return {.error = errno};
     return answer();
   }
 
   SpawnedHelper answer() {
-    SpawnedHelper helper;
-    helper.error = EPROTO;
+    SpawnedHelper helper{.error = EPROTO};
     pollfd wait{socket_, POLLIN, 0};
     int ready = 0;
     while ((ready = ::poll(&wait, 1, kAnswerWaitMs)) < 0 && errno == EINTR) {
     }
     if (ready <= 0) return helper;
     SpawnAnswer said;
-    iovec part{&said, sizeof said};
-    alignas(cmsghdr) std::array<char, CMSG_SPACE(sizeof(int))> control{};
-    msghdr message{};
-    message.msg_iov = &part;
-    message.msg_iovlen = 1;
-    message.msg_control = control.data();
-    message.msg_controllen = control.size();
-    ssize_t got = -1;
-    while ((got = ::recvmsg(socket_, &message, MSG_CMSG_CLOEXEC)) < 0 && errno == EINTR) {
-    }
-    int pidfd = -1;
-    for (cmsghdr* part = CMSG_FIRSTHDR(&message); part != nullptr; part = CMSG_NXTHDR(&message, part)) {
-      if (part->cmsg_level == SOL_SOCKET && part->cmsg_type == SCM_RIGHTS &&
-          part->cmsg_len == CMSG_LEN(sizeof(int)))
-        std::memcpy(&pidfd, CMSG_DATA(part), sizeof pidfd);
-    }
-    const bool whole =
-        got == static_cast<ssize_t>(sizeof said) && (message.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) == 0;
-    if (whole && said.error == 0 && said.pid > 0 && pidfd >= 0) {
-      helper = {said.pid, pidfd, 0};
-      return helper;
-    }
-    if (pidfd >= 0) ::close(pidfd);
+    ReceivedMessage message =
+        receiveWithDescriptors(socket_, {reinterpret_cast<std::uint8_t*>(&said), sizeof said}, 1);
+    const bool whole = message.whole && message.bytes == sizeof said;
+    if (whole && said.error == 0 && said.pid > 0 && message.descriptors.size() == 1)
+      return {.pid = said.pid, .pidfd = message.descriptors.front()};
+    for (const int fd : message.descriptors) ::close(fd);
     if (whole && said.error > 0) helper.error = said.error;
     return helper;
   }
