@@ -16,8 +16,8 @@ namespace pixmoor::image {
 bool sendWithDescriptors(int socket, std::span<const std::uint8_t> bytes, std::span<const int> descriptors);
 
 struct ReceivedMessage {
-  std::size_t bytes = 0;        // 0: the other end has closed (or a failure)
-  bool whole = false;           // neither the bytes nor the descriptors were cut
+  std::size_t bytes = 0;         // 0: the other end has closed (or a failure)
+  bool whole = false;            // neither the bytes nor the descriptors were cut
   std::vector<int> descriptors;  // the caller's to close
 };
 

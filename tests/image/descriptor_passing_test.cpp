@@ -17,7 +17,9 @@ namespace {
 
 class SocketPair : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends_.data()), 0); }
+  void SetUp() override {
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends_.data()), 0);
+  }
   void TearDown() override {
     for (const int fd : ends_) {
       if (fd >= 0) ::close(fd);
