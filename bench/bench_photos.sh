@@ -29,3 +29,13 @@ fetch_photos() {
     touch "$photos/.complete"
   fi
 }
+
+# build_batch_bench TARGET...: pixmoor-batch (and whatever else is named)
+# built for timing in build-bench-batch (Release, no window); sets $build
+# and $program. Needs $root.
+build_batch_bench() {
+  build="$root/build-bench-batch"
+  program="$build/src/companion/pixmoor-batch"
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPIXMOOR_GUI=OFF >/dev/null
+  ninja -C "$build" -j2 "$@" >/dev/null
+}

@@ -16,15 +16,13 @@ set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
-photos="$here/scratch/photos"
-work="$here/scratch/encode_vs_tools"
-build="$root/build-bench-batch"
-program="$build/src/companion/pixmoor-batch"
+scratch="$here/scratch"
+work="$scratch/encode_vs_tools"
 runs=${RUNS:-3}
 
-[[ -d "$photos" ]] || "$here/bench_photos.sh"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPIXMOOR_GUI=OFF >/dev/null
-ninja -C "$build" -j2 pixmoor-batch >/dev/null
+source "$here/bench_photos.sh"
+fetch_photos
+build_batch_bench pixmoor-batch
 mkdir -p "$work"
 cd "$work"
 mapfile -t sources < <(ls "$photos"/*.jpg | head -3)

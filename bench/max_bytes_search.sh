@@ -11,21 +11,19 @@
 # nothing written) against the same plan without a limit. The encodes are
 # counted from the quality each picture got: sizes grow with the quality, so
 # the search's steps follow from it (one encode at quality 8; when it does
-# not fit, a bisection over 0..7; when even 0 does not fit, one more encode
-# at 0 and one per step of shrinking, counted from the output's size).
+# not fit, a bisection over 0..7; when even 0 does not fit, the shrinking
+# starts from the bisection's trial at 0: one encode per step, at least one).
 # Builds pixmoor-batch in build-bench-batch (Release); reads bench/scratch/photos.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
-photos="$here/scratch/photos"
-build="$root/build-bench-batch"
-program="$build/src/companion/pixmoor-batch"
+scratch="$here/scratch"
 limits=(${LIMITS:-400K 200K 100K 50K})
 
-[[ -d "$photos" ]] || "$here/bench_photos.sh"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPIXMOOR_GUI=OFF >/dev/null
-ninja -C "$build" -j2 pixmoor-batch pixmoor-decode >/dev/null
+source "$here/bench_photos.sh"
+fetch_photos
+build_batch_bench pixmoor-batch pixmoor-decode
 cd "$photos"
 files=(*.jpg)
 
@@ -61,9 +59,9 @@ for format in jpg webp; do
       encodes=1
       if ((quality < 8)); then encodes=$((1 + $(bisection_steps 0 7 "$quality"))); fi
       if ((width < want_width || height < want_height)); then
-        # Shrunk: the bisection found nothing, one encode at 0, then its steps
+        # Shrunk: the bisection found nothing, then the shrinking's steps
         # (at least one; the exact count is not in the report).
-        encodes=$((1 + $(bisection_steps 0 7 -1) + 1 + 1))
+        encodes=$((1 + $(bisection_steps 0 7 -1) + 1))
         shrunk=$((shrunk + 1))
       fi
       total=$((total + encodes)); pictures=$((pictures + 1))
