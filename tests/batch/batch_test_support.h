@@ -26,6 +26,7 @@
 #include "image/encode.h"
 #include "image/format_registry.h"
 #include "image/image_store.h"
+#include "settings/settings.h"
 #include "support/temp_folder.h"
 
 namespace pixmoor::batch {
@@ -121,6 +122,19 @@ inline std::string magicOf(const std::string& path) {
   if (bytes.rfind("RIFF", 0) == 0 && bytes.compare(8, 4, "WEBP") == 0) return "webp";
   if (bytes.compare(4, 8, "ftypavif") == 0) return "avif";
   return bytes.empty() ? "empty" : "other";
+}
+
+// Relative sizing (landscape pictures to a width, portrait ones to a
+// height), the output format named as the settings file names it.
+inline settings::Settings relativeSettings(int landscapeWidth, int portraitHeight, const char* format = "JPG",
+                                           const char* prefix = "prefix_") {
+  settings::Settings s;
+  s.mode = settings::SizeMode::relative;
+  s.landscapeWidth = landscapeWidth;
+  s.portraitHeight = portraitHeight;
+  settings::setOutputFormatFromText(s, format);
+  s.prefix = prefix;
+  return s;
 }
 
 inline std::vector<std::string> folderNames(const std::filesystem::path& folder) {

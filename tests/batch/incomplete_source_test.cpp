@@ -30,13 +30,7 @@ using testing::readPicture;
 using testing::writePicture;
 
 settings::Settings withPrefix(const char* prefix, const char* format = "JPG") {
-  settings::Settings s;
-  s.mode = settings::SizeMode::relative;
-  s.landscapeWidth = 100;
-  s.portraitHeight = 100;
-  settings::setOutputFormatFromText(s, format);
-  s.prefix = prefix;
-  return s;
+  return testing::relativeSettings(100, 100, format, prefix);
 }
 
 std::uint32_t crc32Of(const std::string& bytes) {

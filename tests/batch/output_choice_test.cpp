@@ -24,13 +24,7 @@ using testing::writeNoisePicture;
 using testing::writePicture;
 
 settings::Settings withPrefix(const char* prefix, const char* format = "JPG") {
-  settings::Settings s;
-  s.mode = settings::SizeMode::relative;
-  s.landscapeWidth = 64;
-  s.portraitHeight = 64;
-  settings::setOutputFormatFromText(s, format);
-  s.prefix = prefix;
-  return s;
+  return testing::relativeSettings(64, 64, format, prefix);
 }
 
 class OutputChoices : public ::testing::Test {

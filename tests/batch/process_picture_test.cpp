@@ -24,18 +24,8 @@ using pixmoor::testing::writeBytes;
 using testing::folderNames;
 using testing::magicOf;
 using testing::readPicture;
+using testing::relativeSettings;
 using testing::writePicture;
-
-settings::Settings relative(int landscapeWidth, int portraitHeight, const char* format = "JPG",
-                            const char* prefix = "prefix_") {
-  settings::Settings s;
-  s.mode = settings::SizeMode::relative;
-  s.landscapeWidth = landscapeWidth;
-  s.portraitHeight = portraitHeight;
-  settings::setOutputFormatFromText(s, format);
-  s.prefix = prefix;
-  return s;
-}
 
 class ProcessPicture : public ::testing::Test {
  protected:
@@ -53,7 +43,7 @@ class ProcessPicture : public ::testing::Test {
 
 TEST_F(ProcessPicture, LandscapeJpegToTargetWidth) {
   ASSERT_TRUE(writePicture(path("IMG_0001.JPEG"), 400, 300, image::kJpegEncoder));
-  const PictureOutcome outcome = run(path("IMG_0001.JPEG"), relative(200, 100));
+  const PictureOutcome outcome = run(path("IMG_0001.JPEG"), relativeSettings(200, 100));
   EXPECT_TRUE(outcome.written());
   EXPECT_EQ(outcome.outputPath, path("prefix_IMG_0001.jpg"));
   EXPECT_EQ(published_, std::vector<std::string>{path("prefix_IMG_0001.jpg")});
@@ -72,7 +62,7 @@ TEST_F(ProcessPicture, ColourProfileReachesTheOutput) {
   const auto raster = image::makeRaster(400, 300, 24);
   ASSERT_EQ(image::saveRaster(*raster, 24, path("p3.jpg"), image::kJpegEncoder, 8, -1, nullptr, profile),
             image::SaveStatus::saved);
-  ASSERT_TRUE(run(path("p3.jpg"), relative(200, 100, "PNG")).written());
+  ASSERT_TRUE(run(path("p3.jpg"), relativeSettings(200, 100, "PNG")).written());
   image::ImageStore written;
   ASSERT_NE(written.loadFromFile(0, path("prefix_p3.png")), 0u);
   EXPECT_EQ(written.record(0)->iccProfile, profile);
@@ -80,7 +70,7 @@ TEST_F(ProcessPicture, ColourProfileReachesTheOutput) {
 
 TEST_F(ProcessPicture, PortraitToPngWithTruncatedWidth) {
   ASSERT_TRUE(writePicture(path("p.png"), 683, 1024, image::kPngEncoder));
-  const PictureOutcome outcome = run(path("p.png"), relative(2000, 480, "PNG"));
+  const PictureOutcome outcome = run(path("p.png"), relativeSettings(2000, 480, "PNG"));
   ASSERT_TRUE(outcome.written()) << failureReasonText(outcome.reason);
   EXPECT_EQ(outcome.outputPath, path("prefix_p.png"));
   EXPECT_EQ(magicOf(outcome.outputPath), "png");
@@ -97,7 +87,7 @@ TEST_F(ProcessPicture, EncodedInMemoryAreTheBytesWritten) {
   ASSERT_TRUE(writePicture(path("p.png"), 683, 1024, image::kPngEncoder, 200,
                            std::span(reinterpret_cast<const std::uint8_t*>(p3.data()), p3.size())));
   for (const char* format : {"JPG", "PNG"}) {
-    PreparedPicture prepared = preparePicture(path("p.png"), relative(2000, 480, format), nullptr);
+    PreparedPicture prepared = preparePicture(path("p.png"), relativeSettings(2000, 480, format), nullptr);
     EXPECT_EQ(std::vector({prepared.outcome.sourceWidth, prepared.outcome.sourceHeight,
                            prepared.outcome.outputWidth, prepared.outcome.outputHeight}),
               std::vector({683, 1024, 320, 480}));
@@ -116,7 +106,7 @@ TEST_F(ProcessPicture, EncodedInMemoryAreTheBytesWritten) {
 
 TEST_F(ProcessPicture, FreeModeIgnoresProportions) {
   ASSERT_TRUE(writePicture(path("a.jpg"), 300, 400, image::kJpegEncoder));
-  settings::Settings s = relative(1, 1);
+  settings::Settings s = relativeSettings(1, 1);
   s.mode = settings::SizeMode::free;
   s.freeWidth = 64;
   s.freeHeight = 32;
@@ -129,7 +119,7 @@ TEST_F(ProcessPicture, FreeModeIgnoresProportions) {
 
 TEST_F(ProcessPicture, SameSizeIsReencoded) {
   ASSERT_TRUE(writePicture(path("same.png"), 120, 80, image::kPngEncoder));
-  ASSERT_TRUE(run(path("same.png"), relative(120, 999)).written());
+  ASSERT_TRUE(run(path("same.png"), relativeSettings(120, 999)).written());
   EXPECT_EQ(magicOf(path("prefix_same.jpg")), "jpeg");
   const auto facts = readPicture(path("prefix_same.jpg"));
   ASSERT_TRUE(facts);
@@ -139,7 +129,7 @@ TEST_F(ProcessPicture, SameSizeIsReencoded) {
 
 TEST_F(ProcessPicture, ContentDecidesNotTheExtension) {
   ASSERT_TRUE(writePicture(path("really_png.tif"), 40, 20, image::kPngEncoder));
-  ASSERT_TRUE(run(path("really_png.tif"), relative(20, 20)).written());
+  ASSERT_TRUE(run(path("really_png.tif"), relativeSettings(20, 20)).written());
   const auto facts = readPicture(path("prefix_really_png.jpg"));
   ASSERT_TRUE(facts);
   EXPECT_EQ(facts->width, 20);
@@ -159,17 +149,17 @@ TEST_F(ProcessPicture, FailuresWriteNothingAndSayWhy) {
     settings::Settings settings;
     FailureReason reason;
   };
-  settings::Settings gif = relative(10, 10);
+  settings::Settings gif = relativeSettings(10, 10);
   settings::setOutputFormatFromText(gif, "GIF");
   const Row rows[] = {
-      {path("scan.tif"), relative(10, 10), FailureReason::unknownFormat},
-      {path("empty.jpg"), relative(10, 10), FailureReason::unknownFormat},
-      {path("missing.jpg"), relative(10, 10), FailureReason::unreadable},
-      {path("folder.jpg"), relative(10, 10), FailureReason::unreadable},
-      {path("flat.png"), relative(800, 10), FailureReason::noSize},  // 800 x 0
-      {path("ok.png"), relative(0, 10), FailureReason::noSize},
-      {path("ok.png"), relative(-5, 10), FailureReason::noSize},
-      {path("ok.png"), relative(40000, 10), FailureReason::noSize},
+      {path("scan.tif"), relativeSettings(10, 10), FailureReason::unknownFormat},
+      {path("empty.jpg"), relativeSettings(10, 10), FailureReason::unknownFormat},
+      {path("missing.jpg"), relativeSettings(10, 10), FailureReason::unreadable},
+      {path("folder.jpg"), relativeSettings(10, 10), FailureReason::unreadable},
+      {path("flat.png"), relativeSettings(800, 10), FailureReason::noSize},  // 800 x 0
+      {path("ok.png"), relativeSettings(0, 10), FailureReason::noSize},
+      {path("ok.png"), relativeSettings(-5, 10), FailureReason::noSize},
+      {path("ok.png"), relativeSettings(40000, 10), FailureReason::noSize},
       {path("ok.png"), gif, FailureReason::noOutputFormat},
   };
   for (const Row& row : rows) {
@@ -192,8 +182,10 @@ TEST_F(ProcessPicture, UnwritableFolderLeavesTheOldFilesAlone) {
   const std::string b = readBytes(path("b.jpg"));
   ::chmod(folder_.path().c_str(), 0555);
   const int result = pixmoor::testing::runAsOrdinaryUser([&] {
-    if (run(path("a.png"), relative(15, 15)).reason != FailureReason::folderNotWritable) return 1;
-    return run(path("b.jpg"), relative(15, 15, "JPG", "")).reason == FailureReason::folderNotWritable ? 0 : 2;
+    if (run(path("a.png"), relativeSettings(15, 15)).reason != FailureReason::folderNotWritable) return 1;
+    return run(path("b.jpg"), relativeSettings(15, 15, "JPG", "")).reason == FailureReason::folderNotWritable
+               ? 0
+               : 2;
   });
   ::chmod(folder_.path().c_str(), 0755);
   EXPECT_EQ(result, 0);
@@ -206,11 +198,12 @@ TEST_F(ProcessPicture, OutputThatCannotBeMadeSaysWhy) {
   ASSERT_TRUE(writePicture(path("a.png"), 30, 20, image::kPngEncoder));
   // The output name is taken by a folder: nothing is made.
   std::filesystem::create_directory(path("prefix_a.jpg"));
-  EXPECT_EQ(run(path("a.png"), relative(15, 15)).reason, FailureReason::notAFile);
+  EXPECT_EQ(run(path("a.png"), relativeSettings(15, 15)).reason, FailureReason::notAFile);
   EXPECT_TRUE(std::filesystem::is_directory(path("prefix_a.jpg")));
   EXPECT_TRUE(std::filesystem::is_empty(path("prefix_a.jpg")));
   // A prefix naming a folder that does not exist.
-  EXPECT_EQ(run(path("a.png"), relative(15, 15, "JPG", "missing/")).reason, FailureReason::writeFailed);
+  EXPECT_EQ(run(path("a.png"), relativeSettings(15, 15, "JPG", "missing/")).reason,
+            FailureReason::writeFailed);
   EXPECT_EQ(folderNames(folder_.path()), (std::vector<std::string>{"a.png", "prefix_a.jpg"}));
 }
 
@@ -218,15 +211,15 @@ TEST_F(ProcessPicture, RaisedCancelAbandonsWithoutOutput) {
   ASSERT_TRUE(writePicture(path("a.jpg"), 64, 48, image::kJpegEncoder));
   const std::string original = readBytes(path("a.jpg"));
   const image::CancelFlag cancel{true};
-  EXPECT_EQ(run(path("a.jpg"), relative(32, 32), &cancel).reason, FailureReason::stopped);
-  EXPECT_EQ(run(path("a.jpg"), relative(32, 32, "JPG", ""), &cancel).reason, FailureReason::stopped);
+  EXPECT_EQ(run(path("a.jpg"), relativeSettings(32, 32), &cancel).reason, FailureReason::stopped);
+  EXPECT_EQ(run(path("a.jpg"), relativeSettings(32, 32, "JPG", ""), &cancel).reason, FailureReason::stopped);
   EXPECT_EQ(readBytes(path("a.jpg")), original);
   EXPECT_EQ(folderNames(folder_.path()), std::vector<std::string>{"a.jpg"});
 }
 
 TEST_F(ProcessPicture, EmptyPrefixReplacesTheSource) {
   ASSERT_TRUE(writePicture(path("a.jpg"), 64, 48, image::kJpegEncoder));
-  ASSERT_TRUE(run(path("a.jpg"), relative(32, 32, "JPG", "")).written());
+  ASSERT_TRUE(run(path("a.jpg"), relativeSettings(32, 32, "JPG", "")).written());
   EXPECT_EQ(folderNames(folder_.path()), std::vector<std::string>{"a.jpg"});
   const auto facts = readPicture(path("a.jpg"));
   ASSERT_TRUE(facts);
@@ -244,13 +237,13 @@ TEST_F(ProcessPicture, WithoutPrefixAPictureReplacesOnlyItself) {
   const std::string original = readBytes(path("a.jpg"));
   for (const char* prefix : {"", "0"}) {
     for (const char* source : {"a.png", "a.JPEG"}) {
-      const PictureOutcome outcome = run(path(source), relative(200, 100, "JPG", prefix));
+      const PictureOutcome outcome = run(path(source), relativeSettings(200, 100, "JPG", prefix));
       EXPECT_EQ(outcome.reason, FailureReason::wouldReplaceAnother) << source;
       EXPECT_EQ(outcome.outputPath, path("a.jpg"));
     }
   }
   EXPECT_EQ(readBytes(path("a.jpg")), original);
-  ASSERT_TRUE(run(path("a.jpg"), relative(200, 100, "JPG", "0")).written());
+  ASSERT_TRUE(run(path("a.jpg"), relativeSettings(200, 100, "JPG", "0")).written());
   const auto facts = readPicture(path("a.jpg"));
   ASSERT_TRUE(facts);
   EXPECT_EQ(facts->width, 75);
@@ -264,7 +257,7 @@ TEST_F(ProcessPicture, LinkedSourceIsReplacedThroughItsLinkWhenOurOwn) {
   std::filesystem::create_directory(path("real"));
   ASSERT_TRUE(writePicture(path("real/photo.jpg"), 64, 48, image::kJpegEncoder));
   std::filesystem::create_symlink("real/photo.jpg", path("photo.jpg"));
-  ASSERT_TRUE(run(path("photo.jpg"), relative(32, 32, "JPG", "")).written());
+  ASSERT_TRUE(run(path("photo.jpg"), relativeSettings(32, 32, "JPG", "")).written());
   EXPECT_TRUE(std::filesystem::is_symlink(path("photo.jpg")));
   const auto facts = readPicture(path("real/photo.jpg"));
   ASSERT_TRUE(facts);
@@ -273,11 +266,11 @@ TEST_F(ProcessPicture, LinkedSourceIsReplacedThroughItsLinkWhenOurOwn) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs the superuser to make another user's files";
   ASSERT_EQ(::lchown(path("photo.jpg").c_str(), 65534, 65534), 0);
   const std::string before = readBytes(path("real/photo.jpg"));
-  EXPECT_EQ(run(path("photo.jpg"), relative(16, 16, "JPG", "")).reason, FailureReason::linkRefused);
+  EXPECT_EQ(run(path("photo.jpg"), relativeSettings(16, 16, "JPG", "")).reason, FailureReason::linkRefused);
   EXPECT_EQ(readBytes(path("real/photo.jpg")), before);
   // Replacing another user's picture directly keeps its owner.
   ASSERT_EQ(::chown(path("real/photo.jpg").c_str(), 65534, 65534), 0);
-  ASSERT_TRUE(run(path("real/photo.jpg"), relative(16, 16, "JPG", "")).written());
+  ASSERT_TRUE(run(path("real/photo.jpg"), relativeSettings(16, 16, "JPG", "")).written());
   struct stat st {};
   ASSERT_EQ(::stat(path("real/photo.jpg").c_str(), &st), 0);
   EXPECT_EQ(st.st_uid, 65534u);
@@ -290,7 +283,7 @@ TEST_F(ProcessPicture, AnOriginalSetAsideWhoseNameIsTakenIsSaid) {
   ASSERT_TRUE(writePicture(path("a.jpg"), 64, 48, image::kJpegEncoder));
   const std::string original = readBytes(path("a.jpg"));
   const std::string trash = path("trashed.jpg");
-  PreparedPicture prepared = preparePicture(path("a.jpg"), relative(32, 32, "JPG", ""), nullptr);
+  PreparedPicture prepared = preparePicture(path("a.jpg"), relativeSettings(32, 32, "JPG", ""), nullptr);
   ASSERT_TRUE(prepared.outcome.written());
   prepared.replaceRule.setAside = [&](const std::string& spare, const std::string& name) {
     const bool moved = ::rename(spare.c_str(), trash.c_str()) == 0 && ::unlink(name.c_str()) == 0 &&
@@ -311,7 +304,7 @@ TEST_F(ProcessPicture, RunningOutOfMemoryWhileEncodingIsTooLargeForMemory) {
   ASSERT_EQ(image::saveRaster(*raster, 32, path("alpha.png"), image::kPngEncoder, 7, -1),
             image::SaveStatus::saved);
   raster.reset();
-  PreparedPicture prepared = preparePicture(path("alpha.png"), relative(3000, 2000), nullptr);
+  PreparedPicture prepared = preparePicture(path("alpha.png"), relativeSettings(3000, 2000), nullptr);
   ASSERT_TRUE(prepared.outcome.written());
   ASSERT_EQ(prepared.raster->depth, 32);
   constexpr std::uint64_t kRoom = 4 << 20;  // the flattened copy needs 18 MB
@@ -328,13 +321,13 @@ TEST_F(ProcessPicture, RunningOutOfMemoryWhileEncodingIsTooLargeForMemory) {
 
 TEST_F(ProcessPicture, PrefixIsAppliedAgainOnAPrefixedName) {
   ASSERT_TRUE(writePicture(path("prefix_a.jpg"), 40, 30, image::kJpegEncoder));
-  EXPECT_EQ(run(path("prefix_a.jpg"), relative(20, 20)).outputPath, path("prefix_prefix_a.jpg"));
+  EXPECT_EQ(run(path("prefix_a.jpg"), relativeSettings(20, 20)).outputPath, path("prefix_prefix_a.jpg"));
   EXPECT_TRUE(readPicture(path("prefix_prefix_a.jpg")));
 }
 
 TEST_F(ProcessPicture, LineFeedInAFileName) {
   ASSERT_TRUE(writePicture(path("two\nlines.jpg"), 40, 30, image::kJpegEncoder));
-  ASSERT_TRUE(run(path("two\nlines.jpg"), relative(20, 20)).written());
+  ASSERT_TRUE(run(path("two\nlines.jpg"), relativeSettings(20, 20)).written());
   const auto facts = readPicture(path("prefix_two\nlines.jpg"));
   ASSERT_TRUE(facts);
   EXPECT_EQ(facts->width, 20);
