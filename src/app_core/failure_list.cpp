@@ -60,6 +60,12 @@ const std::string& reasonText(const texts::UiTexts& texts, batch::FailureReason 
       return texts.reasonChangedWhileRead;
     case FailureReason::damaged:
       return texts.reasonDamaged;
+    case FailureReason::notConfined:
+      return texts.reasonNotConfined;
+    case FailureReason::sandboxViolation:
+      return texts.reasonSandboxViolation;
+    case FailureReason::timedOut:
+      return texts.reasonTimedOut;
     case FailureReason::alreadySmall:  // the companion's alone: the window never asks for them
     case FailureReason::exists:
     case FailureReason::cannotFit:

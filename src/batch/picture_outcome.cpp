@@ -48,6 +48,12 @@ std::string_view failureReasonText(FailureReason reason) {
       return "changed while it was read (still being written?)";
     case FailureReason::damaged:
       return "damaged (its decoder crashed or broke its limits on it)";
+    case FailureReason::notConfined:
+      return "not read: its decoder could not be confined";
+    case FailureReason::sandboxViolation:
+      return "refused: its decoder tried what its sandbox forbids";
+    case FailureReason::timedOut:
+      return "timed out (its decoder took too long on it)";
     case FailureReason::alreadySmall:
       return "already small (left as it is)";
     case FailureReason::exists:

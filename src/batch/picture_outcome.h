@@ -39,6 +39,9 @@ enum class FailureReason {
   changedWhileRead,     // without a prefix: its size or time changed while it was read (still being
                         // written, say), so its output may not replace it
   damaged,              // the decode helper reading it crashed, broke its limits or sent malformed data
+  notConfined,          // the decode helper for it could not confine itself, so it was never read
+  sandboxViolation,     // the decode helper reading it tried a call its filter forbids, and was killed
+  timedOut,             // the decode helper reading it did not finish within the picture's time
   // The companion's own; the window never asks for what gives them.
   alreadySmall,  // not a failure: with --shrink-only, no prefix and its own format, the source already
                  // within the target is left untouched

@@ -63,6 +63,12 @@ FailureReason loadFailure(image::LoadStatus status) {
       return FailureReason::stopped;
     case image::LoadStatus::damaged:
       return FailureReason::damaged;
+    case image::LoadStatus::notConfined:
+      return FailureReason::notConfined;
+    case image::LoadStatus::sandboxViolation:
+      return FailureReason::sandboxViolation;
+    case image::LoadStatus::timedOut:
+      return FailureReason::timedOut;
     case image::LoadStatus::loaded:
       break;
   }

@@ -141,6 +141,12 @@ std::string_view reasonCode(batch::FailureReason reason) {
       return "changed-while-read";
     case FailureReason::damaged:
       return "damaged";
+    case FailureReason::notConfined:
+      return "not-confined";
+    case FailureReason::sandboxViolation:
+      return "sandbox-violation";
+    case FailureReason::timedOut:
+      return "timed-out";
     case FailureReason::alreadySmall:
       return "already-small";
     case FailureReason::exists:

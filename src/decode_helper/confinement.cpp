@@ -9,6 +9,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <initializer_list>
@@ -29,6 +30,12 @@ constexpr scmp_datum_t kPictureFd = 3;
 constexpr bool kSanitized = true;
 #else
 constexpr bool kSanitized = false;
+#endif
+
+#if defined(__x86_64__) || defined(__aarch64__)
+constexpr bool kKnownArchitecture = true;
+#else
+constexpr bool kKnownArchitecture = false;
 #endif
 
 // AddressSanitizer and ThreadSanitizer reserve terabytes of shadow memory up
@@ -56,22 +63,44 @@ std::uint64_t mappedBytes() {
   return read ? pages * static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE)) : 0;
 }
 
+// Sets both limits of `resource` to `wanted`, or to the hard limit the
+// process inherited when that is lower (raising it would fail: `ulimit -v`).
+bool limitAtMost(int resource, rlim_t wanted) {
+  rlimit inherited{};
+  if (::getrlimit(resource, &inherited) != 0) return false;
+  const rlim_t limit = inherited.rlim_max == RLIM_INFINITY ? wanted : std::min(wanted, inherited.rlim_max);
+  const rlimit value{limit, limit};
+  return ::setrlimit(resource, &value) == 0;
+}
+
 bool limitAddressSpace(std::uint64_t memoryBudget) {
-  if (kShadowMemory || memoryBudget == std::numeric_limits<std::uint64_t>::max()) return true;
+  if (kShadowMemory) return true;
   const std::uint64_t mapped = mappedBytes();
   if (mapped == 0) return false;
   const std::uint64_t room = mapped + kAddressSpaceAllowance;
   const rlim_t limit =
       memoryBudget > std::numeric_limits<rlim_t>::max() - room ? RLIM_INFINITY : memoryBudget + room;
-  const rlimit value{limit, limit};
-  return ::setrlimit(RLIMIT_AS, &value) == 0;
+  return limitAtMost(RLIMIT_AS, limit);
 }
 
 bool limitCpuTime(std::uint32_t seconds) {
   if (seconds == 0) return true;
   // SIGXCPU at the soft limit ends the process; SIGKILL a second later.
-  const rlimit value{seconds, rlim_t{seconds} + 1};
+  rlimit inherited{};
+  if (::getrlimit(RLIMIT_CPU, &inherited) != 0) return false;
+  rlimit value{seconds, rlim_t{seconds} + 1};
+  if (inherited.rlim_max != RLIM_INFINITY && inherited.rlim_max < value.rlim_max)
+    value = {std::min(value.rlim_cur, inherited.rlim_max), inherited.rlim_max};
   return ::setrlimit(RLIMIT_CPU, &value) == 0;
+}
+
+// No file written, even should a descriptor to one be smuggled in, and no
+// core file left in a folder of the user's (nor a memory image of the
+// process to any debugger or /proc reader).
+bool forbidFilesAndCores() {
+  const rlimit none{0, 0};
+  return ::setrlimit(RLIMIT_FSIZE, &none) == 0 && ::setrlimit(RLIMIT_CORE, &none) == 0 &&
+         ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) == 0;
 }
 
 class Filter {
@@ -85,10 +114,24 @@ class Filter {
 
   void allow(int call) { add(SCMP_ACT_ALLOW, call, 0, nullptr); }
   void allowIf(int call, scmp_arg_cmp condition) { add(SCMP_ACT_ALLOW, call, 1, &condition); }
+  void allowIfBoth(int call, scmp_arg_cmp first, scmp_arg_cmp second) {
+    const scmp_arg_cmp both[] = {first, second};
+    add(SCMP_ACT_ALLOW, call, 2, both);
+  }
   void refuse(int call, int error) {
     add(SCMP_ACT_ERRNO(static_cast<std::uint32_t>(error)), call, 0, nullptr);
   }
+  void refuseIf(int call, int error, scmp_arg_cmp condition) {
+    add(SCMP_ACT_ERRNO(static_cast<std::uint32_t>(error)), call, 1, &condition);
+  }
+  // A call of another architecture (int 0x80 on x86-64) ends the whole
+  // process, not only its thread, which would leave the others waiting.
+  void killOtherArchitectures() {
+    if (context_ == nullptr || seccomp_attr_set(context_, SCMP_FLTATR_ACT_BADARCH, SCMP_ACT_KILL_PROCESS) != 0)
+      ok_ = false;
+  }
   bool load() { return ok_ && context_ != nullptr && seccomp_load(context_) == 0; }
+  bool exportText(int fd) { return ok_ && context_ != nullptr && seccomp_export_pfc(context_, fd) == 0; }
 
  private:
   void add(std::uint32_t action, int call, unsigned conditions, const scmp_arg_cmp* condition) {
@@ -102,19 +145,23 @@ class Filter {
   bool ok_ = true;
 };
 
-bool installFilter() {
-  Filter filter;
+void addRules(Filter& filter) {
+  filter.killOtherArchitectures();
   // The pipes and the picture, and nothing else.
   for (const scmp_datum_t fd : {kRequestFd, kPictureFd})
     filter.allowIf(SCMP_SYS(read), SCMP_A0(SCMP_CMP_EQ, fd));
   filter.allowIf(SCMP_SYS(pread64), SCMP_A0(SCMP_CMP_EQ, kPictureFd));
   filter.allowIf(SCMP_SYS(lseek), SCMP_A0(SCMP_CMP_EQ, kPictureFd));
-  for (const scmp_datum_t fd : {kReplyFd, kErrorFd}) {
-    filter.allowIf(SCMP_SYS(write), SCMP_A0(SCMP_CMP_EQ, fd));
-    filter.allowIf(SCMP_SYS(writev), SCMP_A0(SCMP_CMP_EQ, fd));  // glibc's fatal messages
+  filter.allowIf(SCMP_SYS(write), SCMP_A0(SCMP_CMP_EQ, kReplyFd));
+  // Standard error is /dev/null; glibc's fatal messages (writev) go nowhere
+  // and the abort that follows them is what the engine sees.
+  if (!kSanitized) {
+    for (const int call : {SCMP_SYS(write), SCMP_SYS(writev)})
+      filter.refuseIf(call, EBADF, SCMP_A0(SCMP_CMP_EQ, kErrorFd));
   }
-  filter.allow(SCMP_SYS(fstat));
-  filter.allowIf(SCMP_SYS(newfstatat), SCMP_A3(SCMP_CMP_MASKED_EQ, AT_EMPTY_PATH, AT_EMPTY_PATH));
+  // Not even what a descriptor is: a stat of fd 3 with a name (AT_EMPTY_PATH
+  // does not make the name empty) would be a stat of any path.
+  for (const int call : {SCMP_SYS(fstat), SCMP_SYS(newfstatat)}) filter.refuse(call, EACCES);
   filter.allow(SCMP_SYS(close));
   // Memory, never executable.
   filter.allowIf(SCMP_SYS(mmap), SCMP_A2(SCMP_CMP_MASKED_EQ, PROT_EXEC, 0));
@@ -142,7 +189,9 @@ bool installFilter() {
        {SCMP_SYS(clock_gettime), SCMP_SYS(clock_getres), SCMP_SYS(gettimeofday), SCMP_SYS(nanosleep),
         SCMP_SYS(clock_nanosleep), SCMP_SYS(getrandom), SCMP_SYS(sysinfo), SCMP_SYS(getrlimit)})
     filter.allow(call);
-  filter.allowIf(SCMP_SYS(prlimit64), SCMP_A2(SCMP_CMP_EQ, 0));
+  // Its own limits only (pid 0 or its own), read but never set.
+  for (const scmp_datum_t pid : {scmp_datum_t{0}, static_cast<scmp_datum_t>(::getpid())})
+    filter.allowIfBoth(SCMP_SYS(prlimit64), SCMP_A0(SCMP_CMP_EQ, pid), SCMP_A2(SCMP_CMP_EQ, 0));
   // Looked up by name: refused, and the library carries on without it.
   for (const int call : {SCMP_SYS(open), SCMP_SYS(openat), SCMP_SYS(openat2), SCMP_SYS(creat), SCMP_SYS(stat),
                          SCMP_SYS(lstat), SCMP_SYS(statx), SCMP_SYS(access), SCMP_SYS(faccessat),
@@ -152,18 +201,30 @@ bool installFilter() {
   if (kSanitized) {
     for (const int call : {SCMP_SYS(pipe2), SCMP_SYS(read), SCMP_SYS(write)}) filter.allow(call);
   }
-  return filter.load();
 }
 
 }  // namespace
 
 bool confine(const Confinement& confinement) {
+  // The rules name the calls of these two architectures; elsewhere nothing
+  // is decoded rather than decoded under rules never tried there.
+  if (!kKnownArchitecture) return false;
   // Ends with the process that started it, the spawner (its pipes would
   // end it too, but not while a library spins).
   if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) return false;
-  if (!limitAddressSpace(confinement.memoryBudget) || !limitCpuTime(confinement.cpuSeconds)) return false;
+  if (!limitAddressSpace(confinement.memoryBudget) || !limitCpuTime(confinement.cpuSeconds) ||
+      !forbidFilesAndCores())
+    return false;
   if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) return false;
-  return installFilter();
+  Filter filter;
+  addRules(filter);
+  return filter.load();
+}
+
+bool writeFilterText(int fd) {
+  Filter filter;
+  addRules(filter);
+  return filter.exportText(fd);
 }
 
 }  // namespace pixmoor::decode_helper

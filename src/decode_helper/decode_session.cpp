@@ -12,6 +12,7 @@
 #include "image/decoder.h"
 #include "image/helper_protocol.h"
 #include "image/load_picture.h"
+#include "image/memory_budget.h"
 #include "image/resample.h"
 #include "image/thread_budget.h"
 
@@ -129,12 +130,15 @@ image::LoadStatus decode(const image::HelperRequest& request, image::FormatReade
 
 int runDecodeSession(ReaderOf readerOf) {
   RequestPipe requests;
-  const std::optional<image::HelperRequest> request = image::readRequest(requests);
+  std::optional<image::HelperRequest> request = image::readRequest(requests);
   if (!request) return 2;
   const image::FormatReader reader = readerOf(request->format);
   if (reader == nullptr) return send(image::encodeFailure(image::LoadStatus::unsupported)) ? 0 : 2;
-  // Never a byte of the picture read unconfined.
-  if (!confine({request->memoryBudget, request->cpuSeconds})) return 3;
+  // A load without a budget of its own is still bounded: by the machine's.
+  if (request->memoryBudget == image::kNoMemoryBudget) request->memoryBudget = image::machineMemoryBudget();
+  // Never a byte of the picture read unconfined: refused, and told why.
+  if (!confine({request->memoryBudget, request->cpuSeconds}))
+    return send(image::encodeFailure(image::LoadStatus::notConfined)) ? 0 : 2;
   // The resampling stays on this thread: the engine runs pictures side by side.
   image::ThreadBudget oneThread(1);
   const image::ThreadBudgetMember member(oneThread);

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 // glibc 2.36 declares these without C linkage.
@@ -14,6 +15,8 @@ extern "C" {
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdint>
+#include <map>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -25,7 +28,10 @@ namespace pixmoor::decode_helper {
 namespace {
 
 constexpr int kSocketFd = 0;
-using Given = std::array<int, 3>;  // request pipe, reply pipe, picture
+// Request pipe, reply pipe, picture: the helper's; the status pipe stays
+// here, to tell the engine how the helper ended once it is reaped.
+using Given = std::array<int, 4>;
+constexpr std::size_t kStatusPipe = 3;
 
 void closeAll(const Given& given) {
   for (const int fd : given) {
@@ -55,10 +61,30 @@ bool answer(const image::SpawnAnswer& said, int pidfd) {
                                     descriptors);
 }
 
+// Closes every descriptor from `first` up: close_range (Linux 5.9), else
+// one by one up to the descriptor limit.
+bool closeFrom(int first) {
+  if (::close_range(static_cast<unsigned>(first), ~0U, 0) == 0) return true;
+  rlimit open{};
+  if (::getrlimit(RLIMIT_NOFILE, &open) != 0) return false;
+  const rlim_t last = open.rlim_cur == RLIM_INFINITY ? rlim_t{1} << 20 : open.rlim_cur;
+  for (rlim_t fd = static_cast<rlim_t>(first); fd < last; ++fd) ::close(static_cast<int>(fd));
+  return true;
+}
+
+// Tells the engine how a helper ended: its wait status, then the end of the pipe.
+void tellEnding(int statusFd, int waitStatus) {
+  const std::int32_t said = waitStatus;
+  while (::write(statusFd, &said, sizeof said) < 0 && errno == EINTR) {
+  }
+  ::close(statusFd);
+}
+
 // The fork's side: becomes a helper started with `given`. Only returns
 // the session's exit status.
 int becomeHelper(const Given& given, pid_t spawner, ReaderOf readerOf) {
   ::signal(SIGCHLD, SIG_DFL);
+  ::signal(SIGPIPE, SIG_DFL);
   ::prctl(PR_SET_NAME, "pixmoor-decode");
   // Dies with the spawner; one that died already is not waited for.
   if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != spawner) return 2;
@@ -69,15 +95,15 @@ int becomeHelper(const Given& given, pid_t spawner, ReaderOf readerOf) {
   ::close(self);
   // Above the numbers they move to, so that no move is onto itself; then
   // nothing but them and the standard error stays open.
-  Given moved{};
-  for (std::size_t i = 0; i < given.size(); ++i) {
+  std::array<int, 3> moved{};
+  for (std::size_t i = 0; i < moved.size(); ++i) {
     moved[i] = ::fcntl(given[i], F_DUPFD, image::kHelperPictureFd + 1);
     if (moved[i] < 0) return 2;
   }
   if (::dup2(moved[0], image::kHelperRequestFd) < 0 || ::dup2(moved[1], image::kHelperReplyFd) < 0 ||
       ::dup2(moved[2], image::kHelperPictureFd) < 0)
     return 2;
-  ::close_range(image::kHelperPictureFd + 1, ~0U, 0);
+  if (!closeFrom(image::kHelperPictureFd + 1)) return 2;
   return runDecodeSession(readerOf);
 }
 
@@ -85,6 +111,9 @@ int becomeHelper(const Given& given, pid_t spawner, ReaderOf readerOf) {
 
 int serveSpawns(ReaderOf readerOf) {
   ::prctl(PR_SET_NAME, "pixmoor-spawner");
+  // An engine that stopped waiting for a helper's status has closed its
+  // end: the write fails, and the spawner goes on.
+  ::signal(SIGPIPE, SIG_IGN);
   // SIGCHLD only wakes the wait for a request (ppoll), so that an ended
   // fork is reaped at once: its times and peak then count in the engine's.
   sigset_t childEnded, waiting;
@@ -95,11 +124,17 @@ int serveSpawns(ReaderOf readerOf) {
   wake.sa_handler = [](int) {};
   ::sigaction(SIGCHLD, &wake, nullptr);
   const pid_t self = ::getpid();
-  std::vector<pid_t> running;
+  std::map<pid_t, int> running;  // each helper's status pipe
   Given given{};
   for (;;) {
     pid_t ended = 0;
-    while ((ended = ::waitpid(-1, nullptr, WNOHANG)) > 0) std::erase(running, ended);
+    int waitStatus = 0;
+    while ((ended = ::waitpid(-1, &waitStatus, WNOHANG)) > 0) {
+      if (const auto helper = running.find(ended); helper != running.end()) {
+        tellEnding(helper->second, waitStatus);
+        running.erase(helper);
+      }
+    }
     pollfd request{kSocketFd, POLLIN, 0};
     if (::ppoll(&request, 1, nullptr, &waiting) < 0) {
       if (errno == EINTR) continue;
@@ -116,14 +151,23 @@ int serveSpawns(ReaderOf readerOf) {
       ::_exit(becomeHelper(given, self, readerOf));
     }
     const int error = errno;
+    if (pid > 0) {
+      running[pid] = given[kStatusPipe];
+      given[kStatusPipe] = -1;
+    }
     closeAll(given);
-    if (pid > 0) running.push_back(pid);
     // A started fork answers for itself.
     if (pid < 0 && !answer({0, error}, -1)) break;
   }
   // The engine has gone, and with it the pictures still decoding.
-  for (const pid_t pid : running) ::kill(pid, SIGKILL);
-  while (::waitpid(-1, nullptr, 0) > 0 || errno == EINTR) {
+  for (const auto& [pid, statusFd] : running) ::kill(pid, SIGKILL);
+  pid_t ended = 0;
+  int waitStatus = 0;
+  while ((ended = ::waitpid(-1, &waitStatus, 0)) > 0 || errno == EINTR) {
+    if (const auto helper = running.find(ended); ended > 0 && helper != running.end()) {
+      tellEnding(helper->second, waitStatus);
+      running.erase(helper);
+    }
   }
   return 0;
 }

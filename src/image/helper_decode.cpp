@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <filesystem>
@@ -29,6 +30,7 @@ constexpr int kReplyPipeBytes = 1 << 20;
 
 std::mutex programMutex;
 std::string chosenProgram;  // set by a test; empty: found
+HelperTimeLimits timeLimits;
 
 std::string foundProgram() {
   std::error_code error;
@@ -108,10 +110,10 @@ class HelperProcess {
   bool send(std::span<const std::uint8_t> bytes) { return writeAll(toHelper_, bytes); }
 
   // Kills the helper if it still runs and waits for its end.
-  void end() {
+  HelperEnding end() {
     closeIfOpen(toHelper_);
     closeIfOpen(fromHelper_);
-    endHelper(helper_);
+    return endHelper(helper_);
   }
 
  private:
@@ -120,17 +122,26 @@ class HelperProcess {
   int fromHelper_ = -1;
 };
 
-// The helper's answers, waited for in slices: gives up at a cancel and
-// after kHelperWallTime without a byte.
+using Clock = std::chrono::steady_clock;
+
+// The helper's answers, waited for in slices: gives up at a cancel and at
+// the deadline.
 class PipeSource final : public ByteSource {
  public:
-  PipeSource(int fd, const CancelFlag* cancel) : fd_(fd), cancel_(cancel) {}
+  PipeSource(int fd, const CancelFlag* cancel, Clock::time_point deadline)
+      : fd_(fd), cancel_(cancel), deadline_(deadline) {}
+
+  void setDeadline(Clock::time_point deadline) { deadline_ = deadline; }
+  bool timedOut() const { return timedOut_; }
 
   bool read(std::span<std::uint8_t> out) override {
-    auto silentUntil = std::chrono::steady_clock::now() + kHelperWallTime;
     std::size_t done = 0;
     while (done < out.size()) {
-      if (cancelled(cancel_) || std::chrono::steady_clock::now() > silentUntil) return false;
+      if (cancelled(cancel_)) return false;
+      if (Clock::now() > deadline_) {
+        timedOut_ = true;
+        return false;
+      }
       pollfd wait{fd_, POLLIN, 0};
       const int ready = ::poll(&wait, 1, static_cast<int>(kHelperWaitSlice.count()));
       if (ready < 0 && errno != EINTR) return false;
@@ -139,7 +150,6 @@ class PipeSource final : public ByteSource {
       if (got < 0 && errno == EINTR) continue;
       if (got <= 0) return false;  // the helper closed its end: it ended
       done += static_cast<std::size_t>(got);
-      silentUntil = std::chrono::steady_clock::now() + kHelperWallTime;
     }
     return true;
   }
@@ -147,7 +157,30 @@ class PipeSource final : public ByteSource {
  private:
   int fd_;
   const CancelFlag* cancel_;
+  Clock::time_point deadline_;
+  bool timedOut_ = false;
 };
+
+HelperTimeLimits currentTimeLimits() {
+  const std::lock_guard lock(programMutex);
+  return timeLimits;
+}
+
+// The deadline of a helper started at `start` whose picture is `upright`.
+Clock::time_point deadlineFor(Clock::time_point start, const HelperTimeLimits& limits, PictureSize upright) {
+  const double megapixels = static_cast<double>(upright.width) * static_cast<double>(upright.height) / 1e6;
+  const auto forPixels = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::duration<double, std::milli>(megapixels * static_cast<double>(limits.perMegapixel.count())));
+  return start + std::min<std::chrono::milliseconds>(limits.base + forPixels, kHelperMostTime);
+}
+
+// Why a helper ended before its last message.
+LoadStatus statusOfEnd(const CancelFlag* cancel, const PipeSource& answers, const HelperEnding& ending) {
+  if (cancelled(cancel)) return LoadStatus::cancelled;
+  if (answers.timedOut()) return LoadStatus::timedOut;
+  if (ending.bySignal(SIGSYS)) return LoadStatus::sandboxViolation;
+  return LoadStatus::damaged;
+}
 
 std::optional<PictureSize> validTarget(std::optional<PictureSize> target) {
   if (target && target->width >= 1 && target->width <= kMaxSide && target->height >= 1 &&
@@ -157,6 +190,11 @@ std::optional<PictureSize> validTarget(std::optional<PictureSize> target) {
 }
 
 }  // namespace
+
+void setHelperTimeLimits(HelperTimeLimits limits) {
+  const std::lock_guard lock(programMutex);
+  timeLimits = limits;
+}
 
 void setDecodeHelperProgram(std::string path) {
   const std::lock_guard lock(programMutex);
@@ -180,6 +218,8 @@ LoadedPicture readInHelper(const FormatDescriptor& format, int fd, std::uint64_t
     failed.status = LoadStatus::unsupported;
     return failed;
   }
+  const Clock::time_point start = Clock::now();
+  const HelperTimeLimits limits = currentTimeLimits();
   HelperProcess helper(program, fd);
   if (!helper.started()) {
     const int error = helper.spawnError();
@@ -196,18 +236,19 @@ LoadedPicture readInHelper(const FormatDescriptor& format, int fd, std::uint64_t
   asked.upTo = upTo;
   // A helper that dies at once is seen when its answers do not come.
   helper.send(encodeRequest(asked));
-  PipeSource answers(helper.replies(), cancel);
+  PipeSource answers(helper.replies(), cancel, deadlineFor(start, limits, {0, 0}));
   HelperReply reply = receiveDecode(answers, upTo, request.limits.memoryBudget, [&](PictureSize upright) {
+    answers.setDeadline(deadlineFor(start, limits, upright));
     std::optional<PictureSize> target;
     if (request.reduce != nullptr && *request.reduce)
       target = validTarget((*request.reduce)(upright.width, upright.height));
     helper.send(encodeTarget(target));
     return target;
   });
-  helper.end();
+  const HelperEnding ending = helper.end();
   LoadedPicture& loaded = reply.loaded;
   if (reply.ended) {
-    loaded.status = cancelled(cancel) ? LoadStatus::cancelled : LoadStatus::damaged;
+    loaded.status = statusOfEnd(cancel, answers, ending);
     loaded.picture.raster.reset();
   }
   return std::move(loaded);

@@ -13,18 +13,21 @@
 // looking at the cancel flag between slices: a cancel kills the helper
 // (SIGKILL through its pidfd) and waits for its end, so that a Stop is
 // answered within that slice and the kill, even in the middle of a frame.
-// So does a helper silent for longer than kHelperWallTime, and so does the
-// end of every load: no helper outlives the call that started it (and one
-// dies with the spawner, which dies with the engine).
+// So does a helper that has not finished within the picture's time (one
+// that keeps still, stopped or deadlocked, or answers a byte at a time),
+// and so does the end of every load: no helper outlives the call that
+// started it (and one dies with the spawner, which dies with the engine).
 //
 // What a load answers: the helper's own answer (the picture, reduced as a
 // reader of this process would reduce it and resampled as the batch would
 // when it has alpha, so the bytes are the same; or the status of its
-// refusal); `cancelled` after a cancel; `damaged` when the helper died
-// before its last message (a crash, an abort, its CPU limit, a call its
-// filter refused) or sent anything malformed; `unsupported` when no helper
-// program is found; `tooLargeForMemory` when it cannot be started for want
-// of memory or processes.
+// refusal, `notConfined` when it could not confine itself); `cancelled`
+// after a cancel; `timedOut` past the picture's time; `sandboxViolation`
+// when its filter killed it; `damaged` when it died otherwise before its
+// last message (a crash, an abort, its CPU limit) or sent anything
+// malformed; `unsupported` when no helper program is found;
+// `tooLargeForMemory` when it cannot be started for want of memory or
+// processes.
 //
 // Where the program is: the path a test set (setDecodeHelperProgram), else
 // beside the running executable (a build tree: pixmoor-batch and
@@ -45,9 +48,16 @@ namespace pixmoor::image {
 // The helper's CPU time: a 50-megapixel photo decodes in a few seconds; a
 // file that makes a library spin is stopped here.
 inline constexpr std::uint32_t kHelperCpuSeconds = 120;
-// How long a helper may keep silent before it is taken for hung (a CPU
-// limit does not end a helper that waits for ever).
-inline constexpr std::chrono::seconds kHelperWallTime{600};
+// The time a helper has for its picture, from its start: the base, and once
+// its header is known so much more per megapixel, at most kHelperMostTime.
+// A 24-megapixel photo, which decodes in a second or two, gets 44 s: room
+// for a slow and busy machine, and a bound on a helper that keeps still (a
+// CPU limit does not end one that waits for ever).
+struct HelperTimeLimits {
+  std::chrono::milliseconds base{20'000};
+  std::chrono::milliseconds perMegapixel{1'000};
+};
+inline constexpr std::chrono::seconds kHelperMostTime{300};
 // How often a wait for the helper looks at the cancel flag.
 inline constexpr std::chrono::milliseconds kHelperWaitSlice{20};
 
@@ -55,6 +65,9 @@ inline constexpr std::chrono::milliseconds kHelperWaitSlice{20};
 // helper, as `format`'s reader would in this process, up to `upTo`.
 LoadedPicture readInHelper(const FormatDescriptor& format, int fd, std::uint64_t fileSize,
                            const LoadRequest& request, ReadUpTo upTo);
+
+// The time limits of every later load (tests: shorter ones).
+void setHelperTimeLimits(HelperTimeLimits limits);
 
 // The helper program every later load starts (tests: a variant of it);
 // empty: found as above. Set before any load.

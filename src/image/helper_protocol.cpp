@@ -34,11 +34,12 @@ constexpr std::size_t kRequestBytes =
 
 // Load statuses on the wire, as numbers of their own: only what a reading
 // answers travels.
-constexpr std::array<std::pair<LoadStatus, std::uint8_t>, 4> kStatusCodes = {{
+constexpr std::array<std::pair<LoadStatus, std::uint8_t>, 5> kStatusCodes = {{
     {LoadStatus::unreadable, 1},
     {LoadStatus::unknownFormat, 2},
     {LoadStatus::unsupported, 3},
     {LoadStatus::tooLargeForMemory, 4},
+    {LoadStatus::notConfined, 5},
 }};
 
 class Writer {

@@ -17,6 +17,8 @@ extern "C" {
 #include <cstdlib>
 #include <mutex>
 #include <span>
+#include <string>
+#include <vector>
 
 #include "image/descriptor_passing.h"
 
@@ -27,38 +29,85 @@ constexpr const char* kHelperName = "pixmoor-decode";
 // A fork and a pidfd take well under a millisecond; a spawner silent this
 // long is stuck (stopped, or its fork died before it could answer).
 constexpr int kAnswerWaitMs = 10'000;
+// A spawner reaps an ended helper at once; one that has not told this
+// long after is stuck, and the ending stays unknown.
+constexpr int kEndingWaitMs = 5'000;
+// Huge pages for glibc's malloc (transparent ones in the kernel's "madvise"
+// mode): the decoder's buffers then fault in by 2 MiB rather than by 4 KiB.
+// A tunable set in the engine's own environment is the user's, and is kept.
+constexpr const char* kHugePages = "GLIBC_TUNABLES=glibc.malloc.hugetlb=1";
+
+void closeBoth(std::array<int, 2>& pipe) {
+  for (int& fd : pipe) {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+  }
+}
 
 class Spawner;
 Spawner& spawner();
+
+// One started spawner and the helpers it forked that have not ended yet.
+struct Instance {
+  std::uint64_t id = 0;
+  std::string program;
+  pid_t pid = -1;
+  int socket = -1;
+  int helpers = 0;
+
+  bool running() const { return socket >= 0; }
+};
 
 class Spawner {
  public:
   SpawnedHelper spawn(const std::string& program, int requestFd, int replyFd, int pictureFd) {
     const std::lock_guard lock(mutex_);
-    if (program != program_) stop();
+    if (current_.running() && program != current_.program) retire();
     SpawnedHelper helper;
+    std::array<int, 2> status{-1, -1};
+    if (::pipe2(status.data(), O_CLOEXEC) != 0) return {.error = errno};
     // A spawner that died since the last picture gets one more try.
     for (int attempt = 0; attempt < 2; ++attempt) {
-      if (socket_ < 0 && (helper.error = start(program)) != 0) return helper;
-      helper = ask(requestFd, replyFd, pictureFd);
-      if (helper.pidfd >= 0 || helper.error == ENOMEM || helper.error == EAGAIN) return helper;
-      stop();
+      if (!current_.running() && (helper.error = start(program)) != 0) break;
+      helper = ask({requestFd, replyFd, pictureFd, status[1]});
+      if (helper.pidfd >= 0) {
+        ::close(status[1]);
+        helper.statusFd = status[0];
+        helper.spawner = current_.id;
+        ++current_.helpers;
+        return helper;
+      }
+      if (helper.error == ENOMEM || helper.error == EAGAIN) break;
+      kill();
     }
+    closeBoth(status);
     return helper;
   }
 
-  // At the program's exit: the spawner, told by its socket's end, kills and
-  // reaps the helpers still running and ends; reaped here, it brings their
-  // CPU time and peak into this process's (what `time` shows). A thread
-  // still starting a helper is not waited for.
+  // A helper of spawner `id` ended; `retireIt`: that spawner forks no more.
+  void ended(std::uint64_t id, bool retireIt) {
+    const std::lock_guard lock(mutex_);
+    if (current_.running() && current_.id == id) {
+      --current_.helpers;
+      if (retireIt) retire();
+    } else {
+      for (Instance& old : retired_) {
+        if (old.id == id) --old.helpers;
+      }
+    }
+    endIdle();
+  }
+
+  // At the program's exit: each spawner, told by its socket's end, kills
+  // and reaps the helpers still running and ends; reaped here, it brings
+  // their CPU time and peak into this process's (what `time` shows). A
+  // thread still starting a helper is not waited for.
   void finish() {
     const std::unique_lock lock(mutex_, std::try_to_lock);
-    if (!lock.owns_lock() || socket_ < 0) return;
-    ::close(socket_);
-    socket_ = -1;
-    while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
-    }
-    pid_ = -1;
+    if (!lock.owns_lock()) return;
+    retire();
+    for (Instance& old : retired_) old.helpers = 0;
+    endIdle();
   }
 
  private:
@@ -71,9 +120,13 @@ class Spawner {
     posix_spawn_file_actions_init(&files);
     posix_spawnattr_init(&attributes);
     posix_spawn_file_actions_adddup2(&files, pair[1], 0);
-    // Not the companion's output: a reader of it would wait for the spawner too.
+    // Not the companion's output (a reader of it would wait for the
+    // spawner too), nor its error: a hostile picture's voice goes nowhere.
     posix_spawn_file_actions_addopen(&files, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&files, 2, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addclosefrom_np(&files, 3);
+    // Not the folder the user works in (a mount point it would keep busy).
+    posix_spawn_file_actions_addchdir_np(&files, "/");
     // Every signal at its default and none blocked (the companion ignores
     // SIGPIPE and may block others); its own process group, so that a
     // Ctrl+C at the terminal reaches the engine, which decides, not a helper.
@@ -86,7 +139,10 @@ class Spawner {
     posix_spawnattr_setflags(&attributes,
                              POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
     char* const arguments[] = {const_cast<char*>(kHelperName), const_cast<char*>(kSpawnerArgument), nullptr};
-    char* const environment[] = {nullptr};
+    const std::string tunables = std::getenv("GLIBC_TUNABLES") != nullptr
+                                     ? std::string("GLIBC_TUNABLES=") + std::getenv("GLIBC_TUNABLES")
+                                     : std::string(kHugePages);
+    char* const environment[] = {const_cast<char*>(tunables.c_str()), nullptr};
     pid_t pid = -1;
     const int error = posix_spawn(&pid, program.c_str(), &files, &attributes, arguments, environment);
     posix_spawnattr_destroy(&attributes);
@@ -96,42 +152,55 @@ class Spawner {
       ::close(pair[0]);
       return error;
     }
-    program_ = program;
-    pid_ = pid;
-    socket_ = pair[0];
+    current_ = {.id = ++started_, .program = program, .pid = pid, .socket = pair[0]};
     static const bool waitedAtExit = std::atexit([] { spawner().finish(); }) == 0;
     (void)waitedAtExit;
     return 0;
   }
 
-  void stop() {
-    if (socket_ >= 0) ::close(socket_);
-    socket_ = -1;
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
-      }
-    }
-    pid_ = -1;
-    program_.clear();
+  // The current spawner forks no more; it ends once its helpers have.
+  void retire() {
+    if (current_.running()) retired_.push_back(current_);
+    current_ = {};
   }
 
-  SpawnedHelper ask(int requestFd, int replyFd, int pictureFd) {
-    const int given[] = {requestFd, replyFd, pictureFd};
-    if (!sendWithDescriptors(socket_, std::span(&kSpawnRequest, 1), given)) return {.error = errno};
+  // Closing its socket ends a spawner (killing what it still runs).
+  void endIdle() {
+    std::erase_if(retired_, [](const Instance& old) {
+      if (old.helpers > 0) return false;
+      ::close(old.socket);
+      while (::waitpid(old.pid, nullptr, 0) < 0 && errno == EINTR) {
+      }
+      return true;
+    });
+  }
+
+  // A spawner that failed to answer: its helpers die with it.
+  void kill() {
+    if (current_.socket >= 0) ::close(current_.socket);
+    if (current_.pid > 0) {
+      ::kill(current_.pid, SIGKILL);
+      while (::waitpid(current_.pid, nullptr, 0) < 0 && errno == EINTR) {
+      }
+    }
+    current_ = {};
+  }
+
+  SpawnedHelper ask(const std::array<int, 4>& given) {
+    if (!sendWithDescriptors(current_.socket, std::span(&kSpawnRequest, 1), given)) return {.error = errno};
     return answer();
   }
 
   SpawnedHelper answer() {
     SpawnedHelper helper{.error = EPROTO};
-    pollfd wait{socket_, POLLIN, 0};
+    pollfd wait{current_.socket, POLLIN, 0};
     int ready = 0;
     while ((ready = ::poll(&wait, 1, kAnswerWaitMs)) < 0 && errno == EINTR) {
     }
     if (ready <= 0) return helper;
     SpawnAnswer said;
     ReceivedMessage message =
-        receiveWithDescriptors(socket_, {reinterpret_cast<std::uint8_t*>(&said), sizeof said}, 1);
+        receiveWithDescriptors(current_.socket, {reinterpret_cast<std::uint8_t*>(&said), sizeof said}, 1);
     const bool whole = message.whole && message.bytes == sizeof said;
     if (whole && said.error == 0 && said.pid > 0 && message.descriptors.size() == 1)
       return {.pid = said.pid, .pidfd = message.descriptors.front()};
@@ -141,9 +210,9 @@ class Spawner {
   }
 
   std::mutex mutex_;
-  std::string program_;
-  pid_t pid_ = -1;
-  int socket_ = -1;
+  Instance current_;
+  std::vector<Instance> retired_;
+  std::uint64_t started_ = 0;
 };
 
 // Never destroyed: a worker may still start a helper while the program
@@ -153,21 +222,42 @@ Spawner& spawner() {
   return *instance;
 }
 
+// What the spawner wrote once it reaped the helper.
+HelperEnding endingOf(int statusFd) {
+  HelperEnding ending;
+  pollfd told{statusFd, POLLIN, 0};
+  int ready = 0;
+  while ((ready = ::poll(&told, 1, kEndingWaitMs)) < 0 && errno == EINTR) {
+  }
+  std::int32_t status = 0;
+  ssize_t got = -1;
+  if (ready > 0) {
+    while ((got = ::read(statusFd, &status, sizeof status)) < 0 && errno == EINTR) {
+    }
+  }
+  if (got == sizeof status) ending = {.known = true, .waitStatus = status};
+  return ending;
+}
+
 }  // namespace
 
 SpawnedHelper spawnHelper(const std::string& program, int requestFd, int replyFd, int pictureFd) {
   return spawner().spawn(program, requestFd, replyFd, pictureFd);
 }
 
-void endHelper(SpawnedHelper& helper) {
-  if (helper.pidfd < 0) return;
+HelperEnding endHelper(SpawnedHelper& helper) {
+  if (helper.pidfd < 0) return {};
   ::pidfd_send_signal(helper.pidfd, SIGKILL, nullptr, 0);
   // Readable once the process has ended.
   pollfd ended{helper.pidfd, POLLIN, 0};
   while (::poll(&ended, 1, -1) < 0 && errno == EINTR) {
   }
   ::close(helper.pidfd);
+  const HelperEnding ending = endingOf(helper.statusFd);
+  ::close(helper.statusFd);
+  spawner().ended(helper.spawner, ending.byItsOwnSignal());
   helper = {};
+  return ending;
 }
 
 }  // namespace pixmoor::image

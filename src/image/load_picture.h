@@ -32,7 +32,10 @@ enum class LoadStatus {
   unsupported,        // recognised, but too large or unusable (a side above 32767)
   tooLargeForMemory,  // recognised, but the decode would exceed the memory budget, or memory ran out
   cancelled,          // the cancel flag was raised while the picture was read
-  damaged,            // its decode helper crashed, broke its limits or its filter, or sent malformed data
+  damaged,            // its decode helper crashed, broke its limits, or sent malformed data
+  notConfined,        // its decode helper could not confine itself, so it never read the picture
+  sandboxViolation,   // its decode helper was killed by its filter: it tried a call it may not make
+  timedOut,           // its decode helper did not finish within the picture's time
 };
 
 struct LoadRequest {

@@ -109,6 +109,9 @@ struct UiTexts {
   std::string reasonNotTrashed;
   std::string reasonTrashedNotReplaced;
   std::string reasonDamaged;
+  std::string reasonNotConfined;
+  std::string reasonSandboxViolation;
+  std::string reasonTimedOut;
 
   // Update check.
   std::string noInternetText;

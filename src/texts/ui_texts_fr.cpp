@@ -97,6 +97,9 @@ constexpr ShortText kShort[] = {
     {&UiTexts::reasonTrashedNotReplaced,
      "l'original est allé à la Corbeille, puis la nouvelle image n'a pas pu prendre son nom"},
     {&UiTexts::reasonDamaged, "image endommagée (son décodeur a planté ou dépassé ses limites)"},
+    {&UiTexts::reasonNotConfined, "non lue : son décodeur n'a pas pu être isolé"},
+    {&UiTexts::reasonSandboxViolation, "refusée : son décodeur a tenté ce que son isolement interdit"},
+    {&UiTexts::reasonTimedOut, "délai dépassé (son décodeur a pris trop de temps)"},
 
     // Update check.
     {&UiTexts::noInternetText, "Aucune connexion internet n'est disponible."},

@@ -96,6 +96,9 @@ constexpr ShortText kShort[] = {
     {&UiTexts::reasonTrashedNotReplaced,
      "the original went to the Trash, then the output could not take its name"},
     {&UiTexts::reasonDamaged, "damaged (its decoder crashed or broke its limits on it)"},
+    {&UiTexts::reasonNotConfined, "not read: its decoder could not be confined"},
+    {&UiTexts::reasonSandboxViolation, "refused: its decoder tried what its sandbox forbids"},
+    {&UiTexts::reasonTimedOut, "timed out (its decoder took too long on it)"},
 
     // Update check.
     {&UiTexts::noInternetText, "No internet connection is available."},
