@@ -1,11 +1,20 @@
 // The decode helper through the real programs: the GIF corpus read by the
 // shipped pixmoor-decode comes back as this process reads it; a variant
 // whose readers misbehave on command (trigger_helper_main.cpp) crashes,
-// aborts, outgrows its memory, opens a file and starts a program, each
-// inside a batch of pixmoor-batch whose other pictures complete; and a
-// helper held in the middle of a picture is killed by a cancel.
+// aborts, outgrows its memory, and tries, once confined, what a taken-over
+// decoder would (open, stat, write to the terminal, connect, fork, exec,
+// executable memory, a call of another architecture), each inside a batch
+// of pixmoor-batch whose other pictures complete; a helper held in the
+// middle of a picture is killed by a cancel, and one that keeps still by
+// its deadline; a crash leaves no core file and retires its spawner; an
+// inherited address-space limit still lets pictures decode; and a machine
+// that refuses the filter gets no picture decoded unconfined.
 #include <gtest/gtest.h>
+#include <seccomp.h>
 #include <signal.h>
+#include <stdio.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -17,8 +26,10 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <set>
 #include <thread>
 
+#include "decode_helper/confinement.h"
 #include "foreign/gif_reader.h"
 #include "image/header_probe.h"
 #include "image/helper_decode.h"
@@ -197,29 +208,157 @@ TEST(DecodeHelper, ACancelKillsAHelperHeldInTheMiddleOfItsPicture) {
   EXPECT_EQ(errno, ESRCH);
 }
 
+std::vector<pid_t> spawnersOfThisProcess() {
+  std::vector<pid_t> spawners;
+  for (const auto& [pid, process] : processes()) {
+    if (process.parent == ::getpid() && process.name == "pixmoor-spawner" && process.state != 'Z')
+      spawners.push_back(pid);
+  }
+  return spawners;
+}
+
 TEST(DecodeHelper, ASpawnerThatDiedIsReplacedForTheNextPicture) {
   setDecodeHelperProgram(PIXMOOR_DECODE_HELPER);
   const std::string path = dataFile("good/pil_hopper.gif");
   ASSERT_EQ(loadPicture(path, companionLoad(nullptr)).status, LoadStatus::loaded);
-  std::vector<pid_t> spawners;
-  for (const auto& [pid, process] : processes()) {
-    if (process.parent == ::getpid() && process.name == "pixmoor-spawner") spawners.push_back(pid);
-  }
+  const std::vector<pid_t> spawners = spawnersOfThisProcess();
   ASSERT_EQ(spawners.size(), 1u);
   ::kill(spawners.front(), SIGKILL);
   EXPECT_EQ(loadPicture(path, companionLoad(nullptr)).status, LoadStatus::loaded);
 }
 
+// Its forks share its layout and canary: a helper that died by a signal
+// leaves them to a fresh spawner, and the old one ends. One that ended
+// cleanly keeps it.
+TEST(DecodeHelper, AHelperThatDiesByASignalRetiresItsSpawner) {
+  setDecodeHelperProgram(PIXMOOR_TRIGGER_HELPER);
+  TempFolder folder;
+  const std::string good = dataFile("good/pil_hopper.gif");
+  ASSERT_EQ(loadPicture(good, companionLoad(nullptr)).status, LoadStatus::loaded);
+  const std::vector<pid_t> first = spawnersOfThisProcess();
+  ASSERT_EQ(first.size(), 1u);
+  ASSERT_EQ(loadPicture(good, companionLoad(nullptr)).status, LoadStatus::loaded);
+  EXPECT_EQ(spawnersOfThisProcess(), first);
+  for (const char* word : {"segv", "abort", "exec"}) {
+    SCOPED_TRACE(word);
+    const std::vector<pid_t> before = spawnersOfThisProcess();
+    const std::string path = folder.file(std::string(word) + ".gif");
+    testing::writeBytes(path, trigger(word));
+    EXPECT_NE(loadPicture(path, companionLoad(nullptr)).status, LoadStatus::loaded);
+    EXPECT_TRUE(spawnersOfThisProcess().empty());  // retired and reaped
+    ASSERT_EQ(loadPicture(good, companionLoad(nullptr)).status, LoadStatus::loaded);
+    const std::vector<pid_t> after = spawnersOfThisProcess();
+    ASSERT_EQ(after.size(), 1u);
+    EXPECT_NE(after, before);
+  }
+}
+
+// A helper that keeps still (waiting for ever, or stopped) ends at its
+// picture's deadline, here a short one.
+TEST(DecodeHelper, AHelperThatKeepsStillIsTimedOut) {
+  setDecodeHelperProgram(PIXMOOR_TRIGGER_HELPER);
+  setHelperTimeLimits({std::chrono::milliseconds(300), std::chrono::milliseconds(0)});
+  TempFolder folder;
+  for (const char* word : {"hold", "stop"}) {
+    SCOPED_TRACE(word);
+    const std::string path = folder.file(std::string(word) + ".gif");
+    testing::writeBytes(path, trigger(word));
+    const LoadedPicture loaded = loadPicture(path, companionLoad(nullptr));
+    EXPECT_EQ(loaded.status, LoadStatus::timedOut);
+    EXPECT_TRUE(helpersOfThisProcess().empty());
+  }
+  setHelperTimeLimits({});
+}
+
+// The filter as loaded, call by call, is the one docs/ARCHITECTURE.md
+// describes: every call its table of the helper's calls names, and no other.
+TEST(DecodeHelper, TheFilterIsTheOneTheArchitectureDescribes) {
+  std::FILE* text = std::tmpfile();
+  ASSERT_NE(text, nullptr);
+  ASSERT_TRUE(decode_helper::writeFilterText(::fileno(text)));
+  std::rewind(text);
+  std::set<std::string> filtered;
+  std::string previous, invalidArchitecture;
+  char line[512];
+  while (std::fgets(line, sizeof line, text) != nullptr) {
+    const std::string_view said(line);
+    if (previous.starts_with("# invalid architecture action")) invalidArchitecture = said;
+    previous = said;
+    const std::size_t at = said.find("syscall \"");
+    if (at == std::string_view::npos) continue;
+    const std::size_t from = at + 9;
+    filtered.insert(std::string(said.substr(from, said.find('"', from) - from)));
+  }
+  std::fclose(text);
+  // A call of another architecture ends the whole process, not one thread.
+  EXPECT_EQ(invalidArchitecture, "action KILL_PROCESS;\n");
+
+  std::ifstream doc(PIXMOOR_ARCHITECTURE_DOC);
+  std::set<std::string> described;
+  bool inTable = false;
+  for (std::string row; std::getline(doc, row);) {
+    if (row.starts_with("| Helper calls")) inTable = true;
+    if (!inTable) continue;
+    if (!row.starts_with("|")) break;
+    // "| `read`, `pread64` | ..." : the first column's names.
+    const std::string first = row.substr(1, row.find('|', 1) - 1);
+    for (std::size_t open = first.find('`'); open != std::string::npos; open = first.find('`', open)) {
+      const std::size_t close = first.find('`', open + 1);
+      const std::string call = first.substr(open + 1, close - open - 1);
+      // A call this architecture does not have (open on arm64) is not in its filter.
+      if (seccomp_syscall_resolve_name(call.c_str()) != __NR_SCMP_ERROR) described.insert(call);
+      open = close + 1;
+    }
+  }
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  described.insert("pipe2");  // the sanitizers' own pipe
+#endif
+  EXPECT_GT(filtered.size(), 40u);
+  EXPECT_EQ(filtered, described);
+}
+
+#if defined(__x86_64__)
+// Whether an int 0x80 is a system call here (a kernel without IA32
+// emulation answers it with SIGSEGV), tried in a child.
+bool kernelTakes32BitCalls() {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    long result = 20;  // getpid
+    asm volatile("int $0x80" : "+a"(result) : : "memory");
+    ::_exit(0);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+#endif
+
 // Through pixmoor-batch, beside which the variant stands as its helper.
 TEST(DecodeHelper, EachMisbehaviourGivesItsReasonWhileTheBatchCompletesTheOthers) {
   testing::BatchProgramFolder batch;
   testing::writeBytes(batch.path("secret.txt"), "nothing for a decoder");
+  // Refused with an error the reader takes for an unknown format, or killed
+  // by the filter: never done.
   std::map<std::string, std::string> expected = {
-      {"a_good.gif", ""},       {"crash.gif", "damaged"},
-      {"abort.gif", "damaged"}, {"open.gif", "unknown-format"},  // refused by the filter with EACCES
-      {"exec.gif", "damaged"},                                   // killed by the filter
+      {"a_good.gif", ""},
+      {"crash.gif", "damaged"},
+      {"abort.gif", "damaged"},
+      {"open.gif", "unknown-format"},
+      {"stat.gif", "unknown-format"},
+      {"write2.gif", "unknown-format"},
+      {"connect.gif", "sandbox-violation"},
+      {"fork.gif", "sandbox-violation"},
+      {"exec.gif", "sandbox-violation"},
+      {"mmapexec.gif", "sandbox-violation"},
+      {"threads.gif", ""},
       {"z_good.gif", ""},
   };
+#if defined(__x86_64__)
+  // Ends the whole helper, by the filter, or by the CPU when the kernel
+  // has no 32-bit system calls.
+  expected["badarch.gif"] = kernelTakes32BitCalls() ? "sandbox-violation" : "damaged";
+  testing::writeBytes(batch.path("badarch.gif"), trigger("badarch"));
+#endif
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
   // The sanitizers' shadow memory leaves no room for an address-space limit.
   expected["hog.gif"] = "too-large-for-memory";
@@ -231,10 +370,22 @@ TEST(DecodeHelper, EachMisbehaviourGivesItsReasonWhileTheBatchCompletesTheOthers
   testing::writeBytes(batch.path("abort.gif"), trigger("abort"));
   testing::writeBytes(batch.path("open.gif"), trigger("open:" + batch.path("secret.txt")));
   testing::writeBytes(batch.path("exec.gif"), trigger("exec"));
+  testing::writeBytes(batch.path("stat.gif"), trigger("stat:" + batch.path("secret.txt")));
+  const std::string voice = "\x1b]52;c;aGVsbG8=\x07forged: written";
+  testing::writeBytes(batch.path("write2.gif"), trigger("write2:" + voice));
+  for (const char* word : {"connect", "fork", "mmapexec", "threads"})
+    testing::writeBytes(batch.path(std::string(word) + ".gif"), trigger(word));
 
   const testing::ProgramRun run =
       batch.run({"--json", "--format", "png", "--size", "40x30", "--prefix", "out_", "."});
   EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_EQ(run.err.find("forged"), std::string::npos) << run.err;
+  // Each failure has its line on standard error.
+  for (const auto& [name, reason] : expected) {
+    if (!reason.empty()) {
+      EXPECT_NE(run.err.find(name + ": "), std::string::npos) << name << run.err;
+    }
+  }
   std::map<std::string, std::string> reasons;
   for (const nlohmann::json& line : testing::jsonLinesOf(run.out)) {
     if (line["type"] != "picture") continue;
@@ -247,6 +398,68 @@ TEST(DecodeHelper, EachMisbehaviourGivesItsReasonWhileTheBatchCompletesTheOthers
         std::filesystem::exists(batch.path("out_" + std::filesystem::path(name).stem().string() + ".png")),
         reason.empty())
         << name;
+}
+
+
+// A crash where the user runs the batch, with cores allowed: no core file,
+// there or in the spawner's folder.
+TEST(DecodeHelper, ACrashingHelperLeavesNoCoreFile) {
+  std::ifstream patternFile("/proc/sys/kernel/core_pattern");
+  std::string pattern;
+  std::getline(patternFile, pattern);
+  if (pattern.starts_with("|")) GTEST_SKIP() << "cores go to a program here: " << pattern;
+  const auto cores = [](const std::filesystem::path& folder) {
+    std::set<std::string> found;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+      if (entry.path().filename().string().starts_with("core")) found.insert(entry.path());
+    }
+    return found;
+  };
+  const std::set<std::string> rootBefore = cores("/");
+  testing::BatchProgramFolder batch;
+  batch.setShellPrefix("ulimit -c unlimited;");
+  testing::writeBytes(batch.path("crash.gif"), trigger("segv"));
+  const testing::ProgramRun run = batch.run({"--json", "--format", "png", "--size", "40x30", "crash.gif"});
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_NE(run.out.find("\"damaged\""), std::string::npos) << run.out;
+  EXPECT_TRUE(cores(batch.work()).empty());
+  EXPECT_EQ(cores("/"), rootBefore);
+}
+
+// Under ulimit -v the helper's own limit is clamped to the one it inherited
+// rather than refused.
+TEST(DecodeHelper, AnInheritedAddressSpaceLimitStillLetsPicturesDecode) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizers' shadow memory takes no address-space limit";
+#endif
+  testing::BatchProgramFolder batch;
+  batch.setShellPrefix("ulimit -v 500000;");
+  std::filesystem::copy_file(dataFile("good/pil_hopper.gif"), batch.path("a.gif"));
+  const testing::ProgramRun run =
+      batch.run({"--json", "--format", "png", "--size", "40x30", "--prefix", "out_", "a.gif"});
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_TRUE(std::filesystem::exists(batch.path("out_a.png")));
+}
+
+// On a machine whose policy refuses seccomp filters the helper cannot
+// confine itself: the picture is refused unread, said so on standard
+// error, and the batch goes on with the pictures read in its own process.
+TEST(DecodeHelper, AHelperThatCannotConfineItselfReadsNothing) {
+  testing::BatchProgramFolder batch;
+  batch.setShellPrefix(std::string("true; ") + PIXMOOR_REFUSE_CALLS + " seccomp --");
+  std::filesystem::copy_file(dataFile("good/pil_hopper.gif"), batch.path("a.gif"));
+  testing::writeBytes(batch.path("b.gif"), trigger("open:/etc/passwd"));
+  const testing::ProgramRun run =
+      batch.run({"--json", "--format", "png", "--size", "40x30", "--prefix", "out_", "a.gif", "b.gif"});
+  EXPECT_EQ(run.status, 1) << run.err;
+  std::map<std::string, std::string> reasons;
+  for (const nlohmann::json& line : testing::jsonLinesOf(run.out)) {
+    if (line["type"] == "picture") reasons[testing::nameIn(line, "source")] = line["reason"];
+  }
+  const std::map<std::string, std::string> expected = {{"a.gif", "not-confined"}, {"b.gif", "not-confined"}};
+  EXPECT_EQ(reasons, expected) << run.out;
+  EXPECT_NE(run.err.find("a.gif: "), std::string::npos) << run.err;
+  EXPECT_FALSE(std::filesystem::exists(batch.path("out_b.png")));
 }
 
 }  // namespace

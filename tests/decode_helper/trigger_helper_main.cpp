@@ -10,17 +10,38 @@
 //   open:PATH   opens PATH: refused (EACCES) answers an unknown format,
 //               another refusal unsupported, success a 1x1 picture
 //   exec        starts /bin/sh (a 1x1 picture should that fail and return)
+//   stat:PATH   stats PATH by name, as newfstatat with AT_EMPTY_PATH can:
+//               refused (EACCES) answers an unknown format, another error
+//               unsupported, success a 1x1 picture
+//   write2:TEXT writes TEXT to standard error: refused answers an unknown
+//               format, success a 1x1 picture
+//   connect     opens a Unix socket and connects it to the system log
+//   fork        starts a process of its own
+//   mmapexec    maps executable memory
+//   badarch     a thread makes a 32-bit system call (int 0x80, x86-64
+//               only) while the first thread waits for it
+//   threads     runs four threads to their end, then answers a 1x1 picture
+//   stop        sends its header, then stops itself (SIGSTOP)
+//   (connect, fork, mmapexec, badarch: a 1x1 picture should the call return)
 //   hold        sends its header, then waits on its request pipe for ever
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <vector>
 
 #include "decode_helper/confinement.h"
 #include "decode_helper/spawner.h"
@@ -76,6 +97,48 @@ image::Reading misbehave(std::string_view word, const image::DecodeLimits& limit
                                nullptr};
     ::execv("/bin/sh", arguments);
     return onePixel();  // refused without ending the helper
+  } else if (word.starts_with("stat:")) {
+    const std::string path(word.substr(5));
+    struct stat facts {};
+    if (::fstatat(AT_FDCWD, path.c_str(), &facts, AT_EMPTY_PATH) == 0) return onePixel();
+    return failed(errno == EACCES ? image::DecodeFailure::unrecognised : image::DecodeFailure::tooLarge);
+  } else if (word.starts_with("write2:")) {
+    const std::string_view text = word.substr(7);
+    if (::write(2, text.data(), text.size()) > 0) return onePixel();
+    return failed(image::DecodeFailure::unrecognised);
+  } else if (word == "connect") {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un log{};
+    log.sun_family = AF_UNIX;
+    std::strcpy(log.sun_path, "/dev/log");
+    ::connect(fd, reinterpret_cast<const sockaddr*>(&log), sizeof log);
+    return onePixel();
+  } else if (word == "fork") {
+    if (::fork() == 0) ::_exit(0);
+    return onePixel();
+  } else if (word == "mmapexec") {
+    void* code = ::mmap(nullptr, 4096, PROT_READ | PROT_EXEC, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (code != MAP_FAILED) return onePixel();
+    return failed(image::DecodeFailure::unrecognised);
+  } else if (word == "badarch") {
+#if defined(__x86_64__)
+    std::thread compat([] {
+      long result = 20;  // getpid in the 32-bit table
+      asm volatile("int $0x80" : "+a"(result) : : "memory");
+    });
+    compat.join();
+#endif
+    return onePixel();
+  } else if (word == "threads") {
+    std::vector<std::thread> workers;
+    std::atomic<int> done{0};
+    for (int i = 0; i < 4; ++i) workers.emplace_back([&done] { ++done; });
+    for (std::thread& worker : workers) worker.join();
+    return done == 4 ? onePixel() : failed(image::DecodeFailure::unrecognised);
+  } else if (word == "stop") {
+    if (reduce != nullptr && *reduce) (*reduce)(1, 1);
+    ::raise(SIGSTOP);
+    return onePixel();
   } else if (word == "hold") {
     if (reduce != nullptr && *reduce) (*reduce)(1, 1);
     char never = 0;
