@@ -267,6 +267,7 @@ std::string summaryJson(const Summary& summary) {
   object["output_bytes"] = optionalNumber(summary.outputBytes);
   object["milliseconds"] = summary.milliseconds;
   object["exit_status"] = summary.exitStatus;
+  object["sandbox"] = summary.sandbox ? Json(*summary.sandbox) : Json();
   return object.dump();
 }
 

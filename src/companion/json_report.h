@@ -68,6 +68,9 @@ struct Summary {
   std::optional<std::uint64_t> outputBytes;
   double milliseconds = 0;
   int exitStatus = 0;
+  // How the decode helpers were confined ("namespaces+seccomp" or
+  // "seccomp"); none when no picture needed one.
+  std::optional<std::string> sandbox;
 };
 
 std::string summaryJson(const Summary& summary);

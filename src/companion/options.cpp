@@ -421,7 +421,9 @@ constexpr std::array<Section, 8> kSections = {{
      "\"type\": \"skipped\", \"source\" and \"reason\" (not-found, folder-among-others,\n"
      "unreadable-folder, inaccessible, path-too-long or in-trash). The last line is\n"
      "an object with \"type\": \"summary\", the counts (\"skipped\" and \"left\" among\n"
-     "them), the byte totals and \"exit_status\". A value not known is null."},
+     "them), the byte totals, \"exit_status\" and \"sandbox\" (how the decode\n"
+     "helpers were confined: namespaces+seccomp, or seccomp where the system refuses\n"
+     "unprivileged user namespaces; null when none ran). A value not known is null."},
     {"FILE NAMES IN JSON",
      "In \"source\" and \"output\" each byte that is not part of valid UTF-8 is\n"
      "written as the four characters \\xHH (two upper-case hex digits) and each\n"

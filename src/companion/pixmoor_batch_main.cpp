@@ -36,6 +36,7 @@
 #include "files/replace_file.h"
 #include "image/encode.h"
 #include "image/format_registry.h"
+#include "image/helper_spawner.h"
 #include "image/resample.h"
 #include "image/thread_budget.h"
 #include "settings/settings.h"
@@ -50,6 +51,23 @@ using companion::Options;
 constexpr const char* kProgram = "pixmoor-batch";
 
 // Messages may quote a name or a value given: escaped as every name is.
+// How the decode helpers were confined, for the summary; said once on
+// standard error when the kernel refused their namespaces.
+std::optional<std::string> helperSandbox() {
+  switch (image::helperSandbox()) {
+    case image::HelperSandbox::namespacesAndSeccomp:
+      return "namespaces+seccomp";
+    case image::HelperSandbox::seccomp:
+      batch::print(stderr,
+                   "pixmoor-batch: this system refuses unprivileged user namespaces: the decode helpers were "
+                   "confined by their seccomp filter alone\n");
+      return "seccomp";
+    case image::HelperSandbox::unknown:
+      break;
+  }
+  return std::nullopt;
+}
+
 int usageError(const std::string& message) {
   std::fprintf(stderr, "%s: %s (see --help)\n", kProgram, companion::printable(message).c_str());
   return 2;
@@ -129,6 +147,7 @@ int runPlan(const Options& options, const settings::Settings& chosen, const batc
   }
   summary.exitStatus = summary.failed == 0 && summary.stopped == 0 && summary.skipped == 0 ? 0 : 1;
   summary.milliseconds = millisecondsSince(start);
+  summary.sandbox = helperSandbox();
   if (!options.quiet) {
     std::string totals = "Plan: " + std::to_string(summary.pictures) + " pictures, " +
                          std::to_string(summary.written) + " to write, " +
@@ -324,6 +343,7 @@ int main(int argc, char** argv) {
     }
   }
   const int status = failures.empty() && intake.skipped.empty() ? 0 : 1;
+  summary.sandbox = helperSandbox();
   if (options.json) {
     summary.exitStatus = status;
     summary.milliseconds = millisecondsSince(start);

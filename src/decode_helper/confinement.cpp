@@ -52,15 +52,24 @@ constexpr bool kShadowMemory = false;
 constexpr bool kShadowMemory = false;
 #endif
 
-// What the process maps before it reads anything: its code, its libraries
-// and the stack, from /proc/self/statm (read before the filter forbids it).
-std::uint64_t mappedBytes() {
+// What the process maps now: its code, its libraries and the stack, from
+// /proc/self/statm; 0 where there is no /proc.
+std::uint64_t statmBytes() {
   std::FILE* statm = std::fopen("/proc/self/statm", "re");
   if (statm == nullptr) return 0;
   unsigned long long pages = 0;
   const bool read = std::fscanf(statm, "%llu", &pages) == 1;
   std::fclose(statm);
   return read ? pages * static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE)) : 0;
+}
+
+std::uint64_t rememberedBytes = 0;  // the spawner's, before it gave up /proc
+
+// What the process maps before it reads anything (read before the filter
+// forbids it; a fork in an empty root has the spawner's figure).
+std::uint64_t mappedBytes() {
+  const std::uint64_t now = statmBytes();
+  return now != 0 ? now : rememberedBytes;
 }
 
 // Sets both limits of `resource` to `wanted`, or to the hard limit the
@@ -219,6 +228,10 @@ bool confine(const Confinement& confinement) {
   Filter filter;
   addRules(filter);
   return filter.load();
+}
+
+void rememberMappedBytes() {
+  rememberedBytes = statmBytes();
 }
 
 bool writeFilterText(int fd) {

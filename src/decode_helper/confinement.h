@@ -40,6 +40,10 @@ inline constexpr std::uint64_t kAddressSpaceAllowance = std::uint64_t{256} << 20
 
 bool confine(const Confinement& confinement);
 
+// What the process maps now, kept for its forks: called by the spawner
+// before it leaves /proc behind (empty_namespaces.h).
+void rememberMappedBytes();
+
 // The filter confine() loads, written to `fd` as libseccomp prints it (its
 // PFC text), for the test that keeps the description of it true.
 bool writeFilterText(int fd);

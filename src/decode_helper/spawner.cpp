@@ -21,6 +21,8 @@ extern "C" {
 #include <string_view>
 #include <vector>
 
+#include "decode_helper/confinement.h"
+#include "decode_helper/empty_namespaces.h"
 #include "image/descriptor_passing.h"
 #include "image/helper_spawner.h"
 
@@ -123,6 +125,11 @@ int serveSpawns(ReaderOf readerOf) {
   struct sigaction wake {};
   wake.sa_handler = [](int) {};
   ::sigaction(SIGCHLD, &wake, nullptr);
+  // Before the namespaces leave /proc behind.
+  rememberMappedBytes();
+  const std::uint8_t confined =
+      enterEmptyNamespaces() ? image::kConfinedByNamespaces : image::kConfinedBySeccomp;
+  if (!image::sendWithDescriptors(kSocketFd, {&confined, 1}, {})) return 0;
   const pid_t self = ::getpid();
   std::map<pid_t, int> running;  // each helper's status pipe
   Given given{};

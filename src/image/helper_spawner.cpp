@@ -13,6 +13,7 @@ extern "C" {
 }
 
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <mutex>
@@ -153,11 +154,39 @@ class Spawner {
       return error;
     }
     current_ = {.id = ++started_, .program = program, .pid = pid, .socket = pair[0]};
+    if (!readHello()) {
+      kill();
+      return EPROTO;
+    }
     static const bool waitedAtExit = std::atexit([] { spawner().finish(); }) == 0;
     (void)waitedAtExit;
     return 0;
   }
 
+  // The spawner's first message: how it confines its helpers.
+  bool readHello() {
+    pollfd wait{current_.socket, POLLIN, 0};
+    int ready = 0;
+    while ((ready = ::poll(&wait, 1, kAnswerWaitMs)) < 0 && errno == EINTR) {
+    }
+    if (ready <= 0) return false;
+    std::uint8_t kind = 0;
+    const ReceivedMessage message = receiveWithDescriptors(current_.socket, {&kind, 1}, 0);
+    if (!message.whole || message.bytes != 1) return false;
+    if (kind == kConfinedByNamespaces) {
+      sandbox_ = HelperSandbox::namespacesAndSeccomp;
+    } else if (kind == kConfinedBySeccomp) {
+      sandbox_ = HelperSandbox::seccomp;
+    } else {
+      return false;
+    }
+    return true;
+  }
+
+ public:
+  HelperSandbox sandbox() const { return sandbox_; }
+
+ private:
   // The current spawner forks no more; it ends once its helpers have.
   void retire() {
     if (current_.running()) retired_.push_back(current_);
@@ -213,6 +242,7 @@ class Spawner {
   Instance current_;
   std::vector<Instance> retired_;
   std::uint64_t started_ = 0;
+  std::atomic<HelperSandbox> sandbox_{HelperSandbox::unknown};
 };
 
 // Never destroyed: a worker may still start a helper while the program
@@ -243,6 +273,10 @@ HelperEnding endingOf(int statusFd) {
 
 SpawnedHelper spawnHelper(const std::string& program, int requestFd, int replyFd, int pictureFd) {
   return spawner().spawn(program, requestFd, replyFd, pictureFd);
+}
+
+HelperSandbox helperSandbox() {
+  return spawner().sandbox();
 }
 
 HelperEnding endHelper(SpawnedHelper& helper) {

@@ -27,6 +27,11 @@
 // that fails to answer is killed and reaped, and the next request starts
 // another.
 //
+// Where the kernel allows unprivileged user namespaces, the spawner enters a
+// user, mount and network namespace of its own with an empty read-only root
+// before it says it is ready (decode_helper/empty_namespaces.h); its first
+// message says whether it did.
+//
 // Every fork shares the spawner's address layout and stack canary, so a
 // helper that died by a signal (a crash, an abort, its filter: what a
 // hostile file probing for a layout causes) retires its spawner: the next
@@ -47,6 +52,11 @@ namespace pixmoor::image {
 inline constexpr const char* kSpawnerArgument = "--spawner";
 // The byte of a request.
 inline constexpr std::uint8_t kSpawnRequest = 'F';
+// The spawner's first message, one byte: how the helpers it forks are confined.
+inline constexpr std::uint8_t kConfinedByNamespaces = 'N';  // empty namespaces, then seccomp
+inline constexpr std::uint8_t kConfinedBySeccomp = 'S';     // the kernel refused the namespaces
+
+enum class HelperSandbox { unknown, seccomp, namespacesAndSeccomp };
 // Where the helper finds what it was given.
 inline constexpr int kHelperRequestFd = 0;
 inline constexpr int kHelperReplyFd = 1;
@@ -80,6 +90,10 @@ struct HelperEnding {
 // Starts a helper of `program` with the three descriptors given (the caller
 // keeps and closes its own copies).
 SpawnedHelper spawnHelper(const std::string& program, int requestFd, int replyFd, int pictureFd);
+
+// How the helpers of the latest spawner are confined; unknown before the
+// first helper of this process.
+HelperSandbox helperSandbox();
 
 // Kills the helper if it still runs, waits until it has ended and its
 // spawner has told how, and closes its descriptors.

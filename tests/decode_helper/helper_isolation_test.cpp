@@ -10,6 +10,7 @@
 // inherited address-space limit still lets pictures decode; and a machine
 // that refuses the filter gets no picture decoded unconfined.
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <seccomp.h>
 #include <signal.h>
 #include <stdio.h>
@@ -34,6 +35,7 @@
 #include "image/header_probe.h"
 #include "image/helper_decode.h"
 #include "image/helper_protocol.h"
+#include "image/helper_spawner.h"
 #include "image/load_picture.h"
 #include "image/resample.h"
 #include "support/batch_program.h"
@@ -253,6 +255,44 @@ TEST(DecodeHelper, AHelperThatDiesByASignalRetiresItsSpawner) {
   }
 }
 
+// Whether this kernel lets an unprivileged process have a user namespace of
+// its own, tried in a child.
+bool kernelAllowsUserNamespaces() {
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(::unshare(CLONE_NEWUSER | CLONE_NEWNS | CLONE_NEWNET) == 0 ? 0 : 1);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+std::string namespaceOf(const std::string& process, const char* kind) {
+  std::error_code error;
+  return std::filesystem::read_symlink("/proc/" + process + "/ns/" + kind, error).string();
+}
+
+// Where the kernel allows it, the helpers are forked from a spawner in a
+// user, mount and network namespace of its own whose root is empty.
+TEST(DecodeHelper, TheSpawnerHasAnEmptyRootInNamespacesOfItsOwn) {
+  setDecodeHelperProgram(PIXMOOR_DECODE_HELPER);
+  ASSERT_EQ(loadPicture(dataFile("good/pil_hopper.gif"), companionLoad(nullptr)).status, LoadStatus::loaded);
+  if (!kernelAllowsUserNamespaces()) {
+    EXPECT_EQ(helperSandbox(), HelperSandbox::seccomp);
+    GTEST_SKIP() << "this kernel refuses unprivileged user namespaces";
+  }
+  EXPECT_EQ(helperSandbox(), HelperSandbox::namespacesAndSeccomp);
+  const std::vector<pid_t> spawners = spawnersOfThisProcess();
+  ASSERT_EQ(spawners.size(), 1u);
+  const std::string spawner = std::to_string(spawners.front());
+  for (const char* kind : {"user", "mnt", "net"}) {
+    EXPECT_FALSE(namespaceOf(spawner, kind).empty()) << kind;
+    EXPECT_NE(namespaceOf(spawner, kind), namespaceOf("self", kind)) << kind;
+  }
+  int entries = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/" + spawner + "/root"))
+    ++entries;
+  EXPECT_EQ(entries, 0);
+}
+
 // A helper that keeps still (waiting for ever, or stopped) ends at its
 // picture's deadline, here a short one.
 TEST(DecodeHelper, AHelperThatKeepsStillIsTimedOut) {
@@ -393,6 +433,8 @@ TEST(DecodeHelper, EachMisbehaviourGivesItsReasonWhileTheBatchCompletesTheOthers
     reasons[source] = line["reason"].is_null() ? "" : line["reason"].get<std::string>();
   }
   EXPECT_EQ(reasons, expected) << run.out << run.err;
+  const nlohmann::json summary = testing::jsonLinesOf(run.out).back();
+  EXPECT_EQ(summary["sandbox"], kernelAllowsUserNamespaces() ? "namespaces+seccomp" : "seccomp");
   for (const auto& [name, reason] : expected)
     EXPECT_EQ(
         std::filesystem::exists(batch.path("out_" + std::filesystem::path(name).stem().string() + ".png")),
@@ -460,6 +502,27 @@ TEST(DecodeHelper, AHelperThatCannotConfineItselfReadsNothing) {
   EXPECT_EQ(reasons, expected) << run.out;
   EXPECT_NE(run.err.find("a.gif: "), std::string::npos) << run.err;
   EXPECT_FALSE(std::filesystem::exists(batch.path("out_b.png")));
+}
+
+// Where the namespaces are refused, the filter alone confines the helpers:
+// the pictures are read, and the batch says so once.
+TEST(DecodeHelper, WithoutNamespacesTheFilterAloneConfinesAndTheBatchSaysSo) {
+  testing::BatchProgramFolder batch;
+  batch.setShellPrefix(std::string("true; ") + PIXMOOR_REFUSE_CALLS + " unshare --");
+  std::filesystem::copy_file(dataFile("good/pil_hopper.gif"), batch.path("a.gif"));
+  std::filesystem::copy_file(dataFile("good/igif_alpha_gif_a.gif"), batch.path("b.gif"));
+  testing::writeBytes(batch.path("c.gif"), trigger("exec"));
+  const testing::ProgramRun run = batch.run(
+      {"--json", "--format", "png", "--size", "40x30", "--prefix", "out_", "a.gif", "b.gif", "c.gif"});
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_TRUE(std::filesystem::exists(batch.path("out_a.png")));
+  EXPECT_TRUE(std::filesystem::exists(batch.path("out_b.png")));
+  EXPECT_FALSE(std::filesystem::exists(batch.path("out_c.png")));
+  EXPECT_EQ(testing::jsonLinesOf(run.out).back()["sandbox"], "seccomp");
+  const std::string said = "refuses unprivileged user namespaces";
+  const std::size_t first = run.err.find(said);
+  EXPECT_NE(first, std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find(said, first + 1), std::string::npos) << run.err;
 }
 
 }  // namespace
