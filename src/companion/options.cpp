@@ -92,8 +92,11 @@ std::optional<std::string> storeSwitch(const OptionRow&, std::string_view, Optio
   return std::nullopt;
 }
 
+// An empty path is a usage error, never "none": an unset variable in a
+// script (--output-dir "$OUT") must not make the run replace its sources.
 template <auto Field>
-std::optional<std::string> storeText(const OptionRow&, std::string_view value, Options& options) {
+std::optional<std::string> storeText(const OptionRow& row, std::string_view value, Options& options) {
+  if (value.empty()) return std::string(optionName(row.synopsis)) + " is empty: give a path";
   options.*Field = std::string(value);
   return std::nullopt;
 }

@@ -33,7 +33,6 @@ TEST(Options, EachRowOfArgumentsGivesItsOptionsOrItsError) {
       {{"a.jpg", "b"}, Options{.paths = {"a.jpg", "b"}}},
       {{"-", "--", "--quiet", "-x"}, Options{.paths = {"-", "--quiet", "-x"}}},
       {{"--settings", "s.qvl", "a"}, Options{.settingsFile = "s.qvl", .paths = {"a"}}},
-      {{"--settings=", "a"}, Options{.settingsFile = "", .paths = {"a"}}},
       // Words in any case, kept as the synopsis spells them.
       {{"--mode", "FREE", "--mode=Rel", "a"}, Options{.mode = SizeMode::relative, .paths = {"a"}}},
       {{"--mode", "free", "a"}, Options{.mode = SizeMode::free, .paths = {"a"}}},
@@ -98,6 +97,9 @@ TEST(Options, EachRowOfArgumentsGivesItsOptionsOrItsError) {
       {{"--prefix", "./"}, "--prefix holds \"/\": an output is written beside its source"},
       {{"--prefix=thumbs/t_"}, "--prefix holds \"/\": an output is written beside its source"},
       {{"--settings"}, "--settings needs a value"},
+      {{"--settings", ""}, "--settings is empty: give a path"},
+      {{"--settings=", "a"}, "--settings is empty: give a path"},
+      {{"--output-dir="}, "--output-dir is empty: give a path"},
       {{"--json=yes"}, "--json takes no value"},
       {{"--help="}, "--help takes no value"},
       {{"--dry-run=fast"}, "--dry-run takes no value but =exact"},

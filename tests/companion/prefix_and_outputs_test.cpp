@@ -58,6 +58,9 @@ TEST_F(PrefixAndOutputs, OnlyZeroMeansReplacingTheSources) {
   const Row rows[] = {
       {{"--prefix", "", "a.jpg"}, "--prefix is empty: only \"0\" means replacing the sources"},
       {{"--prefix=", "a.jpg"}, "--prefix is empty: only \"0\" means replacing the sources"},
+      // An unset variable in a script: never "beside the sources", where prefix 0 replaces them.
+      {{"--prefix", "0", "--output-dir", "", "a.jpg"}, "--output-dir is empty: give a path"},
+      {{"--prefix", "0", "--settings=", "a.jpg"}, "--settings is empty: give a path"},
       {{"--prefix", "./", "a.jpg", "a.png"}, "--prefix holds \"/\": an output is written beside its source"},
       {{"--prefix", "small/", "a.jpg"}, "--prefix holds \"/\": an output is written beside its source"},
       {{"--prefix", "--dry-run", "album"},
