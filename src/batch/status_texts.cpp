@@ -10,7 +10,8 @@ BatchTexts batchTextsFrom(const texts::UiTexts& texts) {
   return batch;
 }
 
-std::string progressText(std::int32_t remaining, std::int32_t total, const std::string& outputPath) {
+std::string progressText(std::int32_t remaining, std::int32_t total, const std::string& outputPath,
+                         ProgressName shown) {
   std::string text = std::to_string(remaining);
   text += '/';
   text += std::to_string(total);
@@ -23,7 +24,8 @@ std::string progressText(std::int32_t remaining, std::int32_t total, const std::
   // bytes: a UTF-8 sequence is never cut in two (continuation bytes are
   // 10xxxxxx and belong to the character before them).
   std::size_t at = 0;
-  for (int skipped = 0; skipped < 3 && at < name.size(); ++skipped) {
+  for (int skipped = 0; shown == ProgressName::cutAsTheWindowShowsIt && skipped < 3 && at < name.size();
+       ++skipped) {
     ++at;
     while (at < name.size() && (static_cast<unsigned char>(name[at]) & 0xC0) == 0x80) ++at;
   }

@@ -24,8 +24,11 @@ BatchTexts batchTextsFrom(const texts::UiTexts& texts);
 // "12/12 - fix_IMG_0001.jpg": remaining, "/", total, " - ", then the file
 // name of outputPath (after its last "/") without its first three
 // characters (UTF-8 sequences are kept whole); a name of three characters or
-// fewer shows nothing.
-std::string progressText(std::int32_t remaining, std::int32_t total, const std::string& outputPath);
+// fewer shows nothing. That is the window's line; the command-line
+// companion shows the name whole.
+enum class ProgressName { cutAsTheWindowShowsIt, whole };
+std::string progressText(std::int32_t remaining, std::int32_t total, const std::string& outputPath,
+                         ProgressName shown = ProgressName::cutAsTheWindowShowsIt);
 
 // "Terminé ! 12 images traitées."
 std::string completionText(const BatchTexts& texts, std::int32_t total);

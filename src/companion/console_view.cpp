@@ -47,7 +47,7 @@ std::string terminalLine(std::int32_t remaining, std::int32_t total, const std::
   } else {
     line += "--/s  --:-- left  ";
   }
-  line += batch::progressText(remaining, total, outputPath);
+  line += batch::progressText(remaining, total, outputPath, batch::ProgressName::whole);
   // Characters, not bytes: UTF-8 continuation bytes take no column.
   std::size_t at = 0;
   for (int shown = 0; at < line.size(); ++at) {
@@ -78,7 +78,7 @@ void ConsoleView::showProgress(std::int32_t remaining, std::int32_t total, const
   // the terminal a control sequence.
   const std::string name = printable(outputPath);
   if (!terminal_) {
-    print(batch::progressText(remaining, total, name));
+    print(batch::progressText(remaining, total, name, batch::ProgressName::whole));
     return;
   }
   const auto now = std::chrono::steady_clock::now();

@@ -1,6 +1,6 @@
 // What a running batch shows in a terminal or a log: the status texts of the
-// window as lines. Off a terminal each new text is one plain line, exactly
-// the window's texts; on a terminal the progress is one line rewritten in
+// window as lines. Off a terminal each new text is one plain line, the
+// window's texts (but for the output's name, shown whole); on a terminal the progress is one line rewritten in
 // place, with a bar, the pictures per second and the time left.
 //
 // The batch's progress and worker threads call the view; a lock keeps their
@@ -19,7 +19,7 @@
 
 namespace pixmoor::companion {
 
-// The live line: "[#####---------------]  3.1/s  0:09 left  12/40 - fix_a.jpg"
+// The live line: "[#####---------------]  3.1/s  0:09 left  12/40 - prefix_a.jpg"
 // (done = total - remaining; rate and time left from `elapsedSeconds`, "--"
 // until a picture is done), cut to `columns` - 1 characters so that it never
 // wraps.

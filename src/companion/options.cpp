@@ -1,5 +1,7 @@
 #include "companion/options.h"
 
+#include "image/format_registry.h"
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -229,12 +231,35 @@ constexpr OptionRow documentRow(std::string_view synopsis, std::string_view help
 
 constexpr std::string_view kUsageLine = "Usage: pixmoor-batch [options] PATH...";
 
-constexpr std::string_view kDescription =
-    "Resizes pictures as a drop on the Pixmoor window would: one folder gives its\n"
-    "pictures (with --recursive also those of its subfolders), otherwise every path\n"
-    "whose name ends in .jpg, .jpeg, .jp2, .bmp, .png or .tif is taken. Each output\n"
-    "is written beside its source (or into --output-dir) as PREFIX + name + .jpg,\n"
-    ".png, .webp or .avif.";
+// The words of `text` in lines of at most kHelpColumns characters.
+std::string wrapped(std::string_view text) {
+  constexpr std::size_t kHelpColumns = 79;
+  std::string out;
+  std::size_t lineStart = 0;
+  while (!text.empty()) {
+    const std::size_t end = std::min(text.find(' '), text.size());
+    const std::string_view word = text.substr(0, end);
+    if (out.size() > lineStart && out.size() - lineStart + 1 + word.size() > kHelpColumns) {
+      out += '\n';
+      lineStart = out.size();
+    } else if (out.size() > lineStart) {
+      out += ' ';
+    }
+    out += word;
+    text = end == text.size() ? std::string_view() : text.substr(end + 1);
+  }
+  return out;
+}
+
+// Every extension the companion takes, from the format table.
+std::string description() {
+  return wrapped(
+      "Resizes pictures as a drop on the Pixmoor window would: one folder gives its pictures (with "
+      "--recursive also those of its subfolders), otherwise every path whose name ends in " +
+      listed(image::pictureExtensions(image::FormatSet::companion)) +
+      " (in any case) is taken. Each output is written beside its source (or into --output-dir) as "
+      "PREFIX + name + .jpg, .png, .webp or .avif.");
+}
 
 constexpr std::string_view kSettings =
     "Settings come from pref.qvl in the current folder (read, never written), else\n"
@@ -577,7 +602,7 @@ std::string helpText() {
   std::string text;
   text += kUsageLine;
   text += '\n';
-  text += kDescription;
+  text += description();
   text += "\n\n";
   text += kSettings;
   text += '\n';
@@ -610,7 +635,7 @@ std::string manualPage(const std::string& version) {
   page += ".TH PIXMOOR\\-BATCH 1 \"\" \"pixmoor-batch " + roff(version) + "\" \"User Commands\"\n";
   page += ".SH NAME\npixmoor\\-batch \\- resize pictures in batches as the Pixmoor window does\n";
   page += ".SH SYNOPSIS\n.B pixmoor\\-batch\n[\\fIoptions\\fR] \\fIPATH\\fR...\n";
-  page += ".SH DESCRIPTION\n" + roff(joined(kDescription)) + "\n.PP\n" + roff(joined(kSettings)) + "\n";
+  page += ".SH DESCRIPTION\n" + roff(joined(description())) + "\n.PP\n" + roff(joined(kSettings)) + "\n";
   page += ".SH OPTIONS\n";
   for (const OptionRow& option : kOptions) {
     const std::string_view name = optionName(option.synopsis);

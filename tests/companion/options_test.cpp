@@ -2,8 +2,11 @@
 // gives exactly these Options, or exactly this usage error.
 #include "companion/options.h"
 
+#include "image/format_registry.h"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 #include <variant>
 
@@ -150,6 +153,25 @@ TEST(Options, EachRowOfArgumentsGivesItsOptionsOrItsError) {
       EXPECT_TRUE(std::get<Options>(got) == std::get<Options>(row.expected));
     }
   }
+}
+
+// The help and the manual page name every extension the companion takes,
+// the helper formats' among them.
+TEST(Options, TheHelpNamesEveryExtensionTaken) {
+  const std::string help = helpText();
+  std::string joined = help;
+  std::replace(joined.begin(), joined.end(), '\n', ' ');
+  const std::size_t from = joined.find("ends in ");
+  const std::string taken = joined.substr(from, joined.find(" is taken", from) - from) + ",";
+  int named = 0;
+  for (const std::string_view extension : image::pictureExtensions(image::FormatSet::companion)) {
+    const bool listed = taken.find(" " + std::string(extension) + ",") != std::string::npos ||
+                        taken.find(" " + std::string(extension) + " ") != std::string::npos;
+    EXPECT_TRUE(listed) << extension << " in " << taken;
+    ++named;
+  }
+  EXPECT_GT(named, 10);
+  EXPECT_NE(manualPage("1").find(".heic"), std::string::npos);
 }
 
 // Every option the help lists is one the parser takes, with a value when

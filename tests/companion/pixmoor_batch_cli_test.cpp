@@ -229,7 +229,7 @@ TEST_F(BatchProgram, DefaultsWithoutSettingsFileAndPlainLines) {
   // Off a terminal the progress lines are the window's texts, nothing more
   // (a tick may also come after the last count fell, before the end: 0/2).
   for (std::size_t i = 0; i + 1 < out.size(); ++i)
-    EXPECT_TRUE(std::regex_match(out[i], std::regex("[012]/2 - (fix_IMG_0001\\.jpg|fix_tall\\.jpg)?")))
+    EXPECT_TRUE(std::regex_match(out[i], std::regex("[012]/2 - (prefix_IMG_0001\\.jpg|prefix_tall\\.jpg)?")))
         << out[i];
 }
 
@@ -915,16 +915,16 @@ TEST_F(BatchProgram, ManualPageAndCompletionFollowTheHelp) {
 TEST(TerminalLine, BarRateAndTimeLeft) {
   using companion::terminalLine;
   EXPECT_EQ(terminalLine(4, 4, "/p/prefix_a.jpg", 0.0, 80),
-            "[--------------------]  --/s  --:-- left  4/4 - fix_a.jpg");
+            "[--------------------]  --/s  --:-- left  4/4 - prefix_a.jpg");
   EXPECT_EQ(terminalLine(3, 4, "/p/prefix_a.jpg", 2.0, 80),
-            "[#####---------------]  0.5/s  0:06 left  3/4 - fix_a.jpg");
+            "[#####---------------]  0.5/s  0:06 left  3/4 - prefix_a.jpg");
   EXPECT_EQ(terminalLine(4000, 5000, "/p/prefix_a.jpg", 1000.0, 80),
-            "[####----------------]  1.0/s  1:06:40 left  4000/5000 - fix_a.jpg");
+            "[####----------------]  1.0/s  1:06:40 left  4000/5000 - prefix_a.jpg");
   // Never wider than the terminal, and never a character cut in two.
-  EXPECT_EQ(terminalLine(3, 4, "/p/prefix_\xC3\xA9t\xC3\xA9.jpg", 2.0, 54),
-            "[#####---------------]  0.5/s  0:06 left  3/4 - fix_\xC3\xA9");
-  EXPECT_EQ(terminalLine(3, 4, "/p/prefix_\xC3\xA9t\xC3\xA9.jpg", 2.0, 62),
-            "[#####---------------]  0.5/s  0:06 left  3/4 - fix_\xC3\xA9t\xC3\xA9.jpg");
+  EXPECT_EQ(terminalLine(3, 4, "/p/prefix_\xC3\xA9t\xC3\xA9.jpg", 2.0, 57),
+            "[#####---------------]  0.5/s  0:06 left  3/4 - prefix_\xC3\xA9");
+  EXPECT_EQ(terminalLine(3, 4, "/p/prefix_\xC3\xA9t\xC3\xA9.jpg", 2.0, 65),
+            "[#####---------------]  0.5/s  0:06 left  3/4 - prefix_\xC3\xA9t\xC3\xA9.jpg");
 }
 
 // On a terminal the live line carries the bar; the window's texts stay.
@@ -954,8 +954,8 @@ TEST_F(BatchProgram, OnATerminalTheLiveLineHasABar) {
   const std::size_t first = seen.find("\r[");
   ASSERT_NE(first, std::string::npos) << seen;
   const std::string firstLine = seen.substr(first, seen.find("\x1b[K", first) - first);
-  EXPECT_TRUE(std::regex_match(firstLine, std::regex("\r(\\[-{20}\\]  --/s  --:-- left  1/1 - (fix_a\\.jpg)?|"
-                                                     "\\[#{20}\\]  --/s  --:-- left  0/1 - fix_a\\.jpg)")))
+  EXPECT_TRUE(std::regex_match(firstLine, std::regex("\r(\\[-{20}\\]  --/s  --:-- left  1/1 - (prefix_a\\.jpg)?|"
+                                                     "\\[#{20}\\]  --/s  --:-- left  0/1 - prefix_a\\.jpg)")))
       << firstLine;
   EXPECT_NE(seen.find("\rFinish ! 1 pictures were processed..\x1b[K"), std::string::npos) << seen;
 }

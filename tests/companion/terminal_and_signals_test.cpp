@@ -66,7 +66,7 @@ TEST(ConsoleView, ProgressLinesEscapeTheNames) {
   ASSERT_EQ(::pipe(pipe), 0);
   const std::string shown = progressShown(::fdopen(pipe[1], "w"), pipe[0], "/p/prefix_" + kHostileName);
   ::close(pipe[0]);
-  EXPECT_EQ(shown, "1/1 - fix_" + companion::printable(kHostileName) + "\n");
+  EXPECT_EQ(shown, "1/1 - prefix_" + companion::printable(kHostileName) + "\n");
 }
 
 TEST(ConsoleView, OnATerminalTheNameSendsNoControlSequence) {
@@ -75,7 +75,7 @@ TEST(ConsoleView, OnATerminalTheNameSendsNoControlSequence) {
   ASSERT_EQ(::openpty(&controller, &terminal, nullptr, nullptr, nullptr), 0);
   const std::string shown = progressShown(::fdopen(terminal, "w"), controller, "/p/prefix_" + kHostileName);
   ::close(controller);
-  EXPECT_NE(shown.find("1/1 - fix_a\\nFinish"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("1/1 - prefix_a\\nFinish"), std::string::npos) << shown;
   // The view's own sequence (clear to the end of the line) and nothing else.
   EXPECT_EQ(std::regex_replace(shown, std::regex("\x1B\\[K"), "").find('\x1B'), std::string::npos) << shown;
   EXPECT_EQ(shown.find("\xC2\x9B"), std::string::npos);
