@@ -188,6 +188,7 @@ TEST_F(IntakeRules, NothingLeftOutWithoutAWord) {
 // Under --recursive: a folder that cannot be read, and a path deeper than
 // the system lets a path be.
 TEST_F(IntakeRules, UnreadableAndTooDeepFoldersAreNamed) {
+  PIXMOOR_SKIP_UNLESS_ORDINARY_USER_CAN_RUN(PIXMOOR_BATCH_PROGRAM);
   picture("tree/open/a.jpg");
   picture("tree/locked/b.jpg");
   fs::permissions(path("tree/open"), fs::perms::all);

@@ -843,6 +843,7 @@ std::vector<std::string> jsonReasons(const std::string& out) {
 // Why an output could not be written reaches the list and the JSON report,
 // each case made for real as an ordinary user.
 TEST_F(BatchProgram, AProtectedFileOrFolderIsNamedAsSuch) {
+  PIXMOOR_SKIP_UNLESS_ORDINARY_USER_CAN_RUN(PIXMOOR_BATCH_PROGRAM);
   ASSERT_TRUE(writePicture(path("a.jpg"), 40, 20, image::kJpegEncoder));
   writeBytes(path("prefix_a.jpg"), "old");
   fs::permissions(path("prefix_a.jpg"),

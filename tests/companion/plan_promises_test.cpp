@@ -139,6 +139,9 @@ class PlanPromise : public PlanPromises, public ::testing::WithParamInterface<Pr
 TEST_P(PlanPromise, PlanAndRunGiveTheSameReason) {
   const Promise& promise = GetParam();
   if (promise.needsSuperuser && !canActAsAnotherUser()) GTEST_SKIP() << "needs the superuser";
+  if (promise.asAnotherUser) {
+    PIXMOOR_SKIP_UNLESS_ORDINARY_USER_CAN_RUN(PIXMOOR_BATCH_PROGRAM);
+  }
   ASSERT_TRUE(writePicture(path("a.jpg"), 40, 20, image::kJpegEncoder));
   promise.setUp(*this);
   expectKept(promise);

@@ -40,4 +40,16 @@ inline int runAsOrdinaryUser(const std::function<int()>& body) {
   return WEXITSTATUS(status);
 }
 
+// Whether runAsOrdinaryUser's user may run `program`: a clone under a folder
+// only its owner may enter (a home of mode 700) keeps it out, and a test
+// that runs the program as that user can then only skip.
+inline bool ordinaryUserCanRun(const char* program) {
+  return runAsOrdinaryUser([program] { return ::access(program, X_OK) == 0 ? 0 : 1; }) == 0;
+}
+
+#define PIXMOOR_SKIP_UNLESS_ORDINARY_USER_CAN_RUN(program)                                          \
+  if (!::pixmoor::testing::ordinaryUserCanRun(program))                                           \
+  GTEST_SKIP() << "user " << ::pixmoor::testing::kOtherUser << " cannot reach " << (program)       \
+               << ": a folder above it lets only its owner in"
+
 }  // namespace pixmoor::testing
