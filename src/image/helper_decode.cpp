@@ -79,7 +79,7 @@ bool writeAll(int fd, std::span<const std::uint8_t> bytes) {
 // One helper process, from its start to its end.
 class HelperProcess {
  public:
-  HelperProcess(const std::string& program, int pictureFd) {
+  HelperProcess(const std::string& program, int pictureFd, const CancelFlag* cancel) : cancel_(cancel) {
     std::array<int, 2> request{-1, -1}, reply{-1, -1};
     if (::pipe2(request.data(), O_CLOEXEC) != 0) {
       helper_.error = errno;
@@ -94,7 +94,7 @@ class HelperProcess {
     toHelper_ = request[1];
     fromHelper_ = reply[0];
     ::fcntl(fromHelper_, F_SETPIPE_SZ, kReplyPipeBytes);  // only a hint
-    helper_ = spawnHelper(program, request[0], reply[1], pictureFd);
+    helper_ = spawnHelper(program, request[0], reply[1], pictureFd, cancel);
     // Only the helper keeps its ends: its death then ends the reply pipe.
     ::close(request[0]);
     ::close(reply[1]);
@@ -113,10 +113,11 @@ class HelperProcess {
   HelperEnding end() {
     closeIfOpen(toHelper_);
     closeIfOpen(fromHelper_);
-    return endHelper(helper_);
+    return endHelper(helper_, cancel_);
   }
 
  private:
+  const CancelFlag* cancel_;
   SpawnedHelper helper_;
   int toHelper_ = -1;
   int fromHelper_ = -1;
@@ -220,14 +221,16 @@ LoadedPicture readInHelper(const FormatDescriptor& format, int fd, std::uint64_t
   }
   const Clock::time_point start = Clock::now();
   const HelperTimeLimits limits = currentTimeLimits();
-  HelperProcess helper(program, fd);
+  const CancelFlag* cancel = request.limits.cancel;
+  HelperProcess helper(program, fd, cancel);
   if (!helper.started()) {
     const int error = helper.spawnError();
-    failed.status = error == ENOMEM || error == EAGAIN || error == EMFILE ? LoadStatus::tooLargeForMemory
-                                                                          : LoadStatus::unsupported;
+    failed.status = cancelled(cancel) ? LoadStatus::cancelled
+                    : error == ENOMEM || error == EAGAIN || error == EMFILE || error == ENFILE
+                        ? LoadStatus::tooLargeForMemory
+                        : LoadStatus::unsupported;
     return failed;
   }
-  const CancelFlag* cancel = request.limits.cancel;
   HelperRequest asked;
   asked.format = std::string(format.name);
   asked.fileSize = fileSize;

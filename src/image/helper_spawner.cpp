@@ -15,6 +15,7 @@ extern "C" {
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <mutex>
 #include <span>
@@ -30,6 +31,8 @@ constexpr const char* kHelperName = "pixmoor-decode";
 // A fork and a pidfd take well under a millisecond; a spawner silent this
 // long is stuck (stopped, or its fork died before it could answer).
 constexpr int kAnswerWaitMs = 10'000;
+// How often a wait for the spawner looks at the cancel flag.
+constexpr int kWaitSliceMs = 20;
 // A spawner reaps an ended helper at once; one that has not told this
 // long after is stuck, and the ending stays unknown.
 constexpr int kEndingWaitMs = 5'000;
@@ -61,16 +64,20 @@ struct Instance {
 
 class Spawner {
  public:
-  SpawnedHelper spawn(const std::string& program, int requestFd, int replyFd, int pictureFd) {
-    const std::lock_guard lock(mutex_);
+  SpawnedHelper spawn(const std::string& program, int requestFd, int replyFd, int pictureFd,
+                      const CancelFlag* cancel) {
+    std::unique_lock lock(mutex_, std::defer_lock);
+    while (!lock.try_lock_for(std::chrono::milliseconds(kWaitSliceMs))) {
+      if (cancelled(cancel)) return {.error = ECANCELED};
+    }
     if (current_.running() && program != current_.program) retire();
     SpawnedHelper helper;
     std::array<int, 2> status{-1, -1};
     if (::pipe2(status.data(), O_CLOEXEC) != 0) return {.error = errno};
     // A spawner that died since the last picture gets one more try.
     for (int attempt = 0; attempt < 2; ++attempt) {
-      if (!current_.running() && (helper.error = start(program)) != 0) break;
-      helper = ask({requestFd, replyFd, pictureFd, status[1]});
+      if (!current_.running() && (helper.error = start(program, cancel)) != 0) break;
+      helper = ask({requestFd, replyFd, pictureFd, status[1]}, cancel);
       if (helper.pidfd >= 0) {
         ::close(status[1]);
         helper.statusFd = status[0];
@@ -79,7 +86,10 @@ class Spawner {
         return helper;
       }
       if (helper.error == ENOMEM || helper.error == EAGAIN) break;
+      // Cancelled in the middle of an answer: the spawner's next message
+      // would be this one's, so it is replaced.
       kill();
+      if (helper.error == ECANCELED) break;
     }
     closeBoth(status);
     return helper;
@@ -108,12 +118,12 @@ class Spawner {
     if (!lock.owns_lock()) return;
     retire();
     for (Instance& old : retired_) old.helpers = 0;
-    endIdle();
+    endIdle(Ending::byItsSocket);
   }
 
  private:
   // The errno of a failed start; 0 once the spawner runs.
-  int start(const std::string& program) {
+  int start(const std::string& program, const CancelFlag* cancel) {
     std::array<int, 2> pair{-1, -1};
     if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair.data()) != 0) return errno;
     posix_spawn_file_actions_t files;
@@ -154,7 +164,7 @@ class Spawner {
       return error;
     }
     current_ = {.id = ++started_, .program = program, .pid = pid, .socket = pair[0]};
-    if (!readHello()) {
+    if (!readHello(cancel)) {
       kill();
       return EPROTO;
     }
@@ -164,12 +174,8 @@ class Spawner {
   }
 
   // The spawner's first message: how it confines its helpers.
-  bool readHello() {
-    pollfd wait{current_.socket, POLLIN, 0};
-    int ready = 0;
-    while ((ready = ::poll(&wait, 1, kAnswerWaitMs)) < 0 && errno == EINTR) {
-    }
-    if (ready <= 0) return false;
+  bool readHello(const CancelFlag* cancel) {
+    if (waitForSpawner(cancel) != 0) return false;
     std::uint8_t kind = 0;
     const ReceivedMessage message = receiveWithDescriptors(current_.socket, {&kind, 1}, 0);
     if (!message.whole || message.bytes != 1) return false;
@@ -193,11 +199,15 @@ class Spawner {
     current_ = {};
   }
 
-  // Closing its socket ends a spawner (killing what it still runs).
-  void endIdle() {
-    std::erase_if(retired_, [](const Instance& old) {
+  // Closing its socket ends a spawner, which kills and reaps what it still
+  // runs. One whose helpers have all ended is killed as well: stopped or
+  // stuck, it would hold the thread that waits for it.
+  enum class Ending { byItsSocket, killed };
+  void endIdle(Ending ending = Ending::killed) {
+    std::erase_if(retired_, [ending](const Instance& old) {
       if (old.helpers > 0) return false;
       ::close(old.socket);
+      if (ending == Ending::killed) ::kill(old.pid, SIGKILL);
       while (::waitpid(old.pid, nullptr, 0) < 0 && errno == EINTR) {
       }
       return true;
@@ -215,18 +225,26 @@ class Spawner {
     current_ = {};
   }
 
-  SpawnedHelper ask(const std::array<int, 4>& given) {
+  SpawnedHelper ask(const std::array<int, 4>& given, const CancelFlag* cancel) {
     if (!sendWithDescriptors(current_.socket, std::span(&kSpawnRequest, 1), given)) return {.error = errno};
-    return answer();
+    return answer(cancel);
   }
 
-  SpawnedHelper answer() {
-    SpawnedHelper helper{.error = EPROTO};
-    pollfd wait{current_.socket, POLLIN, 0};
-    int ready = 0;
-    while ((ready = ::poll(&wait, 1, kAnswerWaitMs)) < 0 && errno == EINTR) {
+  // Waits for the socket to be readable, in slices: 0 when it is, else an errno.
+  int waitForSpawner(const CancelFlag* cancel) {
+    for (int waited = 0; waited < kAnswerWaitMs; waited += kWaitSliceMs) {
+      if (cancelled(cancel)) return ECANCELED;
+      pollfd wait{current_.socket, POLLIN, 0};
+      const int ready = ::poll(&wait, 1, kWaitSliceMs);
+      if (ready > 0) return 0;
+      if (ready < 0 && errno != EINTR) return EPROTO;
     }
-    if (ready <= 0) return helper;
+    return EPROTO;
+  }
+
+  SpawnedHelper answer(const CancelFlag* cancel) {
+    SpawnedHelper helper{.error = EPROTO};
+    if (const int error = waitForSpawner(cancel); error != 0) return {.error = error};
     SpawnAnswer said;
     ReceivedMessage message =
         receiveWithDescriptors(current_.socket, {reinterpret_cast<std::uint8_t*>(&said), sizeof said}, 1);
@@ -238,7 +256,7 @@ class Spawner {
     return helper;
   }
 
-  std::mutex mutex_;
+  std::timed_mutex mutex_;
   Instance current_;
   std::vector<Instance> retired_;
   std::uint64_t started_ = 0;
@@ -253,11 +271,12 @@ Spawner& spawner() {
 }
 
 // What the spawner wrote once it reaped the helper.
-HelperEnding endingOf(int statusFd) {
+HelperEnding endingOf(int statusFd, const CancelFlag* cancel) {
   HelperEnding ending;
-  pollfd told{statusFd, POLLIN, 0};
   int ready = 0;
-  while ((ready = ::poll(&told, 1, kEndingWaitMs)) < 0 && errno == EINTR) {
+  for (int waited = 0; ready <= 0 && waited < kEndingWaitMs && !cancelled(cancel); waited += kWaitSliceMs) {
+    pollfd told{statusFd, POLLIN, 0};
+    ready = ::poll(&told, 1, kWaitSliceMs);
   }
   std::int32_t status = 0;
   ssize_t got = -1;
@@ -271,15 +290,16 @@ HelperEnding endingOf(int statusFd) {
 
 }  // namespace
 
-SpawnedHelper spawnHelper(const std::string& program, int requestFd, int replyFd, int pictureFd) {
-  return spawner().spawn(program, requestFd, replyFd, pictureFd);
+SpawnedHelper spawnHelper(const std::string& program, int requestFd, int replyFd, int pictureFd,
+                          const CancelFlag* cancel) {
+  return spawner().spawn(program, requestFd, replyFd, pictureFd, cancel);
 }
 
 HelperSandbox helperSandbox() {
   return spawner().sandbox();
 }
 
-HelperEnding endHelper(SpawnedHelper& helper) {
+HelperEnding endHelper(SpawnedHelper& helper, const CancelFlag* cancel) {
   if (helper.pidfd < 0) return {};
   ::pidfd_send_signal(helper.pidfd, SIGKILL, nullptr, 0);
   // Readable once the process has ended.
@@ -287,7 +307,7 @@ HelperEnding endHelper(SpawnedHelper& helper) {
   while (::poll(&ended, 1, -1) < 0 && errno == EINTR) {
   }
   ::close(helper.pidfd);
-  const HelperEnding ending = endingOf(helper.statusFd);
+  const HelperEnding ending = endingOf(helper.statusFd, cancel);
   ::close(helper.statusFd);
   spawner().ended(helper.spawner, ending.byItsOwnSignal());
   helper = {};

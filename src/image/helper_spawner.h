@@ -46,6 +46,8 @@
 #include <cstdint>
 #include <string>
 
+#include "image/raster.h"
+
 namespace pixmoor::image {
 
 // The argument that makes pixmoor-decode the spawner.
@@ -88,15 +90,18 @@ struct HelperEnding {
 };
 
 // Starts a helper of `program` with the three descriptors given (the caller
-// keeps and closes its own copies).
-SpawnedHelper spawnHelper(const std::string& program, int requestFd, int replyFd, int pictureFd);
+// keeps and closes its own copies). Waits for the spawner (and for another
+// thread asking it) in slices that look at `cancel`: raised, it answers
+// ECANCELED, and a spawner left in the middle of an answer is replaced.
+SpawnedHelper spawnHelper(const std::string& program, int requestFd, int replyFd, int pictureFd,
+                          const CancelFlag* cancel);
 
 // How the helpers of the latest spawner are confined; unknown before the
 // first helper of this process.
 HelperSandbox helperSandbox();
 
 // Kills the helper if it still runs, waits until it has ended and its
-// spawner has told how, and closes its descriptors.
-HelperEnding endHelper(SpawnedHelper& helper);
+// spawner has told how (not past a cancel), and closes its descriptors.
+HelperEnding endHelper(SpawnedHelper& helper, const CancelFlag* cancel);
 
 }  // namespace pixmoor::image

@@ -114,12 +114,15 @@ LoadedPicture loadPicture(PictureFile& file, const LoadRequest& request) {
     return refused;
   }
   // Such formats are decoded only where a hostile file cannot harm the program.
-  if (file.format()->decodedIn == DecodePlace::helperProcess)
-    return readInHelper(*file.format(), file.descriptor(), file.size(), request, ReadUpTo::picture);
-  // The reader takes the file a piece at a time; what it must read whole
-  // (icon containers, run-length and 32-bit BMP) counts against the budget.
-  PictureInput input(file.descriptor(), file.size(), request.limits.cancel);
-  LoadedPicture loaded = readPicture(*file.format(), input, request, ReadUpTo::picture);
+  LoadedPicture loaded;
+  if (file.format()->decodedIn == DecodePlace::helperProcess) {
+    loaded = readInHelper(*file.format(), file.descriptor(), file.size(), request, ReadUpTo::picture);
+  } else {
+    // The reader takes the file a piece at a time; what it must read whole
+    // (icon containers, run-length and 32-bit BMP) counts against the budget.
+    PictureInput input(file.descriptor(), file.size(), request.limits.cancel);
+    loaded = readPicture(*file.format(), input, request, ReadUpTo::picture);
+  }
   loaded.changedWhileRead = file.changedSinceOpened();
   return loaded;
 }

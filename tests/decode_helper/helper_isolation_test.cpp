@@ -229,6 +229,25 @@ TEST(DecodeHelper, ASpawnerThatDiedIsReplacedForTheNextPicture) {
   EXPECT_EQ(loadPicture(path, companionLoad(nullptr)).status, LoadStatus::loaded);
 }
 
+// A file written to while its helper reads it is known for it, as a file
+// read in this process is: without a prefix it must not replace itself.
+TEST(DecodeHelper, AFileThatChangesWhileItsHelperReadsItIsSaidToHaveChanged) {
+  setDecodeHelperProgram(PIXMOOR_TRIGGER_HELPER);
+  TempFolder folder;
+  const std::string path = folder.file("growing.gif");
+  testing::writeBytes(path, trigger("grow"));
+  LoadedPicture loaded;
+  std::thread load([&] { loaded = loadPicture(path, companionLoad(nullptr)); });
+  // Once its helper runs, the file is open: then it grows. (The bound only
+  // keeps a broken run from hanging.)
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+  while (helpersOfThisProcess().empty() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+  std::ofstream(path, std::ios::app) << "more";
+  load.join();
+  EXPECT_EQ(loaded.status, LoadStatus::loaded);
+  EXPECT_TRUE(loaded.changedWhileRead);
+}
+
 // Its forks share its layout and canary: a helper that died by a signal
 // leaves them to a fresh spawner, and the old one ends. One that ended
 // cleanly keeps it.
@@ -523,6 +542,62 @@ TEST(DecodeHelper, WithoutNamespacesTheFilterAloneConfinesAndTheBatchSaysSo) {
   const std::size_t first = run.err.find(said);
   EXPECT_NE(first, std::string::npos) << run.err;
   EXPECT_EQ(run.err.find(said, first + 1), std::string::npos) << run.err;
+}
+
+// The children of `parent` named `name` (a prefix), as /proc shows them now.
+std::vector<pid_t> childrenOf(pid_t parent, const std::string& name) {
+  std::vector<pid_t> found;
+  for (const auto& [pid, process] : processes()) {
+    if (process.parent == parent && process.name.starts_with(name) && process.state != 'Z') found.push_back(pid);
+  }
+  return found;
+}
+
+// Whether `process` has a pidfd open: the companion, once a helper answered.
+bool holdsAPidfd(pid_t process) {
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(process) + "/fd", error)) {
+    if (std::filesystem::read_symlink(entry.path(), error).string() == "anon_inode:[pidfd]") return true;
+  }
+  return false;
+}
+
+// A spawner that stops answering (stopped, here) holds no Stop: the batch
+// ends, and every picture of the run is in the report, as stopped if need be.
+TEST(DecodeHelper, AStopIsAnsweredWhileTheSpawnerKeepsStill) {
+  testing::BatchProgramFolder batch;
+  testing::writeBytes(batch.path("a.gif"), trigger("hold"));
+  for (const char* name : {"b.gif", "c.gif", "d.gif"})
+    std::filesystem::copy_file(dataFile("good/pil_hopper.gif"), batch.path(name));
+  const pid_t program = batch.startProgram(
+      {"--json", "--jobs", "1", "--format", "png", "--size", "40x30", "--prefix", "out_", "a.gif", "b.gif", "c.gif",
+       "d.gif"});
+  // The held helper, once the companion holds its pidfd (it has answered),
+  // then its spawner stopped and the helper killed: the next picture asks a
+  // spawner that cannot answer. (The bound only keeps a broken run from hanging.)
+  std::vector<pid_t> spawner, helper;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+  while (helper.empty() && std::chrono::steady_clock::now() < deadline) {
+    spawner = childrenOf(program, "pixmoor-spawner");
+    if (spawner.size() == 1 && holdsAPidfd(program)) helper = childrenOf(spawner.front(), "pixmoor-decode");
+    if (helper.empty()) std::this_thread::yield();
+  }
+  ASSERT_EQ(helper.size(), 1u);
+  ::kill(spawner.front(), SIGSTOP);
+  ::kill(helper.front(), SIGKILL);
+  // The held picture reported: the next one is being asked of the stopped spawner.
+  while (batch.keptOutput().find("a.gif") == std::string::npos && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::yield();
+  ::kill(program, SIGTERM);
+  const int status = testing::exitWithin(program, 120);
+  ::kill(spawner.front(), SIGCONT);
+  EXPECT_NE(status, -1);
+  std::map<std::string, std::string> outcomes;
+  for (const nlohmann::json& line : testing::jsonLinesOf(batch.keptOutput())) {
+    if (line["type"] == "picture") outcomes[testing::nameIn(line, "source")] = line["outcome"];
+  }
+  EXPECT_EQ(outcomes.size(), 4u) << batch.keptOutput();
+  for (const char* name : {"b.gif", "c.gif", "d.gif"}) EXPECT_EQ(outcomes[name], "stopped") << name;
 }
 
 }  // namespace

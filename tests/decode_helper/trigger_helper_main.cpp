@@ -22,6 +22,8 @@
 //               only) while the first thread waits for it
 //   threads     runs four threads to their end, then answers a 1x1 picture
 //   stop        sends its header, then stops itself (SIGSTOP)
+//   grow        waits until its file holds more than it did (something
+//               writes to it meanwhile), then answers a 1x1 picture
 //   (connect, fork, mmapexec, badarch: a 1x1 picture should the call return)
 //   hold        sends its header, then waits on its request pipe for ever
 #include <fcntl.h>
@@ -72,7 +74,7 @@ image::Reading onePixel() {
   return reading;
 }
 
-image::Reading misbehave(std::string_view word, const image::DecodeLimits& limits,
+image::Reading misbehave(std::string_view word, image::PictureInput& input, const image::DecodeLimits& limits,
                          const image::ReduceTo* reduce) {
   if (word == "segv") {
     volatile int* nowhere = nullptr;
@@ -135,6 +137,14 @@ image::Reading misbehave(std::string_view word, const image::DecodeLimits& limit
     for (int i = 0; i < 4; ++i) workers.emplace_back([&done] { ++done; });
     for (std::thread& worker : workers) worker.join();
     return done == 4 ? onePixel() : failed(image::DecodeFailure::unrecognised);
+  } else if (word == "grow") {
+    const std::uint64_t size = input.size();
+    char byte = 0;
+    while (::pread(3, &byte, 1, static_cast<off_t>(size)) != 1) {
+      const timespec pause{0, 1'000'000};
+      ::nanosleep(&pause, nullptr);
+    }
+    return onePixel();
   } else if (word == "stop") {
     if (reduce != nullptr && *reduce) (*reduce)(1, 1);
     ::raise(SIGSTOP);
@@ -156,7 +166,7 @@ image::Reading readWithTriggers(image::PictureInput& input, const image::DecodeL
   if (!text.starts_with(kTrigger)) return realReader(input, limits, reduce, upTo);
   std::string_view word = text.substr(kTrigger.size());
   word = word.substr(0, word.find_first_of("\n"));
-  return misbehave(word, limits, reduce);
+  return misbehave(word, input, limits, reduce);
 }
 
 image::FormatReader triggerReaderOf(std::string_view format) {
