@@ -174,8 +174,9 @@ bool forEachStoredRow(const FirstFrame& frame, const Visit& visit) {
   return true;
 }
 
-// How the line reading ended.
-enum class LinesEnd { complete, broken, cancelled };
+// How the line reading ended: `nothing` when the data broke before its
+// first line, or the frame covers no part of the screen.
+enum class LinesEnd { complete, broken, nothing, cancelled };
 
 // Reads the frame's lines, handing each covered one to `take(y, indices)`
 // (its screen row and the indices of its covered columns). Stops once every
@@ -183,9 +184,10 @@ enum class LinesEnd { complete, broken, cancelled };
 template <typename Take>
 LinesEnd readLines(GifFileType* gif, const FirstFrame& frame, const Covered& covered,
                    const image::CancelFlag* cancel, const Take& take) {
-  if (covered.empty()) return LinesEnd::complete;
+  if (covered.empty()) return LinesEnd::nothing;
   std::vector<GifPixelType> line(static_cast<std::size_t>(frame.width));
   int rowsLeft = covered.height();
+  bool anyLine = false;
   LinesEnd end = LinesEnd::complete;
   forEachStoredRow(frame, [&](int row) {
     if (image::cancelled(cancel)) {
@@ -193,9 +195,10 @@ LinesEnd readLines(GifFileType* gif, const FirstFrame& frame, const Covered& cov
       return false;
     }
     if (DGifGetLine(gif, line.data(), frame.width) == GIF_ERROR) {
-      end = LinesEnd::broken;
+      end = anyLine ? LinesEnd::broken : LinesEnd::nothing;
       return false;
     }
+    anyLine = true;
     const int y = frame.top + row;
     if (y >= covered.y0 && y < covered.y1) {
       take(y, line.data() + (covered.x0 - frame.left));
@@ -332,7 +335,8 @@ image::Reading readGif(image::PictureInput& input, const image::DecodeLimits& li
   picture.iccProfile = std::move(frame.iccProfile);
   if (end == LinesEnd::cancelled || image::cancelled(limits.cancel)) return refuse(DecodeFailure::cancelled);
   if (picture.raster == nullptr) return refuse(DecodeFailure::overBudget);
-  picture.partial = end == LinesEnd::broken;
+  picture.partial = end == LinesEnd::broken || end == LinesEnd::nothing;
+  picture.nothingDecoded = end == LinesEnd::nothing;
   reading.picture = std::move(picture);
   return reading;
 }

@@ -26,7 +26,7 @@ constexpr std::size_t kFrameBytes = 8;
 constexpr std::size_t kHeaderBytes = 8;   // width, height
 constexpr std::size_t kFailureBytes = 1;  // status
 constexpr std::size_t kPictureBytes =
-    20;  // width, height, depth, source depth, partial, 0, profile and EXIF bytes
+    20;  // width, height, depth, source depth, partial (2: nothing decoded), 0, profile and EXIF bytes
 constexpr std::size_t kHeaderReadBytes = 4;  // EXIF bytes
 constexpr std::size_t kTargetBytes = 9;      // given, width, height
 constexpr std::size_t kRequestBytes =
@@ -144,7 +144,7 @@ LoadStatus receivePicture(ByteSource& in, const Message& message, PictureSize ex
   const std::uint32_t profileBytes = cursor.u32();
   const std::uint32_t exifBytes = cursor.u32();
   if (!cursor.ok() || !size || size->width != expected.width || size->height != expected.height ||
-      (depth != 24 && depth != 32) || sourceDepth < 1 || sourceDepth > 64 || partial > 1 || zero != 0 ||
+      (depth != 24 && depth != 32) || sourceDepth < 1 || sourceDepth > 64 || partial > 2 || zero != 0 ||
       profileBytes > kMaxIccProfileBytes || exifBytes > kMaxExifBytes)
     return LoadStatus::damaged;
   const std::uint64_t bytes = rasterBytes(size->width, size->height, depth) + profileBytes + exifBytes;
@@ -170,6 +170,7 @@ LoadStatus receivePicture(ByteSource& in, const Message& message, PictureSize ex
   picture.raster = std::move(raster);
   picture.sourceDepth = sourceDepth;
   picture.partial = partial != 0;
+  picture.nothingDecoded = partial == 2;
   picture.iccProfile = std::move(profile);
   picture.exif = std::move(*exif);
   return LoadStatus::loaded;
@@ -284,7 +285,7 @@ std::vector<std::uint8_t> encodePictureHead(const DecodedPicture& picture) {
   out.u32(static_cast<std::uint32_t>(raster.height));
   out.u8(static_cast<std::uint8_t>(raster.depth));
   out.u8(static_cast<std::uint8_t>(std::clamp(picture.sourceDepth, 0, 255)));
-  out.u8(picture.partial ? 1 : 0);
+  out.u8(!picture.partial ? 0 : picture.nothingDecoded ? 2 : 1);  // 2: not a row came from the data
   out.u8(0);
   out.u32(static_cast<std::uint32_t>(picture.iccProfile.size()));
   out.u32(static_cast<std::uint32_t>(picture.exif.size()));

@@ -95,6 +95,7 @@ TEST(GifReader, BadFilesGiveTheirReason) {
     bool loads;
     DecodeFailure failure;  // when refused
     bool partial;           // when loaded
+    bool nothingDecoded = false;
   };
   const Row rows[] = {
       {"hdr_igif_2x2_screen-65535x65535.gif", false, DecodeFailure::tooLarge, false},
@@ -103,7 +104,7 @@ TEST(GifReader, BadFilesGiveTheirReason) {
       {"trunc_pil_hopper_in-palette.gif", false, DecodeFailure::unrecognised, false},
       {"pil_decompression_bomb.gif", false, DecodeFailure::unrecognised, false},
       // A 2 x 2 screen under a frame that claims 65535 x 65535: no row decodes.
-      {"hdr_igif_2x2_frame-65535x65535.gif", true, {}, true},
+      {"hdr_igif_2x2_frame-65535x65535.gif", true, {}, true, true},
       // The first frame is whole; the file breaks in a later one.
       {"trunc_igif_moon_impact_half.gif", true, {}, false},
       {"pil_decompression_bomb_extents.gif", true, {}, false},
@@ -114,6 +115,7 @@ TEST(GifReader, BadFilesGiveTheirReason) {
     ASSERT_EQ(reading.picture.has_value(), row.loads);
     if (row.loads) {
       EXPECT_EQ(reading.picture->partial, row.partial);
+      EXPECT_EQ(reading.picture->nothingDecoded, row.nothingDecoded);
     } else {
       EXPECT_EQ(reading.failure, row.failure);
     }

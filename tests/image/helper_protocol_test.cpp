@@ -123,8 +123,15 @@ TEST(HelperProtocol, APictureComesBackWithItsBytesProfileAndFlags) {
   EXPECT_EQ(got.source.width, 3);
   EXPECT_EQ(got.sourceDepth, 8);
   EXPECT_TRUE(got.partial);
+  EXPECT_FALSE(got.nothingDecoded);
   EXPECT_EQ(got.iccProfile, sent.iccProfile);
   EXPECT_EQ(got.exif, kExif);
+  // Not a row from its data: the batch makes no file of it.
+  DecodedPicture empty = samplePicture();
+  empty.nothingDecoded = true;
+  const HelperReply nothing = receive(encodeHeader({3, 2}) + pictureMessage(empty));
+  EXPECT_TRUE(nothing.loaded.picture.partial);
+  EXPECT_TRUE(nothing.loaded.picture.nothingDecoded);
 
   // A header alone, and a failure the reader gave after its header.
   const HelperReply header = receive(encodeHeader({3, 2}) + encodeHeaderRead(kExif), ReadUpTo::header);
@@ -175,7 +182,7 @@ TEST(HelperProtocol, EveryMalformedAnswerIsDamaged) {
       {"a picture of another size than foreseen", header + picture, ReadUpTo::picture, PictureSize{2, 1}},
       {"a depth of 16", header + with(picture, fixed + 8, 16)},
       {"a source depth of 0", header + with(picture, fixed + 9, 0)},
-      {"partial beyond 1", header + with(picture, fixed + 10, 2)},
+      {"partial beyond 2", header + with(picture, fixed + 10, 3)},
       {"a profile that is no ICC profile", header + with(picture, fixed + 20 + 36, 'x')},
       {"an EXIF block that is no TIFF structure",
        header + with(picture, fixed + 20 + displayP3().size(), 'J')},
