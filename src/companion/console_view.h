@@ -1,7 +1,8 @@
 // What a running batch shows in a terminal or a log: the status texts of the
 // window as lines. Off a terminal each new text is one plain line, the
-// window's texts (but for the output's name, shown whole); on a terminal the progress is one line rewritten in
-// place, with a bar, the pictures per second and the time left.
+// window's texts (but for the output's name, shown whole); on a terminal
+// the progress is one line rewritten in place, with a bar, the pictures per
+// second and the time left.
 //
 // The batch's progress and worker threads call the view; a lock keeps their
 // lines whole. Writes to the stream it is given (standard output, or

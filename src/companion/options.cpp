@@ -1,12 +1,12 @@
 #include "companion/options.h"
 
-#include "image/format_registry.h"
-
 #include <algorithm>
 #include <array>
 #include <charconv>
 #include <string_view>
 #include <vector>
+
+#include "image/format_registry.h"
 
 namespace pixmoor::companion {
 namespace {

@@ -136,7 +136,8 @@ class Filter {
   // A call of another architecture (int 0x80 on x86-64) ends the whole
   // process, not only its thread, which would leave the others waiting.
   void killOtherArchitectures() {
-    if (context_ == nullptr || seccomp_attr_set(context_, SCMP_FLTATR_ACT_BADARCH, SCMP_ACT_KILL_PROCESS) != 0)
+    if (context_ == nullptr ||
+        seccomp_attr_set(context_, SCMP_FLTATR_ACT_BADARCH, SCMP_ACT_KILL_PROCESS) != 0)
       ok_ = false;
   }
   bool load() { return ok_ && context_ != nullptr && seccomp_load(context_) == 0; }

@@ -33,7 +33,8 @@ bool mapOwnIds(uid_t uid, gid_t gid) {
 bool emptyRoot() {
   constexpr unsigned long kNothingToRun = MS_NOSUID | MS_NODEV | MS_NOEXEC;
   if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return false;
-  if (::mount("pixmoor-empty", "/tmp", "tmpfs", kNothingToRun, "size=4k,nr_inodes=2,mode=0555") != 0) return false;
+  if (::mount("pixmoor-empty", "/tmp", "tmpfs", kNothingToRun, "size=4k,nr_inodes=2,mode=0555") != 0)
+    return false;
   if (::chdir("/tmp") != 0 || ::syscall(SYS_pivot_root, ".", ".") != 0) return false;
   if (::umount2(".", MNT_DETACH) != 0 || ::chdir("/") != 0) return false;
   return ::mount(nullptr, "/", nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY | kNothingToRun, nullptr) == 0;

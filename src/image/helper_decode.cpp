@@ -170,8 +170,9 @@ HelperTimeLimits currentTimeLimits() {
 // The deadline of a helper started at `start` whose picture is `upright`.
 Clock::time_point deadlineFor(Clock::time_point start, const HelperTimeLimits& limits, PictureSize upright) {
   const double megapixels = static_cast<double>(upright.width) * static_cast<double>(upright.height) / 1e6;
-  const auto forPixels = std::chrono::duration_cast<std::chrono::milliseconds>(
-      std::chrono::duration<double, std::milli>(megapixels * static_cast<double>(limits.perMegapixel.count())));
+  const auto forPixels =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::duration<double, std::milli>(
+          megapixels * static_cast<double>(limits.perMegapixel.count())));
   return start + std::min<std::chrono::milliseconds>(limits.base + forPixels, kHelperMostTime);
 }
 

@@ -84,7 +84,9 @@ struct HelperEnding {
   bool known = false;  // false: the spawner died before it could tell
   int waitStatus = 0;  // as waitpid gives it
 
-  bool bySignal(int signal) const { return known && WIFSIGNALED(waitStatus) && WTERMSIG(waitStatus) == signal; }
+  bool bySignal(int signal) const {
+    return known && WIFSIGNALED(waitStatus) && WTERMSIG(waitStatus) == signal;
+  }
   // A crash, an abort, its filter: any signal but the kill that ends every helper.
   bool byItsOwnSignal() const { return known && WIFSIGNALED(waitStatus) && WTERMSIG(waitStatus) != SIGKILL; }
 };

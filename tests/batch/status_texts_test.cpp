@@ -34,7 +34,8 @@ TEST(StatusTexts, ProgressLineDropsTheFirstThreeCharactersOfTheName) {
   for (const Row& row : rows)
     EXPECT_EQ(progressText(row.remaining, row.total, row.path), row.text) << row.path;
   // The companion's lines show the name whole.
-  EXPECT_EQ(progressText(1, 12, "/photos/prefix_IMG_0001.jpg", ProgressName::whole), "1/12 - prefix_IMG_0001.jpg");
+  EXPECT_EQ(progressText(1, 12, "/photos/prefix_IMG_0001.jpg", ProgressName::whole),
+            "1/12 - prefix_IMG_0001.jpg");
   EXPECT_EQ(progressText(3, 3, "/photos/ab", ProgressName::whole), "3/3 - ab");
 }
 

@@ -2,13 +2,13 @@
 // gives exactly these Options, or exactly this usage error.
 #include "companion/options.h"
 
-#include "image/format_registry.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <sstream>
 #include <variant>
+
+#include "image/format_registry.h"
 
 namespace pixmoor::companion {
 namespace {

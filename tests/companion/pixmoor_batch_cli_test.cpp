@@ -955,8 +955,9 @@ TEST_F(BatchProgram, OnATerminalTheLiveLineHasABar) {
   const std::size_t first = seen.find("\r[");
   ASSERT_NE(first, std::string::npos) << seen;
   const std::string firstLine = seen.substr(first, seen.find("\x1b[K", first) - first);
-  EXPECT_TRUE(std::regex_match(firstLine, std::regex("\r(\\[-{20}\\]  --/s  --:-- left  1/1 - (prefix_a\\.jpg)?|"
-                                                     "\\[#{20}\\]  --/s  --:-- left  0/1 - prefix_a\\.jpg)")))
+  EXPECT_TRUE(
+      std::regex_match(firstLine, std::regex("\r(\\[-{20}\\]  --/s  --:-- left  1/1 - (prefix_a\\.jpg)?|"
+                                             "\\[#{20}\\]  --/s  --:-- left  0/1 - prefix_a\\.jpg)")))
       << firstLine;
   EXPECT_NE(seen.find("\rFinish ! 1 pictures were processed..\x1b[K"), std::string::npos) << seen;
 }

@@ -25,9 +25,9 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <string>
-#include <set>
 #include <thread>
 
 #include "decode_helper/confinement.h"
@@ -241,7 +241,8 @@ TEST(DecodeHelper, AFileThatChangesWhileItsHelperReadsItIsSaidToHaveChanged) {
   // Once its helper runs, the file is open: then it grows. (The bound only
   // keeps a broken run from hanging.)
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
-  while (helpersOfThisProcess().empty() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+  while (helpersOfThisProcess().empty() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::yield();
   std::ofstream(path, std::ios::app) << "more";
   load.join();
   EXPECT_EQ(loaded.status, LoadStatus::loaded);
@@ -461,7 +462,6 @@ TEST(DecodeHelper, EachMisbehaviourGivesItsReasonWhileTheBatchCompletesTheOthers
         << name;
 }
 
-
 // A crash where the user runs the batch, with cores allowed: no core file,
 // there or in the spawner's folder.
 TEST(DecodeHelper, ACrashingHelperLeavesNoCoreFile) {
@@ -548,7 +548,8 @@ TEST(DecodeHelper, WithoutNamespacesTheFilterAloneConfinesAndTheBatchSaysSo) {
 std::vector<pid_t> childrenOf(pid_t parent, const std::string& name) {
   std::vector<pid_t> found;
   for (const auto& [pid, process] : processes()) {
-    if (process.parent == parent && process.name.starts_with(name) && process.state != 'Z') found.push_back(pid);
+    if (process.parent == parent && process.name.starts_with(name) && process.state != 'Z')
+      found.push_back(pid);
   }
   return found;
 }
@@ -556,7 +557,8 @@ std::vector<pid_t> childrenOf(pid_t parent, const std::string& name) {
 // Whether `process` has a pidfd open: the companion, once a helper answered.
 bool holdsAPidfd(pid_t process) {
   std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(process) + "/fd", error)) {
+  for (const auto& entry :
+       std::filesystem::directory_iterator("/proc/" + std::to_string(process) + "/fd", error)) {
     if (std::filesystem::read_symlink(entry.path(), error).string() == "anon_inode:[pidfd]") return true;
   }
   return false;
@@ -569,9 +571,8 @@ TEST(DecodeHelper, AStopIsAnsweredWhileTheSpawnerKeepsStill) {
   testing::writeBytes(batch.path("a.gif"), trigger("hold"));
   for (const char* name : {"b.gif", "c.gif", "d.gif"})
     std::filesystem::copy_file(dataFile("good/pil_hopper.gif"), batch.path(name));
-  const pid_t program = batch.startProgram(
-      {"--json", "--jobs", "1", "--format", "png", "--size", "40x30", "--prefix", "out_", "a.gif", "b.gif", "c.gif",
-       "d.gif"});
+  const pid_t program = batch.startProgram({"--json", "--jobs", "1", "--format", "png", "--size", "40x30",
+                                            "--prefix", "out_", "a.gif", "b.gif", "c.gif", "d.gif"});
   // The held helper, once the companion holds its pidfd (it has answered),
   // then its spawner stopped and the helper killed: the next picture asks a
   // spawner that cannot answer. (The bound only keeps a broken run from hanging.)

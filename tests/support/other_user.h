@@ -47,9 +47,9 @@ inline bool ordinaryUserCanRun(const char* program) {
   return runAsOrdinaryUser([program] { return ::access(program, X_OK) == 0 ? 0 : 1; }) == 0;
 }
 
-#define PIXMOOR_SKIP_UNLESS_ORDINARY_USER_CAN_RUN(program)                                          \
-  if (!::pixmoor::testing::ordinaryUserCanRun(program))                                           \
-  GTEST_SKIP() << "user " << ::pixmoor::testing::kOtherUser << " cannot reach " << (program)       \
+#define PIXMOOR_SKIP_UNLESS_ORDINARY_USER_CAN_RUN(program)                                   \
+  if (!::pixmoor::testing::ordinaryUserCanRun(program))                                      \
+  GTEST_SKIP() << "user " << ::pixmoor::testing::kOtherUser << " cannot reach " << (program) \
                << ": a folder above it lets only its owner in"
 
 }  // namespace pixmoor::testing
