@@ -162,13 +162,13 @@ void addRules(Filter& filter) {
     filter.allowIf(SCMP_SYS(read), SCMP_A0(SCMP_CMP_EQ, fd));
   filter.allowIf(SCMP_SYS(pread64), SCMP_A0(SCMP_CMP_EQ, kPictureFd));
   filter.allowIf(SCMP_SYS(lseek), SCMP_A0(SCMP_CMP_EQ, kPictureFd));
-  filter.allowIf(SCMP_SYS(write), SCMP_A0(SCMP_CMP_EQ, kReplyFd));
+  // The sanitizers' runtimes write into a pipe of their own as well.
+  filter.allowIf(SCMP_SYS(write),
+                 kSanitized ? SCMP_A0(SCMP_CMP_NE, kErrorFd) : SCMP_A0(SCMP_CMP_EQ, kReplyFd));
   // Standard error is /dev/null; glibc's fatal messages (writev) go nowhere
   // and the abort that follows them is what the engine sees.
-  if (!kSanitized) {
-    for (const int call : {SCMP_SYS(write), SCMP_SYS(writev)})
-      filter.refuseIf(call, EBADF, SCMP_A0(SCMP_CMP_EQ, kErrorFd));
-  }
+  for (const int call : {SCMP_SYS(write), SCMP_SYS(writev)})
+    filter.refuseIf(call, EBADF, SCMP_A0(SCMP_CMP_EQ, kErrorFd));
   // Not even what a descriptor is: a stat of fd 3 with a name (AT_EMPTY_PATH
   // does not make the name empty) would be a stat of any path.
   for (const int call : {SCMP_SYS(fstat), SCMP_SYS(newfstatat)}) filter.refuse(call, EACCES);
@@ -209,7 +209,7 @@ void addRules(Filter& filter) {
     filter.refuse(call, EACCES);
   filter.refuse(SCMP_SYS(ioctl), ENOTTY);  // isatty on standard error
   if (kSanitized) {
-    for (const int call : {SCMP_SYS(pipe2), SCMP_SYS(read), SCMP_SYS(write)}) filter.allow(call);
+    for (const int call : {SCMP_SYS(pipe2), SCMP_SYS(read)}) filter.allow(call);
   }
 }
 

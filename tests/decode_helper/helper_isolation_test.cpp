@@ -261,7 +261,13 @@ TEST(DecodeHelper, AHelperThatDiesByASignalRetiresItsSpawner) {
   ASSERT_EQ(first.size(), 1u);
   ASSERT_EQ(loadPicture(good, companionLoad(nullptr)).status, LoadStatus::loaded);
   EXPECT_EQ(spawnersOfThisProcess(), first);
-  for (const char* word : {"segv", "abort", "exec"}) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  // The sanitizers turn a SIGSEGV into a report and an exit.
+  const std::vector<const char*> words = {"abort", "exec"};
+#else
+  const std::vector<const char*> words = {"segv", "abort", "exec"};
+#endif
+  for (const char* word : words) {
     SCOPED_TRACE(word);
     const std::vector<pid_t> before = spawnersOfThisProcess();
     const std::string path = folder.file(std::string(word) + ".gif");
@@ -383,7 +389,8 @@ TEST(DecodeHelper, TheFilterIsTheOneTheArchitectureDescribes) {
 bool kernelTakes32BitCalls() {
   const pid_t child = ::fork();
   if (child == 0) {
-    long result = 20;  // getpid
+    ::signal(SIGSEGV, SIG_DFL);  // not a sanitizer's report
+    long result = 20;            // getpid
     asm volatile("int $0x80" : "+a"(result) : : "memory");
     ::_exit(0);
   }
