@@ -291,6 +291,17 @@ bool kernelAllowsUserNamespaces() {
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+// The sandboxes a spawner may report here. Under ThreadSanitizer a runtime
+// thread of its own may keep the spawner from a user namespace (only a
+// single-threaded process may enter one): then the filter alone is right too.
+std::set<std::string> expectedSandboxes() {
+  std::set<std::string> expected = {kernelAllowsUserNamespaces() ? "namespaces+seccomp" : "seccomp"};
+#if defined(__SANITIZE_THREAD__)
+  expected.insert("seccomp");
+#endif
+  return expected;
+}
+
 std::string namespaceOf(const std::string& process, const char* kind) {
   std::error_code error;
   return std::filesystem::read_symlink("/proc/" + process + "/ns/" + kind, error).string();
@@ -305,6 +316,9 @@ TEST(DecodeHelper, TheSpawnerHasAnEmptyRootInNamespacesOfItsOwn) {
     EXPECT_EQ(helperSandbox(), HelperSandbox::seccomp);
     GTEST_SKIP() << "this kernel refuses unprivileged user namespaces";
   }
+#if defined(__SANITIZE_THREAD__)
+  if (helperSandbox() == HelperSandbox::seccomp) GTEST_SKIP() << "ThreadSanitizer's thread kept it out";
+#endif
   EXPECT_EQ(helperSandbox(), HelperSandbox::namespacesAndSeccomp);
   const std::vector<pid_t> spawners = spawnersOfThisProcess();
   ASSERT_EQ(spawners.size(), 1u);
@@ -461,7 +475,7 @@ TEST(DecodeHelper, EachMisbehaviourGivesItsReasonWhileTheBatchCompletesTheOthers
   }
   EXPECT_EQ(reasons, expected) << run.out << run.err;
   const nlohmann::json summary = testing::jsonLinesOf(run.out).back();
-  EXPECT_EQ(summary["sandbox"], kernelAllowsUserNamespaces() ? "namespaces+seccomp" : "seccomp");
+  EXPECT_EQ(expectedSandboxes().count(summary["sandbox"].get<std::string>()), 1u) << summary;
   for (const auto& [name, reason] : expected)
     EXPECT_EQ(
         std::filesystem::exists(batch.path("out_" + std::filesystem::path(name).stem().string() + ".png")),
