@@ -20,6 +20,7 @@ extern "C" {
 #include <mutex>
 #include <span>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "image/descriptor_passing.h"
@@ -66,9 +67,12 @@ class Spawner {
  public:
   SpawnedHelper spawn(const std::string& program, int requestFd, int replyFd, int pictureFd,
                       const CancelFlag* cancel) {
+    // Another thread asks the spawner: wait for it, looking at the cancel
+    // flag. (Not a timed mutex: ThreadSanitizer cannot see its timed lock.)
     std::unique_lock lock(mutex_, std::defer_lock);
-    while (!lock.try_lock_for(std::chrono::milliseconds(kWaitSliceMs))) {
+    while (!lock.try_lock()) {
       if (cancelled(cancel)) return {.error = ECANCELED};
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     if (current_.running() && program != current_.program) retire();
     SpawnedHelper helper;
@@ -256,7 +260,7 @@ class Spawner {
     return helper;
   }
 
-  std::timed_mutex mutex_;
+  std::mutex mutex_;
   Instance current_;
   std::vector<Instance> retired_;
   std::uint64_t started_ = 0;
