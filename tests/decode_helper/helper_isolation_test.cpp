@@ -283,7 +283,7 @@ TEST(DecodeHelper, AHelperThatDiesByASignalRetiresItsSpawner) {
 
 // Whether this kernel lets an unprivileged process have a user namespace of
 // its own, tried in a child.
-bool kernelAllowsUserNamespaces() {
+[[maybe_unused]] bool kernelAllowsUserNamespaces() {
   const pid_t child = ::fork();
   if (child == 0) ::_exit(::unshare(CLONE_NEWUSER | CLONE_NEWNS | CLONE_NEWNET) == 0 ? 0 : 1);
   int status = 0;
