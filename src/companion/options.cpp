@@ -382,7 +382,8 @@ constexpr std::array kOptions = {
         "source's (keep: dates, camera, exposure, copyright,\n"
         "location; its orientation set to 1, its sizes to the\n"
         "output's, its thumbnail dropped), or the same with\n"
-        "the GPS location removed (keep-no-gps); see METADATA"),
+        "the GPS location and the maker note removed\n"
+        "(keep-no-gps); see METADATA"),
     switchRow<&Options::keepDates>("--keep-dates",
                                    "each output bears its source's modification and\n"
                                    "access times (without a prefix the replaced\n"
@@ -415,8 +416,11 @@ constexpr std::array<Section, 8> kSections = {{
      "tag is kept where it is (maker notes too) but Orientation, set to 1 since the\n"
      "pixels are upright, the sizes, set to the output's, SubjectArea and\n"
      "SubjectLocation, removed, and the thumbnail, dropped. keep-no-gps removes\n"
-     "the GPS directory and zeroes its bytes. A block that fails its checks\n"
-     "(offsets outside it, loops, counts that lie) is left out with the warning\n"
+     "the GPS directory wherever it is named and zeroes its bytes, and drops the\n"
+     "maker note, whose camera-private layout may hold a location too. A block\n"
+     "that fails its checks (offsets outside it, loops, counts that lie; with\n"
+     "keep-no-gps also two GPS directories, a chained one or one named by the\n"
+     "thumbnail directory) is left out with the warning\n"
      "exif-damaged, and one larger than a JPEG segment holds (65,527 bytes) with\n"
      "exif-too-large; the picture is written either way. TIFF and GIF sources\n"
      "keep no EXIF."},

@@ -17,6 +17,7 @@ constexpr std::uint16_t kThumbnailLength = 0x0202;
 constexpr std::uint16_t kExifPointer = 0x8769;
 constexpr std::uint16_t kGpsPointer = 0x8825;
 constexpr std::uint16_t kSubjectArea = 0x9214;
+constexpr std::uint16_t kMakerNote = 0x927C;
 constexpr std::uint16_t kPixelXDimension = 0xA002;
 constexpr std::uint16_t kPixelYDimension = 0xA003;
 constexpr std::uint16_t kInteropPointer = 0xA005;
@@ -128,11 +129,29 @@ std::optional<Directory> followPointer(const Block& block, const Entry& pointer,
   return readDirectory(block, pointer.value);
 }
 
-void addRanges(const Directory& directory, std::vector<Range>& ranges) {
+// The bytes of a directory: its table and its values, but those of the
+// tag `leftOut`, whose entry the edit removes.
+void addRanges(const Directory& directory, std::vector<Range>& ranges,
+               std::optional<std::uint16_t> leftOut = std::nullopt) {
   ranges.push_back(directory.table());
   for (const Entry& entry : directory.entries) {
+    if (entry.tag == leftOut) continue;
     if (entry.outOfLine.end > entry.outOfLine.begin) ranges.push_back(entry.outOfLine);
   }
+}
+
+// The GPS pointers among a directory's entries (a broken block may hold more than one).
+void addGpsPointers(const Directory& directory, std::vector<const Entry*>& pointers) {
+  for (const Entry& entry : directory.entries) {
+    if (entry.tag == kGpsPointer) pointers.push_back(&entry);
+  }
+}
+
+// Whether the thumbnail directory names a GPS directory of its own.
+bool thumbnailPointsToGps(const Block& block, std::uint32_t at) {
+  if (at == 0) return false;
+  const std::optional<Directory> ifd1 = readDirectory(block, at);
+  return ifd1 && ifd1->find(kGpsPointer) != nullptr;
 }
 
 class Editor {
@@ -239,7 +258,6 @@ std::optional<std::vector<std::uint8_t>> normaliseExif(std::span<const std::uint
 
   std::optional<Directory> exif;
   std::optional<Directory> interop;
-  std::optional<Directory> gps;
   if (const Entry* pointer = ifd0->find(kExifPointer)) {
     exif = followPointer(block, *pointer, visited);
     if (!exif) return std::nullopt;
@@ -248,35 +266,65 @@ std::optional<std::vector<std::uint8_t>> normaliseExif(std::span<const std::uint
       if (!interop) return std::nullopt;
     }
   }
-  if (const Entry* pointer = ifd0->find(kGpsPointer)) {
-    gps = followPointer(block, *pointer, visited);
-    if (!gps) return std::nullopt;
+
+  // GPS pointers are sought in every directory kept, as writers put them
+  // anywhere. Removing them is only certain for one directory that ends its
+  // chain: a second one, a chained one or one named by the thumbnail
+  // directory fails the checks.
+  std::vector<const Entry*> gpsPointers;
+  addGpsPointers(*ifd0, gpsPointers);
+  if (exif) addGpsPointers(*exif, gpsPointers);
+  if (interop) addGpsPointers(*interop, gpsPointers);
+  if (edits.removeGps && (gpsPointers.size() > 1 || thumbnailPointsToGps(block, ifd0->next)))
+    return std::nullopt;
+  std::vector<Directory> gpsDirectories;
+  for (const Entry* pointer : gpsPointers) {
+    const auto same = [pointer](const Directory& d) { return d.at == pointer->value; };
+    if (std::any_of(gpsDirectories.begin(), gpsDirectories.end(), same)) continue;
+    std::optional<Directory> gps = followPointer(block, *pointer, visited);
+    if (!gps || (edits.removeGps && gps->next != 0)) return std::nullopt;
+    gpsDirectories.push_back(std::move(*gps));
   }
+  // A maker note's own layout is the camera maker's, so a location inside
+  // it cannot be found: without GPS, the maker note goes too.
+  const std::optional<std::uint16_t> makerNoteLeftOut =
+      edits.removeGps ? std::optional<std::uint16_t>(kMakerNote) : std::nullopt;
 
   // Every byte the output keeps: what removing GPS or the thumbnail zeroes
   // must lie outside all of it.
   std::vector<Range> kept{{0, 8}};
   addRanges(*ifd0, kept);
-  if (exif) addRanges(*exif, kept);
+  if (exif) addRanges(*exif, kept, makerNoteLeftOut);
   if (interop) addRanges(*interop, kept);
-  if (gps && !edits.removeGps) addRanges(*gps, kept);
+  if (!edits.removeGps) {
+    for (const Directory& gps : gpsDirectories) addRanges(gps, kept);
+  }
   const auto outsideKept = [&kept](const Range& range) {
     return std::none_of(kept.begin(), kept.end(), [&range](const Range& k) { return k.overlaps(range); });
   };
-  // The tables of IFD0 and Exif are rewritten below: each may share no byte
-  // with the header, another directory or any value kept.
+  // The tables of IFD0 and Exif (and Interop, when it names GPS) are
+  // rewritten below: each may share no byte with the header, another
+  // directory or any value kept.
+  const bool rewriteInterop = interop && edits.removeGps && interop->find(kGpsPointer) != nullptr;
   std::vector<Range> tables{ifd0->table()};
   if (exif) tables.push_back(exif->table());
+  if (rewriteInterop) tables.push_back(interop->table());
   for (const Range& table : tables) {
     const auto sharing =
         std::count_if(kept.begin(), kept.end(), [&table](const Range& k) { return k.overlaps(table); });
     if (sharing != 1) return std::nullopt;  // itself, and nothing else
   }
-  std::vector<Range> gpsRanges;
-  if (gps && edits.removeGps) {
-    addRanges(*gps, gpsRanges);
+  std::vector<Range> removed;
+  if (edits.removeGps) {
+    for (const Directory& gps : gpsDirectories) addRanges(gps, removed);
     // Coordinates that share bytes with what stays could not be removed.
-    if (!std::all_of(gpsRanges.begin(), gpsRanges.end(), outsideKept)) return std::nullopt;
+    if (!std::all_of(removed.begin(), removed.end(), outsideKept)) return std::nullopt;
+    if (exif) {
+      if (const Entry* note = exif->find(kMakerNote); note && note->outOfLine.end > note->outOfLine.begin) {
+        if (!outsideKept(note->outOfLine)) return std::nullopt;
+        removed.push_back(note->outOfLine);
+      }
+    }
   }
   const std::optional<std::vector<Range>> thumbnail = thumbnailRanges(block, ifd0->next, visited);
 
@@ -307,6 +355,9 @@ std::optional<std::vector<std::uint8_t>> normaliseExif(std::span<const std::uint
         return setSize(editor, entry, edits.width);
       case kPixelYDimension:
         return setSize(editor, entry, edits.height);
+      case kGpsPointer:
+      case kMakerNote:
+        return !edits.removeGps;
       case kSubjectArea:
       case kSubjectLocation:
         return false;
@@ -316,7 +367,10 @@ std::optional<std::vector<std::uint8_t>> normaliseExif(std::span<const std::uint
   };
   editor.rewrite(*ifd0, 0, keepInIfd0);
   if (exif) editor.rewrite(*exif, exif->next, keepInExif);
-  for (const Range& range : gpsRanges) editor.zero(range);
+  if (rewriteInterop) {
+    editor.rewrite(*interop, interop->next, [](const Entry& entry) { return entry.tag != kGpsPointer; });
+  }
+  for (const Range& range : removed) editor.zero(range);
 
   if (thumbnail) {
     std::uint64_t keptEnd = 0;
@@ -344,7 +398,17 @@ bool exifHasGps(std::span<const std::uint8_t> tiff) {
   const std::optional<Block> block = blockOf(tiff);
   if (!block) return false;
   const std::optional<Directory> ifd0 = readDirectory(*block, *block->u32(4));
-  return ifd0 && ifd0->find(kGpsPointer) != nullptr;
+  if (!ifd0) return false;
+  if (ifd0->find(kGpsPointer) != nullptr || thumbnailPointsToGps(*block, ifd0->next)) return true;
+  const Entry* exifPointer = ifd0->find(kExifPointer);
+  if (exifPointer == nullptr) return false;
+  const std::optional<Directory> exif = readDirectory(*block, exifPointer->value);
+  if (!exif) return false;
+  if (exif->find(kGpsPointer) != nullptr) return true;
+  const Entry* interopPointer = exif->find(kInteropPointer);
+  if (interopPointer == nullptr) return false;
+  const std::optional<Directory> interop = readDirectory(*block, interopPointer->value);
+  return interop && interop->find(kGpsPointer) != nullptr;
 }
 
 std::span<const std::uint8_t> exifTiffIn(std::span<const std::uint8_t> payload) {

@@ -13,8 +13,12 @@
 //  - SubjectArea and SubjectLocation go (they point into the old pixels);
 //  - the thumbnail directory (IFD1) is unlinked, and its bytes are cut off
 //    where they end the block, or zeroed;
-//  - on request the GPS directory goes: its pointer removed, its bytes
-//    zeroed, so that no coordinate is left anywhere in the block.
+//  - on request the GPS directory goes: its pointer removed (from IFD0,
+//    Exif or Interop, wherever it is), its bytes zeroed, and the maker
+//    note with it, whose private layout may hold a location too; so that no
+//    coordinate is left anywhere in the block. A block with two GPS
+//    pointers, a GPS directory chaining another or a thumbnail directory
+//    naming one is refused then.
 // Pure functions; any thread.
 #pragma once
 
@@ -42,7 +46,7 @@ struct ExifEdits {
 std::optional<std::vector<std::uint8_t>> normaliseExif(std::span<const std::uint8_t> tiff,
                                                        const ExifEdits& edits);
 
-// Whether a block holds a GPS directory (its pointer in IFD0).
+// Whether a block names a GPS directory from any of its directories.
 bool exifHasGps(std::span<const std::uint8_t> tiff);
 
 // The TIFF structure inside a container's EXIF payload: after a JPEG's

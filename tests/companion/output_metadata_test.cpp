@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -170,6 +171,103 @@ TEST_F(OutputMetadata, DamagedAndOversizedBlocksAreLeftOutWithAWarning) {
   EXPECT_NE(plan.out.find("phone.jpg: 48x64 -> 20x20, p_phone.jpg (new), metadata: EXIF without GPS\n"),
             std::string::npos)
       << plan.out;
+}
+
+// A little-endian block laid out by hand: up to four directories at fixed
+// places, each a list of entries, and the latitude's rationals at 400.
+struct Directory {
+  std::vector<std::array<std::uint32_t, 4>> entries;  // tag, type, count, value
+  std::uint32_t next = 0;
+};
+constexpr std::uint32_t kDirectoryAt[] = {8, 100, 200, 300};
+constexpr std::uint32_t kLatitudeAt = 400;
+
+std::string littleEndianBlock(const std::vector<Directory>& directories) {
+  std::string b(kLatitudeAt + 24, '\0');
+  const auto put = [&b](std::size_t at, std::uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) b[at + static_cast<std::size_t>(i)] = static_cast<char>(value >> 8 * i);
+  };
+  b[0] = b[1] = 'I';
+  put(2, 42, 2);
+  put(4, kDirectoryAt[0], 4);
+  for (std::size_t d = 0; d < directories.size(); ++d) {
+    std::size_t at = kDirectoryAt[d];
+    put(at, static_cast<std::uint32_t>(directories[d].entries.size()), 2);
+    for (const auto& [tag, type, count, value] : directories[d].entries) {
+      put(at + 2, tag, 2);
+      put(at + 4, type, 2);
+      put(at + 6, count, 4);
+      put(at + 10, value, 4);
+      at += 12;
+    }
+    put(at + 2, directories[d].next, 4);
+  }
+  const std::uint32_t latitude[6] = {48, 1, 51, 1, 747, 25};
+  for (std::size_t i = 0; i < 6; ++i) put(kLatitudeAt + 4 * i, latitude[i], 4);
+  return b;
+}
+
+// phone.jpg with its APP1 segment replaced by one holding `block`.
+std::string jpegWithExif(std::string jpeg, const std::string& block) {
+  const std::size_t mark = jpeg.find(std::string("Exif\0\0", 6));
+  const std::size_t segment = mark - 4;
+  const std::size_t length =
+      static_cast<unsigned char>(jpeg[segment + 2]) << 8 | static_cast<unsigned char>(jpeg[segment + 3]);
+  const std::size_t newLength = 2 + 6 + block.size();
+  const std::string app1 = std::string("\xFF\xE1", 2) + static_cast<char>(newLength >> 8) +
+                           static_cast<char>(newLength & 0xFF) + std::string("Exif\0\0", 6) + block;
+  return jpeg.replace(segment, 2 + length, app1);
+}
+
+TEST_F(OutputMetadata, KeepNoGpsLeavesNoCoordinateWhereverTheBlockHidesIt) {
+  constexpr std::uint32_t kPointer = 4, kRational = 5, kUndefined = 7, kByte = 1;
+  const std::array<std::uint32_t, 4> latitude = {0x0002, kRational, 3, kLatitudeAt};
+  const std::array<std::uint32_t, 4> version = {0x0000, kByte, 4, 0x0202};
+  const auto to = [](std::uint16_t tag, int directory) {
+    return std::array<std::uint32_t, 4>{tag, kPointer, 1, kDirectoryAt[directory]};
+  };
+  const std::uint16_t kExif = 0x8769, kGps = 0x8825, kInterop = 0xA005;
+  struct Row {
+    const char* name;
+    std::vector<Directory> layout;
+    bool cleaned;  // false: the block cannot be cleaned for certain and is left out
+  };
+  const Row rows[] = {
+      {"GPS named by IFD0", {{{to(kGps, 1)}}, {{latitude}}}, true},
+      {"GPS named by the Exif directory", {{{to(kExif, 1)}}, {{to(kGps, 2)}}, {{latitude}}}, true},
+      {"GPS named by the Interop directory",
+       {{{to(kExif, 1)}}, {{to(kInterop, 2)}}, {{to(kGps, 3)}}, {{latitude}}},
+       true},
+      {"a location inside a maker note", {{{to(kExif, 1)}}, {{{0x927C, kUndefined, 24, kLatitudeAt}}}}, true},
+      {"two GPS directories",
+       {{{to(kExif, 1), to(kGps, 2)}}, {{to(kGps, 3)}}, {{version}}, {{latitude}}},
+       false},
+      {"a GPS directory chaining another",
+       {{{to(kGps, 1)}}, {{version}, kDirectoryAt[2]}, {{latitude}}},
+       false},
+      {"GPS named by the thumbnail directory",
+       {{{{0x0112, 3, 1, 1}}, kDirectoryAt[1]}, {{to(kGps, 2)}}, {{latitude}}},
+       false},
+  };
+  const std::string phone = readBytes(path("phone.jpg"));
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::string block = littleEndianBlock(row.layout);
+    ASSERT_TRUE(holdsTheLatitude(block));
+    writeBytes(path("hidden.jpg"), jpegWithExif(phone, block));
+    for (const char* format : {"jpg", "png", "webp", "avif"}) {
+      SCOPED_TRACE(format);
+      const Json report = runOne("hidden.jpg", format, {"--metadata", "keep-no-gps"});
+      EXPECT_EQ(report["outcome"], "written");
+      EXPECT_EQ(report["metadata"], std::string(row.cleaned ? "exif-without-gps" : "none"));
+      EXPECT_EQ(report["warnings"], row.cleaned ? Json::array() : Json::array({"exif-damaged"}));
+      const std::string output = path(std::string("m_hidden.") + format);
+      EXPECT_FALSE(holdsTheLatitude(readBytes(output)));
+      const Json tags = exifTags(output);
+      EXPECT_FALSE(tags.contains("GPS:GPSLatitude") || tags.contains("ExifIFD:MakerNoteUnknown")) << tags;
+      fs::remove(output);
+    }
+  }
 }
 
 struct timespec modifiedOf(const std::string& path) {
