@@ -25,6 +25,9 @@ using image::DecodeFailure;
 // them its private structure); counted with room to spare.
 constexpr std::uint64_t kGiflibBytes = std::uint64_t{64} << 10;
 
+// The most pixels one byte of LZW data can give: 8 / 3 codes of 4096.
+constexpr std::uint64_t kMostPixelsPerDataByte = 4096 * 8 / 3;
+
 // The application extension that carries an ICC profile in its sub-blocks.
 constexpr std::string_view kIccExtension = "ICCRGBG1012";
 
@@ -302,6 +305,16 @@ image::Reading readGif(image::PictureInput& input, const image::DecodeLimits& li
   if (!image::usableIccProfile(frame.iccProfile)) frame.iccProfile.clear();
 
   const Covered covered = coveredBy(frame, width, height);
+  const auto screenPixels = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
+  const auto coveredPixels = covered.empty() ? std::uint64_t{0}
+                                             : static_cast<std::uint64_t>(covered.width()) *
+                                                   static_cast<std::uint64_t>(covered.height());
+  // Nor may a frame claim more pixels than its LZW data could ever give:
+  // every code, of at least 3 bits, yields at most 4096 of them.
+  const std::uint64_t dataLeft = input.size() - std::min(input.size(), source.position);
+  if (image::paintsTooLittleOf(screenPixels, coveredPixels) ||
+      (screenPixels > image::kFreePixels && coveredPixels > kMostPixelsPerDataByte * dataLeft))
+    return refuse(DecodeFailure::unrecognised);
   const bool alpha = frame.transparentIndex >= 0 || covered.x0 != 0 || covered.y0 != 0 ||
                      covered.x1 != width || covered.y1 != height;
   const int depth = alpha ? 32 : 24;

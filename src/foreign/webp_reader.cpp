@@ -291,6 +291,9 @@ bool probeWebp(DecoderContext& context) {
     context.refusal = DecodeFailure::tooLarge;
     return false;
   }
+  if (image::paintsTooLittleOf(width * height, static_cast<std::uint64_t>(s->frameWidth) *
+                                                   static_cast<std::uint64_t>(s->frameHeight)))
+    return false;
   if (layout.exif) context.exif = exifOf(input, *layout.exif);
   const int orientation = context.exif.empty() ? 1 : image::tiffOrientation(context.exif);
   if (layout.icc && layout.icc->size <= image::kMaxIccProfileBytes) {

@@ -31,6 +31,13 @@ void setDecodePixelLimit(std::uint64_t pixels);
 // bytes of data could never fill (such files are truncated or hostile).
 inline constexpr std::uint64_t kFreePixels = std::uint64_t{1} << 24;
 
+// Beyond the free allowance, a canvas (a GIF's screen, a WebP animation's
+// canvas, a HEIF grid) must be painted at least half by the frames or tiles
+// its file holds: a tiny frame on a vast empty canvas is a bomb, not a picture.
+inline bool paintsTooLittleOf(std::uint64_t canvasPixels, std::uint64_t paintedPixels) {
+  return canvasPixels > kFreePixels && paintedPixels < canvasPixels / 2;
+}
+
 // Value of the flags argument of `decode`: write rows bottom-up.
 inline constexpr int kRowsBottomUp = 2;
 

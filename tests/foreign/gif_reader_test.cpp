@@ -278,6 +278,43 @@ TEST(GifReader, AReducedPictureIsTheWholePictureResampled) {
   }
 }
 
+// Beyond 16 megapixels a screen must be painted by its frame's data: a
+// frame off it or on a small part of it, or a frame whose LZW data is too
+// short to fill it, is refused from the header, before any raster.
+TEST(GifReader, AVastScreenItsFrameCannotPaintIsRefusedFromTheHeader) {
+  const auto zeros = [](int left, int top, int width, int height) {
+    Frame frame = numberedFrame(left, top, width, height);
+    std::fill(frame.indices.begin(), frame.indices.end(), 0);
+    return frame;
+  };
+  const Bytes whole = makeGif(5000, 4000, kGlobal, zeros(0, 0, 5000, 4000));
+  Bytes cut = whole;
+  cut.resize(400);
+  struct Row {
+    const char* what;
+    Bytes file;
+    bool refused;
+  };
+  const Row rows[] = {
+      {"a 1 x 1 frame off a 32767 x 32767 screen", makeGif(32767, 32767, kGlobal, zeros(40000, 0, 1, 1)),
+       true},
+      {"a 1 x 1 frame on it", makeGif(32767, 32767, kGlobal, zeros(0, 0, 1, 1)), true},
+      {"a frame on a third of a 5000 x 4000 screen", makeGif(5000, 4000, kGlobal, zeros(0, 0, 5000, 1300)),
+       true},
+      {"a whole frame of 5000 x 4000 cut to 400 bytes", cut, true},
+      {"the same frame whole", whole, false},
+      {"a frame on two thirds of the screen", makeGif(5000, 4000, kGlobal, zeros(0, 0, 5000, 2700)), false},
+      {"a 1 x 1 frame on a 4000 x 4000 screen", makeGif(4000, 4000, kGlobal, zeros(0, 0, 1, 1)), false},
+  };
+  for (const Row& row : rows) {
+    const image::Reading header = readBytes(row.file, {}, nullptr, ReadUpTo::header);
+    EXPECT_EQ(!header.header, row.refused) << row.what;
+    if (row.refused) {
+      EXPECT_EQ(header.failure, DecodeFailure::unrecognised) << row.what;
+    }
+  }
+}
+
 TEST(GifReader, TheHeaderAloneAndTheBudgetAgreeWithTheLoad) {
   const Bytes bytes = readFile(dataPath("gif/good/pil_test.colors.gif"));
   const image::Reading header = readBytes(bytes, {}, nullptr, ReadUpTo::header);

@@ -308,6 +308,21 @@ TEST(WebpReader, LimitsAreCheckedFromTheHeader) {
   wide[25] = 0x9C;
   wide[26] = 0x00;
   EXPECT_EQ(readBytes(wide, {}, nullptr, ReadUpTo::header).failure, DecodeFailure::tooLarge);
+  // A vast canvas its small first frame leaves empty is refused before any
+  // raster; up to 16 megapixels it is a picture.
+  Bytes vast = readFile(dataPath("good/made_pil_different_transparency_mixed.webp"));
+  for (const int at : {24, 27}) {
+    vast[at] = 0xFE;  // 16383 - 1
+    vast[at + 1] = 0x3F;
+  }
+  const Reading refused = readBytes(vast, {}, nullptr, ReadUpTo::header);
+  EXPECT_FALSE(refused.header.has_value());
+  EXPECT_EQ(refused.failure, DecodeFailure::unrecognised);
+  for (const int at : {24, 27}) {
+    vast[at] = 0x9F;  // 4000 - 1
+    vast[at + 1] = 0x0F;
+  }
+  EXPECT_TRUE(readBytes(vast, {}, nullptr, ReadUpTo::header).header.has_value());
 }
 
 // A Stop raised once the header is read ends the decode with no picture.
