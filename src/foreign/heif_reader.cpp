@@ -7,6 +7,7 @@
 #include <new>
 #include <span>
 
+#include "foreign/heif_grid.h"
 #include "foreign/nclx_profile.h"
 #include "image/decoder.h"
 #include "image/exif_editor.h"
@@ -200,6 +201,10 @@ bool probeHeif(DecoderContext& context) {
     context.refusal = DecodeFailure::tooLarge;
     return false;
   }
+  // A grid must be painted by its tiles, as any picture by its data.
+  if (const std::optional<std::uint64_t> tiles = primaryGridTilePixels(*context.input);
+      tiles && image::paintsTooLittleOf(pixels, *tiles))
+    return false;
   if (!takeColours(s)) return false;
   takeExif(s);
   s->alpha = heif_image_handle_has_alpha_channel(s->primary) != 0;

@@ -209,6 +209,48 @@ TEST(HeifReader, SideAbove32767IsTooLarge) {
   std::remove(path.c_str());
 }
 
+// Beyond 16 megapixels a grid must be painted by its tiles: the 2 x 2 grid
+// of 1280 x 720 tiles declared larger (in its ispe and its grid data) is
+// refused from the header, before libheif allocates the grid.
+TEST(HeifReader, AGridItsTilesCannotPaintIsRefusedFromTheHeader) {
+  const Bytes file = readFile(dataPath("heif/good/ffc_C007.heic"));
+  const auto find = [&file](const Bytes& what) {
+    return static_cast<std::size_t>(std::search(file.begin(), file.end(), what.begin(), what.end()) -
+                                    file.begin());
+  };
+  const std::size_t ispe = find({0x00, 0x00, 0x0A, 0x00, 0x00, 0x00, 0x05, 0xA0});  // 2560 x 1440
+  const std::size_t grid = find({0, 0, 1, 1, 0x0A, 0x00, 0x05, 0xA0});              // 2 x 2, 2560 x 1440
+  ASSERT_LT(ispe, file.size());
+  ASSERT_LT(grid, file.size());
+  const std::string path =
+      std::filesystem::temp_directory_path() / ("pixmoor-heif-grid-" + std::to_string(::getpid()));
+  struct Row {
+    std::uint32_t side;
+    bool refused;
+  };
+  // 2560 x 2560 is painted by more than half (3.7 of 6.6 megapixels, under
+  // the 16 free anyway); 6000 x 6000 and 30000 x 30000 are not.
+  for (const Row row : {Row{2560, false}, Row{6000, true}, Row{30000, true}}) {
+    Bytes patched = file;
+    for (int i = 0; i < 4; ++i) {
+      patched[ispe + i] = patched[ispe + 4 + i] = static_cast<std::uint8_t>(row.side >> (24 - 8 * i));
+    }
+    for (int i = 0; i < 2; ++i) {
+      patched[grid + 4 + i] = patched[grid + 6 + i] = static_cast<std::uint8_t>(row.side >> (8 - 8 * i));
+    }
+    std::FILE* out = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(out, nullptr);
+    std::fwrite(patched.data(), 1, patched.size(), out);
+    std::fclose(out);
+    const image::Reading reading = readThrough(readHeif, path, {}, nullptr, ReadUpTo::header);
+    EXPECT_EQ(!reading.header, row.refused) << row.side;
+    if (row.refused) {
+      EXPECT_EQ(reading.failure, DecodeFailure::unrecognised) << row.side;
+    }
+  }
+  std::remove(path.c_str());
+}
+
 // Colours given by code points: Display P3 carries its profile, sRGB none.
 TEST(HeifReader, ColoursOfCodePointsBecomeAProfile) {
   const image::Reading p3 = readThrough(readHeif, dataPath("heif/good/made_p3.heic"));
