@@ -21,6 +21,7 @@
 // Reads the file system only; any thread.
 #pragma once
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,6 +47,9 @@ enum class SkipReason {
   inaccessible,       // the path cannot be looked at (a folder on the way we may not search)
   pathTooLong,        // longer than the system lets a path be (PATH_MAX)
   inTrash,            // a Trash folder, or a path inside one
+  // The output folder met inside the folder walked: its pictures are
+  // outputs, never sources. Said, but no failure: the run leaves it as asked.
+  outputFolder,
 };
 
 struct SkippedPath {
@@ -58,6 +62,13 @@ struct SkippedPath {
 struct Intake {
   BatchJob job;
   std::vector<SkippedPath> skipped;  // in the order met
+
+  // The paths left out that make the run's status a failure.
+  std::size_t failingSkips() const {
+    return static_cast<std::size_t>(
+        std::count_if(skipped.begin(), skipped.end(),
+                      [](const SkippedPath& path) { return path.reason != SkipReason::outputFolder; }));
+  }
 };
 
 // How a drop is taken. The defaults are the window's drop; the companion

@@ -154,9 +154,11 @@ class DropWalk {
             whole = false;
           }
         } else if (S_ISDIR(info.st_mode)) {
-          if ((rules_.hiddenFolders || !isHidden(name)) && !isTrash(name, info) &&
-              notEntered_.count({info.st_dev, info.st_ino}) == 0)
+          if (notEntered_.count({info.st_dev, info.st_ino}) != 0) {
+            skip(path, SkipReason::outputFolder);
+          } else if ((rules_.hiddenFolders || !isHidden(name)) && !isTrash(name, info)) {
             subfolders.push_back(path);
+          }
         } else if (!isFolder(path) && acceptedExtension(intakeExtension(name), rules_.formats)) {
           pictures.push_back(path);  // a link to a folder is neither
         }
@@ -250,6 +252,8 @@ std::string_view skipReasonText(SkipReason reason) {
       return "path longer than the system allows";
     case SkipReason::inTrash:
       return "in the Trash (nothing is taken from there: restore it first)";
+    case SkipReason::outputFolder:
+      return "the output folder (its pictures are this run's outputs, or an earlier run's)";
   }
   return "unknown";
 }

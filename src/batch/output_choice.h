@@ -36,4 +36,13 @@ struct OutputChoice {
   bool operator==(const OutputChoice&) const = default;
 };
 
+// With shrinkOnly a source already within its target, whose output would be
+// the source itself, is left as it is: unless a byte limit asks for fewer
+// bytes than the file has, which only a new encoding can give.
+inline bool leftAlreadySmall(const OutputChoice& choice, bool withinTarget, bool outputIsSource,
+                             std::uint64_t sourceBytes) {
+  return choice.size.shrinkOnly && withinTarget && outputIsSource &&
+         (choice.maxBytes == 0 || sourceBytes <= choice.maxBytes);
+}
+
 }  // namespace pixmoor::batch

@@ -177,9 +177,12 @@ PreparedPicture preparePicture(const std::string& sourcePath, const settings::Se
     return prepared;
   }
   // Already within the target, and its output would be the source itself:
-  // nothing to make of it.
-  if (choice.size.shrinkOnly && target.width == width && target.height == height &&
-      outcome.outputPath == sourcePath) {
+  // nothing to make of it, unless it has more bytes than the limit allows.
+  struct stat source {};
+  const std::uint64_t sourceBytes =
+      ::stat(sourcePath.c_str(), &source) == 0 ? static_cast<std::uint64_t>(source.st_size) : 0;
+  if (leftAlreadySmall(choice, target.width == width && target.height == height,
+                       outcome.outputPath == sourcePath, sourceBytes)) {
     outcome.reason = FailureReason::alreadySmall;
     return prepared;
   }
@@ -282,6 +285,13 @@ FailureReason writeWith(const PreparedPicture& picture, std::uint64_t* bytes, st
        ++n) {
     path = numberedPath(first, n);
     saved = save(path, rule);
+  }
+  // Skip leaves a file that was there before the run; one of the run's own
+  // (another source, an earlier output) is a clash of two pictures, as
+  // under replace.
+  if (saved == image::SaveStatus::nameTaken && picture.ifExists == IfExists::skip && rule.mustKeep) {
+    const auto held = files::identityOf(path);
+    if (held && rule.mustKeep(*held)) return FailureReason::wouldReplaceAnother;
   }
   if (saved != image::SaveStatus::saved) return notSetAside ? FailureReason::notTrashed : saveFailure(saved);
   struct stat written {};

@@ -198,6 +198,8 @@ std::string_view skipReasonCode(batch::SkipReason reason) {
       return "path-too-long";
     case SkipReason::inTrash:
       return "in-trash";
+    case SkipReason::outputFolder:
+      return "output-folder";
   }
   return "unknown";
 }

@@ -303,7 +303,8 @@ constexpr std::array kOptions = {
                                     "a picture already within its target keeps its\n"
                                     "size (still written in the chosen format); with\n"
                                     "prefix \"0\" and its own format it is left\n"
-                                    "untouched and reported as already-small"),
+                                    "untouched and reported as already-small (unless\n"
+                                    "it has more bytes than --max-bytes allows)"),
     bytesRow("--max-bytes N[K|M]", 1, 4096,
              "each output at most N bytes: the highest quality up\n"
              "to --quality whose encoding fits, else the picture\n"
@@ -428,7 +429,9 @@ constexpr std::array<Section, 8> kSections = {{
      "A path that does not exist, a folder given beside other paths, a folder\n"
      "that cannot be read, a path longer than the system allows and a Trash (or\n"
      "anything in one) are left out, each named on standard error as\n"
-     "\"PATH: skipped, why\". A file whose name has no accepted extension is\n"
+     "\"PATH: skipped, why\"; so is the --output-dir folder met inside the folder\n"
+     "walked, whose pictures are outputs (that one leaves the exit status 0).\n"
+     "A file whose name has no accepted extension is\n"
      "passed over silently, as a drop does. A settings file that cannot be used as\n"
      "written is named with what is used instead; given with --settings, it is a\n"
      "usage error."},
@@ -451,7 +454,8 @@ constexpr std::array<Section, 8> kSections = {{
      "\"output_bytes\", \"milliseconds\" and, in a dry run, \"output_state\" (new,\n"
      "exists or source). Each path left out comes first, as an object with\n"
      "\"type\": \"skipped\", \"source\" and \"reason\" (not-found, folder-among-others,\n"
-     "unreadable-folder, inaccessible, path-too-long or in-trash). The last line is\n"
+     "unreadable-folder, inaccessible, path-too-long, in-trash or output-folder).\n"
+     "The last line is\n"
      "an object with \"type\": \"summary\", the counts (\"skipped\" and \"left\" among\n"
      "them), the byte totals, \"exit_status\" and \"sandbox\" (how the decode\n"
      "helpers were confined: namespaces+seccomp, or seccomp where the system refuses\n"

@@ -145,7 +145,7 @@ int runPlan(const Options& options, const settings::Settings& chosen, const batc
     if (!options.quiet || !planned.outcome.written())
       batch::print(human, companion::planLine(planned, options.trashOriginals, metadataOf(options)) + "\n");
   }
-  summary.exitStatus = summary.failed == 0 && summary.stopped == 0 && summary.skipped == 0 ? 0 : 1;
+  summary.exitStatus = summary.failed == 0 && summary.stopped == 0 && intake.failingSkips() == 0 ? 0 : 1;
   summary.milliseconds = millisecondsSince(start);
   summary.sandbox = helperSandbox();
   if (!options.quiet) {
@@ -342,7 +342,7 @@ int main(int argc, char** argv) {
                                  std::string(batch::warningText(warning)) + "\n");
     }
   }
-  const int status = failures.empty() && intake.skipped.empty() ? 0 : 1;
+  const int status = failures.empty() && intake.failingSkips() == 0 ? 0 : 1;
   summary.sandbox = helperSandbox();
   if (options.json) {
     summary.exitStatus = status;

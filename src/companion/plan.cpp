@@ -92,8 +92,8 @@ void Planner::planFromHeader(PlannedPicture& planned) {
     outcome.reason = FailureReason::noSize;
     return;
   }
-  if (choice_.size.shrinkOnly && target.width == header.width && target.height == header.height &&
-      outcome.outputPath == planned.source) {
+  if (batch::leftAlreadySmall(choice_, target.width == header.width && target.height == header.height,
+                              outcome.outputPath == planned.source, planned.sourceBytes.value_or(0))) {
     outcome.reason = FailureReason::alreadySmall;
     return;
   }
@@ -157,6 +157,13 @@ bool nameHoldsAnything(const std::string& path) {
 
 }  // namespace
 
+bool Planner::runKeeps(const std::string& source, const std::string& path) const {
+  if (!runFiles_) return false;
+  if (planned_.count(landing(path)) != 0) return true;
+  const auto held = files::identityOf(path);
+  return held && runFiles_->keeps(source, *held);
+}
+
 void Planner::judgeOutputName(PlannedPicture& planned) {
   batch::PictureOutcome& outcome = planned.outcome;
   const bool replacesSource = prefix_.empty() && choice_.folder.empty();
@@ -170,7 +177,8 @@ void Planner::judgeOutputName(PlannedPicture& planned) {
     for (int n = 1; taken(outcome.outputPath); ++n) {
       if (choice_.ifExists == batch::IfExists::skip) {
         planned.state = OutputState::exists;
-        outcome.reason = FailureReason::exists;
+        outcome.reason = runKeeps(planned.source, outcome.outputPath) ? FailureReason::wouldReplaceAnother
+                                                                      : FailureReason::exists;
         return;
       }
       outcome.outputPath = batch::numberedPath(first, n);

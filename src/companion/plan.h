@@ -74,6 +74,9 @@ class Planner {
   void planFromHeader(PlannedPicture& planned);
   void planExactly(PlannedPicture& planned);
   void judgeOutputName(PlannedPicture& planned);
+  // Whether `path` holds, or will hold, one of the run's own files for the
+  // output of `source`: an output planned before, or another source.
+  bool runKeeps(const std::string& source, const std::string& path) const;
 
   const settings::Settings settings_;
   const std::string prefix_;  // "0" means none

@@ -24,7 +24,7 @@ std::optional<batch::FailureReason> failureOfCode(std::string_view code) {
 }
 
 std::string skipText(std::string_view code) {
-  for (int value = 0; value <= static_cast<int>(batch::SkipReason::inTrash); ++value) {
+  for (int value = 0; value <= static_cast<int>(batch::SkipReason::outputFolder); ++value) {
     const auto reason = static_cast<batch::SkipReason>(value);
     if (companion::skipReasonCode(reason) == code) return std::string(batch::skipReasonText(reason));
   }

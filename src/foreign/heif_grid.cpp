@@ -54,7 +54,9 @@ class Reader {
   bool ok_ = true;
 };
 
-bool is(const FourCc& code, const char* name) { return std::memcmp(code.data(), name, 4) == 0; }
+bool is(const FourCc& code, const char* name) {
+  return std::memcmp(code.data(), name, 4) == 0;
+}
 
 // Each child box of `reader`: `visit(type, body)`. False when a box breaks.
 template <typename Visit>
@@ -80,7 +82,7 @@ bool forEachBox(Reader& reader, const Visit& visit) {
 
 struct Items {
   std::uint64_t primary = 0;
-  std::vector<std::uint64_t> tiles;              // the primary's 'dimg' references
+  std::vector<std::uint64_t> tiles;                            // the primary's 'dimg' references
   std::vector<std::pair<std::uint64_t, std::uint64_t>> sizes;  // ipco's ispe, by index from 1; 0x0 otherwise
   std::map<std::uint64_t, std::vector<std::uint64_t>> properties;  // item -> property indices
 };

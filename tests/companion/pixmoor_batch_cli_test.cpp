@@ -725,8 +725,23 @@ TEST_F(BatchProgram, OutputFolderInsideTheTreeIsMirroredNotWalked) {
   const ProgramRun second = run(arguments);
   EXPECT_EQ(second.status, 0) << second.err;
   EXPECT_EQ(outcomes(second), left);
+  // The output folder met in the walk is said, once, and fails nothing.
+  const auto skipped = [](const ProgramRun& r) {
+    std::vector<std::string> seen;
+    for (const auto& object : jsonLines(r.out)) {
+      if (object["type"] == "skipped")
+        seen.push_back(nameIn(object, "source") + ": " + object["reason"].get<std::string>());
+    }
+    return seen;
+  };
+  EXPECT_EQ(skipped(second), std::vector<std::string>{(tree / "web").string() + ": output-folder"});
+  EXPECT_NE(second.err.find((tree / "web").string() + ": skipped, the output folder"), std::string::npos)
+      << second.err;
   arguments.insert(arguments.begin(), "--dry-run");
-  EXPECT_EQ(outcomes(run(arguments)), left);
+  const ProgramRun plan = run(arguments);
+  EXPECT_EQ(outcomes(plan), left);
+  EXPECT_EQ(skipped(plan), skipped(second));
+  EXPECT_EQ(plan.status, 0);
 }
 
 std::string percentDecoded(const std::string& text) {

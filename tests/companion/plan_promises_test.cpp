@@ -191,6 +191,51 @@ TEST_F(PlanPromises, AnotherSpellingOfAnOutputPlannedBefore) {
   EXPECT_EQ(plan.status, written.status);
 }
 
+// Under skip, a name the run's own earlier output takes is a clash of two
+// pictures, as under replace: refused in plan and run alike, never "left".
+TEST_F(PlanPromises, SkipTreatsTheRunsOwnOutputAsReplaceDoes) {
+  ASSERT_TRUE(writePicture(path("a.jpg"), 40, 20, image::kJpegEncoder));
+  ASSERT_TRUE(writePicture(path("a.png"), 40, 20, image::kPngEncoder));
+  for (const char* rule : {"replace", "skip"}) {
+    SCOPED_TRACE(rule);
+    for (const char* plan : {"--dry-run", "--dry-run=exact", ""}) {
+      SCOPED_TRACE(plan);
+      std::vector<std::string> arguments = {"--json", "--if-exists", rule,   "--prefix",
+                                            "p_",     "a.jpg",       "a.png"};
+      if (*plan != '\0') arguments.insert(arguments.begin(), plan);
+      const ProgramRun r = run(arguments);
+      EXPECT_EQ(reasons(r.out), (std::vector<std::string>{"", "would-replace-another"})) << r.out;
+      EXPECT_EQ(r.status, 1);
+      fs::remove(path("p_a.jpg"));
+    }
+  }
+}
+
+// --shrink-only leaves a source within its target as it is, but not one
+// with more bytes than --max-bytes allows: that one is encoded again.
+TEST_F(PlanPromises, ShrinkOnlyStillKeepsTheByteLimit) {
+  ASSERT_TRUE(writePicture(path("a.jpg"), 400, 200, image::kJpegEncoder));
+  const std::uint64_t before = fs::file_size(path("a.jpg"));
+  const std::string limit = std::to_string(before / 2);
+  for (const char* plan : {"--dry-run=exact", ""}) {
+    SCOPED_TRACE(plan);
+    std::vector<std::string> arguments = {"--json", "--prefix",    "0",   "--shrink-only", "--long-edge",
+                                          "800",    "--max-bytes", limit, "a.jpg"};
+    if (*plan != '\0') arguments.insert(arguments.begin(), plan);
+    const ProgramRun r = run(arguments);
+    EXPECT_EQ(r.status, 0) << r.err;
+    const auto objects = jsonLinesOf(r.out);
+    ASSERT_FALSE(objects.empty());
+    EXPECT_EQ(objects[0]["outcome"], *plan != '\0' ? "planned" : "written") << r.out;
+    EXPECT_LE(objects[0]["output_bytes"].get<std::uint64_t>(), before / 2) << r.out;
+  }
+  EXPECT_LE(fs::file_size(path("a.jpg")), before / 2);
+  // Within the limit it is left.
+  const ProgramRun again = run({"--json", "--prefix", "0", "--shrink-only", "--long-edge", "800",
+                                "--max-bytes", std::to_string(before), "a.jpg"});
+  EXPECT_EQ(jsonLinesOf(again.out).at(0)["reason"], "already-small") << again.out;
+}
+
 // A PNG turned by its eXIf chunk is planned with its upright sides and
 // written upright.
 TEST_F(PlanPromises, TurnedPngIsPlannedAndWrittenUpright) {
