@@ -166,6 +166,7 @@ int main(int argc, char** argv) {
     // redrawn for each small picture would only flicker.
     gint64 lastShown = 0;
     run.onPicture = [&] {
+      if (shown == 0) return;  // no service answered: nothing to update
       const gint64 now = g_get_monotonic_time();
       if (run.read.done > 1 && now - lastShown < G_USEC_PER_SEC / 2) return;
       lastShown = now;
