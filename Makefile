@@ -41,8 +41,10 @@ test: build
 # installs only what building it takes, and builds the programs alone
 # (no tests, benchmarks or fuzzers) with all of Debian's hardening flags
 # (CMake reads no CPPFLAGS: they join the compilers' flags), for /usr.
-# PACKAGE_BUILD=build packages a build folder that is already built (CI),
-# configured again for /usr only, which recompiles nothing.
+# PACKAGE_BUILD=build packages a build folder that is already built,
+# configured again for /usr only, which recompiles nothing: a quick look, but
+# without the hardening flags, so not the package users get (CI lints the
+# package of its own folder).
 package:
 	@scripts/setup.sh --package
 	@if [ ! -f $(PACKAGE_BUILD)/build.ninja ]; then \

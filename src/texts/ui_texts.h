@@ -113,6 +113,29 @@ struct UiTexts {
   std::string reasonSandboxViolation;
   std::string reasonTimedOut;
 
+  // The file managers' action, in its notifications: the count while it
+  // runs, the count written at the end ("Stopped: " before it after a Stop,
+  // then what was done of the whole), the outputs written with a warning
+  // (a heading as the failures have, then name, failureSeparator and the
+  // warnings), and why a path chosen gave no picture at all.
+  std::string actionRunning;
+  std::string actionStop;
+  std::string actionDoneOne;
+  std::string actionDoneMany;
+  std::string actionWrittenOne;
+  std::string actionWrittenMany;
+  std::string actionStoppedPrefix;
+  std::string actionStoppedTotalPrefix;
+  std::string actionStoppedTotalOf;
+  std::string actionWarningsHeadingOne;
+  std::string actionWarningsHeadingMany;
+  std::string warningTruncated;
+  std::string warningChangedWhileRead;
+  std::string warningExifDamaged;
+  std::string warningExifTooLarge;
+  std::string actionNotAPicture;
+  std::string actionNoPictureFound;
+
   // Update check.
   std::string noInternetText;
   std::string updateTitle;

@@ -101,6 +101,27 @@ constexpr ShortText kShort[] = {
     {&UiTexts::reasonSandboxViolation, "refusée : son décodeur a tenté ce que son isolement interdit"},
     {&UiTexts::reasonTimedOut, "délai dépassé (son décodeur a pris trop de temps)"},
 
+    // The file managers' action.
+    {&UiTexts::actionRunning, "Redimensionnement des images choisies..."},
+    {&UiTexts::actionStop, "Arrêter"},
+    {&UiTexts::actionDoneOne, " image traitée"},
+    {&UiTexts::actionDoneMany, " images traitées"},
+    {&UiTexts::actionWrittenOne, " image écrite"},
+    {&UiTexts::actionWrittenMany, " images écrites"},
+    {&UiTexts::actionStoppedPrefix, "Arrêt : "},
+    {&UiTexts::actionStoppedTotalPrefix, "Traitées avant l'arrêt : "},
+    {&UiTexts::actionStoppedTotalOf, " sur "},
+    {&UiTexts::actionWarningsHeadingOne, " image écrite avec un avertissement :"},
+    {&UiTexts::actionWarningsHeadingMany, " images écrites avec un avertissement :"},
+    {&UiTexts::warningTruncated,
+     "tronquée (ses données s'arrêtent trop tôt ; la partie manquante est remplie)"},
+    {&UiTexts::warningChangedWhileRead, "modifiée pendant sa lecture (la sortie est ce qui a été lu)"},
+    {&UiTexts::warningExifDamaged, "bloc EXIF endommagé (absent de la sortie)"},
+    {&UiTexts::warningExifTooLarge,
+     "bloc EXIF plus grand qu'un JPEG ne peut en contenir (absent de la sortie)"},
+    {&UiTexts::actionNotAPicture, "pas une image (son nom n'est pas celui d'un format d'image)"},
+    {&UiTexts::actionNoPictureFound, "aucune image trouvée (ses sous-dossiers ne sont pas parcourus)"},
+
     // Update check.
     {&UiTexts::noInternetText, "Aucune connexion internet n'est disponible."},
     {&UiTexts::updateTitle, "Mise à jour"},

@@ -100,6 +100,26 @@ constexpr ShortText kShort[] = {
     {&UiTexts::reasonSandboxViolation, "refused: its decoder tried what its sandbox forbids"},
     {&UiTexts::reasonTimedOut, "timed out (its decoder took too long on it)"},
 
+    // The file managers' action.
+    {&UiTexts::actionRunning, "Resizing the pictures you chose..."},
+    {&UiTexts::actionStop, "Stop"},
+    {&UiTexts::actionDoneOne, " picture done"},
+    {&UiTexts::actionDoneMany, " pictures done"},
+    {&UiTexts::actionWrittenOne, " picture written"},
+    {&UiTexts::actionWrittenMany, " pictures written"},
+    {&UiTexts::actionStoppedPrefix, "Stopped: "},
+    {&UiTexts::actionStoppedTotalPrefix, "Done before the Stop: "},
+    {&UiTexts::actionStoppedTotalOf, " of "},
+    {&UiTexts::actionWarningsHeadingOne, " picture written with a warning:"},
+    {&UiTexts::actionWarningsHeadingMany, " pictures written with a warning:"},
+    {&UiTexts::warningTruncated,
+     "truncated (its data ended or broke off early; the missing part is filled in)"},
+    {&UiTexts::warningChangedWhileRead, "changed while it was read (the output is of what was read)"},
+    {&UiTexts::warningExifDamaged, "EXIF block damaged (left out of the output)"},
+    {&UiTexts::warningExifTooLarge, "EXIF block larger than a JPEG holds (left out of the output)"},
+    {&UiTexts::actionNotAPicture, "not a picture (its name is not one of a picture format)"},
+    {&UiTexts::actionNoPictureFound, "no picture found (its subfolders are not entered)"},
+
     // Update check.
     {&UiTexts::noInternetText, "No internet connection is available."},
     {&UiTexts::updateTitle, "Update"},

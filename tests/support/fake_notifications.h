@@ -2,7 +2,7 @@
 // (GIO's GTestDBus, which sets DBUS_SESSION_BUS_ADDRESS for the children),
 // with org.freedesktop.Notifications served on a thread of its own, every
 // Notify kept for the test to read. Asked to, it presses an action as soon
-// as a notification that offers it is shown, as a user would.
+// as the n-th notification that offers it is shown, as a user would.
 //
 // Construct and read from the test's thread; the service answers on its own.
 #pragma once
@@ -29,7 +29,8 @@ struct ShownNotification {
 
 class FakeNotifications {
  public:
-  explicit FakeNotifications(std::string pressAction = {}) : pressAction_(std::move(pressAction)) {
+  explicit FakeNotifications(std::string pressAction = {}, int pressOnOffer = 1)
+      : pressAction_(std::move(pressAction)), pressOnOffer_(pressOnOffer) {
     bus_ = g_test_dbus_new(G_TEST_DBUS_NONE);
     g_test_dbus_up(bus_);
     thread_ = std::thread([this] { serve(); });
@@ -102,7 +103,7 @@ class FakeNotifications {
         const std::lock_guard lock(self->mutex_);
         shown.id = shown.replaces != 0 ? shown.replaces : ++self->lastId_;
         for (std::size_t i = 0; i < shown.actions.size(); i += 2)
-          press |= shown.actions[i] == self->pressAction_;
+          press |= shown.actions[i] == self->pressAction_ && ++self->offers_ == self->pressOnOffer_;
         self->shown_.push_back(shown);
       }
       self->changed_.notify_all();
@@ -154,6 +155,8 @@ class FakeNotifications {
   }
 
   std::string pressAction_;
+  int pressOnOffer_ = 1;
+  int offers_ = 0;
   GTestDBus* bus_ = nullptr;
   GMainContext* context_ = nullptr;
   GMainLoop* loop_ = nullptr;
