@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "foreign_test_support.h"
+#include "image/format_registry.h"
 #include "image/reference_picture.h"
 #include "image/resample.h"
 #include "support/temp_folder.h"
@@ -278,6 +279,118 @@ TEST(TiffReader, ContiguousSamplesDecodeAsTheSamePictureInPlanes) {
       ASSERT_EQ(
           std::memcmp(a.pictureRow(y), b.pictureRow(y), static_cast<std::size_t>(a.width * a.depth / 8)), 0)
           << "row " << y;
+  }
+}
+
+// A picture as libtiff writes it: TIFFOpen's mode ("8" BigTIFF, "b"
+// big-endian), square tiles of `tile` pixels or strips of 4 rows (0),
+// 8 or 16-bit samples, RGB or RGB and associated alpha, in one plane or
+// plane after plane.
+struct Written {
+  const char* what;
+  const char* mode;
+  std::uint32_t tile;
+  int bits;
+  int samples;
+  bool planes;
+};
+
+// `values` (one a sample, pixel after pixel) written by libtiff at `path`.
+void writeTiff(const std::string& path, const Written& w, int width, int height,
+               const std::vector<std::uint16_t>& values) {
+  TIFF* tiff = TIFFOpen(path.c_str(), w.mode);
+  ASSERT_NE(tiff, nullptr);
+  TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, width);
+  TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, height);
+  TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, w.bits);
+  TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, w.samples);
+  TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+  TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, w.planes ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
+  TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+  const std::uint16_t associated = EXTRASAMPLE_ASSOCALPHA;
+  if (w.samples == 4) TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, &associated);
+  if (w.tile != 0) {
+    TIFFSetField(tiff, TIFFTAG_TILEWIDTH, w.tile);
+    TIFFSetField(tiff, TIFFTAG_TILELENGTH, w.tile);
+  } else {
+    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, 4);
+  }
+  const int across = w.tile != 0 ? static_cast<int>(w.tile) : width;
+  const int down = w.tile != 0 ? static_cast<int>(w.tile) : 4;
+  const int perPixel = w.planes ? 1 : w.samples;
+  const int bytes = w.bits / 8;
+  for (int plane = 0; plane < (w.planes ? w.samples : 1); ++plane) {
+    for (int top = 0; top < height; top += down) {
+      for (int left = 0; left < width; left += across) {
+        // The piece, zeros where it runs past the picture.
+        std::vector<std::uint8_t> piece(static_cast<std::size_t>(across * down * perPixel * bytes));
+        for (int y = top; y < std::min(height, top + down); ++y)
+          for (int x = left; x < std::min(width, left + across); ++x)
+            for (int c = 0; c < perPixel; ++c) {
+              const std::uint16_t v =
+                  values[static_cast<std::size_t>((y * width + x) * w.samples + plane + c)];
+              const auto at =
+                  static_cast<std::size_t>((((y - top) * across + x - left) * perPixel + c) * bytes);
+              if (bytes == 1) piece[at] = static_cast<std::uint8_t>(v);
+              if (bytes == 2) std::memcpy(&piece[at], &v, 2);
+            }
+        const auto size = static_cast<tmsize_t>(piece.size());
+        if (w.tile != 0) {
+          const std::uint32_t tile =
+              TIFFComputeTile(tiff, static_cast<std::uint32_t>(left), static_cast<std::uint32_t>(top), 0,
+                              static_cast<std::uint16_t>(plane));
+          ASSERT_EQ(TIFFWriteEncodedTile(tiff, tile, piece.data(), size), size);
+        } else {
+          const std::uint32_t strip =
+              TIFFComputeStrip(tiff, static_cast<std::uint32_t>(top), static_cast<std::uint16_t>(plane));
+          const auto rows = static_cast<tmsize_t>(std::min(down, height - top));
+          ASSERT_EQ(TIFFWriteEncodedStrip(tiff, strip, piece.data(), size / down * rows), size / down * rows);
+        }
+      }
+    }
+  }
+  TIFFClose(tiff);
+}
+
+// Written by libtiff in its other layouts, a picture is recognised as TIFF
+// and comes out as its samples say: 16 bits rounded to 8 (v * 255 / 65535
+// to the nearest).
+TEST(TiffReader, LayoutsLibtiffWritesComeOutAsTheirSamples) {
+  const Written layouts[] = {
+      {"strips", "w", 0, 8, 3, false},
+      {"BigTIFF", "w8", 0, 8, 3, false},
+      {"BigTIFF, big-endian, 16-bit", "w8b", 0, 16, 3, false},
+  };
+  const int width = 53, height = 37;
+  const testing::TempFolder folder;
+  std::uint32_t noise = 777;
+  const auto next = [&noise] { return (noise = noise * 1103515245 + 12345) >> 8; };
+  const auto toEight = [](unsigned v) { return static_cast<int>((v * 255 + 32767) / 65535); };
+  for (const Written& layout : layouts) {
+    SCOPED_TRACE(layout.what);
+    const auto n = static_cast<std::size_t>(layout.samples);
+    std::vector<std::uint16_t> values(static_cast<std::size_t>(width * height) * n);
+    for (auto& value : values) value = static_cast<std::uint16_t>(next() % (layout.bits == 8 ? 256 : 65536));
+    writeTiff(folder.file("written.tif"), layout, width, height, values);
+    const Bytes bytes = readFile(folder.file("written.tif"));
+    const image::FormatDescriptor* format = image::formatOf(bytes, image::FormatSet::companion);
+    EXPECT_TRUE(format != nullptr && format->name == "TIFF");
+    const Reading reading = readBytes(bytes);
+    ASSERT_TRUE(reading.picture.has_value());
+    const image::Raster& raster = *reading.picture->raster;
+    const int depth = n == 4 ? 32 : 24;
+    ASSERT_EQ(std::tie(raster.width, raster.height, raster.depth), std::tie(width, height, depth));
+    int mismatches = 0;
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < width; ++x) {
+        const std::uint16_t* v = &values[static_cast<std::size_t>(y * width + x) * n];
+        const auto got = image::test_support::pixelAt(raster, x, y);
+        for (std::size_t c = 0; c < 3; ++c)
+          mismatches += got[c] != (layout.bits == 16 ? toEight(v[c]) : v[c]);
+        mismatches += got[3] != 255;
+      }
+    }
+    EXPECT_EQ(mismatches, 0);
   }
 }
 
