@@ -72,6 +72,8 @@ struct TiffState {
   std::vector<std::uint16_t> extraSamples;
   RowSource source = RowSource::rgbaInterface;
   int samples = 0;  // stored per pixel, for the sources other than the RGBA interface
+  // libtiff's read buffer for uncompressed tiles, one tile (oneTileBuffer).
+  std::unique_ptr<std::uint8_t[]> rawTile;
 };
 
 // ---- libtiff's view of the input: reads and seeks, no writes, no mapping ----
@@ -165,10 +167,23 @@ bool layoutTaken(TIFF* tiff) {
   }
 }
 
+// Uncompressed tiles are read into a buffer of ours of exactly one tile.
+// libtiff refuses the first tile of each band the RGBA interface reads
+// unless its read buffer is the tile's size, which its own is only for a
+// mapped file: unmapped, it rounds the size up to 1 KiB (a 16 x 16 RGB
+// tile, 768 bytes, fails). With ours no byte count sizes an allocation: a
+// tile counted larger than the tile is refused.
+bool oneTileBuffer(TIFF* tiff) {
+  std::uint16_t compression = COMPRESSION_NONE;
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &compression);
+  return TIFFIsTiled(tiff) != 0 && compression == COMPRESSION_NONE;
+}
+
 // What a read holds beside our rows: the decoded strip or tile (the RGBA
 // interface's, for separate planes one per sample, or ours when the samples
 // are read straight), the compressed one as read (at most the largest byte
-// count, at most the file), and libtiff's codec state and strip tables.
+// count, at most the file; one tile for uncompressed tiles), and libtiff's
+// codec state and strip tables.
 // Measured with heaptrack on 12-megapixel RGB files made from a photo
 // (tiffcp): LZW in strips of 16 rows, 0.5 MiB beside our band; JPEG in
 // 256 x 256 tiles, 0.3 MiB. The fixed part covers the tables and codec state.
@@ -183,7 +198,8 @@ std::uint64_t libraryBytes(TIFF* tiff, std::uint64_t fileSize) {
   const std::uint32_t pieces = TIFFNumberOfStrips(tiff);
   for (std::uint32_t i = 0; i < pieces && raw < fileSize; ++i)
     raw = std::max(raw, TIFFGetStrileByteCount(tiff, i));
-  return kFixed + decoded * (planar == PLANARCONFIG_SEPARATE ? samples : 1) + std::min(raw, fileSize);
+  raw = oneTileBuffer(tiff) ? decoded : std::min(raw, fileSize);
+  return kFixed + decoded * (planar == PLANARCONFIG_SEPARATE ? samples : 1) + raw;
 }
 
 // The layouts read straight from the decoded strips: 8-bit samples in
@@ -346,6 +362,11 @@ class PackedBands {
     const auto width = static_cast<std::size_t>(s.width);
     band_.reset(new (std::nothrow) std::uint32_t[width * static_cast<std::size_t>(s.band)]);
     row_.reset(new (std::nothrow) std::uint8_t[width * 4 + 1]);
+    const tmsize_t tileBytes = TIFFTileSize(s.tiff);
+    if (oneTileBuffer(s.tiff) && s.rawTile == nullptr && tileBytes > 0) {
+      s.rawTile.reset(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(tileBytes)]);
+      if (s.rawTile != nullptr) TIFFReadBufferSetup(s.tiff, s.rawTile.get(), tileBytes);
+    }
   }
   ~PackedBands() {
     if (begun_) TIFFRGBAImageEnd(&picture_);
@@ -354,7 +375,9 @@ class PackedBands {
   PackedBands& operator=(const PackedBands&) = delete;
 
   bool begun() const { return begun_; }
-  bool allocated() const { return band_ != nullptr && row_ != nullptr; }
+  bool allocated() const {
+    return band_ != nullptr && row_ != nullptr && (s_.rawTile != nullptr || !oneTileBuffer(s_.tiff));
+  }
 
   bool read(int firstRow, int rows) {
     picture_.row_offset = firstRow;

@@ -360,6 +360,11 @@ TEST(TiffReader, LayoutsLibtiffWritesComeOutAsTheirSamples) {
       {"strips", "w", 0, 8, 3, false},
       {"BigTIFF", "w8", 0, 8, 3, false},
       {"BigTIFF, big-endian, 16-bit", "w8b", 0, 16, 3, false},
+      {"BigTIFF, big-endian, tiles of 16", "w8b", 16, 8, 3, false},
+      {"tiles of 16", "w", 16, 8, 3, false},
+      {"tiles of 48", "w", 48, 8, 3, false},
+      {"tiles of 48, planes", "w", 48, 8, 3, true},
+      {"16-bit, tiles of 16", "w", 16, 16, 3, false},
   };
   const int width = 53, height = 37;
   const testing::TempFolder folder;
