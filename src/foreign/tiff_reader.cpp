@@ -72,6 +72,8 @@ struct TiffState {
   std::vector<std::uint16_t> extraSamples;
   RowSource source = RowSource::rgbaInterface;
   int samples = 0;  // stored per pixel, for the sources other than the RGBA interface
+  // libtiff's read buffer for uncompressed tiles, one tile (oneTileBuffer).
+  std::unique_ptr<std::uint8_t[]> rawTile;
 };
 
 // ---- libtiff's view of the input: reads and seeks, no writes, no mapping ----
@@ -165,10 +167,23 @@ bool layoutTaken(TIFF* tiff) {
   }
 }
 
+// Uncompressed tiles are read into a buffer of ours of exactly one tile.
+// libtiff refuses the first tile of each band the RGBA interface reads
+// unless its read buffer is the tile's size, which its own is only for a
+// mapped file: unmapped, it rounds the size up to 1 KiB (a 16 x 16 RGB
+// tile, 768 bytes, fails). With ours no byte count sizes an allocation: a
+// tile counted larger than the tile is refused.
+bool oneTileBuffer(TIFF* tiff) {
+  std::uint16_t compression = COMPRESSION_NONE;
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &compression);
+  return TIFFIsTiled(tiff) != 0 && compression == COMPRESSION_NONE;
+}
+
 // What a read holds beside our rows: the decoded strip or tile (the RGBA
 // interface's, for separate planes one per sample, or ours when the samples
 // are read straight), the compressed one as read (at most the largest byte
-// count, at most the file), and libtiff's codec state and strip tables.
+// count, at most the file; one tile for uncompressed tiles), and libtiff's
+// codec state and strip tables.
 // Measured with heaptrack on 12-megapixel RGB files made from a photo
 // (tiffcp): LZW in strips of 16 rows, 0.5 MiB beside our band; JPEG in
 // 256 x 256 tiles, 0.3 MiB. The fixed part covers the tables and codec state.
@@ -183,7 +198,8 @@ std::uint64_t libraryBytes(TIFF* tiff, std::uint64_t fileSize) {
   const std::uint32_t pieces = TIFFNumberOfStrips(tiff);
   for (std::uint32_t i = 0; i < pieces && raw < fileSize; ++i)
     raw = std::max(raw, TIFFGetStrileByteCount(tiff, i));
-  return kFixed + decoded * (planar == PLANARCONFIG_SEPARATE ? samples : 1) + std::min(raw, fileSize);
+  raw = oneTileBuffer(tiff) ? decoded : std::min(raw, fileSize);
+  return kFixed + decoded * (planar == PLANARCONFIG_SEPARATE ? samples : 1) + raw;
 }
 
 // The layouts read straight from the decoded strips: 8-bit samples in
@@ -325,6 +341,49 @@ void straighten(std::uint8_t* row, std::size_t width) {
   }
 }
 
+// 16-bit colours multiplied by their 16-bit alpha made straight, then
+// rounded to 8 bits and packed as the RGBA interface packs. Rounded first,
+// a low alpha leaves few levels to divide by (an alpha of 2000 is 8 in 8
+// bits). As in straighten: at most the maximum, 0 where alpha is 0.
+std::uint32_t straightPixel(std::uint32_t r, std::uint32_t g, std::uint32_t b, std::uint32_t a) {
+  const auto eightBits = [](std::uint32_t v) { return (v * 255 + 32767) / 65535; };
+  const auto straight = [a](std::uint32_t c) {
+    return a == 0 ? 0 : std::min<std::uint32_t>(65535, (c * 65535 + a / 2) / a);
+  };
+  return eightBits(straight(r)) | eightBits(straight(g)) << 8 | eightBits(straight(b)) << 16 |
+         eightBits(a) << 24;
+}
+
+// In place of libtiff's put routines for 16-bit RGB with associated alpha,
+// which round every sample to 8 bits first; the same walk over the samples.
+void putStraightContig16(TIFFRGBAImage* picture, std::uint32_t* out, std::uint32_t, std::uint32_t,
+                         std::uint32_t width, std::uint32_t height, std::int32_t fromSkew,
+                         std::int32_t toSkew, unsigned char* samples) {
+  const int perPixel = picture->samplesperpixel;
+  const auto* in = reinterpret_cast<const std::uint16_t*>(samples);
+  for (; height > 0; --height) {
+    for (std::uint32_t x = 0; x < width; ++x, in += perPixel)
+      *out++ = straightPixel(in[0], in[1], in[2], in[3]);
+    out += toSkew;
+    in += fromSkew * perPixel;
+  }
+}
+
+void putStraightSeparate16(TIFFRGBAImage*, std::uint32_t* out, std::uint32_t, std::uint32_t,
+                           std::uint32_t width, std::uint32_t height, std::int32_t fromSkew,
+                           std::int32_t toSkew, unsigned char* red, unsigned char* green, unsigned char* blue,
+                           unsigned char* alpha) {
+  const auto* r = reinterpret_cast<const std::uint16_t*>(red);
+  const auto* g = reinterpret_cast<const std::uint16_t*>(green);
+  const auto* b = reinterpret_cast<const std::uint16_t*>(blue);
+  const auto* a = reinterpret_cast<const std::uint16_t*>(alpha);
+  for (; height > 0; --height) {
+    for (std::uint32_t x = 0; x < width; ++x) *out++ = straightPixel(*r++, *g++, *b++, *a++);
+    r += fromSkew, g += fromSkew, b += fromSkew, a += fromSkew;
+    out += toSkew;
+  }
+}
+
 // The rows of the RGBA interface: a band of packed pixels, each row turned
 // to B G R (A) as it is handed over. libtiff is told that unassociated
 // alpha is associated, which keeps it from multiplying the colours by it
@@ -343,9 +402,24 @@ class PackedBands {
     // Rows as stored, top first: the orientation is applied by the caller.
     picture_.orientation = ORIENTATION_TOPLEFT;
     picture_.req_orientation = ORIENTATION_TOPLEFT;
+    if (s.premultiplied && picture_.bitspersample == 16 && picture_.photometric == PHOTOMETRIC_RGB &&
+        picture_.alpha == EXTRASAMPLE_ASSOCALPHA && picture_.samplesperpixel >= 4 &&
+        picture_.put.any != nullptr) {
+      if (picture_.isContig != 0) {
+        picture_.put.contig = putStraightContig16;
+      } else {
+        picture_.put.separate = putStraightSeparate16;
+      }
+      straightened_ = true;
+    }
     const auto width = static_cast<std::size_t>(s.width);
     band_.reset(new (std::nothrow) std::uint32_t[width * static_cast<std::size_t>(s.band)]);
     row_.reset(new (std::nothrow) std::uint8_t[width * 4 + 1]);
+    const tmsize_t tileBytes = TIFFTileSize(s.tiff);
+    if (oneTileBuffer(s.tiff) && s.rawTile == nullptr && tileBytes > 0) {
+      s.rawTile.reset(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(tileBytes)]);
+      if (s.rawTile != nullptr) TIFFReadBufferSetup(s.tiff, s.rawTile.get(), tileBytes);
+    }
   }
   ~PackedBands() {
     if (begun_) TIFFRGBAImageEnd(&picture_);
@@ -354,7 +428,9 @@ class PackedBands {
   PackedBands& operator=(const PackedBands&) = delete;
 
   bool begun() const { return begun_; }
-  bool allocated() const { return band_ != nullptr && row_ != nullptr; }
+  bool allocated() const {
+    return band_ != nullptr && row_ != nullptr && (s_.rawTile != nullptr || !oneTileBuffer(s_.tiff));
+  }
 
   bool read(int firstRow, int rows) {
     picture_.row_offset = firstRow;
@@ -374,7 +450,7 @@ class PackedBands {
       out[2] = static_cast<std::uint8_t>(TIFFGetR(packed[x]));
       if (bytesPerPixel == 4) out[3] = static_cast<std::uint8_t>(TIFFGetA(packed[x]));
     }
-    if (s_.premultiplied) straighten(row_.get(), width);
+    if (s_.premultiplied && !straightened_) straighten(row_.get(), width);
     return row_.get();
   }
 
@@ -382,6 +458,7 @@ class PackedBands {
   TiffState& s_;
   TIFFRGBAImage picture_{};
   bool begun_ = false;
+  bool straightened_ = false;  // by the put routine, at 16 bits
   std::unique_ptr<std::uint32_t[]> band_;
   std::unique_ptr<std::uint8_t[]> row_;
 };

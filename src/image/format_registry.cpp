@@ -29,8 +29,10 @@ bool isPng(std::span<const std::uint8_t> head) {
 bool isBmp(std::span<const std::uint8_t> head) {
   return startsWith(head, {'B', 'M'});
 }
+// Classic TIFF (version 42) or BigTIFF (43, 64-bit offsets), either byte order.
 bool isTiff(std::span<const std::uint8_t> head) {
-  return startsWith(head, {'I', 'I', 42, 0}) || startsWith(head, {'M', 'M', 0, 42});
+  return startsWith(head, {'I', 'I', 42, 0}) || startsWith(head, {'M', 'M', 0, 42}) ||
+         startsWith(head, {'I', 'I', 43, 0}) || startsWith(head, {'M', 'M', 0, 43});
 }
 bool isGif(std::span<const std::uint8_t> head) {
   return startsWith(head, {'G', 'I', 'F', '8', '7', 'a'}) || startsWith(head, {'G', 'I', 'F', '8', '9', 'a'});
