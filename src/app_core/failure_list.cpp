@@ -69,6 +69,7 @@ const std::string& reasonText(const texts::UiTexts& texts, batch::FailureReason 
     case FailureReason::alreadySmall:  // the companion's alone: the window never asks for them
     case FailureReason::exists:
     case FailureReason::cannotFit:
+    case FailureReason::tooLargeForFormat:
       break;
   }
   return kNone;

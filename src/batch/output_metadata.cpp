@@ -1,5 +1,6 @@
 #include "batch/output_metadata.h"
 
+#include "batch/output_formats.h"
 #include "image/encode.h"
 #include "image/exif_editor.h"
 
@@ -16,7 +17,8 @@ FittedExif fitExif(std::span<const std::uint8_t> source, ExifChoice choice, int 
     return fitted;
   }
   // A JPEG holds it in one segment: a larger block is left out, never cut.
-  if (encoder == image::kJpegEncoder && block->size() > image::kMaxJpegExifBytes) {
+  const OutputFormatRow* format = outputFormatRowOfEncoder(encoder);
+  if (format != nullptr && block->size() > format->largestExif) {
     fitted.warning = PictureWarning::exifTooLarge;
     return fitted;
   }

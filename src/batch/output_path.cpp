@@ -1,21 +1,11 @@
 #include "batch/output_path.h"
 
+#include "batch/output_formats.h"
+
 namespace pixmoor::batch {
 
 std::string outputExtension(const settings::Settings& settings) {
-  switch (settings.format) {
-    case settings::OutputFormat::jpeg:
-      return "jpg";
-    case settings::OutputFormat::png:
-      return "png";
-    case settings::OutputFormat::webp:
-    case settings::OutputFormat::webpLossless:
-      return "webp";
-    case settings::OutputFormat::avif:
-      return "avif";
-    case settings::OutputFormat::unknown:
-      break;
-  }
+  if (const OutputFormatRow* row = outputFormatRow(settings.format)) return std::string(row->extension);
   std::string lowered = settings.unknownFormatText;
   for (char& c : lowered) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
   return lowered;

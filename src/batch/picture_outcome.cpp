@@ -60,6 +60,8 @@ std::string_view failureReasonText(FailureReason reason) {
       return "the output exists (left as it is)";
     case FailureReason::cannotFit:
       return "cannot fit in the bytes allowed, even at 16 pixels";
+    case FailureReason::tooLargeForFormat:
+      return "too large for its output format (WebP sides are at most 16383)";
   }
   return "unknown";
 }

@@ -43,10 +43,11 @@ enum class FailureReason {
   sandboxViolation,     // the decode helper reading it tried a call its filter forbids, and was killed
   timedOut,             // the decode helper reading it did not finish within the picture's time
   // The companion's own; the window never asks for what gives them.
-  alreadySmall,  // not a failure: with --shrink-only, no prefix and its own format, the source already
-                 // within the target is left untouched
-  exists,        // not a failure: --if-exists skip, and the output's name holds a file, left as it is
-  cannotFit,     // --max-bytes: not even at 16 pixels and the lowest quality does it fit
+  alreadySmall,       // not a failure: with --shrink-only, no prefix and its own format, the source already
+                      // within the target is left untouched
+  exists,             // not a failure: --if-exists skip, and the output's name holds a file, left as it is
+  cannotFit,          // --max-bytes: not even at 16 pixels and the lowest quality does it fit
+  tooLargeForFormat,  // a side of the output beyond what its format holds (WebP: 16383)
 };
 
 // Something a user should know of a picture that was written.

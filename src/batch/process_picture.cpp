@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "batch/output_formats.h"
 #include "batch/output_path.h"
 #include "batch/output_rules.h"
 #include "batch/size_rules.h"
@@ -189,33 +190,17 @@ PreparedPicture preparePicture(const std::string& sourcePath, const settings::Se
   outcome.outputWidth = target.width;
   outcome.outputHeight = target.height;
 
-  std::uint32_t encoder = 0;
-  int quality = 0;
-  switch (settings.format) {
-    case settings::OutputFormat::jpeg:
-      encoder = image::kJpegEncoder;
-      quality = settings.quality;
-      break;
-    case settings::OutputFormat::png:
-      encoder = image::kPngEncoder;
-      quality = kPngQuality;
-      break;
-    case settings::OutputFormat::webp:
-      encoder = image::kWebpEncoder;
-      quality = settings.quality;
-      break;
-    case settings::OutputFormat::webpLossless:
-      encoder = image::kWebpLosslessEncoder;
-      quality = settings.quality;
-      break;
-    case settings::OutputFormat::avif:
-      encoder = image::kAvifEncoder;
-      quality = settings.quality;
-      break;
-    case settings::OutputFormat::unknown:
-      outcome.reason = FailureReason::noOutputFormat;
-      return prepared;
+  const OutputFormatRow* format = outputFormatRow(settings.format);
+  if (format == nullptr) {
+    outcome.reason = FailureReason::noOutputFormat;
+    return prepared;
   }
+  if (!sidesFit(*format, target.width, target.height)) {
+    outcome.reason = FailureReason::tooLargeForFormat;
+    return prepared;
+  }
+  const std::uint32_t encoder = format->encoder;
+  const int quality = format->encoder == image::kPngEncoder ? kPngQuality : settings.quality;
 
   std::unique_ptr<image::Raster> raster = std::move(picture.raster);
   if (target.width != raster->width || target.height != raster->height) {
@@ -302,7 +287,8 @@ FailureReason writeWith(const PreparedPicture& picture, std::uint64_t* bytes, st
 }
 
 bool hasQualityScale(std::uint32_t encoder) {
-  return encoder == image::kJpegEncoder || encoder == image::kWebpEncoder || encoder == image::kAvifEncoder;
+  const OutputFormatRow* row = outputFormatRowOfEncoder(encoder);
+  return row != nullptr && row->qualityScale;
 }
 
 // The search under a byte limit. Sizes grow with the quality, so the

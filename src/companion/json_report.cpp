@@ -153,6 +153,8 @@ std::string_view reasonCode(batch::FailureReason reason) {
       return "exists";
     case FailureReason::cannotFit:
       return "cannot-fit";
+    case FailureReason::tooLargeForFormat:
+      return "too-large-for-format";
   }
   return "unknown";
 }

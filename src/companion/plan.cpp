@@ -5,6 +5,7 @@
 
 #include <cerrno>
 
+#include "batch/output_formats.h"
 #include "batch/output_path.h"
 #include "batch/process_picture.h"
 #include "batch/size_rules.h"
@@ -99,8 +100,16 @@ void Planner::planFromHeader(PlannedPicture& planned) {
   }
   outcome.outputWidth = target.width;
   outcome.outputHeight = target.height;
-  const std::uint32_t encoder =
-      settings_.format == settings::OutputFormat::png ? image::kPngEncoder : image::kJpegEncoder;
+  const batch::OutputFormatRow* format = batch::outputFormatRow(settings_.format);
+  if (format == nullptr) {
+    outcome.reason = FailureReason::noOutputFormat;
+    return;
+  }
+  if (!batch::sidesFit(*format, target.width, target.height)) {
+    outcome.reason = FailureReason::tooLargeForFormat;
+    return;
+  }
+  const std::uint32_t encoder = format->encoder;
   const batch::FittedExif exif =
       batch::fitExif(header.exif, metadata_.exif, target.width, target.height, encoder);
   outcome.exif = exif.carried;

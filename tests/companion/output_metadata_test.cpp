@@ -160,6 +160,16 @@ TEST_F(OutputMetadata, DamagedAndOversizedBlocksAreLeftOutWithAWarning) {
   report = runOne("phone.png", "png", {"--metadata", "keep"});
   EXPECT_EQ(report["warnings"], Json::array());
   EXPECT_EQ(exifTags(path("m_phone.png"))["ExifIFD:UserComment"], comment);
+  // WebP and AVIF hold it too, and the plan knows it of every format.
+  for (const char* format : {"jpg", "png", "webp", "avif"}) {
+    SCOPED_TRACE(format);
+    const Json written = runOne("phone.png", format, {"--metadata", "keep"});
+    const Json planned = runOne("phone.png", format, {"--metadata", "keep", "--dry-run"});
+    EXPECT_EQ(written["warnings"],
+              std::string(format) == "jpg" ? Json::array({"exif-too-large"}) : Json::array());
+    EXPECT_EQ(planned["warnings"], written["warnings"]);
+    EXPECT_EQ(planned["metadata"], written["metadata"]);
+  }
 
   // The plan says the same beforehand.
   const ProgramRun plan = run({"--dry-run", "--metadata", "keep-no-gps", "--size", "20x20", "--prefix", "p_",

@@ -125,6 +125,13 @@ const Promise kPromises[] = {
      "link-refused",
      false,
      true},
+    {"a WebP side above 16383",
+     [](BatchProgramTest&) {},
+     {"--prefix", "p_", "--format", "webp"},
+     "too-large-for-format",
+     false,
+     false,
+     "16384"},
     {"no Trash can be reached",
      [](BatchProgramTest& t) {
        writeBytes(t.homeFile("plain"), "");
