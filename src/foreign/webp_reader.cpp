@@ -385,6 +385,7 @@ bool feed(WebpState* s, OnRow&& onRow) {
       onRow(rows + static_cast<std::ptrdiff_t>(delivered) * stride, delivered);
     }
   }
+  context.rowsArrived = delivered > 0;
   if (status == VP8_STATUS_OK) return true;
   if (status == VP8_STATUS_OUT_OF_MEMORY) {
     context.refusal = DecodeFailure::overBudget;

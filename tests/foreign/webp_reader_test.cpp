@@ -145,6 +145,7 @@ TEST(WebpReader, TruncatedFileGivesThePartThatCame) {
     const Reading reading = readBytes(bytes);
     ASSERT_TRUE(reading.picture.has_value());
     EXPECT_TRUE(reading.picture->partial);
+    EXPECT_FALSE(reading.picture->nothingDecoded) << "its first rows came";
     const image::Raster& raster = *reading.picture->raster;
     const auto last = raster.pictureRow(raster.height - 1);
     EXPECT_TRUE(
