@@ -66,6 +66,8 @@ const std::string& reasonText(const texts::UiTexts& texts, batch::FailureReason 
       return texts.reasonSandboxViolation;
     case FailureReason::timedOut:
       return texts.reasonTimedOut;
+    case FailureReason::tooManyOpenFiles:
+      return texts.reasonTooManyOpenFiles;
     case FailureReason::alreadySmall:  // the companion's alone: the window never asks for them
     case FailureReason::exists:
     case FailureReason::cannotFit:

@@ -54,6 +54,8 @@ std::string_view failureReasonText(FailureReason reason) {
       return "refused: its decoder tried what its sandbox forbids";
     case FailureReason::timedOut:
       return "timed out (its decoder took too long on it)";
+    case FailureReason::tooManyOpenFiles:
+      return "too many files open (the limit of open files, ulimit -n, is reached)";
     case FailureReason::alreadySmall:
       return "already small (left as it is)";
     case FailureReason::exists:

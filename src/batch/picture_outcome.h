@@ -42,6 +42,7 @@ enum class FailureReason {
   notConfined,          // the decode helper for it could not confine itself, so it was never read
   sandboxViolation,     // the decode helper reading it tried a call its filter forbids, and was killed
   timedOut,             // the decode helper reading it did not finish within the picture's time
+  tooManyOpenFiles,     // the process had no descriptor left to read or write it (ulimit -n)
   // The companion's own; the window never asks for what gives them.
   alreadySmall,       // not a failure: with --shrink-only, no prefix and its own format, the source already
                       // within the target is left untouched

@@ -32,6 +32,8 @@ FailureReason saveFailure(image::SaveStatus status) {
       return FailureReason::nameTooLong;
     case image::SaveStatus::diskFull:
       return FailureReason::diskFull;
+    case image::SaveStatus::tooManyOpenFiles:
+      return FailureReason::tooManyOpenFiles;
     case image::SaveStatus::outOfMemory:
       return FailureReason::tooLargeForMemory;
     case image::SaveStatus::setAsideNotReplaced:
@@ -70,6 +72,8 @@ FailureReason loadFailure(image::LoadStatus status) {
       return FailureReason::sandboxViolation;
     case image::LoadStatus::timedOut:
       return FailureReason::timedOut;
+    case image::LoadStatus::tooManyOpenFiles:
+      return FailureReason::tooManyOpenFiles;
     case image::LoadStatus::loaded:
       break;
   }

@@ -147,6 +147,8 @@ std::string_view reasonCode(batch::FailureReason reason) {
       return "sandbox-violation";
     case FailureReason::timedOut:
       return "timed-out";
+    case FailureReason::tooManyOpenFiles:
+      return "too-many-open-files";
     case FailureReason::alreadySmall:
       return "already-small";
     case FailureReason::exists:

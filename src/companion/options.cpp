@@ -445,7 +445,7 @@ constexpr std::array<Section, 8> kSections = {{
      "left, failed or stopped in a dry run), \"reason\" (why no file, e.g.\n"
      "unknown-format, write-protected, folder-not-writable, disk-full,\n"
      "too-large-for-memory, damaged, not-confined, sandbox-violation, timed-out,\n"
-     "cannot-fit or too-large-for-format; already-small or exists for a\n"
+     "too-many-open-files, cannot-fit or too-large-for-format; already-small or exists for a\n"
      "picture left as asked; else null), \"quality\" (the quality --max-bytes\n"
      "chose, else null), \"warnings\" (truncated, changed-while-read,\n"
      "exif-damaged, exif-too-large), \"metadata\" (the EXIF the output carries:\n"

@@ -17,7 +17,7 @@ using Json = nlohmann::json;
 
 // The report names reasons by code; the list words them as the window does.
 std::optional<batch::FailureReason> failureOfCode(std::string_view code) {
-  for (int value = 0; value <= static_cast<int>(batch::FailureReason::timedOut); ++value) {
+  for (int value = 0; value <= static_cast<int>(batch::FailureReason::tooManyOpenFiles); ++value) {
     const auto reason = static_cast<batch::FailureReason>(value);
     if (companion::reasonCode(reason) == code) return reason;
   }

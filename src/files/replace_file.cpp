@@ -150,6 +150,9 @@ ReplaceStatus failureOf(int error, ReplaceStatus otherwise) {
     case ENOSPC:
     case EDQUOT:
       return ReplaceStatus::diskFull;
+    case EMFILE:
+    case ENFILE:
+      return ReplaceStatus::tooManyOpenFiles;
     case EACCES:
     case EPERM:
     case EROFS:

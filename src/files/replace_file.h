@@ -71,6 +71,7 @@ enum class ReplaceStatus {
   folderNotWritable,    // the folder lets us make no file (its bits, a read-only file system)
   writeFailed,          // a write, the sync or the rename failed (an I/O error, a file-size limit)
   diskFull,             // the file system has no room left (or the user's quota is used up)
+  tooManyOpenFiles,     // the process has no descriptor left (its ulimit -n, or the system's)
   setAsideNotReplaced,  // the old file was set aside, then the new one could not take its name, which
                         // something else had taken meanwhile: the old file stays where it was set
   nameTaken,            // `nameMustBeFree`, and something is under the name (or came there meanwhile)

@@ -51,6 +51,7 @@ enum class SaveStatus {
   folderNotWritable,    // the folder lets us make no file
   writeFailed,          // the library or the disk failed while writing (an I/O error, ...)
   diskFull,             // no room left on the file system
+  tooManyOpenFiles,     // the process has no descriptor left
   outOfMemory,          // memory ran out while encoding (a copy of the picture, the library, the output)
   cancelled,            // `cancel` was raised part-way
   wouldReplaceAnother,  // the name holds a file other than the one `rule` allows

@@ -40,6 +40,8 @@ SaveStatus saveStatusOf(files::ReplaceStatus status) {
       return SaveStatus::folderNotWritable;
     case files::ReplaceStatus::diskFull:
       return SaveStatus::diskFull;
+    case files::ReplaceStatus::tooManyOpenFiles:
+      return SaveStatus::tooManyOpenFiles;
     case files::ReplaceStatus::setAsideNotReplaced:
       return SaveStatus::setAsideNotReplaced;
     case files::ReplaceStatus::nameTaken:

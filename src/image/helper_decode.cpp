@@ -226,10 +226,10 @@ LoadedPicture readInHelper(const FormatDescriptor& format, int fd, std::uint64_t
   HelperProcess helper(program, fd, cancel);
   if (!helper.started()) {
     const int error = helper.spawnError();
-    failed.status = cancelled(cancel) ? LoadStatus::cancelled
-                    : error == ENOMEM || error == EAGAIN || error == EMFILE || error == ENFILE
-                        ? LoadStatus::tooLargeForMemory
-                        : LoadStatus::unsupported;
+    failed.status = cancelled(cancel)                    ? LoadStatus::cancelled
+                    : error == EMFILE || error == ENFILE ? LoadStatus::tooManyOpenFiles
+                    : error == ENOMEM || error == EAGAIN ? LoadStatus::tooLargeForMemory
+                                                         : LoadStatus::unsupported;
     return failed;
   }
   HelperRequest asked;

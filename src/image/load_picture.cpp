@@ -53,6 +53,7 @@ LoadStatus recognise(std::span<const std::uint8_t> head, FormatSet formats, cons
 PictureFile::PictureFile(const std::string& path, FormatSet formats)
     : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY)) {
   struct stat info {};
+  if (fd_ < 0 && (errno == EMFILE || errno == ENFILE)) status_ = LoadStatus::tooManyOpenFiles;
   if (fd_ < 0 || ::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0) return;
   const int flags = ::fcntl(fd_, F_GETFL);
   if (flags < 0 || ::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK) != 0) return;

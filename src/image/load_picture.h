@@ -36,6 +36,7 @@ enum class LoadStatus {
   notConfined,        // its decode helper could not confine itself, so it never read the picture
   sandboxViolation,   // its decode helper was killed by its filter: it tried a call it may not make
   timedOut,           // its decode helper did not finish within the picture's time
+  tooManyOpenFiles,   // the process has no descriptor left to read it with (its ulimit -n, or the system's)
 };
 
 struct LoadRequest {

@@ -91,6 +91,7 @@ constexpr NamedText kNamedTexts[] = {
     PIXMOOR_NAMED_TEXT(reasonNotConfined),
     PIXMOOR_NAMED_TEXT(reasonSandboxViolation),
     PIXMOOR_NAMED_TEXT(reasonTimedOut),
+    PIXMOOR_NAMED_TEXT(reasonTooManyOpenFiles),
     PIXMOOR_NAMED_TEXT(actionRunning),
     PIXMOOR_NAMED_TEXT(actionStop),
     PIXMOOR_NAMED_TEXT(actionDoneOne),

@@ -112,6 +112,7 @@ struct UiTexts {
   std::string reasonNotConfined;
   std::string reasonSandboxViolation;
   std::string reasonTimedOut;
+  std::string reasonTooManyOpenFiles;
 
   // The file managers' action, in its notifications: the count while it
   // runs, the count written at the end ("Stopped: " before it after a Stop,

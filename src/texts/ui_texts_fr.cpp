@@ -100,6 +100,8 @@ constexpr ShortText kShort[] = {
     {&UiTexts::reasonNotConfined, "non lue : son décodeur n'a pas pu être isolé"},
     {&UiTexts::reasonSandboxViolation, "refusée : son décodeur a tenté ce que son isolement interdit"},
     {&UiTexts::reasonTimedOut, "délai dépassé (son décodeur a pris trop de temps)"},
+    {&UiTexts::reasonTooManyOpenFiles,
+     "trop de fichiers ouverts (la limite de fichiers ouverts, ulimit -n, est atteinte)"},
 
     // The file managers' action.
     {&UiTexts::actionRunning, "Redimensionnement des images choisies..."},

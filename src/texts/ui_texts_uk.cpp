@@ -99,6 +99,8 @@ constexpr ShortText kShort[] = {
     {&UiTexts::reasonNotConfined, "not read: its decoder could not be confined"},
     {&UiTexts::reasonSandboxViolation, "refused: its decoder tried what its sandbox forbids"},
     {&UiTexts::reasonTimedOut, "timed out (its decoder took too long on it)"},
+    {&UiTexts::reasonTooManyOpenFiles,
+     "too many files open (the limit of open files, ulimit -n, is reached)"},
 
     // The file managers' action.
     {&UiTexts::actionRunning, "Resizing the pictures you chose..."},

@@ -243,6 +243,28 @@ TEST_F(PlanPromises, ShrinkOnlyStillKeepsTheByteLimit) {
   EXPECT_EQ(jsonLinesOf(again.out).at(0)["reason"], "already-small") << again.out;
 }
 
+// Short of file descriptors (ulimit -n), a picture the program cannot open,
+// hand to its decode helper or write is said to be that, never anything
+// else; and a low enough limit does say it.
+TEST_F(PlanPromises, RunningOutOfDescriptorsIsNamedAsSuch) {
+  fs::copy_file(PIXMOOR_TEST_DATA "/exif/phone.jpg", path("a.jpg"));
+  fs::copy_file(PIXMOOR_TEST_DATA "/exif/phone.webp", path("b.webp"));
+  fs::copy_file(PIXMOOR_TEST_DATA "/exif/phone.png", path("c.png"));
+  bool named = false;
+  for (int limit = 4; limit <= 40; limit += 2) {
+    SCOPED_TRACE(limit);
+    setShellPrefix("ulimit -n " + std::to_string(limit) + ";");
+    const ProgramRun r = run({"--json", "--prefix", "p_", "--size", "20x20", "a.jpg", "b.webp", "c.png"});
+    for (const auto& object : jsonLinesOf(r.out)) {
+      if (object["type"] != "picture" || object["reason"].is_null()) continue;
+      EXPECT_EQ(object["reason"], "too-many-open-files") << r.out;
+      named = true;
+    }
+    for (const char* output : {"p_a.jpg", "p_b.jpg", "p_c.jpg"}) fs::remove(path(output));
+  }
+  EXPECT_TRUE(named) << "no limit ran out of descriptors";
+}
+
 // A PNG turned by its eXIf chunk is planned with its upright sides and
 // written upright.
 TEST_F(PlanPromises, TurnedPngIsPlannedAndWrittenUpright) {
