@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -263,6 +264,65 @@ TEST_F(PlanPromises, RunningOutOfDescriptorsIsNamedAsSuch) {
     for (const char* output : {"p_a.jpg", "p_b.jpg", "p_c.jpg"}) fs::remove(path(output));
   }
   EXPECT_TRUE(named) << "no limit ran out of descriptors";
+}
+
+// The header plan against the run over every input format, output format,
+// metadata choice and budget (a tight one under a cap on the address space,
+// with pictures enlarged beyond it): each picture's outcome, reason,
+// warnings, metadata and output size agree.
+TEST_F(PlanPromises, TheHeaderPlanIsTheRunForEveryFormat) {
+  const std::pair<const char*, const char*> inputs[] = {
+      {"exif/phone.jpg", "in_jpg.jpg"},
+      {"exif/phone.png", "in_png.png"},
+      {"gif/good/igif_interlaced.gif", "in_gif.gif"},
+      {"exif/phone.webp", "in_webp.webp"},
+      {"tiff/good/lt_minisblack-1c-8b.tiff", "in_tif.tif"},
+      {"exif/phone.heic", "in_heic.heic"},
+      {"exif/phone.avif", "in_avif.avif"},
+  };
+  for (const auto& [from, name] : inputs)
+    fs::copy_file(std::string(PIXMOOR_TEST_DATA "/") + from, path(name));
+  // And a PNG of 70,000 bytes of EXIF, more than a JPEG segment holds.
+  fs::copy_file(PIXMOOR_TEST_DATA "/exif/phone.png", path("in_big_exif.png"));
+  ASSERT_EQ(std::system(("exiftool -q -overwrite_original -UserComment=" + std::string(70000, 'c') + " " +
+                         shellQuoted(path("in_big_exif.png")))
+                            .c_str()),
+            0);
+  const auto facts = [](const ProgramRun& r) {
+    std::vector<std::string> seen;
+    for (const auto& object : jsonLinesOf(r.out)) {
+      if (object["type"] != "picture") continue;
+      std::string outcome = object["outcome"];
+      if (outcome == "planned") outcome = "written";
+      seen.push_back(object["source"].get<std::string>() + " " + outcome + " " + object["reason"].dump() +
+                     " " + object["warnings"].dump() + " " + object["metadata"].dump() + " " +
+                     object["output_width"].dump() + "x" + object["output_height"].dump());
+    }
+    return seen;
+  };
+  for (const bool tight : {false, true}) {
+    if (tight && !kAddressSpaceCapWorks) continue;
+    setShellPrefix(tight ? "ulimit -v 2097152;" : "");
+    for (const char* format : {"jpg", "png", "webp", "avif"}) {
+      for (const char* metadata : {"none", "keep"}) {
+        SCOPED_TRACE(std::string(format) + " " + metadata + (tight ? " tight" : ""));
+        std::vector<std::string> arguments = {"--json",   "--prefix",    "p_",
+                                              "--format", format,        "--metadata",
+                                              metadata,   "--long-edge", tight ? "30000" : "40"};
+        for (const auto& input : inputs) arguments.push_back(input.second);
+        arguments.push_back("in_big_exif.png");
+        std::vector<std::string> planArguments = arguments;
+        planArguments.insert(planArguments.begin(), "--dry-run");
+        const std::vector<std::string> planned = facts(run(planArguments));
+        const std::vector<std::string> written = facts(run(arguments));
+        EXPECT_EQ(planned.size(), std::size(inputs) + 1);
+        EXPECT_EQ(planned, written);
+        for (const auto& entry : fs::directory_iterator(work())) {
+          if (entry.path().filename().string().rfind("p_", 0) == 0) fs::remove(entry.path());
+        }
+      }
+    }
+  }
 }
 
 // A PNG turned by its eXIf chunk is planned with its upright sides and
