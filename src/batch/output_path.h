@@ -40,4 +40,8 @@ std::string outputPath(const std::string& source, const settings::Settings& sett
 // number at its end.
 std::string numberedPath(const std::string& path, int n);
 
+// Copies "name (1).jpg" ... "name (9999).jpg" are tried before --if-exists
+// rename gives up (exists), in the run as in the plan.
+inline constexpr int kMostNumberedNames = 9999;
+
 }  // namespace pixmoor::batch

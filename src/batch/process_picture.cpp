@@ -242,9 +242,6 @@ PreparedPicture preparePicture(const std::string& sourcePath, const settings::Se
 
 namespace {
 
-// Copies "name (1).jpg", "name (2).jpg", ... tried before --if-exists rename gives up.
-constexpr int kMostNumberedNames = 9999;
-
 // Writes through `save` under the picture's replace rule, telling a refusal
 // to set the old file aside apart from the policy's own. Under rename a name
 // taken, even one taken while the picture was written, sends it on to the

@@ -190,6 +190,12 @@ void Planner::judgeOutputName(PlannedPicture& planned) {
                                                                       : FailureReason::exists;
         return;
       }
+      if (n > batch::kMostNumberedNames) {
+        planned.state = OutputState::exists;
+        outcome.outputPath = first;
+        outcome.reason = FailureReason::exists;
+        return;
+      }
       outcome.outputPath = batch::numberedPath(first, n);
     }
   }

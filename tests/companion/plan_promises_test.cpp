@@ -219,6 +219,23 @@ TEST_F(PlanPromises, SkipTreatsTheRunsOwnOutputAsReplaceDoes) {
   }
 }
 
+// Rename tries "name (1)" to "name (9999)", then leaves the picture: the plan
+// stops where the run stops.
+TEST_F(PlanPromises, RenameStopsAtTheSameNumberInPlanAndRun) {
+  ASSERT_TRUE(writePicture(path("a.jpg"), 40, 20, image::kJpegEncoder));
+  writeBytes(path("p_a.jpg"), "");
+  for (int n = 1; n <= 9999; ++n) writeBytes(path("p_a (" + std::to_string(n) + ").jpg"), "");
+  for (const char* plan : {"--dry-run", ""}) {
+    SCOPED_TRACE(plan);
+    std::vector<std::string> arguments = {"--json", "--if-exists", "rename", "--prefix", "p_", "a.jpg"};
+    if (*plan != '\0') arguments.insert(arguments.begin(), plan);
+    const ProgramRun r = run(arguments);
+    EXPECT_EQ(reasons(r.out), std::vector<std::string>{"exists"}) << r.out;
+    EXPECT_EQ(r.status, 0);
+  }
+  EXPECT_EQ(readBytes(path("p_a.jpg")), "");
+}
+
 // --shrink-only leaves a source within its target as it is, but not one
 // with more bytes than --max-bytes allows: that one is encoded again.
 TEST_F(PlanPromises, ShrinkOnlyStillKeepsTheByteLimit) {
