@@ -148,8 +148,11 @@ namespace {
 std::optional<FailureReason> folderToMake(const std::string& output) {
   std::string folder = files::folderOf(output);
   struct stat info {};
-  if (::stat(folder.c_str(), &info) == 0) return std::nullopt;
+  // A file where a folder must be is named as the run names it.
+  if (::stat(folder.c_str(), &info) == 0)
+    return S_ISDIR(info.st_mode) ? std::nullopt : std::optional(FailureReason::notAFile);
   while (::stat(folder.c_str(), &info) != 0) {
+    if (errno == ENOTDIR) return FailureReason::notAFile;
     if (errno != ENOENT) return FailureReason::folderNotWritable;
     const std::string above = files::folderOf(folder);
     if (above == folder) return FailureReason::writeFailed;

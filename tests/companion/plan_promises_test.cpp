@@ -236,6 +236,24 @@ TEST_F(PlanPromises, RenameStopsAtTheSameNumberInPlanAndRun) {
   EXPECT_EQ(readBytes(path("p_a.jpg")), "");
 }
 
+// A mirrored folder whose name holds a file (at its own level or above) is
+// refused by the plan with the run's reason.
+TEST_F(PlanPromises, AMirroredFolderHeldByAFileIsNamedAsTheRunNamesIt) {
+  fs::create_directories(work() / "tree/sub/deep");
+  fs::create_directories(work() / "out");
+  ASSERT_TRUE(writePicture(path("tree/sub/x.jpg"), 40, 20, image::kJpegEncoder));
+  ASSERT_TRUE(writePicture(path("tree/sub/deep/y.jpg"), 40, 20, image::kJpegEncoder));
+  writeBytes(path("out/sub"), "");
+  for (const char* plan : {"--dry-run", ""}) {
+    SCOPED_TRACE(plan);
+    std::vector<std::string> arguments = {"--json", "--recursive", "--output-dir", "out", "--prefix",
+                                          "0",      "--size",      "20x20",        "tree"};
+    if (*plan != '\0') arguments.insert(arguments.begin(), plan);
+    const ProgramRun r = run(arguments);
+    EXPECT_EQ(reasons(r.out), (std::vector<std::string>{"not-a-file", "not-a-file"})) << r.out;
+  }
+}
+
 // --shrink-only leaves a source within its target as it is, but not one
 // with more bytes than --max-bytes allows: that one is encoded again.
 TEST_F(PlanPromises, ShrinkOnlyStillKeepsTheByteLimit) {
