@@ -114,9 +114,7 @@ void Planner::planFromHeader(PlannedPicture& planned) {
       batch::fitExif(header.exif, metadata_.exif, target.width, target.height, encoder);
   outcome.exif = exif.carried;
   if (exif.warning) outcome.warnings.push_back(*exif.warning);
-  if (settings_.format == settings::OutputFormat::unknown) {
-    outcome.reason = FailureReason::noOutputFormat;
-  } else if (header.isIcon) {
+  if (header.isIcon) {
     // Icons are never resized, nor given to an encoder.
     const bool resized = target.width != header.width || target.height != header.height;
     outcome.reason = resized ? FailureReason::resampleFailed : FailureReason::writeFailed;

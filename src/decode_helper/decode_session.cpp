@@ -119,7 +119,7 @@ image::LoadStatus decode(const image::HelperRequest& request, image::FormatReade
   }
   if (!loaded.loaded()) return loaded.status;
   if (request.upTo == image::ReadUpTo::header) {
-    if (!send(image::encodeHeaderRead(loaded.header.exif))) abandon();
+    if (!send(image::encodeHeaderRead(loaded.header))) abandon();
   } else if (!sendPicture(loaded.picture)) {
     abandon();
   }

@@ -27,7 +27,7 @@ constexpr std::size_t kHeaderBytes = 8;   // width, height
 constexpr std::size_t kFailureBytes = 1;  // status
 constexpr std::size_t kPictureBytes =
     20;  // width, height, depth, source depth, partial (2: nothing decoded), 0, profile and EXIF bytes
-constexpr std::size_t kHeaderReadBytes = 4;  // EXIF bytes
+constexpr std::size_t kHeaderReadBytes = 6;  // EXIF bytes, reduced, depth
 constexpr std::size_t kTargetBytes = 9;      // given, width, height
 constexpr std::size_t kRequestBytes =
     22;  // file size, budget, CPU seconds, up to, name length; the name follows
@@ -267,10 +267,12 @@ std::vector<std::uint8_t> encodeFailure(LoadStatus status) {
   return out.take();
 }
 
-std::vector<std::uint8_t> encodeHeaderRead(std::span<const std::uint8_t> exif) {
+std::vector<std::uint8_t> encodeHeaderRead(const HeaderFacts& header) {
   Writer out(Kind::headerRead, kHeaderReadBytes);
-  out.u32(static_cast<std::uint32_t>(exif.size()));
-  out.append(exif);
+  out.u32(static_cast<std::uint32_t>(header.exif.size()));
+  out.u8(header.reduced ? 1 : 0);
+  out.u8(static_cast<std::uint8_t>(header.rasterDepth));
+  out.append(header.exif);
   return out.take();
 }
 
@@ -344,7 +346,13 @@ HelperReply receiveDecode(ByteSource& in, ReadUpTo upTo, std::uint64_t memoryBud
       }
       case Kind::headerRead: {
         const std::uint32_t exifBytes = cursor.u32();
-        if (exifBytes > kMaxExifBytes || exifBytes > memoryBudget) return reply;
+        const std::uint8_t reduced = cursor.u8();
+        const std::uint8_t depth = cursor.u8();
+        if (exifBytes > kMaxExifBytes || exifBytes > memoryBudget || reduced > 1 ||
+            (depth != 24 && depth != 32))
+          return reply;
+        loaded.header.reduced = reduced == 1;
+        loaded.header.rasterDepth = depth;
         std::optional<std::vector<std::uint8_t>> exif = receiveExif(in, exifBytes, reply.ended);
         if (!exif) return reply;
         loaded.header.exif = std::move(*exif);

@@ -90,9 +90,10 @@ std::vector<std::uint8_t> encodeHeader(PictureSize upright);
 // Only the statuses a reading gives: unreadable, unknownFormat,
 // unsupported, tooLargeForMemory.
 std::vector<std::uint8_t> encodeFailure(LoadStatus status);
-// The end of a header reading, with the source's EXIF block (a TIFF
-// structure, or none).
-std::vector<std::uint8_t> encodeHeaderRead(std::span<const std::uint8_t> exif);
+// The end of a header reading: whether the picture would come back reduced,
+// its depth (24 or 32) and the source's EXIF block (a TIFF structure, or
+// none), as the in-process header gives them.
+std::vector<std::uint8_t> encodeHeaderRead(const HeaderFacts& header);
 // A picture's frame, its fixed part, its ICC profile and its EXIF block; its rows follow,
 // pictureRowBytes each, from the raster's storage row 0 up.
 std::vector<std::uint8_t> encodePictureHead(const DecodedPicture& picture);

@@ -134,10 +134,13 @@ TEST(HelperProtocol, APictureComesBackWithItsBytesProfileAndFlags) {
   EXPECT_TRUE(nothing.loaded.picture.nothingDecoded);
 
   // A header alone, and a failure the reader gave after its header.
-  const HelperReply header = receive(encodeHeader({3, 2}) + encodeHeaderRead(kExif), ReadUpTo::header);
+  const HelperReply header =
+      receive(encodeHeader({3, 2}) + encodeHeaderRead({{3, 2}, false, true, 32, kExif}), ReadUpTo::header);
   EXPECT_EQ(header.loaded.status, LoadStatus::loaded);
   EXPECT_EQ(header.loaded.picture.source.height, 2);
   EXPECT_EQ(header.loaded.header.exif, kExif);
+  EXPECT_TRUE(header.loaded.header.reduced);
+  EXPECT_EQ(header.loaded.header.rasterDepth, 32);
   const HelperReply failure = receive(encodeHeader({3, 2}) + encodeFailure(LoadStatus::tooLargeForMemory));
   EXPECT_EQ(failure.loaded.status, LoadStatus::tooLargeForMemory);
   EXPECT_TRUE(failure.loaded.headerTaken);
@@ -178,6 +181,8 @@ TEST(HelperProtocol, EveryMalformedAnswerIsDamaged) {
       {"an unknown failure code", header + with(encodeFailure(LoadStatus::unsupported), fixed, 0)},
       {"a cancelled status", header + encodeFailure(LoadStatus::cancelled)},
       {"a header read when the picture was asked", header + encodeHeaderRead({})},
+      {"a header read of depth 16", header + with(encodeHeaderRead({}), fixed + 5, 16), ReadUpTo::header},
+      {"a header read reduced beyond 1", header + with(encodeHeaderRead({}), fixed + 4, 2), ReadUpTo::header},
       {"a picture when the header alone was asked", header + picture, ReadUpTo::header},
       {"a picture of another size than foreseen", header + picture, ReadUpTo::picture, PictureSize{2, 1}},
       {"a depth of 16", header + with(picture, fixed + 8, 16)},
@@ -188,7 +193,7 @@ TEST(HelperProtocol, EveryMalformedAnswerIsDamaged) {
        header + with(picture, fixed + 20 + displayP3().size(), 'J')},
       {"an EXIF block beyond 1 MiB", header + with(picture, fixed + 19, 0x01)},
       {"a header read with an EXIF block that is none",
-       header + with(encodeHeaderRead(kExif), fixed + 4, 'J'), ReadUpTo::header},
+       header + with(encodeHeaderRead({{3, 2}, false, false, 24, kExif}), fixed + 6, 'J'), ReadUpTo::header},
       {"a profile beyond any JPEG's", header + with(picture, fixed + 15, 0x7F)},
       {"a picture beyond the budget", header + picture, ReadUpTo::picture, {}, 64},
       {"rows that stop early",
