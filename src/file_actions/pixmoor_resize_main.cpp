@@ -147,6 +147,7 @@ int main(int argc, char** argv) {
   const std::unique_ptr<file_actions::DesktopNotifications> notifications =
       file_actions::DesktopNotifications::connect();
   std::uint32_t shown = 0;
+  gint64 lastShown = 0;  // when the running count was last shown
   const auto showRunning = [&] {
     const file_actions::NotificationText running =
         file_actions::runningNotification(texts, language, run.read.done);
@@ -164,7 +165,6 @@ int main(int argc, char** argv) {
     });
     // The first count at once, then at most two a second: a notification
     // redrawn for each small picture would only flicker.
-    gint64 lastShown = 0;
     run.onPicture = [&] {
       if (shown == 0) return;  // no service answered: nothing to update
       const gint64 now = g_get_monotonic_time();
