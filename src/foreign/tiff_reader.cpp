@@ -136,6 +136,8 @@ bool firstFullPage(TIFF* tiff) {
   return TIFFSetDirectory(tiff, 0) != 0;
 }
 
+constexpr std::uint16_t kMostSamplesPerPixel = 8;
+
 // The sample layouts taken; the RGBA interface decides on the rest of them.
 bool layoutTaken(TIFF* tiff) {
   std::uint16_t photometric = 0, bits = 0, samples = 0, format = 0, compression = 0, inks = 0;
@@ -146,6 +148,10 @@ bool layoutTaken(TIFF* tiff) {
   TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &compression);
   if (bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16) return false;
   if (format != SAMPLEFORMAT_UINT && format != SAMPLEFORMAT_VOID) return false;
+  // Colours and alpha take at most five samples; a few more are masks and
+  // the like. Thousands would make libtiff ask for a strip of gigabytes
+  // whatever the file holds.
+  if (samples == 0 || samples > kMostSamplesPerPixel) return false;
   std::uint16_t planar = PLANARCONFIG_CONTIG;
   TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planar);
   switch (photometric) {

@@ -430,6 +430,8 @@ TEST(TiffReader, BadFilesGiveAReasonOrTheRowsTheyHold) {
       {"pil_crash-74d2a78403a5a59db1fb0a2b8735ac068a75f6e3.tif", true, {}},
       {"pil_crash-86214e58da443d2b80820cff9677a38a33dcbbca.tif", false, DecodeFailure::unrecognised},
       {"pil_oom-225817ca0f8c663be7ab4b9e717b02c661e66834.tif", false, DecodeFailure::unrecognised},
+      // 18689 samples a pixel: libtiff would ask for gigabytes.
+      {"fuzz_lt_deflate-last-strip-extra-data_spp18689.tif", false, DecodeFailure::unsupportedFeature},
       // One strip, cut: no row of it can be had.
       {"trunc_lt_testfax4_half.tiff", false, DecodeFailure::unrecognised},
       {"trunc_pil_hopper.Lab_half.tif", false, DecodeFailure::unsupportedFeature},
