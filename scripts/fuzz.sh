@@ -38,8 +38,10 @@ runs=("$@")
 every_family=()
 for family in "${families[@]}"; do every_family+=("$root/tests/data/$family"); done
 
-status=0
-for run in "${runs[@]}"; do
+# One run: its seeds copied fresh, the fuzzer for the time given, its
+# verdict in the exit status.
+fuzz_one() {
+  local run=$1 seeds corpus artifacts target log limits mode data
   seeds="$build/fuzz-seeds/$run"
   corpus="$build/fuzz-corpus/$run"
   artifacts="$build/fuzz-artifacts/$run"
@@ -59,7 +61,7 @@ for run in "${runs[@]}"; do
     *)
       if [[ ! " ${families[*]} " == *" $run "* ]]; then
         echo "fuzz: no run named $run (families: ${families[*]}; budget reduce header protocol exif)" >&2
-        exit 2
+        return 2
       fi
       target=load_fuzzer data=("$root/tests/data/$run")
       mode=(env PIXMOOR_FUZZ_FAMILY="$run")
@@ -78,9 +80,28 @@ for run in "${runs[@]}"; do
       "${limits[@]}" -print_final_stats=1 \
       -artifact_prefix="$artifacts/" >"$log" 2>&1; then
     echo "fuzz: $run FOUND A PROBLEM, see $log and $artifacts" >&2
-    status=1
+    return 1
   fi
+  local executions
   executions=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' || echo "?")
   echo "fuzz: $run done, $executions executions"
+}
+
+# Each run is one process on one core: as many at once as there are cores
+# ($PIXMOOR_FUZZ_JOBS), each waited for and its verdict kept.
+jobs=${PIXMOOR_FUZZ_JOBS:-$(nproc)}
+status=0
+running=0
+for run in "${runs[@]}"; do
+  if ((running >= jobs)); then
+    wait -n || status=1
+    running=$((running - 1))
+  fi
+  fuzz_one "$run" &
+  running=$((running + 1))
+done
+while ((running > 0)); do
+  wait -n || status=1
+  running=$((running - 1))
 done
 exit $status
