@@ -75,7 +75,7 @@ test-asan: setup
 
 test-tsan: setup
 	cmake -S . -B $(TSAN_BUILD) -G Ninja -DPIXMOOR_TSAN=ON -DPIXMOOR_GUI=OFF -DPIXMOOR_BENCH=OFF -DPIXMOOR_WERROR=$(WERROR) -DCMAKE_BUILD_TYPE=Debug $(CMAKE_ARGS)
-	cmake --build $(TSAN_BUILD) -j $(JOBS)
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target threads-tests
 	TSAN_OPTIONS=suppressions=$(CURDIR)/tests/support/tsan_glib.supp \
 	  ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS) -L threads
 
