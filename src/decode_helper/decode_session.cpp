@@ -10,6 +10,7 @@
 
 #include "decode_helper/confinement.h"
 #include "image/decoder.h"
+#include "image/helper_program.h"
 #include "image/helper_protocol.h"
 #include "image/load_picture.h"
 #include "image/memory_budget.h"
@@ -21,9 +22,9 @@ namespace {
 
 using image::PictureSize;
 
-constexpr int kRequestFd = 0;
-constexpr int kReplyFd = 1;
-constexpr int kPictureFd = 3;
+constexpr int kRequestFd = image::kHelperRequestFd;
+constexpr int kReplyFd = image::kHelperReplyFd;
+constexpr int kPictureFd = image::kHelperPictureFd;
 
 // The engine's messages, read as they come (a blocking pipe: the engine
 // kills this process rather than leave it waiting).

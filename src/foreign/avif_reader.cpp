@@ -10,8 +10,8 @@
 #include "foreign/nclx_profile.h"
 #include "image/decoder.h"
 #include "image/exif_editor.h"
-#include "image/exif_orientation.h"
 #include "image/icc_profile.h"
+#include "image/orientation.h"
 
 namespace pixmoor::foreign {
 namespace {

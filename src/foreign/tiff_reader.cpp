@@ -16,9 +16,9 @@
 
 #include "foreign/upright_rows.h"
 #include "image/decoder.h"
-#include "image/exif_orientation.h"
 #include "image/icc_profile.h"
 #include "image/memory_budget.h"
+#include "image/orientation.h"
 
 namespace pixmoor::foreign {
 namespace {

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "image/exif_orientation.h"
+#include "image/orientation.h"
 
 namespace pixmoor::foreign {
 

@@ -1,6 +1,6 @@
 // Rows of a picture as a library decodes them, put in their places in the
 // upright raster. A file may store its picture turned (an EXIF or TIFF
-// orientation, exif_orientation.h) and libraries hand their rows over as
+// orientation, image/orientation.h) and libraries hand their rows over as
 // stored; the raster the readers answer holds the picture upright.
 //
 // One placement belongs to one decode on one thread. It writes only inside

@@ -18,6 +18,7 @@
 #include "image/exif_orientation.h"
 #include "image/icc_profile.h"
 #include "image/memory_budget.h"
+#include "image/orientation.h"
 
 namespace pixmoor::foreign {
 namespace {

@@ -39,8 +39,8 @@
 #endif
 #endif
 
-#include "image/exif_orientation.h"
 #include "image/memory_budget.h"
+#include "image/orientation.h"
 #include "image/parallel_rows.h"
 #include "image/resample.h"
 #include "image/resample_kernels.h"

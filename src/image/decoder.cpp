@@ -6,7 +6,7 @@
 
 #include <atomic>
 
-#include "image/exif_orientation.h"
+#include "image/orientation.h"
 
 namespace pixmoor::image {
 namespace {
@@ -33,15 +33,6 @@ void adviseHugePages(Raster& raster) {
 
 void setDecodePixelLimit(std::uint64_t pixels) {
   pixelLimit.store(pixels, std::memory_order_relaxed);
-}
-
-std::optional<PictureSize> reductionFor(const ReduceTo* reduce, int width, int height) {
-  if (reduce == nullptr || !*reduce) return std::nullopt;
-  const std::optional<PictureSize> target = (*reduce)(width, height);
-  if (!target || target->width <= 0 || target->height <= 0 || target->width > width ||
-      target->height > height || (target->width == width && target->height == height))
-    return std::nullopt;
-  return target;
 }
 
 Reading readWith(const Decoder& decoder, PictureInput& input, const DecodeLimits& limits,

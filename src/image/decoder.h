@@ -106,9 +106,4 @@ Reading readWith(const Decoder& decoder, PictureInput& input, const DecodeLimits
 std::optional<DecodedPicture> decodeWith(const Decoder& decoder, std::span<const std::uint8_t> data,
                                          const DecodeLimits& limits = {}, DecodeFailure* failure = nullptr);
 
-// The size `reduce` asks for a picture of `width` x `height`, when it is a
-// reduction the rows can be streamed into: both sides positive, neither
-// longer than the picture's, not both equal.
-std::optional<PictureSize> reductionFor(const ReduceTo* reduce, int width, int height);
-
 }  // namespace pixmoor::image

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <optional>
 
+#include "image/helper_program.h"
 #include "image/helper_protocol.h"
 #include "image/helper_spawner.h"
 
@@ -23,7 +24,6 @@
 namespace pixmoor::image {
 namespace {
 
-constexpr const char* kHelperName = "pixmoor-decode";
 // A picture comes back through the pipe: a larger pipe takes it in fewer
 // turns of both processes.
 constexpr int kReplyPipeBytes = 1 << 20;
@@ -36,7 +36,7 @@ std::string foundProgram() {
   std::error_code error;
   const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
   if (error) return {};
-  const std::filesystem::path beside = self.parent_path() / kHelperName;
+  const std::filesystem::path beside = self.parent_path() / kHelperProgramName;
   if (::access(beside.c_str(), X_OK) == 0) return beside.string();
   const std::filesystem::path installed =
       (self.parent_path() / PIXMOOR_DECODE_HELPER_INSTALLED).lexically_normal();

@@ -6,7 +6,7 @@
 // The helper gets the picture's open file as its descriptor 3 (never a
 // path), a pipe carrying the engine's messages as its standard input, one
 // carrying its own as its standard output, and nothing else open but the
-// standard error. It limits itself before it reads a byte of the picture
+// standard error (helper_program.h). It limits itself before it reads a byte of the picture
 // (src/decode_helper: address space, CPU time, a seccomp filter) and
 // converses as helper_protocol.h says; the engine reads its answers as
 // hostile data. The engine waits on them in slices of kHelperWaitSlice,
@@ -41,7 +41,8 @@
 #include <cstdint>
 #include <string>
 
-#include "image/load_picture.h"
+#include "image/loaded_picture.h"
+#include "image/picture_format.h"
 
 namespace pixmoor::image {
 

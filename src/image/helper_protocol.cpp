@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "image/byte_cursor.h"
-#include "image/decoder.h"
+#include "image/decoded_picture.h"
 #include "image/exif_editor.h"
 #include "image/icc_profile.h"
 

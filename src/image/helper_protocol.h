@@ -38,7 +38,7 @@
 #include <vector>
 
 #include "image/decoded_picture.h"
-#include "image/load_picture.h"
+#include "image/loaded_picture.h"
 #include "image/picture_format.h"
 
 namespace pixmoor::image {

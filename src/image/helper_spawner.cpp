@@ -28,7 +28,6 @@ extern "C" {
 namespace pixmoor::image {
 namespace {
 
-constexpr const char* kHelperName = "pixmoor-decode";
 // A fork and a pidfd take well under a millisecond; a spawner silent this
 // long is stuck (stopped, or its fork died before it could answer).
 constexpr int kAnswerWaitMs = 10'000;
@@ -134,7 +133,7 @@ class Spawner {
     posix_spawnattr_t attributes;
     posix_spawn_file_actions_init(&files);
     posix_spawnattr_init(&attributes);
-    posix_spawn_file_actions_adddup2(&files, pair[1], 0);
+    posix_spawn_file_actions_adddup2(&files, pair[1], kSpawnerSocketFd);
     // Not the companion's output (a reader of it would wait for the
     // spawner too), nor its error: a hostile picture's voice goes nowhere.
     posix_spawn_file_actions_addopen(&files, 1, "/dev/null", O_WRONLY, 0);
@@ -153,7 +152,8 @@ class Spawner {
     posix_spawnattr_setpgroup(&attributes, 0);
     posix_spawnattr_setflags(&attributes,
                              POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
-    char* const arguments[] = {const_cast<char*>(kHelperName), const_cast<char*>(kSpawnerArgument), nullptr};
+    char* const arguments[] = {const_cast<char*>(kHelperProgramName), const_cast<char*>(kSpawnerArgument),
+                               nullptr};
     const std::string tunables = std::getenv("GLIBC_TUNABLES") != nullptr
                                      ? std::string("GLIBC_TUNABLES=") + std::getenv("GLIBC_TUNABLES")
                                      : std::string(kHugePages);
@@ -229,7 +229,7 @@ class Spawner {
     current_ = {};
   }
 
-  SpawnedHelper ask(const std::array<int, 4>& given, const CancelFlag* cancel) {
+  SpawnedHelper ask(const std::array<int, kSpawnDescriptors>& given, const CancelFlag* cancel) {
     if (!sendWithDescriptors(current_.socket, std::span(&kSpawnRequest, 1), given)) return {.error = errno};
     return answer(cancel);
   }

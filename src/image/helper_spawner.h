@@ -18,7 +18,7 @@
 // with it (PR_SET_PDEATHSIG).
 //
 // One request at a time (a mutex): one byte, with the helper's request pipe,
-// reply pipe, picture and status pipe as SCM_RIGHTS. The answer is a
+// reply pipe, picture and status pipe as SCM_RIGHTS (helper_program.h). The answer is a
 // SpawnAnswer; with error 0 it comes from the new helper itself and carries
 // a pidfd of it, opened while it ran, so that a kill never reaches a
 // process that reused its number. The spawner keeps the status pipe: once
@@ -46,28 +46,12 @@
 #include <cstdint>
 #include <string>
 
+#include "image/helper_program.h"
 #include "image/raster.h"
 
 namespace pixmoor::image {
 
-// The argument that makes pixmoor-decode the spawner.
-inline constexpr const char* kSpawnerArgument = "--spawner";
-// The byte of a request.
-inline constexpr std::uint8_t kSpawnRequest = 'F';
-// The spawner's first message, one byte: how the helpers it forks are confined.
-inline constexpr std::uint8_t kConfinedByNamespaces = 'N';  // empty namespaces, then seccomp
-inline constexpr std::uint8_t kConfinedBySeccomp = 'S';     // the kernel refused the namespaces
-
 enum class HelperSandbox { unknown, seccomp, namespacesAndSeccomp };
-// Where the helper finds what it was given.
-inline constexpr int kHelperRequestFd = 0;
-inline constexpr int kHelperReplyFd = 1;
-inline constexpr int kHelperPictureFd = 3;
-
-struct SpawnAnswer {
-  std::int32_t pid = 0;
-  std::int32_t error = 0;  // an errno; 0: started
-};
 
 // A started helper: its process id, a pidfd of it and the read end of its
 // status pipe (close-on-exec), or the errno of why there is none.

@@ -17,6 +17,7 @@
 #include "image/exif_orientation.h"
 #include "image/icc_profile.h"
 #include "image/memory_budget.h"
+#include "image/orientation.h"
 #include "image/raster.h"
 
 namespace pixmoor::image {

@@ -13,6 +13,7 @@
 #include "image/exif_editor.h"
 #include "image/exif_orientation.h"
 #include "image/icc_profile.h"
+#include "image/orientation.h"
 #include "image/raster.h"
 
 namespace pixmoor::image {

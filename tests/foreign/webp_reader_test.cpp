@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "foreign_test_support.h"
-#include "image/exif_orientation.h"
+#include "image/orientation.h"
 #include "image/reference_picture.h"
 #include "image/resample.h"
 
