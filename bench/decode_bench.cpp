@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "image/format_registry.h"
-#include "image/image_store.h"
+#include "image_store/image_store.h"
 
 namespace pixmoor::image {
 namespace {

@@ -20,7 +20,7 @@
 
 #include "image/encode.h"
 #include "image/format_registry.h"
-#include "image/image_store.h"
+#include "image_store/image_store.h"
 
 namespace pixmoor::image {
 namespace {

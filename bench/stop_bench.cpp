@@ -22,8 +22,8 @@
 #include "batch/batch_runner.h"
 #include "image/encode.h"
 #include "image/format_registry.h"
-#include "image/image_store.h"
 #include "image/resample.h"
+#include "image_store/image_store.h"
 
 namespace pixmoor::image {
 namespace {

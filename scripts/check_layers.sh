@@ -5,9 +5,12 @@
 #
 #   layer 0  files, texts, platform_core
 #   layer 1  image, settings
-#   layer 2  batch, online, platform, game_rules, foreign
-#   layer 3  companion, app_core, game, decode_helper
-#   layer 4  app, file_actions
+#   layer 2  metadata, resample, online, platform, game_rules
+#   layer 3  sandbox, encoders
+#   layer 4  codecs
+#   layer 5  isolated_readers, image_store, batch
+#   layer 6  decode_helper, companion, app_core, game
+#   layer 7  app, file_actions
 #
 # A file's module is its folder under src/ (one library each, see
 # src/CMakeLists.txt). A file may include its own module and any module of a
@@ -20,9 +23,12 @@ cd "$(dirname "$0")/.."
 declare -A layer=(
   [files]=0 [texts]=0 [platform_core]=0
   [image]=1 [settings]=1
-  [batch]=2 [online]=2 [platform]=2 [game_rules]=2 [foreign]=2
-  [companion]=3 [app_core]=3 [game]=3 [decode_helper]=3
-  [app]=4 [file_actions]=4
+  [metadata]=2 [resample]=2 [online]=2 [platform]=2 [game_rules]=2
+  [sandbox]=3 [encoders]=3
+  [codecs]=4
+  [isolated_readers]=5 [image_store]=5 [batch]=5 [foreign]=5
+  [decode_helper]=6 [companion]=6 [app_core]=6 [game]=6
+  [app]=7 [file_actions]=7
 )
 declare -A uses_qt=([platform]=1 [game]=1 [app]=1)
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "image/format_registry.h"
-#include "image/image_store.h"
+#include "image_store/image_store.h"
 #include "platform_core/wave_data.h"
 
 namespace pixmoor::app::resources {

@@ -25,7 +25,7 @@
 #include "batch/picture_outcome.h"
 #include "image/encode.h"
 #include "image/format_registry.h"
-#include "image/image_store.h"
+#include "image_store/image_store.h"
 #include "settings/settings.h"
 #include "support/temp_folder.h"
 

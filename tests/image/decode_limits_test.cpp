@@ -14,7 +14,7 @@
 
 #include "decode_test_support.h"
 #include "image/format_registry.h"
-#include "image/image_store.h"
+#include "image_store/image_store.h"
 #include "support/bounded_child.h"
 
 // Every heap request of this program passes through here, so that a child

@@ -11,7 +11,7 @@
 
 #include "encode_test_support.h"
 #include "image/format_registry.h"
-#include "image/image_store.h"
+#include "image_store/image_store.h"
 
 namespace pixmoor::image {
 namespace {

@@ -13,7 +13,7 @@
 #include "encode_test_support.h"
 #include "image/encode.h"
 #include "image/format_registry.h"
-#include "image/image_store.h"
+#include "image_store/image_store.h"
 
 namespace pixmoor::image {
 namespace {

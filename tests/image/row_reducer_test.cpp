@@ -13,10 +13,10 @@
 
 #include "decode_test_support.h"
 #include "image/format_registry.h"
-#include "image/image_store.h"
 #include "image/load_picture.h"
 #include "image/resample.h"
 #include "image/resample_kernels.h"
+#include "image_store/image_store.h"
 
 namespace pixmoor::image {
 namespace {

@@ -1,6 +1,6 @@
 // The store: slots, dynamic Images, creation fills, release, queries, loads
 // from files, display copies.
-#include "image/image_store.h"
+#include "image_store/image_store.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "decode_test_support.h"
+#include "image/decode_test_support.h"
 #include "image/format_registry.h"
 
 namespace pixmoor::image {

@@ -1,6 +1,6 @@
 // Display copies of Images with alpha: colours multiplied by alpha, or the
 // dimmed grey of a disabled menu entry.
-#include "image/image_store.h"
+#include "image_store/image_store.h"
 
 namespace pixmoor::image {
 namespace {

@@ -1,5 +1,5 @@
 // The store's slots, dynamic records, creation, release and queries.
-#include "image/image_store.h"
+#include "image_store/image_store.h"
 
 #include <new>
 

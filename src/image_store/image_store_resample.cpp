@@ -1,6 +1,6 @@
 // Resampling and saving an Image of the store: the store's part is choosing
 // the kernel or writer and keeping the record right; the work is elsewhere.
-#include "image/image_store.h"
+#include "image_store/image_store.h"
 
 namespace pixmoor::image {
 

@@ -1,6 +1,6 @@
 // Loading pictures into the store: loadPicture with the window's readers,
 // the result taken into the slot.
-#include "image/image_store.h"
+#include "image_store/image_store.h"
 
 namespace pixmoor::image {
 
