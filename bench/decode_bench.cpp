@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "image/format_registry.h"
+#include "codecs/format_registry.h"
 #include "image_store/image_store.h"
 
 namespace pixmoor::image {

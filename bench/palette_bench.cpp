@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "image/encode.h"
-#include "image/format_registry.h"
+#include "codecs/format_registry.h"
+#include "encoders/encode.h"
 #include "image_store/image_store.h"
 
 namespace pixmoor::image {

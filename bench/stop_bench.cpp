@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "batch/batch_runner.h"
-#include "image/encode.h"
-#include "image/format_registry.h"
+#include "codecs/format_registry.h"
+#include "encoders/encode.h"
 #include "image/resample.h"
 #include "image_store/image_store.h"
 

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "image/encode.h"
+#include "encoders/encode.h"
 #include "image/exif_editor.h"
 #include "settings/settings.h"
 

@@ -1,7 +1,7 @@
 #include "batch/output_metadata.h"
 
 #include "batch/output_formats.h"
-#include "image/encode.h"
+#include "encoders/encode.h"
 #include "image/exif_editor.h"
 
 namespace pixmoor::batch {

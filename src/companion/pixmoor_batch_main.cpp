@@ -24,6 +24,7 @@
 
 #include "batch/batch_runner.h"
 #include "batch/intake.h"
+#include "codecs/format_registry.h"
 #include "companion/console_signals.h"
 #include "companion/console_view.h"
 #include "companion/intake_rules.h"
@@ -33,9 +34,8 @@
 #include "companion/printable.h"
 #include "companion/run_settings.h"
 #include "companion/trash.h"
+#include "encoders/encode.h"
 #include "files/replace_file.h"
-#include "image/encode.h"
-#include "image/format_registry.h"
 #include "image/helper_spawner.h"
 #include "image/resample.h"
 #include "image/thread_budget.h"

@@ -8,11 +8,11 @@
 #include <span>
 #include <vector>
 
+#include "codecs/decoder.h"
+#include "codecs/load_picture.h"
 #include "decode_helper/confinement.h"
-#include "image/decoder.h"
 #include "image/helper_program.h"
 #include "image/helper_protocol.h"
-#include "image/load_picture.h"
 #include "image/memory_budget.h"
 #include "image/resample.h"
 #include "image/thread_budget.h"

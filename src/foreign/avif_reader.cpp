@@ -7,8 +7,8 @@
 #include <memory>
 #include <new>
 
+#include "codecs/decoder.h"
 #include "foreign/nclx_profile.h"
-#include "image/decoder.h"
 #include "image/exif_editor.h"
 #include "image/icc_profile.h"
 #include "image/orientation.h"

@@ -9,7 +9,7 @@
 #include <optional>
 #include <vector>
 
-#include "image/decoder.h"
+#include "codecs/decoder.h"
 #include "image/icc_profile.h"
 #include "image/row_reducer.h"
 

@@ -7,9 +7,9 @@
 #include <new>
 #include <span>
 
+#include "codecs/decoder.h"
 #include "foreign/heif_grid.h"
 #include "foreign/nclx_profile.h"
-#include "image/decoder.h"
 #include "image/exif_editor.h"
 #include "image/icc_profile.h"
 

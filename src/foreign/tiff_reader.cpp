@@ -14,8 +14,8 @@
 #include <span>
 #include <vector>
 
+#include "codecs/decoder.h"
 #include "foreign/upright_rows.h"
-#include "image/decoder.h"
 #include "image/icc_profile.h"
 #include "image/memory_budget.h"
 #include "image/orientation.h"

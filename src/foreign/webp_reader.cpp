@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "codecs/decoder.h"
 #include "foreign/upright_rows.h"
-#include "image/decoder.h"
 #include "image/exif_editor.h"
 #include "image/exif_orientation.h"
 #include "image/icc_profile.h"

@@ -25,9 +25,9 @@
 #include <string>
 #include <vector>
 
+#include "codecs/load_picture.h"
+#include "encoders/encode.h"
 #include "image/decoded_picture.h"
-#include "image/encode.h"
-#include "image/load_picture.h"
 #include "image/memory_budget.h"
 #include "image/raster.h"
 #include "image/resample.h"

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "image/format_registry.h"
+#include "codecs/format_registry.h"
 #include "image_store/image_store.h"
 #include "platform_core/wave_data.h"
 

@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "codecs/reference_picture.h"
 #include "image/picture_format.h"
 #include "image/raster.h"
-#include "image/reference_picture.h"
 
 namespace pixmoor::foreign::test_support {
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "image/reference_picture.h"
+#include "codecs/reference_picture.h"
 #include "image/resample.h"
 
 namespace pixmoor::foreign {

@@ -17,9 +17,9 @@
 #include <tuple>
 #include <vector>
 
+#include "codecs/format_registry.h"
+#include "codecs/reference_picture.h"
 #include "foreign_test_support.h"
-#include "image/format_registry.h"
-#include "image/reference_picture.h"
 #include "image/resample.h"
 #include "support/temp_folder.h"
 

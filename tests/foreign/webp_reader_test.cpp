@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "codecs/reference_picture.h"
 #include "foreign_test_support.h"
 #include "image/orientation.h"
-#include "image/reference_picture.h"
 #include "image/resample.h"
 
 namespace pixmoor::foreign {

@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "decode_test_support.h"
+#include "codecs/decode_test_support.h"
 
 namespace pixmoor::image {
 namespace {

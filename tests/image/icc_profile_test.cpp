@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "decode_test_support.h"
-#include "encode_test_support.h"
-#include "image/encode.h"
-#include "image/format_registry.h"
+#include "codecs/decode_test_support.h"
+#include "codecs/format_registry.h"
+#include "encoders/encode.h"
+#include "encoders/encode_test_support.h"
 #include "image_store/image_store.h"
 
 namespace pixmoor::image {

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "decode_test_support.h"
-#include "image/format_registry.h"
-#include "image/load_picture.h"
+#include "codecs/decode_test_support.h"
+#include "codecs/format_registry.h"
+#include "codecs/load_picture.h"
 #include "image/resample.h"
 #include "image/resample_kernels.h"
 #include "image_store/image_store.h"

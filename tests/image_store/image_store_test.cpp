@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "image/decode_test_support.h"
-#include "image/format_registry.h"
+#include "codecs/decode_test_support.h"
+#include "codecs/format_registry.h"
 
 namespace pixmoor::image {
 namespace {
