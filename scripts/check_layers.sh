@@ -26,7 +26,7 @@ declare -A layer=(
   [metadata]=2 [resample]=2 [online]=2 [platform]=2 [game_rules]=2
   [sandbox]=3 [encoders]=3
   [codecs]=4
-  [isolated_readers]=5 [image_store]=5 [batch]=5 [foreign]=5
+  [isolated_readers]=5 [image_store]=5 [batch]=5
   [decode_helper]=6 [companion]=6 [app_core]=6 [game]=6
   [app]=7 [file_actions]=7
 )

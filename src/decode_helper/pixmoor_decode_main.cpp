@@ -2,7 +2,7 @@
 // decode the pictures of the formats it never decodes in its own process
 // (image/helper_decode.h, image/helper_spawner.h).
 #include "decode_helper/spawner.h"
-#include "foreign/foreign_readers.h"
+#include "isolated_readers/foreign_readers.h"
 
 int main(int argc, char** argv) {
   return pixmoor::decode_helper::runHelperProgram(argc, argv, pixmoor::foreign::foreignReader);

@@ -33,11 +33,11 @@
 #include "codecs/header_probe.h"
 #include "codecs/load_picture.h"
 #include "decode_helper/confinement.h"
-#include "foreign/gif_reader.h"
 #include "image/helper_decode.h"
 #include "image/helper_protocol.h"
 #include "image/helper_spawner.h"
 #include "image/resample.h"
+#include "isolated_readers/gif_reader.h"
 #include "support/batch_program.h"
 #include "support/temp_folder.h"
 

@@ -48,7 +48,7 @@
 #include "codecs/decoder.h"
 #include "decode_helper/confinement.h"
 #include "decode_helper/spawner.h"
-#include "foreign/foreign_readers.h"
+#include "isolated_readers/foreign_readers.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "foreign/webp_reader.h"
+#include "isolated_readers/webp_reader.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

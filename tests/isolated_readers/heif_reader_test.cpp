@@ -2,7 +2,7 @@
 // library's own whole-picture decode (interleaved RGB, as heif-convert
 // makes it) within one level, the others give their reason; reduction,
 // header, budget, cancel and a file that shrinks under the reader.
-#include "foreign/heif_reader.h"
+#include "isolated_readers/heif_reader.h"
 
 #include <gtest/gtest.h>
 #include <libheif/heif.h>
@@ -11,9 +11,9 @@
 #include <filesystem>
 #include <memory>
 
-#include "foreign/nclx_profile.h"
 #include "foreign_test_support.h"
 #include "image/resample.h"
+#include "isolated_readers/nclx_profile.h"
 
 namespace pixmoor::foreign {
 namespace {

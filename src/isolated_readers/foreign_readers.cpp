@@ -1,12 +1,12 @@
-#include "foreign/foreign_readers.h"
+#include "isolated_readers/foreign_readers.h"
 
 #include <utility>
 
-#include "foreign/avif_reader.h"
-#include "foreign/gif_reader.h"
-#include "foreign/heif_reader.h"
-#include "foreign/tiff_reader.h"
-#include "foreign/webp_reader.h"
+#include "isolated_readers/avif_reader.h"
+#include "isolated_readers/gif_reader.h"
+#include "isolated_readers/heif_reader.h"
+#include "isolated_readers/tiff_reader.h"
+#include "isolated_readers/webp_reader.h"
 
 namespace pixmoor::foreign {
 namespace {

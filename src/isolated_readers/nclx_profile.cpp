@@ -1,4 +1,4 @@
-#include "foreign/nclx_profile.h"
+#include "isolated_readers/nclx_profile.h"
 
 #include <lcms2.h>
 

@@ -4,7 +4,7 @@
 // the plainest way, within one level; the transformed files also match the
 // upright originals they were made from; the others give their reason.
 // Reduction, header, budget, cancel, and the colours of code points.
-#include "foreign/avif_reader.h"
+#include "isolated_readers/avif_reader.h"
 
 #include <avif/avif.h>
 #include <gtest/gtest.h>
@@ -13,9 +13,9 @@
 #include <filesystem>
 #include <memory>
 
-#include "foreign/nclx_profile.h"
 #include "foreign_test_support.h"
 #include "image/resample.h"
+#include "isolated_readers/nclx_profile.h"
 
 namespace pixmoor::foreign {
 namespace {

@@ -1,4 +1,4 @@
-#include "foreign/heif_reader.h"
+#include "isolated_readers/heif_reader.h"
 
 #include <libheif/heif.h>
 
@@ -8,10 +8,10 @@
 #include <span>
 
 #include "codecs/decoder.h"
-#include "foreign/heif_grid.h"
-#include "foreign/nclx_profile.h"
 #include "image/exif_editor.h"
 #include "image/icc_profile.h"
+#include "isolated_readers/heif_grid.h"
+#include "isolated_readers/nclx_profile.h"
 
 namespace pixmoor::foreign {
 namespace {

@@ -1,4 +1,4 @@
-#include "foreign/heif_grid.h"
+#include "isolated_readers/heif_grid.h"
 
 #include <algorithm>
 #include <array>

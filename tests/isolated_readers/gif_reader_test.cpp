@@ -3,7 +3,7 @@
 // screen in files made here with giflib's encoder, the reduction against
 // resampling the whole picture, the header alone, the budget, a cancel and
 // every prefix of a file.
-#include "foreign/gif_reader.h"
+#include "isolated_readers/gif_reader.h"
 
 #include <gif_lib.h>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "foreign/avif_reader.h"
+#include "isolated_readers/avif_reader.h"
 
 #include <avif/avif.h>
 
@@ -8,10 +8,10 @@
 #include <new>
 
 #include "codecs/decoder.h"
-#include "foreign/nclx_profile.h"
 #include "image/exif_editor.h"
 #include "image/icc_profile.h"
 #include "image/orientation.h"
+#include "isolated_readers/nclx_profile.h"
 
 namespace pixmoor::foreign {
 namespace {

@@ -1,4 +1,4 @@
-#include "foreign/gif_reader.h"
+#include "isolated_readers/gif_reader.h"
 
 #include <gif_lib.h>
 

@@ -1,4 +1,4 @@
-#include "foreign/webp_reader.h"
+#include "isolated_readers/webp_reader.h"
 
 #include <webp/decode.h>
 
@@ -13,12 +13,12 @@
 #include <vector>
 
 #include "codecs/decoder.h"
-#include "foreign/upright_rows.h"
 #include "image/exif_editor.h"
 #include "image/exif_orientation.h"
 #include "image/icc_profile.h"
 #include "image/memory_budget.h"
 #include "image/orientation.h"
+#include "isolated_readers/upright_rows.h"
 
 namespace pixmoor::foreign {
 namespace {

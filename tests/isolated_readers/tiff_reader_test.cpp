@@ -1,4 +1,4 @@
-#include "foreign/tiff_reader.h"
+#include "isolated_readers/tiff_reader.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

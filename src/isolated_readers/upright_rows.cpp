@@ -1,4 +1,4 @@
-#include "foreign/upright_rows.h"
+#include "isolated_readers/upright_rows.h"
 
 #include <cstddef>
 #include <cstring>

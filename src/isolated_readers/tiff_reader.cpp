@@ -1,4 +1,4 @@
-#include "foreign/tiff_reader.h"
+#include "isolated_readers/tiff_reader.h"
 
 #include <tiffio.h>
 
@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "codecs/decoder.h"
-#include "foreign/upright_rows.h"
 #include "image/icc_profile.h"
 #include "image/memory_budget.h"
 #include "image/orientation.h"
+#include "isolated_readers/upright_rows.h"
 
 namespace pixmoor::foreign {
 namespace {
