@@ -1,6 +1,6 @@
 #include "codecs/header_probe.h"
 
-#include "image/helper_decode.h"
+#include "sandbox/decode_client.h"
 
 namespace pixmoor::image {
 

@@ -10,7 +10,7 @@
 #include <cerrno>
 
 #include "codecs/format_registry.h"
-#include "image/helper_decode.h"
+#include "sandbox/decode_client.h"
 
 namespace pixmoor::image {
 namespace {

@@ -36,7 +36,7 @@ class PictureFile {
 
   // unreadable (no regular file, or its first bytes could not be read),
   // unknownFormat (no format of the set starts so), else loaded: `format`
-  // reads it (in this process, or in the decode helper: helper_decode.h).
+  // reads it (in this process, or in the decode helper: sandbox/decode_client.h).
   LoadStatus status() const { return status_; }
   const FormatDescriptor* format() const { return format_; }
   int descriptor() const { return fd_; }

@@ -15,7 +15,7 @@
 #include <initializer_list>
 #include <limits>
 
-#include "image/helper_program.h"
+#include "sandbox/helper_program.h"
 
 namespace pixmoor::decode_helper {
 namespace {

@@ -11,11 +11,11 @@
 #include "codecs/decoder.h"
 #include "codecs/load_picture.h"
 #include "decode_helper/confinement.h"
-#include "image/helper_program.h"
-#include "image/helper_protocol.h"
 #include "image/memory_budget.h"
 #include "image/resample.h"
 #include "image/thread_budget.h"
+#include "sandbox/helper_program.h"
+#include "sandbox/helper_protocol.h"
 
 namespace pixmoor::decode_helper {
 namespace {

@@ -1,7 +1,7 @@
 // One run of the decode helper program, pixmoor-decode: takes the engine's
 // request from standard input, confines itself (confinement.h), reads the
 // picture on descriptor 3 with the reader of the requested format and
-// answers on standard output, as image/helper_protocol.h says.
+// answers on standard output, as sandbox/helper_protocol.h says.
 //
 // The picture comes back as this process's own loader would make it and as
 // the batch would resample it: reduced while decoded when its reader can

@@ -1,6 +1,6 @@
 // pixmoor-decode: started by the engine as the spawner of the helpers that
 // decode the pictures of the formats it never decodes in its own process
-// (image/helper_decode.h, image/helper_spawner.h).
+// (sandbox/decode_client.h, sandbox/spawner_client.h).
 #include "decode_helper/spawner.h"
 #include "isolated_readers/foreign_readers.h"
 

@@ -23,8 +23,8 @@ extern "C" {
 
 #include "decode_helper/confinement.h"
 #include "decode_helper/empty_namespaces.h"
-#include "image/descriptor_passing.h"
-#include "image/helper_program.h"
+#include "sandbox/descriptor_passing.h"
+#include "sandbox/helper_program.h"
 
 namespace pixmoor::decode_helper {
 namespace {

@@ -1,6 +1,6 @@
 // The spawner: pixmoor-decode started once by the engine with
-// image::kSpawnerArgument (image/helper_program.h defines what both sides
-// share; image/helper_spawner.h says why and how it is talked to). It waits
+// image::kSpawnerArgument (sandbox/helper_program.h defines what both sides
+// share; sandbox/spawner_client.h says why and how it is talked to). It waits
 // for requests on its standard input and answers each with a fork: the fork
 // takes the request's three descriptors as a started helper has them (0, 1
 // and 3), sends the engine its process id and a pidfd of itself, and runs the

@@ -1,6 +1,6 @@
 // What a load of a picture is asked and what it answers, whether the
 // picture is read in this process (load_picture.h) or in the decode helper
-// (helper_decode.h): the one vocabulary of both, so that neither includes
+// (sandbox/decode_client.h): the one vocabulary of both, so that neither includes
 // the other.
 #pragma once
 

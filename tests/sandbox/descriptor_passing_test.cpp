@@ -1,7 +1,7 @@
 // Descriptors through a seqpacket socket: they arrive as working copies,
 // close-on-exec; a message with more than the receiver takes is not whole
 // and leaks none; a closed peer reads as nothing.
-#include "image/descriptor_passing.h"
+#include "sandbox/descriptor_passing.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // writes the other reads back, and every malformed answer of a helper that
 // a hostile file may have taken over is `damaged`, never a crash or an
 // allocation of its choosing.
-#include "image/helper_protocol.h"
+#include "sandbox/helper_protocol.h"
 
 #include <gtest/gtest.h>
 

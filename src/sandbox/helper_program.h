@@ -1,5 +1,5 @@
 // The decode helper program as both of its sides know it: the engine that
-// starts it (helper_spawner.h, helper_decode.h) and the program itself
+// starts it (spawner_client.h, decode_client.h) and the program itself
 // (src/decode_helper). Its name, the argument that makes it the spawner,
 // the spawner's one-byte messages and which descriptor carries what are
 // defined here alone, so that the two sides cannot drift apart.
@@ -11,7 +11,7 @@
 namespace pixmoor::image {
 
 // The program's file name: found beside the running program or installed
-// under libexec (helper_decode.h); also the name its forks run under.
+// under libexec (decode_client.h); also the name its forks run under.
 inline constexpr const char* kHelperProgramName = "pixmoor-decode";
 // The argument that makes pixmoor-decode the spawner.
 inline constexpr const char* kSpawnerArgument = "--spawner";

@@ -1,4 +1,5 @@
-// Starting decode helpers, the engine's side: one pixmoor-decode started
+// The spawner's client, the engine's side of starting decode helpers (the
+// spawner itself is decode_helper/spawner.h): one pixmoor-decode started
 // with kSpawnerArgument stays beside the engine as the spawner, and each
 // picture's helper is a fork of it. A fork costs a fraction of a
 // millisecond where starting the program costs about ten (it links some
@@ -46,8 +47,8 @@
 #include <cstdint>
 #include <string>
 
-#include "image/helper_program.h"
 #include "image/raster.h"
+#include "sandbox/helper_program.h"
 
 namespace pixmoor::image {
 

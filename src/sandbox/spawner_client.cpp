@@ -1,4 +1,4 @@
-#include "image/helper_spawner.h"
+#include "sandbox/spawner_client.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -23,7 +23,7 @@ extern "C" {
 #include <thread>
 #include <vector>
 
-#include "image/descriptor_passing.h"
+#include "sandbox/descriptor_passing.h"
 
 namespace pixmoor::image {
 namespace {
@@ -48,8 +48,8 @@ void closeBoth(std::array<int, 2>& pipe) {
   }
 }
 
-class Spawner;
-Spawner& spawner();
+class SpawnerClient;
+SpawnerClient& spawnerClient();
 
 // One started spawner and the helpers it forked that have not ended yet.
 struct Instance {
@@ -62,7 +62,7 @@ struct Instance {
   bool running() const { return socket >= 0; }
 };
 
-class Spawner {
+class SpawnerClient {
  public:
   SpawnedHelper spawn(const std::string& program, int requestFd, int replyFd, int pictureFd,
                       const CancelFlag* cancel) {
@@ -172,7 +172,7 @@ class Spawner {
       kill();
       return EPROTO;
     }
-    static const bool waitedAtExit = std::atexit([] { spawner().finish(); }) == 0;
+    static const bool waitedAtExit = std::atexit([] { spawnerClient().finish(); }) == 0;
     (void)waitedAtExit;
     return 0;
   }
@@ -269,8 +269,8 @@ class Spawner {
 
 // Never destroyed: a worker may still start a helper while the program
 // exits, and the exit closes the socket, which ends the spawner.
-Spawner& spawner() {
-  static Spawner* const instance = new Spawner;
+SpawnerClient& spawnerClient() {
+  static SpawnerClient* const instance = new SpawnerClient;
   return *instance;
 }
 
@@ -296,11 +296,11 @@ HelperEnding endingOf(int statusFd, const CancelFlag* cancel) {
 
 SpawnedHelper spawnHelper(const std::string& program, int requestFd, int replyFd, int pictureFd,
                           const CancelFlag* cancel) {
-  return spawner().spawn(program, requestFd, replyFd, pictureFd, cancel);
+  return spawnerClient().spawn(program, requestFd, replyFd, pictureFd, cancel);
 }
 
 HelperSandbox helperSandbox() {
-  return spawner().sandbox();
+  return spawnerClient().sandbox();
 }
 
 HelperEnding endHelper(SpawnedHelper& helper, const CancelFlag* cancel) {
@@ -313,7 +313,7 @@ HelperEnding endHelper(SpawnedHelper& helper, const CancelFlag* cancel) {
   ::close(helper.pidfd);
   const HelperEnding ending = endingOf(helper.statusFd, cancel);
   ::close(helper.statusFd);
-  spawner().ended(helper.spawner, ending.byItsOwnSignal());
+  spawnerClient().ended(helper.spawner, ending.byItsOwnSignal());
   helper = {};
   return ending;
 }

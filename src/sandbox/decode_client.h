@@ -1,7 +1,8 @@
-// Decoding in the decode helper, the engine's side: a picture of a format
-// that the registry marks as decoded in a helper process (picture_format.h)
+// The decode helper's client, the engine's side of decoding in the helper
+// (the helper's own is decode_helper/decode_session.h): a picture of a format
+// that the registry marks as decoded in a helper process (image/picture_format.h)
 // is read by the program pixmoor-decode, in a process of its own for that
-// picture alone: a fork of the spawner (helper_spawner.h).
+// picture alone: a fork of the spawner (spawner_client.h).
 //
 // The helper gets the picture's open file as its descriptor 3 (never a
 // path), a pipe carrying the engine's messages as its standard input, one

@@ -1,6 +1,6 @@
 // The messages between the engine and its decode helper, the program
 // pixmoor-decode that reads one picture of a format the engine never decodes
-// in its own process (helper_decode.h): how each is written, and how each is
+// in its own process (decode_client.h): how each is written, and how each is
 // read back.
 //
 // One conversation per picture, over two pipes:
@@ -54,7 +54,7 @@ struct HelperRequest {
   ReadUpTo upTo = ReadUpTo::picture;
 };
 
-// Where a conversation's bytes come from: a pipe (helper_decode.h waits on
+// Where a conversation's bytes come from: a pipe (decode_client.h waits on
 // it and gives up at a cancel), or a block in memory.
 class ByteSource {
  public:

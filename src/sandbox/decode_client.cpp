@@ -1,4 +1,4 @@
-#include "image/helper_decode.h"
+#include "sandbox/decode_client.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -13,9 +13,9 @@
 #include <mutex>
 #include <optional>
 
-#include "image/helper_program.h"
-#include "image/helper_protocol.h"
-#include "image/helper_spawner.h"
+#include "sandbox/helper_program.h"
+#include "sandbox/helper_protocol.h"
+#include "sandbox/spawner_client.h"
 
 #ifndef PIXMOOR_DECODE_HELPER_INSTALLED
 #error "PIXMOOR_DECODE_HELPER_INSTALLED must name the installed helper, relative to the installed programs"

@@ -1,4 +1,4 @@
-#include "image/descriptor_passing.h"
+#include "sandbox/descriptor_passing.h"
 
 #include <sys/socket.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "image/helper_protocol.h"
+#include "sandbox/helper_protocol.h"
 
 #include <algorithm>
 #include <array>

@@ -1,6 +1,6 @@
 // Messages with open descriptors over a Unix socket (SCM_RIGHTS): how the
 // engine hands its spawner a picture's pipes and file, and how a helper
-// hands the engine its pidfd (helper_spawner.h). Received descriptors are
+// hands the engine its pidfd (spawner_client.h). Received descriptors are
 // close-on-exec. Any thread; EINTR is retried.
 #pragma once
 
