@@ -22,8 +22,8 @@
 #include "batch/batch_runner.h"
 #include "codecs/format_registry.h"
 #include "encoders/encode.h"
-#include "image/resample.h"
 #include "image_store/image_store.h"
+#include "resample/resample.h"
 
 namespace pixmoor::image {
 namespace {

@@ -16,7 +16,7 @@
 
 #include "codecs/load_picture.h"
 #include "fuzz_support.h"
-#include "image/resample.h"
+#include "resample/resample.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "encoders/encode.h"
-#include "image/exif_editor.h"
+#include "metadata/exif_editor.h"
 #include "settings/settings.h"
 
 namespace pixmoor::batch {

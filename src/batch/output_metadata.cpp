@@ -2,7 +2,7 @@
 
 #include "batch/output_formats.h"
 #include "encoders/encode.h"
-#include "image/exif_editor.h"
+#include "metadata/exif_editor.h"
 
 namespace pixmoor::batch {
 

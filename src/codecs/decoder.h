@@ -18,7 +18,7 @@
 #include "image/memory_budget.h"
 #include "image/picture_format.h"
 #include "image/picture_input.h"
-#include "image/row_reducer.h"
+#include "resample/row_reducer.h"
 
 namespace pixmoor::image {
 

@@ -17,7 +17,7 @@
 
 #include "image/picture_input.h"
 #include "image/raster.h"
-#include "image/row_reducer.h"
+#include "resample/row_reducer.h"
 
 namespace pixmoor::image {
 

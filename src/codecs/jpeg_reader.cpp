@@ -14,11 +14,11 @@
 #include <new>
 #include <vector>
 
-#include "image/exif_orientation.h"
-#include "image/icc_profile.h"
 #include "image/memory_budget.h"
 #include "image/orientation.h"
 #include "image/raster.h"
+#include "metadata/exif_orientation.h"
+#include "metadata/icc_profile.h"
 
 namespace pixmoor::image {
 namespace {

@@ -10,11 +10,11 @@
 #include <new>
 #include <span>
 
-#include "image/exif_editor.h"
-#include "image/exif_orientation.h"
-#include "image/icc_profile.h"
 #include "image/orientation.h"
 #include "image/raster.h"
+#include "metadata/exif_editor.h"
+#include "metadata/exif_orientation.h"
+#include "metadata/icc_profile.h"
 
 namespace pixmoor::image {
 namespace {

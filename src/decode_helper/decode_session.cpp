@@ -12,8 +12,8 @@
 #include "codecs/load_picture.h"
 #include "decode_helper/confinement.h"
 #include "image/memory_budget.h"
-#include "image/resample.h"
 #include "image/thread_budget.h"
+#include "resample/resample.h"
 #include "sandbox/helper_program.h"
 #include "sandbox/helper_protocol.h"
 

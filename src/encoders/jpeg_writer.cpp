@@ -10,8 +10,8 @@
 #include <jerror.h>
 #include <jpeglib.h>
 
-#include "image/exif_editor.h"
-#include "image/icc_profile.h"
+#include "metadata/exif_editor.h"
+#include "metadata/icc_profile.h"
 
 namespace pixmoor::image {
 namespace {

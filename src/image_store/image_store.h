@@ -30,7 +30,7 @@
 #include "image/decoded_picture.h"
 #include "image/memory_budget.h"
 #include "image/raster.h"
-#include "image/resample.h"
+#include "resample/resample.h"
 
 namespace pixmoor::image {
 

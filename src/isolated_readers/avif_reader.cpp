@@ -8,10 +8,10 @@
 #include <new>
 
 #include "codecs/decoder.h"
-#include "image/exif_editor.h"
-#include "image/icc_profile.h"
 #include "image/orientation.h"
-#include "isolated_readers/nclx_profile.h"
+#include "metadata/exif_editor.h"
+#include "metadata/icc_profile.h"
+#include "metadata/nclx_profile.h"
 
 namespace pixmoor::foreign {
 namespace {

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "codecs/decoder.h"
-#include "image/icc_profile.h"
-#include "image/row_reducer.h"
+#include "metadata/icc_profile.h"
+#include "resample/row_reducer.h"
 
 namespace pixmoor::foreign {
 namespace {

@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "codecs/decoder.h"
-#include "image/icc_profile.h"
 #include "image/memory_budget.h"
 #include "image/orientation.h"
 #include "isolated_readers/upright_rows.h"
+#include "metadata/icc_profile.h"
 
 namespace pixmoor::foreign {
 namespace {

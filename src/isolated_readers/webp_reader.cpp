@@ -13,12 +13,12 @@
 #include <vector>
 
 #include "codecs/decoder.h"
-#include "image/exif_editor.h"
-#include "image/exif_orientation.h"
-#include "image/icc_profile.h"
 #include "image/memory_budget.h"
 #include "image/orientation.h"
 #include "isolated_readers/upright_rows.h"
+#include "metadata/exif_editor.h"
+#include "metadata/exif_orientation.h"
+#include "metadata/icc_profile.h"
 
 namespace pixmoor::foreign {
 namespace {

@@ -6,8 +6,8 @@
 
 #include "image/byte_cursor.h"
 #include "image/decoded_picture.h"
-#include "image/exif_editor.h"
-#include "image/icc_profile.h"
+#include "metadata/exif_editor.h"
+#include "metadata/icc_profile.h"
 
 namespace pixmoor::image {
 namespace {

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "codecs/reference_picture.h"
-#include "image/resample.h"
+#include "resample/resample.h"
 
 namespace pixmoor::foreign {
 namespace {

@@ -12,8 +12,8 @@
 #include <memory>
 
 #include "foreign_test_support.h"
-#include "image/resample.h"
-#include "isolated_readers/nclx_profile.h"
+#include "metadata/nclx_profile.h"
+#include "resample/resample.h"
 
 namespace pixmoor::foreign {
 namespace {

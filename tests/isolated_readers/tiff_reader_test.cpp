@@ -20,7 +20,7 @@
 #include "codecs/format_registry.h"
 #include "codecs/reference_picture.h"
 #include "foreign_test_support.h"
-#include "image/resample.h"
+#include "resample/resample.h"
 #include "support/temp_folder.h"
 
 namespace pixmoor::foreign {

@@ -16,7 +16,7 @@
 #include "codecs/reference_picture.h"
 #include "foreign_test_support.h"
 #include "image/orientation.h"
-#include "image/resample.h"
+#include "resample/resample.h"
 
 namespace pixmoor::foreign {
 namespace {

@@ -1,7 +1,7 @@
 // Profiles made for colours given by code points, checked through Little
 // CMS's own transforms against the published Display P3 to sRGB matrix and
 // against the committed Display P3 profile; HDR curves refused.
-#include "isolated_readers/nclx_profile.h"
+#include "metadata/nclx_profile.h"
 
 #include <gtest/gtest.h>
 #include <lcms2.h>
@@ -10,7 +10,7 @@
 #include <array>
 #include <cmath>
 
-#include "foreign_test_support.h"
+#include "isolated_readers/foreign_test_support.h"
 
 namespace pixmoor::foreign {
 namespace {

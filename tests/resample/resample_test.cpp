@@ -1,7 +1,7 @@
 // The opaque smooth path: area averaging when a side shrinks, linear
 // interpolation when it grows. Exact small cases, a double-precision
 // reference on random pictures, uniform pictures, threads and row order.
-#include "image/resample.h"
+#include "resample/resample.h"
 
 #include <gtest/gtest.h>
 
@@ -14,10 +14,10 @@
 #include <utility>
 #include <vector>
 
-#include "image/parallel_rows.h"
 #include "image/raster.h"
-#include "image/resample_kernels.h"
 #include "image/thread_budget.h"
+#include "resample/parallel_rows.h"
+#include "resample/resample_kernels.h"
 
 namespace pixmoor::image {
 namespace {

@@ -41,11 +41,11 @@
 
 #include "image/memory_budget.h"
 #include "image/orientation.h"
-#include "image/parallel_rows.h"
-#include "image/resample.h"
-#include "image/resample_kernels.h"
-#include "image/row_reducer.h"
 #include "image/thread_budget.h"
+#include "resample/parallel_rows.h"
+#include "resample/resample.h"
+#include "resample/resample_kernels.h"
+#include "resample/row_reducer.h"
 
 namespace pixmoor::image {
 namespace {

@@ -1,4 +1,4 @@
-#include "isolated_readers/nclx_profile.h"
+#include "metadata/nclx_profile.h"
 
 #include <lcms2.h>
 

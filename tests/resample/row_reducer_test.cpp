@@ -2,7 +2,7 @@
 // it whole and then resampling it: every corpus picture (broken ones too),
 // every EXIF orientation, odd sizes, grey and every JPEG sampling, every PNG
 // colour type, BMP both ways up. And it holds rows, not the picture.
-#include "image/row_reducer.h"
+#include "resample/row_reducer.h"
 
 #include <gtest/gtest.h>
 
@@ -14,9 +14,9 @@
 #include "codecs/decode_test_support.h"
 #include "codecs/format_registry.h"
 #include "codecs/load_picture.h"
-#include "image/resample.h"
-#include "image/resample_kernels.h"
 #include "image_store/image_store.h"
+#include "resample/resample.h"
+#include "resample/resample_kernels.h"
 
 namespace pixmoor::image {
 namespace {

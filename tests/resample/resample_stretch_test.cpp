@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "image/raster.h"
-#include "image/resample.h"
+#include "resample/resample.h"
 
 namespace pixmoor::image {
 namespace {

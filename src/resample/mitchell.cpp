@@ -17,10 +17,10 @@
 #include <new>
 #include <vector>
 
-#include "image/parallel_rows.h"
-#include "image/resample.h"
-#include "image/resample_kernels.h"
 #include "image/thread_budget.h"
+#include "resample/parallel_rows.h"
+#include "resample/resample.h"
+#include "resample/resample_kernels.h"
 
 namespace pixmoor::image {
 namespace {

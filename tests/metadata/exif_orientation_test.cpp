@@ -1,6 +1,6 @@
 // Reading the orientation tag: both byte orders, and hostile blocks that must
 // answer 1 without reading outside them.
-#include "image/exif_orientation.h"
+#include "metadata/exif_orientation.h"
 
 #include <gtest/gtest.h>
 

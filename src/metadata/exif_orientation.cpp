@@ -1,4 +1,4 @@
-#include "image/exif_orientation.h"
+#include "metadata/exif_orientation.h"
 
 #include <cstddef>
 #include <optional>

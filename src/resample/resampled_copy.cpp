@@ -1,4 +1,4 @@
-#include "image/resample.h"
+#include "resample/resample.h"
 
 namespace pixmoor::image {
 

@@ -1,7 +1,7 @@
 // Colour profiles: the reassembly of a JPEG's APP2 segments, and a source's
 // profile carried byte for byte into JPEG and PNG output (never into palette
 // output, never with other metadata).
-#include "image/icc_profile.h"
+#include "metadata/icc_profile.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The EXIF editor on a block laid out by hand: what it changes, what it
 // removes for good, and every broken block refused whole. The tags an
 // output keeps are read back by exiftool in the companion's metadata tests.
-#include "image/exif_editor.h"
+#include "metadata/exif_editor.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "image/exif_orientation.h"
+#include "metadata/exif_orientation.h"
 
 namespace pixmoor::image {
 namespace {

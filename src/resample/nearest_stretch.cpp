@@ -10,8 +10,8 @@
 #include <new>
 #include <vector>
 
-#include "image/resample.h"
-#include "image/resample_kernels.h"
+#include "resample/resample.h"
+#include "resample/resample_kernels.h"
 
 namespace pixmoor::image {
 namespace {

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "image/raster.h"
-#include "image/resample.h"
+#include "resample/resample.h"
 
 namespace pixmoor::image::detail {
 

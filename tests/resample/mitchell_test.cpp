@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "image/raster.h"
-#include "image/resample.h"
-#include "image/resample_kernels.h"
+#include "resample/resample.h"
+#include "resample/resample_kernels.h"
 
 namespace pixmoor::image {
 namespace {

@@ -1,4 +1,4 @@
-#include "image/exif_editor.h"
+#include "metadata/exif_editor.h"
 
 #include <algorithm>
 #include <array>

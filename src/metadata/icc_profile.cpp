@@ -1,4 +1,4 @@
-#include "image/icc_profile.h"
+#include "metadata/icc_profile.h"
 
 #include <array>
 #include <cstring>
