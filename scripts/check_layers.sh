@@ -17,6 +17,11 @@
 # lower layer, never another of its own layer or one above. Our headers are
 # always named with their folder and in quotes ("image/raster.h"), so that
 # every include of ours is seen here. Qt belongs to platform, game and app.
+#
+# Two rules beyond the layers: the readers of src/isolated_readers run only
+# inside the decode helper, so only decode_helper includes them (and fuzz/,
+# which is not checked here); the numbered store is the window's and the
+# game's alone, so only app and game include image_store.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -31,6 +36,8 @@ declare -A layer=(
   [app]=7 [file_actions]=7
 )
 declare -A uses_qt=([platform]=1 [game]=1 [app]=1)
+declare -A may_include_isolated_readers=([isolated_readers]=1 [decode_helper]=1)
+declare -A may_include_image_store=([image_store]=1 [app]=1 [game]=1)
 
 quoted_include='^[[:space:]]*#[[:space:]]*include[[:space:]]*"([^"]+)"'
 angle_include='^[[:space:]]*#[[:space:]]*include[[:space:]]*<([^>]+)>'
@@ -65,6 +72,10 @@ while IFS= read -r -d '' file; do
         complain "$file:$number: includes \"$target\", which is in no module of ours"
       elif [[ "$to" != "$from" && ${layer[$to]} -ge ${layer[$from]} ]]; then
         complain "$file:$number: $from (layer ${layer[$from]}) includes $target of $to (layer ${layer[$to]})"
+      elif [[ "$to" == isolated_readers && -z "${may_include_isolated_readers[$from]:-}" ]]; then
+        complain "$file:$number: $from includes $target: those readers run only in the decode helper"
+      elif [[ "$to" == image_store && -z "${may_include_image_store[$from]:-}" ]]; then
+        complain "$file:$number: $from includes $target: the numbered store is the window's and the game's"
       fi
     elif [[ "$line" =~ $angle_include ]]; then
       target=${BASH_REMATCH[1]}
