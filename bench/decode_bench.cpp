@@ -22,8 +22,8 @@
 #include <string>
 #include <vector>
 
-#include "image/format_registry.h"
-#include "image/image_store.h"
+#include "codecs/format_registry.h"
+#include "image_store/image_store.h"
 
 namespace pixmoor::image {
 namespace {

@@ -15,15 +15,15 @@
 #include <memory>
 #include <string>
 
-#include "image/avif_writer.h"
-#include "image/encode.h"
-#include "image/encoder_registry.h"
-#include "image/jpeg_writer.h"
-#include "image/neuquant.h"
-#include "image/png_writer.h"
+#include "encoders/avif_writer.h"
+#include "encoders/encode.h"
+#include "encoders/encoder_registry.h"
+#include "encoders/jpeg_writer.h"
+#include "encoders/neuquant.h"
+#include "encoders/png_writer.h"
+#include "encoders/temp_output.h"
+#include "encoders/webp_writer.h"
 #include "image/raster.h"
-#include "image/temp_output.h"
-#include "image/webp_writer.h"
 
 namespace pixmoor::image {
 namespace {

@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "image/encode.h"
-#include "image/format_registry.h"
-#include "image/image_store.h"
+#include "codecs/format_registry.h"
+#include "encoders/encode.h"
+#include "image_store/image_store.h"
 
 namespace pixmoor::image {
 namespace {

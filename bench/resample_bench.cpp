@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "image/raster.h"
-#include "image/resample.h"
-#include "image/resample_kernels.h"
 #include "image/thread_budget.h"
+#include "resample/resample.h"
+#include "resample/resample_kernels.h"
 
 namespace {
 

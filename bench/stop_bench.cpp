@@ -20,10 +20,10 @@
 #include <vector>
 
 #include "batch/batch_runner.h"
-#include "image/encode.h"
-#include "image/format_registry.h"
-#include "image/image_store.h"
-#include "image/resample.h"
+#include "codecs/format_registry.h"
+#include "encoders/encode.h"
+#include "image_store/image_store.h"
+#include "resample/resample.h"
 
 namespace pixmoor::image {
 namespace {

@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <span>
 
-#include "image/exif_editor.h"
-#include "image/exif_orientation.h"
+#include "metadata/exif_editor.h"
+#include "metadata/exif_orientation.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace pixmoor::image;

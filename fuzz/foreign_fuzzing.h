@@ -18,7 +18,7 @@
 
 #include "fuzz_support.h"
 #include "image/picture_format.h"
-#include "image/resample.h"
+#include "resample/resample.h"
 
 namespace pixmoor::fuzz {
 

@@ -24,8 +24,8 @@
 #include <span>
 #include <string>
 
-#include "image/decoder.h"
-#include "image/format_registry.h"
+#include "codecs/decoder.h"
+#include "codecs/format_registry.h"
 #include "image/memory_budget.h"
 
 namespace pixmoor::fuzz {

@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <span>
 
-#include "foreign/gif_reader.h"
 #include "fuzz_support.h"
+#include "isolated_readers/gif_reader.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   pixmoor::fuzz::initialise();

@@ -9,9 +9,9 @@
 #include <cstdlib>
 #include <span>
 
+#include "codecs/header_probe.h"
+#include "codecs/load_picture.h"
 #include "fuzz_support.h"
-#include "image/header_probe.h"
-#include "image/load_picture.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   pixmoor::fuzz::initialise();

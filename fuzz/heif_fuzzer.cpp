@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "foreign/heif_reader.h"
 #include "foreign_fuzzing.h"
+#include "isolated_readers/heif_reader.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   pixmoor::fuzz::initialise();

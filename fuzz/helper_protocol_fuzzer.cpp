@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <span>
 
-#include "image/helper_protocol.h"
+#include "sandbox/helper_protocol.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace pixmoor::image;

@@ -7,7 +7,7 @@
 #include <span>
 
 #include "fuzz_support.h"
-#include "image/image_store.h"
+#include "image_store/image_store.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   pixmoor::fuzz::initialise();

@@ -14,9 +14,9 @@
 #include <cstring>
 #include <span>
 
+#include "codecs/load_picture.h"
 #include "fuzz_support.h"
-#include "image/load_picture.h"
-#include "image/resample.h"
+#include "resample/resample.h"
 
 namespace {
 

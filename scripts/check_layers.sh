@@ -5,26 +5,39 @@
 #
 #   layer 0  files, texts, platform_core
 #   layer 1  image, settings
-#   layer 2  batch, online, platform, game_rules, foreign
-#   layer 3  companion, app_core, game, decode_helper
-#   layer 4  app, file_actions
+#   layer 2  metadata, resample, online, platform, game_rules
+#   layer 3  sandbox, encoders
+#   layer 4  codecs
+#   layer 5  isolated_readers, image_store, batch
+#   layer 6  decode_helper, companion, app_core, game
+#   layer 7  app, file_actions
 #
 # A file's module is its folder under src/ (one library each, see
 # src/CMakeLists.txt). A file may include its own module and any module of a
 # lower layer, never another of its own layer or one above. Our headers are
 # always named with their folder and in quotes ("image/raster.h"), so that
 # every include of ours is seen here. Qt belongs to platform, game and app.
+#
+# Two rules beyond the layers: the readers of src/isolated_readers run only
+# inside the decode helper, so only decode_helper includes them (and fuzz/,
+# which is not checked here); the numbered store is the window's and the
+# game's alone, so only app and game include image_store.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 declare -A layer=(
   [files]=0 [texts]=0 [platform_core]=0
   [image]=1 [settings]=1
-  [batch]=2 [online]=2 [platform]=2 [game_rules]=2 [foreign]=2
-  [companion]=3 [app_core]=3 [game]=3 [decode_helper]=3
-  [app]=4 [file_actions]=4
+  [metadata]=2 [resample]=2 [online]=2 [platform]=2 [game_rules]=2
+  [sandbox]=3 [encoders]=3
+  [codecs]=4
+  [isolated_readers]=5 [image_store]=5 [batch]=5
+  [decode_helper]=6 [companion]=6 [app_core]=6 [game]=6
+  [app]=7 [file_actions]=7
 )
 declare -A uses_qt=([platform]=1 [game]=1 [app]=1)
+declare -A may_include_isolated_readers=([isolated_readers]=1 [decode_helper]=1)
+declare -A may_include_image_store=([image_store]=1 [app]=1 [game]=1)
 
 quoted_include='^[[:space:]]*#[[:space:]]*include[[:space:]]*"([^"]+)"'
 angle_include='^[[:space:]]*#[[:space:]]*include[[:space:]]*<([^>]+)>'
@@ -59,6 +72,10 @@ while IFS= read -r -d '' file; do
         complain "$file:$number: includes \"$target\", which is in no module of ours"
       elif [[ "$to" != "$from" && ${layer[$to]} -ge ${layer[$from]} ]]; then
         complain "$file:$number: $from (layer ${layer[$from]}) includes $target of $to (layer ${layer[$to]})"
+      elif [[ "$to" == isolated_readers && -z "${may_include_isolated_readers[$from]:-}" ]]; then
+        complain "$file:$number: $from includes $target: those readers run only in the decode helper"
+      elif [[ "$to" == image_store && -z "${may_include_image_store[$from]:-}" ]]; then
+        complain "$file:$number: $from includes $target: the numbered store is the window's and the game's"
       fi
     elif [[ "$line" =~ $angle_include ]]; then
       target=${BASH_REMATCH[1]}

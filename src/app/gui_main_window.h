@@ -19,7 +19,7 @@
 
 #include "app/gui_control_table.h"
 #include "app_core/app_state.h"
-#include "image/image_store.h"
+#include "image_store/image_store.h"
 #include "platform/object_table.h"
 #include "platform/ui_event.h"
 #include "settings/settings.h"

@@ -27,7 +27,7 @@
 #include "app_core/app_state.h"
 #include "batch/batch_runner.h"
 #include "batch/shared_settings.h"
-#include "image/image_store.h"
+#include "image_store/image_store.h"
 #include "online/update_check.h"
 #include "online/web_pages.h"
 #include "platform/requesters.h"

@@ -9,9 +9,9 @@
 
 #include "app/embedded_resources.h"
 #include "app/gui_numbers.h"
+#include "codecs/format_registry.h"
+#include "encoders/encode.h"
 #include "game/ball_game.h"
-#include "image/encode.h"
-#include "image/format_registry.h"
 #include "online/web_pages.h"
 #include "platform/fade_out.h"
 #include "platform/screen_size.h"

@@ -15,7 +15,7 @@
 #include "app/gui_main_window.h"
 #include "app/gui_program.h"
 #include "app_core/startup.h"
-#include "image/image_store.h"
+#include "image_store/image_store.h"
 #include "online/update_check.h"
 #include "platform/qt_translation.h"
 #include "platform/requesters.h"

@@ -4,7 +4,7 @@
 // the path of the picture in progress and the stop flag. The worker runs a
 // small pool (itself and helpers, within the batch's budget of threads, see
 // RunOptions::workers): each picture is read, reduced and encoded on
-// whichever of them takes it, in an ImageStore of that thread's own (nothing
+// whichever of them takes it, as picture values of that thread's own (nothing
 // of it is shared with the interface thread), and the results are written
 // strictly in list order, by whichever pool thread finishes the picture
 // before (a thread whose picture is ready early goes on to the next one).
@@ -74,8 +74,9 @@
 #include "batch/shared_settings.h"
 #include "batch/status_texts.h"
 #include "files/replace_file.h"
-#include "image/image_store.h"
+#include "image/memory_budget.h"
 #include "image/picture_format.h"
+#include "image/raster.h"
 #include "image/thread_budget.h"
 #include "settings/settings.h"
 

@@ -1,5 +1,5 @@
 #include "batch/intake.h"
-#include "image/format_registry.h"
+#include "codecs/format_registry.h"
 
 namespace pixmoor::batch {
 

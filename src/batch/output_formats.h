@@ -10,8 +10,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "image/encode.h"
-#include "image/exif_editor.h"
+#include "encoders/encode.h"
+#include "metadata/exif_editor.h"
 #include "settings/settings.h"
 
 namespace pixmoor::batch {

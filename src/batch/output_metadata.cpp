@@ -1,8 +1,8 @@
 #include "batch/output_metadata.h"
 
 #include "batch/output_formats.h"
-#include "image/encode.h"
-#include "image/exif_editor.h"
+#include "encoders/encode.h"
+#include "metadata/exif_editor.h"
 
 namespace pixmoor::batch {
 

@@ -19,7 +19,7 @@ namespace pixmoor::batch {
 
 enum class ExifChoice {
   none,            // the output carries no EXIF (the window's and the default)
-  keep,            // the source's, fitted to the output (image/exif_editor.h)
+  keep,            // the source's, fitted to the output (metadata/exif_editor.h)
   keepWithoutGps,  // the same without its GPS directory
 };
 

@@ -9,7 +9,7 @@
 #include "batch/output_path.h"
 #include "batch/output_rules.h"
 #include "batch/size_rules.h"
-#include "image/resample.h"
+#include "resample/resample.h"
 
 namespace pixmoor::batch {
 namespace {

@@ -1,7 +1,7 @@
 // The per-picture pipeline: one source picture in, at most one output file.
 //
 // Runs on any thread, each picture on one (a batch worker): load the source
-// as a value (image/load_picture.h, with the readers of the program that
+// as a value (codecs/load_picture.h, with the readers of the program that
 // runs the batch), measure it, publish the output path, take the target
 // size, resample (skipped when the size already matches), save with the
 // encoder of the output format. A picture that is reduced on the opaque
@@ -38,9 +38,9 @@
 #include "batch/output_choice.h"
 #include "batch/output_metadata.h"
 #include "batch/picture_outcome.h"
+#include "codecs/load_picture.h"
+#include "encoders/encode.h"
 #include "files/replace_file.h"
-#include "image/encode.h"
-#include "image/load_picture.h"
 #include "settings/settings.h"
 
 namespace pixmoor::batch {

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "image/format_registry.h"
+#include "codecs/format_registry.h"
 
 namespace pixmoor::companion {
 namespace {

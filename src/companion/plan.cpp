@@ -9,12 +9,12 @@
 #include "batch/output_path.h"
 #include "batch/process_picture.h"
 #include "batch/size_rules.h"
+#include "codecs/header_probe.h"
 #include "companion/printable.h"
 #include "companion/trash_folder.h"
+#include "encoders/encode.h"
 #include "files/link_target.h"
 #include "files/same_file.h"
-#include "image/encode.h"
-#include "image/header_probe.h"
 
 namespace pixmoor::companion {
 namespace {

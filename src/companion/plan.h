@@ -1,7 +1,7 @@
 // A dry run: what a run with the same settings would do to each picture of
 // the job, without writing anything, not even a temporary file.
 //
-// The headers plan reads each picture's header only (image/header_probe.h),
+// The headers plan reads each picture's header only (codecs/header_probe.h),
 // with the reader, the checks and the memory budget of the run's load, so
 // that it refuses what the run refuses, short of faults in the pixel data;
 // the exact plan decodes, resizes and encodes in memory, with the very code

@@ -15,14 +15,16 @@
 #include <initializer_list>
 #include <limits>
 
+#include "sandbox/helper_program.h"
+
 namespace pixmoor::decode_helper {
 namespace {
 
-// The descriptors of a helper (image/helper_decode.cpp puts them there).
-constexpr scmp_datum_t kRequestFd = 0;
-constexpr scmp_datum_t kReplyFd = 1;
-constexpr scmp_datum_t kErrorFd = 2;
-constexpr scmp_datum_t kPictureFd = 3;
+// The descriptors of a helper (the spawner puts them there).
+constexpr scmp_datum_t kRequestFd = image::kHelperRequestFd;
+constexpr scmp_datum_t kReplyFd = image::kHelperReplyFd;
+constexpr scmp_datum_t kErrorFd = image::kHelperErrorFd;
+constexpr scmp_datum_t kPictureFd = image::kHelperPictureFd;
 
 // A build under the sanitizers (PIXMOOR_SANITIZE, PIXMOOR_TSAN): their runtimes check
 // whether memory is readable by writing it into a pipe of their own.

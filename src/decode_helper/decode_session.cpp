@@ -8,22 +8,23 @@
 #include <span>
 #include <vector>
 
+#include "codecs/decoder.h"
+#include "codecs/load_picture.h"
 #include "decode_helper/confinement.h"
-#include "image/decoder.h"
-#include "image/helper_protocol.h"
-#include "image/load_picture.h"
 #include "image/memory_budget.h"
-#include "image/resample.h"
 #include "image/thread_budget.h"
+#include "resample/resample.h"
+#include "sandbox/helper_program.h"
+#include "sandbox/helper_protocol.h"
 
 namespace pixmoor::decode_helper {
 namespace {
 
 using image::PictureSize;
 
-constexpr int kRequestFd = 0;
-constexpr int kReplyFd = 1;
-constexpr int kPictureFd = 3;
+constexpr int kRequestFd = image::kHelperRequestFd;
+constexpr int kReplyFd = image::kHelperReplyFd;
+constexpr int kPictureFd = image::kHelperPictureFd;
 
 // The engine's messages, read as they come (a blocking pipe: the engine
 // kills this process rather than leave it waiting).

@@ -1,11 +1,11 @@
 // One run of the decode helper program, pixmoor-decode: takes the engine's
 // request from standard input, confines itself (confinement.h), reads the
 // picture on descriptor 3 with the reader of the requested format and
-// answers on standard output, as image/helper_protocol.h says.
+// answers on standard output, as sandbox/helper_protocol.h says.
 //
 // The picture comes back as this process's own loader would make it and as
 // the batch would resample it: reduced while decoded when its reader can
-// (opaque pictures, image/row_reducer.h), otherwise decoded whole and then
+// (opaque pictures, resample/row_reducer.h), otherwise decoded whole and then
 // resampled to the engine's target when that is a reduction (the area
 // average without alpha, Mitchell with it), on one thread. So the bytes
 // equal loading and resampling in one process, and the engine only ever

@@ -23,17 +23,17 @@ extern "C" {
 
 #include "decode_helper/confinement.h"
 #include "decode_helper/empty_namespaces.h"
-#include "image/descriptor_passing.h"
-#include "image/helper_spawner.h"
+#include "sandbox/descriptor_passing.h"
+#include "sandbox/helper_program.h"
 
 namespace pixmoor::decode_helper {
 namespace {
 
-constexpr int kSocketFd = 0;
+constexpr int kSocketFd = image::kSpawnerSocketFd;
 // Request pipe, reply pipe, picture: the helper's; the status pipe stays
 // here, to tell the engine how the helper ended once it is reaped.
-using Given = std::array<int, 4>;
-constexpr std::size_t kStatusPipe = 3;
+using Given = std::array<int, image::kSpawnDescriptors>;
+constexpr std::size_t kStatusPipe = image::kSpawnStatusPipe;
 
 void closeAll(const Given& given) {
   for (const int fd : given) {
@@ -87,7 +87,7 @@ void tellEnding(int statusFd, int waitStatus) {
 int becomeHelper(const Given& given, pid_t spawner, ReaderOf readerOf) {
   ::signal(SIGCHLD, SIG_DFL);
   ::signal(SIGPIPE, SIG_DFL);
-  ::prctl(PR_SET_NAME, "pixmoor-decode");
+  ::prctl(PR_SET_NAME, image::kHelperProgramName);
   // Dies with the spawner; one that died already is not waited for.
   if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != spawner) return 2;
   ::setpgid(0, 0);

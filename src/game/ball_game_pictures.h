@@ -11,7 +11,7 @@
 #include <QImage>
 #include <string_view>
 
-#include "image/image_store.h"
+#include "image_store/image_store.h"
 
 namespace pixmoor::game {
 

@@ -17,7 +17,7 @@
 
 #include "game/ball_game.h"
 #include "game_rules/ball_game_rules.h"
-#include "image/image_store.h"
+#include "image_store/image_store.h"
 
 class QLabel;
 

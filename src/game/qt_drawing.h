@@ -12,7 +12,7 @@
 #include <QPainter>
 #include <optional>
 
-#include "image/image_store.h"
+#include "image_store/image_store.h"
 
 namespace pixmoor::game {
 

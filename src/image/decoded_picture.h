@@ -39,6 +39,11 @@ struct PictureSize {
 // resamples it as usual. Either way the pixels are the same.
 using ReduceTo = std::function<std::optional<PictureSize>(int width, int height)>;
 
+// The size `reduce` asks for a picture of `width` x `height`, when it is a
+// reduction the rows can be streamed into: both sides positive, neither
+// longer than the picture's, not both equal.
+std::optional<PictureSize> reductionFor(const ReduceTo* reduce, int width, int height);
+
 struct DecodedPicture {
   std::unique_ptr<Raster> raster;
   PictureSize source;                    // the upright picture's size, before any reduction

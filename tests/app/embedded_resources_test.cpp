@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "image/format_registry.h"
-#include "image/image_store.h"
+#include "codecs/format_registry.h"
+#include "image_store/image_store.h"
 #include "platform_core/wave_data.h"
 
 namespace pixmoor::app::resources {

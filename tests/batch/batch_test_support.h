@@ -23,9 +23,9 @@
 #include "batch/batch_runner.h"
 #include "batch/batch_view.h"
 #include "batch/picture_outcome.h"
-#include "image/encode.h"
-#include "image/format_registry.h"
-#include "image/image_store.h"
+#include "codecs/format_registry.h"
+#include "encoders/encode.h"
+#include "image_store/image_store.h"
 #include "settings/settings.h"
 #include "support/temp_folder.h"
 

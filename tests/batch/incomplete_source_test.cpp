@@ -16,7 +16,7 @@
 
 #include "batch/process_picture.h"
 #include "batch_test_support.h"
-#include "image/encode.h"
+#include "encoders/encode.h"
 #include "support/stuck_read.h"
 
 namespace pixmoor::batch {

@@ -10,7 +10,7 @@
 #include "batch/output_path.h"
 #include "batch/process_picture.h"
 #include "batch_test_support.h"
-#include "image/encode.h"
+#include "encoders/encode.h"
 #include "support/held_write.h"
 
 namespace pixmoor::batch {

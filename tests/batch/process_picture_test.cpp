@@ -8,7 +8,7 @@
 
 #include "batch/output_path.h"
 #include "batch_test_support.h"
-#include "image/encode.h"
+#include "encoders/encode.h"
 #include "support/bounded_child.h"
 #include "support/other_user.h"
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "batch/batch_test_support.h"
-#include "image/encode.h"
+#include "encoders/encode.h"
 #include "support/batch_program.h"
 
 namespace pixmoor::testing {

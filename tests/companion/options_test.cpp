@@ -8,7 +8,7 @@
 #include <sstream>
 #include <variant>
 
-#include "image/format_registry.h"
+#include "codecs/format_registry.h"
 
 namespace pixmoor::companion {
 namespace {

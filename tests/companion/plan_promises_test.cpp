@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "batch/batch_test_support.h"
-#include "image/encode.h"
+#include "encoders/encode.h"
 #include "support/batch_program.h"
 #include "support/bounded_child.h"
 

@@ -19,7 +19,7 @@
 #include "batch/batch_test_support.h"
 #include "companion/console_view.h"
 #include "companion/printable.h"
-#include "image/encode.h"
+#include "encoders/encode.h"
 #include "support/batch_program.h"
 
 namespace pixmoor::testing {

@@ -30,14 +30,14 @@
 #include <string>
 #include <thread>
 
+#include "codecs/header_probe.h"
+#include "codecs/load_picture.h"
 #include "decode_helper/confinement.h"
-#include "foreign/gif_reader.h"
-#include "image/header_probe.h"
-#include "image/helper_decode.h"
-#include "image/helper_protocol.h"
-#include "image/helper_spawner.h"
-#include "image/load_picture.h"
-#include "image/resample.h"
+#include "isolated_readers/gif_reader.h"
+#include "resample/resample.h"
+#include "sandbox/decode_client.h"
+#include "sandbox/helper_protocol.h"
+#include "sandbox/spawner_client.h"
 #include "support/batch_program.h"
 #include "support/temp_folder.h"
 

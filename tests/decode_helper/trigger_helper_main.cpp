@@ -45,10 +45,10 @@
 #include <thread>
 #include <vector>
 
+#include "codecs/decoder.h"
 #include "decode_helper/confinement.h"
 #include "decode_helper/spawner.h"
-#include "foreign/foreign_readers.h"
-#include "image/decoder.h"
+#include "isolated_readers/foreign_readers.h"
 
 namespace {
 

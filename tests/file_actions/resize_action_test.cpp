@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "app_core/failure_list.h"
-#include "image/format_registry.h"
+#include "codecs/format_registry.h"
 #include "support/child_wait.h"
 #include "support/fake_notifications.h"
 #include "support/staged_install.h"

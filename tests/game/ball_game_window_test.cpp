@@ -18,7 +18,7 @@
 #include "game/game_test_app.h"
 #include "game/qt_drawing.h"
 #include "game_rules/label_turn.h"
-#include "image/image_store.h"
+#include "image_store/image_store.h"
 #include "platform/raster_image.h"
 
 namespace pixmoor::game {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "game/game_test_app.h"
-#include "image/image_store.h"
+#include "image_store/image_store.h"
 #include "platform/raster_image.h"
 
 namespace pixmoor::game {
