@@ -25,7 +25,7 @@ namespace pixmoor::image {
 std::optional<DecodedPicture> readBmp(std::span<const std::uint8_t> data, const DecodeLimits& limits = {},
                                       DecodeFailure* failure = nullptr);
 
-// The BMP format's reader (picture_format.h): from an input read in pieces.
+// The BMP format's reader (image/picture_format.h): from an input read in pieces.
 // Uncompressed files of 24 bits or fewer are read a row at a time, and with
 // `reduce` reduced on the way (see ReduceTo); the others are read whole, and
 // the budget counts them. The header is the file's headers and tables, with

@@ -1,5 +1,5 @@
 // The format registry: one description per picture format the program knows
-// (picture_format.h), in a fixed table, and the questions everyone asks of
+// (image/picture_format.h), in a fixed table, and the questions everyone asks of
 // it: which format some data is, which file names a program takes, which
 // families the fuzzers run.
 //

@@ -26,7 +26,7 @@ using PngEntryDecoder = std::function<std::optional<DecodedPicture>(std::span<co
 std::optional<DecodedPicture> readIcon(std::span<const std::uint8_t> data, const PngEntryDecoder& decodePng,
                                        const DecodeLimits& limits = {});
 
-// The icon format's reader (picture_format.h): the container is read whole
+// The icon format's reader (image/picture_format.h): the container is read whole
 // (small, and full of offsets), its bytes counted against the budget, and
 // `decodePng` decodes a PNG entry under what is left of it. Its header is
 // the chosen entry's size, which only the entry itself gives, so even the

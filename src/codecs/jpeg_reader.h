@@ -7,7 +7,7 @@
 // the raster holds the picture upright (a sink is told the orientation).
 // Data that reaches no scan within its first 64 MiB is not a picture. An ICC profile split over APP2
 // segments is reassembled and kept when it is whole and usable (see
-// icc_profile.h); other metadata is not. A file that ends early still decodes
+// metadata/icc_profile.h); other metadata is not. A file that ends early still decodes
 // at full size (the library fills the missing part) and is marked partial,
 // unless all it lacks is what follows the last row (the end marker). Library errors end the
 // call with a failure value; warnings are ignored. Each call owns its state.

@@ -68,7 +68,7 @@ SaveStatus saveStatusOf(files::ReplaceStatus status);
 // picture's colour profile, written into the file (not into palette output).
 // `rule` says what may already be under the name (by default any file the
 // replacement policy allows). `exif`, when not empty, is an EXIF block
-// already fitted to this output (exif_editor.h): a JPEG's APP1 segment (left
+// already fitted to this output (metadata/exif_editor.h): a JPEG's APP1 segment (left
 // out when it would not fit one), a PNG's eXIf chunk.
 SaveStatus saveRaster(const Raster& raster, int sourceDepth, const std::string& path, std::uint32_t encoder,
                       int quality, int depth, const CancelFlag* cancel = nullptr,

@@ -32,7 +32,8 @@ struct RowSource {
   int bytesPerPixel = 3;  // 3 or 4
   bool bottomUp = true;
   std::span<const std::uint8_t> iccProfile = {};  // the picture's ICC profile, empty when none
-  std::span<const std::uint8_t> exif = {};  // its EXIF block, fitted to the output (exif_editor.h), or none
+  // Its EXIF block, fitted to the output (metadata/exif_editor.h), or none.
+  std::span<const std::uint8_t> exif = {};
 
   // Picture row y, 0 being the top row of the picture.
   const std::uint8_t* row(int y) const {

@@ -35,7 +35,7 @@ struct PictureSize {
 // size the caller is going to resample it to, or nullopt when it will not.
 // A reader that can hand its rows over one at a time then reduces them on
 // the way (opaque pictures, both sides shrinking or equal, see
-// row_reducer.h); every other picture is decoded whole, and the caller
+// resample/row_reducer.h); every other picture is decoded whole, and the caller
 // resamples it as usual. Either way the pixels are the same.
 using ReduceTo = std::function<std::optional<PictureSize>(int width, int height)>;
 

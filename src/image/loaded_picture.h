@@ -1,5 +1,5 @@
 // What a load of a picture is asked and what it answers, whether the
-// picture is read in this process (load_picture.h) or in the decode helper
+// picture is read in this process (codecs/load_picture.h) or in the decode helper
 // (sandbox/decode_client.h): the one vocabulary of both, so that neither includes
 // the other.
 #pragma once

@@ -1,6 +1,6 @@
 // Where a picture stored turned by an EXIF or TIFF orientation (1 to 8)
 // puts its pixels once upright. Geometry alone: the resampling and the
-// readers need it, and reading the tag from a file is exif_orientation.h's.
+// readers need it, and reading the tag from a file is metadata/exif_orientation.h's.
 // Pure functions, callable from any thread.
 #pragma once
 

@@ -1,7 +1,7 @@
 // One picture format as the whole program knows it: how its content starts,
 // the file names taken for it, its reader (which also reads its header for
 // a plan), its writer and its fuzz family. The format registry
-// (format_registry.h) holds one such description per format; the loader,
+// (codecs/format_registry.h) holds one such description per format; the loader,
 // the header reading, the intake's extension lists and the fuzzers all walk
 // it, so that a format is added with one entry.
 //
@@ -37,7 +37,7 @@ struct HeaderFacts {
   // request's ReduceTo gave), else the whole picture at this depth (24 or 32).
   bool reduced = false;
   int rasterDepth = 24;
-  // The source's EXIF block (a TIFF structure, exif_editor.h), empty when
+  // The source's EXIF block (a TIFF structure, metadata/exif_editor.h), empty when
   // it has none or its reader keeps none.
   std::vector<std::uint8_t> exif{};
 };
@@ -80,7 +80,7 @@ struct FormatDescriptor {
   // registerJpegDecoder and registerPngDecoder); the engine's own readers
   // are always there.
   bool registeredAtStartUp = false;
-  std::uint32_t writer = 0;          // its encoder (encode.h), 0 when nothing writes it
+  std::uint32_t writer = 0;          // its encoder (encoders/encode.h), 0 when nothing writes it
   std::string_view fuzzFamily = {};  // the fuzzers' family, seeded from tests/data/<family>; empty: none
 };
 

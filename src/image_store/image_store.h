@@ -77,7 +77,7 @@ class ImageStore {
   std::uintptr_t create(ImageId number, int width, int height, int depth);
   // A file that cannot be read leaves the number as it was; data that cannot
   // be decoded leaves it without Image. Loads go through loadPicture with
-  // the window's readers (load_picture.h): only regular files are read, and
+  // the window's readers (codecs/load_picture.h): only regular files are read, and
   // only once their first bytes look like a picture; the file's bytes count
   // against the memory budget of `limits` together with the decode.
   LoadResult load(ImageId number, const std::string& path,

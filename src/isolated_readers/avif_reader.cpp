@@ -156,7 +156,7 @@ bool cropOf(const avifCleanApertureBox& clap, std::uint32_t width, std::uint32_t
          start(clap.vertOffN, clap.vertOffD, height, crop.height, crop.y);
 }
 
-// The EXIF orientation (exif_orientation.h) that does what irot (quarter
+// The EXIF orientation (metadata/exif_orientation.h) that does what irot (quarter
 // turns anti-clockwise) and then imir (mode 0: top and bottom exchanged,
 // 1: left and right exchanged) do, by turns and by none, mode 0, mode 1.
 constexpr int kOrientations[4][3] = {{1, 4, 2}, {8, 5, 7}, {3, 2, 4}, {6, 7, 5}};

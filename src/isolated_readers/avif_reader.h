@@ -10,7 +10,7 @@
 // The YUV planes are converted a band of rows at a time, never into a
 // full-size RGB copy; samples above 8 bits are rounded to 8. Alpha arrives
 // straight in a 32-bit raster. An ICC profile is carried as it is; colours
-// given only by code points get a profile of their own (nclx_profile.h),
+// given only by code points get a profile of their own (metadata/nclx_profile.h),
 // and HDR curves are refused as unsupported.
 //
 // The memory the decode will hold is measured from the header against the

@@ -4,7 +4,7 @@
 // libraries can be neither bounded nor stopped part-way, some abort on bad
 // data, and they have needed many security fixes.
 //
-// Each is an image::FormatReader (picture_format.h): it reads its input up
+// Each is an image::FormatReader (image/picture_format.h): it reads its input up
 // to the header or the whole picture, under the limits' memory budget
 // (checked from the header with the library's own cost per pixel, before
 // anything is decoded), reduces the picture while decoding when asked, and

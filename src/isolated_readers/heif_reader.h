@@ -11,7 +11,7 @@
 // copy is made; samples above 8 bits are rounded to 8. Alpha, straight or
 // premultiplied in the file, arrives straight in a 32-bit raster. An ICC
 // profile is carried as it is; colours given only by code points (nclx)
-// get a profile of their own (nclx_profile.h), and HDR curves are refused
+// get a profile of their own (metadata/nclx_profile.h), and HDR curves are refused
 // as unsupported.
 //
 // The memory the decode will hold is measured from the header against the

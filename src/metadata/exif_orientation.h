@@ -1,6 +1,6 @@
 // EXIF orientation: reads the orientation tag of a JPEG's APP1 "Exif" block
 // or a PNG's eXIf chunk and maps decoded pixel positions to their place in
-// the upright picture (orientation.h).
+// the upright picture (image/orientation.h).
 //
 // The block is hostile: every offset is checked against its end, and a block
 // that cannot be read answers orientation 1 (as stored). Pure functions,
