@@ -1,6 +1,7 @@
 #!/bin/sh
-# Takes the README's screenshots under a virtual X server with a window
-# manager (openbox, no compositor), driving the program with xdotool:
+# Takes the screenshots of docs/WINDOW.md (and the README's) under a virtual
+# X server with a window manager (openbox, no compositor), driving the
+# program with xdotool:
 #
 #   scripts/screenshots.sh [path/to/pixmoor]
 #
