@@ -150,7 +150,8 @@ TrashFolder trashFolderFor(const std::string& realFolder, dev_t device, MakeMiss
     const bool taken = ::lstat(folder.c_str(), &status) == 0;
     int error = 0;
     if (taken) {
-      error = ENOTDIR;
+      // Another thread (or program) may have made it since we looked.
+      if (!isFolder(folder)) error = ENOTDIR;
     } else if (make == MakeMissing::yes) {
       if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) error = errno;
       if (error == 0 && !isFolder(folder)) error = ENOTDIR;
