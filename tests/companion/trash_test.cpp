@@ -183,7 +183,7 @@ TEST_F(Trash, WhatAKilledRunLeftIsTakenOver) {
   const std::string info = (trash_ / "info" / "a.jpg.trashinfo").string();
   const auto spareOf = [&] {
     const std::string spare = work_.file(".a.jpg.pixmoor-Sp4reL");
-    ::link(original.c_str(), spare.c_str());
+    EXPECT_EQ(::link(original.c_str(), spare.c_str()), 0) << spare;
     return spare;
   };
   const struct Row {

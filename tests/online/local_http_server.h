@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -51,7 +52,8 @@ class LocalHttpServer {
   ~LocalHttpServer() {
     if (thread_.joinable()) {
       const char byte = 'x';
-      static_cast<void>(::write(wake_[1], &byte, 1));
+      while (::write(wake_[1], &byte, 1) < 0 && errno == EINTR) {
+      }
       thread_.join();
     }
     for (int fd : silent_) ::close(fd);
