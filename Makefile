@@ -18,14 +18,24 @@ REPEAT     ?= 3
 setup:
 	@scripts/setup.sh
 
-# Configures a new build folder, and an existing one again whenever its
-# warnings-as-errors setting is not this run's: CI=true turns it on in a
-# folder configured without it, and a later run without CI turns it off.
+# Debian's compiler and linker flags with all of its hardening, as the
+# package is built (CMake reads no CPPFLAGS: they join the compilers' flags).
+HARDENED = export DEB_BUILD_MAINT_OPTIONS=hardening=+all; \
+  export CFLAGS="$$(dpkg-buildflags --get CFLAGS) $$(dpkg-buildflags --get CPPFLAGS)"; \
+  export CXXFLAGS="$$(dpkg-buildflags --get CXXFLAGS) $$(dpkg-buildflags --get CPPFLAGS)"; \
+  export LDFLAGS="$$(dpkg-buildflags --get LDFLAGS)"
+
+# Configures a new build folder, with the package's flags and for /usr, so
+# that the programs tested are the programs packaged; and an existing one
+# again whenever its warnings-as-errors setting is not this run's: CI=true
+# turns it on in a folder configured without it, and a later run without CI
+# turns it off.
 configure: setup
-	@if [ ! -f $(BUILD)/build.ninja ] || \
-	    ! grep -Eq '^PIXMOOR_WERROR:[A-Z]+=$(WERROR)$$' $(BUILD)/CMakeCache.txt; then \
-	  echo "cmake -S . -B $(BUILD) -G Ninja -DPIXMOOR_WERROR=$(WERROR) $(CMAKE_ARGS)"; \
-	  cmake -S . -B $(BUILD) -G Ninja -DPIXMOOR_WERROR=$(WERROR) $(CMAKE_ARGS); \
+	@if [ ! -f $(BUILD)/build.ninja ]; then \
+	  echo "cmake -S . -B $(BUILD) -G Ninja -DPIXMOOR_WERROR=$(WERROR) (dpkg-buildflags, /usr) $(CMAKE_ARGS)"; \
+	  $(HARDENED); cmake -S . -B $(BUILD) -G Ninja -DPIXMOOR_WERROR=$(WERROR) -DCMAKE_INSTALL_PREFIX=/usr $(CMAKE_ARGS); \
+	elif ! grep -Eq '^PIXMOOR_WERROR:[A-Z]+=$(WERROR)$$' $(BUILD)/CMakeCache.txt; then \
+	  cmake -S . -B $(BUILD) -DPIXMOOR_WERROR=$(WERROR) $(CMAKE_ARGS); \
 	fi
 
 build: configure
@@ -39,21 +49,16 @@ test: build
 
 # The Debian package, build-package/package/pixmoor_<version>_<arch>.deb:
 # installs only what building it takes, and builds the programs alone
-# (no tests, benchmarks or fuzzers) with all of Debian's hardening flags
-# (CMake reads no CPPFLAGS: they join the compilers' flags), for /usr.
-# PACKAGE_BUILD=build packages a build folder that is already built,
-# configured again for /usr only, which recompiles nothing: a quick look, but
-# without the hardening flags, so not the package users get (CI lints the
-# package of its own folder).
+# (no tests, benchmarks or fuzzers) with the package's flags, for /usr.
+# PACKAGE_BUILD=build packages the test build instead, which `make build`
+# configures with the same flags for /usr: the same files, byte for byte,
+# with nothing compiled again (CI packages it so). An older build folder
+# made for another prefix is configured again for /usr, but keeps its flags.
 package:
 	@scripts/setup.sh --package
 	@if [ ! -f $(PACKAGE_BUILD)/build.ninja ]; then \
 	  echo "cmake -S . -B $(PACKAGE_BUILD) -G Ninja (programs only, dpkg-buildflags)"; \
-	  export DEB_BUILD_MAINT_OPTIONS=hardening=+all; \
-	  CFLAGS="$$(dpkg-buildflags --get CFLAGS) $$(dpkg-buildflags --get CPPFLAGS)" \
-	  CXXFLAGS="$$(dpkg-buildflags --get CXXFLAGS) $$(dpkg-buildflags --get CPPFLAGS)" \
-	  LDFLAGS="$$(dpkg-buildflags --get LDFLAGS)" \
-	  cmake -S . -B $(PACKAGE_BUILD) -G Ninja -DPIXMOOR_TESTS=OFF -DPIXMOOR_BENCH=OFF \
+	  $(HARDENED); cmake -S . -B $(PACKAGE_BUILD) -G Ninja -DPIXMOOR_TESTS=OFF -DPIXMOOR_BENCH=OFF \
 	    -DCMAKE_INSTALL_PREFIX=/usr -DPIXMOOR_WERROR=$(WERROR) $(CMAKE_ARGS); \
 	elif ! grep -q '^CMAKE_INSTALL_PREFIX:PATH=/usr$$' $(PACKAGE_BUILD)/CMakeCache.txt; then \
 	  cmake -S . -B $(PACKAGE_BUILD) -DCMAKE_INSTALL_PREFIX=/usr; \
