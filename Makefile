@@ -51,7 +51,7 @@ test: build
 # installs only what building it takes, and builds the programs alone
 # (no tests, benchmarks or fuzzers) with the package's flags, for /usr.
 # PACKAGE_BUILD=build packages the test build instead, which `make build`
-# configures with the same flags for /usr: the same files, byte for byte,
+# configures with the same flags for /usr: the same files, compiled alike,
 # with nothing compiled again (CI packages it so). An older build folder
 # made for another prefix is configured again for /usr, but keeps its flags.
 package:
