@@ -1109,7 +1109,10 @@ TEST_F(BatchProgram, SignalsStopTheBatchAfterAFifo) {
          ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_TRUE(held) << "no line waiting after a minute";
-    ::kill(pid, signal);
+    // To the main thread, where the kernel mostly delivers a process's
+    // signal: under ThreadSanitizer one that lands on the thread blocked in
+    // the write waits until that write returns, which here it never would.
+    ::syscall(SYS_tgkill, pid, pid, signal);
     // The stop is answered (its text comes) before the batch may go on.
     std::string errText;
     EXPECT_TRUE(readUntil(err[0], "Arr\xC3\xAAt : ", errText, std::chrono::seconds(60))) << errText;
