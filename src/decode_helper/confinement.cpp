@@ -114,6 +114,15 @@ bool forbidFilesAndCores() {
          ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) == 0;
 }
 
+// Conditions on a call's first and third arguments, as libseccomp's
+// SCMP_A0() and SCMP_A2() build them but without their C compound literal.
+constexpr scmp_arg_cmp argument0(scmp_compare op, scmp_datum_t value, scmp_datum_t second = 0) {
+  return scmp_arg_cmp{0, op, value, second};
+}
+constexpr scmp_arg_cmp argument2(scmp_compare op, scmp_datum_t value, scmp_datum_t second = 0) {
+  return scmp_arg_cmp{2, op, value, second};
+}
+
 class Filter {
  public:
   Filter() : context_(seccomp_init(SCMP_ACT_KILL_PROCESS)) {}
@@ -161,38 +170,38 @@ void addRules(Filter& filter) {
   filter.killOtherArchitectures();
   // The pipes and the picture, and nothing else.
   for (const scmp_datum_t fd : {kRequestFd, kPictureFd})
-    filter.allowIf(SCMP_SYS(read), SCMP_A0(SCMP_CMP_EQ, fd));
-  filter.allowIf(SCMP_SYS(pread64), SCMP_A0(SCMP_CMP_EQ, kPictureFd));
-  filter.allowIf(SCMP_SYS(lseek), SCMP_A0(SCMP_CMP_EQ, kPictureFd));
+    filter.allowIf(SCMP_SYS(read), argument0(SCMP_CMP_EQ, fd));
+  filter.allowIf(SCMP_SYS(pread64), argument0(SCMP_CMP_EQ, kPictureFd));
+  filter.allowIf(SCMP_SYS(lseek), argument0(SCMP_CMP_EQ, kPictureFd));
   // The sanitizers' runtimes write into a pipe of their own as well.
   filter.allowIf(SCMP_SYS(write),
-                 kSanitized ? SCMP_A0(SCMP_CMP_NE, kErrorFd) : SCMP_A0(SCMP_CMP_EQ, kReplyFd));
+                 kSanitized ? argument0(SCMP_CMP_NE, kErrorFd) : argument0(SCMP_CMP_EQ, kReplyFd));
   // Standard error is /dev/null; glibc's fatal messages (writev) go nowhere
   // and the abort that follows them is what the engine sees.
   for (const int call : {SCMP_SYS(write), SCMP_SYS(writev)})
-    filter.refuseIf(call, EBADF, SCMP_A0(SCMP_CMP_EQ, kErrorFd));
+    filter.refuseIf(call, EBADF, argument0(SCMP_CMP_EQ, kErrorFd));
   // Not even what a descriptor is: a stat of fd 3 with a name (AT_EMPTY_PATH
   // does not make the name empty) would be a stat of any path.
   for (const int call : {SCMP_SYS(fstat), SCMP_SYS(newfstatat)}) filter.refuse(call, EACCES);
   filter.allow(SCMP_SYS(close));
   // Memory, never executable.
-  filter.allowIf(SCMP_SYS(mmap), SCMP_A2(SCMP_CMP_MASKED_EQ, PROT_EXEC, 0));
-  filter.allowIf(SCMP_SYS(mprotect), SCMP_A2(SCMP_CMP_MASKED_EQ, PROT_EXEC, 0));
+  filter.allowIf(SCMP_SYS(mmap), argument2(SCMP_CMP_MASKED_EQ, PROT_EXEC, 0));
+  filter.allowIf(SCMP_SYS(mprotect), argument2(SCMP_CMP_MASKED_EQ, PROT_EXEC, 0));
   for (const int call : {SCMP_SYS(munmap), SCMP_SYS(mremap), SCMP_SYS(brk), SCMP_SYS(madvise)})
     filter.allow(call);
   // Threads of this process (libde265 and dav1d decode on several), never
   // a new process; glibc falls back from clone3 to clone.
-  filter.allowIf(SCMP_SYS(clone), SCMP_A0(SCMP_CMP_MASKED_EQ, CLONE_THREAD, CLONE_THREAD));
+  filter.allowIf(SCMP_SYS(clone), argument0(SCMP_CMP_MASKED_EQ, CLONE_THREAD, CLONE_THREAD));
   filter.refuse(SCMP_SYS(clone3), ENOSYS);
   // dav1d names its worker threads.
   for (const scmp_datum_t option : {PR_SET_NAME, PR_GET_NAME})
-    filter.allowIf(SCMP_SYS(prctl), SCMP_A0(SCMP_CMP_EQ, option));
+    filter.allowIf(SCMP_SYS(prctl), argument0(SCMP_CMP_EQ, option));
   for (const int call : {SCMP_SYS(futex), SCMP_SYS(set_robust_list), SCMP_SYS(rseq), SCMP_SYS(sched_yield),
                          SCMP_SYS(sched_getaffinity), SCMP_SYS(getcpu), SCMP_SYS(gettid), SCMP_SYS(getpid),
                          SCMP_SYS(exit), SCMP_SYS(exit_group)})
     filter.allow(call);
   // Signals to itself only: abort, and the signal a thread is stopped with.
-  filter.allowIf(SCMP_SYS(tgkill), SCMP_A0(SCMP_CMP_EQ, static_cast<scmp_datum_t>(::getpid())));
+  filter.allowIf(SCMP_SYS(tgkill), argument0(SCMP_CMP_EQ, static_cast<scmp_datum_t>(::getpid())));
   for (const int call :
        {SCMP_SYS(rt_sigprocmask), SCMP_SYS(rt_sigaction), SCMP_SYS(rt_sigreturn), SCMP_SYS(sigaltstack)})
     filter.allow(call);
@@ -203,7 +212,7 @@ void addRules(Filter& filter) {
     filter.allow(call);
   // Its own limits only (pid 0 or its own), read but never set.
   for (const scmp_datum_t pid : {scmp_datum_t{0}, static_cast<scmp_datum_t>(::getpid())})
-    filter.allowIfBoth(SCMP_SYS(prlimit64), SCMP_A0(SCMP_CMP_EQ, pid), SCMP_A2(SCMP_CMP_EQ, 0));
+    filter.allowIfBoth(SCMP_SYS(prlimit64), argument0(SCMP_CMP_EQ, pid), argument2(SCMP_CMP_EQ, 0));
   // Looked up by name: refused, and the library carries on without it.
   for (const int call : {SCMP_SYS(open), SCMP_SYS(openat), SCMP_SYS(openat2), SCMP_SYS(creat), SCMP_SYS(stat),
                          SCMP_SYS(lstat), SCMP_SYS(statx), SCMP_SYS(access), SCMP_SYS(faccessat),
