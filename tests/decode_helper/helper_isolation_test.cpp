@@ -40,6 +40,7 @@
 #include "sandbox/spawner_client.h"
 #include "support/batch_program.h"
 #include "support/temp_folder.h"
+#include "support/under_sanitizer.h"
 
 namespace pixmoor::image {
 namespace {
@@ -261,7 +262,7 @@ TEST(DecodeHelper, AHelperThatDiesByASignalRetiresItsSpawner) {
   ASSERT_EQ(first.size(), 1u);
   ASSERT_EQ(loadPicture(good, companionLoad(nullptr)).status, LoadStatus::loaded);
   EXPECT_EQ(spawnersOfThisProcess(), first);
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#ifdef PIXMOOR_UNDER_SANITIZER
   // The sanitizers turn a SIGSEGV into a report and an exit.
   const std::vector<const char*> words = {"abort", "exec"};
 #else
@@ -295,7 +296,7 @@ TEST(DecodeHelper, AHelperThatDiesByASignalRetiresItsSpawner) {
 // probe above and the spawner may differ (only a single-threaded process
 // may enter a user namespace, and the runtime has threads of its own): both.
 std::set<std::string> expectedSandboxes() {
-#if defined(__SANITIZE_THREAD__)
+#ifdef PIXMOOR_UNDER_THREAD_SANITIZER
   return {"namespaces+seccomp", "seccomp"};
 #else
   return {kernelAllowsUserNamespaces() ? "namespaces+seccomp" : "seccomp"};
@@ -387,7 +388,7 @@ TEST(DecodeHelper, TheFilterIsTheOneTheArchitectureDescribes) {
       open = close + 1;
     }
   }
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#ifdef PIXMOOR_UNDER_SANITIZER
   described.insert("pipe2");  // the sanitizers' own pipe
 #endif
   EXPECT_GT(filtered.size(), 40u);
@@ -437,7 +438,7 @@ TEST(DecodeHelper, EachMisbehaviourGivesItsReasonWhileTheBatchCompletesTheOthers
   expected["badarch.gif"] = kernelTakes32BitCalls() ? "sandbox-violation" : "damaged";
   testing::writeBytes(batch.path("badarch.gif"), trigger("badarch"));
 #endif
-#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+#ifndef PIXMOOR_UNDER_SANITIZER
   // The sanitizers' shadow memory leaves no room for an address-space limit.
   expected["hog.gif"] = "too-large-for-memory";
   testing::writeBytes(batch.path("hog.gif"), trigger("hog"));
@@ -508,7 +509,7 @@ TEST(DecodeHelper, ACrashingHelperLeavesNoCoreFile) {
 // Under ulimit -v the helper's own limit is clamped to the one it inherited
 // rather than refused.
 TEST(DecodeHelper, AnInheritedAddressSpaceLimitStillLetsPicturesDecode) {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#ifdef PIXMOOR_UNDER_SANITIZER
   GTEST_SKIP() << "the sanitizers' shadow memory takes no address-space limit";
 #endif
   testing::BatchProgramFolder batch;

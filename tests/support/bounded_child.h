@@ -18,18 +18,12 @@
 #include <functional>
 
 #include "support/child_wait.h"
+#include "support/under_sanitizer.h"
 
 namespace pixmoor::testing {
 
 // Sanitizer runtimes reserve terabytes of address space and own the heap:
 // no cap (and no watching of the heap) under them.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define PIXMOOR_UNDER_SANITIZER 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer)
-#define PIXMOOR_UNDER_SANITIZER 1
-#endif
-#endif
 #ifdef PIXMOOR_UNDER_SANITIZER
 inline constexpr bool kAddressSpaceCapWorks = false;
 #else
