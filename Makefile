@@ -72,14 +72,18 @@ package:
 test-repeat: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) -L threads --repeat until-fail:$(REPEAT)
 
+# The sanitizer builds use clang: it compiles the unoptimised test programs
+# in two thirds of GCC's time, and its runtimes are the fuzzers' own.
+SANITIZER_COMPILERS = -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+
 test-asan: setup
-	cmake -S . -B $(ASAN_BUILD) -G Ninja -DPIXMOOR_SANITIZE=ON -DPIXMOOR_BENCH=OFF -DPIXMOOR_WERROR=$(WERROR) -DCMAKE_BUILD_TYPE=Debug $(CMAKE_ARGS)
+	cmake -S . -B $(ASAN_BUILD) -G Ninja $(SANITIZER_COMPILERS) -DPIXMOOR_SANITIZE=ON -DPIXMOOR_BENCH=OFF -DPIXMOOR_WERROR=$(WERROR) -DCMAKE_BUILD_TYPE=Debug $(CMAKE_ARGS)
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
 
 test-tsan: setup
-	cmake -S . -B $(TSAN_BUILD) -G Ninja -DPIXMOOR_TSAN=ON -DPIXMOOR_GUI=OFF -DPIXMOOR_BENCH=OFF -DPIXMOOR_WERROR=$(WERROR) -DCMAKE_BUILD_TYPE=Debug $(CMAKE_ARGS)
+	cmake -S . -B $(TSAN_BUILD) -G Ninja $(SANITIZER_COMPILERS) -DPIXMOOR_TSAN=ON -DPIXMOOR_GUI=OFF -DPIXMOOR_BENCH=OFF -DPIXMOOR_WERROR=$(WERROR) -DCMAKE_BUILD_TYPE=Debug $(CMAKE_ARGS)
 	cmake --build $(TSAN_BUILD) -j $(JOBS) --target threads-tests
 	TSAN_OPTIONS=suppressions=$(CURDIR)/tests/support/tsan_glib.supp \
 	  ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS) -L threads
