@@ -537,6 +537,10 @@ class StoredStrips {
   // given a size, it reads an uncompressed strip by a shortcut that ignores
   // the byte count.
   bool read(int firstRow, int rows) {
+    // libtiff may say a damaged Deflate strip is whole and yet leave bytes
+    // of it unwritten: those read as zero, never as what the buffer held
+    // (the same file must give the same picture every time).
+    std::memset(strip_.get(), 0, scanline_ * static_cast<std::size_t>(s_.band));
     const tmsize_t got = TIFFReadEncodedStrip(
         s_.tiff, TIFFComputeStrip(s_.tiff, static_cast<std::uint32_t>(firstRow), 0), strip_.get(), -1);
     return got >= 0 && static_cast<std::size_t>(got) >= scanline_ * static_cast<std::size_t>(rows);
